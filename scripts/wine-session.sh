@@ -1,0 +1,69 @@
+# Shared by scripts/run.sh and scripts/test.sh (sourced, not run): the X
+# display, the Wine template prefix and the clean-up of what they started.
+
+TARNWICK_STARTED_XVFB_PID=""
+
+# Starts Xvfb on the first free display number at or above $1 and exports DISPLAY.
+tarnwick_start_xvfb() {
+  local n=${1:-90}
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  TARNWICK_STARTED_XVFB_PID=$!
+  export DISPLAY=":$n"
+  local deadline=$((SECONDS + 20))
+  until xdpyinfo >/dev/null 2>&1; do
+    if ! kill -0 "$TARNWICK_STARTED_XVFB_PID" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+      echo "Xvfb did not start on $DISPLAY" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+tarnwick_stop_xvfb() {
+  if [ -n "$TARNWICK_STARTED_XVFB_PID" ]; then
+    kill "$TARNWICK_STARTED_XVFB_PID" 2>/dev/null || true
+    wait "$TARNWICK_STARTED_XVFB_PID" 2>/dev/null || true
+    TARNWICK_STARTED_XVFB_PID=""
+  fi
+}
+
+tarnwick_wine_environment() {
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # WinINet honours proxy variables; the program and its tests talk only to
+  # the hosts they name.
+  unset http_proxy https_proxy ftp_proxy all_proxy no_proxy \
+        HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+}
+
+# Makes the template prefix at $1 once: Windows 10, a 1024x768 virtual desktop
+# as the default so that the program and a test driver share one desktop.
+tarnwick_prepare_template() {
+  local template=$1
+  [ -f "$template/.tarnwick-ready" ] && return 0
+  rm -rf "$template"
+  mkdir -p "$template"
+  echo "Preparing the Wine template prefix (once, about 20 s)..." >&2
+  (
+    export WINEPREFIX=$template
+    wine wineboot -u >/dev/null 2>&1
+    wine winecfg -v win10 >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    # Let the wineserver write the registry files before the prefix is copied.
+    wineserver -w
+  )
+  grep -q '"Desktop"="Default"' "$template/user.reg" || { echo "Wine template prefix is incomplete" >&2; return 1; }
+  touch "$template/.tarnwick-ready"
+}
+
+# Configures and builds into $2 from the source tree $1.
+tarnwick_build() {
+  local root=$1 build=$2 boost
+  boost=$("$root/scripts/bootstrap.sh")
+  cmake -S "$root" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DTARNWICK_BOOST_SOURCE_DIR="$boost" >/dev/null
+  cmake --build "$build"
+}
