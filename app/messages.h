@@ -1,0 +1,23 @@
+// The program's private window messages and timers. Senders and receivers on
+// every thread use these names; never the bare numbers.
+#pragma once
+
+#include <windows.h>
+
+namespace tarnwick {
+
+inline constexpr UINT WMU_TRAY_CALLBACK = WM_USER + 1;       // the shell's icon callback; lParam = mouse message
+inline constexpr UINT WMU_ADD_TRAY_ICON = WM_USER + 2;       // (re)add the tray icon
+inline constexpr UINT WMU_START_WORKER = WM_USER + 3;        // stop the worker, reload the list, start a new one
+inline constexpr UINT WMU_SHOW_UPDATE_BALLOON = WM_USER + 5; // a newer version was found
+inline constexpr UINT WMU_START_UPDATE_CHECK = WM_USER + 6;  // start the update checker thread
+inline constexpr UINT WMU_EXIT_APP = WM_USER + 7;            // a close request: destroy the tray window
+inline constexpr UINT WMU_OPEN_MAIN_WINDOW = WM_USER + 8;    // open the main window or bring it forward
+inline constexpr UINT WMU_PASS_DONE = WM_USER + 9;           // to the main window: a pass ended, refresh the status
+inline constexpr UINT WMU_LIST_CHANGED = WM_USER + 10;       // the list file changed: restart a running worker
+inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window saves its list box
+
+inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
+inline constexpr UINT_PTR IDT_TRAY_ICON = 1010;  // tray window: retry adding the icon every second
+
+}  // namespace tarnwick
