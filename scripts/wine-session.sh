@@ -3,21 +3,27 @@
 
 TARNWICK_STARTED_XVFB_PID=""
 
-# Starts Xvfb on the first free display number at or above $1 and exports DISPLAY.
+# Starts Xvfb on the first free display number at or above $1 and exports
+# DISPLAY. Another Xvfb may take the same number at the same moment, so a
+# server that dies at start is retried on the next number.
 tarnwick_start_xvfb() {
-  local n=${1:-90}
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  TARNWICK_STARTED_XVFB_PID=$!
-  export DISPLAY=":$n"
-  local deadline=$((SECONDS + 20))
-  until xdpyinfo >/dev/null 2>&1; do
-    if ! kill -0 "$TARNWICK_STARTED_XVFB_PID" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
-      echo "Xvfb did not start on $DISPLAY" >&2
-      return 1
-    fi
-    sleep 0.1
+  local n=${1:-90} tries=0
+  while [ $tries -lt 20 ]; do
+    tries=$((tries + 1))
+    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then n=$((n + 1)); continue; fi
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    TARNWICK_STARTED_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$TARNWICK_STARTED_XVFB_PID" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    tarnwick_stop_xvfb
+    n=$((n + 1))
   done
+  echo "Xvfb did not start" >&2
+  return 1
 }
 
 tarnwick_stop_xvfb() {
