@@ -439,7 +439,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void OpenMainWindow() noexcept {
+void OpenMainWindow() {
   // Guards the moment between the start of the dialog and its initialisation,
   // when MainWindowHandle is not yet set.
   static bool opening = false;

@@ -1,14 +1,9 @@
 // The main window: the process list editor, the placement-method switches, the
-// update command, the utilization graph and the status bar.
+// update command, the utilization graph and the status bar. The tray window
+// opens it through OpenMainWindow() of app/hooks.h, which ui/main_window.cpp
+// defines: it runs the window modally without an owner and, when the user
+// closes it with "OK", sends WMU_START_WORKER to the tray window so that the
+// worker runs with the list as saved.
 #pragma once
 
-#include <windows.h>
-
-namespace tarnwick {
-
-// Runs the main window modally without an owner, or brings the open one to
-// the front. When the user closes it with "OK", the tray window is told to
-// restart the worker with the list as saved.
-void OpenMainWindow() noexcept;
-
-}  // namespace tarnwick
+#include "app/hooks.h"

@@ -5,6 +5,6 @@ namespace tarnwick {
 
 // True when the installer was started. Until the download is built this
 // reports failure, which the callers show as "Error launching updater".
-[[nodiscard]] bool DownloadAndLaunchUpdate();
+bool DownloadAndLaunchUpdate();
 
 }  // namespace tarnwick
