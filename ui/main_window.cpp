@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <windows.h>
 #include <commctrl.h>
 #include <uxtheme.h>
 

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -201,12 +202,12 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
   }
 
-  void DoubleClickEntry(HWND main, const wchar_t* entry) {
+  void DoubleClickEntry(HWND main, const std::wstring& entry) {
     HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
-    const LRESULT index = ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                         reinterpret_cast<LPARAM>(entry));
-    ASSERT_GE(index, 0);
-    ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    const std::vector<std::wstring> listed = ListBoxEntries(main);
+    const auto found = std::find(listed.begin(), listed.end(), entry);
+    ASSERT_NE(found, listed.end()) << "not listed";
+    ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(found - listed.begin()), 0);
     ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_PROCESS_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
   }
 
@@ -226,6 +227,11 @@ class MainWindowTest : public ::testing::Test {
       return ::SendMessageW(list, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(expectedCount) &&
              FindDialog(uiThread_, L"Add New Entry") == nullptr;
     });
+    return ListBoxEntries(main);
+  }
+
+  static std::vector<std::wstring> ListBoxEntries(HWND main) {
+    HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
     std::vector<std::wstring> entries;
     const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
@@ -294,7 +300,7 @@ TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {
   Click(main, IDC_REMOVE);
   ASSERT_TRUE(WaitUntil([] { return listChangedCount == 1; }));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe"));
-  EXPECT_EQ(FileBytes(ListFilePath), std::string("a\0.\0e\0x\0e\0\r\0\n\0b\0.\0e\0x\0e\0\r\0\n\0", 24));
+  EXPECT_EQ(FileBytes(ListFilePath), std::string("a\0.\0e\0x\0e\0\r\0\n\0b\0.\0e\0x\0e\0\r\0\n\0", 28));
 
   Click(main, IDOK);
   WaitClosed();
