@@ -14,6 +14,10 @@ namespace tarnwick {
 
 class FakeTaskScheduler final : public TaskSchedulerApi {
  public:
+  // Calls are also appended to `journal` when given, so that a test sees
+  // the calls of every scheduler a factory made.
+  explicit FakeTaskScheduler(std::vector<std::wstring>* journal = nullptr) : journal_(journal) {}
+
   // Makes every later call named `call` (such as "PutRunLevel") return `status`.
   void FailCall(const std::wstring& call, HRESULT status) { failures_[call] = status; }
 
@@ -84,15 +88,19 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
   }
 
   void Release(TaskObject object) noexcept override {
-    if (held_.erase(object) != 0) calls_.push_back(L"Release(" + NameOf(object) + L")");
+    if (held_.erase(object) != 0) Append(L"Release(" + NameOf(object) + L")");
   }
 
  private:
   static std::wstring Text(bool on) { return on ? L"true" : L"false"; }
 
   HRESULT Record(const std::wstring& call, const std::wstring& arguments, HRESULT status) {
-    calls_.push_back(arguments.empty() ? call : call + L"(" + arguments + L")");
+    Append(arguments.empty() ? call : call + L"(" + arguments + L")");
     return status;
+  }
+  void Append(const std::wstring& entry) {
+    calls_.push_back(entry);
+    if (journal_ != nullptr) journal_->push_back(entry);
   }
   // A call on an object that must be held first, as the real objects are.
   HRESULT Use(const std::wstring& call, const std::wstring& arguments, TaskObject needed) {
@@ -112,6 +120,7 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
     return Obtain(call, arguments, produced);
   }
 
+  std::vector<std::wstring>* journal_;
   std::vector<std::wstring> calls_;
   std::map<std::wstring, HRESULT> failures_;
   std::set<TaskObject> held_;
