@@ -18,11 +18,6 @@ INT_PTR OnInitDialog(HWND dialog) noexcept {
   return TRUE;
 }
 
-INT_PTR OnThemeChanged(HWND dialog) noexcept {
-  if (BeginThemeChange(dialog, {&AboutDialogBrush})) ThemeButtons(dialog, {IDOK});
-  return 0;
-}
-
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   switch (message) {
     case WM_INITDIALOG:
@@ -40,15 +35,8 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_DESTROY:
       AboutDialogBrush.Reset();
       return 0;
-    case WM_SETTINGCHANGE:
-      return HandleSettingChange(dialog, lParam);
-    case WM_THEMECHANGED:
-      return OnThemeChanged(dialog);
     default:
-      if (IsDialogColorMessage(message)) {
-        return ColorDialogControl(reinterpret_cast<HDC>(wParam), AboutDialogBrush);
-      }
-      return FALSE;
+      return HandleDialogThemeMessage(dialog, message, wParam, lParam, AboutDialogBrush, {IDOK}).value_or(FALSE);
   }
 }
 

@@ -36,11 +36,6 @@ void OnOk(HWND dialog) noexcept {
   ::EndDialog(dialog, 0);
 }
 
-INT_PTR OnThemeChanged(HWND dialog) noexcept {
-  if (BeginThemeChange(dialog, {&AddDialogBrush})) ThemeButtons(dialog, {IDOK, IDCANCEL});
-  return 0;
-}
-
 INT_PTR CALLBACK AddEntryDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   switch (message) {
     case WM_INITDIALOG:
@@ -61,15 +56,9 @@ INT_PTR CALLBACK AddEntryDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_DESTROY:
       AddDialogBrush.Reset();
       return 0;
-    case WM_SETTINGCHANGE:
-      return HandleSettingChange(dialog, lParam);
-    case WM_THEMECHANGED:
-      return OnThemeChanged(dialog);
     default:
-      if (IsDialogColorMessage(message)) {
-        return ColorDialogControl(reinterpret_cast<HDC>(wParam), AddDialogBrush);
-      }
-      return FALSE;
+      return HandleDialogThemeMessage(dialog, message, wParam, lParam, AddDialogBrush, {IDOK, IDCANCEL})
+          .value_or(FALSE);
   }
 }
 

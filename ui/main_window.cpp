@@ -22,6 +22,7 @@
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
+#include "ui/list_box_text.h"
 #include "ui/list_edit.h"
 #include "ui/status_format.h"
 #include "ui/theme.h"
@@ -72,24 +73,6 @@ MainWindowState& State() {
 HINSTANCE Instance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
 
 HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
-
-// The list box's entries in its own (sorted) order. An entry whose length
-// cannot be read is skipped.
-std::vector<std::wstring> ListBoxEntries(HWND list) {
-  std::vector<std::wstring> entries;
-  const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
-  for (LRESULT index = 0; index < count; ++index) {
-    const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length < 0) continue;
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index),
-                                          reinterpret_cast<LPARAM>(text.data()));
-    if (copied < 0) continue;
-    text.resize(static_cast<size_t>(copied));
-    entries.push_back(std::move(text));
-  }
-  return entries;
-}
 
 void AddToListBox(HWND window, const std::wstring& entry) noexcept {
   ::SendMessageW(ListBox(window), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
@@ -195,7 +178,8 @@ void OnAdd(HWND window) noexcept {
   MainWindowState& state = State();
   std::wstring entry = state.PendingEntryText.value_or(std::wstring());
   const bool accepted = RunAddEntryDialog(window, entry) == 0;
-  const bool duplicate = accepted && !entry.empty() && IsAlreadyListed(ListBoxEntries(ListBox(window)), entry);
+  const bool duplicate =
+      accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
   const AddFlowSteps steps = DecideAddFlow(accepted, entry, state.PendingEntryText, duplicate);
   if (steps.showDuplicateMessage) {
     ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
@@ -209,13 +193,8 @@ void OnAdd(HWND window) noexcept {
 void OnEditSelected(HWND window) noexcept {
   HWND list = ListBox(window);
   const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
-  const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(selected), 0);
-  if (selected < 0 || length < 0 || static_cast<size_t>(length) >= kMaxEntryLength) return;
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  const LRESULT copied =
-      ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text.data()));
-  if (copied < 0) return;
-  text.resize(static_cast<size_t>(copied));
+  std::optional<std::wstring> text = ReadListBoxEntry(list, selected);
+  if (!text || text->size() >= kMaxEntryLength) return;
   ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
   State().PendingEntryText = std::move(text);
   ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
@@ -234,7 +213,7 @@ void OnClearAll(HWND window) noexcept {
 }
 
 INT_PTR OnSaveList(HWND window) noexcept {
-  SaveProcessList(ListFilePath, EntriesToSave(ListBoxEntries(ListBox(window))));
+  SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))));
   return 0;
 }
 

@@ -69,4 +69,15 @@ INT_PTR ColorListBox(HDC dc, PaletteBrush& listBrush) noexcept {
   return Colorize(dc, kListTextSlot, kListBackgroundSlot, listBrush);
 }
 
+std::optional<INT_PTR> HandleDialogThemeMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
+                                                PaletteBrush& brush, std::initializer_list<int> buttons) noexcept {
+  if (message == WM_SETTINGCHANGE) return HandleSettingChange(dialog, lParam);
+  if (message == WM_THEMECHANGED) {
+    if (BeginThemeChange(dialog, {&brush})) ThemeButtons(dialog, buttons);
+    return 0;
+  }
+  if (IsDialogColorMessage(message)) return ColorDialogControl(reinterpret_cast<HDC>(wParam), brush);
+  return std::nullopt;
+}
+
 }  // namespace tarnwick

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 
 #include "platform/unique_handle.h"
 
@@ -57,6 +58,13 @@ void AllowWindowDark(HWND window, bool dark) noexcept;
 // FALSE for the system's colours.
 [[nodiscard]] INT_PTR ColorDialogControl(HDC dc, PaletteBrush& dialogBrush) noexcept;
 [[nodiscard]] INT_PTR ColorListBox(HDC dc, PaletteBrush& listBrush) noexcept;
+
+// The theme and colour messages of a small dialog (Add New Entry, About):
+// WM_SETTINGCHANGE, WM_THEMECHANGED, which also themes `buttons`, and the six
+// colour messages, coloured with `brush`. Empty for every other message.
+[[nodiscard]] std::optional<INT_PTR> HandleDialogThemeMessage(HWND dialog, UINT message, WPARAM wParam,
+                                                              LPARAM lParam, PaletteBrush& brush,
+                                                              std::initializer_list<int> buttons) noexcept;
 
 // True for the six colour messages the dialogs handle (not the list box's).
 [[nodiscard]] constexpr bool IsDialogColorMessage(UINT message) noexcept {

@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
+#include "ui/list_box_text.h"
 
 namespace tarnwick::e2e {
 namespace {
@@ -99,11 +100,11 @@ class MainWindowTest : public TarnwickTest {
   // The list box once no dialog of the program is in the way any more.
   std::vector<std::wstring> Listed(HWND main) {
     WaitForWindowIdle(main);
-    return ListBoxEntries(::GetDlgItem(main, IDC_PROCESS_LIST));
+    return ReadListBoxEntries(::GetDlgItem(main, IDC_PROCESS_LIST));
   }
 
   bool WaitForListed(HWND main, const std::vector<std::wstring>& expected) {
-    return WaitUntil([&] { return ListBoxEntries(::GetDlgItem(main, IDC_PROCESS_LIST)) == expected; });
+    return WaitUntil([&] { return ReadListBoxEntries(::GetDlgItem(main, IDC_PROCESS_LIST)) == expected; });
   }
 
   bool WaitForListFile(const std::vector<std::wstring>& expected) {
@@ -168,7 +169,7 @@ TEST_F(UiListEditing, ADoubleClickEditThatChangesNothingPutsTheEntryBackAndLeave
   HWND dialog = WaitForAddDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"notepad.exe");
-  EXPECT_THAT(ListBoxEntries(list), ElementsAre(L"calc.exe")) << "the entry is out while it is edited";
+  EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe")) << "the entry is out while it is edited";
   Answer(dialog, L"changed.exe", IDCANCEL);
   EXPECT_THAT(Listed(main), ElementsAre(L"calc.exe", L"notepad.exe"));
 

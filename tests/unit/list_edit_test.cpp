@@ -34,7 +34,8 @@ TEST(ListDuplicates, WholeEntriesCompareWithoutRegardToCase) {
       {L"notepad.exe", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsAlreadyListed(listed, c.candidate), c.listed) << "candidate \"" << testing::PrintToString(std::wstring(c.candidate)) << "\"";
+    EXPECT_EQ(IsAlreadyListed(listed, c.candidate), c.listed)
+        << "candidate " << testing::PrintToString(std::wstring(c.candidate));
   }
   EXPECT_FALSE(IsAlreadyListed(std::vector<std::wstring>{}, L"abc.exe"));
 }

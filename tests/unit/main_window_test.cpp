@@ -24,6 +24,7 @@
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "res/resource.h"
+#include "ui/list_box_text.h"
 
 namespace tarnwick {
 namespace {
@@ -204,7 +205,7 @@ class MainWindowTest : public ::testing::Test {
 
   void DoubleClickEntry(HWND main, const std::wstring& entry) {
     HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
-    const std::vector<std::wstring> listed = ListBoxEntries(main);
+    const std::vector<std::wstring> listed = ReadListBoxEntries(list);
     const auto found = std::find(listed.begin(), listed.end(), entry);
     ASSERT_NE(found, listed.end()) << "not listed";
     ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(found - listed.begin()), 0);
@@ -227,19 +228,7 @@ class MainWindowTest : public ::testing::Test {
       return ::SendMessageW(list, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(expectedCount) &&
              FindDialog(uiThread_, L"Add New Entry") == nullptr;
     });
-    return ListBoxEntries(main);
-  }
-
-  static std::vector<std::wstring> ListBoxEntries(HWND main) {
-    HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
-    std::vector<std::wstring> entries;
-    const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      wchar_t text[1100] = {};
-      ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-      entries.emplace_back(text);
-    }
-    return entries;
+    return ReadListBoxEntries(list);
   }
 
   std::thread ui_;

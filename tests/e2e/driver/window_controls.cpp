@@ -19,22 +19,6 @@ std::wstring ClassOf(HWND window) {
 
 }  // namespace
 
-std::vector<std::wstring> ListBoxEntries(HWND list) {
-  std::vector<std::wstring> entries;
-  const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
-  for (LRESULT index = 0; index < count; ++index) {
-    const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length < 0) continue;
-    // The system copies the text across processes for this message.
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied =
-        ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(copied < 0 ? 0 : static_cast<size_t>(copied));
-    entries.push_back(std::move(text));
-  }
-  return entries;
-}
-
 std::wstring StatusBarPartText(HWND status_bar, int part) {
   DWORD process_id = 0;
   ::GetWindowThreadProcessId(status_bar, &process_id);

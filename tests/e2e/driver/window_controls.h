@@ -1,6 +1,7 @@
 // Reading and working the controls of the program's windows from the test's
-// own process, as a user's clicks and keys would: list boxes, status bars,
-// buttons, edit fields and message boxes. Every wait has a deadline.
+// own process, as a user's clicks and keys would: status bars, buttons, edit
+// fields and message boxes (list boxes: ui/list_box_text.h reads them across
+// processes too). Every wait has a deadline.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +14,6 @@
 
 namespace tarnwick::e2e {
 
-// The entries of a list box, in its order.
-[[nodiscard]] std::vector<std::wstring> ListBoxEntries(HWND list);
 // The text of one part of a status bar. The control's text lives in the
 // program's memory, so it is fetched through a buffer placed there.
 [[nodiscard]] std::wstring StatusBarPartText(HWND status_bar, int part);
