@@ -278,6 +278,24 @@ TEST_F(UiWorkerStatus, OkRestartsTheWorkerWithTheSavedListAndClosingLeavesItRunn
   EXPECT_TRUE(instance_->IsRunning());
 }
 
+TEST_F(UiWorkerStatus, TheProgramEndsCleanlyWhileTheWindowIsOpen) {
+  HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  const RunResult close = Run({L"--close"});
+  EXPECT_EQ(close.exit_code, 0u);
+  ASSERT_TRUE(instance_->WaitForExit(10s));
+  EXPECT_EQ(instance_->ExitCode(), 0u);
+
+  main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  PostTrayCallback(FindTrayWindow(), WM_RBUTTONUP);
+  const HWND menu = WaitForPopupMenu(instance_->Id());
+  ASSERT_NE(menu, nullptr) << "the icon's menu does not open beside the main window";
+  ChooseMenuItem(menu, L'x');
+  ASSERT_TRUE(instance_->WaitForExit());
+  EXPECT_EQ(instance_->ExitCode(), 0u);
+}
+
 // --- Menus and dialogs --------------------------------------------------------
 
 using UiMenusAndDialogs = MainWindowTest;
