@@ -1,0 +1,48 @@
+// Idle child processes under chosen file names, for placement benchmarks and
+// tests: the idle child program copied to NAME.exe in a private folder and
+// started from there. Children end when this object goes (and, should this
+// process die, when they see their parent gone).
+#pragma once
+
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+class ChildProcesses {
+ public:
+  // childProgram: the idle child executable to copy.
+  explicit ChildProcesses(std::wstring childProgram);
+  ~ChildProcesses();
+  ChildProcesses(const ChildProcesses&) = delete;
+  ChildProcesses& operator=(const ChildProcesses&) = delete;
+
+  // Starts fileName (such as L"child_07.exe") and waits until it runs; the
+  // process id, or 0 on failure.
+  DWORD Start(const std::wstring& fileName);
+  // Ends the child started at position index of the live list.
+  void End(size_t index);
+  [[nodiscard]] size_t Count() const { return children_.size(); }
+  [[nodiscard]] HANDLE Handle(size_t index) const { return children_[index].process.get(); }
+  [[nodiscard]] DWORD Id(size_t index) const { return children_[index].id; }
+  [[nodiscard]] const std::wstring& Folder() const { return folder_; }
+
+ private:
+  struct Child {
+    unique_handle process;
+    DWORD id = 0;
+  };
+  std::wstring child_program_;
+  std::wstring folder_;
+  std::vector<std::wstring> copies_;
+  std::vector<Child> children_;
+};
+
+// The idle child program beside the running executable or one folder up.
+[[nodiscard]] std::wstring FindIdleChildProgram();
+
+}  // namespace tarnwick
