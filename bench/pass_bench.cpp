@@ -5,7 +5,7 @@
 //    thread snapshot when the efficiency method has a match);
 //  - soak: 3000 passes of the worker thread while children come and go.
 // Usage: tarnwick_pass_bench.exe [--quick]
-#include "bench/child_processes.h"
+#include "tests/child/child_processes.h"
 #include "enforce/worker.h"
 #include "platform/fake_system.h"
 #include "platform/win32_system.h"

@@ -1,6 +1,7 @@
-#include "bench/child_processes.h"
+#include "tests/child/child_processes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 
 namespace tarnwick {
@@ -15,6 +16,66 @@ std::wstring FindIdleChildProgram() {
     if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
   }
   return L"tarnwick_test_child.exe";
+}
+
+namespace {
+
+void FindCloseIgnoringResult(HANDLE search) noexcept { ::FindClose(search); }
+using unique_hfind = unique_any<HANDLE, FindCloseIgnoringResult, detail::InvalidHandleValue>;
+
+// A small host file (such as /proc/N/status) read whole; empty on failure.
+std::string ReadHostFile(const std::wstring& path) {
+  unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string text;
+  char chunk[4096];
+  DWORD read = 0;
+  while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) text.append(chunk, read);
+  return text;
+}
+
+std::string Lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+DWORD FindHostProcessId(const std::wstring& fileName) {
+  std::string wanted;
+  for (wchar_t c : fileName) wanted.push_back(static_cast<char>(c));  // test names are ASCII
+  wanted = Lowercase(wanted);
+  WIN32_FIND_DATAW found{};
+  unique_hfind search(::FindFirstFileW(L"Z:\\proc\\*", &found));
+  if (!search) return 0;
+  DWORD result = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; })) {
+      continue;
+    }
+    std::string command = ReadHostFile(L"Z:\\proc\\" + name + L"\\cmdline");
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    if (Lowercase(command).find(wanted) != std::string::npos) {
+      result = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
+      break;
+    }
+  } while (::FindNextFileW(search.get(), &found));
+  return result;
+}
+
+std::string HostProcessStatus(DWORD hostProcessId, const char* field) {
+  std::string status(1, '\n');
+  status.append(ReadHostFile(L"Z:\\proc\\" + std::to_wstring(hostProcessId) + L"\\status"));
+  std::string key(1, '\n');
+  key.append(field).push_back(':');
+  const size_t at = status.find(key);
+  if (at == std::string::npos) return {};
+  size_t begin = at + key.size();
+  while (begin < status.size() && (status[begin] == ' ' || status[begin] == '\t')) ++begin;
+  const size_t end = status.find('\n', begin);
+  return status.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
 ChildProcesses::ChildProcesses(std::wstring childProgram) : child_program_(std::move(childProgram)) {

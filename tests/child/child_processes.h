@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -42,7 +43,15 @@ class ChildProcesses {
   std::vector<Child> children_;
 };
 
-// The idle child program beside the running executable or one folder up.
+// The idle child program beside the running executable or up to two folders up.
 [[nodiscard]] std::wstring FindIdleChildProgram();
+
+// Under Wine, the host's view of a process: the host process id of the
+// process whose command line holds fileName (scanning Z:\proc\*\cmdline),
+// 0 when there is none or this is not Wine.
+[[nodiscard]] DWORD FindHostProcessId(const std::wstring& fileName);
+// A field of the host's /proc/PID/status (such as "Cpus_allowed_list"),
+// without the name and blanks; empty when it cannot be read.
+[[nodiscard]] std::string HostProcessStatus(DWORD hostProcessId, const char* field);
 
 }  // namespace tarnwick
