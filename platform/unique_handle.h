@@ -106,6 +106,8 @@ class unique_bstr {
     return *this;
   }
   [[nodiscard]] BSTR get() const noexcept { return value_; }
+  // Hands the string to a new owner, such as a VARIANT.
+  [[nodiscard]] BSTR release() noexcept { return std::exchange(value_, nullptr); }
 
  private:
   BSTR value_ = nullptr;

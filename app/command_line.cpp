@@ -1,0 +1,57 @@
+#include "app/command_line.h"
+
+#include <boost/program_options.hpp>
+
+#include <new>
+#include <sstream>
+
+namespace tarnwick {
+namespace po = boost::program_options;
+namespace {
+
+po::options_description MakeOptionsDescription(bool& show_main_window) {
+  po::options_description options("Options");
+  options.add_options()
+      ("help,h", "show help")
+      ("close,c", "Close running instances.")
+      ("install,i", "Run install tasks.")
+      ("uninstall,u", "Run uninstall tasks.")
+      ("show,w", po::bool_switch(&show_main_window), "Open main window at startup.");
+  return options;
+}
+
+Command ChooseCommand(const po::variables_map& variables) {
+  if (variables.count("help")) return Command::Help;
+  if (variables.count("install")) return Command::Install;
+  if (variables.count("uninstall")) return Command::Uninstall;
+  if (variables.count("close")) return Command::Close;
+  return Command::Run;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
+  CommandLine result;
+  try {
+    const po::options_description options = MakeOptionsDescription(result.show_main_window);
+    po::variables_map variables;
+    po::store(po::wcommand_line_parser(arguments).options(options).allow_unregistered().run(), variables);
+    po::notify(variables);
+    result.command = ChooseCommand(variables);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& problem) {
+    // Parser errors, and conversion errors of text that is not valid UTF-16.
+    result = CommandLine{Command::Rejected, false, problem.what()};
+  }
+  return result;
+}
+
+std::string OptionsDescriptionText() {
+  bool unused = false;
+  std::ostringstream text;
+  text << MakeOptionsDescription(unused);
+  return text.str();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,31 @@
+// The command line: which one-shot task to perform, if any.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// In order of precedence when several are given.
+enum class Command { Help, Install, Uninstall, Close, Run, Rejected };
+
+struct CommandLine {
+  Command command = Command::Run;
+  bool show_main_window = false;  // "--show": open the main window at start-up
+  std::string problem;            // why the command line was rejected
+};
+
+// Parses the arguments (program name excluded). Long options may be
+// abbreviated, short ones grouped; unknown options and bare words, such as
+// the "-tray" of the logon task, are ignored. A value given to a switch or an
+// ambiguous abbreviation gives Command::Rejected with the problem named.
+[[nodiscard]] CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The "Options" description as the options library prints it.
+[[nodiscard]] std::string OptionsDescriptionText();
+
+// Exit codes of the paths that print to standard error.
+inline constexpr int kHelpExitCode = 1;
+inline constexpr int kRejectedExitCode = 2;
+
+}  // namespace tarnwick

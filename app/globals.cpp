@@ -1,0 +1,54 @@
+// The order of the definitions below is the order of construction; the
+// worker's control block comes last so that it is destroyed first, while the
+// settings and events it uses still exist.
+#include "app/globals.h"
+
+#include "topology/core_map.h"
+
+#include <shlobj.h>
+
+namespace tarnwick {
+namespace {
+
+std::array<COLORREF, 8> StartupPalette() {
+  return {::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW), ::GetSysColor(COLOR_MENU),
+          ::GetSysColor(COLOR_WINDOWTEXT), 0xCCCCCC, 0x198232, 0xDCDCDC, 0xACACAC};
+}
+
+std::wstring RoamingAppDataFolder() {
+  unique_cotaskmem folder;
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr,
+                                    reinterpret_cast<PWSTR*>(folder.put())))) {
+    return {};
+  }
+  return static_cast<const wchar_t*>(folder.get());
+}
+
+}  // namespace
+
+std::wstring MakeListFilePath(const std::wstring& app_data) {
+  std::wstring path = app_data;
+  ::CreateDirectoryW(path.c_str(), nullptr);
+  path += L"\\" TARNWICK_PRODUCT_NAME;
+  ::CreateDirectoryW(path.c_str(), nullptr);
+  path += L"\\config";
+  ::CreateDirectoryW(path.c_str(), nullptr);
+  return path + L"\\p-core-list.txt";
+}
+
+std::array<COLORREF, 8> ThemePalette = StartupPalette();
+DWORD PassInterval = 1000;
+bool ShowAtStartup = false;
+HINSTANCE AppInstance = nullptr;
+std::atomic<HWND> TrayWindowHandle{nullptr};
+std::atomic<HWND> MainWindowHandle{nullptr};
+std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);
+std::wstring ListFilePath = MakeListFilePath(RoamingAppDataFolder());
+unique_handle QuitEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+unique_handle CloseRequestEvent{::CreateEventW(nullptr, TRUE, FALSE, kCloseEventName)};
+unique_handle PassDoneEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+StoredWorkerSettings UserWorkerSettings{*UserSettings};
+// The P-core mask of a temporary map: it never changes during the run.
+WorkerControl Worker{CoreMap().PerformanceCoreMask()};
+
+}  // namespace tarnwick

@@ -1,0 +1,65 @@
+// Process-wide state, built during static initialisation in the order of
+// declaration in globals.cpp and destroyed in the reverse order.
+#pragma once
+
+#include "config/product.h"
+#include "config/settings_store.h"
+#include "enforce/stored_worker_settings.h"
+#include "enforce/worker.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace tarnwick {
+
+// Colour slots (0x00BBGGRR) of the user interface, light values at start-up.
+extern std::array<COLORREF, 8> ThemePalette;
+
+// Where updates come from: the directory of the version file, the directory
+// of the installer, and the installer's name.
+inline constexpr const wchar_t* kVersionInfoBaseUrl = L"https://updates.tarnwick.example/versioninfo/tarnwick/";
+inline constexpr const wchar_t* kUpdateFilesBaseUrl = L"https://downloads.tarnwick.example/files/";
+inline constexpr const wchar_t* kSetupFileName = L"TarnwickSetup.exe";
+
+// Set by any instance to close every running instance.
+inline constexpr const wchar_t* kCloseEventName = L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}";
+// The class also tells a second start that an instance is running.
+inline constexpr const wchar_t* kTrayWindowClass = L"Tarnwick_TrayClass";
+inline constexpr const wchar_t* kTrayWindowTitle = L"Tarnwick_TrayWnd";
+
+// The user's settings under HKEY_CURRENT_USER, shared by the user-interface
+// thread and the worker.
+extern std::unique_ptr<SettingsStore> UserSettings;
+// %APPDATA%\Tarnwick\config\p-core-list.txt; its folders exist from start-up.
+extern std::wstring ListFilePath;
+// Milliseconds between two enforcement passes.
+extern DWORD PassInterval;
+// Set by the command line's "show": open the main window at start-up.
+extern bool ShowAtStartup;
+extern HINSTANCE AppInstance;
+// Written by the user-interface thread, read by the relay threads.
+extern std::atomic<HWND> TrayWindowHandle;
+extern std::atomic<HWND> MainWindowHandle;
+// Manual reset: set once the program is ending.
+extern unique_handle QuitEvent;
+// Manual reset, named kCloseEventName: set by "--close" in another process.
+extern unique_handle CloseRequestEvent;
+// Auto reset: signalled by the worker after every pass.
+extern unique_handle PassDoneEvent;
+
+// The worker's view of UserSettings: method switches and pass counts.
+extern StoredWorkerSettings UserWorkerSettings;
+// The enforcement worker's control block, placing on the P-cores of this
+// machine; defined last, so destroyed first: its destruction stops the worker.
+extern WorkerControl Worker;
+
+// The list file's path below `app_data`, creating its folders (failures are
+// ignored: a missing folder only makes the file unreadable and unwritable).
+[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data);
+
+}  // namespace tarnwick

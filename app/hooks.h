@@ -1,0 +1,28 @@
+// What the shell calls in the other subsystems. Until a subsystem provides
+// its function, the stand-in in app/stubs/ does nothing; the subsystem
+// deletes that file (and its line in app/CMakeLists.txt) when it adds its own.
+#pragma once
+
+namespace tarnwick {
+
+// Enforcement. Both run on the user-interface thread from the tray window.
+// Stop the running worker (if any), load the list file, start a new worker.
+void StartWorkerFromListFile();
+// The list file changed: restart the worker only when one is running.
+void RestartWorkerIfRunning();
+
+// Main window. Runs it modally (DialogBoxParamW of IDD_MAIN_WINDOW, no
+// owner) and, when it ends with OK, sends WMU_START_WORKER to the tray window.
+// Called by the tray window's WMU_OPEN_MAIN_WINDOW only while
+// MainWindowHandle is null; otherwise the tray window brings it forward.
+void OpenMainWindow();
+// Dark mode support at start-up, unless the user switched it off.
+void InitDarkMode();
+
+// Updates. Starts the detached update checker thread.
+void StartUpdateChecker();
+// Downloads, verifies and starts the installer after the update balloon was
+// clicked; false when that failed (the caller then tells the user).
+bool DownloadAndLaunchUpdate();
+
+}  // namespace tarnwick

@@ -1,0 +1,142 @@
+#include "app/startup.h"
+
+#include "app/command_line.h"
+#include "app/globals.h"
+#include "app/hooks.h"
+#include "app/messages.h"
+#include "app/relay_threads.h"
+#include "app/tray_window.h"
+#include "config/settings_names.h"
+#include "install/install_commands.h"
+#include "platform/com_task_scheduler.h"
+
+#include <commctrl.h>
+
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace tarnwick {
+namespace {
+
+constexpr int kClosePolls = 10;
+constexpr DWORD kClosePollIntervalMs = 1000;
+constexpr DWORD kCloseGraceMs = 500;
+
+// Standard error is a pipe or file only when the starter redirected it; the
+// text is written as it is, without newline translation.
+void WriteToStandardError(std::string_view text) {
+  const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written == 0) {
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+int ShowHelp() {
+  WriteToStandardError(OptionsDescriptionText() + "\n");
+  return kHelpExitCode;
+}
+
+int RejectCommandLine(const std::string& problem) {
+  WriteToStandardError("Tarnwick: " + problem + "\n" + OptionsDescriptionText() + "\n");
+  return kRejectedExitCode;
+}
+
+std::unique_ptr<TaskSchedulerApi> MakeTaskScheduler() { return MakeComTaskScheduler(); }
+
+// Another instance runs: it opens (or brings forward) its main window. The
+// send returns once that window is closed, so this process waits for it.
+bool HandOverToRunningInstance() {
+  const HWND running = ::FindWindowW(kTrayWindowClass, nullptr);
+  if (running == nullptr) return false;
+  ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0);
+  return true;
+}
+
+void InitCommonControlsOnce() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
+  if (!::InitCommonControlsEx(&controls)) ::InitCommonControls();
+}
+
+void RunMessageLoop() {
+  MSG message{};
+  while (true) {
+    const BOOL result = ::GetMessageW(&message, nullptr, 0, 0);
+    if (result == 0) return;
+    if (result == -1) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+int RunTrayApplication() {
+  if (HandOverToRunningInstance()) return 0;
+  InitCommonControlsOnce();
+  bool dark_mode_disabled = false;
+  UserSettings->ReadFlag(kDarkModeDisabled, dark_mode_disabled, false);
+  if (!dark_mode_disabled) InitDarkMode();
+
+  // Without its window the instance could neither be used nor closed.
+  if (!CreateTrayWindow()) return 1;
+  try {
+    std::thread(CloseWatcherThread, QuitEvent.get(), CloseRequestEvent.get(), std::cref(TrayWindowHandle))
+        .detach();
+  } catch (const std::system_error&) {
+    // Without the watcher "--close" could not end this instance.
+    RemoveTrayIcon();
+    return 1;
+  }
+  try {
+    std::thread(PassRelayThread, QuitEvent.get(), PassDoneEvent.get(), std::cref(MainWindowHandle)).detach();
+  } catch (const std::system_error&) {
+    // Only the main window's status refresh after each pass is lost.
+  }
+  RunMessageLoop();
+  RemoveTrayIcon();
+  return 0;
+}
+
+}  // namespace
+
+int CloseRunningInstances() {
+  // Our own handle would keep the event alive and hide whether others remain.
+  CloseRequestEvent.reset();
+  {
+    unique_handle request(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kCloseEventName));
+    if (!request) return 1;
+    ::SetEvent(request.get());
+  }
+  for (int poll = 0; poll < kClosePolls; ++poll) {
+    unique_handle still_open(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kCloseEventName));
+    if (!still_open) {
+      ::Sleep(kCloseGraceMs);
+      return 0;
+    }
+    still_open.reset();
+    ::Sleep(kClosePollIntervalMs);
+  }
+  return 0;
+}
+
+int RunTarnwick(const std::vector<std::wstring>& arguments) {
+  const CommandLine command_line = ParseCommandLine(arguments);
+  ShowAtStartup = command_line.show_main_window;
+  switch (command_line.command) {
+    case Command::Rejected: return RejectCommandLine(command_line.problem);
+    case Command::Help: return ShowHelp();
+    case Command::Install: return RunInstall(MakeTaskScheduler, CurrentProgramPath());
+    case Command::Uninstall: return RunUninstall(MakeTaskScheduler);
+    case Command::Close: return CloseRunningInstances();
+    case Command::Run: return RunTrayApplication();
+  }
+  return RunTrayApplication();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,17 @@
+// The program's start: dispatch on the command line and the paths it leads to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// Runs the program for `arguments` (program name excluded) and returns the
+// process exit code.
+int RunTarnwick(const std::vector<std::wstring>& arguments);
+
+// Asks every running instance to exit through the named close event: 0 once
+// signalled (after waiting up to about 10 s for them to go), 1 when none runs.
+int CloseRunningInstances();
+
+}  // namespace tarnwick

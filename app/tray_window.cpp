@@ -1,0 +1,218 @@
+#include "app/tray_window.h"
+
+#include "app/globals.h"
+#include "app/hooks.h"
+#include "app/messages.h"
+#include "app/resource_text.h"
+#include "res/resource.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <string_view>
+
+namespace tarnwick {
+namespace {
+
+// Tries to add the icon before falling back to the one-second timer: the
+// notification area may not be ready yet at logon.
+constexpr int kIconAddTries = 31;
+constexpr DWORD kIconAddRetryDelayMs = 100;
+constexpr UINT kIconRetryPeriodMs = 1000;
+constexpr UINT kUpdateBalloonTimeoutMs = 10000;
+
+struct TrayState {
+  HICON icon = nullptr;  // a shared resource icon: never destroyed
+  unique_hmenu menu;     // loaded on first use, kept for the process's life
+  UINT taskbar_created_message = 0;
+  bool icon_added = false;
+  bool update_balloon_pending = false;
+};
+TrayState Tray;
+
+template <size_t N>
+void CopyTruncated(wchar_t (&field)[N], std::wstring_view text) {
+  const size_t length = std::min(text.size(), N - 1);
+  std::copy_n(text.data(), length, field);
+  field[length] = L'\0';
+}
+
+// Every call names the icon by the tray window and this process's id.
+NOTIFYICONDATAW IconIdentity(HWND window) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = window;
+  data.uID = ::GetCurrentProcessId();
+  return data;
+}
+
+void ReAddTrayIcon(HWND window) {
+  NOTIFYICONDATAW data = IconIdentity(window);
+  ::Shell_NotifyIconW(NIM_DELETE, &data);
+  ::SendMessageW(window, WMU_ADD_TRAY_ICON, 0, 0);
+}
+
+LRESULT OnCreate(HWND window) {
+  TrayWindowHandle = window;
+  Tray.icon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
+  Tray.taskbar_created_message = ::RegisterWindowMessageW(L"TaskbarCreated");
+  ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
+  ::PostMessageW(window, WMU_START_WORKER, 0, 0);
+  if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
+  ::SetTimer(window, IDT_TRAY_ICON, kIconRetryPeriodMs, nullptr);
+  return 0;
+}
+
+LRESULT OnAddTrayIcon(HWND window) {
+  NOTIFYICONDATAW data = IconIdentity(window);
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = WMU_TRAY_CALLBACK;
+  data.hIcon = Tray.icon;
+  CopyTruncated(data.szTip, kProductName);
+  for (int attempt = 0; attempt < kIconAddTries; ++attempt) {
+    if (attempt > 0) ::Sleep(kIconAddRetryDelayMs);
+    if (::Shell_NotifyIconW(NIM_ADD, &data)) {
+      Tray.icon_added = true;
+      break;
+    }
+  }
+  // Version 3 puts the mouse message itself in the callback's lParam.
+  data.uVersion = NOTIFYICON_VERSION;
+  ::Shell_NotifyIconW(NIM_SETVERSION, &data);
+  if (Tray.taskbar_created_message == 0) {
+    Tray.taskbar_created_message = ::RegisterWindowMessageW(L"TaskbarCreated");
+  }
+  return 0;
+}
+
+LRESULT OnTimer(HWND window, WPARAM timer_id) {
+  if (timer_id != IDT_TRAY_ICON) return 0;
+  if (!Tray.icon_added) ReAddTrayIcon(window);
+  if (Tray.icon_added) ::KillTimer(window, IDT_TRAY_ICON);
+  return 0;
+}
+
+void ShowTrayMenu(HWND window) {
+  if (!Tray.menu) Tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+  const HMENU popup = ::GetSubMenu(Tray.menu.get(), 0);
+  if (popup == nullptr) return;
+  POINT cursor{};
+  ::GetCursorPos(&cursor);
+  // Without the foreground the menu would not close on a click elsewhere.
+  ::SetForegroundWindow(window);
+  const UINT command = static_cast<UINT>(
+      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
+  ::PostMessageW(window, WM_NULL, 0, 0);
+  if (command == IDM_EXIT) {
+    ::PostQuitMessage(0);
+  } else if (command == IDM_OPEN) {
+    ::SendMessageW(window, WMU_TRAY_CALLBACK, 0, WM_LBUTTONUP);
+  }
+}
+
+void OnUpdateBalloonClicked(HWND window) {
+  if (!Tray.update_balloon_pending) return;
+  if (!DownloadAndLaunchUpdate()) {
+    ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
+                  MB_ICONERROR);
+  }
+  Tray.update_balloon_pending = false;
+}
+
+LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
+  switch (static_cast<UINT>(lparam)) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
+    case WM_RBUTTONUP: ShowTrayMenu(window); break;
+    case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(window); break;
+    case NIN_BALLOONHIDE:
+    case NIN_BALLOONTIMEOUT: Tray.update_balloon_pending = false; break;
+    default: break;
+  }
+  return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wparam, lparam);
+}
+
+LRESULT OnShowUpdateBalloon(HWND window) {
+  NOTIFYICONDATAW data = IconIdentity(window);
+  data.uFlags = NIF_INFO;
+  data.uTimeout = kUpdateBalloonTimeoutMs;
+  CopyTruncated(data.szInfoTitle, L"Update for " TARNWICK_PRODUCT_NAME L" is available");
+  CopyTruncated(data.szInfo, L"Click here to update.");
+  data.dwInfoFlags = NIIF_NONE;
+  ::Shell_NotifyIconW(NIM_MODIFY, &data);
+  Tray.update_balloon_pending = true;
+  return 0;
+}
+
+LRESULT OnOpenMainWindow() {
+  if (const HWND main_window = MainWindowHandle.load()) {
+    ::SetForegroundWindow(main_window);
+    return 0;
+  }
+  OpenMainWindow();
+  return 0;
+}
+
+LRESULT OnDestroy() {
+  RemoveTrayIcon();
+  ::SetEvent(QuitEvent.get());
+  ::PostQuitMessage(0);
+  return 0;
+}
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  switch (message) {
+    case WM_CREATE: return OnCreate(window);
+    case WM_TIMER: return OnTimer(window, wparam);
+    case WM_DESTROY: return OnDestroy();
+    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(window);
+    case WMU_TRAY_CALLBACK: return OnTrayCallback(window, wparam, lparam);
+    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window);
+    case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
+    case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
+    case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
+    case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
+    case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    default: break;
+  }
+  // Explorer restarted: its new notification area has no icon of ours.
+  if (Tray.taskbar_created_message != 0 && message == Tray.taskbar_created_message) {
+    ReAddTrayIcon(window);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+bool CreateTrayWindow(bool create) {
+  if (!create) {
+    if (const HWND window = TrayWindowHandle.load()) ReAddTrayIcon(window);
+    return true;
+  }
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = TrayWindowProc;
+  window_class.hInstance = AppInstance;
+  window_class.hIcon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
+  window_class.hIconSm = window_class.hIcon;
+  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszMenuName = MAKEINTRESOURCEW(IDR_TRAY_MENU);
+  window_class.lpszClassName = kTrayWindowClass;
+  ::RegisterClassExW(&window_class);
+  ::CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                    CW_USEDEFAULT, 0, nullptr, nullptr, AppInstance, nullptr);
+  const HWND window = TrayWindowHandle.load();
+  if (window == nullptr) return false;
+  ::SendMessageW(window, WMU_ADD_TRAY_ICON, 0, 0);
+  return true;
+}
+
+void RemoveTrayIcon() {
+  NOTIFYICONDATAW data = IconIdentity(TrayWindowHandle.load());
+  ::Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,17 @@
+// The hidden window that owns the notification-area icon and its menu and
+// is the hub of the program's messages (app/messages.h).
+#pragma once
+
+#include <windows.h>
+
+namespace tarnwick {
+
+// create = true: registers the class "Tarnwick_TrayClass", creates the hidden
+// window and adds the icon; false when the window could not be created.
+// create = false: deletes the icon and adds it again.
+bool CreateTrayWindow(bool create = true);
+
+// Deletes the icon; nothing when there is none.
+void RemoveTrayIcon();
+
+}  // namespace tarnwick

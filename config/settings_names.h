@@ -1,0 +1,22 @@
+// Registry value names under "Software\Tarnwick". All are REG_DWORD; their
+// defaults belong to the readers.
+#pragma once
+
+#include "config/product.h"
+
+namespace tarnwick {
+
+inline constexpr const wchar_t* kDarkModeDisabled = L"darkmode_disabled";
+inline constexpr const wchar_t* kNoThemedProgressBars = L"no_themed_progressbars";
+inline constexpr const wchar_t* kBetaUpdates = L"BetaUpdates";
+inline constexpr const wchar_t* kMethodEfficiencyMode = L"MethodEfficiencyMode";
+inline constexpr const wchar_t* kMethodCpuAffinity = L"MethodCPUAffinity";
+inline constexpr const wchar_t* kMethodCpuSets = L"MethodCPUSets";
+inline constexpr const wchar_t* kLastScannedCount = L"LastScannedCount";
+inline constexpr const wchar_t* kCurrentEnforcedCount = L"CurrentEnforcedCount";
+
+// The key every value lives under, below HKEY_CURRENT_USER (and, for
+// "BetaUpdates", HKEY_LOCAL_MACHINE).
+inline constexpr const wchar_t* kSettingsKeyPath = L"Software\\" TARNWICK_PRODUCT_NAME;
+
+}  // namespace tarnwick

@@ -1,0 +1,25 @@
+// COM initialised on this thread for the life of a scope, and uninitialised
+// only when the initialisation succeeded.
+#pragma once
+
+#include <objbase.h>
+
+namespace tarnwick {
+
+class ScopedComInitialization {
+ public:
+  explicit ScopedComInitialization(DWORD model = COINIT_MULTITHREADED) noexcept
+      : status_(::CoInitializeEx(nullptr, model)) {}
+  ~ScopedComInitialization() {
+    if (SUCCEEDED(status_)) ::CoUninitialize();
+  }
+  ScopedComInitialization(const ScopedComInitialization&) = delete;
+  ScopedComInitialization& operator=(const ScopedComInitialization&) = delete;
+
+  [[nodiscard]] HRESULT status() const noexcept { return status_; }
+
+ private:
+  HRESULT status_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,355 @@
+#include "tests/e2e/driver/tarnwick_driver.h"
+
+#include "app/messages.h"
+#include "platform/unique_handle.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+
+namespace tarnwick::e2e {
+namespace {
+
+// Spelled out rather than taken from the program's globals: linking those
+// would create the named close event in this process too.
+constexpr const wchar_t* kTrayWindowClass = L"Tarnwick_TrayClass";
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
+  for (wchar_t c : argument) {
+    if (c == L'"') quoted += L'\\';
+    quoted += c;
+  }
+  return quoted + L"\"";
+}
+
+std::wstring CommandLineOf(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+  std::wstring command_line = QuoteArgument(program);
+  for (const auto& argument : arguments) command_line += L" " + QuoteArgument(argument);
+  return command_line;
+}
+
+unique_hfile OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return unique_hfile(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &inheritable, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::wstring TempFileName() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  wchar_t name[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, folder);
+  ::GetTempFileNameW(folder, L"twe", 0, name);
+  return name;
+}
+
+std::wstring ClassNameOf(HWND window) {
+  wchar_t name[256] = {};
+  ::GetClassNameW(window, name, 256);
+  return name;
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[512] = {};
+  ::GetWindowTextW(window, text, 512);
+  return text;
+}
+
+// The first visible top-level window of `process_id` that `matches`.
+HWND FindVisibleTopLevel(DWORD process_id, const std::function<bool(HWND)>& matches) {
+  struct Search {
+    DWORD process_id;
+    const std::function<bool(HWND)>* matches;
+    HWND found;
+  } search{process_id, &matches, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(context);
+        if (WindowProcessId(window) != s.process_id || !::IsWindowVisible(window) || !(*s.matches)(window)) {
+          return TRUE;
+        }
+        s.found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, Timeout timeout) {
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+  while (true) {
+    if (condition()) return true;
+    if (::GetTickCount64() >= deadline) return false;
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+}
+
+std::wstring WindowsPathOf(const std::string& path) {
+  if (path.empty() || path.front() != '/') return Widen(path);
+  std::wstring windows = L"Z:" + Widen(path);
+  for (wchar_t& c : windows) {
+    if (c == L'/') c = L'\\';
+  }
+  return windows;
+}
+
+std::wstring TarnwickExePath() { return WindowsPathOf(TARNWICK_EXE_PATH); }
+
+TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments) : error_file_(TempFileName()) {
+  unique_hfile error = OpenInheritable(error_file_, GENERIC_WRITE, CREATE_ALWAYS);
+  unique_hfile nothing = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nothing.get();
+  startup.hStdOutput = nothing.get();
+  startup.hStdError = error.get();
+  PROCESS_INFORMATION started{};
+  const std::wstring exe = TarnwickExePath();
+  std::wstring command_line = CommandLineOf(exe, arguments);
+  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    ADD_FAILURE() << "cannot start tarnwick.exe, error " << ::GetLastError();
+    return;
+  }
+  ::CloseHandle(started.hThread);
+  process_ = started.hProcess;
+  process_id_ = started.dwProcessId;
+}
+
+TarnwickProcess::~TarnwickProcess() {
+  End();
+  if (process_ != nullptr) ::CloseHandle(process_);
+  ::DeleteFileW(error_file_.c_str());
+}
+
+bool TarnwickProcess::IsRunning() const {
+  return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool TarnwickProcess::WaitForExit(Timeout timeout) {
+  return process_ != nullptr && WaitUntil([this] { return !IsRunning(); }, timeout);
+}
+
+std::optional<DWORD> TarnwickProcess::ExitCode() const {
+  DWORD code = 0;
+  if (process_ == nullptr || IsRunning() || !::GetExitCodeProcess(process_, &code)) return std::nullopt;
+  return code;
+}
+
+std::string TarnwickProcess::StandardError() const { return ReadFileBytes(error_file_).value_or(""); }
+
+void TarnwickProcess::End() {
+  if (!IsRunning()) return;
+  ::TerminateProcess(process_, 0xDEAD);
+  ::WaitForSingleObject(process_, 10000);
+}
+
+HWND FindTrayWindow() { return ::FindWindowW(kTrayWindowClass, nullptr); }
+
+DWORD WindowProcessId(HWND window) {
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(window, &process_id);
+  return process_id;
+}
+
+HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title, Timeout timeout) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        found = FindVisibleTopLevel(process_id, [&](HWND window) {
+          return ClassNameOf(window) == class_name && (title == nullptr || TextOf(window) == title);
+        });
+        return found != nullptr;
+      },
+      timeout);
+  return found;
+}
+
+bool TrayIconPresent(HWND tray_window, UINT icon_id) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = tray_window;
+  data.uID = icon_id;
+  return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+void PostTrayCallback(HWND tray_window, UINT mouse_message) {
+  ::PostMessageW(tray_window, WMU_TRAY_CALLBACK, 0, static_cast<LPARAM>(mouse_message));
+}
+
+HWND WaitForPopupMenu(DWORD process_id, Timeout timeout) {
+  return WaitForVisibleWindow(process_id, L"#32768", nullptr, timeout);
+}
+
+void ChooseMenuItem(HWND menu_window, wchar_t key) {
+  // The menu's modal loop reads the keyboard messages of its thread.
+  ::PostMessageW(menu_window, WM_CHAR, key, 1);
+}
+
+bool RegistryKeyExists(HKEY root, const std::wstring& path) {
+  unique_hkey key;
+  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::optional<DWORD> ReadRegistryDword(HKEY root, const std::wstring& path, const std::wstring& name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+void WriteRegistryDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value) {
+  ASSERT_EQ(::RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_DWORD, &value, sizeof(value)), ERROR_SUCCESS);
+}
+
+void DeleteRegistryTree(HKEY root, const std::wstring& path) {
+  ::RegDeleteTreeW(root, path.c_str());
+  ::RegDeleteKeyW(root, path.c_str());
+}
+
+std::wstring ListFilePath() {
+  unique_cotaskmem folder;
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, reinterpret_cast<PWSTR*>(folder.put())))) {
+    return {};
+  }
+  return std::wstring(static_cast<const wchar_t*>(folder.get())) + L"\\Tarnwick\\config\\p-core-list.txt";
+}
+
+void WriteListFile(const std::vector<std::wstring>& entries) {
+  std::wstring text;
+  for (const auto& entry : entries) text += entry + L"\r\n";
+  const std::wstring path = ListFilePath();
+  ::SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  WriteFileBytes(path, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+std::optional<std::vector<std::wstring>> ReadListFile() {
+  const auto bytes = ReadFileBytes(ListFilePath());
+  if (!bytes) return std::nullopt;
+  std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
+  std::copy_n(bytes->data(), text.size() * sizeof(wchar_t), reinterpret_cast<char*>(text.data()));
+  std::vector<std::wstring> entries;
+  std::wstring line;
+  for (wchar_t c : text) {
+    if (c == L'\n') {
+      entries.push_back(line);
+      line.clear();
+    } else if (c != L'\r') {
+      line += c;
+    }
+  }
+  return entries;
+}
+
+bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+  unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+  return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file) << "cannot create the file, error " << ::GetLastError();
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+}
+
+bool TakeScreenshot(const std::string& name) {
+  const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
+  const char* display = std::getenv("DISPLAY");
+  if (artifacts == nullptr || *artifacts == '\0' || display == nullptr) return false;
+  const std::string picture = std::string(artifacts) + "/" + name + ".png";
+  const std::wstring picture_path = WindowsPathOf(picture);
+  ::DeleteFileW(picture_path.c_str());
+  // Lets every window's thread get through what is queued, its painting
+  // included, so the picture shows the screen as it now stands.
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  // Wine starts a Unix program given by its Z: path like any other program.
+  const std::wstring import = L"Z:\\usr\\bin\\import";
+  std::wstring command_line = CommandLineOf(import, {L"-display", Widen(display), L"-window", L"root", Widen(picture)});
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(import.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return false;
+  }
+  unique_handle process(started.hProcess);
+  unique_handle thread(started.hThread);
+  if (process) ::WaitForSingleObject(process.get(), 20000);
+  // The picture is complete once import has exited, or, when Wine gives no
+  // handle to wait on, once its size stops changing.
+  std::optional<size_t> last_size;
+  return WaitUntil([&] {
+    const auto bytes = ReadFileBytes(picture_path);
+    if (!bytes || bytes->empty()) return false;
+    const bool settled = last_size == bytes->size();
+    last_size = bytes->size();
+    return settled;
+  });
+}
+
+TarnwickProcess& TarnwickTest::Start(const std::vector<std::wstring>& arguments) {
+  started_.push_back(std::make_unique<TarnwickProcess>(arguments));
+  return *started_.back();
+}
+
+RunResult TarnwickTest::Run(const std::vector<std::wstring>& arguments, Timeout timeout) {
+  const auto begin = std::chrono::steady_clock::now();
+  TarnwickProcess& process = Start(arguments);
+  RunResult result;
+  result.exited = process.WaitForExit(timeout);
+  result.duration = std::chrono::duration_cast<Timeout>(std::chrono::steady_clock::now() - begin);
+  result.exit_code = process.ExitCode().value_or(STILL_ACTIVE);
+  result.standard_error = process.StandardError();
+  process.End();
+  return result;
+}
+
+TarnwickProcess& TarnwickTest::StartInstance(const std::vector<std::wstring>& arguments) {
+  TarnwickProcess& process = Start(arguments);
+  HWND tray = nullptr;
+  EXPECT_TRUE(WaitUntil([&] {
+    tray = FindTrayWindow();
+    return tray != nullptr && WindowProcessId(tray) == process.Id() && TrayIconPresent(tray, process.Id());
+  })) << "no tray window with an icon";
+  return process;
+}
+
+std::string TarnwickTest::ArtifactName(const std::string& label) {
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(test->test_suite_name()) + "." + test->name() + "-" + label;
+}
+
+void TarnwickTest::TearDown() {
+  if (HasFailure()) TakeScreenshot(ArtifactName("failure"));
+  for (auto& process : started_) process->End();
+  started_.clear();
+}
+
+}  // namespace tarnwick::e2e

@@ -1,0 +1,141 @@
+// The end-to-end driver: starts the real tarnwick.exe in the test's own Wine
+// prefix and works it as a user would, through its windows and messages, the
+// registry, the list file and the screen. Every wait has a deadline.
+//
+// A test derives its fixture from TarnwickTest and starts the program with
+// Start() or Run(); whatever it started is ended when the test ends.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::e2e {
+
+using namespace std::chrono_literals;
+using Timeout = std::chrono::milliseconds;
+
+// Long enough for a slow start under Wine; a wait that runs out fails the test.
+inline constexpr Timeout kDefaultTimeout = 20s;
+
+// Polls `condition` every 50 ms, pumping this thread's messages, until it is
+// true (returns true) or `timeout` has passed (returns false).
+bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaultTimeout);
+
+// "/unix/path" as Z:\unix\path; a Windows path is returned unchanged.
+[[nodiscard]] std::wstring WindowsPathOf(const std::string& path);
+// The program under test, as built by CMake.
+[[nodiscard]] std::wstring TarnwickExePath();
+
+// One started tarnwick.exe, its standard error captured in a file. Ended
+// (terminated) when destroyed if it is still running.
+class TarnwickProcess {
+ public:
+  explicit TarnwickProcess(const std::vector<std::wstring>& arguments);
+  ~TarnwickProcess();
+  TarnwickProcess(const TarnwickProcess&) = delete;
+  TarnwickProcess& operator=(const TarnwickProcess&) = delete;
+
+  [[nodiscard]] DWORD Id() const noexcept { return process_id_; }
+  [[nodiscard]] bool IsRunning() const;
+  // True when the process exited within `timeout`.
+  bool WaitForExit(Timeout timeout = kDefaultTimeout);
+  // The exit code; nullopt while the process runs.
+  [[nodiscard]] std::optional<DWORD> ExitCode() const;
+  // Everything written to standard error so far.
+  [[nodiscard]] std::string StandardError() const;
+  // Terminates the process if it still runs and waits for its end.
+  void End();
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD process_id_ = 0;
+  std::wstring error_file_;
+};
+
+// Outcome of a one-shot run.
+struct RunResult {
+  bool exited = false;       // false: still running at the deadline (then ended)
+  DWORD exit_code = 0;
+  std::string standard_error;
+  Timeout duration{};
+};
+
+// --- Windows of the program ---------------------------------------------
+
+// The running instance's tray window, or null.
+[[nodiscard]] HWND FindTrayWindow();
+[[nodiscard]] DWORD WindowProcessId(HWND window);
+// A top-level window of `process_id` with that class (and title, unless
+// null) once it is visible: a dialog is ready only then.
+[[nodiscard]] HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
+                                        Timeout timeout = kDefaultTimeout);
+
+// Whether the notification area holds the icon of `tray_window` with id
+// `icon_id` (the program uses its process id). Asks the shell to modify the
+// icon without changing anything, which succeeds only for an existing icon.
+[[nodiscard]] bool TrayIconPresent(HWND tray_window, UINT icon_id);
+
+// What the shell does on a mouse event over the icon (WM_RBUTTONUP etc.).
+void PostTrayCallback(HWND tray_window, UINT mouse_message);
+
+// The visible pop-up menu of `process_id`, once it is shown.
+[[nodiscard]] HWND WaitForPopupMenu(DWORD process_id, Timeout timeout = kDefaultTimeout);
+// Chooses the item with the access key `key` (the underlined letter, as
+// "x" in "E&xit") in an open pop-up menu, as a keyboard user does.
+void ChooseMenuItem(HWND menu_window, wchar_t key);
+
+// --- Registry ----------------------------------------------------------------
+
+[[nodiscard]] bool RegistryKeyExists(HKEY root, const std::wstring& path);
+[[nodiscard]] std::optional<DWORD> ReadRegistryDword(HKEY root, const std::wstring& path, const std::wstring& name);
+void WriteRegistryDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value);
+void DeleteRegistryTree(HKEY root, const std::wstring& path);
+
+// --- Files ---------------------------------------------------------------------
+
+// %APPDATA%\Tarnwick\config\p-core-list.txt of this prefix.
+[[nodiscard]] std::wstring ListFilePath();
+// Writes the entries in the list file's format (UTF-16 LE, CR LF after each).
+void WriteListFile(const std::vector<std::wstring>& entries);
+// The entries of the list file (lines split at LF, CRs dropped); nullopt
+// when the file does not exist.
+[[nodiscard]] std::optional<std::vector<std::wstring>> ReadListFile();
+[[nodiscard]] bool FileExists(const std::wstring& path);
+[[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// --- Screen -------------------------------------------------------------------
+
+// Saves the whole X display as $TARNWICK_ARTIFACTS/<name>.png with
+// ImageMagick's import, run as a Unix program from inside Wine. True once the
+// picture exists. Without TARNWICK_ARTIFACTS nothing is taken.
+bool TakeScreenshot(const std::string& name);
+
+// The fixture of every end-to-end test: Start() and Run() launch the program,
+// and TearDown ends whatever still runs (after a screenshot if the test failed).
+class TarnwickTest : public testing::Test {
+ protected:
+  // Starts tarnwick.exe and returns it; the fixture ends it after the test.
+  TarnwickProcess& Start(const std::vector<std::wstring>& arguments = {});
+  // Starts tarnwick.exe and waits for it to exit.
+  RunResult Run(const std::vector<std::wstring>& arguments, Timeout timeout = kDefaultTimeout);
+  // Starts tarnwick.exe and waits until its tray window and icon exist.
+  TarnwickProcess& StartInstance(const std::vector<std::wstring>& arguments = {});
+  // "<Suite>.<Test>-<label>" for screenshots.
+  [[nodiscard]] static std::string ArtifactName(const std::string& label);
+
+  void TearDown() override;
+
+ private:
+  std::vector<std::unique_ptr<TarnwickProcess>> started_;
+};
+
+}  // namespace tarnwick::e2e

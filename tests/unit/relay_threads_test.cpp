@@ -1,0 +1,88 @@
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/relay_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace tarnwick {
+namespace {
+
+// A message-only window of this thread that receives what the relays post.
+class RelayThreadsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    window_.reset(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(window_);
+    target_ = window_.get();
+  }
+
+  // Waits up to 10 s for `message` to reach the window.
+  bool Receive(UINT message) {
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    MSG received{};
+    while (::GetTickCount64() < deadline) {
+      if (::PeekMessageW(&received, window_.get(), message, message, PM_REMOVE)) return true;
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+    }
+    return false;
+  }
+
+  unique_hwnd window_;
+  std::atomic<HWND> target_{nullptr};
+  unique_handle quit_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle request_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle pass_done_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+};
+
+TEST_F(RelayThreadsTest, CloseRequestSetsQuitAndAsksTheTrayWindowToExit) {
+  std::thread watcher(CloseWatcherThread, quit_.get(), request_.get(), std::cref(target_));
+  ::SetEvent(request_.get());
+  watcher.join();
+  EXPECT_EQ(::WaitForSingleObject(quit_.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(Receive(WMU_EXIT_APP));
+}
+
+TEST_F(RelayThreadsTest, MissingCloseEventEndsTheInstanceRatherThanLeavingItUnclosable) {
+  std::thread watcher(CloseWatcherThread, quit_.get(), nullptr, std::cref(target_));
+  watcher.join();
+  EXPECT_EQ(::WaitForSingleObject(quit_.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(Receive(WMU_EXIT_APP));
+}
+
+TEST_F(RelayThreadsTest, PassesAreRelayedWhileTheMainWindowIsOpenUntilQuit) {
+  std::thread relay(PassRelayThread, quit_.get(), pass_done_.get(), std::cref(target_));
+  for (int pass = 0; pass < 3; ++pass) {
+    ::SetEvent(pass_done_.get());
+    EXPECT_TRUE(Receive(WMU_PASS_DONE)) << "pass " << pass;
+  }
+  target_ = nullptr;  // the main window closed
+  ::SetEvent(pass_done_.get());
+  ::SetEvent(quit_.get());
+  relay.join();
+  MSG stray{};
+  EXPECT_FALSE(::PeekMessageW(&stray, window_.get(), WMU_PASS_DONE, WMU_PASS_DONE, PM_REMOVE));
+}
+
+TEST(ListFilePath, FoldersAreCreatedBelowTheApplicationDataFolder) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ASSERT_NE(::GetTempPathW(MAX_PATH + 1, temp), 0u);
+  const std::wstring base = std::wstring(temp) + L"tarnwick-list-path-test";
+  EXPECT_EQ(MakeListFilePath(base), base + L"\\Tarnwick\\config\\p-core-list.txt");
+  const DWORD attributes = ::GetFileAttributesW((base + L"\\Tarnwick\\config").c_str());
+  EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  ::RemoveDirectoryW((base + L"\\Tarnwick\\config").c_str());
+  ::RemoveDirectoryW((base + L"\\Tarnwick").c_str());
+  ::RemoveDirectoryW(base.c_str());
+}
+
+TEST(ListFilePath, GlobalPathLiesInRoamingAppData) {
+  wchar_t app_data[MAX_PATH] = {};
+  ASSERT_NE(::GetEnvironmentVariableW(L"APPDATA", app_data, MAX_PATH), 0u);
+  EXPECT_EQ(ListFilePath, std::wstring(app_data) + L"\\Tarnwick\\config\\p-core-list.txt");
+}
+
+}  // namespace
+}  // namespace tarnwick
