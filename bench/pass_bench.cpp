@@ -6,6 +6,7 @@
 //  - soak: 3000 passes of the worker thread while children come and go.
 // Usage: tarnwick_pass_bench.exe [--quick]
 #include "tests/child/child_processes.h"
+#include "enforce/stored_worker_settings.h"
 #include "enforce/worker.h"
 #include "platform/fake_system.h"
 #include "platform/win32_system.h"
@@ -26,16 +27,16 @@
 namespace tarnwick {
 namespace {
 
-// Switches fixed in memory, counts written to the registry as the program does.
+// The program's own settings (switches from the store, counts written to the
+// registry), watched: passes counted, the cache size as each pass left it.
 class BenchSettings final : public WorkerSettings {
  public:
   explicit BenchSettings(WorkerControl* control = nullptr) : control_(control) {}
-  MethodSwitches ReadMethodSwitches() override { return {}; }
+  MethodSwitches ReadMethodSwitches() override { return stored_.ReadMethodSwitches(); }
   void PublishPassCounts(uint32_t scanned, uint32_t matched) override {
-    WriteCount(L"LastScannedCount", scanned);
-    WriteCount(L"CurrentEnforcedCount", matched);
+    stored_.PublishPassCounts(scanned, matched);
     if (control_ != nullptr) {
-      // On the worker thread, after the purge: the cache as the pass left it.
+      // On the worker thread, after the purge.
       const size_t size = control_->PathCache.Size();
       cache_size_.store(size);
       max_cache_size_.store(std::max(max_cache_size_.load(), size));
@@ -49,13 +50,8 @@ class BenchSettings final : public WorkerSettings {
   uint32_t LastScanned() const { return last_scanned_.load(); }
 
  private:
-  static void WriteCount(const wchar_t* name, DWORD value) {
-    unique_hkey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tarnwick", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                          nullptr, key.put(), nullptr) == ERROR_SUCCESS) {
-      ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    }
-  }
+  SettingsStore store_{HKEY_CURRENT_USER};
+  StoredWorkerSettings stored_{store_};
   WorkerControl* control_;
   std::atomic<uint64_t> passes_{0};
   std::atomic<size_t> cache_size_{0};
