@@ -192,7 +192,7 @@ double WorstCachedRatio = 0;
 bool Real(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
   for (int i = 0; i < 50; ++i) {
     if (children.Start(ChildName(L"tw_child", i)) == 0) {
-      std::printf("could not start child %d\n", i);
+      std::printf("could not start child %d: %s\n", i, children.LastFailure().c_str());
       return false;
     }
   }
@@ -332,7 +332,7 @@ bool Soak(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
       next_churn = settings.Passes() + 10;
       children.End(0);
       if (children.Start(ChildName(L"tw_soak", started++ % 60)) == 0) {
-        std::printf("could not start a soak child\n");
+        std::printf("could not start a soak child: %s\n", children.LastFailure().c_str());
         break;
       }
     }

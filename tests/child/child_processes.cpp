@@ -94,12 +94,12 @@ ChildProcesses::~ChildProcesses() {
 DWORD ChildProcesses::Start(const std::wstring& fileName) {
   const std::wstring path = folder_ + L"\\" + fileName;
   if (std::find(copies_.begin(), copies_.end(), path) == copies_.end()) {
-    if (!::CopyFileW(child_program_.c_str(), path.c_str(), FALSE)) return 0;
+    if (!::CopyFileW(child_program_.c_str(), path.c_str(), FALSE)) return Fail("copy", ::GetLastError());
     copies_.push_back(path);
   }
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   unique_handle ready(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
-  if (!ready) return 0;
+  if (!ready) return Fail("event", ::GetLastError());
   std::wstring command = L"\"" + path + L"\" " + std::to_wstring(::GetCurrentProcessId()) + L" " +
                          std::to_wstring(reinterpret_cast<uintptr_t>(ready.get()));
   STARTUPINFOW startup{};
@@ -107,17 +107,25 @@ DWORD ChildProcesses::Start(const std::wstring& fileName) {
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder_.c_str(), &startup,
                         &started)) {
-    return 0;
+    return Fail("CreateProcessW", ::GetLastError());
   }
   unique_handle thread(started.hThread);
   Child child{unique_handle(started.hProcess), started.dwProcessId};
   const HANDLE waits[] = {ready.get(), child.process.get()};
-  if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+  const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, 30000);
+  if (waited != WAIT_OBJECT_0) {
     ::TerminateProcess(child.process.get(), 1);
-    return 0;
+    DWORD exit_code = 0;
+    ::GetExitCodeProcess(child.process.get(), &exit_code);
+    return Fail(waited == WAIT_TIMEOUT ? "not ready within 30 s" : "ended before it was ready", exit_code);
   }
   children_.push_back(std::move(child));
   return started.dwProcessId;
+}
+
+DWORD ChildProcesses::Fail(const char* step, DWORD code) {
+  last_failure_ = std::string(step) + " (" + std::to_string(code) + ")";
+  return 0;
 }
 
 void ChildProcesses::End(size_t index) {

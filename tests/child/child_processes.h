@@ -31,6 +31,8 @@ class ChildProcesses {
   [[nodiscard]] HANDLE Handle(size_t index) const { return children_[index].process.get(); }
   [[nodiscard]] DWORD Id(size_t index) const { return children_[index].id; }
   [[nodiscard]] const std::wstring& Folder() const { return folder_; }
+  // Why the last Start failed: the step and its error or exit code.
+  [[nodiscard]] const std::string& LastFailure() const { return last_failure_; }
 
  private:
   struct Child {
@@ -41,6 +43,9 @@ class ChildProcesses {
   std::wstring folder_;
   std::vector<std::wstring> copies_;
   std::vector<Child> children_;
+  std::string last_failure_;
+
+  DWORD Fail(const char* step, DWORD code);
 };
 
 // The idle child program beside the running executable or up to two folders up.
