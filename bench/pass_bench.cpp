@@ -344,10 +344,12 @@ bool Soak(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
   std::printf("\nSoak: %llu passes in %.1f s of the worker thread, %d children started and ended meanwhile\n",
               static_cast<unsigned long long>(settings.Passes() - first), seconds, started);
   std::printf("%-28s %12s %12s\n", "", "start", "end");
-  std::printf("%-28s %12lu %12lu\n", "handle count", start.handles, end.handles);
+  const char* zero_under_wine = WineAnonymousResident() != 0 ? "   (Wine reports 0)" : "";
+  std::printf("%-28s %12lu %12lu%s\n", "handle count", start.handles, end.handles,
+              start.handles == 0 ? zero_under_wine : "");
   std::printf("%-28s %12lu %12lu\n", "handles in system table", start.tableHandles, end.tableHandles);
-  std::printf("%-28s %12zu %12zu\n", "private bytes", static_cast<size_t>(start.privateBytes),
-              static_cast<size_t>(end.privateBytes));
+  std::printf("%-28s %12zu %12zu%s\n", "private bytes", static_cast<size_t>(start.privateBytes),
+              static_cast<size_t>(end.privateBytes), start.privateBytes == 0 ? zero_under_wine : "");
   if (start.wineAnonymous != 0) {
     std::printf("%-28s %12zu %12zu   (RssAnon of the Wine process)\n", "anonymous resident bytes", start.wineAnonymous,
                 end.wineAnonymous);

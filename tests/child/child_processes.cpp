@@ -78,6 +78,28 @@ std::string HostProcessStatus(DWORD hostProcessId, const char* field) {
   return status.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
+std::string HostProcessorList(uint64_t mask) {
+  std::string list;
+  for (int bit = 0; bit < 64;) {
+    if (((mask >> bit) & 1) == 0) {
+      ++bit;
+      continue;
+    }
+    int last = bit;
+    while (last + 1 < 64 && ((mask >> (last + 1)) & 1)) ++last;
+    if (!list.empty()) list += ',';
+    list += std::to_string(bit);
+    if (last > bit) list += '-' + std::to_string(last);
+    bit = last + 1;
+  }
+  return list;
+}
+
+uint64_t ProcessAffinity(HANDLE process) {
+  DWORD_PTR process_mask = 0, system_mask = 0;
+  return ::GetProcessAffinityMask(process, &process_mask, &system_mask) ? process_mask : 0;
+}
+
 ChildProcesses::ChildProcesses(std::wstring childProgram) : child_program_(std::move(childProgram)) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);

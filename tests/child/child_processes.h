@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,10 @@ class ChildProcesses {
 // process whose command line holds fileName (scanning Z:\proc\*\cmdline),
 // 0 when there is none or this is not Wine.
 [[nodiscard]] DWORD FindHostProcessId(const std::wstring& fileName);
+// A processor mask as the host lists processors in /proc: "0-3,6".
+[[nodiscard]] std::string HostProcessorList(uint64_t mask);
+// GetProcessAffinityMask's mask of process; 0 when it cannot be read.
+[[nodiscard]] uint64_t ProcessAffinity(HANDLE process);
 // A field of the host's /proc/PID/status (such as "Cpus_allowed_list"),
 // without the name and blanks; empty when it cannot be read.
 [[nodiscard]] std::string HostProcessStatus(DWORD hostProcessId, const char* field);

@@ -19,30 +19,6 @@ namespace {
 constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
 constexpr DWORD kNoPassYet = 0xFFFFFFFF;  // over both counters: a pass replaces them
 
-uint64_t AffinityOf(HANDLE process) {
-  DWORD_PTR process_mask = 0, system_mask = 0;
-  ::GetProcessAffinityMask(process, &process_mask, &system_mask);
-  return process_mask;
-}
-
-// A mask as the host lists processors: "0-3,6".
-std::string ProcessorList(uint64_t mask) {
-  std::string list;
-  for (int bit = 0; bit < 64;) {
-    if (((mask >> bit) & 1) == 0) {
-      ++bit;
-      continue;
-    }
-    int last = bit;
-    while (last + 1 < 64 && ((mask >> (last + 1)) & 1)) ++last;
-    if (!list.empty()) list += ',';
-    list += std::to_string(bit);
-    if (last > bit) list += '-' + std::to_string(last);
-    bit = last + 1;
-  }
-  return list;
-}
-
 DWORD ProcessesInSnapshot() {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
@@ -111,9 +87,9 @@ TEST_F(EnforcePlacement, ListedChildMovesToThePerformanceCoresWithinThreeSeconds
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
 
   StartInstance();
-  EXPECT_TRUE(WaitUntil([&] { return AffinityOf(children_.Handle(child)) == expected_mask_; }, 3s))
-      << "affinity " << AffinityOf(children_.Handle(child)) << ", expected " << expected_mask_;
-  EXPECT_EQ(HostProcessStatus(host_id, "Cpus_allowed_list"), ProcessorList(expected_mask_));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expected_mask_; }, 3s))
+      << "affinity " << ProcessAffinity(children_.Handle(child)) << ", expected " << expected_mask_;
+  EXPECT_EQ(HostProcessStatus(host_id, "Cpus_allowed_list"), HostProcessorList(expected_mask_));
 
   // The counters of a pass agree with a snapshot taken around it and with the list.
   ASSERT_TRUE(WaitForNextPass());
@@ -136,7 +112,7 @@ TEST_F(EnforcePlacement, FreshAccountTurnsOnlyEfficiencyModeOff) {
   ASSERT_TRUE(WaitForNextPass());
   ASSERT_TRUE(WaitForNextPass());
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 1u) << "matched through its image path";
-  EXPECT_EQ(AffinityOf(children_.Handle(child)), 1u);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(child)), 1u);
 }
 
 using EnforceListFile = EnforceTest;
@@ -147,17 +123,17 @@ TEST_F(EnforceListFile, RewrittenListTakesEffectAfterListChanged) {
   WriteListFile({NameOf(first)});
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
   StartInstance();
-  ASSERT_TRUE(WaitUntil([&] { return AffinityOf(children_.Handle(first)) == expected_mask_; }, 3s));
+  ASSERT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(first)) == expected_mask_; }, 3s));
   ASSERT_TRUE(WaitForNextPass());
-  EXPECT_EQ(AffinityOf(children_.Handle(second)), 1u) << "not listed yet";
+  EXPECT_EQ(ProcessAffinity(children_.Handle(second)), 1u) << "not listed yet";
 
   // The list now names only the second child; the first is put back on processor 0.
   WriteListFile({NameOf(second)});
   ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(first), 1));
   ::SendMessageW(FindTrayWindow(), WMU_LIST_CHANGED, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return AffinityOf(children_.Handle(second)) == expected_mask_; }, 3s));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(second)) == expected_mask_; }, 3s));
   ASSERT_TRUE(WaitForNextPass());
-  EXPECT_EQ(AffinityOf(children_.Handle(first)), 1u) << "a placement is never repeated for an unlisted process";
+  EXPECT_EQ(ProcessAffinity(children_.Handle(first)), 1u) << "a placement is never repeated for an unlisted process";
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 1u);
   EXPECT_EQ(ReadListFile(), std::vector<std::wstring>{NameOf(second)}) << "the program never rewrites the list";
 }
@@ -175,7 +151,7 @@ TEST_F(EnforceListFile, DamagedListFileMatchesNothingAndStaysUntouched) {
   ASSERT_TRUE(WaitForNextPass());
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 0u);
   EXPECT_GT(Counter(L"LastScannedCount").value_or(0), 0u);
-  EXPECT_EQ(AffinityOf(children_.Handle(child)), 1u);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(child)), 1u);
   EXPECT_EQ(ReadFileBytes(ListFilePath()), damaged);
   EXPECT_TRUE(instance.IsRunning());
 }

@@ -13,37 +13,13 @@
 namespace tarnwick {
 namespace {
 
-// A mask as the host lists processors: "0-3,6".
-std::string ProcessorList(uint64_t mask) {
-  std::string list;
-  for (int bit = 0; bit < 64;) {
-    if (((mask >> bit) & 1) == 0) {
-      ++bit;
-      continue;
-    }
-    int last = bit;
-    while (last + 1 < 64 && ((mask >> (last + 1)) & 1)) ++last;
-    if (!list.empty()) list += ',';
-    list += std::to_string(bit);
-    if (last > bit) list += '-' + std::to_string(last);
-    bit = last + 1;
-  }
-  return list;
-}
-
-uint64_t AffinityOf(HANDLE process) {
-  DWORD_PTR process_mask = 0, system_mask = 0;
-  EXPECT_TRUE(::GetProcessAffinityMask(process, &process_mask, &system_mask));
-  return process_mask;
-}
-
 class Win32PlacementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     name_ = L"tw_place_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
     ASSERT_NE(children_.Start(name_), 0u);
     ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(0), 1));
-    ASSERT_EQ(AffinityOf(children_.Handle(0)), 1u);
+    ASSERT_EQ(ProcessAffinity(children_.Handle(0)), 1u);
     host_id_ = FindHostProcessId(name_);
     // Under Wine the host's own view must be found, or the check below proves nothing.
     if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
@@ -68,9 +44,9 @@ TEST_F(Win32PlacementTest, AffinityMethodMovesTheProcessToThePerformanceCores) {
   DWORD_PTR own = 0, system = 0;
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
   const uint64_t expected = performance_cores_ & system;
-  EXPECT_EQ(AffinityOf(children_.Handle(0)), expected);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), expected);
   if (host_id_ != 0) {
-    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), ProcessorList(expected));
+    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), HostProcessorList(expected));
   }
   ASSERT_EQ(settings.Published().size(), 1u);
   EXPECT_EQ(settings.Published()[0].second, 1u);
@@ -90,7 +66,7 @@ TEST_F(Win32PlacementTest, AllMethodsTogetherStillPlaceByAffinity) {
   ASSERT_TRUE(EnforcementPass(control, list, settings));
   DWORD_PTR own = 0, system = 0;
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
-  EXPECT_EQ(AffinityOf(children_.Handle(0)), performance_cores_ & system);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), performance_cores_ & system);
   EXPECT_EQ(settings.Published().at(0).second, 1u) << "matched through the image path";
 }
 
