@@ -3,6 +3,8 @@
 // settings and events it uses still exist.
 #include "app/globals.h"
 
+#include "topology/core_map.h"
+
 #include <shlobj.h>
 
 namespace tarnwick {
@@ -45,5 +47,8 @@ std::wstring ListFilePath = MakeListFilePath(RoamingAppDataFolder());
 unique_handle QuitEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 unique_handle CloseRequestEvent{::CreateEventW(nullptr, TRUE, FALSE, kCloseEventName)};
 unique_handle PassDoneEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+StoredWorkerSettings UserWorkerSettings{*UserSettings};
+// The P-core mask of a temporary map: it never changes during the run.
+WorkerControl Worker{CoreMap().PerformanceCoreMask()};
 
 }  // namespace tarnwick

@@ -4,6 +4,8 @@
 
 #include "config/product.h"
 #include "config/settings_store.h"
+#include "enforce/stored_worker_settings.h"
+#include "enforce/worker.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -49,6 +51,12 @@ extern unique_handle QuitEvent;
 extern unique_handle CloseRequestEvent;
 // Auto reset: signalled by the worker after every pass.
 extern unique_handle PassDoneEvent;
+
+// The worker's view of UserSettings: method switches and pass counts.
+extern StoredWorkerSettings UserWorkerSettings;
+// The enforcement worker's control block, placing on the P-cores of this
+// machine; defined last, so destroyed first: its destruction stops the worker.
+extern WorkerControl Worker;
 
 // The list file's path below `app_data`, creating its folders (failures are
 // ignored: a missing folder only makes the file unreadable and unwritable).

@@ -1,0 +1,384 @@
+// Measures what one enforcement pass costs and prints a table:
+//  - synthetic: the fake platform with 1000 processes and 200 patterns;
+//  - real: 50 idle children under Wine or Windows, 50 patterns, the pass
+//    beside the platform calls it cannot avoid (the process snapshot, and the
+//    thread snapshot when the efficiency method has a match);
+//  - soak: 3000 passes of the worker thread while children come and go.
+// Usage: tarnwick_pass_bench.exe [--quick]
+#include "tests/child/child_processes.h"
+#include "enforce/stored_worker_settings.h"
+#include "enforce/worker.h"
+#include "platform/fake_system.h"
+#include "platform/win32_system.h"
+#include "topology/core_map.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+// The program's own settings (switches from the store, counts written to the
+// registry), watched: passes counted, the cache size as each pass left it.
+class BenchSettings final : public WorkerSettings {
+ public:
+  explicit BenchSettings(WorkerControl* control = nullptr) : control_(control) {}
+  MethodSwitches ReadMethodSwitches() override { return stored_.ReadMethodSwitches(); }
+  void PublishPassCounts(uint32_t scanned, uint32_t matched) override {
+    stored_.PublishPassCounts(scanned, matched);
+    if (control_ != nullptr) {
+      // On the worker thread, after the purge.
+      const size_t size = control_->PathCache.Size();
+      cache_size_.store(size);
+      max_cache_size_.store(std::max(max_cache_size_.load(), size));
+      last_scanned_.store(scanned);
+    }
+    passes_.fetch_add(1);
+  }
+  uint64_t Passes() const { return passes_.load(); }
+  size_t CacheSize() const { return cache_size_.load(); }
+  size_t MaxCacheSize() const { return max_cache_size_.load(); }
+  uint32_t LastScanned() const { return last_scanned_.load(); }
+
+ private:
+  SettingsStore store_{HKEY_CURRENT_USER};
+  StoredWorkerSettings stored_{store_};
+  WorkerControl* control_;
+  std::atomic<uint64_t> passes_{0};
+  std::atomic<size_t> cache_size_{0};
+  std::atomic<size_t> max_cache_size_{0};
+  std::atomic<uint32_t> last_scanned_{0};
+};
+
+double Now() {
+  static const double ticks_per_us = [] {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1e6;
+  }();
+  LARGE_INTEGER counter;
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / ticks_per_us;
+}
+
+// This thread's user plus kernel time in microseconds.
+double ThreadCpu() {
+  FILETIME created, exited, kernel, user;
+  ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
+  auto us = [](FILETIME t) { return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 10; };
+  return us(kernel) + us(user);
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+struct Cost {
+  double wallUs = 0;  // median of single runs
+  double cpuUs = 0;   // median over batches of the batch's CPU time per run
+};
+
+// Runs every measured operation in turn, batch by batch, so that a slow
+// moment of the machine falls on all of them alike. The thread CPU clock
+// ticks coarsely, hence CPU time per batch.
+std::vector<Cost> MeasureInterleaved(const std::vector<std::function<void()>>& operations, int batches,
+                                     int runsPerBatch) {
+  std::vector<std::vector<double>> walls(operations.size()), cpus(operations.size());
+  for (int batch = 0; batch < batches; ++batch) {
+    for (size_t op = 0; op < operations.size(); ++op) {
+      const double cpu_start = ThreadCpu();
+      for (int run = 0; run < runsPerBatch; ++run) {
+        const double start = Now();
+        operations[op]();
+        walls[op].push_back(Now() - start);
+      }
+      cpus[op].push_back((ThreadCpu() - cpu_start) / runsPerBatch);
+    }
+  }
+  std::vector<Cost> costs;
+  for (size_t op = 0; op < operations.size(); ++op) costs.push_back({Median(walls[op]), Median(cpus[op])});
+  return costs;
+}
+
+void PrintRule() { std::printf("%s\n", std::string(100, '-').c_str()); }
+
+void PrintRow(const char* scenario, const char* mode, size_t processes, size_t patterns, const Cost& pass,
+              const Cost* required) {
+  std::printf("%-30s %-9s %6zu %6zu %10.1f %10.1f", scenario, mode, processes, patterns, pass.wallUs, pass.cpuUs);
+  if (required != nullptr) {
+    std::printf(" %10.1f %10.1f %7.2f %7.2f\n", required->wallUs, required->cpuUs, pass.wallUs / required->wallUs,
+                required->cpuUs > 0 ? pass.cpuUs / required->cpuUs : 0.0);
+  } else {
+    std::printf(" %10s %10s %7s %7s\n", "-", "-", "-", "-");
+  }
+}
+
+void Synthetic(bool quick) {
+  FakeSystem system;
+  system.recording = false;
+  system.activeProcessorMask = 0xFF;
+  for (DWORD i = 0; i < 1000; ++i) {
+    wchar_t name[32];
+    std::swprintf(name, 32, L"proc%04lu.exe", i);
+    system.processes.push_back({1000 + 4 * i, name, std::wstring(L"C:\\Program Files\\Vendor\\") + name, 4});
+  }
+  std::vector<std::wstring> patterns;
+  for (int i = 0; i < 190; ++i) patterns.push_back(L"absent" + std::to_wstring(i) + L".exe");
+  for (int i = 0; i < 5; ++i) patterns.push_back(L"C:\\Absent\\Folder" + std::to_wstring(i) + L"\\*");
+  for (int i = 0; i < 5; ++i) patterns.push_back(L"proc000" + std::to_wstring(i) + L".exe");
+  WorkerControl control(0xFF, system, system, Win32PathMatcher());
+  BenchSettings settings;
+  PatternList cached(patterns, control.Matcher, MatchCaching::kCached);
+  PatternList uncached(patterns, control.Matcher, MatchCaching::kUncached);
+  EnforcementPass(control, cached, settings);
+  EnforcementPass(control, uncached, settings);
+  const auto costs = MeasureInterleaved({[&] { EnforcementPass(control, cached, settings); },
+                                         [&] { EnforcementPass(control, uncached, settings); }},
+                                        quick ? 3 : 10, quick ? 3 : 5);
+  PrintRow("synthetic (fake platform)", "cached", 1000, patterns.size(), costs[0], nullptr);
+  PrintRow("synthetic (fake platform)", "uncached", 1000, patterns.size(), costs[1], nullptr);
+}
+
+// The platform calls a pass cannot do without: the process snapshot and its
+// walk, and the thread snapshot with its walk when efficiency mode has a match.
+void RequiredCalls(bool withThreads) {
+  unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W process{};
+  process.dwSize = sizeof(process);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more; more = ::Process32NextW(snapshot.get(), &process)) {
+  }
+  snapshot.reset();
+  if (!withThreads) return;
+  unique_hfile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 thread{};
+  thread.dwSize = sizeof(thread);
+  for (BOOL more = ::Thread32First(threads.get(), &thread); more; more = ::Thread32Next(threads.get(), &thread)) {
+  }
+}
+
+size_t CountProcesses() {
+  unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W process{};
+  process.dwSize = sizeof(process);
+  size_t count = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more; more = ::Process32NextW(snapshot.get(), &process)) {
+    ++count;
+  }
+  return count;
+}
+
+std::wstring ChildName(const wchar_t* stem, int number) {
+  wchar_t name[64];
+  std::swprintf(name, 64, L"%ls_%02d.exe", stem, number);
+  return name;
+}
+
+// The goal: a cached pass costs at most 1.2 times the calls it cannot avoid.
+constexpr double kCachedRatioGoal = 1.2;
+double WorstCachedRatio = 0;
+
+bool Real(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
+  for (int i = 0; i < 50; ++i) {
+    if (children.Start(ChildName(L"tw_child", i)) == 0) {
+      std::printf("could not start child %d: %s\n", i, children.LastFailure().c_str());
+      return false;
+    }
+  }
+  struct Scenario {
+    const char* name;
+    int matching;
+  };
+  for (const Scenario& scenario : {Scenario{"real: no pattern matches", 0}, Scenario{"real: 5 children match", 5}}) {
+    std::vector<std::wstring> patterns;
+    for (int i = 0; i < 50 - scenario.matching; ++i) {
+      patterns.push_back(i % 5 == 4 ? L"C:\\Absent\\Folder" + std::to_wstring(i) + L"\\*"
+                                    : ChildName(L"absent", i));
+    }
+    for (int i = 0; i < scenario.matching; ++i) patterns.push_back(ChildName(L"tw_child", i));
+    WorkerControl control(performanceCoreMask);
+    BenchSettings settings;
+    PatternList cached(patterns, control.Matcher, MatchCaching::kCached);
+    PatternList uncached(patterns, control.Matcher, MatchCaching::kUncached);
+    // The first passes learn the image paths; the steady state is what runs every second.
+    for (int i = 0; i < 3; ++i) {
+      EnforcementPass(control, cached, settings);
+      EnforcementPass(control, uncached, settings);
+    }
+    const bool threads = scenario.matching > 0;
+    const auto costs = MeasureInterleaved({[&] { RequiredCalls(threads); },
+                                           [&] { EnforcementPass(control, cached, settings); },
+                                           [&] { EnforcementPass(control, uncached, settings); }},
+                                          quick ? 4 : 20, quick ? 5 : 10);
+    const size_t processes = CountProcesses();
+    PrintRow(scenario.name, "cached", processes, patterns.size(), costs[1], &costs[0]);
+    WorstCachedRatio = std::max(WorstCachedRatio, costs[1].wallUs / costs[0].wallUs);
+    PrintRow(scenario.name, "uncached", processes, patterns.size(), costs[2], &costs[0]);
+  }
+  return true;
+}
+
+// SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX of NtQuerySystemInformation(SystemExtendedHandleInformation).
+struct SystemHandleEntry {
+  PVOID Object;
+  ULONG_PTR UniqueProcessId;
+  ULONG_PTR HandleValue;
+  ULONG GrantedAccess;
+  USHORT CreatorBackTraceIndex;
+  USHORT ObjectTypeIndex;
+  ULONG HandleAttributes;
+  ULONG Reserved;
+};
+static_assert(sizeof(SystemHandleEntry) == 40);
+
+// This process's handles as the kernel's handle table lists them; Wine's
+// GetProcessHandleCount always reports 0, its handle table is real.
+DWORD HandlesInSystemTable() {
+  using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  constexpr ULONG kSystemExtendedHandleInformation = 64;
+  constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<std::byte> buffer(1 << 20);
+  ULONG length = 0;
+  LONG status;
+  while ((status = query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length)) ==
+         kInfoLengthMismatch) {
+    buffer.resize(buffer.size() * 2);
+  }
+  constexpr size_t kHeader = 2 * sizeof(ULONG_PTR);
+  if (status != 0 || buffer.size() < kHeader) return 0;
+  ULONG_PTR count = 0;
+  std::memcpy(&count, buffer.data(), sizeof(count));
+  count = std::min<ULONG_PTR>(count, (buffer.size() - kHeader) / sizeof(SystemHandleEntry));
+  DWORD mine = 0;
+  for (ULONG_PTR i = 0; i < count; ++i) {
+    SystemHandleEntry entry;
+    std::memcpy(&entry, buffer.data() + kHeader + i * sizeof(entry), sizeof(entry));
+    if (entry.UniqueProcessId == ::GetCurrentProcessId()) ++mine;
+  }
+  return mine;
+}
+
+// RssAnon of the Wine process itself, in bytes; 0 outside Wine.
+size_t WineAnonymousResident() {
+  unique_hfile file(::CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+  if (!file) return 0;
+  char text[8192] = {};
+  DWORD read = 0;
+  if (!::ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return 0;
+  const char* field = std::strstr(text, "RssAnon:");
+  return field == nullptr ? 0 : std::strtoull(field + 8, nullptr, 10) * 1024;
+}
+
+struct Footprint {
+  DWORD handles = 0;        // GetProcessHandleCount
+  DWORD tableHandles = 0;   // the system handle table
+  SIZE_T privateBytes = 0;  // GetProcessMemoryInfo's PrivateUsage
+  size_t wineAnonymous = 0;
+};
+
+Footprint TakeFootprint() {
+  Footprint footprint;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &footprint.handles);
+  footprint.tableHandles = HandlesInSystemTable();
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof(counters))) {
+    footprint.privateBytes = counters.PrivateUsage;
+  }
+  footprint.wineAnonymous = WineAnonymousResident();
+  return footprint;
+}
+
+bool Soak(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
+  const uint64_t passes = quick ? 300 : 3000;
+  std::vector<std::wstring> patterns;
+  for (int i = 0; i < 45; ++i) patterns.push_back(ChildName(L"absent", i));
+  for (int i = 0; i < 4; ++i) patterns.push_back(ChildName(L"tw_child", i));
+  patterns.push_back(L"tw_soak_*.exe");
+  WorkerControl control(performanceCoreMask);
+  BenchSettings settings(&control);
+  unique_handle pass_done(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  RegisterPassNotifyEvent(control, pass_done.get());
+
+  // Warm up the worker and the allocator before the first reading.
+  if (!StartWorker(control, patterns, settings, 0)) return false;
+  while (settings.Passes() < 20) ::WaitForSingleObject(pass_done.get(), 5000);
+  const Footprint start = TakeFootprint();
+  const size_t start_cache = settings.CacheSize();
+  const uint64_t first = settings.Passes();
+  int started = 0;
+  uint64_t next_churn = first;
+  const double began = Now();
+  while (settings.Passes() - first < passes) {
+    ::WaitForSingleObject(pass_done.get(), 5000);
+    if (settings.Passes() >= next_churn) {
+      // Every 10 passes the oldest child ends and a new one starts.
+      next_churn = settings.Passes() + 10;
+      children.End(0);
+      if (children.Start(ChildName(L"tw_soak", started++ % 60)) == 0) {
+        std::printf("could not start a soak child: %s\n", children.LastFailure().c_str());
+        break;
+      }
+    }
+  }
+  StopWorker(control);
+  const double seconds = (Now() - began) / 1e6;
+  const Footprint end = TakeFootprint();
+  const size_t live = CountProcesses();
+  std::printf("\nSoak: %llu passes in %.1f s of the worker thread, %d children started and ended meanwhile\n",
+              static_cast<unsigned long long>(settings.Passes() - first), seconds, started);
+  std::printf("%-28s %12s %12s\n", "", "start", "end");
+  const char* zero_under_wine = WineAnonymousResident() != 0 ? "   (Wine reports 0)" : "";
+  std::printf("%-28s %12lu %12lu%s\n", "handle count", start.handles, end.handles,
+              start.handles == 0 ? zero_under_wine : "");
+  std::printf("%-28s %12lu %12lu\n", "handles in system table", start.tableHandles, end.tableHandles);
+  std::printf("%-28s %12zu %12zu%s\n", "private bytes", static_cast<size_t>(start.privateBytes),
+              static_cast<size_t>(end.privateBytes), start.privateBytes == 0 ? zero_under_wine : "");
+  if (start.wineAnonymous != 0) {
+    std::printf("%-28s %12zu %12zu   (RssAnon of the Wine process)\n", "anonymous resident bytes", start.wineAnonymous,
+                end.wineAnonymous);
+  }
+  std::printf("%-28s %12zu %12zu   (largest %zu)\n", "path cache entries", start_cache, settings.CacheSize(),
+              settings.MaxCacheSize());
+  std::printf("%-28s %12s %12zu   (last pass scanned %u)\n", "live processes", "", live, settings.LastScanned());
+  return true;
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace tarnwick;
+  const bool quick = argc > 1 && std::wcscmp(argv[1], L"--quick") == 0;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::printf("Enforcement pass benchmark%s: median per pass in microseconds\n", quick ? " (quick)" : "");
+  std::printf("wall = elapsed time, cpu = this thread's CPU time; ratio = pass / required platform calls\n");
+  PrintRule();
+  std::printf("%-30s %-9s %6s %6s %10s %10s %10s %10s %7s %7s\n", "scenario", "matching", "procs", "pats", "pass wall",
+              "pass cpu", "req wall", "req cpu", "r wall", "r cpu");
+  PrintRule();
+  Synthetic(quick);
+  const uint64_t performance_core_mask = CoreMap().PerformanceCoreMask();
+  ChildProcesses children(FindIdleChildProgram());
+  if (!Real(children, performance_core_mask, quick)) return 1;
+  PrintRule();
+  std::printf("Goal: cached wall ratio at most %.1f in both real scenarios: %s (worst %.2f)\n", kCachedRatioGoal,
+              WorstCachedRatio <= kCachedRatioGoal ? "met" : "NOT met", WorstCachedRatio);
+  return Soak(children, performance_core_mask, quick) ? 0 : 1;
+}

@@ -1,0 +1,59 @@
+// The three ways of steering a matched process towards the P-cores: efficiency
+// mode off, a hard affinity mask, default CPU sets. Each opens the process
+// itself, makes one call, closes it and ignores the result.
+#pragma once
+
+#include "platform/process_api.h"
+#include "platform/topology_api.h"
+#include "topology/cpu_set_inventory.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace tarnwick {
+
+struct MethodSwitches {
+  bool efficiencyMode = true;
+  bool cpuAffinity = false;
+  bool cpuSets = false;
+};
+
+// Process id -> threads it owns, from one thread snapshot; one table per pass.
+using ThreadCountTable = std::unordered_map<DWORD, uint32_t>;
+
+// The placement state of the whole run: the functions looked up at run time,
+// the active processor mask and the CPU set table. Used by one worker at a time.
+class Placement {
+ public:
+  Placement(ProcessApi& processes, TopologyApi& topology) : processes_(processes), topology_(topology) {}
+  Placement(const Placement&) = delete;
+  Placement& operator=(const Placement&) = delete;
+
+  // Applies the methods that are on, in the order efficiency mode, affinity,
+  // CPU sets, after the one-time set-up.
+  void Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads, uint64_t performanceCoreMask,
+             const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
+
+  void TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
+  void RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
+  void SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
+
+ private:
+  void SetUpOnce();
+  void FillThreadCounts(ThreadCountTable& threads);
+
+  ProcessApi& processes_;
+  TopologyApi& topology_;
+  std::once_flag set_up_;
+  bool has_set_process_information_ = false;
+  uint64_t active_processor_mask_ = 0;
+  std::once_flag cpu_set_set_up_;
+  bool has_cpu_set_functions_ = false;
+  CpuSetInventory cpu_sets_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,103 @@
+#include "enforce/worker.h"
+
+#include "platform/win32_system.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace tarnwick {
+
+WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology,
+                             PathMatcher& matcher)
+    : PerformanceCoreMask(performanceCoreMask),
+      PerformanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
+      Processes(processes),
+      Topology(topology),
+      Matcher(matcher),
+      Placements(processes, topology) {}
+
+WorkerControl::WorkerControl(uint64_t performanceCoreMask)
+    : WorkerControl(performanceCoreMask, Win32ProcessApi(), Win32TopologyApi(), Win32PathMatcher()) {}
+
+WorkerControl::~WorkerControl() { StopWorker(*this); }
+
+bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
+  const MethodSwitches methods = settings.ReadMethodSwitches();
+  ProcessApi& processes = control.Processes;
+  ProcessApiHandle snapshot(processes, processes.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+
+  ThreadCountTable threads;
+  uint32_t scanned = 0;
+  uint32_t matched = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (bool more = processes.Process32FirstW(snapshot.get(), entry); more;
+       more = processes.Process32NextW(snapshot.get(), entry)) {
+    ++scanned;
+    const DWORD process_id = entry.th32ProcessID;
+    ProcessRecord& record = control.PathCache.Resolve(processes, process_id, entry.szExeFile);
+    patterns.ForEachMatch(record, entry.szExeFile, [&](size_t) {
+      ++matched;
+      control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
+                               control.PerformanceCoreGroups);
+    });
+  }
+  snapshot.reset();
+  control.PathCache.Purge();
+
+  settings.PublishPassCounts(scanned, matched);
+  std::lock_guard lock(control.PassNotifyLock);
+  for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
+  return true;
+}
+
+namespace {
+
+void WorkerLoop(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstring> patterns,
+                WorkerSettings& settings, DWORD passInterval) {
+  PatternList list(std::move(patterns), control.Matcher);
+  control.Running.store(1);
+  EnforcementPass(control, list, settings);
+  // Any result but a time-out (the stop event, a failed wait) ends the loop.
+  while (::WaitForMultipleObjects(1, &stopEvent, FALSE, passInterval) == WAIT_TIMEOUT) {
+    EnforcementPass(control, list, settings);
+  }
+  control.Running.store(0);
+}
+
+}  // namespace
+
+bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
+                 DWORD passInterval) {
+  StopWorker(control);
+  control.StopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!control.StopEvent) return false;
+  try {
+    control.WorkerThread = std::thread(WorkerLoop, std::ref(control), control.StopEvent.get(), std::move(patterns),
+                                       std::ref(settings), passInterval);
+  } catch (const std::system_error&) {
+    // No thread: leave the control block as if no worker had been started.
+    control.StopEvent.reset();
+    return false;
+  }
+  return true;
+}
+
+bool StopWorker(WorkerControl& control) {
+  if (!control.StopEvent) return false;
+  ::SetEvent(control.StopEvent.get());
+  if (control.WorkerThread.joinable()) control.WorkerThread.join();
+  // Closed only now: the worker never waits on a closed handle.
+  control.StopEvent.reset();
+  return true;
+}
+
+void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event) {
+  std::lock_guard lock(control.PassNotifyLock);
+  auto& events = control.PassNotifyEvents;
+  events.erase(std::remove(events.begin(), events.end(), event), events.end());
+  events.push_back(event);
+}
+
+}  // namespace tarnwick

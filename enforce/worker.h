@@ -1,0 +1,89 @@
+// The enforcement worker: a thread that, about once a second, matches every
+// running process against the user's patterns and places the matches on the
+// P-cores, then publishes its counts and signals the registered events.
+#pragma once
+
+#include "enforce/placement.h"
+#include "enforce/process_matching.h"
+#include "platform/path_matcher.h"
+#include "platform/process_api.h"
+#include "platform/topology_api.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnwick {
+
+// What a pass reads from and writes to the settings.
+class WorkerSettings {
+ public:
+  WorkerSettings() = default;
+  WorkerSettings(const WorkerSettings&) = delete;
+  WorkerSettings& operator=(const WorkerSettings&) = delete;
+  virtual ~WorkerSettings() = default;
+
+  // The three method switches, read afresh at the start of every pass.
+  [[nodiscard]] virtual MethodSwitches ReadMethodSwitches() = 0;
+  // LastScannedCount, then CurrentEnforcedCount; also when they are 0.
+  virtual void PublishPassCounts(uint32_t scanned, uint32_t matched) = 0;
+};
+
+// The one block shared between the worker and the windows.
+struct WorkerControl {
+  // The platform seams must outlive the control block.
+  WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology, PathMatcher& matcher);
+  // On this machine's Win32 platform.
+  explicit WorkerControl(uint64_t performanceCoreMask);
+  // Stops and joins a running worker.
+  ~WorkerControl();
+  WorkerControl(const WorkerControl&) = delete;
+  WorkerControl& operator=(const WorkerControl&) = delete;
+
+  // Written by the starting and stopping thread only while no worker runs.
+  unique_handle StopEvent;
+  std::thread WorkerThread;
+
+  const uint64_t PerformanceCoreMask;
+  const std::vector<GROUP_AFFINITY> PerformanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
+
+  // Signalled at the end of every pass; registered handles stay owned by their registrant.
+  std::mutex PassNotifyLock;
+  std::vector<HANDLE> PassNotifyEvents;
+
+  // 1 while a worker thread is inside its loop.
+  std::atomic<uint32_t> Running{0};
+
+  // State of the whole run, touched only by the (single) worker thread.
+  ProcessApi& Processes;
+  TopologyApi& Topology;
+  PathMatcher& Matcher;
+  ProcessPathCache PathCache;
+  Placement Placements;
+};
+
+// Stops a running worker, then starts one with its own copy of patterns that
+// runs a pass at once and then one passInterval after the end of each pass.
+// settings must outlive the worker. False when the thread cannot be created;
+// no worker then runs.
+bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
+                 DWORD passInterval = 1000);
+
+// Signals the stop event, joins the worker (a pass in progress ends first) and
+// only then closes the event. False when no worker had been started.
+bool StopWorker(WorkerControl& control);
+
+// Adds event to the events signalled after every pass, once.
+void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event);
+
+// One pass over all processes; false when the process snapshot could not be
+// taken (nothing is then published or signalled).
+bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);
+
+}  // namespace tarnwick

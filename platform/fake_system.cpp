@@ -1,0 +1,249 @@
+#include "platform/fake_system.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+
+namespace tarnwick {
+
+std::vector<std::string> FakeSystem::CallsStartingWith(std::string_view prefix) const {
+  std::vector<std::string> found;
+  for (const std::string& call : calls_) {
+    if (std::string_view(call).substr(0, prefix.size()) == prefix) found.push_back(call);
+  }
+  return found;
+}
+
+void FakeSystem::Record(const char* format, ...) {
+  if (!recording) return;
+  char text[512];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof(text), format, arguments);
+  va_end(arguments);
+  calls_.emplace_back(text);
+}
+
+HANDLE FakeSystem::NewHandle(Handle handle) {
+  const uintptr_t value = next_handle_;
+  next_handle_ += 4;
+  handles_.emplace(value, std::move(handle));
+  return reinterpret_cast<HANDLE>(value);
+}
+
+FakeSystem::Handle* FakeSystem::Find(HANDLE handle) {
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+const FakeProcess* FakeSystem::FindProcess(DWORD processId) const {
+  for (const FakeProcess& process : processes) {
+    if (process.id == processId) return &process;
+  }
+  return nullptr;
+}
+
+HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+  Record("CreateToolhelp32Snapshot 0x%lx %lu", flags, processId);
+  if (flags == TH32CS_SNAPPROCESS) {
+    if (onProcessSnapshot) onProcessSnapshot();
+    if (processSnapshotFails) return nullptr;
+    return NewHandle({Handle::Kind::kProcessSnapshot, 0, processes, 0});
+  }
+  if (flags == TH32CS_SNAPTHREAD) {
+    if (threadSnapshotFails) return nullptr;
+    return NewHandle({Handle::Kind::kThreadSnapshot, 0, processes, 0});
+  }
+  return nullptr;
+}
+
+bool FakeSystem::Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) {
+  Record("Process32FirstW %lu", entry.dwSize);
+  if (Handle* handle = Find(snapshot)) handle->position = 0;
+  return Process32NextW(snapshot, entry);
+}
+
+bool FakeSystem::Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) {
+  Handle* handle = Find(snapshot);
+  if (handle == nullptr || handle->kind != Handle::Kind::kProcessSnapshot) return false;
+  if (handle->position >= handle->processes.size()) return false;
+  const FakeProcess& process = handle->processes[handle->position++];
+  entry.th32ProcessID = process.id;
+  const size_t length = std::min(process.fileName.size(), std::size(entry.szExeFile) - 1);
+  std::memcpy(entry.szExeFile, process.fileName.data(), length * sizeof(wchar_t));
+  entry.szExeFile[length] = L'\0';
+  return true;
+}
+
+bool FakeSystem::Thread32First(HANDLE snapshot, THREADENTRY32& entry) {
+  Record("Thread32First %lu", entry.dwSize);
+  if (Handle* handle = Find(snapshot)) handle->position = 0;
+  return Thread32Next(snapshot, entry);
+}
+
+bool FakeSystem::Thread32Next(HANDLE snapshot, THREADENTRY32& entry) {
+  Handle* handle = Find(snapshot);
+  if (handle == nullptr || handle->kind != Handle::Kind::kThreadSnapshot) return false;
+  // position counts threads across all processes of the snapshot.
+  size_t index = handle->position;
+  for (const FakeProcess& process : handle->processes) {
+    if (index < process.threads) {
+      entry.th32OwnerProcessID = process.id;
+      entry.th32ThreadID = static_cast<DWORD>(handle->position + 1);
+      ++handle->position;
+      return true;
+    }
+    index -= process.threads;
+  }
+  return false;
+}
+
+HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
+  Record("OpenProcess 0x%lx %lu", access, processId);
+  const FakeProcess* process = FindProcess(processId);
+  if (process == nullptr) return nullptr;
+  const bool allowed = access == PROCESS_QUERY_LIMITED_INFORMATION ? process->canQuery : process->canSet;
+  if (!allowed) return nullptr;
+  return NewHandle({Handle::Kind::kProcess, processId, {}, 0});
+}
+
+bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) {
+  Handle* handle = Find(process);
+  Record("QueryFullProcessImageNameW %lu %lu %lu", handle ? handle->processId : 0, flags, size);
+  if (handle == nullptr) return false;
+  const FakeProcess* target = FindProcess(handle->processId);
+  if (target == nullptr || target->imagePath.empty() || target->imagePath.size() >= size) return false;
+  std::memcpy(buffer, target->imagePath.c_str(), (target->imagePath.size() + 1) * sizeof(wchar_t));
+  size = static_cast<DWORD>(target->imagePath.size());
+  return true;
+}
+
+bool FakeSystem::SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
+  Handle* handle = Find(process);
+  Record("SetProcessAffinityMask %lu 0x%llx", handle ? handle->processId : 0,
+         static_cast<unsigned long long>(mask));
+  return handle != nullptr;
+}
+
+bool FakeSystem::LookUpSetProcessInformation() {
+  Record("LookUpSetProcessInformation");
+  set_process_information_found_ = hasSetProcessInformation;
+  return set_process_information_found_;
+}
+
+bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
+                                       void* information, DWORD size) {
+  if (!set_process_information_found_) return false;
+  Handle* handle = Find(process);
+  ULONG state[3] = {};
+  if (information != nullptr && size >= sizeof(state)) std::memcpy(state, information, sizeof(state));
+  Record("SetProcessInformation %lu %d {%lu,%lu,%lu} %lu", handle ? handle->processId : 0,
+         static_cast<int>(informationClass), state[0], state[1], state[2], size);
+  return handle != nullptr;
+}
+
+bool FakeSystem::LookUpCpuSetFunctions() {
+  Record("LookUpCpuSetFunctions");
+  cpu_set_functions_found_ = hasCpuSetFunctions;
+  return cpu_set_functions_found_;
+}
+
+bool FakeSystem::SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) {
+  if (!cpu_set_functions_found_) return false;
+  Handle* handle = Find(process);
+  std::string list;
+  for (ULONG i = 0; i < count; ++i) {
+    if (i != 0) list += ',';
+    list += std::to_string(ids[i]);
+  }
+  Record("SetProcessDefaultCpuSets %lu [%s] %lu", handle ? handle->processId : 0, list.c_str(), count);
+  return handle != nullptr;
+}
+
+void FakeSystem::CloseHandle(HANDLE handle) {
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles_.end()) {
+    Record("CloseHandle unknown");
+    return;
+  }
+  switch (it->second.kind) {
+    case Handle::Kind::kProcess: Record("CloseHandle process %lu", it->second.processId); break;
+    case Handle::Kind::kProcessSnapshot: Record("CloseHandle process snapshot"); break;
+    case Handle::Kind::kThreadSnapshot: Record("CloseHandle thread snapshot"); break;
+  }
+  handles_.erase(it);
+}
+
+bool FakeSystem::GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship, void* buffer,
+                                                  DWORD& length, DWORD& lastError) {
+  Record("GetLogicalProcessorInformationEx 0x%x %lu", static_cast<unsigned>(relationship), length);
+  if (relationshipReportFails) {
+    lastError = ERROR_INVALID_FUNCTION;
+    return false;
+  }
+  const DWORD needed = static_cast<DWORD>(relationshipReport.size());
+  if (buffer == nullptr || length < needed) {
+    length = needed;
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return false;
+  }
+  std::memcpy(buffer, relationshipReport.data(), needed);
+  length = needed;
+  lastError = ERROR_SUCCESS;
+  return true;
+}
+
+DWORD FakeSystem::GetActiveProcessorCount(WORD group) {
+  Record("GetActiveProcessorCount %u", static_cast<unsigned>(group));
+  return group == 0 ? activeProcessorCount : 0;
+}
+
+uint64_t FakeSystem::GetActiveProcessorMask() {
+  Record("GetSystemInfo");
+  return activeProcessorMask;
+}
+
+bool FakeSystem::GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) {
+  Record("GetSystemCpuSetInformation %lu", length);
+  const ULONG needed = static_cast<ULONG>(cpuSetReport.size());
+  returnedLength = needed;
+  if (buffer == nullptr || length < needed) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return false;
+  }
+  std::memcpy(buffer, cpuSetReport.data(), needed);
+  lastError = ERROR_SUCCESS;
+  return true;
+}
+
+namespace {
+bool WildcardMatch(const wchar_t* name, const wchar_t* pattern) {
+  // Iterative '*' backtracking: remember the last star and where it resumed.
+  const wchar_t* star = nullptr;
+  const wchar_t* resume = nullptr;
+  while (*name != L'\0') {
+    if (*pattern == L'*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == L'?' || (*pattern != L'\0' && std::towlower(*pattern) == std::towlower(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == L'*') ++pattern;
+  return *pattern == L'\0';
+}
+}  // namespace
+
+bool FakeSystem::PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) {
+  ++path_match_calls_;
+  return WildcardMatch(name, pattern);
+}
+
+}  // namespace tarnwick

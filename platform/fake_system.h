@@ -1,0 +1,104 @@
+// A scripted stand-in for the process, topology and path matching seams. It
+// holds the processes, reports and missing functions a test describes, and
+// records every call with its arguments in one log, in call order, so a test
+// can check both what was called and the order across the three seams.
+#pragma once
+
+#include "platform/path_matcher.h"
+#include "platform/process_api.h"
+#include "platform/topology_api.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+struct FakeProcess {
+  DWORD id = 0;
+  std::wstring fileName;       // the snapshot's szExeFile
+  std::wstring imagePath;      // what QueryFullProcessImageNameW reports
+  uint32_t threads = 1;        // entries in a thread snapshot
+  bool canQuery = true;        // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
+  bool canSet = true;          // OpenProcess with the set rights succeeds
+};
+
+class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {
+ public:
+  // Scripted state, read at the moment of each call.
+  std::vector<FakeProcess> processes;
+  bool processSnapshotFails = false;
+  bool threadSnapshotFails = false;
+  bool hasSetProcessInformation = true;
+  bool hasCpuSetFunctions = true;
+  std::vector<std::byte> relationshipReport;
+  bool relationshipReportFails = false;
+  DWORD activeProcessorCount = 0;
+  uint64_t activeProcessorMask = 0;
+  std::vector<std::byte> cpuSetReport;
+  // Called at the start of each process snapshot, before it is taken.
+  std::function<void()> onProcessSnapshot;
+  // Off for benchmarks: the log then stays empty and costs nothing.
+  bool recording = true;
+
+  // "Name arg arg ..." per call; numbers in hex with 0x where they are masks or rights.
+  [[nodiscard]] const std::vector<std::string>& Calls() const { return calls_; }
+  // The calls whose text starts with prefix, in order.
+  [[nodiscard]] std::vector<std::string> CallsStartingWith(std::string_view prefix) const;
+  [[nodiscard]] size_t CountCalls(std::string_view prefix) const { return CallsStartingWith(prefix).size(); }
+  void ClearCalls() { calls_.clear(); }
+  [[nodiscard]] uint64_t PathMatchCalls() const { return path_match_calls_; }
+  // Handles handed out and not yet closed.
+  [[nodiscard]] size_t OpenHandles() const { return handles_.size(); }
+
+  // ProcessApi
+  HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
+  bool Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) override;
+  bool Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) override;
+  bool Thread32First(HANDLE snapshot, THREADENTRY32& entry) override;
+  bool Thread32Next(HANDLE snapshot, THREADENTRY32& entry) override;
+  HANDLE OpenProcess(DWORD access, DWORD processId) override;
+  bool QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) override;
+  bool SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) override;
+  bool LookUpSetProcessInformation() override;
+  bool SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
+                             DWORD size) override;
+  bool LookUpCpuSetFunctions() override;
+  bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) override;
+  void CloseHandle(HANDLE handle) override;
+
+  // TopologyApi
+  bool GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship, void* buffer, DWORD& length,
+                                        DWORD& lastError) override;
+  DWORD GetActiveProcessorCount(WORD group) override;
+  uint64_t GetActiveProcessorMask() override;
+  bool GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) override;
+
+  // PathMatcher: case-insensitive '*' and '?' over the whole name.
+  bool PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) override;
+
+ private:
+  struct Handle {
+    enum class Kind { kProcessSnapshot, kThreadSnapshot, kProcess } kind;
+    DWORD processId = 0;                 // kProcess
+    std::vector<FakeProcess> processes;  // snapshots: the processes when it was taken
+    size_t position = 0;                 // snapshots: the next entry (threads: flattened)
+  };
+  void Record(const char* format, ...);
+  HANDLE NewHandle(Handle handle);
+  Handle* Find(HANDLE handle);
+  const FakeProcess* FindProcess(DWORD processId) const;
+
+  std::vector<std::string> calls_;
+  std::map<uintptr_t, Handle> handles_;
+  uintptr_t next_handle_ = 0x100;
+  uint64_t path_match_calls_ = 0;
+  bool set_process_information_found_ = false;
+  bool cpu_set_functions_found_ = false;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,33 @@
+// An idle process for placement tests and benchmarks.
+//   tarnwick_test_child.exe [parent-pid [ready-event-handle]]
+// Signals the inherited ready event once it runs, then waits until the parent
+// process ends (or forever without one), so that no child outlives its test.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  DWORD parent_id = 0;
+  HANDLE ready = nullptr;
+  if (arguments != nullptr && count > 1) parent_id = static_cast<DWORD>(std::wcstoul(arguments[1], nullptr, 10));
+  if (arguments != nullptr && count > 2) {
+    ready = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(arguments[2], nullptr, 10)));
+  }
+  ::LocalFree(arguments);
+  HANDLE parent = parent_id != 0 ? ::OpenProcess(SYNCHRONIZE, FALSE, parent_id) : nullptr;
+  if (ready != nullptr) {
+    ::SetEvent(ready);
+    ::CloseHandle(ready);
+  }
+  if (parent != nullptr) {
+    ::WaitForSingleObject(parent, INFINITE);
+    ::CloseHandle(parent);
+    return 0;
+  }
+  if (parent_id != 0) return 0;  // the parent is already gone
+  ::Sleep(INFINITE);
+  return 0;
+}

@@ -1,0 +1,281 @@
+#include "enforce/worker.h"
+
+#include "fake_worker_settings.h"
+#include "platform/fake_system.h"
+#include "platform/system_records.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace tarnwick {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+constexpr MethodSwitches kAllMethods{true, true, true};
+constexpr MethodSwitches kNoMethods{false, false, false};
+
+std::vector<std::byte> CpuSetReport(std::initializer_list<DWORD> ids) {
+  std::vector<CpuSetInformationRecord> records;
+  BYTE index = 0;
+  for (DWORD id : ids) {
+    CpuSetInformationRecord record{};
+    record.Size = sizeof(record);
+    record.Id = id;
+    record.LogicalProcessorIndex = index++;
+    records.push_back(record);
+  }
+  std::vector<std::byte> bytes(records.size() * sizeof(CpuSetInformationRecord));
+  std::memcpy(bytes.data(), records.data(), bytes.size());
+  return bytes;
+}
+
+// The calls without the snapshot walk and the image path queries (open,
+// query, close), which the matching tests cover.
+std::vector<std::string> PlacementCalls(const FakeSystem& system) {
+  std::vector<std::string> calls;
+  const auto& all = system.Calls();
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i].rfind("Process32", 0) == 0) continue;
+    if (all[i].rfind("OpenProcess 0x1000", 0) == 0) {
+      if (i + 1 < all.size() && all[i + 1].rfind("QueryFullProcessImageNameW", 0) == 0) ++i;
+      if (i + 1 < all.size() && all[i + 1].rfind("CloseHandle process", 0) == 0) ++i;
+      continue;
+    }
+    calls.push_back(all[i]);
+  }
+  return calls;
+}
+
+class EnforcementPassTest : public ::testing::Test {
+ protected:
+  EnforcementPassTest() : control_(0xF0F, system_, system_, system_) {
+    system_.activeProcessorMask = 0xFF;
+    system_.cpuSetReport = CpuSetReport({256, 257, 258, 259});
+  }
+  bool Pass(std::vector<std::wstring> patterns, MethodSwitches methods) {
+    settings_.SetMethods(methods);
+    PatternList list(std::move(patterns), system_);
+    return EnforcementPass(control_, list, settings_);
+  }
+
+  FakeSystem system_;
+  FakeWorkerSettings settings_;
+  WorkerControl control_;
+};
+
+TEST_F(EnforcementPassTest, AllMethodsInOrderWithTheirArguments) {
+  system_.processes = {{4, L"idle.exe", L""}, {42, L"game.exe", L"C:\\Games\\game.exe", 3}};
+  ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_THAT(PlacementCalls(system_),
+              ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
+                          "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28", "CloseHandle thread snapshot",
+                          "OpenProcess 0x200 42", "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42",
+                          "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
+                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0",
+                          "GetSystemCpuSetInformation 128", "SetProcessDefaultCpuSets 42 [256,257,258,259] 4",
+                          "CloseHandle process 42", "CloseHandle process snapshot"));
+  EXPECT_THAT(system_.CallsStartingWith("Process32FirstW"), ElementsAre("Process32FirstW 568"));
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 1u)));
+  EXPECT_EQ(system_.OpenHandles(), 0u);
+}
+
+TEST_F(EnforcementPassTest, OneThreadSnapshotPerPassAndOnlyForEfficiencyMode) {
+  system_.processes = {{10, L"a.exe", L""}, {11, L"a.exe", L""}, {12, L"b.exe", L""}};
+  ASSERT_TRUE(Pass({L"a.exe", L"b.exe"}, MethodSwitches{true, false, false}));
+  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 1u);
+  EXPECT_EQ(system_.CountCalls("SetProcessInformation"), 3u);
+  ASSERT_TRUE(Pass({L"a.exe"}, MethodSwitches{false, true, true}));
+  ASSERT_TRUE(Pass({L"nothing.exe"}, kAllMethods));
+  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 1u);
+  EXPECT_EQ(system_.CountCalls("GetSystemInfo"), 1u) << "the set-up runs once per run";
+}
+
+TEST_F(EnforcementPassTest, ProcessWithoutThreadsIsLeftAlone) {
+  // Ended between the process snapshot and the thread snapshot.
+  system_.processes = {{42, L"game.exe", L"", 0}};
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{true, false, false}));
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x200"), 0u);
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
+}
+
+TEST_F(EnforcementPassTest, MissingFunctionsTurnTheirMethodsIntoNothing) {
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.hasSetProcessInformation = false;
+  system_.hasCpuSetFunctions = false;
+  ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_THAT(PlacementCalls(system_),
+              ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
+                          "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28", "CloseHandle thread snapshot",
+                          "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
+                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "CloseHandle process 42",
+                          "CloseHandle process snapshot"));
+}
+
+TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
+  struct Case {
+    uint64_t activeMask;
+    std::vector<std::byte> cpuSets;
+    const char* affinityCall;
+    const char* cpuSetCall;
+  };
+  const Case cases[] = {
+      {0xFF, CpuSetReport({256, 257, 258, 259}), "SetProcessAffinityMask 42 0xf",
+       "SetProcessDefaultCpuSets 42 [256,257,258,259] 4"},
+      {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}),
+       "SetProcessAffinityMask 42 0xf0f", "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8"},
+      {0xFF, {}, "SetProcessAffinityMask 42 0xf", "SetProcessDefaultCpuSets 42 [] 0"},
+  };
+  for (const Case& c : cases) {
+    FakeSystem system;
+    system.activeProcessorMask = c.activeMask;
+    system.cpuSetReport = c.cpuSets;
+    system.processes = {{42, L"game.exe", L""}};
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(MethodSwitches{false, true, true});
+    PatternList list({L"game.exe"}, system);
+    ASSERT_TRUE(EnforcementPass(control, list, settings));
+    EXPECT_THAT(system.CallsStartingWith("SetProcessAffinityMask"), ElementsAre(c.affinityCall));
+    EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), ElementsAre(c.cpuSetCall));
+  }
+}
+
+TEST_F(EnforcementPassTest, CountsEveryMatchingPatternAndPlacesOncePerMatch) {
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"C:\\Tools\\tool.exe"}};
+  ASSERT_TRUE(Pass({L"game.exe", L"C:\\Games\\*", L"none.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"),
+              ElementsAre("SetProcessAffinityMask 42 0xf", "SetProcessAffinityMask 42 0xf"));
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 2u)));
+}
+
+TEST_F(EnforcementPassTest, MethodsOffStillCountAndPublish) {
+  system_.processes = {{42, L"game.exe", L""}};
+  ASSERT_TRUE(Pass({L"game.exe"}, kNoMethods));
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x200"), 0u);
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x2000"), 0u);
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
+}
+
+TEST_F(EnforcementPassTest, EmptyListAndEmptySnapshotStillPublishZeroes) {
+  system_.processes = {{42, L"game.exe", L"C:\\game.exe"}};
+  ASSERT_TRUE(Pass({}, kAllMethods));
+  EXPECT_EQ(system_.CountCalls("QueryFullProcessImageNameW"), 1u) << "every process is still resolved";
+  system_.processes.clear();
+  ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 0u), Pair(0u, 0u)));
+}
+
+TEST_F(EnforcementPassTest, FailedSnapshotPublishesAndSignalsNothing) {
+  unique_handle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  RegisterPassNotifyEvent(control_, event.get());
+  system_.processSnapshotFails = true;
+  EXPECT_FALSE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_THAT(settings_.Published(), IsEmpty());
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  system_.processSnapshotFails = false;
+  EXPECT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
+}
+
+TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"", 1, false},
+                       {44, L"game.exe", L"D:\\game.exe"}};
+  const std::vector<std::wstring> patterns{L"game.exe", L"C:\\Games\\*", L"tool.exe", L"D:\\*"};
+  auto run = [&](MatchCaching caching) {
+    FakeSystem system;
+    system.processes = system_.processes;
+    system.activeProcessorMask = 0xFF;
+    system.cpuSetReport = CpuSetReport({256, 257});
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(kAllMethods);
+    PatternList list(patterns, system, caching);
+    for (int pass = 0; pass < 7; ++pass) {
+      if (pass == 3) system.processes.pop_back();
+      EXPECT_TRUE(EnforcementPass(control, list, settings));
+    }
+    return std::make_pair(system.Calls(), settings.Published());
+  };
+  const auto cached = run(MatchCaching::kCached);
+  const auto uncached = run(MatchCaching::kUncached);
+  EXPECT_EQ(cached.first, uncached.first);
+  EXPECT_EQ(cached.second, uncached.second);
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  WorkerTest() : control_(0x3, system_, system_, system_), pass_done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    RegisterPassNotifyEvent(control_, pass_done_.get());
+  }
+  ~WorkerTest() override { StopWorker(control_); }
+
+  bool WaitForPass() { return ::WaitForSingleObject(pass_done_.get(), 10000) == WAIT_OBJECT_0; }
+
+  FakeSystem system_;
+  FakeWorkerSettings settings_{MethodSwitches{false, true, false}};
+  WorkerControl control_;
+  unique_handle pass_done_;
+};
+
+TEST_F(WorkerTest, StopWithoutAWorkerReportsFalse) {
+  EXPECT_FALSE(StopWorker(control_));
+  EXPECT_EQ(control_.Running.load(), 0u);
+}
+
+TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
+  system_.processes = {{42, L"game.exe", L""}};
+  int snapshots = 0;
+  uint32_t running_inside = 0;
+  system_.onProcessSnapshot = [&] {
+    if (++snapshots == 1) {
+      running_inside = control_.Running.load();
+      ::SetEvent(control_.StopEvent.get());
+    }
+  };
+  ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
+  ASSERT_TRUE(WaitForPass());
+  EXPECT_TRUE(StopWorker(control_));
+  EXPECT_EQ(snapshots, 1) << "no pass after the stop request";
+  EXPECT_EQ(running_inside, 1u);
+  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_FALSE(control_.StopEvent);
+  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
+  EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask"), 1u);
+}
+
+TEST_F(WorkerTest, RestartUsesTheNewListAndKeepsKnownPaths) {
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"C:\\Tools\\tool.exe"}};
+  ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
+  ASSERT_TRUE(WaitForPass());
+  ASSERT_TRUE(StartWorker(control_, {L"C:\\Tools\\*"}, settings_, 60000));
+  ASSERT_TRUE(WaitForPass());
+  EXPECT_TRUE(StopWorker(control_));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"),
+              ElementsAre("SetProcessAffinityMask 42 0x3", "SetProcessAffinityMask 43 0x3"));
+  EXPECT_EQ(system_.CountCalls("QueryFullProcessImageNameW"), 2u) << "paths survive a restart";
+  EXPECT_EQ(settings_.Published().size(), 2u);
+}
+
+TEST_F(WorkerTest, ReadsTheSwitchesEveryPassAndSignalsEveryRegisteredEvent) {
+  unique_handle second(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  RegisterPassNotifyEvent(control_, second.get());
+  RegisterPassNotifyEvent(control_, pass_done_.get());
+  EXPECT_EQ(control_.PassNotifyEvents.size(), 2u) << "registered once only";
+  system_.processes = {{42, L"game.exe", L""}};
+  ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
+  ASSERT_TRUE(WaitForPass());
+  ASSERT_TRUE(WaitForPass());
+  ASSERT_TRUE(WaitForPass());
+  EXPECT_EQ(::WaitForSingleObject(second.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(control_.Running.load(), 1u);
+  EXPECT_TRUE(StopWorker(control_));
+  EXPECT_GE(settings_.Reads(), 3);
+  EXPECT_EQ(static_cast<size_t>(settings_.Reads()), settings_.Published().size());
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,170 @@
+#include "enforce/process_matching.h"
+
+#include "platform/fake_system.h"
+#include "platform/win32_system.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// The rule itself, with the shell's matcher and with the fake's, which the
+// other enforcement tests rely on.
+TEST(ProcessMatches, FileNameThenImagePath) {
+  struct Case {
+    const wchar_t* pattern;
+    const wchar_t* fileName;
+    const wchar_t* imagePath;  // empty: not known
+    bool matches;
+  };
+  const Case cases[] = {
+      {L"NOTEPAD.exe", L"notepad.exe", L"", true},
+      {L"note*.exe", L"notepad.exe", L"", true},
+      {L"n?tepad.exe", L"notepad.exe", L"", true},
+      {L"n?tepad.exe", L"nootepad.exe", L"", false},
+      {L"notepad", L"notepad.exe", L"", false},
+      {L"C:\\Tools\\*", L"app.exe", L"C:\\Tools\\sub\\app.exe", true},
+      {L"c:\\tools\\*", L"app.exe", L"C:\\Tools\\app.exe", true},
+      {L"C:\\Tools\\*", L"app.exe", L"", false},
+      {L"C:\\Tools\\app.exe", L"app.exe", L"C:\\Tools\\app.exe", true},
+      {L"other.exe", L"app.exe", L"C:\\Tools\\other.exe", false},  // a bare name never matches a path
+      {L"*", L"app.exe", L"", true},
+  };
+  FakeSystem fake;
+  PathMatcher* matchers[] = {&Win32PathMatcher(), &fake};
+  for (PathMatcher* matcher : matchers) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << (matcher == &fake ? "fake " : "shell ") << c.pattern << " / "
+                                      << c.fileName << " / " << c.imagePath);
+      ProcessRecord record;
+      record.imagePath = c.imagePath;
+      EXPECT_EQ(ProcessMatches(*matcher, c.fileName, record, c.pattern), c.matches);
+    }
+  }
+}
+
+class PathCacheTest : public ::testing::Test {
+ protected:
+  // One pass as the worker runs it: resolve every process, then purge.
+  void Pass() {
+    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.fileName.c_str());
+    cache_.Purge();
+  }
+  size_t QueriesOf(DWORD id) {
+    return system_.CountCalls("OpenProcess 0x1000 " + std::to_string(id));
+  }
+
+  FakeSystem system_;
+  ProcessPathCache cache_;
+};
+
+TEST_F(PathCacheTest, QueriesEachPathOnceAndClosesTheHandle) {
+  system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
+  Pass();
+  Pass();
+  EXPECT_THAT(system_.Calls(), ElementsAre("OpenProcess 0x1000 7", "QueryFullProcessImageNameW 7 0 1024",
+                                           "CloseHandle process 7"));
+  EXPECT_EQ(cache_.Find(7)->imagePath, L"C:\\Tools\\app.exe");
+}
+
+TEST_F(PathCacheTest, GivesUpAfterFiveAttempts) {
+  system_.processes = {{7, L"protected.exe", L"C:\\p.exe", 1, /*canQuery=*/false}};
+  for (int pass = 0; pass < 8; ++pass) Pass();
+  EXPECT_EQ(QueriesOf(7), 5u);
+  EXPECT_EQ(cache_.Find(7)->lookupAttempts, 8);
+}
+
+TEST_F(PathCacheTest, PurgesEndedProcesses) {
+  system_.processes = {{7, L"a.exe", L""}, {8, L"b.exe", L""}};
+  Pass();
+  system_.processes.pop_back();
+  Pass();
+  EXPECT_EQ(cache_.Size(), 1u);
+  EXPECT_EQ(cache_.Find(8), nullptr);
+  system_.processes.push_back({8, L"b.exe", L"C:\\b.exe"});
+  Pass();
+  EXPECT_EQ(cache_.Find(8)->imagePath, L"C:\\b.exe");
+}
+
+TEST_F(PathCacheTest, ReusedIdStartsAfreshUnderAnotherName) {
+  system_.processes = {{7, L"old.exe", L"C:\\Old\\old.exe"}};
+  Pass();
+  // Within one interval old.exe ended and new.exe got its id.
+  system_.processes = {{7, L"NEW.exe", L"C:\\New\\NEW.exe"}};
+  Pass();
+  EXPECT_EQ(cache_.Find(7)->imagePath, L"C:\\New\\NEW.exe");
+  EXPECT_EQ(QueriesOf(7), 2u);
+  // A process that exhausted its attempts does not pass them on either.
+  system_.processes = {{9, L"locked.exe", L"", 1, false}};
+  for (int pass = 0; pass < 6; ++pass) Pass();
+  system_.processes = {{9, L"open.exe", L"C:\\open.exe"}};
+  Pass();
+  EXPECT_EQ(cache_.Find(9)->imagePath, L"C:\\open.exe");
+  // Only the letter case differs: the same program.
+  system_.processes = {{9, L"OPEN.EXE", L"C:\\open.exe"}};
+  Pass();
+  EXPECT_EQ(QueriesOf(9), 6u);
+}
+
+class PatternListTest : public PathCacheTest {
+ protected:
+  std::vector<size_t> MatchesOf(PatternList& list, DWORD id) {
+    const FakeProcess* process = nullptr;
+    for (const FakeProcess& p : system_.processes) {
+      if (p.id == id) process = &p;
+    }
+    ProcessRecord& record = cache_.Resolve(system_, id, process->fileName.c_str());
+    std::vector<size_t> found;
+    list.ForEachMatch(record, process->fileName.c_str(), [&](size_t index) { found.push_back(index); });
+    return found;
+  }
+};
+
+TEST_F(PatternListTest, CachedResultsEqualTheRuleAndAreComputedOnce) {
+  system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
+  std::vector<std::wstring> patterns{L"APP.EXE", L"x.exe", L"C:\\Tools\\*", L"app.exe"};
+  for (int i = 0; i < 70; ++i) patterns.push_back(L"filler" + std::to_wstring(i) + L".exe");
+  patterns.push_back(L"*.exe");
+  PatternList cached(patterns, system_);
+  PatternList uncached(patterns, system_, MatchCaching::kUncached);
+  EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));
+  const uint64_t after_first = system_.PathMatchCalls();
+  EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));
+  EXPECT_EQ(system_.PathMatchCalls(), after_first) << "a known process is only looked up";
+  EXPECT_THAT(MatchesOf(uncached, 7), ElementsAre(0, 2, 3, 74));
+}
+
+TEST_F(PatternListTest, ImagePathArrivingLaterIsMatchedOnce) {
+  system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe", 1, /*canQuery=*/false}};
+  PatternList list({L"C:\\Tools\\*", L"app.exe"}, system_);
+  EXPECT_THAT(MatchesOf(list, 7), ElementsAre(1));
+  system_.processes[0].canQuery = true;
+  EXPECT_THAT(MatchesOf(list, 7), ElementsAre(0, 1));
+  const uint64_t calls = system_.PathMatchCalls();
+  EXPECT_THAT(MatchesOf(list, 7), ElementsAre(0, 1));
+  EXPECT_EQ(system_.PathMatchCalls(), calls);
+}
+
+TEST_F(PatternListTest, ANewListAndAReusedIdStartWithFreshResults) {
+  system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
+  PatternList first({L"app.exe"}, system_);
+  EXPECT_THAT(MatchesOf(first, 7), ElementsAre(0));
+  PatternList second({L"other.exe", L"C:\\Tools\\*"}, system_);
+  EXPECT_THAT(MatchesOf(second, 7), ElementsAre(1));
+  cache_.Purge();
+  system_.processes = {{7, L"other.exe", L"D:\\other.exe"}};
+  EXPECT_THAT(MatchesOf(second, 7), ElementsAre(0));
+}
+
+TEST_F(PatternListTest, EmptyListMatchesNothing) {
+  system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
+  PatternList list({}, system_);
+  EXPECT_THAT(MatchesOf(list, 7), IsEmpty());
+}
+
+}  // namespace
+}  // namespace tarnwick

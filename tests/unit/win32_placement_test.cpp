@@ -1,0 +1,74 @@
+// The placement methods on this machine's real platform, with real child
+// processes: what Windows (or Wine) and the host report afterwards.
+#include "enforce/worker.h"
+
+#include "fake_worker_settings.h"
+#include "tests/child/child_processes.h"
+#include "topology/core_map.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarnwick {
+namespace {
+
+class Win32PlacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = L"tw_place_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    ASSERT_NE(children_.Start(name_), 0u);
+    ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(0), 1));
+    ASSERT_EQ(ProcessAffinity(children_.Handle(0)), 1u);
+    host_id_ = FindHostProcessId(name_);
+    // Under Wine the host's own view must be found, or the check below proves nothing.
+    if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+      ASSERT_NE(host_id_, 0u);
+    }
+    if (host_id_ != 0) {
+      EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), "0");
+    }
+  }
+
+  ChildProcesses children_{FindIdleChildProgram()};
+  std::wstring name_;
+  DWORD host_id_ = 0;
+  const uint64_t performance_cores_ = CoreMap().PerformanceCoreMask();
+};
+
+TEST_F(Win32PlacementTest, AffinityMethodMovesTheProcessToThePerformanceCores) {
+  WorkerControl control(performance_cores_);
+  FakeWorkerSettings settings(MethodSwitches{false, true, false});
+  PatternList list({name_}, control.Matcher);
+  ASSERT_TRUE(EnforcementPass(control, list, settings));
+  DWORD_PTR own = 0, system = 0;
+  ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
+  const uint64_t expected = performance_cores_ & system;
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), expected);
+  if (host_id_ != 0) {
+    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), HostProcessorList(expected));
+  }
+  ASSERT_EQ(settings.Published().size(), 1u);
+  EXPECT_EQ(settings.Published()[0].second, 1u);
+  EXPECT_GE(settings.Published()[0].first, 2u);
+  // The image path was learned through the real query.
+  const ProcessRecord* record = control.PathCache.Find(children_.Id(0));
+  ASSERT_NE(record, nullptr);
+  EXPECT_NE(record->imagePath.find(name_), std::wstring::npos) << std::string(record->imagePath.begin(), record->imagePath.end());
+}
+
+TEST_F(Win32PlacementTest, AllMethodsTogetherStillPlaceByAffinity) {
+  // Where SetProcessInformation or the CPU set functions are missing or
+  // refuse (Wine), those methods do nothing and the pass goes on.
+  WorkerControl control(performance_cores_);
+  FakeWorkerSettings settings(MethodSwitches{true, true, true});
+  PatternList list({L"*\\" + name_}, control.Matcher);
+  ASSERT_TRUE(EnforcementPass(control, list, settings));
+  DWORD_PTR own = 0, system = 0;
+  ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), performance_cores_ & system);
+  EXPECT_EQ(settings.Published().at(0).second, 1u) << "matched through the image path";
+}
+
+}  // namespace
+}  // namespace tarnwick
