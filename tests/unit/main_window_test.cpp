@@ -355,6 +355,18 @@ TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion
   EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1022, L'x'))) << "an empty text adds nothing";
   EXPECT_EQ(listChangedCount, 1);
 
+  // The keyboard: Escape cancels, Enter confirms.
+  for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    Click(main, IDC_ADD);
+    HWND dialog = WaitForAddDialog();
+    ASSERT_NE(dialog, nullptr);
+    ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"keyed.exe"));
+    ::PostMessageW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), WM_KEYDOWN, key, 1);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  }
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"keyed.exe", std::wstring(1022, L'x')));
+  EXPECT_EQ(listChangedCount, 2);
+
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
   HWND about = WaitFor([&] { return FindDialog(uiThread_, L"About Tarnwick"); });
   ASSERT_NE(about, nullptr);
