@@ -1,9 +1,8 @@
-// Stand-ins until the updater arrives.
+// Stand-in until the update checker arrives.
 #include "app/hooks.h"
 
 namespace tarnwick {
 
 void StartUpdateChecker() {}
-bool DownloadAndLaunchUpdate() { return false; }
 
 }  // namespace tarnwick

@@ -85,6 +85,19 @@ HWND FindVisibleTopLevel(DWORD process_id, const std::function<bool(HWND)>& matc
   return search.found;
 }
 
+// True while `window` or one of its children has a part still to paint.
+bool NeedsPainting(HWND window) {
+  bool pending = ::GetUpdateRect(window, nullptr, FALSE) != FALSE;
+  ::EnumChildWindows(
+      window,
+      [](HWND child, LPARAM context) -> BOOL {
+        if (::GetUpdateRect(child, nullptr, FALSE)) *reinterpret_cast<bool*>(context) = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&pending));
+  return pending;
+}
+
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& condition, Timeout timeout) {
@@ -278,20 +291,36 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
-bool TakeScreenshot(const std::string& name) {
+bool TakeScreenshot(const std::string& name, HWND window) {
   const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
   const char* display = std::getenv("DISPLAY");
   if (artifacts == nullptr || *artifacts == '\0' || display == nullptr) return false;
   const std::string picture = std::string(artifacts) + "/" + name + ".png";
   const std::wstring picture_path = WindowsPathOf(picture);
   ::DeleteFileW(picture_path.c_str());
+  // A window that has only just shown may not have painted yet: it is
+  // repainted whole, and the picture waits until nothing of it is left to
+  // paint. Its thread puts the painting on the screen when it is idle again.
+  if (window != nullptr) {
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    WaitUntil([window] { return !NeedsPainting(window); });
+  }
   // Lets every window's thread get through what is queued, its painting
   // included, so the picture shows the screen as it now stands.
   DWORD_PTR ignored = 0;
   ::SendMessageTimeoutW(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   // Wine starts a Unix program given by its Z: path like any other program.
   const std::wstring import = L"Z:\\usr\\bin\\import";
-  std::wstring command_line = CommandLineOf(import, {L"-display", Widen(display), L"-window", L"root", Widen(picture)});
+  std::vector<std::wstring> arguments = {L"-display", Widen(display), L"-window", L"root"};
+  RECT area{};
+  if (window != nullptr && ::GetWindowRect(window, &area)) {
+    // The virtual desktop sits at the display's origin, so screen and display coordinates agree.
+    arguments.insert(arguments.end(), {L"-crop", std::to_wstring(area.right - area.left) + L"x" +
+                                                     std::to_wstring(area.bottom - area.top) + L"+" +
+                                                     std::to_wstring(area.left) + L"+" + std::to_wstring(area.top)});
+  }
+  arguments.push_back(Widen(picture));
+  std::wstring command_line = CommandLineOf(import, arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};

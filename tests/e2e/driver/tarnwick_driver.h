@@ -114,10 +114,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // --- Screen -------------------------------------------------------------------
 
-// Saves the whole X display as $TARNWICK_ARTIFACTS/<name>.png with
-// ImageMagick's import, run as a Unix program from inside Wine. True once the
-// picture exists. Without TARNWICK_ARTIFACTS nothing is taken.
-bool TakeScreenshot(const std::string& name);
+// Saves the whole X display, or only `window`'s rectangle of it, as
+// $TARNWICK_ARTIFACTS/<name>.png with ImageMagick's import, run as a Unix
+// program from inside Wine. True once the picture exists. Without
+// TARNWICK_ARTIFACTS nothing is taken.
+bool TakeScreenshot(const std::string& name, HWND window = nullptr);
 
 // The fixture of every end-to-end test: Start() and Run() launch the program,
 // and TearDown ends whatever still runs (after a screenshot if the test failed).

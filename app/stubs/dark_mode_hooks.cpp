@@ -1,9 +1,8 @@
-// Stand-ins until the main window and dark mode arrive.
+// Stand-in until dark mode arrives.
 #include "app/hooks.h"
 
 namespace tarnwick {
 
-void OpenMainWindow() {}
 void InitDarkMode() {}
 
 }  // namespace tarnwick

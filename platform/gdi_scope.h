@@ -1,0 +1,43 @@
+// Scoped GDI state: a window's device context released on exit, and an object
+// selected into a device context put back on exit.
+#pragma once
+
+#include <windows.h>
+
+namespace tarnwick {
+
+// GetDC / ReleaseDC.
+class window_dc {
+ public:
+  explicit window_dc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+  ~window_dc() {
+    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+  }
+  window_dc(const window_dc&) = delete;
+  window_dc& operator=(const window_dc&) = delete;
+  [[nodiscard]] HDC get() const noexcept { return dc_; }
+  explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// SelectObject, and the former object selected again on exit. A null object
+// selects nothing.
+class select_object_scope {
+ public:
+  select_object_scope(HDC dc, HGDIOBJ object) noexcept
+      : dc_(dc), former_(object != nullptr ? ::SelectObject(dc, object) : nullptr) {}
+  ~select_object_scope() {
+    if (former_ != nullptr) ::SelectObject(dc_, former_);
+  }
+  select_object_scope(const select_object_scope&) = delete;
+  select_object_scope& operator=(const select_object_scope&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ former_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,50 @@
+// Reading and working the controls of the program's windows from the test's
+// own process, as a user's clicks and keys would: status bars, buttons, edit
+// fields and message boxes (list boxes: ui/list_box_text.h reads them across
+// processes too). Every wait has a deadline.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver/tarnwick_driver.h"
+
+namespace tarnwick::e2e {
+
+// The text of one part of a status bar. The control's text lives in the
+// program's memory, so it is fetched through a buffer placed there.
+[[nodiscard]] std::wstring StatusBarPartText(HWND status_bar, int part);
+// The text of a window or control, asked of the control itself.
+[[nodiscard]] std::wstring WindowTextOf(HWND window);
+// The texts of a dialog's static controls, such as a message box's message.
+[[nodiscard]] std::vector<std::wstring> StaticTextsOf(HWND dialog);
+
+// Clicks a dialog's button. Posted, because a button that opens a modal dialog
+// does not return until that dialog closes.
+void ClickButton(HWND dialog, int button_id);
+// Replaces the text of a dialog's edit field, as typing it would.
+void TypeText(HWND dialog, int edit_id, const std::wstring& text);
+// Double-clicks the list box entry at `index`, selecting it first.
+void DoubleClickListEntry(HWND list, int index);
+
+// A visible dialog (class "#32770") of `process_id` with this caption, other
+// than `except`, such as a message box over the main window.
+[[nodiscard]] HWND WaitForDialog(DWORD process_id, const wchar_t* caption, HWND except = nullptr,
+                                 Timeout timeout = kDefaultTimeout);
+// True once `window` is gone.
+bool WaitForWindowGone(HWND window, Timeout timeout = kDefaultTimeout);
+// Returns once the window's thread has handled everything sent to it before.
+void WaitForWindowIdle(HWND window);
+
+// The creation times of the threads of `process_id`, to tell that one started
+// after a moment (such as a restarted worker).
+[[nodiscard]] FILETIME Now();
+[[nodiscard]] bool ThreadStartedAfter(DWORD process_id, FILETIME moment);
+
+// The list file's last write, or nullopt when it does not exist.
+[[nodiscard]] std::optional<FILETIME> ListFileLastWrite();
+
+}  // namespace tarnwick::e2e

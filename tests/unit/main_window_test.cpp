@@ -1,0 +1,386 @@
+// The main window and its dialogs in this process: the window runs modally on
+// a thread of its own, as on the tray window's thread, beside a stand-in tray
+// window that counts what the main window sends it. The test thread drives it
+// as a user would, with posted clicks and typed text, and reads the controls,
+// the menu's check marks, the registry and the list file.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/hooks.h"
+#include "app/messages.h"
+#include "config/process_list.h"
+#include "config/settings_names.h"
+#include "res/resource.h"
+#include "ui/list_box_text.h"
+
+namespace tarnwick {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 10s;
+
+std::atomic<int> listChangedCount{0};
+std::atomic<int> startWorkerCount{0};
+
+LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WMU_LIST_CHANGED) ++listChangedCount;
+  if (message == WMU_START_WORKER) ++startWorkerCount;
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Waits until `found` yields a window, or the deadline passes (null).
+HWND WaitFor(const std::function<HWND()>& found) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (HWND window = found()) return window;
+    std::this_thread::sleep_for(20ms);
+  }
+  return nullptr;
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  return WaitFor([&]() -> HWND { return condition() ? HWND_BOTTOM : nullptr; }) != nullptr;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[2048] = {};
+  ::GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+// A visible dialog of `thread` with this caption, other than `except`.
+HWND FindDialog(DWORD thread, const wchar_t* caption, HWND except = nullptr) {
+  struct Search {
+    const wchar_t* caption;
+    HWND except;
+    HWND found;
+  } search{caption, except, nullptr};
+  ::EnumThreadWindows(
+      thread,
+      [](HWND window, LPARAM parameter) noexcept -> BOOL {
+        auto* s = reinterpret_cast<Search*>(parameter);
+        wchar_t className[32] = {};
+        ::GetClassNameW(window, className, 32);
+        if (window != s->except && ::IsWindowVisible(window) && std::wstring(className) == L"#32770" &&
+            WindowText(window) == s->caption) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Every static text of a dialog, such as the message of a message box.
+std::vector<std::wstring> StaticTexts(HWND dialog) {
+  std::vector<std::wstring> texts;
+  ::EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM parameter) noexcept -> BOOL {
+        wchar_t className[32] = {};
+        ::GetClassNameW(child, className, 32);
+        if (CompareStringOrdinal(className, -1, L"Static", -1, TRUE) == CSTR_EQUAL) {
+          reinterpret_cast<std::vector<std::wstring>*>(parameter)->push_back(WindowText(child));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+void Click(HWND dialog, int button) { ::PostMessageW(::GetDlgItem(dialog, button), BM_CLICK, 0, 0); }
+
+std::vector<std::wstring> ReadListFile() {
+  std::vector<std::wstring> entries;
+  LoadProcessList(ListFilePath, entries);
+  return entries;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The last write of the list file, to tell whether a flow rewrote it.
+FILETIME LastWrite(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+bool SameTime(FILETIME a, FILETIME b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+    listChangedCount = 0;
+    startWorkerCount = 0;
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    ListFilePath = std::wstring(folder) + L"tarnwick-main-window-test.txt";
+    ::DeleteFileW(ListFilePath.c_str());
+  }
+
+  void TearDown() override {
+    if (ui_.joinable()) {
+      if (HWND window = MainWindowHandle.load()) ::PostMessageW(window, WM_CLOSE, 0, 0);
+      ui_.join();
+    }
+    ::DeleteFileW(ListFilePath.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tarnwick");
+  }
+
+  void WriteListFile(const std::vector<std::wstring>& entries) {
+    ASSERT_EQ(SaveProcessList(ListFilePath, entries), static_cast<int32_t>(entries.size()));
+  }
+
+  // Opens the main window on the user-interface thread and waits until it shows.
+  HWND Open() {
+    std::atomic<DWORD> threadId{0};
+    ui_ = std::thread([&threadId] {
+      static const ATOM trayClass = [] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = StandInTrayProc;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TarnwickStandInTray";
+        return ::RegisterClassW(&windowClass);
+      }();
+      HWND tray = ::CreateWindowExW(0, MAKEINTATOM(trayClass), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+      TrayWindowHandle = tray;
+      threadId = ::GetCurrentThreadId();
+      OpenMainWindow();
+      TrayWindowHandle = nullptr;
+      ::DestroyWindow(tray);
+    });
+    EXPECT_TRUE(WaitUntil([&] { return threadId != 0; }));
+    uiThread_ = threadId;
+    HWND window = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick"); });
+    EXPECT_NE(window, nullptr) << "the main window did not show";
+    EXPECT_EQ(MainWindowHandle.load(), window);
+    return window;
+  }
+
+  void WaitClosed() {
+    ui_.join();
+    EXPECT_EQ(MainWindowHandle.load(), nullptr);
+  }
+
+  HWND WaitForAddDialog() {
+    HWND dialog = WaitFor([&] { return FindDialog(uiThread_, L"Add New Entry"); });
+    EXPECT_NE(dialog, nullptr) << "the Add New Entry dialog did not show";
+    return dialog;
+  }
+
+  // The add flow as typed: opens from "Add" unless a double-click opened it.
+  void TypeAndConfirm(HWND main, const std::wstring& text, bool openWithAdd = true, int button = IDOK) {
+    if (openWithAdd) Click(main, IDC_ADD);
+    HWND dialog = WaitForAddDialog();
+    ASSERT_NE(dialog, nullptr);
+    ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    Click(dialog, button);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  }
+
+  void DoubleClickEntry(HWND main, const std::wstring& entry) {
+    HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
+    const std::vector<std::wstring> listed = ReadListBoxEntries(list);
+    const auto found = std::find(listed.begin(), listed.end(), entry);
+    ASSERT_NE(found, listed.end()) << "not listed";
+    ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(found - listed.begin()), 0);
+    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_PROCESS_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+  }
+
+  // Waits for the duplicate message, checks its text and dismisses it.
+  void DismissDuplicateMessage(HWND main) {
+    HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_THAT(StaticTexts(box), testing::Contains(L"ERROR: Item already in list"));
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
+  }
+
+  // Waits until the list box has settled on `expected` after a flow.
+  std::vector<std::wstring> ListBoxOnceSettled(HWND main, size_t expectedCount) {
+    HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
+    WaitUntil([&] {
+      return ::SendMessageW(list, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(expectedCount) &&
+             FindDialog(uiThread_, L"Add New Entry") == nullptr;
+    });
+    return ReadListBoxEntries(list);
+  }
+
+  std::thread ui_;
+  DWORD uiThread_ = 0;
+};
+
+TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
+  WriteListFile({L"notepad.exe", L"calc.exe"});
+  const FILETIME written = LastWrite(ListFilePath);
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+
+  DoubleClickEntry(main, L"notepad.exe");
+  HWND dialog = WaitForAddDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowText(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"notepad.exe") << "the edit starts from the entry";
+  ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+  Click(dialog, IDOK);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
+
+  DoubleClickEntry(main, L"notepad.exe");
+  TypeAndConfirm(main, L"CALC.EXE", /*openWithAdd=*/false);
+  DismissDuplicateMessage(main);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
+
+  DoubleClickEntry(main, L"calc.exe");
+  TypeAndConfirm(main, L"whatever.exe", /*openWithAdd=*/false, IDCANCEL);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
+
+  EXPECT_TRUE(SameTime(LastWrite(ListFilePath), written)) << "no flow above changes the list";
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"notepad.exe", L"calc.exe"));
+  EXPECT_EQ(listChangedCount, 0);
+
+  DoubleClickEntry(main, L"calc.exe");
+  TypeAndConfirm(main, L"Calc.exe", /*openWithAdd=*/false);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"Calc.exe", L"notepad.exe"));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"Calc.exe", L"notepad.exe")) << "saved in the list box's order";
+  EXPECT_EQ(listChangedCount, 1);
+
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
+  EXPECT_EQ(startWorkerCount, 0) << "the close box leaves the worker alone";
+}
+
+TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {
+  WriteListFile({L"b.exe", L"", L"a.exe"});
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  EXPECT_THAT(ListBoxOnceSettled(main, 3), ElementsAre(L"", L"a.exe", L"b.exe"));
+
+  // Editing the blank entry and cancelling keeps it, as the file still holds it.
+  DoubleClickEntry(main, L"");
+  TypeAndConfirm(main, L"typed.exe", /*openWithAdd=*/false, IDCANCEL);
+  EXPECT_THAT(ListBoxOnceSettled(main, 3), ElementsAre(L"", L"a.exe", L"b.exe"));
+
+  // Remove with no selection still saves and announces.
+  ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  Click(main, IDC_REMOVE);
+  ASSERT_TRUE(WaitUntil([] { return listChangedCount == 1; }));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe"));
+  EXPECT_EQ(FileBytes(ListFilePath), std::string("a\0.\0e\0x\0e\0\r\0\n\0b\0.\0e\0x\0e\0\r\0\n\0", 28));
+
+  Click(main, IDOK);
+  WaitClosed();
+  EXPECT_EQ(startWorkerCount, 1) << "OK restarts the worker";
+}
+
+TEST_F(MainWindowTest, MethodSwitchesFlipTheirSettingAndCheckMark) {
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  struct Switch {
+    int command;
+    const wchar_t* setting;
+    bool defaultOn;
+  };
+  const Switch switches[] = {
+      {IDM_EFFICIENCY_MODE_OFF, kMethodEfficiencyMode, true},
+      {IDM_CPU_AFFINITIES, kMethodCpuAffinity, false},
+      {IDM_CPU_SETS, kMethodCpuSets, false},
+      {IDM_INCLUDE_BETAS, kBetaUpdates, false},
+  };
+  HMENU menu = ::GetMenu(main);
+  ASSERT_NE(menu, nullptr);
+  auto checked = [&](int command) {
+    ::SendMessageW(main, WM_ENTERMENULOOP, FALSE, 0);
+    return (::GetMenuState(menu, static_cast<UINT>(command), MF_BYCOMMAND) & MF_CHECKED) != 0;
+  };
+  auto stored = [](const wchar_t* name) -> std::optional<DWORD> {
+    DWORD value = 0, size = sizeof(value);
+    if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Tarnwick", name, RRF_RT_REG_DWORD, nullptr, &value,
+                       &size) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    return value;
+  };
+  for (const Switch& s : switches) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(s.setting)));
+    EXPECT_EQ(checked(s.command), s.defaultOn);
+    ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(s.command, 0), 0);
+    EXPECT_EQ(stored(s.setting), std::optional<DWORD>(s.defaultOn ? 0 : 1));
+    EXPECT_EQ(checked(s.command), !s.defaultOn);
+    ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(s.command, 0), 0);
+    EXPECT_EQ(stored(s.setting), std::optional<DWORD>(s.defaultOn ? 1 : 0));
+    EXPECT_EQ(checked(s.command), s.defaultOn);
+  }
+  // A change made elsewhere shows at the next menu entry.
+  DWORD on = 1;
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Tarnwick", kBetaUpdates, REG_DWORD, &on, sizeof(on));
+  EXPECT_TRUE(checked(IDM_INCLUDE_BETAS));
+
+  ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_MINIMIZE_TO_TRAY, 0), 0);
+  WaitClosed();
+  EXPECT_EQ(startWorkerCount, 0);
+}
+
+TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion) {
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  TypeAndConfirm(main, std::wstring(1500, L'x'));
+  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1022, L'x')));
+  EXPECT_THAT(ReadListFile(), ElementsAre(std::wstring(1022, L'x')));
+
+  TypeAndConfirm(main, L"");
+  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1022, L'x'))) << "an empty text adds nothing";
+  EXPECT_EQ(listChangedCount, 1);
+
+  // The keyboard: Escape cancels, Enter confirms.
+  for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    Click(main, IDC_ADD);
+    HWND dialog = WaitForAddDialog();
+    ASSERT_NE(dialog, nullptr);
+    ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"keyed.exe"));
+    ::PostMessageW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), WM_KEYDOWN, key, 1);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  }
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"keyed.exe", std::wstring(1022, L'x')));
+  EXPECT_EQ(listChangedCount, 2);
+
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+  HWND about = WaitFor([&] { return FindDialog(uiThread_, L"About Tarnwick"); });
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(::GetWindow(about, GW_OWNER), main) << "owned by the main window";
+  EXPECT_EQ(WindowText(::GetDlgItem(about, IDC_ABOUT_TEXT)).substr(0, 18), L"Tarnwick v1.2.2.4\n");
+  ::SendMessageW(about, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(::IsWindowVisible(about)) << "Escape does nothing in the About dialog";
+  Click(about, IDOK);
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
+  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v1.2.2.4");
+
+  Click(main, IDOK);
+  WaitClosed();
+}
+
+}  // namespace
+}  // namespace tarnwick

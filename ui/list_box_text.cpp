@@ -1,0 +1,26 @@
+#include "ui/list_box_text.h"
+
+namespace tarnwick {
+
+std::optional<std::wstring> ReadListBoxEntry(HWND list, LRESULT index) {
+  if (index < 0) return std::nullopt;
+  const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length < 0) return std::nullopt;
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const LRESULT copied =
+      ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+  if (copied < 0) return std::nullopt;
+  text.resize(static_cast<size_t>(copied));
+  return text;
+}
+
+std::vector<std::wstring> ReadListBoxEntries(HWND list) {
+  std::vector<std::wstring> entries;
+  const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT index = 0; index < count; ++index) {
+    if (std::optional<std::wstring> entry = ReadListBoxEntry(list, index)) entries.push_back(std::move(*entry));
+  }
+  return entries;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,442 @@
+#include "ui/main_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/resource_text.h"
+#include "config/process_list.h"
+#include "config/settings_names.h"
+#include "config/settings_store.h"
+#include "enforce/worker.h"
+#include "monitor/graph_state.h"
+#include "platform/gdi_scope.h"
+#include "platform/unique_handle.h"
+#include "res/resource.h"
+#include "ui/about_dialog.h"
+#include "ui/add_entry_dialog.h"
+#include "ui/list_box_text.h"
+#include "ui/list_edit.h"
+#include "ui/status_format.h"
+#include "ui/theme.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+#include "update/version.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const wchar_t* kCaption = L"Tarnwick";
+constexpr UINT kSampleIntervalMs = 1000;
+
+// The placement methods of the "Methods" menu, each a switch of its own.
+struct MethodSwitch {
+  int command;
+  const wchar_t* setting;
+  bool defaultOn;
+};
+constexpr std::array<MethodSwitch, 3> kMethodSwitches = {{
+    {IDM_EFFICIENCY_MODE_OFF, kMethodEfficiencyMode, true},
+    {IDM_CPU_AFFINITIES, kMethodCpuAffinity, false},
+    {IDM_CPU_SETS, kMethodCpuSets, false},
+}};
+
+// The one main window of the process: it is modal and opened by the tray
+// window only while none is open.
+struct MainWindowState {
+  HWND StatusBarHandle = nullptr;
+  unique_hfont CaptionFont;
+  unique_hfont CountFont;
+  // The entry taken out of the list box by a double-click, while the add flow edits it.
+  std::optional<std::wstring> PendingEntryText;
+  std::vector<HWND> ThemedChildList;
+  bool PassEventRegistered = false;
+  bool closedWithOk = false;
+  StatusDisplay status;
+  PaletteBrush DialogBrush{kDialogBackgroundSlot};
+  PaletteBrush ListBrush{kListBackgroundSlot};
+};
+
+MainWindowState& State() {
+  static MainWindowState state;
+  return state;
+}
+
+HINSTANCE Instance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
+
+HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
+
+void AddToListBox(HWND window, const std::wstring& entry) noexcept {
+  ::SendMessageW(ListBox(window), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+}
+
+// Every edit is saved at once and announced, so that a running worker restarts with it.
+void SaveAndAnnounce(HWND window) noexcept {
+  ::SendMessageW(window, WMU_SAVE_LIST, 0, 0);
+  ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+}
+
+// --- Initialisation ---------------------------------------------------------
+
+void CreateFonts(HWND window) noexcept {
+  MainWindowState& state = State();
+  NONCLIENTMETRICSW metrics = {};
+  static_assert(sizeof(metrics) == 504);
+  metrics.cbSize = sizeof(metrics);
+  ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  state.CaptionFont.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
+  if (!state.CountFont) {
+    LOGFONTW large = metrics.lfCaptionFont;
+    large.lfHeight *= 2;
+    large.lfWeight *= 2;
+    state.CountFont.reset(::CreateFontIndirectW(&large));
+    ::SendDlgItemMessageW(window, IDC_COUNT_LABEL, WM_SETFONT,
+                          reinterpret_cast<WPARAM>(state.CountFont.get()), TRUE);
+  }
+}
+
+BOOL CALLBACK CollectThemedChild(HWND child, LPARAM) noexcept {
+  State().ThemedChildList.push_back(child);
+  return TRUE;
+}
+
+void SetBigIcon(HWND window) noexcept {
+  // Shared: the system keeps the icon, the window only shows it.
+  HANDLE icon = ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON, 32, 32, LR_SHARED);
+  if (icon != nullptr) ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+}
+
+void CreateStatusBar(HWND window) noexcept {
+  MainWindowState& state = State();
+  state.StatusBarHandle = ::CreateWindowExW(
+      0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), Instance(), nullptr);
+  std::array<int, kStatusPartCount> edges = {};
+  ::SendMessageW(state.StatusBarHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+// The graph goes over the hidden placeholder's rectangle.
+void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
+  RECT placeholder = {};
+  ::GetWindowRect(::GetDlgItem(window, IDC_GRAPH_PLACEHOLDER), &placeholder);
+  POINT topLeft = {placeholder.left, placeholder.top};
+  ::ScreenToClient(window, &topLeft);
+  if (!RegisterGraphClass(graph, Instance())) return;
+  CreateGraph(graph, window, topLeft.x, topLeft.y, placeholder.right - placeholder.left,
+              placeholder.bottom - placeholder.top);
+  StartSampling(graph);
+}
+
+void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
+
+void LoadListIntoListBox(HWND window) noexcept {
+  std::vector<std::wstring> entries;
+  if (LoadProcessList(ListFilePath, entries) <= 0) return;
+  for (const std::wstring& entry : entries) AddToListBox(window, entry);
+}
+
+INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
+  MainWindowState& state = State();
+  MainWindowHandle = window;
+  state.ThemedChildList.clear();
+  state.status.Reset();
+  state.closedWithOk = false;
+  CreateFonts(window);
+  if (DarkModeSupported()) {
+    // Only the template's controls exist yet: they are the ones themed with the window.
+    ::EnumChildWindows(window, CollectThemedChild, 0);
+  }
+  SetBigIcon(window);
+  ::SetDlgItemTextW(window, IDC_VERSION, (L"v" + std::wstring(CurrentVersionText)).c_str());
+  CreateStatusBar(window);
+  CreateGraphOverPlaceholder(window, graph);
+  ::SetTimer(window, IDT_SAMPLE, kSampleIntervalMs, SampleTimerProc);
+  ::SetMenu(window, ::LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
+  ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
+  LoadListIntoListBox(window);
+  if (!state.PassEventRegistered) {
+    RegisterPassNotifyEvent(Worker, PassDoneEvent.get());
+    state.PassEventRegistered = true;
+  }
+  ::SendMessageW(window, WMU_PASS_DONE, 0, 0);
+  ::SendMessageW(window, WM_THEMECHANGED, 0, 0);
+  // TRUE: the dialog manager focuses the first tab stop, the list box.
+  return TRUE;
+}
+
+// --- List editing -----------------------------------------------------------
+
+void OnAdd(HWND window) noexcept {
+  MainWindowState& state = State();
+  std::wstring entry = state.PendingEntryText.value_or(std::wstring());
+  const bool accepted = RunAddEntryDialog(window, entry) == 0;
+  const bool duplicate =
+      accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
+  const AddFlowSteps steps = DecideAddFlow(accepted, entry, state.PendingEntryText, duplicate);
+  if (steps.showDuplicateMessage) {
+    ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+  }
+  if (steps.insert) AddToListBox(window, *steps.insert);
+  if (steps.saveAndAnnounce) SaveAndAnnounce(window);
+  state.PendingEntryText.reset();
+}
+
+// A double-click takes the selected entry out of the list box and edits it in the add flow.
+void OnEditSelected(HWND window) noexcept {
+  HWND list = ListBox(window);
+  const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+  std::optional<std::wstring> text = ReadListBoxEntry(list, selected);
+  if (!text || text->size() >= kMaxEntryLength) return;
+  ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+  State().PendingEntryText = std::move(text);
+  ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
+}
+
+void OnRemove(HWND window) noexcept {
+  HWND list = ListBox(window);
+  const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+  if (selected >= 0) ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+  SaveAndAnnounce(window);
+}
+
+void OnClearAll(HWND window) noexcept {
+  ::SendMessageW(ListBox(window), LB_RESETCONTENT, 0, 0);
+  SaveAndAnnounce(window);
+}
+
+INT_PTR OnSaveList(HWND window) noexcept {
+  SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))));
+  return 0;
+}
+
+// --- Menus ------------------------------------------------------------------
+
+void FlipMethod(const MethodSwitch& method) noexcept {
+  bool on = method.defaultOn;
+  UserSettings->ReadFlag(method.setting, on, method.defaultOn);
+  UserSettings->WriteFlag(method.setting, !on);
+  UserSettings->Invalidate(method.setting);
+}
+
+// The marks are read afresh at every menu entry, so changes made elsewhere show.
+INT_PTR OnEnterMenuLoop(HWND window) noexcept {
+  HMENU menu = ::GetMenu(window);
+  if (menu == nullptr) return FALSE;
+  auto check = [menu](int command, bool on) {
+    ::CheckMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+  };
+  check(IDM_INCLUDE_BETAS, GetBetaUpdates());
+  for (const MethodSwitch& method : kMethodSwitches) {
+    bool on = method.defaultOn;
+    UserSettings->ReadFlag(method.setting, on, method.defaultOn);
+    check(method.command, on);
+  }
+  return FALSE;
+}
+
+// The query runs on this thread: the window waits for its answer.
+void OnCheckForUpdate(HWND window) noexcept {
+  switch (CompareWithCurrentVersion(FetchLatestVersion())) {
+    case UpdateAnswer::NoAnswer:
+      return;
+    case UpdateAnswer::NotNewer:
+      ::MessageBoxW(window, L"No update available.", kCaption, MB_ICONINFORMATION);
+      return;
+    case UpdateAnswer::Newer:
+      if (::MessageBoxW(window, L"A newer version is available. Update now?", kCaption,
+                        MB_ICONINFORMATION | MB_YESNO) == IDYES &&
+          !DownloadAndLaunchUpdate()) {
+        ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
+      }
+      return;
+  }
+}
+
+INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
+  const int id = LOWORD(wParam);
+  if (HIWORD(wParam) == LBN_DBLCLK && id == IDC_PROCESS_LIST) {
+    OnEditSelected(window);
+    return TRUE;
+  }
+  switch (id) {
+    case IDOK:
+      State().closedWithOk = true;
+      ::EndDialog(window, 0);
+      return TRUE;
+    case IDC_ADD:
+      OnAdd(window);
+      return TRUE;
+    case IDC_CLEAR_ALL:
+      OnClearAll(window);
+      return TRUE;
+    case IDC_REMOVE:
+      OnRemove(window);
+      return TRUE;
+    case IDM_MINIMIZE_TO_TRAY:
+      ::PostMessageW(window, WM_CLOSE, 0, 0);
+      return TRUE;
+    case IDM_ABOUT:
+      RunAboutDialog(window);
+      return TRUE;
+    case IDM_INCLUDE_BETAS:
+      SetBetaUpdates(!GetBetaUpdates());
+      return TRUE;
+    case IDM_CHECK_FOR_UPDATE:
+      OnCheckForUpdate(window);
+      return TRUE;
+    default:
+      for (const MethodSwitch& method : kMethodSwitches) {
+        if (method.command == id) {
+          FlipMethod(method);
+          return TRUE;
+        }
+      }
+      return FALSE;
+  }
+}
+
+// --- Status -----------------------------------------------------------------
+
+// Each part is as wide as its text in the status bar's font, the last one
+// reaching the right border.
+void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCount>& texts) noexcept {
+  window_dc dc(statusBar);
+  if (!dc) return;
+  const auto font = reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
+  select_object_scope selected(dc.get(), font);
+  std::array<int, kStatusPartCount> widths = {};
+  for (size_t part = 0; part < texts.size(); ++part) {
+    SIZE extent = {};
+    ::GetTextExtentPoint32W(dc.get(), texts[part].c_str(), static_cast<int>(texts[part].size()), &extent);
+    widths[part] = extent.cx;
+  }
+  const std::vector<int> edges = StatusPartRightEdges(widths);
+  if (!edges.empty()) {
+    ::SendMessageW(statusBar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  }
+}
+
+INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
+  MainWindowState& state = State();
+  StatusReading reading;
+  reading.running = Worker.Running.load();
+  reading.scanned = ReadStatistic(kLastScannedCount);
+  reading.matched = ReadStatistic(kCurrentEnforcedCount);
+  reading.eUsage = CoreClassMeanUsage(graph, true).mean;
+  reading.pUsage = CoreClassMeanUsage(graph, false).mean;
+  const StatusChanges changes = RefreshStatus(state.status, reading);
+  for (const size_t part : changes.partsToSend) {
+    ::SendMessageW(state.StatusBarHandle, SB_SETTEXTW, part,
+                   reinterpret_cast<LPARAM>(state.status.ShownPartTexts[part].c_str()));
+  }
+  if (changes.measureParts) FitStatusParts(state.StatusBarHandle, state.status.StatusPartTexts);
+  if (changes.countLabel) ::SetDlgItemTextW(window, IDC_COUNT_LABEL, changes.countLabel->c_str());
+  return 0;
+}
+
+// --- Theme ------------------------------------------------------------------
+
+INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
+  MainWindowState& state = State();
+  const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
+  // The graph takes its colours from the palette, and is shown, with or without dark mode.
+  ShowGraphInPalette(graph, ThemePalette, DarkModeActive());
+  if (!themed) return 0;
+  for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
+    // Without visual styles the captions take the colours of WM_CTLCOLORSTATIC.
+    ::SetWindowTheme(::GetDlgItem(window, box), L"", L"");
+  }
+  for (HWND child : state.ThemedChildList) {
+    ::SetWindowTheme(child, L"", L"");
+    AllowWindowDark(child, DarkModeActive());
+    ::SendMessageW(child, WM_THEMECHANGED, 0, 0);
+  }
+  ThemeButtons(window, {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK});
+  ::UpdateWindow(window);
+  return 0;
+}
+
+// --- Teardown ---------------------------------------------------------------
+
+INT_PTR OnDestroy(GraphState& graph) noexcept {
+  MainWindowState& state = State();
+  state.CaptionFont.reset();
+  state.CountFont.reset();
+  state.DialogBrush.Reset();
+  state.ListBrush.Reset();
+  if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
+  state.StatusBarHandle = nullptr;
+  MainWindowHandle = nullptr;
+  StopGraph(graph);
+  state.ThemedChildList.clear();
+  return 0;
+}
+
+INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  // Built on the first message of the process's first opening and kept for the next ones.
+  static GraphState& graph = SharedGraphState();
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(window, graph);
+    case WM_COMMAND:
+      return OnCommand(window, wParam);
+    case WM_CLOSE:
+      ::EndDialog(window, 1);
+      return TRUE;
+    case WM_DESTROY:
+      return OnDestroy(graph);
+    case WM_SIZE:
+      // The status bar docks itself to the new client area.
+      ::SendMessageW(State().StatusBarHandle, WM_SIZE, 0, 0);
+      return 0;
+    case WM_SETTINGCHANGE:
+      return HandleSettingChange(window, lParam);
+    case WM_THEMECHANGED:
+      return OnThemeChanged(window, graph);
+    case WM_CTLCOLORLISTBOX:
+      return ColorListBox(reinterpret_cast<HDC>(wParam), State().ListBrush);
+    case WM_ENTERMENULOOP:
+      return OnEnterMenuLoop(window);
+    case WMU_PASS_DONE:
+      return OnPassDone(window, graph);
+    case WMU_SAVE_LIST:
+      return OnSaveList(window);
+    default:
+      if (IsDialogColorMessage(message)) {
+        return ColorDialogControl(reinterpret_cast<HDC>(wParam), State().DialogBrush);
+      }
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void OpenMainWindow() {
+  // Guards the moment between the start of the dialog and its initialisation,
+  // when MainWindowHandle is not yet set.
+  static bool opening = false;
+  if (HWND open = MainWindowHandle.load()) {
+    ::SetForegroundWindow(open);
+    return;
+  }
+  if (opening) return;
+  opening = true;
+  // A second start of the program sends the request and waits for the answer;
+  // it gets it now rather than when this window closes, and exits.
+  if (::InSendMessage()) ::ReplyMessage(0);
+  const INT_PTR result =
+      ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
+  opening = false;
+  // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
+  if (result == 0 && State().closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
+}
+
+}  // namespace tarnwick
