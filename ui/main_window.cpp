@@ -429,9 +429,6 @@ void OpenMainWindow() {
   }
   if (opening) return;
   opening = true;
-  // A second start of the program sends the request and waits for the answer;
-  // it gets it now rather than when this window closes, and exits.
-  if (::InSendMessage()) ::ReplyMessage(0);
   const INT_PTR result =
       ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
   opening = false;

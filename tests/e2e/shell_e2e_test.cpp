@@ -39,9 +39,13 @@ TEST_F(ShellStart, FirstStartCreatesTheTrayWindowAndAddsTheIcon) {
 
 TEST_F(ShellStart, SecondStartHandsOverAndExitsWithZero) {
   TarnwickProcess& first = StartInstance();
-  const RunResult second = Run({});
-  EXPECT_TRUE(second.exited);
-  EXPECT_EQ(second.exit_code, 0u);
+  // The hand-over is answered once the main window it opened has closed.
+  TarnwickProcess& second = Start();
+  const HWND main = WaitForVisibleWindow(first.Id(), L"#32770", L"Tarnwick");
+  ASSERT_NE(main, nullptr) << "the running instance opened no main window";
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(second.WaitForExit());
+  EXPECT_EQ(second.ExitCode(), 0u);
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(WindowProcessId(FindTrayWindow()), first.Id()) << "still the first instance's window";
 }
