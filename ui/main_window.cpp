@@ -225,10 +225,15 @@ INT_PTR OnSaveList(HWND window) noexcept {
 
 // --- Menus ------------------------------------------------------------------
 
-void FlipMethod(const MethodSwitch& method) noexcept {
+bool MethodIsOn(const MethodSwitch& method) noexcept {
   bool on = method.defaultOn;
   UserSettings->ReadFlag(method.setting, on, method.defaultOn);
-  UserSettings->WriteFlag(method.setting, !on);
+  return on;
+}
+
+// The worker reads the switches at the start of every pass: no restart is needed.
+void FlipMethod(const MethodSwitch& method) noexcept {
+  UserSettings->WriteFlag(method.setting, !MethodIsOn(method));
   UserSettings->Invalidate(method.setting);
 }
 
@@ -240,11 +245,7 @@ INT_PTR OnEnterMenuLoop(HWND window) noexcept {
     ::CheckMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
   };
   check(IDM_INCLUDE_BETAS, GetBetaUpdates());
-  for (const MethodSwitch& method : kMethodSwitches) {
-    bool on = method.defaultOn;
-    UserSettings->ReadFlag(method.setting, on, method.defaultOn);
-    check(method.command, on);
-  }
+  for (const MethodSwitch& method : kMethodSwitches) check(method.command, MethodIsOn(method));
   return FALSE;
 }
 
