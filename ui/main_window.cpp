@@ -135,6 +135,12 @@ void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
   StartSampling(graph);
 }
 
+// Once set, the menu belongs to the window, which destroys it with itself.
+void SetMenuBar(HWND window) noexcept {
+  unique_hmenu menu(::LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
+  if (menu && ::SetMenu(window, menu.get())) (void)menu.release();
+}
+
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
 
 void LoadListIntoListBox(HWND window) noexcept {
@@ -159,7 +165,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   CreateStatusBar(window);
   CreateGraphOverPlaceholder(window, graph);
   ::SetTimer(window, IDT_SAMPLE, kSampleIntervalMs, SampleTimerProc);
-  ::SetMenu(window, ::LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
+  SetMenuBar(window);
   ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
   LoadListIntoListBox(window);
   if (!state.PassEventRegistered) {
@@ -219,10 +225,15 @@ INT_PTR OnSaveList(HWND window) noexcept {
 
 // --- Menus ------------------------------------------------------------------
 
-void FlipMethod(const MethodSwitch& method) noexcept {
+bool MethodIsOn(const MethodSwitch& method) noexcept {
   bool on = method.defaultOn;
   UserSettings->ReadFlag(method.setting, on, method.defaultOn);
-  UserSettings->WriteFlag(method.setting, !on);
+  return on;
+}
+
+// The worker reads the switches at the start of every pass: no restart is needed.
+void FlipMethod(const MethodSwitch& method) noexcept {
+  UserSettings->WriteFlag(method.setting, !MethodIsOn(method));
   UserSettings->Invalidate(method.setting);
 }
 
@@ -234,11 +245,7 @@ INT_PTR OnEnterMenuLoop(HWND window) noexcept {
     ::CheckMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
   };
   check(IDM_INCLUDE_BETAS, GetBetaUpdates());
-  for (const MethodSwitch& method : kMethodSwitches) {
-    bool on = method.defaultOn;
-    UserSettings->ReadFlag(method.setting, on, method.defaultOn);
-    check(method.command, on);
-  }
+  for (const MethodSwitch& method : kMethodSwitches) check(method.command, MethodIsOn(method));
   return FALSE;
 }
 
@@ -261,11 +268,12 @@ void OnCheckForUpdate(HWND window) noexcept {
 }
 
 INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
-  const int id = LOWORD(wParam);
-  if (HIWORD(wParam) == LBN_DBLCLK && id == IDC_PROCESS_LIST) {
+  // Notification code 2 is tested before the id: only the list box sends it here.
+  if (HIWORD(wParam) == LBN_DBLCLK) {
     OnEditSelected(window);
     return TRUE;
   }
+  const int id = LOWORD(wParam);
   switch (id) {
     case IDOK:
       State().closedWithOk = true;
@@ -420,18 +428,9 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 void OpenMainWindow() {
-  // Guards the moment between the start of the dialog and its initialisation,
-  // when MainWindowHandle is not yet set.
-  static bool opening = false;
-  if (HWND open = MainWindowHandle.load()) {
-    ::SetForegroundWindow(open);
-    return;
-  }
-  if (opening) return;
-  opening = true;
+  // The tray window calls this only while no main window is open.
   const INT_PTR result =
       ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
-  opening = false;
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
   if (result == 0 && State().closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
 }

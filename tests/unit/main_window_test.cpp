@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cwchar>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -271,6 +272,59 @@ TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   WaitClosed();
   EXPECT_EQ(startWorkerCount, 0) << "the close box leaves the worker alone";
+}
+
+TEST_F(MainWindowTest, ADoubleClickNotificationEditsTheSelectionWhicheverIdItCarries) {
+  WriteListFile({L"calc.exe"});
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, 0, 0);
+  // Code 2 beside the id of "OK": the edit starts and the window stays open.
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDOK, LBN_DBLCLK), 0);
+  HWND dialog = WaitForAddDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowText(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"calc.exe");
+  Click(dialog, IDCANCEL);
+  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(L"calc.exe"));
+  EXPECT_TRUE(::IsWindow(main));
+}
+
+TEST_F(MainWindowTest, CountLabelUsesTheCaptionFontDoubledAndStatusPartsFitTheirTexts) {
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+  LOGFONTW count = {};
+  const auto countFont = reinterpret_cast<HFONT>(::SendDlgItemMessageW(main, IDC_COUNT_LABEL, WM_GETFONT, 0, 0));
+  ASSERT_EQ(::GetObjectW(countFont, sizeof(count), &count), static_cast<int>(sizeof(count)));
+  EXPECT_EQ(count.lfHeight, metrics.lfCaptionFont.lfHeight * 2);
+  EXPECT_EQ(count.lfWeight, metrics.lfCaptionFont.lfWeight * 2);
+  EXPECT_EQ(std::wstring(count.lfFaceName), std::wstring(metrics.lfCaptionFont.lfFaceName));
+  // No worker runs here and nothing is counted.
+  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_COUNT_LABEL)), L"0 of 0");
+
+  // The first refresh, at the opening, fits each part to its text plus 20
+  // pixels; the last part runs to the right border.
+  HWND statusBar = ::GetDlgItem(main, IDC_STATUS_BAR);
+  int edges[4] = {};
+  ASSERT_EQ(::SendMessageW(statusBar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 4);
+  HDC dc = ::GetDC(statusBar);
+  const HGDIOBJ former = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0)));
+  const wchar_t* const texts[] = {L"STOPPED", L"P-Core usage: 0.00%", L"E-Core usage: 0.00%",
+                                  L"Matched processes: 0 of 0"};
+  int expected = 0;
+  for (int part = 0; part < 4; ++part) {
+    wchar_t shown[128] = {};
+    ::SendMessageW(statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(shown));
+    EXPECT_EQ(std::wstring(shown), texts[part]);
+    SIZE extent = {};
+    ::GetTextExtentPoint32W(dc, texts[part], static_cast<int>(wcslen(texts[part])), &extent);
+    expected += extent.cx + 20;
+    EXPECT_EQ(edges[part], part == 3 ? -1 : expected) << "part " << part;
+  }
+  ::SelectObject(dc, former);
+  ::ReleaseDC(statusBar, dc);
 }
 
 TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {
