@@ -38,11 +38,10 @@ class Placement {
   void Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads, uint64_t performanceCoreMask,
              const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
 
+ private:
   void TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
   void RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
   void SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
-
- private:
   void SetUpOnce();
   void FillThreadCounts(ThreadCountTable& threads);
 

@@ -1,6 +1,7 @@
 #include "enforce/process_matching.h"
 
 #include <atomic>
+#include <cwchar>
 
 namespace tarnwick {
 namespace {
@@ -28,7 +29,10 @@ ProcessRecord& ProcessPathCache::Resolve(ProcessApi& processes, DWORD processId,
     if (process) {
       wchar_t path[kImagePathCapacity] = {};
       DWORD size = kImagePathCapacity;
-      if (processes.QueryFullProcessImageNameW(process.get(), 0, path, size)) record.imagePath = path;
+      // Up to the terminating zero, and never past the buffer should it lack one.
+      if (processes.QueryFullProcessImageNameW(process.get(), 0, path, size)) {
+        record.imagePath.assign(path, ::wcsnlen(path, kImagePathCapacity));
+      }
     }
   }
   record.seen = true;

@@ -57,6 +57,8 @@ class ProcessPathCache {
 [[nodiscard]] bool ProcessMatches(PathMatcher& matcher, const wchar_t* fileName, const ProcessRecord& record,
                                   const std::wstring& pattern);
 
+// kUncached applies the rule to every pattern at every call, as if no result
+// were kept: the reference that tests and the benchmark compare the cache with.
 enum class MatchCaching { kCached, kUncached };
 
 // A worker's own copy of the pattern list, and the match results it caches in

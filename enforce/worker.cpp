@@ -3,6 +3,7 @@
 #include "platform/win32_system.h"
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 namespace tarnwick {
@@ -30,7 +31,9 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   ThreadCountTable threads;
   uint32_t scanned = 0;
   uint32_t matched = 0;
-  PROCESSENTRY32W entry{};
+  // Every byte but the size zero, padding included, as Process32FirstW expects.
+  PROCESSENTRY32W entry;
+  std::memset(&entry, 0, sizeof(entry));
   entry.dwSize = sizeof(entry);
   for (bool more = processes.Process32FirstW(snapshot.get(), entry); more;
        more = processes.Process32NextW(snapshot.get(), entry)) {

@@ -1,5 +1,6 @@
 #include "platform/fake_system.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -59,7 +60,10 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
 }
 
 bool FakeSystem::Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) {
-  Record("Process32FirstW %lu", entry.dwSize);
+  // The caller zeroes every byte but the size before the first call.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&entry);
+  const bool zeroed = std::all_of(bytes + sizeof(entry.dwSize), bytes + sizeof(entry), [](unsigned char b) { return b == 0; });
+  Record("Process32FirstW %lu%s", entry.dwSize, zeroed ? "" : " not zeroed");
   if (Handle* handle = Find(snapshot)) handle->position = 0;
   return Process32NextW(snapshot, entry);
 }
@@ -113,7 +117,13 @@ bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t
   Record("QueryFullProcessImageNameW %lu %lu %lu", handle ? handle->processId : 0, flags, size);
   if (handle == nullptr) return false;
   const FakeProcess* target = FindProcess(handle->processId);
-  if (target == nullptr || target->imagePath.empty() || target->imagePath.size() >= size) return false;
+  if (target == nullptr || target->imagePath.empty()) return false;
+  if (target->pathFillsBuffer) {
+    // A misbehaving query: success with every character written and no terminating zero.
+    for (DWORD i = 0; i < size; ++i) buffer[i] = target->imagePath[i % target->imagePath.size()];
+    return true;
+  }
+  if (target->imagePath.size() >= size) return false;
   std::memcpy(buffer, target->imagePath.c_str(), (target->imagePath.size() + 1) * sizeof(wchar_t));
   size = static_cast<DWORD>(target->imagePath.size());
   return true;

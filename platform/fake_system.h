@@ -20,11 +20,12 @@ namespace tarnwick {
 
 struct FakeProcess {
   DWORD id = 0;
-  std::wstring fileName;       // the snapshot's szExeFile
-  std::wstring imagePath;      // what QueryFullProcessImageNameW reports
-  uint32_t threads = 1;        // entries in a thread snapshot
-  bool canQuery = true;        // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
-  bool canSet = true;          // OpenProcess with the set rights succeeds
+  std::wstring fileName;         // the snapshot's szExeFile
+  std::wstring imagePath;        // what QueryFullProcessImageNameW reports
+  uint32_t threads = 1;          // entries in a thread snapshot
+  bool canQuery = true;          // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
+  bool canSet = true;            // OpenProcess with the set rights succeeds
+  bool pathFillsBuffer = false;  // the path query succeeds without a terminating zero
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {

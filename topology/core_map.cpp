@@ -82,8 +82,9 @@ bool CoreMap::IsEfficiencyCore(int32_t group, int32_t number) const {
 
 uint64_t CoreMap::PerformanceCoreMask() const {
   uint64_t mask = 0;
-  // The count is asked again at every step, as processors may come and go.
-  for (DWORD i = 0; i < 64 && i < topology_->GetActiveProcessorCount(0); ++i) {
+  // The count is asked again at every step, as processors may come and go;
+  // group 0 never holds more than 64, the bound keeps the shift defined.
+  for (DWORD i = 0; i < topology_->GetActiveProcessorCount(0) && i < 64; ++i) {
     if (!IsEfficiencyCore(0, static_cast<int32_t>(i))) mask |= uint64_t{1} << i;
   }
   return mask;

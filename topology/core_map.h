@@ -50,7 +50,6 @@ class CoreMap {
   CoreMap();
   // Builds from topology's report; topology must outlive the map.
   explicit CoreMap(TopologyApi& topology);
-  CoreMap(TopologyApi& topology, const ProcessorRelationships& relationships);
 
   [[nodiscard]] bool IsEfficiencyCore(int32_t group, int32_t number) const;
   // The P-cores among the active processors of group 0; a processor that no
@@ -64,6 +63,7 @@ class CoreMap {
   [[nodiscard]] const std::map<uint32_t, std::vector<GROUP_AFFINITY>>& NumaNodeTable() const { return numa_nodes_; }
 
  private:
+  CoreMap(TopologyApi& topology, const ProcessorRelationships& relationships);
   void Add(const ProcessorRelationships& relationships);
 
   TopologyApi* topology_;

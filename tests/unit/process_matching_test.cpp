@@ -78,6 +78,14 @@ TEST_F(PathCacheTest, GivesUpAfterFiveAttempts) {
   EXPECT_EQ(cache_.Find(7)->lookupAttempts, 8);
 }
 
+TEST_F(PathCacheTest, PathWithoutTerminatingZeroStopsAtTheBuffer) {
+  FakeProcess process{7, L"app.exe", L"C:\\Tools\\app.exe"};
+  process.pathFillsBuffer = true;
+  system_.processes = {process};
+  Pass();
+  EXPECT_EQ(cache_.Find(7)->imagePath.size(), kImagePathCapacity);
+}
+
 TEST_F(PathCacheTest, PurgesEndedProcesses) {
   system_.processes = {{7, L"a.exe", L""}, {8, L"b.exe", L""}};
   Pass();

@@ -146,6 +146,23 @@ TEST(CoreMap, QueriesTheReportInTwoCallsAndFallsBackToAllActiveProcessors) {
   EXPECT_EQ(empty.PerformanceCoreMask(), 0xFu);
 }
 
+TEST(CoreMap, PerformanceCoreMaskAsksTheActiveCountAtEveryStep) {
+  struct Case {
+    DWORD active;
+    uint64_t mask;
+  };
+  for (const Case& c : {Case{4, 0xF}, Case{64, ~uint64_t{0}}}) {
+    SCOPED_TRACE(c.active);
+    FakeSystem topology;
+    topology.relationshipReportFails = true;
+    topology.activeProcessorCount = c.active;
+    const CoreMap map(topology);
+    EXPECT_EQ(map.PerformanceCoreMask(), c.mask);
+    // Once before every processor and once more to end the walk.
+    EXPECT_EQ(topology.CountCalls("GetActiveProcessorCount 0"), c.active + 1);
+  }
+}
+
 TEST(CoreMap, NumaNodesCollectTheirAffinitiesInReportOrder) {
   FakeSystem topology;
   topology.relationshipReport = RelationshipReport()
