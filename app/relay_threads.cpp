@@ -4,7 +4,7 @@
 
 namespace tarnwick {
 
-void CloseWatcherThread(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) {
+void CloseWatcherThread(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) noexcept {
   const HANDLE events[] = {quit_event, close_request_event};
   ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
   // A failed wait (an event that was never created) ends the program too:
@@ -13,7 +13,7 @@ void CloseWatcherThread(HANDLE quit_event, HANDLE close_request_event, const std
   if (const HWND window = tray_window.load()) ::PostMessageW(window, WMU_EXIT_APP, 0, 0);
 }
 
-void PassRelayThread(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window) {
+void PassRelayThread(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window) noexcept {
   const HANDLE events[] = {quit_event, pass_done_event};
   while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
     if (const HWND window = main_window.load()) ::PostMessageW(window, WMU_PASS_DONE, 0, 0);

@@ -47,8 +47,6 @@ int RejectCommandLine(const std::string& problem) {
   return kRejectedExitCode;
 }
 
-std::unique_ptr<TaskSchedulerApi> MakeTaskScheduler() { return MakeComTaskScheduler(); }
-
 // Another instance runs: it opens (or brings forward) its main window. The
 // send returns once that window is closed, so this process waits for it.
 bool HandOverToRunningInstance() {
@@ -131,8 +129,8 @@ int RunTarnwick(const std::vector<std::wstring>& arguments) {
   switch (command_line.command) {
     case Command::Rejected: return RejectCommandLine(command_line.problem);
     case Command::Help: return ShowHelp();
-    case Command::Install: return RunInstall(MakeTaskScheduler, CurrentProgramPath());
-    case Command::Uninstall: return RunUninstall(MakeTaskScheduler);
+    case Command::Install: return RunInstall(MakeComTaskScheduler, CurrentProgramPath());
+    case Command::Uninstall: return RunUninstall(MakeComTaskScheduler);
     case Command::Close: return CloseRunningInstances();
     case Command::Run: return RunTrayApplication();
   }

@@ -37,6 +37,10 @@ void CopyTruncated(wchar_t (&field)[N], std::wstring_view text) {
   field[length] = L'\0';
 }
 
+// The full structure of Vista and later (976 bytes), whose version 3 callback
+// the tray callback below relies on.
+static_assert(sizeof(NOTIFYICONDATAW) == 976);
+
 // Every call names the icon by the tray window and this process's id.
 NOTIFYICONDATAW IconIdentity(HWND window) {
   NOTIFYICONDATAW data{};
