@@ -1,6 +1,5 @@
-// What the shell calls in the other subsystems. Until a subsystem provides
-// its function, the stand-in in app/stubs/ does nothing; the subsystem
-// deletes that file (and its line in app/CMakeLists.txt) when it adds its own.
+// What the shell calls in the other subsystems; each subsystem defines its
+// functions in its own folder (enforcement's in app/worker_hooks.cpp).
 #pragma once
 
 namespace tarnwick {

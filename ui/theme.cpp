@@ -3,6 +3,7 @@
 #include <uxtheme.h>
 
 #include "app/globals.h"
+#include "app/hooks.h"
 
 namespace tarnwick {
 
@@ -21,6 +22,10 @@ INT_PTR Colorize(HDC dc, size_t textSlot, size_t backgroundSlot, PaletteBrush& b
 }
 
 }  // namespace
+
+// Looks up the system's dark-mode entry points; until that lookup exists the
+// program keeps the system's light colours.
+void InitDarkMode() {}
 
 bool DarkModeSupported() noexcept { return darkModeSupported; }
 bool DarkModeActive() noexcept { return darkModeActive; }
