@@ -37,6 +37,18 @@ TEST_F(ShellStart, FirstStartCreatesTheTrayWindowAndAddsTheIcon) {
   TakeScreenshot(ArtifactName("running"));
 }
 
+TEST_F(ShellStart, IconComesBackWhenTheTaskbarIsRecreated) {
+  TarnwickProcess& instance = StartInstance();
+  const HWND tray = FindTrayWindow();
+  // What a restarted notification area looks like to the program: its icon
+  // is gone, and every top-level window hears "TaskbarCreated".
+  ASSERT_TRUE(DeleteTrayIcon(tray, instance.Id()));
+  ASSERT_FALSE(TrayIconPresent(tray, instance.Id()));
+  ::PostMessageW(tray, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(tray, instance.Id()); })) << "the icon was not added again";
+  EXPECT_TRUE(instance.IsRunning());
+}
+
 TEST_F(ShellStart, SecondStartHandsOverAndExitsWithZero) {
   TarnwickProcess& first = StartInstance();
   // The hand-over is answered once the main window it opened has closed.

@@ -201,6 +201,14 @@ bool TrayIconPresent(HWND tray_window, UINT icon_id) {
   return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
+bool DeleteTrayIcon(HWND tray_window, UINT icon_id) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = tray_window;
+  data.uID = icon_id;
+  return ::Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+}
+
 void PostTrayCallback(HWND tray_window, UINT mouse_message) {
   ::PostMessageW(tray_window, WMU_TRAY_CALLBACK, 0, static_cast<LPARAM>(mouse_message));
 }

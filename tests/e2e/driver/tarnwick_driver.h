@@ -83,6 +83,10 @@ struct RunResult {
 // icon without changing anything, which succeeds only for an existing icon.
 [[nodiscard]] bool TrayIconPresent(HWND tray_window, UINT icon_id);
 
+// Deletes that icon, as a restarting notification area loses it; true when
+// there was one.
+bool DeleteTrayIcon(HWND tray_window, UINT icon_id);
+
 // What the shell does on a mouse event over the icon (WM_RBUTTONUP etc.).
 void PostTrayCallback(HWND tray_window, UINT mouse_message);
 
