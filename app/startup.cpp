@@ -6,7 +6,6 @@
 #include "app/messages.h"
 #include "app/relay_threads.h"
 #include "app/tray_window.h"
-#include "config/settings_names.h"
 #include "install/install_commands.h"
 #include "platform/com_task_scheduler.h"
 
@@ -77,9 +76,8 @@ void RunMessageLoop() {
 int RunTrayApplication() {
   if (HandOverToRunningInstance()) return 0;
   InitCommonControlsOnce();
-  bool dark_mode_disabled = false;
-  UserSettings->ReadFlag(kDarkModeDisabled, dark_mode_disabled, false);
-  if (!dark_mode_disabled) InitDarkMode();
+  // Does nothing more than read the setting when the user switched dark mode off.
+  InitDarkMode();
 
   // Without its window the instance could neither be used nor closed.
   if (!CreateTrayWindow()) return 1;

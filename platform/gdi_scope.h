@@ -1,5 +1,5 @@
-// Scoped GDI state: a window's device context released on exit, and an object
-// selected into a device context put back on exit.
+// Scoped GDI state: a window's device context released on exit, painting
+// ended on exit, and an object selected into a device context put back on exit.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +38,25 @@ class select_object_scope {
  private:
   HDC dc_;
   HGDIOBJ former_;
+};
+
+// BeginPaint / EndPaint.
+class paint_scope {
+ public:
+  explicit paint_scope(HWND window) noexcept : window_(window) { dc_ = ::BeginPaint(window, &paint_); }
+  ~paint_scope() {
+    if (dc_ != nullptr) ::EndPaint(window_, &paint_);
+  }
+  paint_scope(const paint_scope&) = delete;
+  paint_scope& operator=(const paint_scope&) = delete;
+  [[nodiscard]] HDC get() const noexcept { return dc_; }
+  [[nodiscard]] const RECT& area() const noexcept { return paint_.rcPaint; }
+  explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_ = {};
+  HDC dc_ = nullptr;
 };
 
 }  // namespace tarnwick

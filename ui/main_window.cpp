@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
+#include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
 #include "ui/status_format.h"
@@ -157,6 +159,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   state.closedWithOk = false;
   CreateFonts(window);
   if (DarkModeSupported()) {
+    InstallMenuBarPainter(window);
     // Only the template's controls exist yet: they are the ones themed with the window.
     ::EnumChildWindows(window, CollectThemedChild, 0);
   }
@@ -318,7 +321,9 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
 void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCount>& texts) noexcept {
   window_dc dc(statusBar);
   if (!dc) return;
-  const auto font = reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
+  // The dark painter draws in a font of its own: the parts are measured in it.
+  HGDIOBJ font = StatusBarPainterFont(statusBar);
+  if (font == nullptr) font = reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
   select_object_scope selected(dc.get(), font);
   std::array<int, kStatusPartCount> widths = {};
   for (size_t part = 0; part < texts.size(); ++part) {
@@ -352,6 +357,24 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
 
 // --- Theme ------------------------------------------------------------------
 
+// The dark status bar gets a painter with brushes of the new palette; the
+// light one is drawn by the system again.
+void ThemeStatusBar(MainWindowState& state) noexcept {
+  if (DarkModeActive() && !DarkModeDisabledSetting()) {
+    auto data = std::make_unique<StatusBarPaintData>();
+    data->background.reset(::CreateSolidBrush(ThemePalette[kDialogBackgroundSlot]));
+    data->separator.reset(::CreateSolidBrush(ThemePalette[kSeparatorSlot]));
+    data->font = state.CaptionFont.get();
+    data->text = ThemePalette[kDialogTextSlot];
+    InstallStatusBarPainter(state.StatusBarHandle, std::move(data));
+  } else {
+    RemoveStatusBarPainter(state.StatusBarHandle);
+  }
+  // The texts stay; the font that paints them may have changed.
+  FitStatusParts(state.StatusBarHandle, state.status.StatusPartTexts);
+  ::InvalidateRect(state.StatusBarHandle, nullptr, TRUE);
+}
+
 INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
@@ -360,14 +383,15 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   if (!themed) return 0;
   for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
     // Without visual styles the captions take the colours of WM_CTLCOLORSTATIC.
-    ::SetWindowTheme(::GetDlgItem(window, box), L"", L"");
+    SetWindowVisualStyle(::GetDlgItem(window, box), L"", L"");
   }
   for (HWND child : state.ThemedChildList) {
-    ::SetWindowTheme(child, L"", L"");
+    SetWindowVisualStyle(child, L"", L"");
     AllowWindowDark(child, DarkModeActive());
     ::SendMessageW(child, WM_THEMECHANGED, 0, 0);
   }
   ThemeButtons(window, {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK});
+  ThemeStatusBar(state);
   ::UpdateWindow(window);
   return 0;
 }
@@ -376,12 +400,13 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
 
 INT_PTR OnDestroy(GraphState& graph) noexcept {
   MainWindowState& state = State();
+  // The status bar's painter draws in CaptionFont: the bar goes first.
+  if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
+  state.StatusBarHandle = nullptr;
   state.CaptionFont.reset();
   state.CountFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
-  if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
-  state.StatusBarHandle = nullptr;
   MainWindowHandle = nullptr;
   StopGraph(graph);
   state.ThemedChildList.clear();
