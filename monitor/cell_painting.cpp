@@ -60,15 +60,16 @@ void DrawMarker(HDC dc, int width, int height, const GraphBrushes& brushes, cons
 
 NodePanel& PanelOf(DWORD_PTR reference) noexcept { return *reinterpret_cast<NodePanel*>(reference); }
 
-LRESULT PaintCellWindow(HWND cell, NodePanel& panel) noexcept {
-  paint_scope paint(cell);
+// Paints the cell into `target` through a back buffer, from the bar's own
+// range and position and the panel's record of its parked and E-core state.
+LRESULT PaintCellWindow(HWND cell, NodePanel& panel, HDC target) noexcept {
   RECT client{};
   ::GetClientRect(cell, &client);
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
-  if (paint.get() == nullptr || width <= 0 || height <= 0) return 0;
-  unique_hdc memory(::CreateCompatibleDC(paint.get()));
-  unique_hbitmap buffer(::CreateCompatibleBitmap(paint.get(), width, height));
+  if (target == nullptr || width <= 0 || height <= 0) return 0;
+  unique_hdc memory(::CreateCompatibleDC(target));
+  unique_hbitmap buffer(::CreateCompatibleBitmap(target, width, height));
   if (!memory || !buffer) return 0;
   select_object_scope selected(memory.get(), buffer.get());
 
@@ -83,7 +84,7 @@ LRESULT PaintCellWindow(HWND cell, NodePanel& panel) noexcept {
   view.position = static_cast<int>(::SendMessageW(cell, PBM_GETPOS, 0, 0));
   view.efficient = IsCellEfficient(panel, cell);
   PaintCell(memory.get(), width, height, view, panel.brushes, panel.marker);
-  ::BitBlt(paint.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+  ::BitBlt(target, 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
   return 0;
 }
 
@@ -130,8 +131,12 @@ void PaintCell(HDC dc, int width, int height, const CellView& view, const GraphB
 LRESULT CALLBACK CellProc(HWND cell, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                           DWORD_PTR panel) noexcept {
   switch (message) {
-    case WM_PAINT:
-      return PaintCellWindow(cell, PanelOf(panel));
+    case WM_PAINT: {
+      paint_scope paint(cell);
+      return PaintCellWindow(cell, PanelOf(panel), paint.get());
+    }
+    case WM_PRINTCLIENT:
+      return PaintCellWindow(cell, PanelOf(panel), reinterpret_cast<HDC>(wParam));
     case WM_ERASEBKGND:
       return 0;  // painting covers every pixel
     case WM_NCDESTROY:

@@ -68,6 +68,43 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
+constexpr COLORREF kBackground = RGB(220, 220, 220);
+constexpr COLORREF kBar = RGB(50, 130, 25);
+constexpr COLORREF kFrame = RGB(204, 204, 204);
+constexpr COLORREF kParked = RGB(172, 172, 172);
+
+// A 32-bit top-down picture a cell is painted into, read back pixel by pixel.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    dc_.reset(::CreateCompatibleDC(nullptr));
+    bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    bits_ = static_cast<const uint32_t*>(bits);
+    former_ = ::SelectObject(dc_.get(), bitmap_.get());
+  }
+  ~Canvas() { ::SelectObject(dc_.get(), former_); }
+  [[nodiscard]] HDC dc() const { return dc_.get(); }
+  [[nodiscard]] COLORREF At(int x, int y) const {
+    ::GdiFlush();
+    const uint32_t pixel = bits_[y * width_ + x];
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+  }
+
+ private:
+  int width_;
+  unique_hdc dc_;
+  unique_hbitmap bitmap_;
+  HGDIOBJ former_ = nullptr;
+  const uint32_t* bits_ = nullptr;
+};
+
 class GraphWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,6 +170,15 @@ class GraphWindowTest : public ::testing::Test {
       ::SetWindowSubclass(panel.cells[k], CountingProc, 99, reinterpret_cast<DWORD_PTR>(&counts[k]));
     }
     return counts;
+  }
+
+  // The colour at the middle of the cell as it paints itself.
+  COLORREF PrintedCentre(HWND cell) {
+    RECT client{};
+    ::GetClientRect(cell, &client);
+    Canvas canvas(client.right, client.bottom);
+    ::SendMessageW(cell, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+    return canvas.At(client.right / 2, client.bottom / 2);
   }
 
   // What the cell's tooltip shows, asked of the tooltip itself.
@@ -260,6 +306,10 @@ TEST_F(GraphWindowTest, ATickSendsOnlyWhatChanged) {
 TEST_F(GraphWindowTest, AParkedProcessorShowsParkedOnlyWhileItsBarStandsAtZero) {
   Machine({0x3});
   Create();
+  GraphColours colours;
+  colours.cellBackground = kBackground;
+  colours.parked = kParked;
+  SetGraphColours(graph_, colours, MarkerLook{});
   NodePanel& panel = *graph_.panels[0];
   std::vector<CellMessages> counts = CountMessages(panel);
   counters_.SetCounter(UtilityCounterPath(0, 0), 12);
@@ -268,6 +318,7 @@ TEST_F(GraphWindowTest, AParkedProcessorShowsParkedOnlyWhileItsBarStandsAtZero) 
   Tick();
   EXPECT_TRUE(IsCellActive(panel, panel.cells[0])) << "parked but showing load";
   EXPECT_EQ(counts[0].states, 0);
+  EXPECT_EQ(PrintedCentre(panel.cells[0]), kBackground);
 
   counters_.SetCounter(UtilityCounterPath(0, 0), 0);
   Collect();
@@ -276,6 +327,8 @@ TEST_F(GraphWindowTest, AParkedProcessorShowsParkedOnlyWhileItsBarStandsAtZero) 
   EXPECT_EQ(counts[0].states, 1);
   EXPECT_EQ(counts[0].lastState, static_cast<WPARAM>(PBST_ERROR));
   EXPECT_EQ(TipText(panel, 0), L"Node 0, Logical CPU 0\nParked");
+  // The painter takes the parked state from the panel, whatever the bar keeps of PBM_SETSTATE.
+  EXPECT_EQ(PrintedCentre(panel.cells[0]), kParked);
   Tick();
   EXPECT_EQ(counts[0].states, 1) << "no state change on a steady tick";
 
@@ -386,43 +439,6 @@ TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSiz
 }
 
 // --- Pixels -------------------------------------------------------------------
-
-constexpr COLORREF kBackground = RGB(220, 220, 220);
-constexpr COLORREF kBar = RGB(50, 130, 25);
-constexpr COLORREF kFrame = RGB(204, 204, 204);
-constexpr COLORREF kParked = RGB(172, 172, 172);
-
-// A 32-bit top-down picture a cell is painted into, read back pixel by pixel.
-class Canvas {
- public:
-  Canvas(int width, int height) : width_(width) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    dc_.reset(::CreateCompatibleDC(nullptr));
-    bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    bits_ = static_cast<const uint32_t*>(bits);
-    former_ = ::SelectObject(dc_.get(), bitmap_.get());
-  }
-  ~Canvas() { ::SelectObject(dc_.get(), former_); }
-  [[nodiscard]] HDC dc() const { return dc_.get(); }
-  [[nodiscard]] COLORREF At(int x, int y) const {
-    ::GdiFlush();
-    const uint32_t pixel = bits_[y * width_ + x];
-    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-  }
-
- private:
-  int width_;
-  unique_hdc dc_;
-  unique_hbitmap bitmap_;
-  HGDIOBJ former_ = nullptr;
-  const uint32_t* bits_ = nullptr;
-};
 
 class CellPaintingTest : public ::testing::Test {
  protected:
