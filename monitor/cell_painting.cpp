@@ -92,15 +92,10 @@ LRESULT OnTipText(NodePanel& panel, NMTTDISPINFOW& info) noexcept {
   ::SendMessageW(info.hdr.hwndFrom, TTM_SETMAXTIPWIDTH, 0, 150);
   info.szText[0] = L'\0';
   const auto cell = reinterpret_cast<HWND>(info.hdr.idFrom);
-  std::wstring text;
-  try {
-    const auto base = panel.tipTexts.find(cell);
-    if (base == panel.tipTexts.end()) return 0;
-    text = ComposeTipText(base->second, IsCellEfficient(panel, cell), !IsCellActive(panel, cell),
-                          panel.efficientLabel, panel.parkedLabel);
-  } catch (...) {
-    return 0;  // no memory for the text: an empty tooltip
-  }
+  const auto base = panel.tipTexts.find(cell);
+  if (base == panel.tipTexts.end()) return 0;
+  const std::wstring text = ComposeTipText(base->second, IsCellEfficient(panel, cell), !IsCellActive(panel, cell),
+                                           panel.efficientLabel, panel.parkedLabel);
   const size_t length = std::min(text.size(), std::size(info.szText) - 1);
   std::wmemcpy(info.szText, text.data(), length);
   info.szText[length] = L'\0';

@@ -122,11 +122,7 @@ LRESULT OnSetCellText(GraphState* graph, const CellTextRequest* request) noexcep
   if (request->node >= graph->panels.size()) return 0;
   NodePanel& panel = *graph->panels[request->node];
   if (request->cell >= panel.cells.size()) return 0;
-  try {
-    panel.tipTexts[panel.cells[request->cell]] = request->text != nullptr ? request->text : L"";
-  } catch (...) {
-    // Out of memory: the cell keeps its text.
-  }
+  panel.tipTexts[panel.cells[request->cell]] = request->text != nullptr ? request->text : L"";
   return 0;
 }
 
@@ -214,66 +210,80 @@ bool RegisterGraphClass(GraphState& graph, HINSTANCE instance) noexcept {
   return graph.classRegistered;
 }
 
+namespace {
+
+// One panel per NUMA node, each cell named after its node and position and
+// marked when it shows an E-core.
+void BuildPanels(GraphState& graph) {
+  // The highest node number is asked again for every node, as the system may add one.
+  for (uint32_t node = 0; node <= HighestNode(graph.topology); ++node) {
+    auto panel = std::make_unique<NodePanel>();
+    panel->parkedLabel = graph.parkedLabel;
+    panel->efficientLabel = graph.efficientLabel;
+    const std::wstring title =
+        HighestNode(graph.topology) >= 1 ? FormatTitle(graph.nodeTitleFormat, node) : graph.singleNodeTitle;
+    BuildPanel(*panel, graph.graphWindow, graph.coreMap.NodeProcessorCount(node), title, CurrentBrushes(graph));
+    for (uint32_t k = 0; k < panel->cells.size(); ++k) {
+      panel->tipTexts[panel->cells[k]] = CellTipText(node, k);
+      int32_t group = 0, number = 0;
+      if (graph.coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number)) {
+        const bool efficient = graph.coreMap.IsEfficiencyCore(group < 0 ? 0 : group, number);
+        std::lock_guard lock(panel->panelLock);
+        panel->EfficientBits[k] = efficient;
+      }
+    }
+    graph.panels.push_back(std::move(panel));
+  }
+}
+
+// The caption font, made once and kept across openings, for the titles and cells.
+void SetGraphFont(GraphState& graph) noexcept {
+  if (!graph.GraphFont) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+      graph.GraphFont.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
+    }
+  }
+  if (!graph.GraphFont) return;
+  const auto font = reinterpret_cast<WPARAM>(graph.GraphFont.get());
+  for (const auto& panel : graph.panels) {
+    ::SendMessageW(panel->groupBox, WM_SETFONT, font, TRUE);
+    for (HWND cell : panel->cells) ::SendMessageW(cell, WM_SETFONT, font, TRUE);
+  }
+  ::SendMessageW(graph.graphWindow, WM_SETFONT, font, TRUE);
+}
+
+// Panels side by side, the width shared by the nodes that have processors.
+void LayoutPanels(GraphState& graph, int width, int height) {
+  std::vector<uint32_t> counts;
+  for (const auto& panel : graph.panels) counts.push_back(static_cast<uint32_t>(panel->cells.size()));
+  const std::vector<PanelSlot> slots = PanelSlots(counts, width);
+  for (size_t node = 0; node < graph.panels.size(); ++node) {
+    if (slots[node].shown) {
+      LayoutPanel(*graph.panels[node], slots[node].x, slots[node].width, height);
+    } else {
+      HidePanel(*graph.panels[node]);
+    }
+  }
+}
+
+}  // namespace
+
 bool CreateGraph(GraphState& graph, HWND parent, int x, int y, int width, int height) noexcept {
   if (!graph.classRegistered) return false;
-  try {
-    // A graph window still open is replaced; its panels go with it.
-    if (graph.graphWindow != nullptr) ::DestroyWindow(graph.graphWindow);
-    graph.panels.clear();
-    graph.graphWindow = ::CreateWindowExW(0, kGraphWindowClass, nullptr, WS_CHILD | WS_CLIPCHILDREN, x, y, width,
-                                          height, parent, nullptr, ModuleInstance(), &graph);
-    if (graph.graphWindow == nullptr) return false;
-    // The highest node number is asked again for every node, as the system may add one.
-    for (uint32_t node = 0; node <= HighestNode(graph.topology); ++node) {
-      auto panel = std::make_unique<NodePanel>();
-      panel->parkedLabel = graph.parkedLabel;
-      panel->efficientLabel = graph.efficientLabel;
-      const std::wstring title =
-          HighestNode(graph.topology) >= 1 ? FormatTitle(graph.nodeTitleFormat, node) : graph.singleNodeTitle;
-      const uint32_t count = graph.coreMap.NodeProcessorCount(node);
-      BuildPanel(*panel, graph.graphWindow, count, title, CurrentBrushes(graph));
-      for (uint32_t k = 0; k < panel->cells.size(); ++k) {
-        panel->tipTexts[panel->cells[k]] = CellTipText(node, k);
-        int32_t group = 0, number = 0;
-        if (graph.coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number)) {
-          const bool efficient = graph.coreMap.IsEfficiencyCore(group < 0 ? 0 : group, number);
-          std::lock_guard lock(panel->panelLock);
-          panel->EfficientBits[k] = efficient;
-        }
-      }
-      graph.panels.push_back(std::move(panel));
-    }
-    if (!graph.GraphFont) {
-      NONCLIENTMETRICSW metrics{};
-      metrics.cbSize = sizeof(metrics);
-      if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        graph.GraphFont.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
-      }
-    }
-    if (graph.GraphFont) {
-      const auto font = reinterpret_cast<WPARAM>(graph.GraphFont.get());
-      for (const auto& panel : graph.panels) {
-        ::SendMessageW(panel->groupBox, WM_SETFONT, font, TRUE);
-        for (HWND cell : panel->cells) ::SendMessageW(cell, WM_SETFONT, font, TRUE);
-      }
-      ::SendMessageW(graph.graphWindow, WM_SETFONT, font, TRUE);
-    }
-    ApplyGraphColours(graph);
-    ::SetWindowPos(graph.graphWindow, nullptr, x, y, width, height, SWP_NOZORDER);
-    std::vector<uint32_t> counts;
-    for (const auto& panel : graph.panels) counts.push_back(static_cast<uint32_t>(panel->cells.size()));
-    const std::vector<PanelSlot> slots = PanelSlots(counts, width);
-    for (size_t node = 0; node < graph.panels.size(); ++node) {
-      if (slots[node].shown) {
-        LayoutPanel(*graph.panels[node], slots[node].x, slots[node].width, height);
-      } else {
-        HidePanel(*graph.panels[node]);
-      }
-    }
-    return true;
-  } catch (...) {
-    return false;  // out of memory: no graph
-  }
+  // A graph window still open is replaced; its panels go with it.
+  if (graph.graphWindow != nullptr) ::DestroyWindow(graph.graphWindow);
+  graph.panels.clear();
+  graph.graphWindow = ::CreateWindowExW(0, kGraphWindowClass, nullptr, WS_CHILD | WS_CLIPCHILDREN, x, y, width,
+                                        height, parent, nullptr, ModuleInstance(), &graph);
+  if (graph.graphWindow == nullptr) return false;
+  BuildPanels(graph);
+  SetGraphFont(graph);
+  ApplyGraphColours(graph);
+  ::SetWindowPos(graph.graphWindow, nullptr, x, y, width, height, SWP_NOZORDER);
+  LayoutPanels(graph, width, height);
+  return true;
 }
 
 void LayoutPanel(NodePanel& panel, int x, int width, int height) noexcept {
@@ -351,8 +361,8 @@ bool StartSampling(GraphState& graph) noexcept {
   std::lock_guard lock(graph.SamplerLock);
   try {
     graph.sampler = std::make_unique<UtilizationSampler>(graph.counters, graph.topology);
-  } catch (const std::exception&) {
-    // No events, thread or memory for it: the graph stays still.
+  } catch (const std::system_error&) {
+    // No events or thread for it: the graph stays still.
     return false;
   }
   return true;
