@@ -63,7 +63,6 @@ inline HANDLE InvalidHandleValue() noexcept { return INVALID_HANDLE_VALUE; }
 inline void CloseHandleIgnoringResult(HANDLE handle) noexcept { ::CloseHandle(handle); }
 inline void RegCloseKeyIgnoringResult(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void DeleteObjectIgnoringResult(HGDIOBJ object) noexcept { ::DeleteObject(object); }
-inline void DeleteDCIgnoringResult(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void DestroyMenuIgnoringResult(HMENU menu) noexcept { ::DestroyMenu(menu); }
 inline void DestroyIconIgnoringResult(HICON icon) noexcept { ::DestroyIcon(icon); }
 inline void DestroyWindowIgnoringResult(HWND window) noexcept { ::DestroyWindow(window); }
@@ -80,8 +79,6 @@ using unique_hkey = unique_any<HKEY, detail::RegCloseKeyIgnoringResult>;
 using unique_hfont = unique_any<HFONT, detail::DeleteObjectIgnoringResult>;
 using unique_hbrush = unique_any<HBRUSH, detail::DeleteObjectIgnoringResult>;
 using unique_hbitmap = unique_any<HBITMAP, detail::DeleteObjectIgnoringResult>;
-// Device contexts made by CreateCompatibleDC or CreateDCW (not GetDC).
-using unique_hdc = unique_any<HDC, detail::DeleteDCIgnoringResult>;
 using unique_hmenu = unique_any<HMENU, detail::DestroyMenuIgnoringResult>;
 using unique_hicon = unique_any<HICON, detail::DestroyIconIgnoringResult>;
 using unique_hwnd = unique_any<HWND, detail::DestroyWindowIgnoringResult>;
