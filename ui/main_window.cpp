@@ -152,16 +152,39 @@ HBITMAP EfficiencyMarkBitmap(bool dark) noexcept {
   return dark ? darkMark.get() : light.get();
 }
 
-// The graph takes the palette's colours and the matching marker, and is
-// shown, whether or not the system offers dark mode.
-void ColourAndShowGraph(GraphState& graph) noexcept {
+// The graph takes the palette's colours and the matching marker, whether or
+// not the system offers dark mode.
+void ColourGraph(GraphState& graph) noexcept {
   const bool dark = DarkModeActive();
   MarkerLook marker;
   marker.bitmap = EfficiencyMarkBitmap(dark);
   // The light marker darkens the cell; the dark one is drawn black-transparent.
   marker.blendWithAnd = !dark;
   SetGraphColours(graph, GraphColoursFromPalette(ThemePalette), marker);
-  ShowGraph(graph);
+}
+
+// With dark mode supported, the graph window and its cells may be drawn dark
+// by the system (their tooltips, the cells' visual style); the group boxes
+// keep no visual style, so their titles take the graph's colours.
+void ThemeGraphWindows(GraphState& graph) noexcept {
+  if (graph.graphWindow == nullptr) return;
+  SetWindowVisualStyle(graph.graphWindow, L"Explorer", nullptr);
+  AllowWindowDark(graph.graphWindow, true);
+  for (const auto& panel : graph.panels) {
+    AllowWindowDark(panel->groupBox, true);
+    SetWindowVisualStyle(panel->groupBox, L"", L"");
+    for (HWND cell : PanelCells(*panel)) {
+      SetWindowVisualStyle(cell, L"Explorer", nullptr);
+      AllowWindowDark(cell, true);
+    }
+  }
+  bool unthemedBars = false;
+  UserSettings->ReadFlag(kNoThemedProgressBars, unthemedBars, false);
+  if (!unthemedBars) return;
+  for (const auto& panel : graph.panels) {
+    SetWindowVisualStyle(panel->groupBox, L"", L"");
+    for (HWND cell : PanelCells(*panel)) SetWindowVisualStyle(cell, L"", L"");
+  }
 }
 
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
@@ -399,7 +422,9 @@ void ThemeStatusBar(MainWindowState& state) noexcept {
 INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
-  ColourAndShowGraph(graph);
+  ColourGraph(graph);
+  if (themed) ThemeGraphWindows(graph);
+  ShowGraph(graph);
   if (!themed) return 0;
   for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
     // Without visual styles the captions take the colours of WM_CTLCOLORSTATIC.
