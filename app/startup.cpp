@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -119,6 +120,14 @@ int CloseRunningInstances() {
     ::Sleep(kClosePollIntervalMs);
   }
   return 0;
+}
+
+int RunTarnwickFromEntryPoint() {
+  AppInstance = ::GetModuleHandleW(nullptr);
+  // The runtime's split of the command line, without the program name.
+  std::vector<std::wstring> arguments;
+  for (int index = 1; index < __argc; ++index) arguments.emplace_back(__wargv[index]);
+  return RunTarnwick(arguments);
 }
 
 int RunTarnwick(const std::vector<std::wstring>& arguments) {
