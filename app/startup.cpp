@@ -74,8 +74,19 @@ void RunMessageLoop() {
   }
 }
 
+// However the run ends, the threads that wait on QuitEvent (the update
+// checker may be inside a download) are told before the process-wide state
+// is destroyed; the menu's Exit ends the loop without destroying the window.
+struct QuitSignalOnReturn {
+  QuitSignalOnReturn() = default;
+  QuitSignalOnReturn(const QuitSignalOnReturn&) = delete;
+  QuitSignalOnReturn& operator=(const QuitSignalOnReturn&) = delete;
+  ~QuitSignalOnReturn() { ::SetEvent(QuitEvent.get()); }
+};
+
 int RunTrayApplication() {
   if (HandOverToRunningInstance()) return 0;
+  const QuitSignalOnReturn quit_signal;
   InitCommonControlsOnce();
   bool dark_mode_disabled = false;
   UserSettings->ReadFlag(kDarkModeDisabled, dark_mode_disabled, false);
