@@ -45,11 +45,12 @@ FunctionEnd
 Section "Install"
   SetShellVarContext all
   ; The new program closes every running instance, wherever it was started
-  ; from, so that none holds the file about to be replaced. It exits with 0
-  ; only when an instance was running: that one is started again at the end.
+  ; from, so that none holds the file about to be replaced. A program that
+  ; was running (it has its tray window) is started again at the end.
+  FindWindow $1 "Tarnwick_TrayClass"
   InitPluginsDir
   File "/oname=$PLUGINSDIR\tarnwick.exe" "${PROGRAM_EXE}"
-  ExecWait '"$PLUGINSDIR\tarnwick.exe" --close' $1
+  ExecWait '"$PLUGINSDIR\tarnwick.exe" --close'
   Delete "$PLUGINSDIR\tarnwick.exe"
 
   SetOutPath "$INSTDIR"
@@ -75,7 +76,7 @@ Section "Install"
   ExecWait '"$INSTDIR\tarnwick.exe" --install' $0
   DetailPrint "Logon task registration exit code: $0"
 
-  StrCmp $1 "0" 0 +2
+  IntCmp $1 0 +2
     Exec '"$INSTDIR\tarnwick.exe"'
 SectionEnd
 
