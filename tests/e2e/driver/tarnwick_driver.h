@@ -43,8 +43,13 @@ bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaul
 // (terminated) when destroyed if it is still running.
 class TarnwickProcess {
  public:
+<<<<<<< HEAD
   // `executable`: TarnwickExePath() when empty.
   explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& executable = {});
+=======
+  // Starts `exe` (the program under test unless given) with `arguments`.
+  explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe = TarnwickExePath());
+>>>>>>> main
   ~TarnwickProcess();
   TarnwickProcess(const TarnwickProcess&) = delete;
   TarnwickProcess& operator=(const TarnwickProcess&) = delete;
