@@ -124,16 +124,12 @@ std::wstring WindowsPathOf(const std::string& path) {
 
 std::wstring TarnwickExePath() { return WindowsPathOf(TARNWICK_EXE_PATH); }
 
-<<<<<<< HEAD
 std::wstring ForcedDarkExePath() {
   std::wstring path = TarnwickExePath();
   return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tarnwick_forced_dark.exe";
 }
 
-TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& executable)
-=======
 TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe)
->>>>>>> main
     : error_file_(TempFileName()) {
   unique_hfile error = OpenInheritable(error_file_, GENERIC_WRITE, CREATE_ALWAYS);
   unique_hfile nothing = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
@@ -144,10 +140,6 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, con
   startup.hStdOutput = nothing.get();
   startup.hStdError = error.get();
   PROCESS_INFORMATION started{};
-<<<<<<< HEAD
-  const std::wstring exe = executable.empty() ? TarnwickExePath() : executable;
-=======
->>>>>>> main
   std::wstring command_line = CommandLineOf(exe, arguments);
   if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &started)) {

@@ -43,13 +43,8 @@ bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaul
 // (terminated) when destroyed if it is still running.
 class TarnwickProcess {
  public:
-<<<<<<< HEAD
-  // `executable`: TarnwickExePath() when empty.
-  explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& executable = {});
-=======
   // Starts `exe` (the program under test unless given) with `arguments`.
   explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe = TarnwickExePath());
->>>>>>> main
   ~TarnwickProcess();
   TarnwickProcess(const TarnwickProcess&) = delete;
   TarnwickProcess& operator=(const TarnwickProcess&) = delete;
@@ -170,7 +165,7 @@ class TarnwickTest : public testing::Test {
   void TearDown() override;
 
   // What Start() runs; a fixture may set ForcedDarkExePath().
-  std::wstring executable_;
+  std::wstring executable_ = TarnwickExePath();
 
  private:
   std::vector<std::unique_ptr<TarnwickProcess>> started_;
