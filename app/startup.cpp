@@ -98,6 +98,7 @@ int RunTrayApplication() {
   }
   RunMessageLoop();
   RemoveTrayIcon();
+  StopWorkerBeforeExit();
   return 0;
 }
 

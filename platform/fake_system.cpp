@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <cwctype>
 
 namespace tarnwick {
 
@@ -227,33 +226,9 @@ bool FakeSystem::GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& r
   return true;
 }
 
-namespace {
-bool WildcardMatch(const wchar_t* name, const wchar_t* pattern) {
-  // Iterative '*' backtracking: remember the last star and where it resumed.
-  const wchar_t* star = nullptr;
-  const wchar_t* resume = nullptr;
-  while (*name != L'\0') {
-    if (*pattern == L'*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == L'?' || (*pattern != L'\0' && std::towlower(*pattern) == std::towlower(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == L'*') ++pattern;
-  return *pattern == L'\0';
-}
-}  // namespace
-
 bool FakeSystem::PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) {
   ++path_match_calls_;
-  return WildcardMatch(name, pattern);
+  return MatchesPathSpec(name, pattern);
 }
 
 }  // namespace tarnwick

@@ -79,7 +79,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   uint64_t GetActiveProcessorMask() override;
   bool GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) override;
 
-  // PathMatcher: case-insensitive '*' and '?' over the whole name.
+  // PathMatcher: the shell's rule, as MatchesPathSpec answers it.
   bool PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) override;
 
  private:

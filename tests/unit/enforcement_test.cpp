@@ -247,6 +247,26 @@ TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask"), 1u);
 }
 
+TEST_F(WorkerTest, StopWithADeadlineLeavesAPassThatDoesNotEnd) {
+  unique_handle in_pass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.onProcessSnapshot = [&] {
+    ::SetEvent(in_pass.get());
+    ::WaitForSingleObject(release.get(), 30000);
+  };
+  ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
+  ASSERT_EQ(::WaitForSingleObject(in_pass.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(StopWorkerWithin(control_, 100)) << "the pass is still running";
+  EXPECT_TRUE(control_.StopEvent) << "the control block stays as it was";
+  EXPECT_TRUE(control_.WorkerThread.joinable());
+  ::SetEvent(release.get());
+  EXPECT_TRUE(StopWorkerWithin(control_, 10000));
+  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_FALSE(StopWorkerWithin(control_, 0)) << "nothing left to stop";
+}
+
 TEST_F(WorkerTest, RestartUsesTheNewListAndKeepsKnownPaths) {
   system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"C:\\Tools\\tool.exe"}};
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));

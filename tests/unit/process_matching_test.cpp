@@ -47,6 +47,48 @@ TEST(ProcessMatches, FileNameThenImagePath) {
   }
 }
 
+// The worker's own matcher gives the shell's answers for every ordinary
+// pattern: each name against each pattern, compared with PathMatchSpecW.
+TEST(MatchesPathSpec, AnswersAsTheShellDoesForOrdinaryPatterns) {
+  const wchar_t* names[] = {
+      L"notepad.exe", L"NOTEPAD.EXE", L"note.pad.exe", L"a", L"ab", L"abc", L"x.y", L"xy", L"readme",
+      L"C:\\Tools\\app.exe", L"C:\\Tools\\sub\\app.exe", L"D:\\Tools\\app.exe", L"caf\u00e9.exe",
+      L"CAF\u00c9.EXE", L"a b.exe", L" lead.exe", L"semi;colon.exe", L"aaaaab", L"mississippi.exe", L".exe",
+  };
+  const wchar_t* patterns[] = {
+      L"notepad.exe", L"NotePad.Exe", L"note*.exe", L"*pad*", L"n?tepad.exe", L"?", L"??", L"???", L"a*",
+      L"*b", L"*a*b*", L"a?c", L"*.*", L"**.*", L"*.**", L"*.", L"*", L"**", L"*.exe", L"*.EXE", L"x.*",
+      L"C:\\Tools\\*", L"c:\\tools\\*.exe", L"C:\\*\\app.exe", L"?:\\Tools\\app.exe", L"caf\u00c9.exe",
+      L"a b.exe", L"a*b.exe", L"lead.exe", L" lead.exe", L"  notepad.exe", L"notepad.exe ", L"x.y;notepad.exe",
+      L"none;*.exe", L"none; abc", L"abc;", L";abc", L";", L"", L" ", L"semi;colon.exe", L"*ss*ss*.exe",
+      L"m*i*s*p*.exe", L"*a*a*b", L"a*a*a*a*b", L"*?", L"?*?", L"*.e?e", L"readme*", L"*readme",
+  };
+  for (const wchar_t* name : names) {
+    for (const wchar_t* pattern : patterns) {
+      EXPECT_EQ(MatchesPathSpec(name, pattern), Win32PathMatcher().PathMatchSpecW(name, pattern))
+          << "name " << testing::PrintToString(std::wstring(name)) << " pattern "
+          << testing::PrintToString(std::wstring(pattern));
+    }
+  }
+}
+
+// Patterns on which the shell backtracks for minutes per name are answered at
+// once; a hang here ends the test program at its time-out.
+TEST(MatchesPathSpec, ManyStarsCostNoMoreThanOne) {
+  const std::wstring stars(16, L'*');
+  EXPECT_TRUE(MatchesPathSpec(L"abcz", (stars + L"z").c_str()));
+  EXPECT_FALSE(MatchesPathSpec(L"abcy", (stars + L"z").c_str()));
+  const std::wstring long_path = L"C:\\" + std::wstring(1000, L'a') + L".exe";
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (stars + L"z").c_str()));
+  std::wstring alternating;
+  for (int i = 0; i < 40; ++i) alternating += L"*a";
+  EXPECT_TRUE(MatchesPathSpec(long_path.c_str(), (alternating + L"*").c_str()));
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (alternating + L"b").c_str()));
+  // A mask with more characters than the name cannot match, however long.
+  const std::wstring huge = L"*" + std::wstring(1 << 20, L'x') + L"*";
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), huge.c_str()));
+}
+
 class PathCacheTest : public ::testing::Test {
  protected:
   // One pass as the worker runs it: resolve every process, then purge.
