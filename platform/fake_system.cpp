@@ -52,6 +52,10 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return NewHandle({Handle::Kind::kProcessSnapshot, 0, processes, 0});
   }
   if (flags == TH32CS_SNAPTHREAD) {
+    if (threadSnapshotFailures > 0) {
+      --threadSnapshotFailures;
+      return nullptr;
+    }
     if (threadSnapshotFails) return nullptr;
     return NewHandle({Handle::Kind::kThreadSnapshot, 0, processes, 0});
   }
@@ -73,6 +77,7 @@ bool FakeSystem::Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) {
   if (handle->position >= handle->processes.size()) return false;
   const FakeProcess& process = handle->processes[handle->position++];
   entry.th32ProcessID = process.id;
+  entry.th32ParentProcessID = process.parentId;
   const size_t length = std::min(process.fileName.size(), std::size(entry.szExeFile) - 1);
   std::memcpy(entry.szExeFile, process.fileName.data(), length * sizeof(wchar_t));
   entry.szExeFile[length] = L'\0';

@@ -23,4 +23,18 @@ std::vector<std::wstring> ReadListBoxEntries(HWND list) {
   return entries;
 }
 
+void AddListBoxEntries(HWND list, const std::vector<std::wstring>& entries) noexcept {
+  if (entries.empty()) return;
+  size_t characters = 0;
+  for (const std::wstring& entry : entries) characters += entry.size() + 1;
+  // Only a hint: a list box that cannot reserve the room still adds each entry.
+  ::SendMessageW(list, LB_INITSTORAGE, entries.size(), static_cast<LPARAM>(characters * sizeof(wchar_t)));
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  for (const std::wstring& entry : entries) {
+    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(list, nullptr, TRUE);
+}
+
 }  // namespace tarnwick

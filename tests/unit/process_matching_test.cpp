@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 namespace tarnwick {
 namespace {
 
@@ -93,7 +95,7 @@ class PathCacheTest : public ::testing::Test {
  protected:
   // One pass as the worker runs it: resolve every process, then purge.
   void Pass() {
-    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.fileName.c_str());
+    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.parentId, process.fileName.c_str());
     cache_.Purge();
   }
   size_t QueriesOf(DWORD id) {
@@ -160,6 +162,22 @@ TEST_F(PathCacheTest, ReusedIdStartsAfreshUnderAnotherName) {
   EXPECT_EQ(QueriesOf(9), 6u);
 }
 
+TEST_F(PathCacheTest, ReusedIdStartsAfreshUnderTheSameNameFromAnotherParent) {
+  // A build starts cl.exe after cl.exe; an id freed by one is taken by the next.
+  FakeProcess first{7, L"cl.exe", L"C:\\VS\\x64\\cl.exe"};
+  first.parentId = 100;
+  system_.processes = {first};
+  Pass();
+  FakeProcess second{7, L"cl.exe", L"C:\\VS\\x86\\cl.exe"};
+  second.parentId = 200;
+  system_.processes = {second};
+  Pass();
+  EXPECT_EQ(cache_.Find(7)->imagePath, L"C:\\VS\\x86\\cl.exe");
+  EXPECT_EQ(QueriesOf(7), 2u);
+  Pass();
+  EXPECT_EQ(QueriesOf(7), 2u) << "the same process in the next pass";
+}
+
 class PatternListTest : public PathCacheTest {
  protected:
   std::vector<size_t> MatchesOf(PatternList& list, DWORD id) {
@@ -167,7 +185,7 @@ class PatternListTest : public PathCacheTest {
     for (const FakeProcess& p : system_.processes) {
       if (p.id == id) process = &p;
     }
-    ProcessRecord& record = cache_.Resolve(system_, id, process->fileName.c_str());
+    ProcessRecord& record = cache_.Resolve(system_, id, process->parentId, process->fileName.c_str());
     std::vector<size_t> found;
     list.ForEachMatch(record, process->fileName.c_str(), [&](size_t index) { found.push_back(index); });
     return found;
@@ -209,6 +227,24 @@ TEST_F(PatternListTest, ANewListAndAReusedIdStartWithFreshResults) {
   system_.processes = {{7, L"other.exe", L"D:\\other.exe"}};
   EXPECT_THAT(MatchesOf(second, 7), ElementsAre(0));
 }
+
+TEST_F(PatternListTest, ReusedIdOfTheSameNameDropsTheOldResults) {
+  FakeProcess first{7, L"python.exe", L"C:\\Tools\\python.exe"};
+  first.parentId = 100;
+  system_.processes = {first};
+  PatternList list({L"C:\\Tools\\*"}, system_);
+  EXPECT_THAT(MatchesOf(list, 7), ElementsAre(0));
+  cache_.Purge();
+  FakeProcess second{7, L"python.exe", L"C:\\Other\\python.exe"};
+  second.parentId = 300;
+  system_.processes = {second};
+  EXPECT_THAT(MatchesOf(list, 7), IsEmpty());
+}
+
+// Match bits name their list by its generation: a list that could be copied
+// would share it, and a moved-from list would leave bits past its end.
+static_assert(!std::is_copy_constructible_v<PatternList> && !std::is_copy_assignable_v<PatternList>);
+static_assert(!std::is_move_constructible_v<PatternList> && !std::is_move_assignable_v<PatternList>);
 
 TEST_F(PatternListTest, EmptyListMatchesNothing) {
   system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
