@@ -2,7 +2,7 @@
 // and prints a table: one LB_ADDSTRING after another as the window did, and
 // AddListBoxEntries (room reserved, one redraw). The list box has the main
 // window's styles and is shown, so that its redraws count.
-// Usage: tarnwick_list_box_bench.exe [--large] [--all]
+// Usage: tarnwick_list_box_bench.exe [--large] [--all] (scripts/bench.sh listbox ...)
 //   --large adds 374,000 entries; --all also fills one by one above 10,000
 //   entries (under Wine 10,000 one by one take about half a minute, and the
 //   time grows faster than the count).
