@@ -122,6 +122,7 @@ int RunTrayApplication() {
   }
   RunMessageLoop();
   RemoveTrayIcon();
+  StopWorkerBeforeExit();
   return 0;
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/gdi_object_count.h"
 #include "platform/gdi_scope.h"
+#include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"
 #include "ui/dark_painters.h"
 
@@ -72,43 +73,22 @@ TEST(MenuBarRules, ItemColoursFromThePalette) {
 
 // --- Painting -----------------------------------------------------------------------
 
-// A memory device context of w x h pixels, filled with kUntouched.
-class Canvas {
+// A picture of w x h pixels filled with kUntouched, so whatever a painter
+// leaves alone shows.
+class UntouchedCanvas : public Canvas {
  public:
-  Canvas(int width, int height) : dc_(::CreateCompatibleDC(nullptr)) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    selected_ = std::make_unique<select_object_scope>(dc_.get(), bitmap_.get());
+  UntouchedCanvas(int width, int height) : Canvas(width, height) {
     unique_hbrush fill(::CreateSolidBrush(kUntouched));
     const RECT all = {0, 0, width, height};
-    ::FillRect(dc_.get(), &all, fill.get());
-    width_ = width;
-    height_ = height;
+    ::FillRect(dc(), &all, fill.get());
   }
-  ~Canvas() { selected_.reset(); }
-
-  HDC dc() const { return dc_.get(); }
-  COLORREF At(int x, int y) const { return ::GetPixel(dc_.get(), x, y); }
-  int Count(const RECT& area, COLORREF colour) const {
+  [[nodiscard]] int Count(const RECT& area, COLORREF colour) const {
     int count = 0;
     for (int y = area.top; y < area.bottom; ++y) {
       for (int x = area.left; x < area.right; ++x) count += At(x, y) == colour ? 1 : 0;
     }
     return count;
   }
-
- private:
-  unique_hdc dc_;
-  unique_hbitmap bitmap_;
-  std::unique_ptr<select_object_scope> selected_;
-  int width_ = 0;
-  int height_ = 0;
 };
 
 // A window with a two-item menu bar, the painter installed, dark mode on.
@@ -131,7 +111,7 @@ class MenuBarPainterTest : public DarkModeFixture {
     DarkModeFixture::TearDown();
   }
 
-  LRESULT PaintItem(Canvas& canvas, UINT itemState, const RECT& area) {
+  LRESULT PaintItem(UntouchedCanvas& canvas, UINT itemState, const RECT& area) {
     MenuBarItemRecord record = {};
     record.item.itemState = itemState;
     record.item.rcItem = area;
@@ -152,7 +132,7 @@ TEST_F(MenuBarPainterTest, TheBarIsFilledDarkWhereTheMenuBarIs) {
   RECT windowRect = {};
   ::GetWindowRect(window_, &windowRect);
   const RECT area = MenuBarPaintRect(bar.rcBar, windowRect);
-  Canvas canvas(300, 200);
+  UntouchedCanvas canvas(300, 200);
   MenuBarRecord record = {menu_, canvas.dc(), 0};
   EXPECT_EQ(::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record)), 0);
   EXPECT_EQ(canvas.At(area.left + 1, area.top), 0x383838u) << "the line above the bar too";
@@ -176,7 +156,7 @@ TEST_F(MenuBarPainterTest, ItemsHotAndSelectedAreLighterDisabledOnesGrey) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.itemState);
-    Canvas canvas(100, 50);
+    UntouchedCanvas canvas(100, 50);
     EXPECT_EQ(PaintItem(canvas, c.itemState, area), 0);
     EXPECT_EQ(canvas.At(area.left, area.top), c.background);
     EXPECT_EQ(canvas.At(area.right - 1, area.bottom - 1), c.background);
@@ -189,7 +169,7 @@ TEST_F(MenuBarPainterTest, ItemsHotAndSelectedAreLighterDisabledOnesGrey) {
 TEST_F(MenuBarPainterTest, WhileLightTheSystemDraws) {
   fake().appsDark = false;
   InitDarkMode(fake());
-  Canvas canvas(100, 50);
+  UntouchedCanvas canvas(100, 50);
   PaintItem(canvas, ODS_HOTLIGHT, {10, 10, 70, 34});
   MenuBarRecord record = {menu_, canvas.dc(), 0};
   ::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
@@ -248,7 +228,7 @@ TEST_F(StatusBarPainterTest, DarkBackgroundWhiteTextAndSeparatorsAtThePartsRight
   EXPECT_EQ(StatusBarPainterFont(statusBar_), font_.get());
   RECT client = {};
   ::GetClientRect(statusBar_, &client);
-  Canvas canvas(client.right, client.bottom);
+  UntouchedCanvas canvas(client.right, client.bottom);
   ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
   int borders[3] = {};
   ::SendMessageW(statusBar_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
@@ -271,7 +251,7 @@ TEST_F(StatusBarPainterTest, RemovedOrLightTheSystemDrawsAgain) {
   InitDarkMode(fake());
   RECT client = {};
   ::GetClientRect(statusBar_, &client);
-  Canvas light(client.right, client.bottom);
+  UntouchedCanvas light(client.right, client.bottom);
   ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(light.dc()), PRF_CLIENT);
   EXPECT_EQ(light.Count(client, 0x383838), 0);
 
@@ -279,7 +259,7 @@ TEST_F(StatusBarPainterTest, RemovedOrLightTheSystemDrawsAgain) {
   InitDarkMode(fake());
   RemoveStatusBarPainter(statusBar_);
   EXPECT_EQ(StatusBarPainterFont(statusBar_), nullptr);
-  Canvas removed(client.right, client.bottom);
+  UntouchedCanvas removed(client.right, client.bottom);
   ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(removed.dc()), PRF_CLIENT);
   EXPECT_EQ(removed.Count(client, 0x383838), 0);
 }
