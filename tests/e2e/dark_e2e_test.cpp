@@ -4,7 +4,9 @@
 // ("ImmersiveColorSet"), and no GDI object left behind by a hundred switches.
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
@@ -66,7 +68,11 @@ class UiDarkMode : public TarnwickTest {
  protected:
   UiDarkMode() { executable_ = ForcedDarkExePath(); }
 
-  void SetUp() override { ForgetUserState(); }
+  void SetUp() override {
+    ForgetUserState();
+    // Away from the graph: a cell's tooltip would come and go with GDI objects of its own.
+    ::SetCursorPos(1, 1);
+  }
   void TearDown() override {
     TarnwickTest::TearDown();
     ForgetUserState();
@@ -93,6 +99,39 @@ class UiDarkMode : public TarnwickTest {
     ASSERT_TRUE(::SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"),
                                       SMTO_ABORTIFHUNG, 10000, &ignored));
     WaitForWindowIdle(window);
+  }
+
+  // The colours once the screen shows what `shown` wants, or the last ones
+  // seen at the deadline: a window just opened or switched may not be on the
+  // display yet.
+  MainWindowColours ColoursOnceShown(HWND main, const std::function<bool(const MainWindowColours&)>& shown) {
+    MainWindowColours colours;
+    WaitUntil([&] {
+      colours = ColoursOf(main);
+      return shown(colours);
+    });
+    return colours;
+  }
+
+  // The first of `points` (screen) of `window` that is not `wanted` once all
+  // are, or at the deadline; nullopt without a picture.
+  std::optional<COLORREF> PixelsOnceShown(HWND window, const std::vector<POINT>& points, COLORREF wanted) {
+    std::optional<COLORREF> seen;
+    WaitUntil([&] {
+      const std::optional<WindowPicture> picture = CaptureWindowPicture(window);
+      if (!picture) return false;
+      for (const POINT point : points) {
+        seen = picture->AtScreen(point);
+        if (seen != wanted) return false;
+      }
+      return true;
+    });
+    return seen;
+  }
+
+  static POINT ClientPoint(HWND window, POINT point) {
+    ::ClientToScreen(window, &point);
+    return point;
   }
 
   MainWindowColours ColoursOf(HWND main) {
@@ -139,7 +178,10 @@ TEST_F(UiDarkMode, WindowsFollowTheUsersChoiceLiveAndSwitchingLeavesNoGdiObjectB
   const HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
 
-  const MainWindowColours dark = ColoursOf(main);
+  const MainWindowColours dark = ColoursOnceShown(main, [](const MainWindowColours& c) {
+    return c.dialog == kDarkDialog && c.list == kDarkList && c.graphBox == kDarkDialog && c.cell == kDarkCell &&
+           c.statusBar == kDarkDialog;
+  });
   EXPECT_EQ(Hex(dark.dialog), Hex(kDarkDialog)) << "dialog background";
   EXPECT_EQ(Hex(dark.list), Hex(kDarkList)) << "list box";
   EXPECT_EQ(Hex(dark.graphBox), Hex(kDarkDialog)) << "graph box";
@@ -151,14 +193,10 @@ TEST_F(UiDarkMode, WindowsFollowTheUsersChoiceLiveAndSwitchingLeavesNoGdiObjectB
   const HWND add = WaitForDialog(instance_->Id(), L"Add New Entry");
   ASSERT_NE(add, nullptr);
   TypeText(add, IDC_ENTRY_EDIT, L"C:\\Games\\*.exe");
-  if (const std::optional<WindowPicture> picture = CaptureWindowPicture(add)) {
-    EXPECT_EQ(Hex(picture->AtClient(add, {4, 4})), Hex(kDarkDialog)) << "Add New Entry";
-    EXPECT_EQ(Hex(picture->AtScreen(Inside(::GetDlgItem(add, IDC_ENTRY_EDIT), 3, /*fromBottom=*/true))),
-              Hex(kDarkDialog))
-        << "its edit field";
-  } else {
-    ADD_FAILURE() << "no picture of Add New Entry";
-  }
+  const HWND edit = ::GetDlgItem(add, IDC_ENTRY_EDIT);
+  EXPECT_EQ(Hex(PixelsOnceShown(add, {ClientPoint(add, {4, 4}), Inside(edit, 3, /*fromBottom=*/true)}, kDarkDialog)),
+            Hex(kDarkDialog))
+      << "Add New Entry and its edit field";
   TakeScreenshot(ArtifactName("add-dialog-dark"), add);
   ClickButton(add, IDCANCEL);
   ASSERT_TRUE(WaitForWindowGone(add));
@@ -166,18 +204,17 @@ TEST_F(UiDarkMode, WindowsFollowTheUsersChoiceLiveAndSwitchingLeavesNoGdiObjectB
   ::PostMessageW(main, WM_COMMAND, IDM_ABOUT, 0);
   const HWND about = WaitForDialog(instance_->Id(), L"About Tarnwick");
   ASSERT_NE(about, nullptr);
-  if (const std::optional<WindowPicture> picture = CaptureWindowPicture(about)) {
-    EXPECT_EQ(Hex(picture->AtClient(about, {4, 4})), Hex(kDarkDialog)) << "About";
-  } else {
-    ADD_FAILURE() << "no picture of About";
-  }
+  EXPECT_EQ(Hex(PixelsOnceShown(about, {ClientPoint(about, {4, 4})}, kDarkDialog)), Hex(kDarkDialog)) << "About";
   TakeScreenshot(ArtifactName("about-dialog-dark"), about);
   ClickButton(about, IDOK);
   ASSERT_TRUE(WaitForWindowGone(about));
 
   // The user switches to light while the window is open.
   UserChooses(main, /*dark=*/false);
-  const MainWindowColours light = ColoursOf(main);
+  const MainWindowColours light = ColoursOnceShown(main, [](const MainWindowColours& c) {
+    return c.dialog == ::GetSysColor(COLOR_BTNFACE) && c.list == ::GetSysColor(COLOR_WINDOW) &&
+           c.graphBox == ::GetSysColor(COLOR_MENU) && c.cell == 0xDCDCDCu && c.statusBar != kDarkDialog;
+  });
   EXPECT_EQ(Hex(light.dialog), Hex(::GetSysColor(COLOR_BTNFACE))) << "dialog background";
   EXPECT_EQ(Hex(light.list), Hex(::GetSysColor(COLOR_WINDOW))) << "list box";
   EXPECT_EQ(Hex(light.graphBox), Hex(::GetSysColor(COLOR_MENU))) << "graph box";
@@ -189,7 +226,9 @@ TEST_F(UiDarkMode, WindowsFollowTheUsersChoiceLiveAndSwitchingLeavesNoGdiObjectB
   ASSERT_TRUE(afterFirst.has_value()) << "the program's GDI table cannot be read";
   for (int switches = 0; switches < 100; ++switches) UserChooses(main, /*dark=*/switches % 2 == 0);
   EXPECT_EQ(SettledGdiCount(main), afterFirst) << "GDI objects after 100 switches between light and dark";
-  EXPECT_EQ(Hex(ColoursOf(main).dialog), Hex(::GetSysColor(COLOR_BTNFACE))) << "the hundredth switch was to light";
+  const MainWindowColours last = ColoursOnceShown(
+      main, [](const MainWindowColours& c) { return c.dialog == ::GetSysColor(COLOR_BTNFACE); });
+  EXPECT_EQ(Hex(last.dialog), Hex(::GetSysColor(COLOR_BTNFACE))) << "the hundredth switch was to light";
 }
 
 }  // namespace
