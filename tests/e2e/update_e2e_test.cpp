@@ -138,8 +138,7 @@ class UpdateServer {
     // Wine hands a Unix program its arguments as they are: Unix paths.
     std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_UPDATE_SERVER_SCRIPT) + L" --port " +
                                 std::to_wstring(TARNWICK_UPDATE_TEST_PORT) + L" --cert " + Wide(pki + "/server.pem") +
-                                L" --key " + Wide(pki + "/server-key.pem") + L" --crl " + Wide(pki + "/ca.crl") +
-                                L" --root " + Wide(unix_root_);
+                                L" --key " + Wide(pki + "/server-key.pem") + L" --root " + Wide(unix_root_);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
