@@ -336,6 +336,14 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
       << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
   EXPECT_TRUE(FileExists(InstallerDownloadPath())) << "the installer stays where it was downloaded";
+
+  // The uninstaller closes the program and removes what the installer made.
+  TarnwickProcess uninstall({L"/S"}, ProgramFilesFolder() + L"\\uninstall.exe");
+  EXPECT_TRUE(WaitUntil([&] { return !FileExists(installed) && !RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey); },
+                        kDownloadTimeout))
+      << "the uninstaller left the program behind";
+  EXPECT_TRUE(WaitUntil([] { return FindTrayWindow() == nullptr; })) << "the uninstaller did not close the program";
+  EXPECT_TRUE(WaitUntil([] { return !FileExists(ProgramFilesFolder()); })) << "the program's folder stays";
 }
 
 TEST_F(UpdateCheck, CheckForUpdateAnswersNewerAndNotNewerAndNothingForARefusedAnswer) {
