@@ -103,7 +103,7 @@ class MenuBarPainterTest : public DarkModeFixture {
     ::AppendMenuW(menu_, MF_STRING, 2, L"&Help");
     window_ = ::CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
                                 menu_, nullptr, nullptr);
-    ASSERT_NE(window_, nullptr);
+    ASSERT_NE(window_, nullptr) << "error " << ::GetLastError();
     InstallMenuBarPainter(window_);
   }
   void TearDown() override {
@@ -187,7 +187,7 @@ class StatusBarPainterTest : public DarkModeFixture {
                                 nullptr, nullptr, nullptr);
     statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
                                    parent_, nullptr, nullptr, nullptr);
-    ASSERT_NE(statusBar_, nullptr);
+    ASSERT_NE(statusBar_, nullptr) << "error " << ::GetLastError();
     const int edges[] = {120, 250, -1};
     ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
     ::SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"MONITORING"));
