@@ -91,11 +91,22 @@ GraphBrushes CurrentBrushes(const GraphState& graph) noexcept {
           graph.boxBackgroundBrush.get()};
 }
 
-void SetPanelVisibility(NodePanel& panel, int show) noexcept {
+// Whether the layout left the window room to show (see LayoutPanel).
+bool LaidOutToShow(HWND window) noexcept {
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+  return RoomToShow(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+// Showing keeps hidden what the layout hid for want of room, so that a panel
+// too small for its cells never shows them squeezed.
+void SetPanelVisibility(NodePanel& panel, bool show) noexcept {
   std::lock_guard lock(panel.panelLock);
   if (panel.groupBox == nullptr) return;
-  for (HWND cell : panel.cells) ::ShowWindow(cell, show);
-  ::ShowWindow(panel.groupBox, show);
+  auto apply = [show](HWND window) { ::ShowWindow(window, show && LaidOutToShow(window) ? SW_SHOWNORMAL : SW_HIDE); };
+  for (HWND cell : panel.cells) apply(cell);
+  apply(panel.groupBox);
 }
 
 // --- The graph window -------------------------------------------------------
@@ -301,8 +312,8 @@ void LayoutPanel(NodePanel& panel, int x, int width, int height) noexcept {
   }
 }
 
-void ShowPanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, SW_SHOWNORMAL); }
-void HidePanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, SW_HIDE); }
+void ShowPanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, true); }
+void HidePanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, false); }
 
 std::vector<HWND> PanelCells(NodePanel& panel) {
   std::lock_guard lock(panel.panelLock);
@@ -451,10 +462,8 @@ void SetGraphColours(GraphState& graph, const GraphColours& colours, const Marke
 
 void ShowGraph(GraphState& graph) noexcept {
   if (graph.graphWindow == nullptr) return;
-  for (const auto& panel : graph.panels) {
-    // A node without processors stays hidden: it has no place in the graph.
-    if (!panel->cells.empty()) ShowPanel(*panel);
-  }
+  // A node without processors was given no place, so its panel stays hidden.
+  for (const auto& panel : graph.panels) ShowPanel(*panel);
   ::ShowWindow(graph.graphWindow, SW_SHOWNORMAL);
 }
 

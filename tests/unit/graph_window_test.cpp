@@ -264,11 +264,22 @@ TEST_F(GraphWindowTest, ANodeWithoutProcessorsTakesNoWidthAndNoneAtAllDividesNot
 TEST_F(GraphWindowTest, ATooLowPanelHidesItsCellsWhateverItsRows) {
   Machine({0xFF, 0x7F00});
   Create(400, 30);
+  ShowGraph(graph_);
   for (const auto& panel : graph_.panels) {
+    EXPECT_TRUE(HasVisibleStyle(panel->groupBox));
     for (HWND cell : panel->cells) {
-      EXPECT_FALSE(HasVisibleStyle(cell));
+      EXPECT_FALSE(HasVisibleStyle(cell)) << "hidden by the layout, and still when the graph shows";
       EXPECT_EQ(RectInParent(cell).bottom - RectInParent(cell).top, 0) << "no wrapped-around row height";
     }
+  }
+
+  // One row 3 pixels high, and a box lower than 6 pixels.
+  for (const int height : {33, 5}) {
+    SCOPED_TRACE(height);
+    ASSERT_TRUE(CreateGraph(graph_, parent_, 0, 0, 400, height));
+    ShowGraph(graph_);
+    EXPECT_EQ(HasVisibleStyle(graph_.panels[1]->groupBox), height >= 6);
+    EXPECT_FALSE(HasVisibleStyle(graph_.panels[1]->cells[0]));
   }
 }
 
