@@ -20,15 +20,11 @@ GraphState* StateOf(HWND graphWindow) noexcept {
   return reinterpret_cast<GraphState*>(::GetWindowLongPtrW(graphWindow, 0));
 }
 
-std::wstring FormatTitle(const std::wstring& format, uint32_t node) {
-  wchar_t title[64] = {};
-  const int length = std::swprintf(title, std::size(title), format.c_str(), node);
-  return length < 0 ? std::wstring() : std::wstring(title, static_cast<size_t>(length));
-}
-
-std::wstring CellTipText(uint32_t node, uint32_t k) {
+// A panel title or a cell's tooltip text; empty when it does not fit.
+template <typename... Numbers>
+std::wstring FormatText(const wchar_t* format, Numbers... numbers) {
   wchar_t text[64] = {};
-  const int length = std::swprintf(text, std::size(text), L"Node %u, Logical CPU %u", node, k);
+  const int length = std::swprintf(text, std::size(text), format, numbers...);
   return length < 0 ? std::wstring() : std::wstring(text, static_cast<size_t>(length));
 }
 
@@ -232,10 +228,10 @@ void BuildPanels(GraphState& graph) {
     panel->parkedLabel = graph.parkedLabel;
     panel->efficientLabel = graph.efficientLabel;
     const std::wstring title =
-        HighestNode(graph.topology) >= 1 ? FormatTitle(graph.nodeTitleFormat, node) : graph.singleNodeTitle;
+        HighestNode(graph.topology) >= 1 ? FormatText(graph.nodeTitleFormat.c_str(), node) : graph.singleNodeTitle;
     BuildPanel(*panel, graph.graphWindow, graph.coreMap.NodeProcessorCount(node), title, CurrentBrushes(graph));
     for (uint32_t k = 0; k < panel->cells.size(); ++k) {
-      panel->tipTexts[panel->cells[k]] = CellTipText(node, k);
+      panel->tipTexts[panel->cells[k]] = FormatText(L"Node %u, Logical CPU %u", node, k);
       int32_t group = 0, number = 0;
       if (graph.coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number)) {
         const bool efficient = graph.coreMap.IsEfficiencyCore(group < 0 ? 0 : group, number);
