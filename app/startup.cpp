@@ -123,6 +123,7 @@ int RunTrayApplication() {
   }
   RunMessageLoop();
   RemoveTrayIcon();
+  StopWorkerBeforeExit();
   return 0;
 }
 

@@ -167,7 +167,7 @@ void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
   if (LoadProcessList(ListFilePath, entries) <= 0) return;
-  for (const std::wstring& entry : entries) AddToListBox(window, entry);
+  AddListBoxEntries(ListBox(window), entries);
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
