@@ -157,13 +157,15 @@ bool IsHexDigits(std::wstring_view text) {
 }
 
 // Names of temporary files that only an interrupted save leaves behind: this
-// program's own, and "tw<hex>.tmp" of the versions that asked GetTempFileNameW.
+// program's own, "tw<hex>.tmp" of the versions that asked GetTempFileNameW,
+// and "rf<hex>.tmp" that a failed ReplaceFileW can leave (seen under Wine).
 bool IsLeftoverTemporaryName(std::wstring_view name, std::wstring_view list_name) {
   if (name.size() <= 4 || _wcsicmp(std::wstring(name.substr(name.size() - 4)).c_str(), kTemporarySuffix) != 0) {
     return false;
   }
   const std::wstring_view stem = name.substr(0, name.size() - 4);
-  if (stem.size() > 2 && stem.size() <= 6 && _wcsnicmp(stem.data(), L"tw", 2) == 0 && IsHexDigits(stem.substr(2))) {
+  if (stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2)) &&
+      (_wcsnicmp(stem.data(), L"tw", 2) == 0 || _wcsnicmp(stem.data(), L"rf", 2) == 0)) {
     return true;
   }
   if (stem.size() <= list_name.size() + 1 || stem[list_name.size()] != L'.' ||
@@ -269,14 +271,14 @@ int32_t SaveProcessList(const std::wstring& list_path, std::vector<std::wstring>
   const size_t byte_count = content.size() * sizeof(wchar_t);
   if (byte_count > std::numeric_limits<DWORD>::max()) return fail(ERROR_FILE_TOO_LARGE);
 
+  const std::wstring folder = FolderOf(path);
+  RemoveLeftoverTemporaryFiles(folder, std::wstring_view(path).substr(folder.size()));
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   const bool list_exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (list_exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(kErrorDirectoryNotSupported);
   // The user made the list read-only: it is kept, never silently cleared.
   if (list_exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_FILE_READ_ONLY);
 
-  const std::wstring folder = FolderOf(path);
-  RemoveLeftoverTemporaryFiles(folder, std::wstring_view(path).substr(folder.size()));
   TemporaryFile temporary;
   {
     unique_hfile file = temporary.Create(path);

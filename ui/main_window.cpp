@@ -464,6 +464,8 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WMU_SAVE_LIST:
       return OnSaveList(window);
     case WMU_SHOW_LIST_TOO_LARGE:
+      // Posted at the opening: the box goes over the window, which shows first.
+      ::ShowWindow(window, SW_SHOW);
       ShowListTooLarge(window);
       return TRUE;
     default:

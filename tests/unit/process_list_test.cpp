@@ -190,7 +190,7 @@ TEST_F(ProcessListFile, ReplacingTheListKeepsItsAttributes) {
 }
 
 TEST_F(ProcessListFile, TemporaryFilesLeftByAnInterruptedSaveAreRemovedAtTheNextSave) {
-  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "tw7F.tmp", "TW1.TMP"};
+  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "tw7F.tmp", "TW1.TMP", "rf2fd1.tmp"};
   const char* const others[] = {"twitter.tmp", "p-core-list.txt.notes.tmp", "other.txt"};
   for (const char* name : leftovers) std::ofstream(folder_ / name);
   for (const char* name : others) std::ofstream(folder_ / name);
