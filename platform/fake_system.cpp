@@ -214,6 +214,13 @@ uint64_t FakeSystem::GetActiveProcessorMask() {
   return activeProcessorMask;
 }
 
+bool FakeSystem::GetNumaHighestNodeNumber(ULONG& highest) {
+  Record("GetNumaHighestNodeNumber");
+  if (highestNumaNodeFails) return false;
+  highest = highestNumaNode;
+  return true;
+}
+
 bool FakeSystem::GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) {
   Record("GetSystemCpuSetInformation %lu", length);
   const ULONG needed = static_cast<ULONG>(cpuSetReport.size());

@@ -40,6 +40,8 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool relationshipReportFails = false;
   DWORD activeProcessorCount = 0;
   uint64_t activeProcessorMask = 0;
+  ULONG highestNumaNode = 0;
+  bool highestNumaNodeFails = false;
   std::vector<std::byte> cpuSetReport;
   // Called at the start of each process snapshot, before it is taken.
   std::function<void()> onProcessSnapshot;
@@ -77,6 +79,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
                                         DWORD& lastError) override;
   DWORD GetActiveProcessorCount(WORD group) override;
   uint64_t GetActiveProcessorMask() override;
+  bool GetNumaHighestNodeNumber(ULONG& highest) override;
   bool GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) override;
 
   // PathMatcher: case-insensitive '*' and '?' over the whole name.

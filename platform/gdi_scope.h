@@ -1,10 +1,35 @@
-// Scoped GDI state: a window's device context released on exit, and an object
-// selected into a device context put back on exit.
+// Scoped GDI state: a window's device context released on exit, a painting
+// begun and ended, a memory device context deleted, and an object selected
+// into a device context put back on exit.
 #pragma once
 
 #include <windows.h>
 
+#include "platform/unique_handle.h"
+
 namespace tarnwick {
+
+namespace detail {
+inline void DeleteDcIgnoringResult(HDC dc) noexcept { ::DeleteDC(dc); }
+}  // namespace detail
+
+// CreateCompatibleDC / DeleteDC.
+using unique_hdc = unique_any<HDC, detail::DeleteDcIgnoringResult>;
+
+// BeginPaint / EndPaint.
+class paint_scope {
+ public:
+  explicit paint_scope(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+  ~paint_scope() { ::EndPaint(window_, &paint_); }
+  paint_scope(const paint_scope&) = delete;
+  paint_scope& operator=(const paint_scope&) = delete;
+  [[nodiscard]] HDC get() const noexcept { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_;
+};
 
 // GetDC / ReleaseDC.
 class window_dc {

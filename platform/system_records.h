@@ -82,4 +82,17 @@ static_assert(offsetof(CpuSetInformationRecord, Group) == 12);
 static_assert(offsetof(CpuSetInformationRecord, LogicalProcessorIndex) == 14);
 static_assert(sizeof(PowerThrottlingState) == 12);
 
+// One entry of NtQuerySystemInformation(SystemProcessorPerformanceInformation).
+struct ProcessorPerformanceRecord {
+  LARGE_INTEGER IdleTime;
+  LARGE_INTEGER KernelTime;  // includes IdleTime
+  LARGE_INTEGER UserTime;
+  LARGE_INTEGER DpcTime;
+  LARGE_INTEGER InterruptTime;
+  ULONG InterruptCount;
+};
+static_assert(sizeof(ProcessorPerformanceRecord) == 48);
+static_assert(offsetof(ProcessorPerformanceRecord, UserTime) == 16);
+inline constexpr ULONG kSystemProcessorPerformanceInformation = 8;
+
 }  // namespace tarnwick

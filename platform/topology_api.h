@@ -23,6 +23,8 @@ class TopologyApi {
   [[nodiscard]] virtual DWORD GetActiveProcessorCount(WORD group) = 0;
   // GetSystemInfo's dwActiveProcessorMask.
   [[nodiscard]] virtual uint64_t GetActiveProcessorMask() = 0;
+  // GetNumaHighestNodeNumber(&highest).
+  [[nodiscard]] virtual bool GetNumaHighestNodeNumber(ULONG& highest) = 0;
   // GetSystemCpuSetInformation(buffer, length, &returned, GetCurrentProcess(), 0),
   // looked up at run time; fails with ERROR_CALL_NOT_IMPLEMENTED when this Windows lacks it.
   [[nodiscard]] virtual bool GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength,

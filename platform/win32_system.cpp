@@ -85,6 +85,7 @@ class Win32Topology final : public TopologyApi {
     return ok != FALSE;
   }
   DWORD GetActiveProcessorCount(WORD group) override { return ::GetActiveProcessorCount(group); }
+  bool GetNumaHighestNodeNumber(ULONG& highest) override { return ::GetNumaHighestNodeNumber(&highest) != FALSE; }
   uint64_t GetActiveProcessorMask() override {
     SYSTEM_INFO info{};
     ::GetSystemInfo(&info);

@@ -14,6 +14,10 @@
 // Icon of the tray, the windows and the executable.
 #define IDI_TARNWICK 106
 
+// E-core markers of the utilization graph, on light and on dark colours.
+#define IDB_EFFICIENCY_MARK_LIGHT 120
+#define IDB_EFFICIENCY_MARK_DARK 121
+
 // String table.
 #define IDS_SIGNATURE_VERIFIED 111
 #define IDS_SIGNATURE_MISSING 112

@@ -171,6 +171,27 @@ void SetMenuBar(HWND window) noexcept {
   if (menu && ::SetMenu(window, menu.get())) (void)menu.release();
 }
 
+// The E-core markers, light and dark, loaded once and kept for the process.
+HBITMAP EfficiencyMarkBitmap(bool dark) noexcept {
+  static const unique_hbitmap light(static_cast<HBITMAP>(
+      ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_LIGHT), IMAGE_BITMAP, 0, 0, 0)));
+  static const unique_hbitmap darkMark(static_cast<HBITMAP>(
+      ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_DARK), IMAGE_BITMAP, 0, 0, 0)));
+  return dark ? darkMark.get() : light.get();
+}
+
+// The graph takes the palette's colours and the matching marker, and is
+// shown, whether or not the system offers dark mode.
+void ColourAndShowGraph(GraphState& graph) noexcept {
+  const bool dark = DarkModeActive();
+  MarkerLook marker;
+  marker.bitmap = EfficiencyMarkBitmap(dark);
+  // The light marker darkens the cell; the dark one is drawn black-transparent.
+  marker.blendWithAnd = !dark;
+  SetGraphColours(graph, GraphColoursFromPalette(ThemePalette), marker);
+  ShowGraph(graph);
+}
+
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
 
 void LoadListIntoListBox(HWND window) noexcept {
@@ -401,8 +422,7 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
 INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
-  // The graph takes its colours from the palette, and is shown, with or without dark mode.
-  ShowGraphInPalette(graph, ThemePalette, DarkModeActive());
+  ColourAndShowGraph(graph);
   if (!themed) return 0;
   for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
     // Without visual styles the captions take the colours of WM_CTLCOLORSTATIC.

@@ -113,7 +113,7 @@ ChildProcesses::~ChildProcesses() {
   ::RemoveDirectoryW(folder_.c_str());
 }
 
-DWORD ChildProcesses::Start(const std::wstring& fileName) {
+DWORD ChildProcesses::Start(const std::wstring& fileName, const std::wstring& mode) {
   const std::wstring path = folder_ + L"\\" + fileName;
   if (std::find(copies_.begin(), copies_.end(), path) == copies_.end()) {
     if (!::CopyFileW(child_program_.c_str(), path.c_str(), FALSE)) return Fail("copy", ::GetLastError());
@@ -124,6 +124,7 @@ DWORD ChildProcesses::Start(const std::wstring& fileName) {
   if (!ready) return Fail("event", ::GetLastError());
   std::wstring command = L"\"" + path + L"\" " + std::to_wstring(::GetCurrentProcessId()) + L" " +
                          std::to_wstring(reinterpret_cast<uintptr_t>(ready.get()));
+  if (!mode.empty()) command += L" " + mode;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};

@@ -24,8 +24,9 @@ class ChildProcesses {
   ChildProcesses& operator=(const ChildProcesses&) = delete;
 
   // Starts fileName (such as L"child_07.exe") and waits until it runs; the
-  // process id, or 0 on failure.
-  DWORD Start(const std::wstring& fileName);
+  // process id, or 0 on failure. `mode` is passed on as the child's last
+  // argument (L"spin" keeps a processor busy).
+  DWORD Start(const std::wstring& fileName, const std::wstring& mode = {});
   // Ends the child started at position index of the live list.
   void End(size_t index);
   [[nodiscard]] size_t Count() const { return children_.size(); }

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -440,7 +441,10 @@ TEST_F(UiWorkerStatus, StatusBarAndCountLabelShowTheWorkersCountersWithinThreeSe
       },
       3s);
   EXPECT_TRUE(agrees) << "shown: " << testing::PrintToString(shown);
-  EXPECT_EQ(StatusBarPartText(statusBar, 1), L"P-Core usage: 0.00%");
+  // The P-cores' mean follows this machine's load; Wine reports no E-cores.
+  const std::wregex usage(LR"(P-Core usage: (0|[1-9]\d?|100)\.\d\d%)");
+  EXPECT_TRUE(std::regex_match(StatusBarPartText(statusBar, 1), usage))
+      << testing::PrintToString(StatusBarPartText(statusBar, 1));
   EXPECT_EQ(StatusBarPartText(statusBar, 2), L"E-Core usage: 0.00%");
   TakeScreenshot(ArtifactName("main-window"), main);
 }

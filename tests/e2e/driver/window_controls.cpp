@@ -17,29 +17,112 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
+// Memory in another process, for controls that write their answer through a
+// pointer that must be valid in their own process.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND window, SIZE_T bytes) : bytes_(bytes) {
+    DWORD process_id = 0;
+    ::GetWindowThreadProcessId(window, &process_id);
+    process_.reset(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id));
+    if (process_) address_ = ::VirtualAllocEx(process_.get(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteBuffer() {
+    if (address_ != nullptr) ::VirtualFreeEx(process_.get(), address_, 0, MEM_RELEASE);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+  explicit operator bool() const { return address_ != nullptr; }
+  // The address at `offset` as the other process sees it.
+  [[nodiscard]] void* At(SIZE_T offset = 0) const { return static_cast<char*>(address_) + offset; }
+  bool Write(SIZE_T offset, const void* data, SIZE_T size) const {
+    SIZE_T written = 0;
+    return offset + size <= bytes_ && ::WriteProcessMemory(process_.get(), At(offset), data, size, &written);
+  }
+  bool Read(SIZE_T offset, void* data, SIZE_T size) const {
+    SIZE_T read = 0;
+    return offset + size <= bytes_ && ::ReadProcessMemory(process_.get(), At(offset), data, size, &read);
+  }
+
+ private:
+  SIZE_T bytes_;
+  unique_handle process_;
+  void* address_ = nullptr;
+};
+
 }  // namespace
 
 std::wstring StatusBarPartText(HWND status_bar, int part) {
-  DWORD process_id = 0;
-  ::GetWindowThreadProcessId(status_bar, &process_id);
-  unique_handle process(
-      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id));
-  if (!process) return {};
   constexpr SIZE_T kBufferBytes = 4096;
-  void* remote = ::VirtualAllocEx(process.get(), nullptr, kBufferBytes, MEM_COMMIT, PAGE_READWRITE);
-  if (remote == nullptr) return {};
+  RemoteBuffer remote(status_bar, kBufferBytes);
+  if (!remote) return {};
   std::wstring text;
   const LRESULT result =
       ::SendMessageW(status_bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0);
   const size_t length = LOWORD(result);
   if (length * sizeof(wchar_t) < kBufferBytes) {
-    ::SendMessageW(status_bar, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(remote));
+    ::SendMessageW(status_bar, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(remote.At()));
     text.resize(length);
-    SIZE_T read = 0;
-    if (!::ReadProcessMemory(process.get(), remote, text.data(), length * sizeof(wchar_t), &read)) text.clear();
+    if (!remote.Read(0, text.data(), length * sizeof(wchar_t))) text.clear();
   }
-  ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
   return text;
+}
+
+std::vector<GraphPanel> GraphPanels(HWND main_window) {
+  std::vector<GraphPanel> panels;
+  const HWND graph = ::FindWindowExW(main_window, nullptr, L"Ombrix_CPUCoreUtilizationGraph", nullptr);
+  // Children are listed in creation order: panels by node, cells by position.
+  for (HWND box = ::FindWindowExW(graph, nullptr, L"Button", nullptr); box != nullptr;
+       box = ::FindWindowExW(graph, box, L"Button", nullptr)) {
+    GraphPanel panel{box, WindowTextOf(box), {}};
+    for (HWND cell = ::FindWindowExW(box, nullptr, PROGRESS_CLASSW, nullptr); cell != nullptr;
+         cell = ::FindWindowExW(box, cell, PROGRESS_CLASSW, nullptr)) {
+      panel.cells.push_back(cell);
+    }
+    panels.push_back(std::move(panel));
+  }
+  return panels;
+}
+
+int ProgressPosition(HWND progress_bar) {
+  return static_cast<int>(::SendMessageW(progress_bar, PBM_GETPOS, 0, 0));
+}
+
+std::wstring ToolTipText(HWND tool_window, HWND tool) {
+  constexpr SIZE_T kTextOffset = 256;
+  constexpr size_t kTextCharacters = 256;
+  RemoteBuffer remote(tool_window, kTextOffset + kTextCharacters * sizeof(wchar_t));
+  if (!remote) return {};
+  struct Search {
+    DWORD process_id;
+    std::vector<HWND> tips;
+  } search{WindowProcessId(tool_window), {}};
+  ::EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(context);
+        if (WindowProcessId(window) == s.process_id && ClassOf(window) == TOOLTIPS_CLASSW) s.tips.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  for (HWND tip : search.tips) {
+    TOOLINFOW tool_info{};
+    tool_info.cbSize = sizeof(tool_info);
+    tool_info.hwnd = tool_window;
+    tool_info.uId = reinterpret_cast<UINT_PTR>(tool);
+    tool_info.lpszText = static_cast<wchar_t*>(remote.At(kTextOffset));
+    std::wstring text(kTextCharacters, L'\0');
+    if (!remote.Write(0, &tool_info, sizeof(tool_info)) ||
+        !remote.Write(kTextOffset, text.data(), text.size() * sizeof(wchar_t))) {
+      return {};
+    }
+    // Only the tooltip that holds the tool writes its text.
+    ::SendMessageW(tip, TTM_GETTEXTW, kTextCharacters, reinterpret_cast<LPARAM>(remote.At()));
+    if (!remote.Read(kTextOffset, text.data(), text.size() * sizeof(wchar_t))) return {};
+    text.resize(text.find(L'\0'));
+    if (!text.empty()) return text;
+  }
+  return {};
 }
 
 std::wstring WindowTextOf(HWND window) {

@@ -17,6 +17,22 @@ namespace tarnwick::e2e {
 // The text of one part of a status bar. The control's text lives in the
 // program's memory, so it is fetched through a buffer placed there.
 [[nodiscard]] std::wstring StatusBarPartText(HWND status_bar, int part);
+// One node's panel of the utilization graph: its group box and title, and its
+// cells in position order.
+struct GraphPanel {
+  HWND box;
+  std::wstring title;
+  std::vector<HWND> cells;
+};
+// The panels of the graph in the main window, in node order.
+[[nodiscard]] std::vector<GraphPanel> GraphPanels(HWND main_window);
+// PBM_GETPOS of a progress bar, such as a graph cell.
+[[nodiscard]] int ProgressPosition(HWND progress_bar);
+// The text a tooltip of the program shows for `tool` of `tool_window` (a
+// graph cell of its group box), asked of the program's tooltips through a
+// buffer placed in the program. Empty when no tooltip holds that tool.
+[[nodiscard]] std::wstring ToolTipText(HWND tool_window, HWND tool);
+
 // The text of a window or control, asked of the control itself.
 [[nodiscard]] std::wstring WindowTextOf(HWND window);
 // The texts of a dialog's static controls, such as a message box's message.

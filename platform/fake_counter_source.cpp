@@ -1,0 +1,136 @@
+#include "platform/fake_counter_source.h"
+
+#include <algorithm>
+
+namespace tarnwick {
+namespace {
+
+std::string Narrow(std::wstring_view text) {
+  std::string narrow;
+  for (const wchar_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return narrow;
+}
+
+}  // namespace
+
+void FakeCounterSource::SetOpenQueryFails(bool fails) {
+  std::lock_guard guard(lock_);
+  open_query_fails_ = fails;
+}
+
+void FakeCounterSource::SetCounter(const std::wstring& path, std::optional<long> value) {
+  std::lock_guard guard(lock_);
+  values_[path] = value;
+}
+
+void FakeCounterSource::SetProcessorTimes(std::vector<ProcessorTimes> times) {
+  std::lock_guard guard(lock_);
+  processor_times_ = std::move(times);
+}
+
+void FakeCounterSource::SetOnCollect(std::function<void()> onCollect) {
+  std::lock_guard guard(lock_);
+  on_collect_ = std::move(onCollect);
+}
+
+void FakeCounterSource::SetRecording(bool recording) {
+  std::lock_guard guard(lock_);
+  recording_ = recording;
+}
+
+std::vector<std::string> FakeCounterSource::Calls() const {
+  std::lock_guard guard(lock_);
+  return calls_;
+}
+
+size_t FakeCounterSource::CountCalls(std::string_view prefix) const {
+  std::lock_guard guard(lock_);
+  return static_cast<size_t>(std::count_if(calls_.begin(), calls_.end(), [&](const std::string& call) {
+    return std::string_view(call).substr(0, prefix.size()) == prefix;
+  }));
+}
+
+void FakeCounterSource::ClearCalls() {
+  std::lock_guard guard(lock_);
+  calls_.clear();
+}
+
+size_t FakeCounterSource::OpenQueries() const {
+  std::lock_guard guard(lock_);
+  return open_queries_;
+}
+
+size_t FakeCounterSource::OpenCounters() const {
+  std::lock_guard guard(lock_);
+  return counters_.size();
+}
+
+// Called with lock_ held.
+void FakeCounterSource::Record(std::string call) {
+  if (recording_) calls_.push_back(std::move(call));
+}
+
+bool FakeCounterSource::OpenQuery(PDH_HQUERY& query) {
+  std::lock_guard guard(lock_);
+  Record("OpenQuery");
+  if (open_query_fails_) return false;
+  ++open_queries_;
+  query = reinterpret_cast<PDH_HQUERY>(next_handle_);
+  next_handle_ += 8;
+  return true;
+}
+
+bool FakeCounterSource::AddEnglishCounter(PDH_HQUERY, const wchar_t* path, PDH_HCOUNTER& counter) {
+  std::lock_guard guard(lock_);
+  Record("AddEnglishCounter " + Narrow(path));
+  if (values_.find(path) == values_.end()) return false;
+  counters_[next_handle_] = path;
+  counter = reinterpret_cast<PDH_HCOUNTER>(next_handle_);
+  next_handle_ += 8;
+  return true;
+}
+
+bool FakeCounterSource::CollectQueryData(PDH_HQUERY) {
+  std::function<void()> onCollect;
+  {
+    std::lock_guard guard(lock_);
+    Record("CollectQueryData");
+    onCollect = on_collect_;
+  }
+  if (onCollect) onCollect();
+  ++collections_;
+  return true;
+}
+
+bool FakeCounterSource::GetFormattedLongValue(PDH_HCOUNTER counter, long& value) {
+  std::lock_guard guard(lock_);
+  const auto found = counters_.find(reinterpret_cast<uintptr_t>(counter));
+  if (found == counters_.end()) return false;
+  const std::optional<long>& scripted = values_[found->second];
+  if (!scripted) return false;
+  value = *scripted;
+  return true;
+}
+
+void FakeCounterSource::RemoveCounter(PDH_HCOUNTER counter) {
+  std::lock_guard guard(lock_);
+  const auto found = counters_.find(reinterpret_cast<uintptr_t>(counter));
+  Record("RemoveCounter " + (found == counters_.end() ? std::string("unknown") : Narrow(found->second)));
+  if (found != counters_.end()) counters_.erase(found);
+}
+
+void FakeCounterSource::CloseQuery(PDH_HQUERY) {
+  std::lock_guard guard(lock_);
+  Record("CloseQuery");
+  if (open_queries_ > 0) --open_queries_;
+}
+
+size_t FakeCounterSource::QueryProcessorTimes(std::span<ProcessorTimes> times) {
+  std::lock_guard guard(lock_);
+  Record("QueryProcessorTimes");
+  const size_t count = std::min(times.size(), processor_times_.size());
+  std::copy_n(processor_times_.begin(), count, times.begin());
+  return count;
+}
+
+}  // namespace tarnwick
