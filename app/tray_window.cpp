@@ -26,9 +26,8 @@ struct TrayState {
   unique_hmenu menu;     // loaded on first use, kept for the process's life
   UINT taskbar_created_message = 0;
   bool icon_added = false;
-  // The shell took callback version 3: it sends WM_CONTEXTMENU for the menu
-  // (after WM_RBUTTONUP for a mouse click), and NIN_SELECT / NIN_KEYSELECT.
-  bool version_accepted = false;
+  // With callback version 3 a right click brings WM_RBUTTONUP and then
+  // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
   bool menu_open = false;
   bool update_balloon_pending = false;
 };
@@ -95,7 +94,7 @@ LRESULT OnAddTrayIcon(HWND window) {
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
-  Tray.version_accepted = ::Shell_NotifyIconW(NIM_SETVERSION, &data) != FALSE;
+  ::Shell_NotifyIconW(NIM_SETVERSION, &data);
   if (Tray.taskbar_created_message == 0) Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
@@ -145,11 +144,9 @@ LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
     // The keyboard: Enter or Space on the icon, or a selection with the mouse and Enter.
     case NIN_SELECT:
     case NIN_KEYSELECT: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
-    // With version 3 the shell follows a right click with WM_CONTEXTMENU, and
-    // sends that alone for the keyboard (Shift+F10, the menu key).
+    // WM_CONTEXTMENU alone comes from the keyboard (Shift+F10, the menu key);
+    // after a right click it finds the menu already open.
     case WM_RBUTTONUP:
-      if (!Tray.version_accepted) ShowTrayMenu(window);
-      break;
     case WM_CONTEXTMENU: ShowTrayMenu(window); break;
     case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(window); break;
     case NIN_BALLOONHIDE:
