@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
+#include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
 #include "ui/list_box_text.h"
@@ -192,36 +193,56 @@ TEST_F(UiListEditing, ADoubleClickEditThatChangesNothingPutsTheEntryBackAndLeave
 }
 
 TEST_F(UiListEditing, RemoveAndClearAllRewriteTheFileAndRestartTheWorker) {
-  WriteListFile({L"zzz.exe", kOwnImage});
+  // A listed child that runs throughout: the restarted worker stops matching it.
+  ChildProcesses children(FindIdleChildProgram());
+  const std::wstring child = L"listed_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  ASSERT_NE(children.Start(child), 0u) << children.LastFailure();
+  WriteListFile({L"zzz.exe", child});
   const HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   const HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
-  ASSERT_TRUE(WaitForListed(main, {kOwnImage, L"zzz.exe"}));
-  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker matches itself";
+  ASSERT_TRUE(WaitForListed(main, {child, L"zzz.exe"}));
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker matches the child";
 
   // Remove with a selection: the restarted worker no longer matches.
   ::SendMessageW(list, LB_SETCURSEL, 0, 0);
-  FILETIME clicked = Now();
   ClickButton(main, IDC_REMOVE);
   EXPECT_TRUE(WaitForListed(main, {L"zzz.exe"}));
   EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
-  EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
-  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; }));
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; })) << "no worker restart after Remove";
 
   // Remove without a selection still saves the list box and restarts the worker.
   ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   WriteListFile({L"changed behind the window's back"});
-  clicked = Now();
+  FILETIME clicked = Now();
   ClickButton(main, IDC_REMOVE);
   EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
   EXPECT_THAT(Listed(main), ElementsAre(L"zzz.exe"));
   EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
 
-  clicked = Now();
+  // Clear All, once the child is listed again.
+  Add(main, child);
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "no worker restart after Add";
   ClickButton(main, IDC_CLEAR_ALL);
   EXPECT_TRUE(WaitForListed(main, {}));
   EXPECT_TRUE(WaitUntil([] { return ReadFileBytes(ListFilePath()) == std::string(); })) << "an empty file";
-  EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; })) << "no worker restart after Clear All";
+}
+
+TEST_F(UiListEditing, APlainAddAfterACancelledEditStartsEmpty) {
+  WriteListFile({L"calc.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"calc.exe"}));
+  DoubleClickListEntry(::GetDlgItem(main, IDC_PROCESS_LIST), 0);
+  Answer(WaitForAddDialog(), L"typed but cancelled.exe", IDCANCEL);
+
+  ClickButton(main, IDC_ADD);
+  const HWND dialog = WaitForAddDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"") << "the cancelled edit's text came back";
+  Answer(dialog, L"", IDCANCEL);
+  EXPECT_THAT(Listed(main), ElementsAre(L"calc.exe"));
 }
 
 // --- The list file ----------------------------------------------------------
