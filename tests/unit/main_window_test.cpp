@@ -232,6 +232,9 @@ class MainWindowTest : public ::testing::Test {
     return ReadListBoxEntries(list);
   }
 
+  // Opens the window and checks its count label and status bar.
+  void CheckCountLabelAndStatusBar();
+
   std::thread ui_;
   DWORD uiThread_ = 0;
 };
@@ -289,7 +292,19 @@ TEST_F(MainWindowTest, ADoubleClickNotificationEditsTheSelectionWhicheverIdItCar
   EXPECT_TRUE(::IsWindow(main));
 }
 
+// Twice: a reopened window builds its status bar and fonts anew, and shows
+// the status at once although nothing changed since the last opening.
 TEST_F(MainWindowTest, CountLabelUsesTheCaptionFontDoubledAndStatusPartsFitTheirTexts) {
+  for (int opening = 1; opening <= 2; ++opening) {
+    SCOPED_TRACE("opening " + std::to_string(opening));
+    CheckCountLabelAndStatusBar();
+    if (HasFatalFailure()) return;
+    ::PostMessageW(MainWindowHandle.load(), WM_CLOSE, 0, 0);
+    WaitClosed();
+  }
+}
+
+void MainWindowTest::CheckCountLabelAndStatusBar() {
   HWND main = Open();
   ASSERT_NE(main, nullptr);
   NONCLIENTMETRICSW metrics = {};
