@@ -97,8 +97,12 @@ std::wstring SystemErrorText(DWORD error) {
   std::wstring text;
   if (length > 0 && buffer) text.assign(static_cast<const wchar_t*>(buffer.get()), length);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-  if (text.empty()) text = L"Error " + std::to_wstring(error) + L".";
-  return text;
+  if (!text.empty()) return text;
+  // The reasons the save itself gives, in the system's words, for systems
+  // without them (Wine has neither).
+  if (error == ERROR_FILE_READ_ONLY) return L"The specified file is read only.";
+  if (error == kErrorDirectoryNotSupported) return L"An operation is not supported on a directory.";
+  return L"Error " + std::to_wstring(error) + L".";
 }
 
 void ShowListTooLarge(HWND window) noexcept {

@@ -294,10 +294,12 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasT
     return static_cast<bool>(file);
   };
 
+  unique_hfile locker;
   struct Failure {
     const char* what;
     std::function<void()> make;
     std::function<void()> check_and_undo;  // the file as it was, then the failure undone
+    const wchar_t* reason = nullptr;       // the system's words, where the save itself decides
   };
   const Failure failures[] = {
       {"read-only list",
@@ -306,7 +308,8 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasT
          EXPECT_NE(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "the attribute was cleared";
          EXPECT_EQ(ReadFileBytes(list), kept);
          ::SetFileAttributesW(list.c_str(), FILE_ATTRIBUTE_NORMAL);
-       }},
+       },
+       L"read only"},
       {"immutable list (chattr +i)",
        [&] {
          ASSERT_TRUE(Chattr(L"+i", list));
@@ -317,6 +320,15 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasT
          Chattr(L"-i", list);
          EXPECT_TRUE(WaitUntil(opens_for_writing));
        }},
+      {"a list held open by another program without sharing",
+       [&] {
+         locker.reset(::CreateFileW(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+         ASSERT_TRUE(locker);
+       },
+       [&] {
+         locker.reset();
+         EXPECT_EQ(ReadFileBytes(list), kept);
+       }},
       {"a folder where the list belongs",
        [&] {
          ASSERT_TRUE(::DeleteFileW(list.c_str()));
@@ -326,7 +338,8 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasT
          EXPECT_EQ(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
          ::RemoveDirectoryW(list.c_str());
          WriteListFile({L"kept.exe"});
-       }},
+       },
+       L"directory"},
       {"a file where the config folder belongs",
        [&] {
          ASSERT_TRUE(::DeleteFileW(list.c_str()));
@@ -349,6 +362,9 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasT
     const std::wstring message = DismissErrorBox(main);
     EXPECT_NE(message.find(list), std::wstring::npos) << "the box names the file: " << testing::PrintToString(message);
     EXPECT_GT(message.size(), message.find(list) + list.size() + 4) << "and the system's reason";
+    if (failure.reason != nullptr) {
+      EXPECT_NE(message.find(failure.reason), std::wstring::npos) << testing::PrintToString(message);
+    }
     EXPECT_THAT(Listed(main), Contains(typed.back())) << "the typed entry stays in the list box";
     failure.check_and_undo();
   }
