@@ -20,12 +20,6 @@ namespace tarnwick {
 // Colour slots (0x00BBGGRR) of the user interface, light values at start-up.
 extern std::array<COLORREF, 8> ThemePalette;
 
-// Where updates come from: the directory of the version file, the directory
-// of the installer, and the installer's name.
-inline constexpr const wchar_t* kVersionInfoBaseUrl = L"https://updates.tarnwick.example/versioninfo/tarnwick/";
-inline constexpr const wchar_t* kUpdateFilesBaseUrl = L"https://downloads.tarnwick.example/files/";
-inline constexpr const wchar_t* kSetupFileName = L"TarnwickSetup.exe";
-
 // Set by any instance to close every running instance.
 inline constexpr const wchar_t* kCloseEventName = L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}";
 // The class also tells a second start that an instance is running.

@@ -8,6 +8,7 @@
 #include "app/tray_window.h"
 #include "config/settings_names.h"
 #include "install/install_commands.h"
+#include "install/program_protection.h"
 #include "platform/com_task_scheduler.h"
 
 #include <commctrl.h>
@@ -40,6 +41,19 @@ void WriteToStandardError(std::string_view text) {
 int ShowHelp() {
   WriteToStandardError(OptionsDescriptionText() + "\n");
   return kHelpExitCode;
+}
+
+// The logon task runs the program with the highest rights at every logon: a
+// program that any user could replace would hand those rights to them.
+int InstallLogonTaskForThisProgram() {
+  const std::wstring program = CurrentProgramPath();
+  if (!program.empty() && UsersCanReplaceProgram(program)) {
+    WriteToStandardError(
+        "Tarnwick: not installing the logon task: users without administrative rights can replace this program "
+        "or its folder; install it into Program Files first.\n");
+    return 1;
+  }
+  return RunInstall(MakeComTaskScheduler, program);
 }
 
 int RejectCommandLine(const std::string& problem) {
@@ -80,8 +94,19 @@ void RunMessageLoop() {
   }
 }
 
+// However the run ends, the threads that wait on QuitEvent (the update
+// checker may be inside a download) are told before the process-wide state
+// is destroyed; the menu's Exit ends the loop without destroying the window.
+struct QuitSignalOnReturn {
+  QuitSignalOnReturn() = default;
+  QuitSignalOnReturn(const QuitSignalOnReturn&) = delete;
+  QuitSignalOnReturn& operator=(const QuitSignalOnReturn&) = delete;
+  ~QuitSignalOnReturn() { ::SetEvent(QuitEvent.get()); }
+};
+
 int RunTrayApplication() {
   if (HandOverToRunningInstance()) return 0;
+  const QuitSignalOnReturn quit_signal;
   InitCommonControlsOnce();
   bool dark_mode_disabled = false;
   UserSettings->ReadFlag(kDarkModeDisabled, dark_mode_disabled, false);
@@ -139,7 +164,7 @@ int RunTarnwick(const std::vector<std::wstring>& arguments) {
   switch (command_line.command) {
     case Command::Rejected: return RejectCommandLine(command_line.problem);
     case Command::Help: return ShowHelp();
-    case Command::Install: return RunInstall(MakeComTaskScheduler, CurrentProgramPath());
+    case Command::Install: return InstallLogonTaskForThisProgram();
     case Command::Uninstall: return RunUninstall(MakeComTaskScheduler);
     case Command::Close: return CloseRunningInstances();
     case Command::Run: return RunTrayApplication();

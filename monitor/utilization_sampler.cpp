@@ -48,7 +48,8 @@ int32_t BusyPercent(const ProcessorTimes& before, const ProcessorTimes& after) n
 
 SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
     : source_(source), query_(source), previous_times_(kGroupProcessors), current_times_(kGroupProcessors) {
-  if (!source_.OpenQuery(*query_.put())) query_.reset();
+  // Kept only once opened: a failed open leaves nothing to close.
+  if (PDH_HQUERY opened = nullptr; source_.OpenQuery(opened)) *query_.put() = opened;
   const CoreMap coreMap(topology);
   ULONG highestNode = 0;
   if (!topology.GetNumaHighestNodeNumber(highestNode)) highestNode = 0;

@@ -6,7 +6,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARNWICK_BUILD_DIR:-$root/build}
 . "$root/scripts/wine-session.sh"
 
-tarnwick_build "$root" "$build"
+mapfile -t update_settings < <(tarnwick_test_update_settings "$build")
+tarnwick_build "$root" "$build" "${update_settings[@]}"
 
 tarnwick_wine_environment
 trap tarnwick_stop_xvfb EXIT

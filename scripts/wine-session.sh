@@ -42,6 +42,18 @@ tarnwick_wine_environment() {
         HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
 }
 
+# The test build's update servers: one HTTPS server on localhost that the
+# update tests start, on a port of its own for each build folder, so that
+# test runs of several checkouts side by side do not meet.
+tarnwick_test_update_settings() {
+  local build=$1 port
+  port=$((20000 + $(printf '%s' "$build" | cksum | cut -d' ' -f1) % 20000))
+  printf '%s\n' "-DTARNWICK_UPDATE_SERVER_URL=https://localhost:$port" \
+    "-DTARNWICK_FILE_SERVER_URL=https://localhost:$port" \
+    "-DTARNWICK_WEB_SITE_URL=https://localhost:$port" \
+    "-DTARNWICK_UPDATE_SIGNER=Tarnwick Test Publisher"
+}
+
 # Makes the template prefix at $1 once: Windows 10, a 1024x768 virtual desktop
 # as the default so that the program and a test driver share one desktop.
 tarnwick_prepare_template() {
@@ -63,13 +75,15 @@ tarnwick_prepare_template() {
   touch "$template/.tarnwick-ready"
 }
 
-# Configures and builds into $2 from the source tree $1.
+# Configures and builds into $2 from the source tree $1; further arguments go
+# to CMake's configure step.
 tarnwick_build() {
   local root=$1 build=$2 boost
+  shift 2
   boost=$("$root/scripts/bootstrap.sh")
   cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
-    -DTARNWICK_BOOST_SOURCE_DIR="$boost" >/dev/null
+    -DTARNWICK_BOOST_SOURCE_DIR="$boost" "$@" >/dev/null
   cmake --build "$build"
 }

@@ -1,12 +1,90 @@
 #include "update/update_check.h"
 
+#include "app/globals.h"
 #include "app/hooks.h"
+#include "app/messages.h"
+#include "config/product.h"
+#include "config/settings_store.h"
+#include "platform/wininet_url_fetcher.h"
+#include "update/update_endpoints.h"
+#include "update/version.h"
+
+#include <algorithm>
+#include <climits>
+#include <system_error>
+#include <thread>
 
 namespace tarnwick {
 
-std::wstring FetchLatestVersion() { return {}; }
+std::wstring UpdateUserAgent() { return std::wstring(TARNWICK_PRODUCT_NAME L"/") + std::wstring(CurrentVersionText); }
 
-// The periodic check needs the server query; until then there is nothing to start.
-void StartUpdateChecker() {}
+std::wstring VersionFileUrl(bool beta) {
+  std::wstring url(kVersionInfoBaseUrl);
+  if (beta) url += L"beta/";
+  return url;
+}
+
+std::wstring Utf8ToWide(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX)) return {};
+  const int length = static_cast<int>(bytes.size());
+  const int wide_length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0);
+  if (wide_length <= 0) return {};
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  if (::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide.data(), wide_length) != wide_length) return {};
+  return wide;
+}
+
+std::wstring ParseVersionFile(std::span<const std::byte> body) {
+  const auto nul = std::find(body.begin(), body.end(), std::byte{0});
+  const std::string_view bytes(reinterpret_cast<const char*>(body.data()),
+                               static_cast<size_t>(nul - body.begin()));
+  const std::wstring text = Utf8ToWide(bytes);
+  const size_t line_end = text.find_first_of(L"\r\n");
+  if (text.size() < kVersionFileMarker.size() || line_end == std::wstring::npos ||
+      text.find(L'.') == std::wstring::npos || text.find(kVersionFileMarker) == std::wstring::npos) {
+    return {};
+  }
+  return text.substr(0, line_end);
+}
+
+std::wstring FetchLatestVersion(UrlFetcher& fetcher, bool beta) {
+  const auto body = fetcher.Fetch(VersionFileUrl(beta), kVersionFileMaxBytes);
+  if (!body) return {};
+  return ParseVersionFile(*body);
+}
+
+std::wstring FetchLatestVersion() {
+  WinInetUrlFetcher fetcher(UpdateUserAgent());
+  return FetchLatestVersion(fetcher, GetBetaUpdates());
+}
+
+void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
+                     const std::function<void()>& announce_newer) {
+  do {
+    if (CompareWithCurrentVersion(FetchLatestVersion(fetcher, beta())) == UpdateAnswer::Newer) announce_newer();
+    // A wait that fails would fail again at once: checking again would turn
+    // the daily check into a stream of downloads, so the thread ends.
+  } while (::WaitForSingleObject(quit_event, interval_ms) == WAIT_TIMEOUT);
+}
+
+void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
+  WinInetUrlFetcher fetcher(UpdateUserAgent());
+  RunUpdateChecks(fetcher, quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
+                  [tray_window] { ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, 0, 0); });
+}
+
+void StartUpdateChecker() {
+  HANDLE own_quit_event = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &own_quit_event, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return;
+  }
+  unique_handle quit_event(own_quit_event);
+  try {
+    std::thread(UpdateCheckerThread, std::move(quit_event), TrayWindowHandle.load()).detach();
+  } catch (const std::system_error&) {
+    // Without the thread there is no automatic check; "Check for Update" still works.
+  }
+}
 
 }  // namespace tarnwick

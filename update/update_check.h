@@ -1,12 +1,56 @@
-// Asking the update server for the latest version.
+// Asking the update server for the latest version: the version file, its
+// rules, and the checker thread that asks once a day.
 #pragma once
 
+#include "platform/unique_handle.h"
+#include "platform/url_fetcher.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace tarnwick {
 
-// The version text of the latest release, or empty when nothing could be
-// learned. The server query is not built yet, so the answer is always empty.
+// A version file is a few lines; anything longer is not one.
+inline constexpr size_t kVersionFileMaxBytes = 64 * 1024;
+// Every valid version file contains this text.
+inline constexpr std::wstring_view kVersionFileMarker = L"ombrix_updatevalidsig";
+inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
+
+// "Tarnwick/" and the program's version, sent with every request.
+[[nodiscard]] std::wstring UpdateUserAgent();
+
+// The version file's URL: the version directory, or its "beta/" subdirectory.
+[[nodiscard]] std::wstring VersionFileUrl(bool beta);
+
+// UTF-8 to UTF-16; empty for an empty or too long input. Invalid sequences
+// become U+FFFD.
+[[nodiscard]] std::wstring Utf8ToWide(std::string_view bytes);
+
+// The version text of a version file: its first line, when the body (up to
+// its first NUL byte) has a line break, a ".", the marker, and at least 21
+// characters. Empty when the body is not a valid version file.
+[[nodiscard]] std::wstring ParseVersionFile(std::span<const std::byte> body);
+
+// The latest version on the server, or empty when nothing could be learned.
+[[nodiscard]] std::wstring FetchLatestVersion(UrlFetcher& fetcher, bool beta);
+// The same through WinINet, on the channel that the BetaUpdates setting picks.
 [[nodiscard]] std::wstring FetchLatestVersion();
+
+// Asks at once and then every `interval_ms` until `quit_event` is set (a
+// check under way is finished first); `announce_newer` runs after each check
+// that found a newer version. `beta` is asked before every check.
+void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
+                     const std::function<void()>& announce_newer);
+
+// The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window` when
+// a newer version exists. It owns everything it uses (its own handle of the
+// quit event, a copy of the window handle), so it may outlive the program's
+// globals while a download finishes during the program's exit.
+void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept;
 
 }  // namespace tarnwick

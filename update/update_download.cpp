@@ -1,9 +1,254 @@
 #include "update/update_download.h"
 
 #include "app/hooks.h"
+#include "app/resource_text.h"
+#include "config/product.h"
+#include "config/settings_store.h"
+#include "platform/unique_handle.h"
+#include "platform/wininet_url_fetcher.h"
+#include "res/resource.h"
+#include "update/update_check.h"
+#include "update/update_endpoints.h"
+
+#include <shellapi.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <initializer_list>
+#include <vector>
 
 namespace tarnwick {
+namespace {
 
-bool DownloadAndLaunchUpdate() { return false; }
+inline void CertFreeCertificateChainAny(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
+using unique_cert_chain = unique_any<PCCERT_CHAIN_CONTEXT, CertFreeCertificateChainAny>;
+
+// The state WinVerifyTrust keeps after a verification, released with a
+// second call whatever happens in between.
+class TrustState {
+ public:
+  TrustState(GUID action, WINTRUST_DATA& data) noexcept : action_(action), data_(data) {}
+  ~TrustState() {
+    data_.dwStateAction = WTD_STATEACTION_CLOSE;
+    ::WinVerifyTrust(nullptr, &action_, &data_);
+  }
+  TrustState(const TrustState&) = delete;
+  TrustState& operator=(const TrustState&) = delete;
+
+ private:
+  GUID action_;
+  WINTRUST_DATA& data_;
+};
+
+// Each "%x" of `format`, in order, becomes the next value in lowercase
+// hexadecimal; the resource text is never used as a printf format.
+std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> values) {
+  size_t from = 0;
+  for (const DWORD value : values) {
+    const size_t field = format.find(L"%x", from);
+    if (field == std::wstring::npos) break;
+    wchar_t digits[16] = {};
+    std::swprintf(digits, std::size(digits), L"%lx", static_cast<unsigned long>(value));
+    format.replace(field, 2, digits);
+    from = field + std::wcslen(digits);
+  }
+  return format;
+}
+
+std::wstring ResourceText(UINT id) { return LoadResourceText(id); }
+
+bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
+  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
+  unique_cert_chain chain;
+  // The signature's own store supplies the intermediate certificates.
+  if (!::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
+                                 chain.put())) {
+    return false;
+  }
+  return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
+}
+
+std::wstring CommonName(PCCERT_CONTEXT certificate) {
+  wchar_t name[256] = {};
+  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
+                                            const_cast<char*>(szOID_COMMON_NAME), name, std::size(name));
+  return length > 1 ? std::wstring(name, length - 1) : std::wstring();
+}
+
+// WinVerifyTrust accepts any valid signature by any certificate the system
+// trusts (and some systems, any signature at all): the signer is pinned here.
+bool SignedBy(HANDLE trust_state, std::wstring_view signer_name) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
+  CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (leaf == nullptr || leaf->pCert == nullptr) return false;
+  return ChainsToTrustedRootForCodeSigning(leaf->pCert) && CommonName(leaf->pCert) == signer_name;
+}
+
+// Creates (or replaces) the file and writes all of `bytes`; a file that could
+// not be written whole is removed.
+bool WriteInstaller(const std::wstring& path, const std::vector<std::byte>& bytes) {
+  bool written_whole = false;
+  {
+    const unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    written_whole = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+  }
+  if (!written_whole) ::DeleteFileW(path.c_str());
+  return written_whole;
+}
+
+bool Rewind(HANDLE file) {
+  LARGE_INTEGER start{};
+  return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+}
+
+// Whether `file` holds exactly `bytes`: between writing and reopening, the
+// file could have been replaced.
+bool FileHolds(HANDLE file, const std::vector<std::byte>& bytes) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != bytes.size()) return false;
+  if (!Rewind(file)) return false;
+  std::vector<std::byte> chunk(64 * 1024);
+  size_t compared = 0;
+  while (compared < bytes.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), bytes.size() - compared));
+    DWORD read = 0;
+    if (!::ReadFile(file, chunk.data(), wanted, &read, nullptr) || read == 0) return false;
+    if (!std::equal(chunk.begin(), chunk.begin() + read, bytes.begin() + static_cast<std::ptrdiff_t>(compared))) {
+      return false;
+    }
+    compared += read;
+  }
+  return Rewind(file);
+}
+
+void OfferErrorPage(const TrustResult& trust) {
+  if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) == IDYES) {
+    const std::wstring url(kUpdateErrorPageUrl);
+    ::ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+}
+
+bool LaunchElevatedSilently(const std::wstring& path) {
+  SHELLEXECUTEINFOW launch{};
+  launch.cbSize = sizeof(launch);
+  launch.fMask = SEE_MASK_NOCLOSEPROCESS;
+  launch.lpVerb = L"runas";
+  launch.lpFile = path.c_str();
+  launch.lpParameters = L"/S";
+  launch.nShow = SW_SHOWNORMAL;
+  const bool started = ::ShellExecuteExW(&launch) != FALSE;
+  const unique_handle installer(launch.hProcess);
+  return started && installer;
+}
+
+}  // namespace
+
+std::wstring InstallerUrl(bool beta) {
+  std::wstring url(kUpdateFilesBaseUrl);
+  if (beta) url += L"beta/";
+  return url + std::wstring(kSetupFileName);
+}
+
+std::wstring DownloadFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathW(static_cast<DWORD>(std::size(temp)), temp);
+  if (length == 0 || length >= std::size(temp)) return {};
+  std::wstring folder(temp, length);
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder + L"ombrix";
+}
+
+std::wstring TrustResultText(const TrustResult& result) {
+  const auto status = static_cast<DWORD>(result.status);
+  switch (status) {
+    case 0: return ResourceText(IDS_SIGNATURE_VERIFIED);
+    case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
+      switch (result.last_error) {
+        case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
+        case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
+        case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN): return ResourceText(IDS_SIGNATURE_MISSING);
+        default: return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+      }
+    case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST): return ResourceText(IDS_SIGNATURE_DISALLOWED);
+    case static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED): return ResourceText(IDS_SIGNATURE_NOT_TRUSTED);
+    case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS): return ResourceText(IDS_SIGNATURE_ADMIN_POLICY);
+    default: return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+  }
+}
+
+std::wstring SignatureWarningText(const TrustResult& result) {
+  std::wstring text = ResourceText(IDS_SIGNATURE_INVALID_PROMPT);
+  const size_t field = text.find(L"%s");
+  if (field != std::wstring::npos) text.replace(field, 2, TrustResultText(result));
+  return text;
+}
+
+TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path, std::wstring_view signer_name) {
+  WINTRUST_FILE_INFO file_info{};
+  file_info.cbStruct = sizeof(file_info);
+  file_info.pcwszFilePath = path.c_str();
+  file_info.hFile = file;
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file_info;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  TrustResult result;
+  result.status = ::WinVerifyTrust(nullptr, &action, &data);
+  result.last_error = ::GetLastError();
+  const TrustState state(action, data);
+  if (result.status == 0 && !SignedBy(data.hWVTStateData, signer_name)) {
+    result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
+  }
+  return result;
+}
+
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta) {
+  const std::wstring folder = DownloadFolder();
+  if (folder.empty()) return false;
+  // An existing folder is fine.
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
+
+  const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
+  if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
+  if (!WriteInstaller(path, *installer_bytes)) return false;
+
+  // Opened without write or delete sharing: from here until the launch call
+  // has returned, nobody can change, rename or remove the file, and what it
+  // holds is checked to be what was downloaded. (The writing handle cannot be
+  // kept: the system would not start a program that is open for writing.)
+  const unique_hfile installer(
+      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!installer || !FileHolds(installer.get(), *installer_bytes)) return false;
+
+  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerName);
+  if (trust.status != 0) {
+    OfferErrorPage(trust);
+    return false;
+  }
+  return LaunchElevatedSilently(path);
+}
+
+bool DownloadAndLaunchUpdate() {
+  WinInetUrlFetcher fetcher(UpdateUserAgent());
+  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates());
+}
 
 }  // namespace tarnwick

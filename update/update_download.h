@@ -1,10 +1,52 @@
 // Downloading, verifying and starting the installer of a newer release.
 #pragma once
 
+#include "platform/url_fetcher.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 namespace tarnwick {
 
-// True when the installer was started. Until the download is built this
-// reports failure, which the callers show as "Error launching updater".
+inline constexpr std::wstring_view kSetupFileName = L"TarnwickSetup.exe";
+// An installer is larger than this; anything as small is an error page or a
+// truncated file.
+inline constexpr size_t kInstallerMinBytes = 16384;
+inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
+
+// The installer's URL: the files directory, or its "beta/" subdirectory.
+[[nodiscard]] std::wstring InstallerUrl(bool beta);
+// The temporary directory followed by "ombrix"; empty when there is none.
+[[nodiscard]] std::wstring DownloadFolder();
+
+// A WinVerifyTrust status and the last-error value that came with it.
+struct TrustResult {
+  LONG status = 0;
+  DWORD last_error = 0;
+};
+
+// The reason for a signature check's status, as the user reads it.
+[[nodiscard]] std::wstring TrustResultText(const TrustResult& result);
+// The warning shown when the installer's signature is refused: the reason
+// between the two paragraphs of the prompt.
+[[nodiscard]] std::wstring SignatureWarningText(const TrustResult& result);
+
+// Checks the Authenticode signature of the open file `file` (at `path`).
+// Status 0 only when the signature is valid, the signer's certificate chains
+// to a trusted root for code signing, and its common name is `signer_name`;
+// any other signer gives TRUST_E_SUBJECT_NOT_TRUSTED.
+[[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
+                                                   std::wstring_view signer_name);
+
+// Downloads the installer through `fetcher` into the download folder, checks
+// its signature and starts it elevated with "/S". True when the installer
+// was started. A refused signature shows a warning that offers the error
+// page; every other failure is silent (the callers report it).
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta);
+// The same through WinINet, on the channel that the BetaUpdates setting picks.
 bool DownloadAndLaunchUpdate();
 
 }  // namespace tarnwick

@@ -428,6 +428,18 @@ TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSiz
     EXPECT_EQ(panel->marker.height, 12);
     EXPECT_TRUE(panel->marker.blendWithAnd);
   }
+  // Titles in the text colour on the box background, which the boxes fill themselves with.
+  colours.text = RGB(1, 2, 3);
+  SetGraphColours(graph_, colours, MarkerLook{marker.get(), 0, 0, true});
+  Canvas canvas(8, 8);
+  const LRESULT titleBrush = ::SendMessageW(graph, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(canvas.dc()),
+                                            reinterpret_cast<LPARAM>(graph_.panels[0]->groupBox));
+  EXPECT_EQ(titleBrush, reinterpret_cast<LRESULT>(graph_.boxBackgroundBrush.get()));
+  EXPECT_EQ(::GetTextColor(canvas.dc()), RGB(1, 2, 3));
+  EXPECT_EQ(::GetBkMode(canvas.dc()), TRANSPARENT);
+  EXPECT_EQ(::SendMessageW(graph_.panels[1]->groupBox, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc()), 0), 1);
+  EXPECT_EQ(canvas.At(4, 4), 0x123456u);
+
   const std::array<COLORREF, 8> palette = {1, 2, 3, 4, 5, 6, 7, 8};
   const GraphColours fromPalette = GraphColoursFromPalette(palette);
   EXPECT_EQ(fromPalette.text, 4u);

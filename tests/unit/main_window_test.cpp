@@ -24,6 +24,8 @@
 #include "app/messages.h"
 #include "config/process_list.h"
 #include "config/settings_names.h"
+#include "monitor/graph_state.h"
+#include "platform/gdi_scope.h"
 #include "res/resource.h"
 #include "ui/list_box_text.h"
 
@@ -340,6 +342,40 @@ void MainWindowTest::CheckCountLabelAndStatusBar() {
   }
   ::SelectObject(dc, former);
   ::ReleaseDC(statusBar, dc);
+}
+
+TEST_F(MainWindowTest, TheGraphCoversThePlaceholderInTheLightPaletteAndGoesWithTheWindow) {
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  HWND graph = ::FindWindowExW(main, nullptr, kGraphWindowClass, nullptr);
+  ASSERT_NE(graph, nullptr);
+  EXPECT_TRUE(::IsWindowVisible(graph)) << "shown although this system has no dark mode";
+  RECT placeholder{}, graphRect{};
+  ::GetWindowRect(::GetDlgItem(main, IDC_GRAPH_PLACEHOLDER), &placeholder);
+  ::GetWindowRect(graph, &graphRect);
+  EXPECT_TRUE(::EqualRect(&placeholder, &graphRect));
+
+  // The start-up palette's colours and the light marker, bitmap 120, 16 x 16, drawn with AND.
+  GraphState& state = SharedGraphState();
+  const GraphColours expected = GraphColoursFromPalette(ThemePalette);
+  EXPECT_EQ(state.colours.bar, expected.bar);
+  EXPECT_EQ(state.colours.cellBackground, expected.cellBackground);
+  EXPECT_EQ(state.colours.boxBackground, expected.boxBackground);
+  EXPECT_NE(state.marker.bitmap, nullptr);
+  EXPECT_EQ(state.marker.width, 16);
+  EXPECT_EQ(state.marker.height, 16);
+  EXPECT_TRUE(state.marker.blendWithAnd);
+  {
+    unique_hdc dc(::CreateCompatibleDC(nullptr));
+    select_object_scope selected(dc.get(), state.marker.bitmap);
+    EXPECT_EQ(::GetPixel(dc.get(), 0, 0), RGB(255, 255, 255)) << "the light marker is drawn on white";
+  }
+  EXPECT_EQ(reinterpret_cast<HBRUSH>(::GetClassLongPtrW(graph, GCLP_HBRBACKGROUND)), state.boxBackgroundBrush.get());
+
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
+  EXPECT_TRUE(state.panels.empty()) << "no cell outlives the window";
+  EXPECT_EQ(state.sampler, nullptr);
 }
 
 TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include "platform/counter_source.h"
+
 namespace tarnwick {
 namespace {
 
@@ -21,6 +25,29 @@ TEST(UniqueHandle, FileHandlesTreatInvalidHandleValueAsEmpty) {
   unique_hfile file(::CreateFileW(L"Z:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(file);
   EXPECT_EQ(file.get(), INVALID_HANDLE_VALUE);
+}
+
+// The real counter source on this system. Under Wine PDH knows no
+// per-processor counter, which is why the kernel's processor times stand in.
+TEST(Win32CounterSource, OpensAQueryAndReportsEveryProcessorsTimes) {
+  CounterSource& source = Win32CounterSource();
+  CounterQuery query(source);
+  ASSERT_TRUE(source.OpenQuery(*query.put()));
+  PDH_HCOUNTER total = nullptr;
+  ASSERT_TRUE(source.AddEnglishCounter(query.get(), L"\\Processor(_Total)\\% Processor Time", total));
+  Counter owned(source, total);
+  EXPECT_TRUE(source.CollectQueryData(query.get()));
+  long value = 0;
+  EXPECT_FALSE(source.GetFormattedLongValue(nullptr, value)) << "a null counter has no value";
+
+  std::array<ProcessorTimes, 64> first{}, second{};
+  const size_t processors = source.QueryProcessorTimes(first);
+  EXPECT_EQ(processors, ::GetActiveProcessorCount(0));
+  for (size_t i = 0; i < processors; ++i) EXPECT_GE(first[i].kernel, first[i].idle) << "kernel time includes idle";
+  // A shorter span gets as many entries as it holds.
+  EXPECT_EQ(source.QueryProcessorTimes(std::span(second).first(1)), 1u);
+  ASSERT_EQ(source.QueryProcessorTimes(second), processors);
+  EXPECT_GE(second[0].kernel + second[0].user, first[0].kernel + first[0].user);
 }
 
 }  // namespace

@@ -122,7 +122,8 @@ std::wstring WindowsPathOf(const std::string& path) {
 
 std::wstring TarnwickExePath() { return WindowsPathOf(TARNWICK_EXE_PATH); }
 
-TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments) : error_file_(TempFileName()) {
+TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe)
+    : error_file_(TempFileName()) {
   unique_hfile error = OpenInheritable(error_file_, GENERIC_WRITE, CREATE_ALWAYS);
   unique_hfile nothing = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
   STARTUPINFOW startup{};
@@ -132,7 +133,6 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments) : e
   startup.hStdOutput = nothing.get();
   startup.hStdError = error.get();
   PROCESS_INFORMATION started{};
-  const std::wstring exe = TarnwickExePath();
   std::wstring command_line = CommandLineOf(exe, arguments);
   if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &started)) {

@@ -38,7 +38,8 @@ bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaul
 // (terminated) when destroyed if it is still running.
 class TarnwickProcess {
  public:
-  explicit TarnwickProcess(const std::vector<std::wstring>& arguments);
+  // Starts `exe` (the program under test unless given) with `arguments`.
+  explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe = TarnwickExePath());
   ~TarnwickProcess();
   TarnwickProcess(const TarnwickProcess&) = delete;
   TarnwickProcess& operator=(const TarnwickProcess&) = delete;

@@ -1,0 +1,82 @@
+#include "platform/wininet_url_fetcher.h"
+
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+
+namespace tarnwick {
+namespace {
+
+inline void InternetCloseHandleIgnoringResult(HINTERNET handle) noexcept { ::InternetCloseHandle(handle); }
+using unique_hinternet = unique_any<HINTERNET, InternetCloseHandleIgnoringResult>;
+
+constexpr DWORD kReadChunkBytes = 4096;
+
+void BoundWaits(HINTERNET internet) {
+  DWORD connect = kConnectTimeoutMs;
+  DWORD receive = kReceiveTimeoutMs;
+  // Failures leave WinINet's own (much longer) limits in place.
+  ::InternetSetOptionW(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
+  ::InternetSetOptionW(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+  ::InternetSetOptionW(internet, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
+}
+
+// WinINet opens a URL that answers with an error page (or a proxy's 502) as
+// successfully as one that answers with the file.
+bool AnsweredOk(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index)) {
+    return false;
+  }
+  return status == HTTP_STATUS_OK;
+}
+
+// A declared length above the cap ends the download before any of it is read.
+bool DeclaresMoreThan(HINTERNET request, size_t max_bytes) {
+  wchar_t length[32] = {};
+  DWORD size = sizeof(length);
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length, &size, &index)) return false;
+  unsigned long long declared = 0;
+  for (const wchar_t* digit = length; *digit != L'\0'; ++digit) {
+    if (*digit < L'0' || *digit > L'9') return false;
+    declared = declared * 10 + static_cast<unsigned>(*digit - L'0');
+    if (declared > max_bytes) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t max_bytes,
+                                                    const std::wstring& user_agent) {
+  const unique_hinternet internet(
+      ::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!internet) return std::nullopt;
+  BoundWaits(internet.get());
+  const unique_hinternet request(
+      ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
+  if (!request || !AnsweredOk(request.get()) || DeclaresMoreThan(request.get(), max_bytes)) return std::nullopt;
+
+  std::vector<std::byte> body;
+  while (true) {
+    const size_t total = body.size();
+    // One byte past the cap is enough to know the body is too long.
+    const size_t room = std::min<size_t>(kReadChunkBytes, max_bytes - total + 1);
+    body.resize(total + room);
+    DWORD read = 0;
+    if (!::InternetReadFile(request.get(), body.data() + total, static_cast<DWORD>(room), &read)) return std::nullopt;
+    body.resize(total + read);
+    if (read == 0) break;
+    if (body.size() > max_bytes) return std::nullopt;
+  }
+  if (body.empty()) return std::nullopt;
+  return body;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,484 @@
+// The update story against a real HTTPS server on localhost: the test build's
+// update servers all point at it. Each test trusts the test CA in its own
+// prefix (LocalMachine Root store), starts the server with the files it wants
+// served, and drives the program as a user would: the balloon's click (Wine
+// sends no balloon callbacks, so the test posts NIN_BALLOONUSERCLICK as the
+// shell would), "Check for Update" and the message boxes that follow.
+#include <windows.h>
+#include <aclapi.h>
+#include <shellapi.h>
+#include <wincrypt.h>
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/messages.h"
+#include "platform/unique_handle.h"
+#include "res/resource.h"
+#include "tests/e2e/driver/tarnwick_driver.h"
+#include "tests/e2e/driver/window_controls.h"
+#include "update/update_download.h"
+
+namespace tarnwick::e2e {
+namespace {
+
+using testing::Contains;
+using testing::HasSubstr;
+using testing::Not;
+
+constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
+constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick";
+constexpr const char* kVersionPath = "versioninfo/tarnwick/index";
+constexpr const char* kInstallerPath = "files/TarnwickSetup.exe";
+constexpr const char* kLaunchFailedText = "Error launching updater. Please download and run the installer again.";
+// Longer than a download under Wine takes, far shorter than the receive limit.
+constexpr Timeout kDownloadTimeout = 60s;
+
+std::string VersionFile(const std::string& version) { return version + "\r\nombrix_updatevalidsig\r\n"; }
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Joined(const std::vector<std::wstring>& texts) {
+  std::string joined;
+  for (const std::wstring& text : texts) {
+    for (const wchar_t c : text) joined += c < 0x80 ? static_cast<char>(c) : '?';
+    joined += '|';
+  }
+  return joined;
+}
+
+std::wstring ProcessImage(DWORD process_id) {
+  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  wchar_t image[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  if (!process || !::QueryFullProcessImageNameW(process.get(), 0, image, &size)) return {};
+  return std::wstring(image, size);
+}
+
+// The tray window of one instance: an instance that another closes may
+// still have its window for a moment.
+HWND TrayWindowOf(DWORD process_id) {
+  for (HWND window = ::FindWindowExW(nullptr, nullptr, L"Tarnwick_TrayClass", nullptr); window != nullptr;
+       window = ::FindWindowExW(nullptr, window, L"Tarnwick_TrayClass", nullptr)) {
+    if (WindowProcessId(window) == process_id) return window;
+  }
+  return nullptr;
+}
+
+std::wstring ProgramFilesFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  ::ExpandEnvironmentStringsW(L"%ProgramW6432%\\Tarnwick", folder, MAX_PATH);
+  return folder;
+}
+
+inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
+
+inline void CertFreeCertificateContextAny(PCCERT_CONTEXT certificate) noexcept {
+  ::CertFreeCertificateContext(certificate);
+}
+using unique_cert_context = unique_any<PCCERT_CONTEXT, CertFreeCertificateContextAny>;
+
+// The test CA in this prefix's LocalMachine Root store while the object lives.
+// The store keeps its changes in the registry, where other processes read
+// them, only once it is closed (or committed).
+class TrustedTestRoot {
+ public:
+  TrustedTestRoot() {
+    const auto der = ReadFileBytes(WindowsPathOf(TARNWICK_TEST_PKI_DIR "/ca.der"));
+    EXPECT_TRUE(der.has_value()) << "no test CA";
+    if (!der) return;
+    certificate_.reset(::CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der->data()),
+                                                      static_cast<DWORD>(der->size())));
+    const unique_hcertstore store = OpenRootStore();
+    EXPECT_TRUE(certificate_ && store);
+    if (!certificate_ || !store) return;
+    EXPECT_TRUE(::CertAddCertificateContextToStore(store.get(), certificate_.get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                   nullptr))
+        << "error " << ::GetLastError();
+  }
+  ~TrustedTestRoot() {
+    const unique_hcertstore store = OpenRootStore();
+    if (!certificate_ || !store) return;
+    // Deleting frees the found context.
+    if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                            certificate_.get(), nullptr)) {
+      ::CertDeleteCertificateFromStore(found);
+    }
+  }
+  TrustedTestRoot(const TrustedTestRoot&) = delete;
+  TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
+
+ private:
+  static unique_hcertstore OpenRootStore() {
+    return unique_hcertstore(
+        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+  }
+  unique_cert_context certificate_;
+};
+
+// tests/e2e/update_server.py on the test build's update port, serving a
+// folder of its own below the build folder.
+class UpdateServer {
+ public:
+  UpdateServer()
+      : unix_root_(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/" + std::to_string(::GetCurrentProcessId())),
+        root_(WindowsPathOf(unix_root_)) {
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+    const std::wstring python = WindowsPathOf(TARNWICK_PYTHON3);
+    const std::string pki = TARNWICK_TEST_PKI_DIR;
+    // Wine hands a Unix program its arguments as they are: Unix paths.
+    std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_UPDATE_SERVER_SCRIPT) + L" --port " +
+                                std::to_wstring(TARNWICK_UPDATE_TEST_PORT) + L" --cert " + Wide(pki + "/server.pem") +
+                                L" --key " + Wide(pki + "/server-key.pem") + L" --crl " + Wide(pki + "/ca.crl") +
+                                L" --root " + Wide(unix_root_);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    EXPECT_TRUE(::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &started))
+        << "cannot start the update server, error " << ::GetLastError();
+    unique_handle process(started.hProcess);
+    unique_handle thread(started.hThread);
+    EXPECT_TRUE(WaitUntil([this] { return FileExists(Path("ready")); }))
+        << "the update server did not start (port " << TARNWICK_UPDATE_TEST_PORT << " taken?)";
+  }
+  ~UpdateServer() {
+    WriteFileBytes(Path("release"), "");
+    WriteFileBytes(Path("stop"), "");
+    EXPECT_TRUE(WaitUntil([this] { return !FileExists(Path("ready")); })) << "the update server did not stop";
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  UpdateServer(const UpdateServer&) = delete;
+  UpdateServer& operator=(const UpdateServer&) = delete;
+
+  // Serves `bytes` at `path` (relative to the server's root, '/' separated).
+  void Put(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(Path(path)).parent_path());
+    WriteFileBytes(Path(path), bytes);
+  }
+  void PutFixture(const std::string& path, const std::string& fixture) {
+    const auto bytes = ReadFileBytes(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/" + fixture + ".exe"));
+    ASSERT_TRUE(bytes.has_value()) << fixture;
+    Put(path, *bytes);
+  }
+  // Answers `path` with an error status and `page` instead.
+  void PutStatus(const std::string& path, int status, const std::string& page) {
+    Remove(path);
+    Put(path + ".status", std::to_string(status) + "\n" + page);
+  }
+  // Answers `path` with a few bytes and then holds the connection.
+  void PutStall(const std::string& path) { Put(path + ".stall", ""); }
+  void Remove(const std::string& path) {
+    ::DeleteFileW(Path(path).c_str());
+    ::DeleteFileW(Path(path + ".status").c_str());
+    ::DeleteFileW(Path(path + ".stall").c_str());
+  }
+
+  // The request paths so far, with their queries.
+  [[nodiscard]] std::vector<std::string> Requests() const {
+    std::vector<std::string> requests;
+    std::istringstream log(ReadFileBytes(Path("requests.log")).value_or(""));
+    for (std::string line; std::getline(log, line);) requests.push_back(line);
+    return requests;
+  }
+  bool WaitForRequests(size_t count, Timeout timeout = kDefaultTimeout) const {
+    return WaitUntil([&] { return Requests().size() >= count; }, timeout);
+  }
+
+ private:
+  [[nodiscard]] std::wstring Path(const std::string& relative) const {
+    std::wstring path = root_ + L"\\" + Wide(relative);
+    for (wchar_t& c : path) {
+      if (c == L'/') c = L'\\';
+    }
+    return path;
+  }
+
+  std::string unix_root_;
+  std::wstring root_;
+};
+
+class UpdateTest : public TarnwickTest {
+ protected:
+  void SetUp() override {
+    // This process links the program's globals, and with them a handle of the
+    // named close event: it would keep a set event alive, so that "--close"
+    // waits in vain for it to go and the program the installer starts again
+    // finds it set and ends at once.
+    CloseRequestEvent.reset();
+    ForgetUserState();
+    root_ = std::make_unique<TrustedTestRoot>();
+    server_ = std::make_unique<UpdateServer>();
+  }
+  void TearDown() override {
+    // An instance that the installer started again is closed the way a user would.
+    for (int attempt = 0; attempt < 3 && FindTrayWindow() != nullptr; ++attempt) Run({L"--close"});
+    EXPECT_EQ(FindTrayWindow(), nullptr) << "an instance outlives the test";
+    TarnwickTest::TearDown();
+    server_.reset();
+    root_.reset();
+    ForgetUserState();
+  }
+
+  static void ForgetUserState() {
+    DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE, kSettingsKey);
+    ::DeleteFileW(InstallerDownloadPath().c_str());
+    ::RemoveDirectoryW(DownloadFolder().c_str());
+    const std::wstring installed = ProgramFilesFolder();
+    ::DeleteFileW((installed + L"\\tarnwick.exe").c_str());
+    ::DeleteFileW((installed + L"\\uninstall.exe").c_str());
+    ::RemoveDirectoryW(installed.c_str());
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+  }
+
+  static std::wstring InstallerDownloadPath() { return DownloadFolder() + L"\\TarnwickSetup.exe"; }
+
+  // The running program's main window, opened as the tray icon's click does.
+  HWND StartAndOpenMainWindow() {
+    instance_ = &StartInstance();
+    PostTrayCallback(TrayWindowOf(instance_->Id()), WM_LBUTTONUP);
+    main_ = WaitForDialog(instance_->Id(), L"Tarnwick");
+    EXPECT_NE(main_, nullptr) << "no main window";
+    return main_;
+  }
+
+  // "Check for Update", and the message box it shows, or null when the check
+  // ended without one. The check runs on the window's thread: once the
+  // server has the request and the window answers again, the check is over
+  // or its box is up.
+  HWND CheckForUpdate() {
+    const size_t before = server_->Requests().size();
+    ::PostMessageW(main_, WM_COMMAND, MAKEWPARAM(IDM_CHECK_FOR_UPDATE, 0), 0);
+    EXPECT_TRUE(server_->WaitForRequests(before + 1)) << "no version request";
+    WaitForWindowIdle(main_);
+    return OpenMessageBox();
+  }
+
+  // A message box of the program over its main window, shown or about to be.
+  [[nodiscard]] HWND OpenMessageBox() const {
+    struct Search {
+      DWORD process_id;
+      HWND main;
+      HWND found;
+    } search{instance_->Id(), main_, nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+          auto& s = *reinterpret_cast<Search*>(context);
+          wchar_t class_name[16] = {};
+          ::GetClassNameW(window, class_name, 16);
+          if (window == s.main || WindowProcessId(window) != s.process_id || std::wstring(class_name) != L"#32770") {
+            return TRUE;
+          }
+          s.found = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) return nullptr;
+    // Once there, it is read only when it shows.
+    return WaitForDialog(instance_->Id(), L"Tarnwick", main_);
+  }
+
+  // The message of the box; the box is closed with `button`.
+  std::string AnswerBox(HWND box, int button) {
+    EXPECT_NE(box, nullptr) << "no message box";
+    if (box == nullptr) return {};
+    const std::string text = Joined(StaticTextsOf(box));
+    ClickButton(box, button);
+    EXPECT_TRUE(WaitForWindowGone(box));
+    return text;
+  }
+
+  std::unique_ptr<TrustedTestRoot> root_;
+  std::unique_ptr<UpdateServer> server_;
+  TarnwickProcess* instance_ = nullptr;
+  HWND main_ = nullptr;
+};
+
+// --- The checker thread and the balloon ----------------------------------------
+
+using UpdateCheck = UpdateTest;
+
+TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
+  server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  server_->PutFixture(kInstallerPath, "signed");
+  instance_ = &StartInstance();
+  const HWND tray = TrayWindowOf(instance_->Id());
+  ASSERT_TRUE(server_->WaitForRequests(1));
+  EXPECT_EQ(server_->Requests()[0], "/versioninfo/tarnwick/");
+
+  // The click counts once the checker's balloon is up; the shell reports it.
+  ASSERT_TRUE(WaitUntil([&] {
+    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+    return server_->Requests().size() >= 2;
+  }))
+      << "the balloon's click downloads no installer";
+  EXPECT_EQ(server_->Requests()[1], "/files/TarnwickSetup.exe");
+
+  // The installer closes the running program, installs silently and starts
+  // the installed program.
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  EXPECT_TRUE(instance_->WaitForExit(kDownloadTimeout)) << "the installer did not close the running program";
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(installed) && FileExists(ProgramFilesFolder() + L"\\uninstall.exe"); },
+                        kDownloadTimeout))
+      << "nothing installed under Program Files";
+  EXPECT_EQ(ReadFileBytes(installed), ReadFileBytes(TarnwickExePath()));
+  EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
+      << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
+  EXPECT_TRUE(FileExists(InstallerDownloadPath())) << "the installer stays where it was downloaded";
+}
+
+TEST_F(UpdateCheck, CheckForUpdateAnswersNewerAndNotNewerAndNothingForARefusedAnswer) {
+  server_->Put(kVersionPath, VersionFile("1.2.2.4"));
+  StartAndOpenMainWindow();
+  ASSERT_NE(main_, nullptr);
+  ASSERT_TRUE(server_->WaitForRequests(1)) << "the checker thread asks at start";
+
+  EXPECT_THAT(AnswerBox(CheckForUpdate(), IDOK), HasSubstr("No update available."));
+
+  // An error page, a proxy's 502 and a body over 64 KiB are no answer, even
+  // when they read like a version file.
+  server_->PutStatus(kVersionPath, 404, VersionFile("1.2.2.5"));
+  EXPECT_EQ(CheckForUpdate(), nullptr) << "a 404 page counts as an answer";
+  server_->PutStatus(kVersionPath, 502, VersionFile("1.2.2.5"));
+  EXPECT_EQ(CheckForUpdate(), nullptr) << "a 502 counts as an answer";
+  std::string largest = VersionFile("1.2.2.5");
+  largest.resize(64 * 1024, ' ');
+  server_->Remove(kVersionPath);
+  server_->Put(kVersionPath, largest + " ");
+  EXPECT_EQ(CheckForUpdate(), nullptr) << "a body over 64 KiB counts as an answer";
+
+  server_->Put(kVersionPath, largest);
+  EXPECT_THAT(AnswerBox(CheckForUpdate(), IDNO), HasSubstr("A newer version is available. Update now?"));
+  WaitForWindowIdle(main_);
+  EXPECT_EQ(OpenMessageBox(), nullptr) << "No ends the flow";
+  EXPECT_THAT(server_->Requests(), Not(Contains("/files/TarnwickSetup.exe")));
+
+  // The beta channel asks its own directory.
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"BetaUpdates", 1);
+  server_->Put("versioninfo/tarnwick/beta/index", VersionFile("1.2.2.4"));
+  EXPECT_THAT(AnswerBox(CheckForUpdate(), IDOK), HasSubstr("No update available."));
+  EXPECT_EQ(server_->Requests().back(), "/versioninfo/tarnwick/beta/");
+}
+
+TEST_F(UpdateCheck, AClosedProgramEndsWhileTheCheckerWaitsForTheServer) {
+  server_->PutStall(kVersionPath);
+  TarnwickProcess& instance = StartInstance();
+  ASSERT_TRUE(server_->WaitForRequests(1)) << "no version request";
+
+  const RunResult close = Run({L"--close"});
+  EXPECT_TRUE(close.exited);
+  // The download would wait up to 30 s for the rest of the body.
+  EXPECT_TRUE(instance.WaitForExit(10s)) << "the program waits for the checker's download";
+  EXPECT_EQ(instance.ExitCode(), std::optional<DWORD>(0));
+}
+
+// --- Installers that must not run ------------------------------------------------
+
+using UpdateInstallers = UpdateTest;
+
+TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
+  server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  StartAndOpenMainWindow();
+  ASSERT_NE(main_, nullptr);
+  ASSERT_TRUE(server_->WaitForRequests(1));
+
+  struct Case {
+    const char* fixture;  // null: the server answers 404
+    const char* reason;   // null: no signature warning, the download itself fails
+  };
+  const Case cases[] = {
+      {nullptr, nullptr},
+      {"small", nullptr},
+      {"unsigned", "The file is not signed."},
+      {"tampered", "An error occurred verifying the file signature: "},
+      {"other-publisher", "The file is signed, but not trusted."},
+      {"self-signed", "The file is signed, but not trusted."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture != nullptr ? c.fixture : "404");
+    ::DeleteFileW(InstallerDownloadPath().c_str());
+    if (c.fixture != nullptr) {
+      server_->Remove(kInstallerPath);
+      server_->PutFixture(kInstallerPath, c.fixture);
+    } else {
+      // The page is the good installer: only the status refuses it.
+      const auto page = ReadFileBytes(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
+      server_->PutStatus(kInstallerPath, 404, page.value_or(""));
+    }
+    ASSERT_THAT(AnswerBox(CheckForUpdate(), IDYES), HasSubstr("A newer version is available."));
+    HWND box = WaitForDialog(instance_->Id(), L"Tarnwick", main_, kDownloadTimeout);
+    std::string text = Joined(StaticTextsOf(box));
+    if (c.reason != nullptr) {
+      EXPECT_THAT(text, HasSubstr("There was an error validating the digital signature of the update package."));
+      EXPECT_THAT(text, HasSubstr(c.reason));
+      EXPECT_THAT(text, HasSubstr("Would you like to visit Ombrix to manually download the installer?"));
+      AnswerBox(box, IDNO);
+      box = WaitForDialog(instance_->Id(), L"Tarnwick", main_);
+      text = Joined(StaticTextsOf(box));
+    }
+    EXPECT_THAT(text, HasSubstr(kLaunchFailedText));
+    AnswerBox(box, IDOK);
+    if (c.fixture == nullptr || std::string(c.fixture) == "small") {
+      EXPECT_FALSE(FileExists(InstallerDownloadPath())) << "nothing is written";
+    }
+  }
+  EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe")) << "a refused installer ran";
+  EXPECT_TRUE(instance_->IsRunning());
+}
+
+// --- The logon task's program -------------------------------------------------------
+
+using UpdateInstall = TarnwickTest;
+
+TEST_F(UpdateInstall, InstallFromAFolderEveryoneMayWriteIsRefused) {
+  const std::wstring folder = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/open-" +
+                                            std::to_string(::GetCurrentProcessId()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::wstring program = folder + L"\\tarnwick.exe";
+  ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), program.c_str(), FALSE));
+
+  auto run_install = [&] {
+    TarnwickProcess install({L"--install"}, program);
+    EXPECT_TRUE(install.WaitForExit());
+    return std::make_pair(install.ExitCode(), install.StandardError());
+  };
+  // A protected folder is not refused (the scheduler under Wine then fails).
+  const auto [protected_code, protected_error] = run_install();
+  EXPECT_THAT(protected_error, Not(HasSubstr("not installing the logon task")));
+
+  // Everyone may write: Wine keeps this as the folder's Unix permissions.
+  EXPLICIT_ACCESSW everyone{};
+  everyone.grfAccessPermissions = GENERIC_ALL;
+  everyone.grfAccessMode = SET_ACCESS;
+  everyone.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  everyone.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  everyone.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
+  PACL open_acl = nullptr;
+  ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &open_acl), static_cast<DWORD>(ERROR_SUCCESS));
+  const DWORD set = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, open_acl, nullptr);
+  ::LocalFree(open_acl);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+
+  const auto [code, error] = run_install();
+  EXPECT_EQ(code, std::optional<DWORD>(1));
+  EXPECT_THAT(error, HasSubstr("not installing the logon task"));
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tarnwick::e2e

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""The update tests' HTTPS server on localhost, started and stopped by the
+test. It serves the folder ROOT as the test laid it out:
+
+  ROOT/<path>          the body of GET /<path> (a path ending in "/" serves
+                       ROOT/<path>index), 404 when missing;
+  ROOT/<path>.status   answer with the status code on its first line and the
+                       rest of the file as the page;
+  ROOT/<path>.stall    answer 200, send a few bytes, then hold the connection
+                       until ROOT/release exists.
+
+Every request line is appended to ROOT/requests.log. On the next port, in
+plain HTTP, it serves the test CA's CRL (--crl) that the server certificate
+names: WinINet refuses a server certificate whose revocation it cannot check. The server writes
+ROOT/ready once it listens and ends when ROOT/stop appears (or after ten
+minutes, whatever happened to the test), removing ROOT/ready.
+"""
+import argparse
+import http.server
+import os
+import socket
+import ssl
+import threading
+import time
+
+LIFETIME_S = 600
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--crl", required=True)
+    args = parser.parse_args()
+    root = args.root
+    log_lock = threading.Lock()
+
+    def exists(name):
+        return os.path.exists(os.path.join(root, name))
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, *unused):
+            pass
+
+        def do_GET(self):
+            with log_lock, open(os.path.join(root, "requests.log"), "a") as log:
+                log.write(self.path + "\n")
+            path = self.path.split("?", 1)[0].lstrip("/")
+            if ".." in path.split("/"):
+                return self.send_error(400)
+            if path == "" or path.endswith("/"):
+                path += "index"
+            file = os.path.join(root, path)
+            if os.path.exists(file + ".status"):
+                with open(file + ".status", "rb") as status_file:
+                    status_line, _, body = status_file.read().partition(b"\n")
+                status = int(status_line.strip())
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            if os.path.exists(file + ".stall"):
+                self.send_response(200)
+                self.send_header("Content-Length", "100000")
+                self.end_headers()
+                self.wfile.write(b"1.3.0.0\n")
+                self.wfile.flush()
+                deadline = time.monotonic() + LIFETIME_S
+                while not exists("release") and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                return
+            if not os.path.isfile(file):
+                return self.send_error(404)
+            with open(file, "rb") as served:
+                body = served.read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+    with open(args.crl, "rb") as crl_file:
+        crl = crl_file.read()
+
+    class CrlHandler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, *unused):
+            pass
+
+        def do_GET(self):
+            if self.path != "/ca.crl":
+                return self.send_error(404)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/pkix-crl")
+            self.send_header("Content-Length", str(len(crl)))
+            self.end_headers()
+            self.wfile.write(crl)
+
+    class Server(http.server.ThreadingHTTPServer):
+        daemon_threads = True
+        allow_reuse_address = True
+
+    class Server6(Server):
+        address_family = socket.AF_INET6
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(args.cert, args.key)
+    # "localhost" may resolve to either loopback address first.
+    servers = [Server(("127.0.0.1", args.port), Handler)]
+    servers[0].socket = context.wrap_socket(servers[0].socket, server_side=True)
+    servers.append(Server(("127.0.0.1", args.port + 1), CrlHandler))
+    try:
+        secure6 = Server6(("::1", args.port), Handler)
+        secure6.socket = context.wrap_socket(secure6.socket, server_side=True)
+        servers += [secure6, Server6(("::1", args.port + 1), CrlHandler)]
+    except OSError:
+        pass
+    for server in servers:
+        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
+    open(os.path.join(root, "ready"), "w").close()
+    try:
+        deadline = time.monotonic() + LIFETIME_S
+        while not exists("stop") and time.monotonic() < deadline:
+            time.sleep(0.05)
+    finally:
+        for server in servers:
+            server.shutdown()
+            server.server_close()
+        os.remove(os.path.join(root, "ready"))
+
+
+if __name__ == "__main__":
+    main()

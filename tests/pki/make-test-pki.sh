@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Makes the certificates that the update tests need, fresh on every build:
+# a test root CA, a server certificate for localhost, the code-signing
+# certificate that the test build pins, one of another publisher from the same
+# CA, and a self-signed one that copies the pinned name. No private key of
+# these ever leaves the build folder. WinINet checks the server certificate's
+# revocation and refuses one it cannot check, so the server certificate names
+# a CRL (ca.crl, empty) at the given URL, which the test server also serves.
+#   make-test-pki.sh <output folder> <pinned signer common name> <CRL URL>
+set -euo pipefail
+out=$1 signer=$2 crl_url=$3
+mkdir -p "$out"
+cd "$out"
+rm -f ./*.pem ./*.der ./*.srl ./*.crl
+
+key() { openssl genrsa -out "$1" 2048 2>/dev/null; }
+ext() { printf '%s\n' "$@" > "$ext_file"; }
+ext_file=$(mktemp "$out/ext.XXXXXX")
+trap 'rm -f "$ext_file"' EXIT
+
+key ca-key.pem
+openssl req -x509 -new -key ca-key.pem -sha256 -days 30 -subj "/CN=Tarnwick Test Root CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" -out ca.pem
+openssl x509 -in ca.pem -outform DER -out ca.der
+
+# issue <name> <subject CN> <extensions...>: a certificate of the test CA.
+issue() {
+  local name=$1 cn=$2
+  shift 2
+  key "$name-key.pem"
+  openssl req -new -key "$name-key.pem" -subj "/CN=$cn" -out "$name.csr" 2>/dev/null
+  ext "$@"
+  openssl x509 -req -in "$name.csr" -CA ca.pem -CAkey ca-key.pem -CAcreateserial -sha256 -days 30 \
+    -extfile "$ext_file" -out "$name.pem" 2>/dev/null
+  rm -f "$name.csr"
+}
+
+issue server localhost "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
+  "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost" "crlDistributionPoints=URI:$crl_url"
+issue signer "$signer" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
+issue other "Another Publisher" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+  "extendedKeyUsage=codeSigning"
+
+# The pinned name, but trusted by nobody.
+key rogue-key.pem
+openssl req -x509 -new -key rogue-key.pem -sha256 -days 30 -subj "/CN=$signer" \
+  -addext "basicConstraints=CA:FALSE" -addext "keyUsage=critical,digitalSignature" \
+  -addext "extendedKeyUsage=codeSigning" -out rogue.pem
+rm -f ca.srl
+
+# The CA's CRL, revoking nothing.
+crl_dir=$(mktemp -d "$out/crl.XXXXXX")
+trap 'rm -f "$ext_file"; rm -rf "$crl_dir"' EXIT
+: > "$crl_dir/index.txt"
+echo 01 > "$crl_dir/crlnumber"
+cat > "$crl_dir/ca.cnf" <<CONF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $crl_dir/index.txt
+crlnumber = $crl_dir/crlnumber
+default_md = sha256
+default_crl_days = 30
+CONF
+openssl ca -gencrl -config "$crl_dir/ca.cnf" -keyfile ca-key.pem -cert ca.pem -out ca-crl.pem 2>/dev/null
+openssl crl -in ca-crl.pem -outform DER -out ca.crl
+rm -f ca-crl.pem

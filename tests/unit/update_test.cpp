@@ -1,0 +1,202 @@
+// The update logic against scripted server answers: the version file's
+// rules, the checker's loop, the channel URLs, the signature texts and the
+// download's size rule. The program's string table is linked in.
+#include "platform/fake_url_fetcher.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+#include "update/version.h"
+
+#include <windows.h>
+#include <softpub.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+namespace tarnwick {
+namespace {
+
+using namespace std::string_literals;
+using namespace std::chrono_literals;
+
+struct unique_event {
+  unique_handle handle{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// One check with the quit event already set: the loop checks once and ends.
+int AnnouncementsOfOneCheck(FakeUrlFetcher& fetcher, bool beta = false) {
+  unique_event quit;
+  ::SetEvent(quit.handle.get());
+  int announcements = 0;
+  RunUpdateChecks(fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
+                  [&announcements] { ++announcements; });
+  return announcements;
+}
+
+TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
+  struct Case {
+    std::string body;
+    std::wstring version;
+    bool announced;
+  };
+  const Case cases[] = {
+      {"1.2.2.5\r\nombrix_updatevalidsig", L"1.2.2.5", true},
+      {"1.2.2.4\nombrix_updatevalidsig", L"1.2.2.4", false},
+      {"1.2.2.3\nombrix_updatevalidsig", L"1.2.2.3", false},
+      {"1.2.2.5\rombrix_updatevalidsig\r\n", L"1.2.2.5", true},
+      // No line break, no marker, a marker in other letter case.
+      {"1.3.0.0 ombrix_updatevalidsig", L"", false},
+      {"1.3.0.0\n", L"", false},
+      {"1.3.0.0\nOMBRIX_UPDATEVALIDSIG", L"", false},
+      // Too short to pack: never newer.
+      {"2.0\nombrix_updatevalidsig", L"2.0", false},
+      // 300 spills into the second field: 0x01032C00 is newer.
+      {"1.2.300.0\nombrix_updatevalidsig", L"1.2.300.0", true},
+      // The text ends at the first NUL byte.
+      {"1.2.2.5\n\0ombrix_updatevalidsig"s, L"", false},
+      {"1.2.2.5\nombrix_updatevalidsig\0garbage"s, L"1.2.2.5", true},
+      {"\0" "1.2.2.5\nombrix_updatevalidsig"s, L"", false},
+      // No "." anywhere.
+      {"latest\nombrix_updatevalidsig", L"", false},
+      // An empty first line is a valid file that names no version.
+      {"\n1.2.2.5 ombrix_updatevalidsig", L"", false},
+      {"", L"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.body));
+    FakeUrlFetcher fetcher;
+    fetcher.Answer(VersionFileUrl(false), c.body);
+    EXPECT_EQ(FetchLatestVersion(fetcher, false), c.version);
+    EXPECT_EQ(AnnouncementsOfOneCheck(fetcher), c.announced ? 1 : 0);
+  }
+}
+
+TEST(VersionFile, IsDecodedAsUtf8AndAskedForWithItsSizeCap) {
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(VersionFileUrl(false), "1.2.2.5 \xC3\xA9t\xC3\xA9\nombrix_updatevalidsig");
+  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5 \u00E9t\u00E9");
+  ASSERT_EQ(fetcher.Requests().size(), 1u);
+  EXPECT_EQ(fetcher.Requests()[0].max_bytes, 64u * 1024);
+  EXPECT_EQ(Utf8ToWide(""), L"");
+  EXPECT_EQ(Utf8ToWide("\xFF"), L"\uFFFD");
+}
+
+TEST(UpdateChannels, BetaAsksTheBetaSubdirectories) {
+  const std::wstring version_url = VersionFileUrl(false);
+  EXPECT_TRUE(version_url.starts_with(L"https://"));
+  EXPECT_TRUE(version_url.ends_with(L"/versioninfo/tarnwick/"));
+  EXPECT_EQ(VersionFileUrl(true), version_url + L"beta/");
+  const std::wstring installer_url = InstallerUrl(false);
+  EXPECT_TRUE(installer_url.ends_with(L"/files/TarnwickSetup.exe"));
+  EXPECT_EQ(InstallerUrl(true), installer_url.substr(0, installer_url.size() - 17) + L"beta/TarnwickSetup.exe");
+
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(VersionFileUrl(true), "1.2.2.5\nombrix_updatevalidsig");
+  EXPECT_EQ(AnnouncementsOfOneCheck(fetcher, /*beta=*/true), 1);
+  EXPECT_EQ(AnnouncementsOfOneCheck(fetcher, /*beta=*/false), 0);
+  ASSERT_EQ(fetcher.Requests().size(), 2u);
+  EXPECT_EQ(fetcher.Requests()[0].url, VersionFileUrl(true));
+  EXPECT_EQ(fetcher.Requests()[1].url, VersionFileUrl(false));
+  EXPECT_EQ(UpdateUserAgent(), L"Tarnwick/1.2.2.4");
+}
+
+TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(VersionFileUrl(false), "1.2.2.5\nombrix_updatevalidsig");
+  unique_event quit;
+  std::atomic<int> announcements{0};
+  auto checker = std::async(std::launch::async, [&] {
+    RunUpdateChecks(fetcher, quit.handle.get(), 20, [] { return false; }, [&] { ++announcements; });
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (announcements < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_GE(announcements.load(), 3) << "a check after every interval";
+
+  // Asleep for a day: the quit event ends the wait at once.
+  unique_event quit_daily;
+  auto daily = std::async(std::launch::async, [&] {
+    RunUpdateChecks(fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [] {});
+  });
+  const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
+  while (fetcher.Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ::SetEvent(quit_daily.handle.get());
+  EXPECT_EQ(daily.wait_for(10s), std::future_status::ready);
+  ::SetEvent(quit.handle.get());
+  EXPECT_EQ(checker.wait_for(10s), std::future_status::ready);
+}
+
+TEST(SignatureTexts, EveryStatusHasItsReason) {
+  const std::wstring error_prefix = L"An error occurred verifying the file signature: ";
+  struct Case {
+    LONG status;
+    DWORD last_error;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {0, 0, L"The file is signed and signature verified."},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_NOSIGNATURE), L"The file is not signed."},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN), L"The file is not signed."},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN), L"The file is not signed."},
+      {TRUST_E_NOSIGNATURE, ERROR_ACCESS_DENIED, error_prefix + L"5 800b0100"},
+      {TRUST_E_EXPLICIT_DISTRUST, 0, L"Signature present, but specifically disallowed."},
+      {TRUST_E_SUBJECT_NOT_TRUSTED, 0, L"The file is signed, but not trusted."},
+      {CRYPT_E_SECURITY_SETTINGS, 0,
+       L"The signature was not explicitly trusted by the admin and admin policy has disabled user trust."},
+      {static_cast<LONG>(0x800B010A), 5, error_prefix + L"5 800b010a"},
+      {TRUST_E_BAD_DIGEST, 0, error_prefix + L"0 80096010"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(static_cast<unsigned long>(c.status)));
+    EXPECT_EQ(TrustResultText({c.status, c.last_error}), c.text);
+  }
+  EXPECT_EQ(SignatureWarningText({static_cast<LONG>(0x800B010A), 5}),
+            L"There was an error validating the digital signature of the update package.\n\n" + error_prefix +
+                L"5 800b010a\n\nWould you like to visit Ombrix to manually download the installer?");
+}
+
+class InstallerDownload : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = DownloadFolder();
+    ASSERT_FALSE(folder_.empty());
+    path_ = folder_ + L"\\TarnwickSetup.exe";
+    ::DeleteFileW(path_.c_str());
+  }
+  void TearDown() override {
+    ::DeleteFileW(path_.c_str());
+    ::RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring folder_;
+  std::wstring path_;
+};
+
+TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten) {
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(InstallerUrl(true), std::string(kInstallerMinBytes, 'M'));
+  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true));
+  EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(fetcher.Requests().size(), 1u);
+  EXPECT_EQ(fetcher.Requests()[0].url, InstallerUrl(true));
+  EXPECT_EQ(fetcher.Requests()[0].max_bytes, 256u * 1024 * 1024);
+  EXPECT_TRUE(DownloadFolder().ends_with(L"\\ombrix"));
+}
+
+TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
+  // This test program is not signed.
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const unique_hfile file(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
+  const TrustResult result = VerifyInstallerSignature(file.get(), self, L"Anyone");
+  EXPECT_EQ(static_cast<DWORD>(result.status), static_cast<DWORD>(TRUST_E_NOSIGNATURE));
+  EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
+}
+
+}  // namespace
+}  // namespace tarnwick
