@@ -13,15 +13,32 @@ namespace {
 // program that dies leaves its scratch key, never a change to the user's settings.
 constexpr const wchar_t* kScratchParent = L"Software\\Tarnwick test scratch";
 
-std::wstring ScratchPath() { return std::wstring(kScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId()); }
+std::wstring ScratchPath(const wchar_t* root_name) {
+  return std::wstring(kScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"\\" + root_name;
+}
 
-unique_hkey CreateScratchKey(const std::wstring& path) {
+// The user's own key, whatever HKEY_CURRENT_USER leads to in this process.
+unique_hkey RealCurrentUser() {
   unique_hkey key;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS) {
+  if (::RegOpenCurrentUser(KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return {};
+  return key;
+}
+
+unique_hkey CreateScratchKey(const wchar_t* root_name) {
+  const unique_hkey user = RealCurrentUser();
+  unique_hkey key;
+  if (!user || ::RegCreateKeyExW(user.get(), ScratchPath(root_name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
     return {};
   }
   return key;
+}
+
+void DeleteScratchKey(const std::wstring& path) {
+  const unique_hkey user = RealCurrentUser();
+  if (!user) return;
+  ::RegDeleteTreeW(user.get(), path.c_str());
+  ::RegDeleteKeyW(user.get(), path.c_str());
 }
 
 }  // namespace
@@ -32,22 +49,29 @@ bool RunningUnderWine() {
 }
 
 void ScratchRegistry::SetUp() {
-  // The scratch keys themselves live under the real HKEY_CURRENT_USER, made before the redirection.
-  const unique_hkey current_user = CreateScratchKey(ScratchPath() + L"\\HKCU");
-  const unique_hkey local_machine = CreateScratchKey(ScratchPath() + L"\\HKLM");
-  ASSERT_TRUE(current_user && local_machine) << "no scratch registry keys";
+  const unique_hkey current_user = CreateScratchKey(L"HKCU");
+  ASSERT_TRUE(current_user) << "no scratch registry key";
   // The override keeps a handle of its own.
   ASSERT_EQ(::RegOverridePredefKey(HKEY_CURRENT_USER, current_user.get()), ERROR_SUCCESS);
-  ASSERT_EQ(::RegOverridePredefKey(HKEY_LOCAL_MACHINE, local_machine.get()), ERROR_SUCCESS);
 }
 
 void ScratchRegistry::TearDown() {
   ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-  ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, ScratchPath().c_str());
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, ScratchPath().c_str());
+  const std::wstring own = std::wstring(kScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId());
+  DeleteScratchKey(own);
   // Gone once the last test program running at the same time is done.
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
+}
+
+ScopedScratchLocalMachine::ScopedScratchLocalMachine() {
+  const unique_hkey local_machine = CreateScratchKey(L"HKLM");
+  EXPECT_TRUE(local_machine) << "no scratch registry key";
+  if (local_machine) ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, local_machine.get());
+}
+
+ScopedScratchLocalMachine::~ScopedScratchLocalMachine() {
+  ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+  DeleteScratchKey(ScratchPath(L"HKLM"));
 }
 
 }  // namespace tarnwick::testing_support

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "tests/support/scratch_registry.h"
 #include "app/hooks.h"
 #include "app/messages.h"
 #include "config/process_list.h"
@@ -134,6 +135,8 @@ bool SameTime(FILETIME a, FILETIME b) {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // "Include Betas" writes the machine setting too.
+  testing_support::ScopedScratchLocalMachine scratch_machine_;
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
     listChangedCount = 0;

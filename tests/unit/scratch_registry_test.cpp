@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/unique_handle.h"
+#include "tests/support/scratch_registry.h"
 
 namespace tarnwick {
 namespace {
@@ -27,7 +28,11 @@ TEST(ScratchRegistry, TheUsersOwnKeysAreOutOfReach) {
   const std::wstring scratch = L"Software\\Tarnwick test scratch\\" + std::to_wstring(::GetCurrentProcessId());
   EXPECT_FALSE(KeyExists(real_user.get(), settings)) << "the test wrote the user's own settings";
   EXPECT_TRUE(KeyExists(real_user.get(), scratch + L"\\HKCU\\" + settings));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software")) << "HKEY_LOCAL_MACHINE is an empty scratch key";
+  {
+    testing_support::ScopedScratchLocalMachine machine;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software")) << "HKEY_LOCAL_MACHINE is an empty scratch key";
+  }
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software")) << "and the real one again afterwards";
   ::RegDeleteKeyW(HKEY_CURRENT_USER, settings.c_str());
 }
 
