@@ -9,6 +9,9 @@ namespace tarnwick {
 void StartWorkerFromListFile();
 // The list file changed: restart the worker only when one is running.
 void RestartWorkerIfRunning();
+// After the message loop: stops the worker, or ends the process at once when
+// its pass does not end within a few seconds.
+void StopWorkerBeforeExit();
 
 // Main window. Runs it modally (DialogBoxParamW of IDD_MAIN_WINDOW, no
 // owner) and, when it ends with OK, sends WMU_START_WORKER to the tray window.

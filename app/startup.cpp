@@ -133,6 +133,7 @@ int RunTrayApplication() {
   }
   RunMessageLoop();
   RemoveTrayIcon();
+  StopWorkerBeforeExit();
   return 0;
 }
 

@@ -11,13 +11,37 @@
 
 namespace tarnwick {
 
+namespace {
+
+// How long the end of the program waits for a pass in progress.
+constexpr DWORD kExitWorkerStopTimeoutMs = 3000;
+
+bool IsSet(const unique_handle& event) {
+  return event && ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
 void StartWorkerFromListFile() {
   StopWorker(Worker);
+  // An instance started while the close event was still set (another
+  // instance was ending) is told to quit before its start-up messages run:
+  // a worker started now would only make its exit wait for a first pass.
+  if (IsSet(QuitEvent) || IsSet(CloseRequestEvent)) return;
   std::vector<std::wstring> entries;
   LoadProcessList(ListFilePath, entries);
   // Without a thread no worker runs: the status shows it stopped, and the
   // next OK of the main window tries again.
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
+}
+
+void StopWorkerBeforeExit() {
+  // A pass that does not end in time must not keep the program alive after
+  // it was asked to close: end without it (a pass changes nothing that an
+  // interrupted one would leave half done).
+  if (Worker.StopEvent && !StopWorkerWithin(Worker, kExitWorkerStopTimeoutMs)) {
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+  }
 }
 
 void RestartWorkerIfRunning() {

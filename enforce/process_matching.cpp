@@ -13,16 +13,19 @@ bool SameFileName(const std::wstring& known, const wchar_t* snapshotName) {
 
 }  // namespace
 
-ProcessRecord& ProcessPathCache::Resolve(ProcessApi& processes, DWORD processId, const wchar_t* fileName) {
+ProcessRecord& ProcessPathCache::Resolve(ProcessApi& processes, DWORD processId, DWORD parentProcessId,
+                                         const wchar_t* fileName) {
   auto [it, inserted] = entries_.try_emplace(processId);
   ProcessRecord& record = it->second;
   if (inserted) {
     record.fileName = fileName;
-  } else if (!SameFileName(record.fileName, fileName)) {
-    // The id now names another program (the old one ended within a pass
+    record.parentProcessId = parentProcessId;
+  } else if (record.parentProcessId != parentProcessId || !SameFileName(record.fileName, fileName)) {
+    // The id now names another process (the old one ended within a pass
     // interval): its path, attempts and match results do not carry over.
     record = ProcessRecord{};
     record.fileName = fileName;
+    record.parentProcessId = parentProcessId;
   }
   if (record.imagePath.empty() && record.lookupAttempts++ < kImagePathAttempts) {
     ProcessApiHandle process(processes, processes.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, processId));

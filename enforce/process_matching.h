@@ -22,6 +22,7 @@ inline constexpr DWORD kImagePathCapacity = 1024;  // characters
 
 struct ProcessRecord {
   std::wstring fileName;   // the snapshot's name when the entry was made
+  DWORD parentProcessId = 0;  // the snapshot's parent id, fixed for a process's life
   std::wstring imagePath;  // empty until a query succeeded
   int32_t lookupAttempts = 0;
   bool seen = false;
@@ -40,9 +41,11 @@ class ProcessPathCache {
  public:
   // Finds or creates the entry of processId, queries its image path when due
   // (at most kImagePathAttempts passes in all), and marks it seen. An entry
-  // whose snapshot name differs (ignoring case) from fileName belongs to an
-  // ended process whose id was reused: it starts afresh.
-  ProcessRecord& Resolve(ProcessApi& processes, DWORD processId, const wchar_t* fileName);
+  // whose snapshot name differs (ignoring case) from fileName, or whose
+  // parent id differs from parentProcessId, belongs to an ended process whose
+  // id was reused (a build starts many cl.exe from different folders): it
+  // starts afresh.
+  ProcessRecord& Resolve(ProcessApi& processes, DWORD processId, DWORD parentProcessId, const wchar_t* fileName);
   // Drops the entries not seen since the last purge and clears the others' seen flag.
   void Purge();
 
@@ -68,6 +71,10 @@ class PatternList {
  public:
   PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher,
               MatchCaching caching = MatchCaching::kCached);
+  // The records' match bits name this list by its generation: a copy would
+  // share it, and a moved-from list would leave bits pointing past its end.
+  PatternList(const PatternList&) = delete;
+  PatternList& operator=(const PatternList&) = delete;
 
   [[nodiscard]] const std::vector<std::wstring>& Patterns() const { return patterns_; }
 

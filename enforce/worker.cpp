@@ -18,7 +18,7 @@ WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes
       Placements(processes, topology) {}
 
 WorkerControl::WorkerControl(uint64_t performanceCoreMask)
-    : WorkerControl(performanceCoreMask, Win32ProcessApi(), Win32TopologyApi(), Win32PathMatcher()) {}
+    : WorkerControl(performanceCoreMask, Win32ProcessApi(), Win32TopologyApi(), BoundedPathMatcher()) {}
 
 WorkerControl::~WorkerControl() { StopWorker(*this); }
 
@@ -39,7 +39,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
        more = processes.Process32NextW(snapshot.get(), entry)) {
     ++scanned;
     const DWORD process_id = entry.th32ProcessID;
-    ProcessRecord& record = control.PathCache.Resolve(processes, process_id, entry.szExeFile);
+    ProcessRecord& record = control.PathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
     patterns.ForEachMatch(record, entry.szExeFile, [&](size_t) {
       ++matched;
       control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
@@ -57,8 +57,8 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
 
 namespace {
 
-void WorkerLoop(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstring> patterns,
-                WorkerSettings& settings, DWORD passInterval) {
+void RunPasses(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstring> patterns,
+               WorkerSettings& settings, DWORD passInterval) {
   PatternList list(std::move(patterns), control.Matcher);
   control.Running.store(1);
   EnforcementPass(control, list, settings);
@@ -69,30 +69,49 @@ void WorkerLoop(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstri
   control.Running.store(0);
 }
 
+void WorkerLoop(WorkerControl& control, HANDLE stopEvent, HANDLE endedEvent, std::vector<std::wstring> patterns,
+                WorkerSettings& settings, DWORD passInterval) {
+  RunPasses(control, stopEvent, std::move(patterns), settings, passInterval);
+  // The pattern copy is freed by now: what is left of the thread ends at once.
+  ::SetEvent(endedEvent);
+}
+
 }  // namespace
 
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
                  DWORD passInterval) {
   StopWorker(control);
   control.StopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!control.StopEvent) return false;
+  control.WorkerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!control.StopEvent || !control.WorkerEnded) {
+    control.StopEvent.reset();
+    control.WorkerEnded.reset();
+    return false;
+  }
   try {
-    control.WorkerThread = std::thread(WorkerLoop, std::ref(control), control.StopEvent.get(), std::move(patterns),
-                                       std::ref(settings), passInterval);
+    control.WorkerThread = std::thread(WorkerLoop, std::ref(control), control.StopEvent.get(),
+                                       control.WorkerEnded.get(), std::move(patterns), std::ref(settings),
+                                       passInterval);
   } catch (const std::system_error&) {
     // No thread: leave the control block as if no worker had been started.
     control.StopEvent.reset();
+    control.WorkerEnded.reset();
     return false;
   }
   return true;
 }
 
-bool StopWorker(WorkerControl& control) {
+bool StopWorker(WorkerControl& control) { return StopWorkerWithin(control, INFINITE); }
+
+bool StopWorkerWithin(WorkerControl& control, DWORD timeoutMs) {
   if (!control.StopEvent) return false;
   ::SetEvent(control.StopEvent.get());
+  // A failed wait falls back to the join.
+  if (::WaitForSingleObject(control.WorkerEnded.get(), timeoutMs) == WAIT_TIMEOUT) return false;
   if (control.WorkerThread.joinable()) control.WorkerThread.join();
   // Closed only now: the worker never waits on a closed handle.
   control.StopEvent.reset();
+  control.WorkerEnded.reset();
   return true;
 }
 

@@ -49,6 +49,8 @@ struct WorkerControl {
   // Written by the starting and stopping thread only while no worker runs.
   unique_handle StopEvent;
   std::thread WorkerThread;
+  // Manual reset, set by the worker as its last act: lets a stop wait with a deadline.
+  unique_handle WorkerEnded;
 
   const uint64_t PerformanceCoreMask;
   const std::vector<GROUP_AFFINITY> PerformanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
@@ -78,6 +80,11 @@ bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, Wor
 // Signals the stop event, joins the worker (a pass in progress ends first) and
 // only then closes the event. False when no worker had been started.
 bool StopWorker(WorkerControl& control);
+
+// StopWorker that waits at most timeoutMs for the pass in progress: false,
+// with the worker still running and the control block unchanged, when it did
+// not end in time (the program then ends without it).
+bool StopWorkerWithin(WorkerControl& control, DWORD timeoutMs);
 
 // Adds event to the events signalled after every pass, once.
 void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event);

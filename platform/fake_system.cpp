@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <cwctype>
 
 namespace tarnwick {
 
@@ -53,6 +52,10 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return NewHandle({Handle::Kind::kProcessSnapshot, 0, processes, 0});
   }
   if (flags == TH32CS_SNAPTHREAD) {
+    if (threadSnapshotFailures > 0) {
+      --threadSnapshotFailures;
+      return nullptr;
+    }
     if (threadSnapshotFails) return nullptr;
     return NewHandle({Handle::Kind::kThreadSnapshot, 0, processes, 0});
   }
@@ -74,6 +77,7 @@ bool FakeSystem::Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) {
   if (handle->position >= handle->processes.size()) return false;
   const FakeProcess& process = handle->processes[handle->position++];
   entry.th32ProcessID = process.id;
+  entry.th32ParentProcessID = process.parentId;
   const size_t length = std::min(process.fileName.size(), std::size(entry.szExeFile) - 1);
   std::memcpy(entry.szExeFile, process.fileName.data(), length * sizeof(wchar_t));
   entry.szExeFile[length] = L'\0';
@@ -234,33 +238,9 @@ bool FakeSystem::GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& r
   return true;
 }
 
-namespace {
-bool WildcardMatch(const wchar_t* name, const wchar_t* pattern) {
-  // Iterative '*' backtracking: remember the last star and where it resumed.
-  const wchar_t* star = nullptr;
-  const wchar_t* resume = nullptr;
-  while (*name != L'\0') {
-    if (*pattern == L'*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == L'?' || (*pattern != L'\0' && std::towlower(*pattern) == std::towlower(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == L'*') ++pattern;
-  return *pattern == L'\0';
-}
-}  // namespace
-
 bool FakeSystem::PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) {
   ++path_match_calls_;
-  return WildcardMatch(name, pattern);
+  return MatchesPathSpec(name, pattern);
 }
 
 }  // namespace tarnwick

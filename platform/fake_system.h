@@ -26,6 +26,7 @@ struct FakeProcess {
   bool canQuery = true;          // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
   bool canSet = true;            // OpenProcess with the set rights succeeds
   bool pathFillsBuffer = false;  // the path query succeeds without a terminating zero
+  DWORD parentId = 0;            // the snapshot's th32ParentProcessID
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {
@@ -34,6 +35,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   std::vector<FakeProcess> processes;
   bool processSnapshotFails = false;
   bool threadSnapshotFails = false;
+  int threadSnapshotFailures = 0;  // the next this many thread snapshots fail
   bool hasSetProcessInformation = true;
   bool hasCpuSetFunctions = true;
   std::vector<std::byte> relationshipReport;
@@ -82,7 +84,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool GetNumaHighestNodeNumber(ULONG& highest) override;
   bool GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& returnedLength, DWORD& lastError) override;
 
-  // PathMatcher: case-insensitive '*' and '?' over the whole name.
+  // PathMatcher: the shell's rule, as MatchesPathSpec answers it.
   bool PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) override;
 
  private:

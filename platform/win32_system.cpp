@@ -110,6 +110,11 @@ class Win32Paths final : public PathMatcher {
   }
 };
 
+class BoundedPaths final : public PathMatcher {
+ public:
+  bool PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) override { return MatchesPathSpec(name, pattern); }
+};
+
 }  // namespace
 
 ProcessApi& Win32ProcessApi() {
@@ -124,6 +129,11 @@ TopologyApi& Win32TopologyApi() {
 
 PathMatcher& Win32PathMatcher() {
   static Win32Paths instance;
+  return instance;
+}
+
+PathMatcher& BoundedPathMatcher() {
+  static BoundedPaths instance;
   return instance;
 }
 

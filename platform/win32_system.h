@@ -10,6 +10,10 @@ namespace tarnwick {
 
 [[nodiscard]] ProcessApi& Win32ProcessApi();
 [[nodiscard]] TopologyApi& Win32TopologyApi();
+// The shell's own PathMatchSpecW, whose cost grows exponentially with the
+// '*' in a pattern: kept to compare the worker's matcher with.
 [[nodiscard]] PathMatcher& Win32PathMatcher();
+// The same rule in bounded time (MatchesPathSpec): the worker's matcher.
+[[nodiscard]] PathMatcher& BoundedPathMatcher();
 
 }  // namespace tarnwick

@@ -62,6 +62,9 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
   const unique_hinternet request(
       ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
   if (!request || !AnsweredOk(request.get()) || DeclaresMoreThan(request.get(), max_bytes)) return std::nullopt;
+  // Set again on the request: not every WinINet passes the session's
+  // receive limit on to the reads of the body.
+  BoundWaits(request.get());
 
   std::vector<std::byte> body;
   while (true) {

@@ -1,5 +1,7 @@
 #include "ui/list_box_text.h"
 
+#include <algorithm>
+
 namespace tarnwick {
 
 std::optional<std::wstring> ReadListBoxEntry(HWND list, LRESULT index) {
@@ -21,6 +23,32 @@ std::vector<std::wstring> ReadListBoxEntries(HWND list) {
     if (std::optional<std::wstring> entry = ReadListBoxEntry(list, index)) entries.push_back(std::move(*entry));
   }
   return entries;
+}
+
+void AddListBoxEntries(HWND list, const std::vector<std::wstring>& entries) noexcept {
+  if (entries.empty()) return;
+  // A sorted list box places each new entry by a binary search and moves
+  // every entry after it: in its own order every entry goes to the end.
+  // Sorted here with the comparison such a list box uses (its locale,
+  // letter case ignored); another list box's order is left to it.
+  std::vector<const std::wstring*> order;
+  order.reserve(entries.size());
+  for (const std::wstring& entry : entries) order.push_back(&entry);
+  if (::GetWindowLongPtrW(list, GWL_STYLE) & LBS_SORT) {
+    const auto locale = static_cast<LCID>(::SendMessageW(list, LB_GETLOCALE, 0, 0));
+    std::stable_sort(order.begin(), order.end(), [locale](const std::wstring* a, const std::wstring* b) {
+      return ::CompareStringW(locale, NORM_IGNORECASE, a->c_str(), static_cast<int>(a->size()), b->c_str(),
+                              static_cast<int>(b->size())) == CSTR_LESS_THAN;
+    });
+  }
+  size_t characters = 0;
+  for (const std::wstring& entry : entries) characters += entry.size() + 1;
+  // Only a hint: a list box that cannot reserve the room still adds each entry.
+  ::SendMessageW(list, LB_INITSTORAGE, entries.size(), static_cast<LPARAM>(characters * sizeof(wchar_t)));
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  for (const std::wstring* entry : order) ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry->c_str()));
+  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(list, nullptr, TRUE);
 }
 
 }  // namespace tarnwick

@@ -207,7 +207,7 @@ void LoadListIntoListBox(HWND window) noexcept {
     ::PostMessageW(window, WMU_SHOW_LIST_TOO_LARGE, 0, 0);
     return;
   }
-  for (const std::wstring& entry : entries) AddToListBox(window, entry);
+  if (!entries.empty()) AddListBoxEntries(ListBox(window), entries);
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {

@@ -138,6 +138,20 @@ TEST_F(EnforceListFile, RewrittenListTakesEffectAfterListChanged) {
   EXPECT_EQ(ReadListFile(), std::vector<std::wstring>{NameOf(second)}) << "the program never rewrites the list";
 }
 
+TEST_F(EnforceListFile, PatternWithManyStarsHoldsNothingUp) {
+  // The shell's own matcher backtracks for minutes per name on this pattern.
+  const size_t child = StartChildOnProcessorZero(L"tw_e2e_stars");
+  WriteListFile({std::wstring(16, L'*') + L"z", NameOf(child)});
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
+  TarnwickProcess& instance = StartInstance();
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expected_mask_; }, 3s));
+  ASSERT_TRUE(WaitForNextPass());
+  EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 1u);
+  const RunResult close = Run({L"--close"});
+  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_TRUE(instance.WaitForExit(5s));
+}
+
 TEST_F(EnforceListFile, DamagedListFileMatchesNothingAndStaysUntouched) {
   const size_t child = StartChildOnProcessorZero(L"tw_e2e_damaged");
   // The child's name in 8-bit text that is not UTF-8 (a Latin-1 letter after

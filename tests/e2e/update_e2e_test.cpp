@@ -138,8 +138,7 @@ class UpdateServer {
     // Wine hands a Unix program its arguments as they are: Unix paths.
     std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_UPDATE_SERVER_SCRIPT) + L" --port " +
                                 std::to_wstring(TARNWICK_UPDATE_TEST_PORT) + L" --cert " + Wide(pki + "/server.pem") +
-                                L" --key " + Wide(pki + "/server-key.pem") + L" --crl " + Wide(pki + "/ca.crl") +
-                                L" --root " + Wide(unix_root_);
+                                L" --key " + Wide(pki + "/server-key.pem") + L" --root " + Wide(unix_root_);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
@@ -185,17 +184,18 @@ class UpdateServer {
   }
 
   // The request paths so far, with their queries.
-  [[nodiscard]] std::vector<std::string> Requests() const {
-    std::vector<std::string> requests;
-    std::istringstream log(ReadFileBytes(Path("requests.log")).value_or(""));
-    for (std::string line; std::getline(log, line);) requests.push_back(line);
-    return requests;
-  }
+  [[nodiscard]] std::vector<std::string> Requests() const { return Lines("requests.log"); }
   bool WaitForRequests(size_t count, Timeout timeout = kDefaultTimeout) const {
     return WaitUntil([&] { return Requests().size() >= count; }, timeout);
   }
 
  private:
+  [[nodiscard]] std::vector<std::string> Lines(const std::string& relative) const {
+    std::vector<std::string> lines;
+    std::istringstream log(ReadFileBytes(Path(relative)).value_or(""));
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+  }
   [[nodiscard]] std::wstring Path(const std::string& relative) const {
     std::wstring path = root_ + L"\\" + Wide(relative);
     for (wchar_t& c : path) {
@@ -206,6 +206,39 @@ class UpdateServer {
 
   std::string unix_root_;
   std::wstring root_;
+};
+
+// Wine's browser launcher runs tests/e2e/record-opened-url.sh instead of a
+// browser while the object lives. The script learns its file from the Unix
+// environment, which CTest sets: Wine hands a Unix program the environment
+// its Wine processes started with, not their Windows environment.
+class BrowserStandIn {
+ public:
+  BrowserStandIn() {
+    ::DeleteFileW(File().c_str());
+    const std::wstring script = Wide(TARNWICK_RECORD_URL_SCRIPT);
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kBrowserKey, L"Browsers", REG_SZ, script.c_str(),
+                                static_cast<DWORD>((script.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+  ~BrowserStandIn() {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kBrowserKey, L"Browsers");
+    ::DeleteFileW(File().c_str());
+  }
+  BrowserStandIn(const BrowserStandIn&) = delete;
+  BrowserStandIn& operator=(const BrowserStandIn&) = delete;
+
+  // The URLs that the browser was asked to open.
+  [[nodiscard]] std::vector<std::string> OpenedUrls() const {
+    std::vector<std::string> lines;
+    std::istringstream log(ReadFileBytes(File()).value_or(""));
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+  }
+
+ private:
+  static std::wstring File() { return WindowsPathOf(TARNWICK_OPENED_URLS_FILE); }
+  static constexpr const wchar_t* kBrowserKey = L"Software\\Wine\\WineBrowser";
 };
 
 class UpdateTest : public TarnwickTest {
@@ -337,6 +370,14 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
       << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
   EXPECT_TRUE(FileExists(InstallerDownloadPath())) << "the installer stays where it was downloaded";
+
+  // The uninstaller closes the program and removes what the installer made.
+  TarnwickProcess uninstall({L"/S"}, ProgramFilesFolder() + L"\\uninstall.exe");
+  EXPECT_TRUE(WaitUntil([&] { return !FileExists(installed) && !RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey); },
+                        kDownloadTimeout))
+      << "the uninstaller left the program behind";
+  EXPECT_TRUE(WaitUntil([] { return FindTrayWindow() == nullptr; })) << "the uninstaller did not close the program";
+  EXPECT_TRUE(WaitUntil([] { return !FileExists(ProgramFilesFolder()); })) << "the program's folder stays";
 }
 
 TEST_F(UpdateCheck, CheckForUpdateAnswersNewerAndNotNewerAndNothingForARefusedAnswer) {
@@ -390,6 +431,7 @@ using UpdateInstallers = UpdateTest;
 
 TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  const BrowserStandIn browser;
   StartAndOpenMainWindow();
   ASSERT_NE(main_, nullptr);
   ASSERT_TRUE(server_->WaitForRequests(1));
@@ -397,12 +439,13 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   struct Case {
     const char* fixture;  // null: the server answers 404
     const char* reason;   // null: no signature warning, the download itself fails
+    int answer = IDNO;    // to the warning's offer of the web page
   };
   const Case cases[] = {
       {nullptr, nullptr},
       {"small", nullptr},
       {"unsigned", "The file is not signed."},
-      {"tampered", "An error occurred verifying the file signature: "},
+      {"tampered", "An error occurred verifying the file signature: ", IDYES},
       {"other-publisher", "The file is signed, but not trusted."},
       {"self-signed", "The file is signed, but not trusted."},
   };
@@ -424,7 +467,7 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
       EXPECT_THAT(text, HasSubstr("There was an error validating the digital signature of the update package."));
       EXPECT_THAT(text, HasSubstr(c.reason));
       EXPECT_THAT(text, HasSubstr("Would you like to visit Ombrix to manually download the installer?"));
-      AnswerBox(box, IDNO);
+      AnswerBox(box, c.answer);
       box = WaitForDialog(instance_->Id(), L"Tarnwick", main_);
       text = Joined(StaticTextsOf(box));
     }
@@ -436,6 +479,11 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   }
   EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe")) << "a refused installer ran";
   EXPECT_TRUE(instance_->IsRunning());
+  // "Yes" opened the error page once, in the browser.
+  EXPECT_TRUE(WaitUntil([&] { return browser.OpenedUrls().size() == 1; }));
+  EXPECT_THAT(browser.OpenedUrls(),
+              testing::ElementsAre("https://localhost:" + std::to_string(TARNWICK_UPDATE_TEST_PORT) +
+                                   "/tarnwick/?prod=rie&update_error_sig"));
 }
 
 // --- The logon task's program -------------------------------------------------------

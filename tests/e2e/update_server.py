@@ -9,9 +9,7 @@ test. It serves the folder ROOT as the test laid it out:
   ROOT/<path>.stall    answer 200, send a few bytes, then hold the connection
                        until ROOT/release exists.
 
-Every request line is appended to ROOT/requests.log. On the next port, in
-plain HTTP, it serves the test CA's CRL (--crl) that the server certificate
-names: WinINet refuses a server certificate whose revocation it cannot check. The server writes
+Every request line is appended to ROOT/requests.log. The server writes
 ROOT/ready once it listens and ends when ROOT/stop appears (or after ten
 minutes, whatever happened to the test), removing ROOT/ready.
 """
@@ -32,7 +30,6 @@ def main():
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     parser.add_argument("--root", required=True)
-    parser.add_argument("--crl", required=True)
     args = parser.parse_args()
     root = args.root
     log_lock = threading.Lock()
@@ -81,22 +78,6 @@ def main():
             self.end_headers()
             self.wfile.write(body)
 
-    with open(args.crl, "rb") as crl_file:
-        crl = crl_file.read()
-
-    class CrlHandler(http.server.BaseHTTPRequestHandler):
-        def log_message(self, *unused):
-            pass
-
-        def do_GET(self):
-            if self.path != "/ca.crl":
-                return self.send_error(404)
-            self.send_response(200)
-            self.send_header("Content-Type", "application/pkix-crl")
-            self.send_header("Content-Length", str(len(crl)))
-            self.end_headers()
-            self.wfile.write(crl)
-
     class Server(http.server.ThreadingHTTPServer):
         daemon_threads = True
         allow_reuse_address = True
@@ -108,15 +89,12 @@ def main():
     context.load_cert_chain(args.cert, args.key)
     # "localhost" may resolve to either loopback address first.
     servers = [Server(("127.0.0.1", args.port), Handler)]
-    servers[0].socket = context.wrap_socket(servers[0].socket, server_side=True)
-    servers.append(Server(("127.0.0.1", args.port + 1), CrlHandler))
     try:
-        secure6 = Server6(("::1", args.port), Handler)
-        secure6.socket = context.wrap_socket(secure6.socket, server_side=True)
-        servers += [secure6, Server6(("::1", args.port + 1), CrlHandler)]
+        servers.append(Server6(("::1", args.port), Handler))
     except OSError:
         pass
     for server in servers:
+        server.socket = context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
     open(os.path.join(root, "ready"), "w").close()
     try:

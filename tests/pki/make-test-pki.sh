@@ -3,15 +3,13 @@
 # a test root CA, a server certificate for localhost, the code-signing
 # certificate that the test build pins, one of another publisher from the same
 # CA, and a self-signed one that copies the pinned name. No private key of
-# these ever leaves the build folder. WinINet checks the server certificate's
-# revocation and refuses one it cannot check, so the server certificate names
-# a CRL (ca.crl, empty) at the given URL, which the test server also serves.
-#   make-test-pki.sh <output folder> <pinned signer common name> <CRL URL>
+# these ever leaves the build folder.
+#   make-test-pki.sh <output folder> <pinned signer common name>
 set -euo pipefail
-out=$1 signer=$2 crl_url=$3
+out=$1 signer=$2
 mkdir -p "$out"
 cd "$out"
-rm -f ./*.pem ./*.der ./*.srl ./*.crl
+rm -f ./*.pem ./*.der ./*.srl
 
 key() { openssl genrsa -out "$1" 2048 2>/dev/null; }
 ext() { printf '%s\n' "$@" > "$ext_file"; }
@@ -36,7 +34,7 @@ issue() {
 }
 
 issue server localhost "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-  "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost" "crlDistributionPoints=URI:$crl_url"
+  "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost"
 issue signer "$signer" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning"
 issue other "Another Publisher" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
   "extendedKeyUsage=codeSigning"
@@ -48,20 +46,3 @@ openssl req -x509 -new -key rogue-key.pem -sha256 -days 30 -subj "/CN=$signer" \
   -addext "extendedKeyUsage=codeSigning" -out rogue.pem
 rm -f ca.srl
 
-# The CA's CRL, revoking nothing.
-crl_dir=$(mktemp -d "$out/crl.XXXXXX")
-trap 'rm -f "$ext_file"; rm -rf "$crl_dir"' EXIT
-: > "$crl_dir/index.txt"
-echo 01 > "$crl_dir/crlnumber"
-cat > "$crl_dir/ca.cnf" <<CONF
-[ca]
-default_ca = test_ca
-[test_ca]
-database = $crl_dir/index.txt
-crlnumber = $crl_dir/crlnumber
-default_md = sha256
-default_crl_days = 30
-CONF
-openssl ca -gencrl -config "$crl_dir/ca.cnf" -keyfile ca-key.pem -cert ca.pem -out ca-crl.pem 2>/dev/null
-openssl crl -in ca-crl.pem -outform DER -out ca.crl
-rm -f ca-crl.pem

@@ -7,7 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <random>
 
 namespace tarnwick {
 namespace {
@@ -144,6 +147,45 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
   }
 }
 
+TEST_F(EnforcementPassTest, ProcessThatCannotBeOpenedIsSkippedAndTriedAgainNextPass) {
+  system_.processes = {{42, L"game.exe", L""}, {43, L"game.exe", L""}};
+  system_.processes[0].canSet = false;
+  ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x200 42"), 2u) << "opened for efficiency mode and affinity";
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x2000 42"), 1u) << "opened for CPU sets";
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"), ElementsAre("SetProcessAffinityMask 43 0xf"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
+              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessDefaultCpuSets"),
+              ElementsAre("SetProcessDefaultCpuSets 43 [256,257,258,259] 4"));
+
+  system_.processes[0].canSet = true;
+  system_.ClearCalls();
+  ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"),
+              ElementsAre("SetProcessAffinityMask 42 0xf", "SetProcessAffinityMask 43 0xf"));
+  EXPECT_EQ(system_.CountCalls("SetProcessInformation 42"), 1u);
+  EXPECT_EQ(system_.CountCalls("SetProcessDefaultCpuSets 42"), 1u);
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 2u), Pair(2u, 2u))) << "a refused process still counts";
+  EXPECT_EQ(system_.OpenHandles(), 0u);
+}
+
+TEST_F(EnforcementPassTest, FailedThreadSnapshotIsTakenAgainAtTheNextMatch) {
+  system_.processes = {{42, L"game.exe", L""}, {43, L"tool.exe", L""}};
+  system_.threadSnapshotFailures = 1;
+  ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
+  // Without thread counts game.exe cannot be told from an ended process: it waits for the next pass.
+  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 2u);
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
+              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+
+  system_.ClearCalls();
+  ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
+  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 1u);
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
+              ElementsAre("SetProcessInformation 42 4 {1,1,0} 12", "SetProcessInformation 43 4 {1,1,0} 12"));
+}
+
 TEST_F(EnforcementPassTest, CountsEveryMatchingPatternAndPlacesOncePerMatch) {
   system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"C:\\Tools\\tool.exe"}};
   ASSERT_TRUE(Pass({L"game.exe", L"C:\\Games\\*", L"none.exe"}, MethodSwitches{false, true, false}));
@@ -205,6 +247,79 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
   EXPECT_EQ(cached.second, uncached.second);
 }
 
+// Many passes over a seeded churn: processes start and end, image paths
+// become readable late, ids are reused within a pass interval by the same
+// program from another parent and by another program, placement is refused
+// now and then, and the list is switched half way. The cached run must make
+// exactly the platform calls of the run that matches afresh every time.
+TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
+  const std::vector<std::wstring> names{L"cl.exe", L"python.exe", L"game.exe", L"tool.exe", L"svc.exe"};
+  const std::vector<std::wstring> folders{L"C:\\VS\\", L"C:\\Tools\\", L"D:\\Games\\", L"C:\\Windows\\"};
+  const std::vector<std::wstring> first_list{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
+                                             L"*\\python.exe"};
+  const std::vector<std::wstring> second_list{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
+  constexpr int kPasses = 400;
+  constexpr DWORD kIdCount = 64;  // few ids, so that ended ones come back
+
+  auto run = [&](MatchCaching caching, uint32_t seed) {
+    std::mt19937 random(seed);
+    auto chance = [&](unsigned percent) { return random() % 100 < percent; };
+    auto pick = [&](const std::vector<std::wstring>& from) { return from[random() % from.size()]; };
+    auto make_process = [&](DWORD id, const std::wstring& name) {
+      FakeProcess process{id, name, pick(folders) + name};
+      process.parentId = 1000 + random() % 3;
+      process.threads = 1 + random() % 3;
+      process.canQuery = !chance(30);
+      process.canSet = !chance(10);
+      return process;
+    };
+    FakeSystem system;
+    system.activeProcessorMask = 0xFF;
+    system.cpuSetReport = CpuSetReport({256, 257});
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(kAllMethods);
+    auto list = std::make_unique<PatternList>(first_list, system, caching);
+    for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(make_process(id, pick(names)));
+    for (int pass = 0; pass < kPasses; ++pass) {
+      if (pass == kPasses / 2) list = std::make_unique<PatternList>(second_list, system, caching);
+      std::vector<FakeProcess> next;
+      for (FakeProcess& process : system.processes) {
+        if (chance(4)) continue;  // ended
+        if (chance(3)) {
+          // Ended, and its id taken at once: by the same program or by another.
+          next.push_back(make_process(process.id, chance(50) ? process.fileName : pick(names)));
+          continue;
+        }
+        if (!process.canQuery && chance(25)) process.canQuery = true;  // its path becomes readable
+        if (!process.canSet && chance(30)) process.canSet = true;
+        next.push_back(process);
+      }
+      for (int started = static_cast<int>(random() % 3); started > 0; --started) {
+        const DWORD id = 4 * (1 + random() % kIdCount);
+        const bool in_use = std::any_of(next.begin(), next.end(), [&](const FakeProcess& p) { return p.id == id; });
+        if (!in_use) next.push_back(make_process(id, pick(names)));
+      }
+      system.processes = std::move(next);
+      EXPECT_TRUE(EnforcementPass(control, *list, settings));
+    }
+    EXPECT_EQ(system.OpenHandles(), 0u);
+    return std::make_pair(system.Calls(), settings.Published());
+  };
+
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const auto cached = run(MatchCaching::kCached, seed);
+    const auto uncached = run(MatchCaching::kUncached, seed);
+    ASSERT_EQ(cached.second.size(), static_cast<size_t>(kPasses));
+    EXPECT_EQ(cached.second, uncached.second);
+    EXPECT_TRUE(cached.first == uncached.first) << "the platform calls differ";
+    // The churn reached what it is meant to: placements, refusals and reused ids.
+    EXPECT_GT(std::count_if(cached.first.begin(), cached.first.end(),
+                            [](const std::string& call) { return call.rfind("SetProcessAffinityMask", 0) == 0; }),
+              100);
+  }
+}
+
 class WorkerTest : public ::testing::Test {
  protected:
   WorkerTest() : control_(0x3, system_, system_, system_), pass_done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -245,6 +360,26 @@ TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
   EXPECT_FALSE(control_.WorkerThread.joinable());
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask"), 1u);
+}
+
+TEST_F(WorkerTest, StopWithADeadlineLeavesAPassThatDoesNotEnd) {
+  unique_handle in_pass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.onProcessSnapshot = [&] {
+    ::SetEvent(in_pass.get());
+    ::WaitForSingleObject(release.get(), 30000);
+  };
+  ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
+  ASSERT_EQ(::WaitForSingleObject(in_pass.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(StopWorkerWithin(control_, 100)) << "the pass is still running";
+  EXPECT_TRUE(control_.StopEvent) << "the control block stays as it was";
+  EXPECT_TRUE(control_.WorkerThread.joinable());
+  ::SetEvent(release.get());
+  EXPECT_TRUE(StopWorkerWithin(control_, 10000));
+  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_FALSE(StopWorkerWithin(control_, 0)) << "nothing left to stop";
 }
 
 TEST_F(WorkerTest, RestartUsesTheNewListAndKeepsKnownPaths) {

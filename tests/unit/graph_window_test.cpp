@@ -18,6 +18,7 @@
 #include "platform/fake_counter_source.h"
 #include "platform/fake_system.h"
 #include "platform/gdi_scope.h"
+#include "tests/unit/canvas.h"
 #include "tests/unit/relationship_report.h"
 
 namespace tarnwick {
@@ -72,38 +73,6 @@ constexpr COLORREF kBackground = RGB(220, 220, 220);
 constexpr COLORREF kBar = RGB(50, 130, 25);
 constexpr COLORREF kFrame = RGB(204, 204, 204);
 constexpr COLORREF kParked = RGB(172, 172, 172);
-
-// A 32-bit top-down picture a cell is painted into, read back pixel by pixel.
-class Canvas {
- public:
-  Canvas(int width, int height) : width_(width) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    dc_.reset(::CreateCompatibleDC(nullptr));
-    bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    bits_ = static_cast<const uint32_t*>(bits);
-    former_ = ::SelectObject(dc_.get(), bitmap_.get());
-  }
-  ~Canvas() { ::SelectObject(dc_.get(), former_); }
-  [[nodiscard]] HDC dc() const { return dc_.get(); }
-  [[nodiscard]] COLORREF At(int x, int y) const {
-    ::GdiFlush();
-    const uint32_t pixel = bits_[y * width_ + x];
-    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-  }
-
- private:
-  int width_;
-  unique_hdc dc_;
-  unique_hbitmap bitmap_;
-  HGDIOBJ former_ = nullptr;
-  const uint32_t* bits_ = nullptr;
-};
 
 class GraphWindowTest : public ::testing::Test {
  protected:

@@ -28,6 +28,7 @@
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
 #include "res/resource.h"
+#include "tests/unit/canvas.h"
 #include "ui/list_box_text.h"
 
 namespace tarnwick {
@@ -379,6 +380,45 @@ TEST_F(MainWindowTest, TheGraphCoversThePlaceholderInTheLightPaletteAndGoesWithT
   WaitClosed();
   EXPECT_TRUE(state.panels.empty()) << "no cell outlives the window";
   EXPECT_EQ(state.sampler, nullptr);
+}
+
+// Whether the control paints anything into a blank picture: a list box that
+// was left with drawing off paints nothing.
+bool PaintsSomething(HWND control) {
+  RECT client{};
+  ::GetClientRect(control, &client);
+  Canvas canvas(client.right, client.bottom);
+  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+  for (int y = 0; y < client.bottom; ++y) {
+    for (int x = 0; x < client.right; ++x) {
+      if (canvas.At(x, y) != canvas.At(0, 0)) return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(MainWindowTest, ALargeUnsortedListShowsWholeInTheListBoxOrder) {
+  std::vector<std::wstring> entries;
+  for (int i = 0; i < 3000; ++i) {
+    entries.push_back((i % 3 ? L"Tool" : L"tool") + std::to_wstring((i * 7919) % 3001) + (i % 2 ? L".EXE" : L".exe"));
+  }
+  entries.push_back(L"tool0.exe");  // listed twice, as a hand-edited file may
+  WriteListFile(entries);
+  // The order a sorted list box gives them one by one.
+  HWND reference = ::CreateWindowExW(0, L"LISTBOX", nullptr, LBS_SORT, 0, 0, 100, 100, nullptr, nullptr,
+                                     ::GetModuleHandleW(nullptr), nullptr);
+  for (const std::wstring& entry : entries) {
+    ::SendMessageW(reference, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+  const std::vector<std::wstring> expected = ReadListBoxEntries(reference);
+  ::DestroyWindow(reference);
+
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(ListBoxOnceSettled(main, entries.size()), expected);
+  EXPECT_TRUE(PaintsSomething(::GetDlgItem(main, IDC_PROCESS_LIST))) << "drawing is on again";
+  Click(main, IDOK);
+  WaitClosed();
 }
 
 TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {

@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 namespace tarnwick {
 namespace {
 
@@ -47,11 +49,53 @@ TEST(ProcessMatches, FileNameThenImagePath) {
   }
 }
 
+// The worker's own matcher gives the shell's answers for every ordinary
+// pattern: each name against each pattern, compared with PathMatchSpecW.
+TEST(MatchesPathSpec, AnswersAsTheShellDoesForOrdinaryPatterns) {
+  const wchar_t* names[] = {
+      L"notepad.exe", L"NOTEPAD.EXE", L"note.pad.exe", L"a", L"ab", L"abc", L"x.y", L"xy", L"readme",
+      L"C:\\Tools\\app.exe", L"C:\\Tools\\sub\\app.exe", L"D:\\Tools\\app.exe", L"caf\u00e9.exe",
+      L"CAF\u00c9.EXE", L"a b.exe", L" lead.exe", L"semi;colon.exe", L"aaaaab", L"mississippi.exe", L".exe",
+  };
+  const wchar_t* patterns[] = {
+      L"notepad.exe", L"NotePad.Exe", L"note*.exe", L"*pad*", L"n?tepad.exe", L"?", L"??", L"???", L"a*",
+      L"*b", L"*a*b*", L"a?c", L"*.*", L"**.*", L"*.**", L"*.", L"*", L"**", L"*.exe", L"*.EXE", L"x.*",
+      L"C:\\Tools\\*", L"c:\\tools\\*.exe", L"C:\\*\\app.exe", L"?:\\Tools\\app.exe", L"caf\u00c9.exe",
+      L"a b.exe", L"a*b.exe", L"lead.exe", L" lead.exe", L"  notepad.exe", L"notepad.exe ", L"x.y;notepad.exe",
+      L"none;*.exe", L"none; abc", L"abc;", L";abc", L";", L"", L" ", L"semi;colon.exe", L"*ss*ss*.exe",
+      L"m*i*s*p*.exe", L"*a*a*b", L"a*a*a*a*b", L"*?", L"?*?", L"*.e?e", L"readme*", L"*readme",
+  };
+  for (const wchar_t* name : names) {
+    for (const wchar_t* pattern : patterns) {
+      EXPECT_EQ(MatchesPathSpec(name, pattern), Win32PathMatcher().PathMatchSpecW(name, pattern))
+          << "name " << testing::PrintToString(std::wstring(name)) << " pattern "
+          << testing::PrintToString(std::wstring(pattern));
+    }
+  }
+}
+
+// Patterns on which the shell backtracks for minutes per name are answered at
+// once; a hang here ends the test program at its time-out.
+TEST(MatchesPathSpec, ManyStarsCostNoMoreThanOne) {
+  const std::wstring stars(16, L'*');
+  EXPECT_TRUE(MatchesPathSpec(L"abcz", (stars + L"z").c_str()));
+  EXPECT_FALSE(MatchesPathSpec(L"abcy", (stars + L"z").c_str()));
+  const std::wstring long_path = L"C:\\" + std::wstring(1000, L'a') + L".exe";
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (stars + L"z").c_str()));
+  std::wstring alternating;
+  for (int i = 0; i < 40; ++i) alternating += L"*a";
+  EXPECT_TRUE(MatchesPathSpec(long_path.c_str(), (alternating + L"*").c_str()));
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (alternating + L"b").c_str()));
+  // A mask with more characters than the name cannot match, however long.
+  const std::wstring huge = L"*" + std::wstring(1 << 20, L'x') + L"*";
+  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), huge.c_str()));
+}
+
 class PathCacheTest : public ::testing::Test {
  protected:
   // One pass as the worker runs it: resolve every process, then purge.
   void Pass() {
-    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.fileName.c_str());
+    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.parentId, process.fileName.c_str());
     cache_.Purge();
   }
   size_t QueriesOf(DWORD id) {
@@ -118,6 +162,22 @@ TEST_F(PathCacheTest, ReusedIdStartsAfreshUnderAnotherName) {
   EXPECT_EQ(QueriesOf(9), 6u);
 }
 
+TEST_F(PathCacheTest, ReusedIdStartsAfreshUnderTheSameNameFromAnotherParent) {
+  // A build starts cl.exe after cl.exe; an id freed by one is taken by the next.
+  FakeProcess first{7, L"cl.exe", L"C:\\VS\\x64\\cl.exe"};
+  first.parentId = 100;
+  system_.processes = {first};
+  Pass();
+  FakeProcess second{7, L"cl.exe", L"C:\\VS\\x86\\cl.exe"};
+  second.parentId = 200;
+  system_.processes = {second};
+  Pass();
+  EXPECT_EQ(cache_.Find(7)->imagePath, L"C:\\VS\\x86\\cl.exe");
+  EXPECT_EQ(QueriesOf(7), 2u);
+  Pass();
+  EXPECT_EQ(QueriesOf(7), 2u) << "the same process in the next pass";
+}
+
 class PatternListTest : public PathCacheTest {
  protected:
   std::vector<size_t> MatchesOf(PatternList& list, DWORD id) {
@@ -125,7 +185,7 @@ class PatternListTest : public PathCacheTest {
     for (const FakeProcess& p : system_.processes) {
       if (p.id == id) process = &p;
     }
-    ProcessRecord& record = cache_.Resolve(system_, id, process->fileName.c_str());
+    ProcessRecord& record = cache_.Resolve(system_, id, process->parentId, process->fileName.c_str());
     std::vector<size_t> found;
     list.ForEachMatch(record, process->fileName.c_str(), [&](size_t index) { found.push_back(index); });
     return found;
@@ -167,6 +227,24 @@ TEST_F(PatternListTest, ANewListAndAReusedIdStartWithFreshResults) {
   system_.processes = {{7, L"other.exe", L"D:\\other.exe"}};
   EXPECT_THAT(MatchesOf(second, 7), ElementsAre(0));
 }
+
+TEST_F(PatternListTest, ReusedIdOfTheSameNameDropsTheOldResults) {
+  FakeProcess first{7, L"python.exe", L"C:\\Tools\\python.exe"};
+  first.parentId = 100;
+  system_.processes = {first};
+  PatternList list({L"C:\\Tools\\*"}, system_);
+  EXPECT_THAT(MatchesOf(list, 7), ElementsAre(0));
+  cache_.Purge();
+  FakeProcess second{7, L"python.exe", L"C:\\Other\\python.exe"};
+  second.parentId = 300;
+  system_.processes = {second};
+  EXPECT_THAT(MatchesOf(list, 7), IsEmpty());
+}
+
+// Match bits name their list by its generation: a list that could be copied
+// would share it, and a moved-from list would leave bits past its end.
+static_assert(!std::is_copy_constructible_v<PatternList> && !std::is_copy_assignable_v<PatternList>);
+static_assert(!std::is_move_constructible_v<PatternList> && !std::is_move_assignable_v<PatternList>);
 
 TEST_F(PatternListTest, EmptyListMatchesNothing) {
   system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};

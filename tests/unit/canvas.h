@@ -1,0 +1,46 @@
+// A picture for tests that check what a control paints.
+#pragma once
+
+#include "platform/gdi_scope.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace tarnwick {
+
+// A 32-bit top-down picture a control is painted into (WM_PRINTCLIENT),
+// read back pixel by pixel.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    dc_.reset(::CreateCompatibleDC(nullptr));
+    bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    bits_ = static_cast<const uint32_t*>(bits);
+    former_ = ::SelectObject(dc_.get(), bitmap_.get());
+  }
+  ~Canvas() { ::SelectObject(dc_.get(), former_); }
+  [[nodiscard]] HDC dc() const { return dc_.get(); }
+  [[nodiscard]] COLORREF At(int x, int y) const {
+    ::GdiFlush();
+    const uint32_t pixel = bits_[y * width_ + x];
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+  }
+
+ private:
+  int width_;
+  unique_hdc dc_;
+  unique_hbitmap bitmap_;
+  HGDIOBJ former_ = nullptr;
+  const uint32_t* bits_ = nullptr;
+};
+
+}  // namespace tarnwick
