@@ -34,9 +34,11 @@ std::vector<PanelSlot> PanelSlots(std::span<const uint32_t> processorCounts, int
   return slots;
 }
 
-bool PanelBoxVisible(int x, int width, int height) noexcept {
-  return x >= 0 && width >= 1 && height >= kMinimumVisibleHeight;
+bool RoomToShow(int left, int top, int width, int height) noexcept {
+  return left >= 0 && top >= 0 && width >= 1 && height >= kMinimumVisibleHeight;
 }
+
+bool PanelBoxVisible(int x, int width, int height) noexcept { return RoomToShow(x, 0, width, height); }
 
 CellGrid CellGridFor(size_t cellCount, const RECT& client) noexcept {
   CellGrid grid;
@@ -62,7 +64,7 @@ CellPlacement PlaceCell(const CellGrid& grid, size_t k) noexcept {
   cell.top = secondRow ? grid.top + grid.rowHeight + kRowGap : grid.top;
   cell.width = grid.cellWidth;
   cell.height = grid.rowHeight;
-  cell.visible = cell.left >= 0 && cell.top >= 0 && cell.width >= 1 && cell.height >= kMinimumVisibleHeight;
+  cell.visible = RoomToShow(cell.left, cell.top, cell.width, cell.height);
   return cell;
 }
 

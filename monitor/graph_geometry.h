@@ -27,7 +27,10 @@ struct PanelSlot {
 // node order. With no such node every panel is hidden and nothing is divided.
 [[nodiscard]] std::vector<PanelSlot> PanelSlots(std::span<const uint32_t> processorCounts, int graphWidth);
 
-// A group box is shown when it has a place and is at least 1 x 6 pixels.
+// A group box or cell is shown only where the layout gave it a place inside
+// its parent and at least 1 x 6 pixels.
+[[nodiscard]] bool RoomToShow(int left, int top, int width, int height) noexcept;
+// The same for a group box, which always sits at the top of the graph.
 [[nodiscard]] bool PanelBoxVisible(int x, int width, int height) noexcept;
 
 // How a panel's cells are arranged in its client rectangle.

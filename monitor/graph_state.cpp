@@ -20,15 +20,11 @@ GraphState* StateOf(HWND graphWindow) noexcept {
   return reinterpret_cast<GraphState*>(::GetWindowLongPtrW(graphWindow, 0));
 }
 
-std::wstring FormatTitle(const std::wstring& format, uint32_t node) {
-  wchar_t title[64] = {};
-  const int length = std::swprintf(title, std::size(title), format.c_str(), node);
-  return length < 0 ? std::wstring() : std::wstring(title, static_cast<size_t>(length));
-}
-
-std::wstring CellTipText(uint32_t node, uint32_t k) {
+// A panel title or a cell's tooltip text; empty when it does not fit.
+template <typename... Numbers>
+std::wstring FormatText(const wchar_t* format, Numbers... numbers) {
   wchar_t text[64] = {};
-  const int length = std::swprintf(text, std::size(text), L"Node %u, Logical CPU %u", node, k);
+  const int length = std::swprintf(text, std::size(text), format, numbers...);
   return length < 0 ? std::wstring() : std::wstring(text, static_cast<size_t>(length));
 }
 
@@ -91,11 +87,22 @@ GraphBrushes CurrentBrushes(const GraphState& graph) noexcept {
           graph.boxBackgroundBrush.get()};
 }
 
-void SetPanelVisibility(NodePanel& panel, int show) noexcept {
+// Whether the layout left the window room to show (see LayoutPanel).
+bool LaidOutToShow(HWND window) noexcept {
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+  return RoomToShow(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+// Showing keeps hidden what the layout hid for want of room, so that a panel
+// too small for its cells never shows them squeezed.
+void SetPanelVisibility(NodePanel& panel, bool show) noexcept {
   std::lock_guard lock(panel.panelLock);
   if (panel.groupBox == nullptr) return;
-  for (HWND cell : panel.cells) ::ShowWindow(cell, show);
-  ::ShowWindow(panel.groupBox, show);
+  auto apply = [show](HWND window) { ::ShowWindow(window, show && LaidOutToShow(window) ? SW_SHOWNORMAL : SW_HIDE); };
+  for (HWND cell : panel.cells) apply(cell);
+  apply(panel.groupBox);
 }
 
 // --- The graph window -------------------------------------------------------
@@ -221,10 +228,10 @@ void BuildPanels(GraphState& graph) {
     panel->parkedLabel = graph.parkedLabel;
     panel->efficientLabel = graph.efficientLabel;
     const std::wstring title =
-        HighestNode(graph.topology) >= 1 ? FormatTitle(graph.nodeTitleFormat, node) : graph.singleNodeTitle;
+        HighestNode(graph.topology) >= 1 ? FormatText(graph.nodeTitleFormat.c_str(), node) : graph.singleNodeTitle;
     BuildPanel(*panel, graph.graphWindow, graph.coreMap.NodeProcessorCount(node), title, CurrentBrushes(graph));
     for (uint32_t k = 0; k < panel->cells.size(); ++k) {
-      panel->tipTexts[panel->cells[k]] = CellTipText(node, k);
+      panel->tipTexts[panel->cells[k]] = FormatText(L"Node %u, Logical CPU %u", node, k);
       int32_t group = 0, number = 0;
       if (graph.coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number)) {
         const bool efficient = graph.coreMap.IsEfficiencyCore(group < 0 ? 0 : group, number);
@@ -301,8 +308,8 @@ void LayoutPanel(NodePanel& panel, int x, int width, int height) noexcept {
   }
 }
 
-void ShowPanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, SW_SHOWNORMAL); }
-void HidePanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, SW_HIDE); }
+void ShowPanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, true); }
+void HidePanel(NodePanel& panel) noexcept { SetPanelVisibility(panel, false); }
 
 std::vector<HWND> PanelCells(NodePanel& panel) {
   std::lock_guard lock(panel.panelLock);
@@ -451,10 +458,8 @@ void SetGraphColours(GraphState& graph, const GraphColours& colours, const Marke
 
 void ShowGraph(GraphState& graph) noexcept {
   if (graph.graphWindow == nullptr) return;
-  for (const auto& panel : graph.panels) {
-    // A node without processors stays hidden: it has no place in the graph.
-    if (!panel->cells.empty()) ShowPanel(*panel);
-  }
+  // A node without processors was given no place, so its panel stays hidden.
+  for (const auto& panel : graph.panels) ShowPanel(*panel);
   ::ShowWindow(graph.graphWindow, SW_SHOWNORMAL);
 }
 

@@ -160,6 +160,7 @@ void ShowGraph(GraphState& graph) noexcept;
 
 // Panel operations.
 void LayoutPanel(NodePanel& panel, int x, int width, int height) noexcept;
+// Shows the box and its cells, each where the layout left it room to show.
 void ShowPanel(NodePanel& panel) noexcept;
 void HidePanel(NodePanel& panel) noexcept;
 [[nodiscard]] std::vector<HWND> PanelCells(NodePanel& panel);

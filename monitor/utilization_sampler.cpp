@@ -55,8 +55,8 @@ SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
   if (!topology.GetNumaHighestNodeNumber(highestNode)) highestNode = 0;
   for (uint32_t node = 0; node <= highestNode; ++node) {
     const uint32_t count = coreMap.NodeProcessorCount(node);
-    auto& usageCounters = usage_counters_.emplace_back();
-    auto& parkingCounters = parking_counters_.emplace_back();
+    auto& nodeUsageCounters = UsageCounters.emplace_back();
+    auto& nodeParkingCounters = ParkingCounters.emplace_back();
     usage_.emplace_back(count);
     parking_.emplace_back(count);
     for (uint32_t k = 0; k < count; ++k) {
@@ -68,24 +68,24 @@ SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
         return query_ && source_.AddEnglishCounter(query_.get(), path.c_str(), counter);
       };
       if (add(UtilityCounterPath(node, k)) || add(ProcessorTimeCounterPath(node, k))) {
-        usageCounters.emplace_back(source_, counter);
+        nodeUsageCounters.emplace_back(source_, counter);
       } else {
-        usageCounters.emplace_back();
+        nodeUsageCounters.emplace_back();
         int32_t group = 0, number = 0;
         if (coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number) && group <= 0 && number >= 0 &&
             static_cast<size_t>(number) < kGroupProcessors) {
           kernel_readers_.push_back({node, k, static_cast<uint32_t>(number)});
         }
       }
-      parkingCounters.emplace_back();
-      if (add(ParkingStatusCounterPath(node, k))) parkingCounters.back() = Counter(source_, counter);
+      nodeParkingCounters.emplace_back();
+      if (add(ParkingStatusCounterPath(node, k))) nodeParkingCounters.back() = Counter(source_, counter);
     }
   }
 }
 
 SampleCollector::~SampleCollector() {
-  for (auto& node : usage_counters_) node.clear();
-  for (auto& node : parking_counters_) node.clear();
+  for (auto& node : UsageCounters) node.clear();
+  for (auto& node : ParkingCounters) node.clear();
   query_.reset();
 }
 
@@ -109,8 +109,8 @@ void SampleCollector::CollectSample() noexcept {
       }
     }
   };
-  read(usage_counters_, usage_, true);
-  read(parking_counters_, parking_, false);
+  read(UsageCounters, usage_, true);
+  read(ParkingCounters, parking_, false);
   if (!kernel_readers_.empty()) CollectKernelTimes();
 }
 

@@ -74,8 +74,8 @@ class SampleCollector {
 
   CounterSource& source_;
   CounterQuery query_;
-  std::vector<std::vector<Counter>> usage_counters_;
-  std::vector<std::vector<Counter>> parking_counters_;
+  std::vector<std::vector<Counter>> UsageCounters;
+  std::vector<std::vector<Counter>> ParkingCounters;
   SampleTable usage_;
   SampleTable parking_;
   std::vector<KernelReader> kernel_readers_;

@@ -11,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <winternl.h>
+
 #include <chrono>
 #include <map>
 #include <thread>
@@ -73,6 +75,28 @@ constexpr COLORREF kBackground = RGB(220, 220, 220);
 constexpr COLORREF kBar = RGB(50, 130, 25);
 constexpr COLORREF kFrame = RGB(204, 204, 204);
 constexpr COLORREF kParked = RGB(172, 172, 172);
+
+// GDI objects alive in this process, counted in its GDI handle table: the
+// table's address at 0xF8 of the PEB, 0x10000 entries of 24 bytes, each with
+// a non-zero type byte at 14 while its object lives. Under Wine the table
+// holds this process's objects only, and GetGuiResources answers 0.
+size_t LiveGdiObjects() {
+  using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryProcess>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION basic{};
+  if (query == nullptr || query(::GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0) {
+    return 0;
+  }
+  const auto* peb = reinterpret_cast<const std::byte*>(basic.PebBaseAddress);
+  const auto* table = *reinterpret_cast<const std::byte* const*>(peb + 0xF8);
+  if (table == nullptr) return 0;
+  size_t live = 0;
+  for (size_t entry = 0; entry < 0x10000; ++entry) {
+    if (table[entry * 24 + 14] != std::byte{0}) ++live;
+  }
+  return live;
+}
 
 class GraphWindowTest : public ::testing::Test {
  protected:
@@ -233,11 +257,22 @@ TEST_F(GraphWindowTest, ANodeWithoutProcessorsTakesNoWidthAndNoneAtAllDividesNot
 TEST_F(GraphWindowTest, ATooLowPanelHidesItsCellsWhateverItsRows) {
   Machine({0xFF, 0x7F00});
   Create(400, 30);
+  ShowGraph(graph_);
   for (const auto& panel : graph_.panels) {
+    EXPECT_TRUE(HasVisibleStyle(panel->groupBox));
     for (HWND cell : panel->cells) {
-      EXPECT_FALSE(HasVisibleStyle(cell));
+      EXPECT_FALSE(HasVisibleStyle(cell)) << "hidden by the layout, and still when the graph shows";
       EXPECT_EQ(RectInParent(cell).bottom - RectInParent(cell).top, 0) << "no wrapped-around row height";
     }
+  }
+
+  // One row 3 pixels high, and a box lower than 6 pixels.
+  for (const int height : {33, 5}) {
+    SCOPED_TRACE(height);
+    ASSERT_TRUE(CreateGraph(graph_, parent_, 0, 0, 400, height));
+    ShowGraph(graph_);
+    EXPECT_EQ(HasVisibleStyle(graph_.panels[1]->groupBox), height >= 6);
+    EXPECT_FALSE(HasVisibleStyle(graph_.panels[1]->cells[0]));
   }
 }
 
@@ -374,6 +409,33 @@ TEST_F(GraphWindowTest, ClosingTheWindowClearsThePanelsAndANewOpeningStartsAfres
   SetUp();
   Create();
   EXPECT_EQ(graph_.panels.size(), 1u);
+}
+
+TEST_F(GraphWindowTest, OpeningsPaintingAndRecolouringLeaveNoGdiObjectBehind) {
+  Machine({0xFF}, 0xF0);
+  const unique_hbitmap marker(::CreateBitmap(16, 16, 1, 32, nullptr));
+  // One opening as the main window makes it: created, coloured, shown, painted, closed.
+  auto openAndClose = [&](bool blendWithAnd) {
+    ::ShowWindow(parent_, SW_SHOWNOACTIVATE);
+    Create(400, 100);
+    GraphColours colours;
+    colours.bar = blendWithAnd ? RGB(10, 20, 30) : RGB(30, 20, 10);
+    SetGraphColours(graph_, colours, MarkerLook{marker.get(), 0, 0, blendWithAnd});
+    ShowGraph(graph_);
+    ::UpdateWindow(parent_);
+    ::RedrawWindow(parent_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    for (HWND cell : graph_.panels[0]->cells) PrintedCentre(cell);
+    ::DestroyWindow(parent_);
+    PumpMessages();
+    SetUp();
+  };
+  // The first openings make what the graph keeps for the process: its brushes and font.
+  openAndClose(false);
+  openAndClose(true);
+  const size_t kept = LiveGdiObjects();
+  ASSERT_GT(kept, 0u) << "the GDI handle table cannot be read";
+  for (int opening = 0; opening < 4; ++opening) openAndClose(opening % 2 == 0);
+  EXPECT_EQ(LiveGdiObjects(), kept);
 }
 
 TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSize) {
