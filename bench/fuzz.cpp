@@ -14,11 +14,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <random>
 #include <span>
 #include <string>
@@ -156,13 +159,18 @@ void Mutate(std::vector<std::byte>& bytes, std::mt19937& random) {
       case 3:  // cut the end
         bytes.resize(size == 0 ? 0 : random() % (size + 1));
         break;
-      case 4:  // cut the front
-        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size == 0 ? 0 : random() % (size + 1)));
+      case 4: {  // cut the front
+        const size_t cut = size == 0 ? 0 : random() % (size + 1);
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
         break;
+      }
       case 5: {  // repeat a piece
+        if (size == 0) break;
         const size_t length = std::min<size_t>(size - at, 1 + random() % 96);
-        if (size != 0) bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                    bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+        const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+        // A copy first: a vector cannot insert a range of itself.
+        const std::vector<std::byte> piece(from, from + static_cast<std::ptrdiff_t>(length));
+        bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), piece.begin(), piece.end());
         break;
       }
       case 6:  // append noise

@@ -39,7 +39,8 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
        more = processes.Process32NextW(snapshot.get(), entry)) {
     ++scanned;
     const DWORD process_id = entry.th32ProcessID;
-    ProcessRecord& record = control.PathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
+    ProcessRecord& record =
+        control.PathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
     patterns.ForEachMatch(record, entry.szExeFile, [&](size_t) {
       ++matched;
       control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,

@@ -46,7 +46,9 @@ void AddListBoxEntries(HWND list, const std::vector<std::wstring>& entries) noex
   // Only a hint: a list box that cannot reserve the room still adds each entry.
   ::SendMessageW(list, LB_INITSTORAGE, entries.size(), static_cast<LPARAM>(characters * sizeof(wchar_t)));
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-  for (const std::wstring* entry : order) ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry->c_str()));
+  for (const std::wstring* entry : order) {
+    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry->c_str()));
+  }
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, TRUE);
 }

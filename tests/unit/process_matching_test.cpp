@@ -95,7 +95,9 @@ class PathCacheTest : public ::testing::Test {
  protected:
   // One pass as the worker runs it: resolve every process, then purge.
   void Pass() {
-    for (const FakeProcess& process : system_.processes) cache_.Resolve(system_, process.id, process.parentId, process.fileName.c_str());
+    for (const FakeProcess& process : system_.processes) {
+      cache_.Resolve(system_, process.id, process.parentId, process.fileName.c_str());
+    }
     cache_.Purge();
   }
   size_t QueriesOf(DWORD id) {
