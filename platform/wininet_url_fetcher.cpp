@@ -36,19 +36,22 @@ bool AnsweredOk(HINTERNET request) {
   return status == HTTP_STATUS_OK;
 }
 
-// A declared length above the cap ends the download before any of it is read.
-bool DeclaresMoreThan(HINTERNET request, size_t max_bytes) {
+// The Content-Length of the answer, or nullopt when none was sent (or it is
+// no number). A length above `max_bytes` reads as max_bytes + 1.
+std::optional<size_t> DeclaredLength(HINTERNET request, size_t max_bytes) {
   wchar_t length[32] = {};
   DWORD size = sizeof(length);
   DWORD index = 0;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length, &size, &index)) return false;
-  unsigned long long declared = 0;
-  for (const wchar_t* digit = length; *digit != L'\0'; ++digit) {
-    if (*digit < L'0' || *digit > L'9') return false;
-    declared = declared * 10 + static_cast<unsigned>(*digit - L'0');
-    if (declared > max_bytes) return true;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length, &size, &index) || length[0] == L'\0') {
+    return std::nullopt;
   }
-  return false;
+  size_t declared = 0;
+  for (const wchar_t* digit = length; *digit != L'\0'; ++digit) {
+    if (*digit < L'0' || *digit > L'9') return std::nullopt;
+    declared = declared * 10 + static_cast<unsigned>(*digit - L'0');
+    if (declared > max_bytes) return max_bytes + 1;
+  }
+  return declared;
 }
 
 }  // namespace
@@ -61,7 +64,10 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
   BoundWaits(internet.get());
   const unique_hinternet request(
       ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
-  if (!request || !AnsweredOk(request.get()) || DeclaresMoreThan(request.get(), max_bytes)) return std::nullopt;
+  if (!request || !AnsweredOk(request.get())) return std::nullopt;
+  // A declared length above the cap ends the download before any of it is read.
+  const std::optional<size_t> declared = DeclaredLength(request.get(), max_bytes);
+  if (declared && *declared > max_bytes) return std::nullopt;
   // Set again on the request: not every WinINet passes the session's
   // receive limit on to the reads of the body.
   BoundWaits(request.get());
@@ -78,7 +84,8 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
     if (read == 0) break;
     if (body.size() > max_bytes) return std::nullopt;
   }
-  if (body.empty()) return std::nullopt;
+  // A connection that ends before the declared length is a failed read.
+  if (body.empty() || (declared && body.size() != *declared)) return std::nullopt;
   return body;
 }
 

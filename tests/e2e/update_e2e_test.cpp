@@ -177,10 +177,13 @@ class UpdateServer {
   }
   // Answers `path` with a few bytes and then holds the connection.
   void PutStall(const std::string& path) { Put(path + ".stall", ""); }
+  // Answers `path` with `body` and closes the connection before the length it declared.
+  void PutCutShort(const std::string& path, const std::string& body) {
+    Remove(path);
+    Put(path + ".short", body);
+  }
   void Remove(const std::string& path) {
-    ::DeleteFileW(Path(path).c_str());
-    ::DeleteFileW(Path(path + ".status").c_str());
-    ::DeleteFileW(Path(path + ".stall").c_str());
+    for (const char* variant : {"", ".status", ".stall", ".short"}) ::DeleteFileW(Path(path + variant).c_str());
   }
 
   // The request paths so far, with their queries.
@@ -388,12 +391,14 @@ TEST_F(UpdateCheck, CheckForUpdateAnswersNewerAndNotNewerAndNothingForARefusedAn
 
   EXPECT_THAT(AnswerBox(CheckForUpdate(), IDOK), HasSubstr("No update available."));
 
-  // An error page, a proxy's 502 and a body over 64 KiB are no answer, even
-  // when they read like a version file.
+  // An error page, a proxy's 502, a body cut short and a body over 64 KiB
+  // are no answer, even when they read like a version file.
   server_->PutStatus(kVersionPath, 404, VersionFile("1.2.2.5"));
   EXPECT_EQ(CheckForUpdate(), nullptr) << "a 404 page counts as an answer";
   server_->PutStatus(kVersionPath, 502, VersionFile("1.2.2.5"));
   EXPECT_EQ(CheckForUpdate(), nullptr) << "a 502 counts as an answer";
+  server_->PutCutShort(kVersionPath, VersionFile("1.2.2.5"));
+  EXPECT_EQ(CheckForUpdate(), nullptr) << "a body cut short counts as an answer";
   std::string largest = VersionFile("1.2.2.5");
   largest.resize(64 * 1024, ' ');
   server_->Remove(kVersionPath);

@@ -7,7 +7,9 @@ test. It serves the folder ROOT as the test laid it out:
   ROOT/<path>.status   answer with the status code on its first line and the
                        rest of the file as the page;
   ROOT/<path>.stall    answer 200, send a few bytes, then hold the connection
-                       until ROOT/release exists.
+                       until ROOT/release exists;
+  ROOT/<path>.short    answer 200 with this body, but declare a longer one
+                       and close the connection after it.
 
 Every request line is appended to ROOT/requests.log. The server writes
 ROOT/ready once it listens and ends when ROOT/stop appears (or after ten
@@ -68,6 +70,17 @@ def main():
                 deadline = time.monotonic() + LIFETIME_S
                 while not exists("release") and time.monotonic() < deadline:
                     time.sleep(0.05)
+                return
+            if os.path.exists(file + ".short"):
+                with open(file + ".short", "rb") as short_file:
+                    body = short_file.read()
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body) + 100))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(body)
+                self.wfile.flush()
+                self.close_connection = True
                 return
             if not os.path.isfile(file):
                 return self.send_error(404)
