@@ -62,8 +62,8 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
       ::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) return std::nullopt;
   BoundWaits(internet.get());
-  const unique_hinternet request(
-      ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
+  const unique_hinternet request(::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
+                                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
   if (!request || !AnsweredOk(request.get())) return std::nullopt;
   // A declared length above the cap ends the download before any of it is read.
   const std::optional<size_t> declared = DeclaredLength(request.get(), max_bytes);

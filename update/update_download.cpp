@@ -78,8 +78,8 @@ bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
 
 std::wstring CommonName(PCCERT_CONTEXT certificate) {
   wchar_t name[256] = {};
-  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
-                                            const_cast<char*>(szOID_COMMON_NAME), name, std::size(name));
+  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                                            name, std::size(name));
   return length > 1 ? std::wstring(name, length - 1) : std::wstring();
 }
 
@@ -112,26 +112,6 @@ bool WriteInstaller(const std::wstring& path, const std::vector<std::byte>& byte
 bool Rewind(HANDLE file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
-}
-
-// Whether `file` holds exactly `bytes`: between writing and reopening, the
-// file could have been replaced.
-bool FileHolds(HANDLE file, const std::vector<std::byte>& bytes) {
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != bytes.size()) return false;
-  if (!Rewind(file)) return false;
-  std::vector<std::byte> chunk(64 * 1024);
-  size_t compared = 0;
-  while (compared < bytes.size()) {
-    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), bytes.size() - compared));
-    DWORD read = 0;
-    if (!::ReadFile(file, chunk.data(), wanted, &read, nullptr) || read == 0) return false;
-    if (!std::equal(chunk.begin(), chunk.begin() + read, bytes.begin() + static_cast<std::ptrdiff_t>(compared))) {
-      return false;
-    }
-    compared += read;
-  }
-  return Rewind(file);
 }
 
 void OfferErrorPage(const TrustResult& trust) {
@@ -171,21 +151,46 @@ std::wstring DownloadFolder() {
   return folder + L"ombrix";
 }
 
+bool FileHolds(HANDLE file, std::span<const std::byte> bytes) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != bytes.size()) return false;
+  if (!Rewind(file)) return false;
+  std::vector<std::byte> chunk(64 * 1024);
+  size_t compared = 0;
+  while (compared < bytes.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), bytes.size() - compared));
+    DWORD read = 0;
+    if (!::ReadFile(file, chunk.data(), wanted, &read, nullptr) || read == 0) return false;
+    if (!std::equal(chunk.begin(), chunk.begin() + read, bytes.begin() + static_cast<std::ptrdiff_t>(compared))) {
+      return false;
+    }
+    compared += read;
+  }
+  return Rewind(file);
+}
+
 std::wstring TrustResultText(const TrustResult& result) {
   const auto status = static_cast<DWORD>(result.status);
   switch (status) {
-    case 0: return ResourceText(IDS_SIGNATURE_VERIFIED);
+    case 0:
+      return ResourceText(IDS_SIGNATURE_VERIFIED);
     case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
       switch (result.last_error) {
         case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
         case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
-        case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN): return ResourceText(IDS_SIGNATURE_MISSING);
-        default: return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+        case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN):
+          return ResourceText(IDS_SIGNATURE_MISSING);
+        default:
+          return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
       }
-    case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST): return ResourceText(IDS_SIGNATURE_DISALLOWED);
-    case static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED): return ResourceText(IDS_SIGNATURE_NOT_TRUSTED);
-    case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS): return ResourceText(IDS_SIGNATURE_ADMIN_POLICY);
-    default: return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+    case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST):
+      return ResourceText(IDS_SIGNATURE_DISALLOWED);
+    case static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED):
+      return ResourceText(IDS_SIGNATURE_NOT_TRUSTED);
+    case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS):
+      return ResourceText(IDS_SIGNATURE_ADMIN_POLICY);
+    default:
+      return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
   }
 }
 
@@ -234,8 +239,8 @@ bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta) {
   // has returned, nobody can change, rename or remove the file, and what it
   // holds is checked to be what was downloaded. (The writing handle cannot be
   // kept: the system would not start a program that is open for writing.)
-  const unique_hfile installer(
-      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!installer || !FileHolds(installer.get(), *installer_bytes)) return false;
 
   const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerName);

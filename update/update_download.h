@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,11 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 [[nodiscard]] std::wstring InstallerUrl(bool beta);
 // The temporary directory followed by "ombrix"; empty when there is none.
 [[nodiscard]] std::wstring DownloadFolder();
+
+// Whether the open file `file` holds exactly `bytes`, read from its start;
+// the file position is at the start again afterwards. Between writing the
+// installer and opening it for the check, the file could have been replaced.
+[[nodiscard]] bool FileHolds(HANDLE file, std::span<const std::byte> bytes);
 
 // A WinVerifyTrust status and the last-error value that came with it.
 struct TrustResult {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -32,8 +33,9 @@ int AnnouncementsOfOneCheck(FakeUrlFetcher& fetcher, bool beta = false) {
   unique_event quit;
   ::SetEvent(quit.handle.get());
   int announcements = 0;
-  RunUpdateChecks(fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
-                  [&announcements] { ++announcements; });
+  RunUpdateChecks(
+      fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
+      [&announcements] { ++announcements; });
   return announcements;
 }
 
@@ -59,7 +61,9 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
       // The text ends at the first NUL byte.
       {"1.2.2.5\n\0ombrix_updatevalidsig"s, L"", false},
       {"1.2.2.5\nombrix_updatevalidsig\0garbage"s, L"1.2.2.5", true},
-      {"\0" "1.2.2.5\nombrix_updatevalidsig"s, L"", false},
+      {"\0"
+       "1.2.2.5\nombrix_updatevalidsig"s,
+       L"", false},
       // No "." anywhere.
       {"latest\nombrix_updatevalidsig", L"", false},
       // An empty first line is a valid file that names no version.
@@ -110,7 +114,8 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   unique_event quit;
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
-    RunUpdateChecks(fetcher, quit.handle.get(), 20, [] { return false; }, [&] { ++announcements; });
+    RunUpdateChecks(
+        fetcher, quit.handle.get(), 20, [] { return false; }, [&] { ++announcements; });
   });
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (announcements < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
@@ -119,7 +124,8 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   // Asleep for a day: the quit event ends the wait at once.
   unique_event quit_daily;
   auto daily = std::async(std::launch::async, [&] {
-    RunUpdateChecks(fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [] {});
+    RunUpdateChecks(
+        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [] {});
   });
   const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
   while (fetcher.Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
@@ -185,6 +191,48 @@ TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten)
   EXPECT_EQ(fetcher.Requests()[0].url, InstallerUrl(true));
   EXPECT_EQ(fetcher.Requests()[0].max_bytes, 256u * 1024 * 1024);
   EXPECT_TRUE(DownloadFolder().ends_with(L"\\ombrix"));
+}
+
+TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
+  const std::string downloaded(70000, 'D');
+  ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  auto bytes_of = [](const std::string& text) {
+    return std::span(reinterpret_cast<const std::byte*>(text.data()), text.size());
+  };
+  struct Case {
+    const char* name;
+    std::string on_disk;
+    bool holds;
+  };
+  std::string changed_last = downloaded;
+  changed_last.back() = 'X';
+  const Case cases[] = {
+      {"the same bytes", downloaded, true},
+      {"the last byte changed", changed_last, false},
+      {"one byte short", downloaded.substr(1), false},
+      {"one byte more", downloaded + "D", false},
+  };
+  for (const Case& c : cases) {
+    {
+      const unique_hfile writer(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      DWORD written = 0;
+      ASSERT_TRUE(::WriteFile(writer.get(), c.on_disk.data(), static_cast<DWORD>(c.on_disk.size()), &written, nullptr));
+    }
+    const unique_hfile file(
+        ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(FileHolds(file.get(), bytes_of(downloaded)), c.holds) << c.name;
+    if (c.holds) {
+      char first = 0;
+      DWORD read = 0;
+      EXPECT_TRUE(::ReadFile(file.get(), &first, 1, &read, nullptr) && read == 1 && first == 'D')
+          << "the check leaves the file at its start";
+      // While it is open for the check, nobody can write, rename or delete it.
+      EXPECT_FALSE(unique_hfile(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr)));
+      EXPECT_FALSE(::DeleteFileW(path_.c_str()));
+    }
+  }
 }
 
 TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
