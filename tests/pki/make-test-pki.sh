@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the certificates that the update tests need, fresh on every build:
+# Makes the certificates that the update tests need, in a new build folder:
 # a test root CA, a server certificate for localhost, the code-signing
 # certificate that the test build pins, one of another publisher from the same
 # CA, and a self-signed one that copies the pinned name. No private key of
