@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace tarnwick {
 
@@ -78,6 +79,45 @@ class DarkModeApi {
   virtual bool SetWindowProperty(HWND window, const wchar_t* name, HANDLE value) = 0;
   // SetWindowTheme(window, subAppName, subIdList).
   virtual void SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) = 0;
+  // The themed drawing of the dark menu bar: OpenThemeData (null when the
+  // window has no theme; the handle belongs to the caller), CloseThemeData,
+  // DrawThemeBackground and DrawThemeText.
+  [[nodiscard]] virtual HTHEME OpenThemeData(HWND window, const wchar_t* classList) = 0;
+  virtual void CloseThemeData(HTHEME theme) = 0;
+  virtual void DrawThemeBackground(HTHEME theme, HDC dc, int part, int state, const RECT& area) = 0;
+  virtual void DrawThemeText(HTHEME theme, HDC dc, int part, int state, const wchar_t* text, int length, DWORD flags,
+                             DWORD flags2, const RECT& area) = 0;
+};
+
+// A theme handle opened through the seam, closed through the same seam.
+class unique_theme_data {
+ public:
+  unique_theme_data() noexcept = default;
+  unique_theme_data(DarkModeApi& api, HTHEME theme) noexcept : api_(theme != nullptr ? &api : nullptr), theme_(theme) {}
+  ~unique_theme_data() { reset(); }
+  unique_theme_data(const unique_theme_data&) = delete;
+  unique_theme_data& operator=(const unique_theme_data&) = delete;
+  unique_theme_data(unique_theme_data&& other) noexcept
+      : api_(std::exchange(other.api_, nullptr)), theme_(std::exchange(other.theme_, nullptr)) {}
+  unique_theme_data& operator=(unique_theme_data&& other) noexcept {
+    if (this != &other) {
+      reset();
+      api_ = std::exchange(other.api_, nullptr);
+      theme_ = std::exchange(other.theme_, nullptr);
+    }
+    return *this;
+  }
+
+  [[nodiscard]] HTHEME get() const noexcept { return theme_; }
+  explicit operator bool() const noexcept { return theme_ != nullptr; }
+  void reset() noexcept {
+    DarkModeApi* api = std::exchange(api_, nullptr);
+    if (HTHEME theme = std::exchange(theme_, nullptr)) api->CloseThemeData(theme);
+  }
+
+ private:
+  DarkModeApi* api_ = nullptr;
+  HTHEME theme_ = nullptr;
 };
 
 }  // namespace tarnwick

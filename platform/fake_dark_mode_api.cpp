@@ -1,5 +1,8 @@
 #include "platform/fake_dark_mode_api.h"
 
+#include <cstdio>
+#include <cwchar>
+
 namespace tarnwick {
 
 namespace {
@@ -10,6 +13,22 @@ std::string Narrow(const wchar_t* text) {
   for (; *text != L'\0'; ++text) narrow.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
   narrow.push_back('"');
   return narrow;
+}
+
+std::string Narrow(const wchar_t* text, int length) {
+  if (text == nullptr) return "null";
+  return Narrow(std::wstring(text, length >= 0 ? static_cast<size_t>(length) : std::wcslen(text)).c_str());
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%lx", static_cast<unsigned long>(value));
+  return text;
+}
+
+std::string Corners(const RECT& area) {
+  return std::to_string(area.left) + ',' + std::to_string(area.top) + ',' + std::to_string(area.right) + ',' +
+         std::to_string(area.bottom);
 }
 
 }  // namespace
@@ -114,6 +133,46 @@ bool FakeDarkModeApi::SetWindowProperty(HWND window, const wchar_t* name, HANDLE
 void FakeDarkModeApi::SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) {
   Record({"SetWindowTheme", NameOf(window), Narrow(subAppName), Narrow(subIdList)});
   if (forwardToSystem) ::SetWindowTheme(window, subAppName, subIdList);
+}
+
+std::string FakeDarkModeApi::NameOf(HTHEME theme) const {
+  if (theme == nullptr) return "null";
+  const auto found = themes_.find(theme);
+  return found != themes_.end() ? found->second : "unknown-theme";
+}
+
+HTHEME FakeDarkModeApi::OpenThemeData(HWND window, const wchar_t* classList) {
+  HTHEME theme = nullptr;
+  if (forwardToSystem) {
+    theme = ::OpenThemeData(window, classList);
+  } else if (themeDataAvailable) {
+    theme = reinterpret_cast<HTHEME>(static_cast<INT_PTR>(0x7F00 + themesOpened_));
+  }
+  std::string name = "null";
+  if (theme != nullptr) {
+    name = "theme" + std::to_string(++themesOpened_);
+    themes_[theme] = name;
+  }
+  Record({"OpenThemeData", NameOf(window), Narrow(classList), name});
+  return theme;
+}
+
+void FakeDarkModeApi::CloseThemeData(HTHEME theme) {
+  Record({"CloseThemeData", NameOf(theme)});
+  themes_.erase(theme);
+  if (forwardToSystem) ::CloseThemeData(theme);
+}
+
+void FakeDarkModeApi::DrawThemeBackground(HTHEME theme, HDC dc, int part, int state, const RECT& area) {
+  Record({"DrawThemeBackground", NameOf(theme), std::to_string(part), std::to_string(state), Corners(area)});
+  if (forwardToSystem) ::DrawThemeBackground(theme, dc, part, state, &area, nullptr);
+}
+
+void FakeDarkModeApi::DrawThemeText(HTHEME theme, HDC dc, int part, int state, const wchar_t* text, int length,
+                                    DWORD flags, DWORD flags2, const RECT& area) {
+  Record({"DrawThemeText", NameOf(theme), std::to_string(part), std::to_string(state), Narrow(text, length),
+          std::to_string(length), Hex(flags), Hex(flags2), Corners(area)});
+  if (forwardToSystem) ::DrawThemeText(theme, dc, part, state, text, length, flags, flags2, &area);
 }
 
 }  // namespace tarnwick

@@ -33,6 +33,8 @@ class FakeDarkModeApi final : public DarkModeApi {
   // Visual styles and the scroll-bar theme also reach the system, so that
   // windows look as they would; off, they are only recorded.
   bool forwardToSystem = false;
+  // Whether OpenThemeData finds a theme (when it does not forward).
+  bool themeDataAvailable = true;
   // Off for long runs: the log then stays empty.
   bool recording = true;
 
@@ -41,6 +43,8 @@ class FakeDarkModeApi final : public DarkModeApi {
   [[nodiscard]] const std::vector<std::string>& Calls() const { return calls_; }
   [[nodiscard]] std::vector<std::string> CallsStartingWith(std::string_view prefix) const;
   void ClearCalls() { calls_.clear(); }
+  // Theme handles OpenThemeData gave out and CloseThemeData has not closed.
+  [[nodiscard]] size_t OpenThemes() const { return themes_.size(); }
 
   std::optional<NtVersionNumbers> QueryNtVersion() override;
   DarkModeEntryPoints FindEntryPoints() override;
@@ -58,6 +62,12 @@ class FakeDarkModeApi final : public DarkModeApi {
   bool IsHighContrastOn() override;
   bool SetWindowProperty(HWND window, const wchar_t* name, HANDLE value) override;
   void SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) override;
+  // Theme handles are logged as "theme1", "theme2"... in the order they were opened.
+  HTHEME OpenThemeData(HWND window, const wchar_t* classList) override;
+  void CloseThemeData(HTHEME theme) override;
+  void DrawThemeBackground(HTHEME theme, HDC dc, int part, int state, const RECT& area) override;
+  void DrawThemeText(HTHEME theme, HDC dc, int part, int state, const wchar_t* text, int length, DWORD flags,
+                     DWORD flags2, const RECT& area) override;
 
   // The theme handle OpenNonClientTheme answers when it does not forward.
   static inline const HTHEME kFakeTheme = reinterpret_cast<HTHEME>(static_cast<INT_PTR>(0x7E7E));
@@ -65,9 +75,12 @@ class FakeDarkModeApi final : public DarkModeApi {
  private:
   void Record(std::initializer_list<std::string_view> parts);
   [[nodiscard]] std::string NameOf(HWND window) const;
+  [[nodiscard]] std::string NameOf(HTHEME theme) const;
 
   std::vector<std::string> calls_;
   std::map<HWND, std::string> names_;
+  std::map<HTHEME, std::string> themes_;
+  int themesOpened_ = 0;
 };
 
 }  // namespace tarnwick

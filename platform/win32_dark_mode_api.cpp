@@ -107,4 +107,19 @@ void Win32DarkModeApi::SetWindowTheme(HWND window, const wchar_t* subAppName, co
   ::SetWindowTheme(window, subAppName, subIdList);
 }
 
+HTHEME Win32DarkModeApi::OpenThemeData(HWND window, const wchar_t* classList) {
+  return ::OpenThemeData(window, classList);
+}
+
+void Win32DarkModeApi::CloseThemeData(HTHEME theme) { ::CloseThemeData(theme); }
+
+void Win32DarkModeApi::DrawThemeBackground(HTHEME theme, HDC dc, int part, int state, const RECT& area) {
+  ::DrawThemeBackground(theme, dc, part, state, &area, nullptr);
+}
+
+void Win32DarkModeApi::DrawThemeText(HTHEME theme, HDC dc, int part, int state, const wchar_t* text, int length,
+                                     DWORD flags, DWORD flags2, const RECT& area) {
+  ::DrawThemeText(theme, dc, part, state, text, length, flags, flags2, &area);
+}
+
 }  // namespace tarnwick

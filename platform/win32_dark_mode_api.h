@@ -32,6 +32,11 @@ class Win32DarkModeApi final : public DarkModeApi {
   bool IsHighContrastOn() override;
   bool SetWindowProperty(HWND window, const wchar_t* name, HANDLE value) override;
   void SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) override;
+  HTHEME OpenThemeData(HWND window, const wchar_t* classList) override;
+  void CloseThemeData(HTHEME theme) override;
+  void DrawThemeBackground(HTHEME theme, HDC dc, int part, int state, const RECT& area) override;
+  void DrawThemeText(HTHEME theme, HDC dc, int part, int state, const wchar_t* text, int length, DWORD flags,
+                     DWORD flags2, const RECT& area) override;
 
  private:
   using OpenNonClientThemeFn = HTHEME(WINAPI*)(HWND, LPCWSTR);

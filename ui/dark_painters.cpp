@@ -36,19 +36,41 @@ void FillWithColour(HDC dc, const RECT& area, COLORREF colour) noexcept {
   ::FillRect(dc, &area, brush.get());
 }
 
-// 0x0091: the whole bar in the background colour.
+// MenuBarTheme: the main window's "Menu" theme, opened when a paint needs it
+// and closed at every theme change and when the window ends, so no handle
+// outlives the theme it was opened under or the window it was opened for.
+unique_theme_data MenuBarTheme;
+
+// The theme to draw the menu bar with, or null when the window has none.
+HTHEME OpenMenuBarTheme(HWND window) noexcept {
+  if (!MenuBarTheme) {
+    DarkModeApi& api = CurrentDarkModeApi();
+    MenuBarTheme = unique_theme_data(api, api.OpenThemeData(window, L"Menu"));
+  }
+  return MenuBarTheme.get();
+}
+
+// A menu bar item's part in the "Menu" theme.
+constexpr int kMenuBarItemPart = 14;
+
+// 0x0091: the whole bar, in the theme or, without one, in the background colour.
 bool PaintMenuBar(HWND window, const MenuBarRecord& record) noexcept {
   MENUBARINFO bar = {};
   static_assert(sizeof(bar) == 48);
   bar.cbSize = sizeof(bar);
   RECT windowRect = {};
   if (!::GetMenuBarInfo(window, OBJID_MENU, 0, &bar) || !::GetWindowRect(window, &windowRect)) return false;
-  FillWithColour(record.dc, MenuBarPaintRect(bar.rcBar, windowRect), ThemePalette[kDialogBackgroundSlot]);
+  const RECT area = MenuBarPaintRect(bar.rcBar, windowRect);
+  if (HTHEME theme = OpenMenuBarTheme(window)) {
+    CurrentDarkModeApi().DrawThemeBackground(theme, record.dc, kMenuBarItemPart, 1, area);
+  } else {
+    FillWithColour(record.dc, area, ThemePalette[kDialogBackgroundSlot]);
+  }
   return true;
 }
 
 // 0x0092: one item, its background by state and its text.
-void PaintMenuBarItem(const MenuBarItemRecord& record) noexcept {
+void PaintMenuBarItem(HWND window, const MenuBarItemRecord& record) noexcept {
   wchar_t text[256] = {};
   MENUITEMINFOW info = {};
   static_assert(sizeof(info) == 80);
@@ -58,12 +80,20 @@ void PaintMenuBarItem(const MenuBarItemRecord& record) noexcept {
   info.cch = 255;
   if (!::GetMenuItemInfoW(record.menu.menu, static_cast<UINT>(record.place.position), TRUE, &info)) info.cch = 0;
   const UINT itemState = record.item.itemState;
-  const MenuItemColours colours = MenuBarItemColours(MenuBarItemState(itemState), ThemePalette);
+  const int state = MenuBarItemState(itemState);
+  const UINT flags = MenuBarItemTextFlags(itemState);
   HDC dc = record.menu.dc;
   RECT area = record.item.rcItem;
+  if (HTHEME theme = OpenMenuBarTheme(window)) {
+    DarkModeApi& api = CurrentDarkModeApi();
+    api.DrawThemeBackground(theme, dc, kMenuBarItemPart, state, area);
+    api.DrawThemeText(theme, dc, kMenuBarItemPart, state, text, static_cast<int>(info.cch), flags, 0, area);
+    return;
+  }
+  const MenuItemColours colours = MenuBarItemColours(state, ThemePalette);
   FillWithColour(dc, area, colours.background);
   text_colour_scope textColour(dc, colours.text);
-  ::DrawTextW(dc, text, static_cast<int>(info.cch), &area, MenuBarItemTextFlags(itemState));
+  ::DrawTextW(dc, text, static_cast<int>(info.cch), &area, flags);
 }
 
 void PaintStatusBar(HWND statusBar, HDC dc, const RECT& area, const StatusBarPaintData& data) noexcept {
@@ -139,11 +169,16 @@ LRESULT CALLBACK MenuBarPainter(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
     case kMenuBarItemPaintMessage:
       if (lParam != 0 && DarkConditionsHold()) {
-        PaintMenuBarItem(*reinterpret_cast<const MenuBarItemRecord*>(lParam));
+        PaintMenuBarItem(window, *reinterpret_cast<const MenuBarItemRecord*>(lParam));
         return 0;
       }
       break;
+    case WM_THEMECHANGED:
+      // A handle opened under the former theme would keep drawing it.
+      MenuBarTheme.reset();
+      break;
     case WM_NCDESTROY:
+      MenuBarTheme.reset();
       ::RemoveWindowSubclass(window, MenuBarPainter, id);
       break;
     default:

@@ -66,11 +66,12 @@ struct MenuItemColours {
   COLORREF background;
   COLORREF text;
 };
-// Background and text of an item in that state, from the palette.
+// Background and text of an item in that state, from the palette, for a
+// window without a "Menu" theme to draw with.
 [[nodiscard]] MenuItemColours MenuBarItemColours(int state, const Palette& palette) noexcept;
 
-// Installs MenuBarPainter on the main window; it removes itself when the
-// window is destroyed.
+// Installs MenuBarPainter on the main window; it removes itself, and closes
+// the "Menu" theme it drew with, when the window is destroyed.
 void InstallMenuBarPainter(HWND window) noexcept;
 LRESULT CALLBACK MenuBarPainter(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                 DWORD_PTR reference) noexcept;

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/gdi_object_count.h"
 #include "platform/gdi_scope.h"
@@ -104,6 +106,7 @@ class MenuBarPainterTest : public DarkModeFixture {
     window_ = ::CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
                                 menu_, nullptr, nullptr);
     ASSERT_NE(window_, nullptr) << "error " << ::GetLastError();
+    fake().NameWindow(window_, "main");
     InstallMenuBarPainter(window_);
   }
   void TearDown() override {
@@ -111,37 +114,128 @@ class MenuBarPainterTest : public DarkModeFixture {
     DarkModeFixture::TearDown();
   }
 
-  LRESULT PaintItem(UntouchedCanvas& canvas, UINT itemState, const RECT& area) {
+  LRESULT PaintItem(HDC dc, UINT itemState, const RECT& area, int position = 0) {
     MenuBarItemRecord record = {};
     record.item.itemState = itemState;
     record.item.rcItem = area;
     record.menu.menu = menu_;
-    record.menu.dc = canvas.dc();
-    record.place.position = 0;
+    record.menu.dc = dc;
+    record.place.position = position;
     return ::SendMessageW(window_, kMenuBarItemPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
+  }
+  LRESULT PaintItem(UntouchedCanvas& canvas, UINT itemState, const RECT& area) {
+    return PaintItem(canvas.dc(), itemState, area);
+  }
+  LRESULT PaintBar(HDC dc) {
+    MenuBarRecord record = {menu_, dc, 0};
+    return ::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
+  }
+  RECT BarRect() {
+    MENUBARINFO bar = {};
+    bar.cbSize = sizeof(bar);
+    EXPECT_TRUE(::GetMenuBarInfo(window_, OBJID_MENU, 0, &bar));
+    RECT windowRect = {};
+    ::GetWindowRect(window_, &windowRect);
+    return MenuBarPaintRect(bar.rcBar, windowRect);
+  }
+  // The theme calls in the fake's log (only openings and closings unless
+  // `drawing`), and a clean log.
+  std::vector<std::string> TakeThemeCalls(bool drawing = true) {
+    std::vector<std::string> calls;
+    for (const std::string& call : fake().Calls()) {
+      if (call.rfind("OpenThemeData", 0) == 0 || call.rfind("CloseThemeData", 0) == 0 ||
+          (drawing && call.rfind("DrawTheme", 0) == 0)) {
+        calls.push_back(call);
+      }
+    }
+    fake().ClearCalls();
+    return calls;
   }
 
   HMENU menu_ = nullptr;
   HWND window_ = nullptr;
 };
 
-TEST_F(MenuBarPainterTest, TheBarIsFilledDarkWhereTheMenuBarIs) {
-  MENUBARINFO bar = {};
-  bar.cbSize = sizeof(bar);
-  ASSERT_TRUE(::GetMenuBarInfo(window_, OBJID_MENU, 0, &bar));
-  RECT windowRect = {};
-  ::GetWindowRect(window_, &windowRect);
-  const RECT area = MenuBarPaintRect(bar.rcBar, windowRect);
+std::string Corners(const RECT& area) {
+  return std::to_string(area.left) + ',' + std::to_string(area.top) + ',' + std::to_string(area.right) + ',' +
+         std::to_string(area.bottom);
+}
+
+TEST_F(MenuBarPainterTest, TheThemeDrawsTheBarAndEachItemInItsState) {
+  Canvas canvas(300, 200);
+  EXPECT_EQ(PaintBar(canvas.dc()), 0);
+  EXPECT_THAT(TakeThemeCalls(),
+              testing::ElementsAre("OpenThemeData main \"Menu\" theme1",
+                                   "DrawThemeBackground theme1 14 1 " + Corners(BarRect())));
+
+  const RECT area = {10, 10, 70, 34};
+  const std::string at = Corners(area);
+  const struct {
+    UINT itemState;
+    const char* state;
+    const char* flags;
+  } cases[] = {
+      {0, "0", "0x25"},
+      {ODS_INACTIVE, "1", "0x25"},
+      {ODS_HOTLIGHT, "2", "0x25"},
+      {ODS_SELECTED | ODS_DEFAULT, "2", "0x25"},
+      {ODS_DISABLED | ODS_HOTLIGHT | ODS_SELECTED, "3", "0x25"},
+      {ODS_GRAYED, "3", "0x25"},
+      {ODS_NOACCEL, "0", "0x100025"},
+      {ODS_NOACCEL | ODS_HOTLIGHT, "2", "0x100025"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.itemState);
+    EXPECT_EQ(PaintItem(canvas.dc(), c.itemState, area), 0);
+    const std::string state = c.state;
+    EXPECT_THAT(TakeThemeCalls(),
+                testing::ElementsAre("DrawThemeBackground theme1 14 " + state + " " + at,
+                                     "DrawThemeText theme1 14 " + state + " \"&File\" 5 " + c.flags + " 0x0 " + at))
+        << "drawn with the theme opened once";
+  }
+  PaintItem(canvas.dc(), 0, area, 1);
+  EXPECT_THAT(TakeThemeCalls(), testing::Contains("DrawThemeText theme1 14 0 \"&Help\" 5 0x25 0x0 " + at));
+}
+
+TEST_F(MenuBarPainterTest, TheThemeIsClosedAtEveryThemeChangeAndWithTheWindow) {
+  Canvas canvas(300, 200);
+  PaintBar(canvas.dc());
+  ::SendMessageW(window_, WM_THEMECHANGED, 0, 0);
+  EXPECT_EQ(fake().OpenThemes(), 0u);
+  PaintItem(canvas.dc(), 0, {10, 10, 70, 34});
+  EXPECT_THAT(TakeThemeCalls(false), testing::ElementsAre("OpenThemeData main \"Menu\" theme1", "CloseThemeData theme1",
+                                                          "OpenThemeData main \"Menu\" theme2"));
+
+  // A change to light also drops it: the next dark paint opens the new theme.
+  fake().appsDark = false;
+  ::SendMessageW(window_, WM_THEMECHANGED, 0, 0);
+  EXPECT_THAT(TakeThemeCalls(), testing::ElementsAre("CloseThemeData theme2"));
+  PaintBar(canvas.dc());
+  EXPECT_THAT(TakeThemeCalls(), testing::IsEmpty()) << "light: the system draws";
+
+  fake().appsDark = true;
+  PaintBar(canvas.dc());
+  ASSERT_EQ(fake().OpenThemes(), 1u);
+  ::DestroyWindow(window_);
+  window_ = nullptr;
+  EXPECT_THAT(TakeThemeCalls(false), testing::ElementsAre("OpenThemeData main \"Menu\" theme3", "CloseThemeData theme3"));
+  EXPECT_EQ(fake().OpenThemes(), 0u) << "no theme outlives the window";
+}
+
+// Without a "Menu" theme the painter draws the bar in the palette's colours.
+TEST_F(MenuBarPainterTest, WithoutAThemeTheBarIsFilledDarkWhereTheMenuBarIs) {
+  fake().themeDataAvailable = false;
+  const RECT area = BarRect();
   UntouchedCanvas canvas(300, 200);
-  MenuBarRecord record = {menu_, canvas.dc(), 0};
-  EXPECT_EQ(::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record)), 0);
+  EXPECT_EQ(PaintBar(canvas.dc()), 0);
   EXPECT_EQ(canvas.At(area.left + 1, area.top), 0x383838u) << "the line above the bar too";
   EXPECT_EQ(canvas.At((area.left + area.right) / 2, area.bottom - 1), 0x383838u);
   EXPECT_EQ(canvas.At(area.left, area.bottom + 2), kUntouched) << "nothing below the bar";
   EXPECT_EQ(canvas.At(area.left, area.top - 2), kUntouched) << "nothing above it";
 }
 
-TEST_F(MenuBarPainterTest, ItemsHotAndSelectedAreLighterDisabledOnesGrey) {
+TEST_F(MenuBarPainterTest, WithoutAThemeItemsHotAndSelectedAreLighterDisabledOnesGrey) {
+  fake().themeDataAvailable = false;
   const RECT area = {10, 10, 70, 34};
   const struct {
     UINT itemState;
@@ -171,9 +265,9 @@ TEST_F(MenuBarPainterTest, WhileLightTheSystemDraws) {
   InitDarkMode(fake());
   UntouchedCanvas canvas(100, 50);
   PaintItem(canvas, ODS_HOTLIGHT, {10, 10, 70, 34});
-  MenuBarRecord record = {menu_, canvas.dc(), 0};
-  ::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
+  PaintBar(canvas.dc());
   EXPECT_EQ(canvas.Count({0, 0, 100, 50}, kUntouched), 100 * 50) << "passed on, and Wine draws nothing for them";
+  EXPECT_THAT(TakeThemeCalls(), testing::IsEmpty());
 }
 
 // A status bar of three parts with texts, dark mode on.
