@@ -567,6 +567,27 @@ std::string ControlName(int id) {
   return name;
 }
 
+// Each opening of the dark main window draws its menu bar with a "Menu"
+// theme of its own, closed when the window closes.
+TEST_F(MainWindowTest, EachOpeningClosesTheMenuBarThemeItOpened) {
+  DarkModeForTest dark;
+  for (int opening = 1; opening <= 2; ++opening) {
+    SCOPED_TRACE(opening);
+    HWND main = Open();
+    ASSERT_NE(main, nullptr);
+    dark.fake.NameWindow(main, "main");
+    Canvas canvas(400, 300);
+    MenuBarRecord record = {::GetMenu(main), canvas.dc(), 0};
+    EXPECT_EQ(::SendMessageW(main, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record)), 0);
+    EXPECT_EQ(dark.fake.OpenThemes(), 1u);
+    EXPECT_EQ(dark.fake.CallsStartingWith("OpenThemeData").size(), 1u);
+    Click(main, IDOK);
+    WaitClosed();
+    EXPECT_EQ(dark.fake.OpenThemes(), 0u) << "closed with the window";
+    dark.fake.ClearCalls();
+  }
+}
+
 TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatusBarInOrder) {
   DarkModeForTest dark;
   HWND main = Open();
