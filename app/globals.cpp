@@ -3,6 +3,7 @@
 // settings and events it uses still exist.
 #include "app/globals.h"
 
+#include "app/close_event.h"
 #include "topology/core_map.h"
 
 #include <shlobj.h>
@@ -45,7 +46,7 @@ std::atomic<HWND> MainWindowHandle{nullptr};
 std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);
 std::wstring ListFilePath = MakeListFilePath(RoamingAppDataFolder());
 unique_handle QuitEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-unique_handle CloseRequestEvent{::CreateEventW(nullptr, TRUE, FALSE, kCloseEventName)};
+unique_handle CloseRequestEvent = CreateCloseRequestEvent(kCloseEventName);
 unique_handle PassDoneEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 StoredWorkerSettings UserWorkerSettings{*UserSettings};
 // The P-core mask of a temporary map: it never changes during the run.

@@ -42,6 +42,8 @@ extern std::atomic<HWND> MainWindowHandle;
 // Manual reset: set once the program is ending.
 extern unique_handle QuitEvent;
 // Manual reset, named kCloseEventName: set by "--close" in another process.
+// Null when it could be neither made nor opened (another user's event that
+// denies us): the instance then runs without a close watcher.
 extern unique_handle CloseRequestEvent;
 // Auto reset: signalled by the worker after every pass.
 extern unique_handle PassDoneEvent;

@@ -15,7 +15,10 @@ inline constexpr UINT WMU_EXIT_APP = WM_USER + 7;            // a close request:
 inline constexpr UINT WMU_OPEN_MAIN_WINDOW = WM_USER + 8;    // open the main window or bring it forward
 inline constexpr UINT WMU_PASS_DONE = WM_USER + 9;           // to the main window: a pass ended, refresh the status
 inline constexpr UINT WMU_LIST_CHANGED = WM_USER + 10;       // the list file changed: restart a running worker
-inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window saves its list box
+inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window saves its list box; 1 when saved
+// Private to the main window, after the shared range: it tells, once shown,
+// that the list file is too large to open.
+inline constexpr UINT WMU_SHOW_LIST_TOO_LARGE = WM_APP + 1;
 
 inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
 inline constexpr UINT_PTR IDT_TRAY_ICON = 1010;  // tray window: retry adding the icon every second

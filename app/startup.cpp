@@ -66,6 +66,12 @@ int RejectCommandLine(const std::string& problem) {
 bool HandOverToRunningInstance() {
   const HWND running = ::FindWindowW(kTrayWindowClass, nullptr);
   if (running == nullptr) return false;
+  // This start has the foreground (the user just started it): it passes the
+  // right on, or Windows would refuse the running instance's window and only
+  // flash its taskbar button.
+  DWORD running_process = 0;
+  ::GetWindowThreadProcessId(running, &running_process);
+  if (running_process != 0) ::AllowSetForegroundWindow(running_process);
   ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0);
   return true;
 }
@@ -108,13 +114,17 @@ int RunTrayApplication() {
 
   // Without its window the instance could neither be used nor closed.
   if (!CreateTrayWindow()) return 1;
-  try {
-    std::thread(CloseWatcherThread, QuitEvent.get(), CloseRequestEvent.get(), std::cref(TrayWindowHandle))
-        .detach();
-  } catch (const std::system_error&) {
-    // Without the watcher "--close" could not end this instance.
-    RemoveTrayIcon();
-    return 1;
+  // Without its event the watcher's wait would fail at once and end the
+  // instance; it runs on, closed from its menu, and "--close" cannot reach it.
+  if (CloseRequestEvent) {
+    try {
+      std::thread(CloseWatcherThread, QuitEvent.get(), CloseRequestEvent.get(), std::cref(TrayWindowHandle))
+          .detach();
+    } catch (const std::system_error&) {
+      // Without the watcher "--close" could not end this instance.
+      RemoveTrayIcon();
+      return 1;
+    }
   }
   try {
     std::thread(PassRelayThread, QuitEvent.get(), PassDoneEvent.get(), std::cref(MainWindowHandle)).detach();

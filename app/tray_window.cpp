@@ -26,6 +26,9 @@ struct TrayState {
   unique_hmenu menu;     // loaded on first use, kept for the process's life
   UINT taskbar_created_message = 0;
   bool icon_added = false;
+  // With callback version 3 a right click brings WM_RBUTTONUP and then
+  // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
+  bool menu_open = false;
   bool update_balloon_pending = false;
 };
 TrayState Tray;
@@ -56,10 +59,19 @@ void ReAddTrayIcon(HWND window) {
   ::SendMessageW(window, WMU_ADD_TRAY_ICON, 0, 0);
 }
 
+// The program runs elevated, and the system drops messages from Explorer's
+// lower integrity level unless the window lets them through: without
+// "TaskbarCreated" the icon would never come back after Explorer restarts.
+UINT RegisterTaskbarCreatedMessage(HWND window) {
+  const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+  if (message != 0) ::ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
+  return message;
+}
+
 LRESULT OnCreate(HWND window) {
   TrayWindowHandle = window;
   Tray.icon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
-  Tray.taskbar_created_message = ::RegisterWindowMessageW(L"TaskbarCreated");
+  Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
   if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
@@ -83,9 +95,7 @@ LRESULT OnAddTrayIcon(HWND window) {
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
   ::Shell_NotifyIconW(NIM_SETVERSION, &data);
-  if (Tray.taskbar_created_message == 0) {
-    Tray.taskbar_created_message = ::RegisterWindowMessageW(L"TaskbarCreated");
-  }
+  if (Tray.taskbar_created_message == 0) Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
 
@@ -97,6 +107,8 @@ LRESULT OnTimer(HWND window, WPARAM timer_id) {
 }
 
 void ShowTrayMenu(HWND window) {
+  // The shell's next notification can arrive while the menu's own loop runs.
+  if (Tray.menu_open) return;
   if (!Tray.menu) Tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
   const HMENU popup = ::GetSubMenu(Tray.menu.get(), 0);
   if (popup == nullptr) return;
@@ -104,8 +116,10 @@ void ShowTrayMenu(HWND window) {
   ::GetCursorPos(&cursor);
   // Without the foreground the menu would not close on a click elsewhere.
   ::SetForegroundWindow(window);
+  Tray.menu_open = true;
   const UINT command = static_cast<UINT>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
+  Tray.menu_open = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
     ::PostQuitMessage(0);
@@ -126,8 +140,14 @@ void OnUpdateBalloonClicked(HWND window) {
 LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
   switch (static_cast<UINT>(lparam)) {
     case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
-    case WM_RBUTTONUP: ShowTrayMenu(window); break;
+    case WM_LBUTTONDBLCLK:
+    // The keyboard: Enter or Space on the icon, or a selection with the mouse and Enter.
+    case NIN_SELECT:
+    case NIN_KEYSELECT: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
+    // WM_CONTEXTMENU alone comes from the keyboard (Shift+F10, the menu key);
+    // after a right click it finds the menu already open.
+    case WM_RBUTTONUP:
+    case WM_CONTEXTMENU: ShowTrayMenu(window); break;
     case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(window); break;
     case NIN_BALLOONHIDE:
     case NIN_BALLOONTIMEOUT: Tray.update_balloon_pending = false; break;
@@ -150,7 +170,8 @@ LRESULT OnShowUpdateBalloon(HWND window) {
 
 LRESULT OnOpenMainWindow() {
   if (const HWND main_window = MainWindowHandle.load()) {
-    ::SetForegroundWindow(main_window);
+    // The Add dialog or a message box over the main window, which is disabled meanwhile.
+    ::SetForegroundWindow(::GetLastActivePopup(main_window));
     return 0;
   }
   OpenMainWindow();

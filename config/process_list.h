@@ -1,5 +1,6 @@
 // The user's process list file: UTF-16 little endian without a byte-order
-// mark, one pattern per line, each line ended by CR LF.
+// mark, one pattern per line, each line ended by CR LF. A file in UTF-8 (as
+// Notepad saves by default) is read too; a save always writes UTF-16.
 #pragma once
 
 #include <windows.h>
@@ -12,23 +13,50 @@
 
 namespace tarnwick {
 
+// A larger file is no list a user keeps: it is neither read nor overwritten.
+inline constexpr uint64_t kMaxListFileBytes = 16ull * 1024 * 1024;
+
+// ERROR_DIRECTORY_NOT_SUPPORTED, which MinGW's headers lack: a folder stands
+// where the list belongs.
+inline constexpr DWORD kErrorDirectoryNotSupported = 336;
+
+enum class ListFileStatus {
+  Read,      // the file was read (it may hold no entries)
+  Missing,   // no file, or one that cannot be opened or sized: no entries
+  TooLarge,  // over kMaxListFileBytes: not read, and a save must not replace it
+};
+
+// Appends the entries of the file at path to entries and returns what was
+// found. Nothing is appended unless the status is Read.
+ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries);
+
 // Appends the entries of the file at path to entries and returns how many
-// entries holds afterwards. A file that cannot be opened or sized adds nothing.
+// entries holds afterwards. A file that cannot be opened or sized, or one too
+// large to be a list, adds nothing.
 int64_t LoadProcessList(const std::wstring& path, std::vector<std::wstring>& entries);
 
-// Replaces the file's content with entries and returns their number, or -1.
+// The write step of a save, replaceable so that a test can make it fail:
+// writes size bytes to file, true on success (the system's error is then
+// GetLastError's).
+using ListFileWriter = bool (*)(HANDLE file, const void* data, DWORD size);
+
+// Replaces the file's content with entries and returns their number, or -1
+// with the system's error code in `error` (ERROR_SUCCESS after a save).
 // The new content goes to a temporary file in the same folder that then
-// replaces the list in one step, so a failed save leaves the old list whole.
+// replaces the list in one step (keeping the list's identity, attributes and
+// permissions), so a failed save leaves the old list whole. Temporary files
+// left in the folder by an interrupted save are removed. A read-only list is
+// not replaced: the save fails with ERROR_FILE_READ_ONLY.
+int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
+                        ListFileWriter write = nullptr);
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries);
 
-// The write step of a save, replaceable so that a test can make it fail:
-// writes size bytes to file, true on success.
-using ListFileWriter = bool (*)(HANDLE file, const void* data, DWORD size);
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, ListFileWriter write);
-
-// The file's bytes as entries: 16-bit little endian units (an odd last byte
-// gets a zero high byte), LF ends an entry, every CR is dropped, text after the
-// last LF is not an entry. Appends to entries.
+// The file's bytes as entries. UTF-8 text (no zero byte at all, and a UTF-8
+// byte-order mark or valid UTF-8 throughout) is decoded as such, and a last line
+// without a line end is an entry too, as editors save it. Anything else is
+// 16-bit little endian units (an odd last byte gets a zero high byte), where
+// text after the last LF is not an entry. In both, LF ends an entry and every
+// CR is dropped. Appends to entries.
 void DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries);
 
 // The file content for entries: each followed by CR LF.

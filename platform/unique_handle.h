@@ -68,6 +68,8 @@ inline void DestroyIconIgnoringResult(HICON icon) noexcept { ::DestroyIcon(icon)
 inline void DestroyWindowIgnoringResult(HWND window) noexcept { ::DestroyWindow(window); }
 inline void FreeLibraryIgnoringResult(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void CoTaskMemFreeAny(void* memory) noexcept { ::CoTaskMemFree(memory); }
+inline void FindCloseIgnoringResult(HANDLE find) noexcept { ::FindClose(find); }
+inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
 }  // namespace detail
 
 // Kernel objects whose failure value is null: events, threads, processes.
@@ -84,6 +86,10 @@ using unique_hicon = unique_any<HICON, detail::DestroyIconIgnoringResult>;
 using unique_hwnd = unique_any<HWND, detail::DestroyWindowIgnoringResult>;
 using unique_hmodule = unique_any<HMODULE, detail::FreeLibraryIgnoringResult>;
 using unique_cotaskmem = unique_any<void*, detail::CoTaskMemFreeAny>;
+// FindFirstFileW's search handle (INVALID_HANDLE_VALUE on failure).
+using unique_find = unique_any<HANDLE, detail::FindCloseIgnoringResult, detail::InvalidHandleValue>;
+// Memory the system allocated with LocalAlloc for the caller (FormatMessageW, security descriptors).
+using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeAny>;
 
 // A BSTR owned by this scope: SysFreeString on exit.
 class unique_bstr {

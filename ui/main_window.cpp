@@ -60,6 +60,8 @@ struct MainWindowState {
   std::vector<HWND> ThemedChildList;
   bool PassEventRegistered = false;
   bool closedWithOk = false;
+  // The list file is too large to be a list: it is shown as empty and never overwritten.
+  bool listFileTooLarge = false;
   StatusDisplay status;
   PaletteBrush DialogBrush{kDialogBackgroundSlot};
   PaletteBrush ListBrush{kListBackgroundSlot};
@@ -78,10 +80,42 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
   ::SendMessageW(ListBox(window), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 }
 
-// Every edit is saved at once and announced, so that a running worker restarts with it.
+// Every edit is saved at once and announced, so that a running worker
+// restarts with it. A save that failed has told the user; the worker keeps the
+// list the file still holds.
 void SaveAndAnnounce(HWND window) noexcept {
-  ::SendMessageW(window, WMU_SAVE_LIST, 0, 0);
+  if (::SendMessageW(window, WMU_SAVE_LIST, 0, 0) == 0) return;
   ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+}
+
+// The system's own words for an error code, without the final line end.
+std::wstring SystemErrorText(DWORD error) {
+  unique_hlocal buffer;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+      0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  std::wstring text;
+  if (length > 0 && buffer) text.assign(static_cast<const wchar_t*>(buffer.get()), length);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  if (!text.empty()) return text;
+  // The reasons the save itself gives, in the system's words, for systems
+  // without them (Wine has neither).
+  if (error == ERROR_FILE_READ_ONLY) return L"The specified file is read only.";
+  if (error == kErrorDirectoryNotSupported) return L"An operation is not supported on a directory.";
+  return L"Error " + std::to_wstring(error) + L".";
+}
+
+void ShowListTooLarge(HWND window) noexcept {
+  const std::wstring text = L"The list file is too large to open:\n" + ListFilePath +
+                            L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " +
+                            kCaption + L" will not overwrite it.";
+  ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
+}
+
+void ShowSaveFailed(HWND window, DWORD error) noexcept {
+  const std::wstring text =
+      L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(error);
+  ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 // --- Initialisation ---------------------------------------------------------
@@ -166,8 +200,14 @@ void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick
 
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
-  if (LoadProcessList(ListFilePath, entries) <= 0) return;
-  AddListBoxEntries(ListBox(window), entries);
+  State().listFileTooLarge = ReadProcessListFile(ListFilePath, entries) == ListFileStatus::TooLarge;
+  if (State().listFileTooLarge) {
+    // Nothing to edit, and no edit may replace the file.
+    for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), FALSE);
+    ::PostMessageW(window, WMU_SHOW_LIST_TOO_LARGE, 0, 0);
+    return;
+  }
+  if (!entries.empty()) AddListBoxEntries(ListBox(window), entries);
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
@@ -239,9 +279,19 @@ void OnClearAll(HWND window) noexcept {
   SaveAndAnnounce(window);
 }
 
+// The result (DWLP_MSGRESULT) is 1 when the list was saved, 0 when the user
+// was told why not; the list box keeps what the user typed either way.
 INT_PTR OnSaveList(HWND window) noexcept {
-  SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))));
-  return 0;
+  bool saved = false;
+  if (State().listFileTooLarge) {
+    ShowListTooLarge(window);
+  } else {
+    DWORD error = ERROR_SUCCESS;
+    saved = SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))), error) >= 0;
+    if (!saved) ShowSaveFailed(window, error);
+  }
+  ::SetWindowLongPtrW(window, DWLP_MSGRESULT, saved ? 1 : 0);
+  return TRUE;
 }
 
 // --- Menus ------------------------------------------------------------------
@@ -437,6 +487,11 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnPassDone(window, graph);
     case WMU_SAVE_LIST:
       return OnSaveList(window);
+    case WMU_SHOW_LIST_TOO_LARGE:
+      // Posted at the opening: the box goes over the window, which shows first.
+      ::ShowWindow(window, SW_SHOW);
+      ShowListTooLarge(window);
+      return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
         return ColorDialogControl(reinterpret_cast<HDC>(wParam), State().DialogBrush);

@@ -154,10 +154,11 @@ TEST_F(EnforceListFile, PatternWithManyStarsHoldsNothingUp) {
 
 TEST_F(EnforceListFile, DamagedListFileMatchesNothingAndStaysUntouched) {
   const size_t child = StartChildOnProcessorZero(L"tw_e2e_damaged");
-  // The child's name in 8-bit text with an odd length: it pairs up into other units.
+  // The child's name in 8-bit text that is not UTF-8 (a Latin-1 letter after
+  // it): it pairs up into other units.
   std::string damaged;
   for (wchar_t c : NameOf(child)) damaged.push_back(static_cast<char>(c));
-  damaged += "\r\n\x01";
+  damaged += "\r\n\xE9\x01";
   WriteFileBytes(ListFilePath(), damaged);
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
   TarnwickProcess& instance = StartInstance();

@@ -1,6 +1,12 @@
 // The program's start, hand-over, close, tray menu and one-shot commands,
 // as a user meets them.
 #include "tests/e2e/driver/tarnwick_driver.h"
+#include "tests/e2e/driver/window_controls.h"
+#include "platform/unique_handle.h"
+#include "res/resource.h"
+
+#include <sddl.h>
+#include <shellapi.h>
 
 #include <gmock/gmock.h>
 
@@ -97,6 +103,139 @@ TEST_F(ShellStart, DismissedTrayMenuKeepsTheProgramRunning) {
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(menu); }));
   EXPECT_TRUE(instance.IsRunning());
   EXPECT_TRUE(TrayIconPresent(tray, instance.Id()));
+}
+
+TEST_F(ShellStart, AnInstanceDeniedTheCloseEventRunsOnWithoutIt) {
+  // Another user's event that lets nobody in, as an elevated instance of an
+  // older version left it.
+  PSECURITY_DESCRIPTOR nobody = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &nobody, nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nobody, FALSE};
+  unique_handle foreign(::CreateEventW(&attributes, TRUE, FALSE, L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}"));
+  ::LocalFree(nobody);
+  ASSERT_TRUE(foreign);
+
+  TarnwickProcess& instance = StartInstance();
+  // Its worker has run a pass: start-up is long over.
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastScannedCount");
+  EXPECT_TRUE(WaitUntil(
+      [] { return ReadRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"LastScannedCount").has_value(); }));
+  WaitForWindowIdle(FindTrayWindow());
+  EXPECT_TRUE(instance.IsRunning()) << "the instance ended by itself";
+
+  // Its menu still ends it.
+  PostTrayCallback(FindTrayWindow(), WM_RBUTTONUP);
+  const HWND menu = WaitForPopupMenu(instance.Id());
+  ASSERT_NE(menu, nullptr);
+  ChooseMenuItem(menu, L'x');
+  ASSERT_TRUE(instance.WaitForExit());
+  EXPECT_EQ(instance.ExitCode(), 0u);
+  DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+// --- The icon, as the mouse and the keyboard work it ---------------------------------
+
+class ShellTray : public TarnwickTest {
+ protected:
+  // The main window of `process_id`: the dialog captioned "Tarnwick" with the list.
+  static HWND WaitForMainWindow(DWORD process_id) {
+    HWND main = nullptr;
+    WaitUntil([&] {
+      main = WaitForVisibleWindow(process_id, L"#32770", L"Tarnwick", 0ms);
+      return main != nullptr && ::GetDlgItem(main, IDC_PROCESS_LIST) != nullptr;
+    });
+    return main;
+  }
+
+  static void CloseMainWindow(HWND main) {
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitForWindowGone(main));
+  }
+
+  // Clicks the icon with the real mouse in the notification area of the
+  // virtual desktop, whose only icon is ours, at the right end of the taskbar.
+  static bool ClickIcon(const wchar_t* button) {
+    const HWND taskbar = ::FindWindowW(L"Shell_TrayWnd", nullptr);
+    RECT area{};
+    if (taskbar == nullptr || !::GetWindowRect(taskbar, &area)) return false;
+    const int x = area.right - ::GetSystemMetrics(SM_CXSMICON) / 2 - 3;
+    const int y = (area.top + area.bottom) / 2;
+    return RunUnixProgram("/usr/bin/xdotool",
+                          {L"mousemove", std::to_wstring(x), std::to_wstring(y), L"click", button});
+  }
+};
+
+TEST_F(ShellTray, ClicksOnTheIconInTheNotificationAreaOpenTheWindowAndOneMenu) {
+  TarnwickProcess& instance = StartInstance();
+  const HWND tray = FindTrayWindow();
+  ASSERT_TRUE(ClickIcon(L"1"));
+  const HWND main = WaitForMainWindow(instance.Id());
+  ASSERT_NE(main, nullptr) << "a left click on the icon opens no main window";
+  CloseMainWindow(main);
+
+  ASSERT_TRUE(ClickIcon(L"3"));
+  const HWND menu = WaitForPopupMenu(instance.Id());
+  ASSERT_NE(menu, nullptr) << "a right click on the icon shows no menu";
+  TakeScreenshot(ArtifactName("menu"));
+  ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 1);
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(menu); }));
+  WaitForWindowIdle(tray);
+  EXPECT_EQ(WaitForPopupMenu(instance.Id(), 0ms), nullptr) << "the right click showed a second menu";
+  EXPECT_TRUE(instance.IsRunning());
+}
+
+TEST_F(ShellTray, TheKeyboardOpensTheWindowAndTheMenu) {
+  TarnwickProcess& instance = StartInstance();
+  const HWND tray = FindTrayWindow();
+  for (const UINT selection : {NIN_KEYSELECT, NIN_SELECT}) {
+    SCOPED_TRACE(selection);
+    PostTrayCallback(tray, selection);
+    const HWND main = WaitForMainWindow(instance.Id());
+    ASSERT_NE(main, nullptr) << "the keyboard's selection opens no main window";
+    CloseMainWindow(main);
+  }
+  PostTrayCallback(tray, WM_CONTEXTMENU);
+  const HWND menu = WaitForPopupMenu(instance.Id());
+  ASSERT_NE(menu, nullptr) << "the context-menu key shows no menu";
+  ChooseMenuItem(menu, L'x');
+  ASSERT_TRUE(instance.WaitForExit());
+  EXPECT_EQ(instance.ExitCode(), 0u);
+}
+
+TEST_F(ShellTray, AClickWhileADialogIsOpenBringsTheDialogForward) {
+  TarnwickProcess& instance = StartInstance();
+  const HWND tray = FindTrayWindow();
+  PostTrayCallback(tray, WM_LBUTTONUP);
+  const HWND main = WaitForMainWindow(instance.Id());
+  ASSERT_NE(main, nullptr);
+  ::PostMessageW(::GetDlgItem(main, IDC_ADD), BM_CLICK, 0, 0);
+  const HWND add = WaitForVisibleWindow(instance.Id(), L"#32770", L"Add New Entry");
+  ASSERT_NE(add, nullptr);
+
+  // The user works elsewhere, then clicks the icon.
+  unique_hwnd elsewhere(::CreateWindowExW(0, L"STATIC", L"elsewhere", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                                          100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(elsewhere);
+  ::SetForegroundWindow(elsewhere.get());
+  ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == elsewhere.get(); }));
+  PostTrayCallback(tray, WM_LBUTTONUP);
+  EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == add; }))
+      << "the foreground went to " << ::GetForegroundWindow() << ", not the Add dialog " << add;
+  EXPECT_TRUE(::IsWindowVisible(add));
+}
+
+TEST_F(ShellTray, ShowOpensTheMainWindowAtStart) {
+  for (const wchar_t* show : {L"--show", L"-w"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(show)));
+    TarnwickProcess& instance = Start({show});
+    const HWND main = WaitForMainWindow(instance.Id());
+    ASSERT_NE(main, nullptr) << "no main window without a click";
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(FindTrayWindow(), instance.Id()); }));
+    CloseMainWindow(main);
+    EXPECT_TRUE(instance.IsRunning()) << "closing the window leaves the program in the notification area";
+    ASSERT_EQ(Run({L"--close"}).exit_code, 0u);
+    ASSERT_TRUE(instance.WaitForExit());
+  }
 }
 
 // --- One-shot commands --------------------------------------------------------------

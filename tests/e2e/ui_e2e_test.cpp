@@ -5,12 +5,15 @@
 // reach of another process under Wine; the in-process window test covers them.
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
+#include "platform/unique_handle.h"
 #include "res/resource.h"
+#include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
 #include "ui/list_box_text.h"
@@ -190,36 +193,267 @@ TEST_F(UiListEditing, ADoubleClickEditThatChangesNothingPutsTheEntryBackAndLeave
 }
 
 TEST_F(UiListEditing, RemoveAndClearAllRewriteTheFileAndRestartTheWorker) {
-  WriteListFile({L"zzz.exe", kOwnImage});
+  // A listed child that runs throughout: the restarted worker stops matching it.
+  ChildProcesses children(FindIdleChildProgram());
+  const std::wstring child = L"listed_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  ASSERT_NE(children.Start(child), 0u) << children.LastFailure();
+  WriteListFile({L"zzz.exe", child});
   const HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   const HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
-  ASSERT_TRUE(WaitForListed(main, {kOwnImage, L"zzz.exe"}));
-  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker matches itself";
+  ASSERT_TRUE(WaitForListed(main, {child, L"zzz.exe"}));
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker matches the child";
 
   // Remove with a selection: the restarted worker no longer matches.
   ::SendMessageW(list, LB_SETCURSEL, 0, 0);
-  FILETIME clicked = Now();
   ClickButton(main, IDC_REMOVE);
   EXPECT_TRUE(WaitForListed(main, {L"zzz.exe"}));
   EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
-  EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
-  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; }));
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; })) << "no worker restart after Remove";
 
   // Remove without a selection still saves the list box and restarts the worker.
   ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   WriteListFile({L"changed behind the window's back"});
-  clicked = Now();
+  FILETIME clicked = Now();
   ClickButton(main, IDC_REMOVE);
   EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
   EXPECT_THAT(Listed(main), ElementsAre(L"zzz.exe"));
   EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
 
-  clicked = Now();
+  // Clear All, once the child is listed again.
+  Add(main, child);
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "no worker restart after Add";
   ClickButton(main, IDC_CLEAR_ALL);
   EXPECT_TRUE(WaitForListed(main, {}));
   EXPECT_TRUE(WaitUntil([] { return ReadFileBytes(ListFilePath()) == std::string(); })) << "an empty file";
-  EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; })) << "no worker restart after Clear All";
+}
+
+TEST_F(UiListEditing, APlainAddAfterACancelledEditStartsEmpty) {
+  WriteListFile({L"calc.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"calc.exe"}));
+  DoubleClickListEntry(::GetDlgItem(main, IDC_PROCESS_LIST), 0);
+  Answer(WaitForAddDialog(), L"typed but cancelled.exe", IDCANCEL);
+
+  ClickButton(main, IDC_ADD);
+  const HWND dialog = WaitForAddDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"") << "the cancelled edit's text came back";
+  Answer(dialog, L"", IDCANCEL);
+  EXPECT_THAT(Listed(main), ElementsAre(L"calc.exe"));
+}
+
+// --- The list file ----------------------------------------------------------
+
+class UiListFile : public MainWindowTest {
+ protected:
+  // Waits for the error box over the main window and returns its message
+  // after dismissing it; empty when none showed.
+  std::wstring DismissErrorBox(HWND main) {
+    const HWND box = WaitForDialog(instance_->Id(), L"Tarnwick", main);
+    if (box == nullptr) {
+      ADD_FAILURE() << "no error box";
+      return {};
+    }
+    std::wstring message;
+    for (const std::wstring& text : StaticTextsOf(box)) message += text;
+    ClickButton(box, IDOK);
+    EXPECT_TRUE(WaitForWindowGone(box));
+    return message;
+  }
+
+  static std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return names;
+  }
+
+  static bool Chattr(const wchar_t* change, const std::wstring& path) {
+    const std::wstring unix_path = UnixPathOf(path);
+    return !unix_path.empty() && RunUnixProgram("/usr/bin/chattr", {change, unix_path});
+  }
+};
+
+TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxKeepsWhatWasTyped) {
+  WriteListFile({L"kept.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"kept.exe"}));
+  const std::wstring list = ListFilePath();
+  const std::wstring folder = list.substr(0, list.rfind(L'\\'));
+  const std::string kept = ListFileBytes({L"kept.exe"});
+  auto opens_for_writing = [&] {
+    unique_hfile file(::CreateFileW(list.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return static_cast<bool>(file);
+  };
+
+  unique_hfile locker;
+  struct Failure {
+    const char* what;
+    std::function<void()> make;
+    std::function<void()> check_and_undo;  // the file as it was, then the failure undone
+    const wchar_t* reason = nullptr;       // the system's words, where the save itself decides
+  };
+  const Failure failures[] = {
+      {"read-only list",
+       [&] { ASSERT_TRUE(::SetFileAttributesW(list.c_str(), FILE_ATTRIBUTE_READONLY)); },
+       [&] {
+         EXPECT_NE(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "the attribute was cleared";
+         EXPECT_EQ(ReadFileBytes(list), kept);
+         ::SetFileAttributesW(list.c_str(), FILE_ATTRIBUTE_NORMAL);
+       },
+       L"read only"},
+      {"immutable list (chattr +i)",
+       [&] {
+         ASSERT_TRUE(Chattr(L"+i", list));
+         ASSERT_TRUE(WaitUntil([&] { return !opens_for_writing(); }));
+       },
+       [&] {
+         EXPECT_EQ(ReadFileBytes(list), kept);
+         Chattr(L"-i", list);
+         EXPECT_TRUE(WaitUntil(opens_for_writing));
+       }},
+      {"a list held open by another program without sharing",
+       [&] {
+         locker.reset(::CreateFileW(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+         ASSERT_TRUE(locker);
+       },
+       [&] {
+         locker.reset();
+         EXPECT_EQ(ReadFileBytes(list), kept);
+       }},
+      {"a folder where the list belongs",
+       [&] {
+         ASSERT_TRUE(::DeleteFileW(list.c_str()));
+         ASSERT_TRUE(::CreateDirectoryW(list.c_str(), nullptr));
+       },
+       [&] {
+         EXPECT_EQ(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+         ::RemoveDirectoryW(list.c_str());
+         WriteListFile({L"kept.exe"});
+       },
+       L"directory"},
+      {"a file where the config folder belongs",
+       [&] {
+         ASSERT_TRUE(::DeleteFileW(list.c_str()));
+         ASSERT_TRUE(::RemoveDirectoryW(folder.c_str())) << testing::PrintToString(FolderNames(folder));
+         WriteFileBytes(folder, "");
+       },
+       [&] {
+         EXPECT_EQ(ReadFileBytes(folder), std::string());
+         ::DeleteFileW(folder.c_str());
+         WriteListFile({L"kept.exe"});
+       }},
+  };
+  std::vector<std::wstring> typed;
+  for (const Failure& failure : failures) {
+    SCOPED_TRACE(failure.what);
+    failure.make();
+    if (HasFatalFailure()) return;
+    typed.push_back(L"typed-" + std::to_wstring(typed.size()) + L".exe");
+    Add(main, typed.back());
+    const std::wstring message = DismissErrorBox(main);
+    EXPECT_NE(message.find(list), std::wstring::npos) << "the box names the file: " << testing::PrintToString(message);
+    EXPECT_GT(message.size(), message.find(list) + list.size() + 4) << "and the system's reason";
+    if (failure.reason != nullptr) {
+      EXPECT_NE(message.find(failure.reason), std::wstring::npos) << testing::PrintToString(message);
+    }
+    EXPECT_THAT(Listed(main), Contains(typed.back())) << "the typed entry stays in the list box";
+    failure.check_and_undo();
+  }
+  // Nothing typed is lost: the next save that works writes it all.
+  Add(main, L"last.exe");
+  std::vector<std::wstring> expected = Listed(main);
+  EXPECT_EQ(expected.size(), typed.size() + 2);
+  EXPECT_TRUE(WaitForListFile(expected));
+}
+
+TEST_F(UiListFile, AFullDiskIsReportedAndTheListStaysWhole) {
+  const std::wstring list = ListFilePath();
+  const std::wstring folder = UnixPathOf(list.substr(0, list.rfind(L'\\')));
+  ASSERT_FALSE(folder.empty());
+  WriteListFile({});  // creates the folder
+  ::DeleteFileW(list.c_str());
+  // Wine gives no handle to wait on for a Linux program: the folder's size tells.
+  const std::wstring windows_folder = list.substr(0, list.rfind(L'\\') + 1);
+  auto mounted = [&] {
+    ULARGE_INTEGER available{}, total{}, free{};
+    return ::GetDiskFreeSpaceExW(windows_folder.c_str(), &available, &total, &free) && total.QuadPart <= 65536;
+  };
+  // A file system of one page, filled by the list itself. The test runner
+  // unmounts it if the test cannot.
+  RunUnixProgram("/bin/mount", {L"-t", L"tmpfs", L"-o", L"size=4k", L"tarnwick-full", folder});
+  if (!WaitUntil(mounted)) {
+    RunUnixProgram("/bin/umount", {L"-l", folder});
+    GTEST_SKIP() << "no small file system can be mounted here";
+  }
+  const std::vector<std::wstring> kept = {std::wstring(1000, L'k'), L"kept.exe"};
+  WriteListFile(kept);
+
+  const HWND main = StartAndOpen();
+  if (main != nullptr) {
+    Add(main, L"typed.exe");
+    const std::wstring message = DismissErrorBox(main);
+    EXPECT_NE(message.find(list), std::wstring::npos) << testing::PrintToString(message);
+    EXPECT_THAT(Listed(main), Contains(L"typed.exe"));
+    EXPECT_EQ(ReadFileBytes(list), ListFileBytes(kept)) << "the list is whole";
+  }
+  instance_->End();
+  // Lazily: Wine's server may still hold the folder open.
+  RunUnixProgram("/bin/umount", {L"-l", folder});
+  EXPECT_TRUE(WaitUntil([&] { return !mounted(); }));
+}
+
+TEST_F(UiListFile, AUtf8ListFromANotepadLikeEditorIsReadAndSavedAsUtf16) {
+  // Notepad's default: UTF-8 with a byte-order mark, and no line end after the last line.
+  const std::wstring list = ListFilePath();
+  WriteListFile({});
+  WriteFileBytes(list, "\xEF\xBB\xBF" "caf\xC3\xA9.exe\r\n" + std::string("tarnwick.exe"));
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  EXPECT_TRUE(WaitForListed(main, {L"caf\x00E9.exe", kOwnImage}));
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker reads it too";
+  Add(main, L"new.exe");
+  EXPECT_TRUE(WaitForListFile({L"caf\x00E9.exe", L"new.exe", kOwnImage}));
+}
+
+TEST_F(UiListFile, AListFileOver16MiBIsNeitherUsedNorOverwritten) {
+  WriteListFile({kOwnImage});
+  std::string huge = *ReadFileBytes(ListFilePath());
+  huge.resize(16 * 1024 * 1024 + 2, 'x');
+  WriteFileBytes(ListFilePath(), huge);
+  instance_ = &StartInstance();
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"LastScannedCount").has_value(); })) << "no worker";
+  EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 0u) << "the worker matches nothing";
+
+  PostTrayCallback(FindTrayWindow(), WM_LBUTTONUP);
+  // The box has the main window's caption too: the main window is the one with the list.
+  HWND main = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    const HWND first = WaitForDialog(instance_->Id(), L"Tarnwick", nullptr, 0ms);
+    const HWND second = first ? WaitForDialog(instance_->Id(), L"Tarnwick", first, 0ms) : nullptr;
+    for (const HWND found : {first, second}) {
+      if (found != nullptr && ::GetDlgItem(found, IDC_PROCESS_LIST) != nullptr) main = found;
+    }
+    return main != nullptr && second != nullptr;
+  })) << "the main window and the box over it";
+  const std::wstring message = DismissErrorBox(main);
+  EXPECT_NE(message.find(ListFilePath()), std::wstring::npos) << testing::PrintToString(message);
+  EXPECT_NE(message.find(L"too large to open"), std::wstring::npos) << testing::PrintToString(message);
+  EXPECT_THAT(Listed(main), IsEmpty());
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_ADD)));
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_CLEAR_ALL)));
+  // Even a command sent past the disabled buttons does not replace the file.
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_CLEAR_ALL, BN_CLICKED), 0);
+  DismissErrorBox(main);
+  EXPECT_EQ(ReadFileBytes(ListFilePath())->size(), huge.size());
 }
 
 // --- The worker and the status ------------------------------------------------

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_registry.h"
+
 #include <algorithm>
 
 namespace tarnwick {
@@ -138,6 +140,8 @@ TEST(DeleteLogonTask, UnreachableSchedulerFailsWithEverythingReleased) {
 // journals every call and fails the calls a test names.
 class InstallCommandsTest : public testing::Test {
  protected:
+  // Uninstall deletes the machine's settings key too.
+  testing_support::ScopedScratchLocalMachine scratch_machine_;
   void SetUp() override { DeleteSettingsKeys(); }
   void TearDown() override { DeleteSettingsKeys(); }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -100,9 +101,18 @@ TEST_F(ProcessListFile, LoadRules) {
       {"a byte-order mark stays in the first entry", Utf16(L"\xFEFF" L"a.exe\r\n"), {L"\xFEFF" L"a.exe"}},
       {"spaces and case are kept", Utf16(L" A.exe \r\na.EXE\r\n"), {L" A.exe ", L"a.EXE"}},
       {"an odd last byte LF ends an entry", Bytes({'a', 0, '\n'}), {L"a"}},
-      {"8-bit text pairs up into other units", Bytes({'a', 'b', '\n', 'c', '\n', 'd'}), {}},
-      {"8-bit text of odd length: the zero fill makes the last LF a line end",
-       Bytes({'a', 'b', '\n', 'c', '\n'}), {L"\x6261\x630A"}},
+      {"UTF-8 without zero bytes, last line unended", Bytes({'a', 'b', '\n', 'c', '\r', '\n', 'd'}),
+       {L"ab", L"c", L"d"}},
+      {"UTF-8 with its byte-order mark", Bytes({0xEF, 0xBB, 0xBF, 'x', 0xC3, 0xA9, '\r', '\n'}), {L"x\x00E9"}},
+      {"UTF-8 byte-order mark alone", Bytes({0xEF, 0xBB, 0xBF}), {}},
+      {"UTF-8 four-byte character", Bytes({0xF0, 0x9F, 0x8E, 0xAE, '.', 'e', 'x', 'e', '\n'}),
+       {L"\xD83C\xDFAE.exe"}},
+      {"UTF-8 blank lines stay empty entries", Bytes({'a', '\n', '\n', 'b', '\n'}), {L"a", L"", L"b"}},
+      {"invalid UTF-8 without zero bytes pairs up as UTF-16", Bytes({'c', 'a', 'f', 0xE9, '\n', 'x', '\n'}),
+       {L"\x6163\xE966\x780A"}},
+      {"one zero byte makes the file UTF-16", Bytes({'a', 'b', '\n', 0}), {L"\x6261"}},
+      {"8-bit text of odd length, not UTF-8: the zero fill makes the last LF a line end",
+       Bytes({'a', 0xE9, '\n', 'c', '\n'}), {L"\xE961\x630A"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -125,25 +135,113 @@ TEST_F(ProcessListFile, LoadAppendsAndLeavesEntriesAloneWhenTheFileIsMissing) {
 bool WriteHalfThenFail(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
   ::WriteFile(file, data, size / 2, &written, nullptr);
+  ::SetLastError(ERROR_DISK_FULL);
   return false;
 }
 
 TEST_F(ProcessListFile, FailedWriteKeepsTheOldListWhole) {
   ASSERT_EQ(SaveProcessList(path_, {L"first.exe", L"second.exe"}), 2);
   const auto before = ReadRaw();
-  EXPECT_EQ(SaveProcessList(path_, {L"replacement.exe", L"other.exe", L"third.exe"}, WriteHalfThenFail), -1);
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path_, {L"replacement.exe", L"other.exe", L"third.exe"}, error, WriteHalfThenFail), -1);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_DISK_FULL)) << "the writer's reason is reported";
   EXPECT_EQ(ReadRaw(), before);
   EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt")) << "no temporary file is left behind";
 }
 
-TEST_F(ProcessListFile, SaveThatCannotReplaceReportsFailure) {
-  // A folder where the file belongs: the replace step fails.
+TEST_F(ProcessListFile, FailedSavesNameTheSystemsReasonAndLeaveNothingBehind) {
+  DWORD error = ERROR_SUCCESS;
+  // A folder where the file belongs.
   std::filesystem::create_directory(path_);
-  EXPECT_EQ(SaveProcessList(path_, {L"a.exe"}), -1);
+  EXPECT_EQ(SaveProcessList(path_, {L"a.exe"}, error), -1);
+  EXPECT_EQ(error, kErrorDirectoryNotSupported);
   EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
   EXPECT_TRUE(std::filesystem::is_directory(path_));
   // A folder that does not exist.
-  EXPECT_EQ(SaveProcessList((folder_ / "missing" / "list.txt").wstring(), {L"a.exe"}), -1);
+  EXPECT_EQ(SaveProcessList((folder_ / "missing" / "list.txt").wstring(), {L"a.exe"}, error), -1);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  // A file where the folder belongs.
+  { std::ofstream(folder_ / "config"); }
+  EXPECT_EQ(SaveProcessList((folder_ / "config" / "list.txt").wstring(), {L"a.exe"}, error), -1);
+  EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(std::filesystem::file_size(folder_ / "config"), 0u);
+}
+
+TEST_F(ProcessListFile, ReadOnlyListIsRefusedAndKeepsItsAttribute) {
+  ASSERT_EQ(SaveProcessList(path_, {L"kept.exe"}), 1);
+  ASSERT_TRUE(::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path_, {L"other.exe"}, error), -1);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_READ_ONLY));
+  EXPECT_EQ(ReadRaw(), Utf16(L"kept.exe\r\n"));
+  EXPECT_NE(::GetFileAttributesW(path_.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
+  ::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ProcessListFile, ReplacingTheListKeepsItsAttributes) {
+  ASSERT_EQ(SaveProcessList(path_, {L"first.exe"}), 1);
+  ASSERT_TRUE(::SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path_, {L"second.exe"}, error), 1);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(ReadRaw(), Utf16(L"second.exe\r\n"));
+  EXPECT_NE(::GetFileAttributesW(path_.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the list's attribute was lost";
+}
+
+TEST_F(ProcessListFile, TemporaryFilesLeftByAnInterruptedSaveAreRemovedAtTheNextSave) {
+  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "tw7F.tmp", "TW1.TMP", "rf2fd1.tmp"};
+  const char* const others[] = {"twitter.tmp", "p-core-list.txt.notes.tmp", "other.txt"};
+  for (const char* name : leftovers) std::ofstream(folder_ / name);
+  for (const char* name : others) std::ofstream(folder_ / name);
+  EXPECT_EQ(SaveProcessList(path_, {L"a.exe"}), 1);
+  EXPECT_THAT(FolderContents(), ::testing::UnorderedElementsAre(L"p-core-list.txt", L"twitter.tmp",
+                                                                 L"p-core-list.txt.notes.tmp", L"other.txt"));
+}
+
+TEST_F(ProcessListFile, ListInAFolderTooLongForGetTempFileName) {
+  // GetTempFileNameW takes at most MAX_PATH - 14 characters of folder.
+  std::filesystem::path deep = folder_;
+  while (deep.wstring().size() < MAX_PATH - 20) deep /= "abcdefghij";
+  std::filesystem::create_directories(deep);
+  const std::wstring path = (deep / "p-core-list.txt").wstring();
+  EXPECT_EQ(SaveProcessList(path, {L"a.exe"}), 1);
+  EXPECT_EQ(SaveProcessList(path, {L"b.exe"}), 1);
+  std::vector<std::wstring> entries;
+  EXPECT_EQ(LoadProcessList(path, entries), 1);
+  EXPECT_THAT(entries, ElementsAre(L"b.exe"));
+}
+
+TEST_F(ProcessListFile, EveryListTheProgramWritesReadsBackTheSame) {
+  const std::vector<std::vector<std::wstring>> lists = {
+      {L"a.exe"},
+      {L"\x4E2D\x6587.exe", L"\x0A0D"},          // units without a zero byte, one holding CR and LF bytes
+      {L"", L"C:\\Tools\\*.exe", L" spaced "},  // empty entries are kept by the file format
+      {L"\xFEFF" L"a.exe", L"\xBBEF\x41BF"},     // a UTF-16 mark, and units whose bytes spell a UTF-8 mark
+  };
+  for (const auto& list : lists) {
+    ASSERT_EQ(SaveProcessList(path_, list), static_cast<int32_t>(list.size()));
+    std::vector<std::wstring> entries;
+    EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read);
+    EXPECT_EQ(entries, list);
+  }
+}
+
+TEST_F(ProcessListFile, AFileOver16MiBIsNotRead) {
+  std::vector<std::byte> bytes = Utf16(L"a.exe\r\n");
+  bytes.resize(kMaxListFileBytes, std::byte{'x'});
+  WriteRaw(bytes);
+  std::vector<std::wstring> entries;
+  EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read) << "16 MiB is still a list";
+  EXPECT_FALSE(entries.empty());
+
+  bytes.push_back(std::byte{'x'});
+  WriteRaw(bytes);
+  entries.clear();
+  EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::TooLarge);
+  EXPECT_THAT(entries, IsEmpty());
+  EXPECT_EQ(LoadProcessList(path_, entries), 0);
+  EXPECT_EQ(ReadProcessListFile((folder_ / "absent.txt").wstring(), entries), ListFileStatus::Missing);
 }
 
 }  // namespace

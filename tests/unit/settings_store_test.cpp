@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_registry.h"
+
 #include <thread>
 
 namespace tarnwick {
@@ -13,6 +15,8 @@ namespace {
 // puts values there behind the store's back, as another program would.
 class SettingsStoreTest : public testing::Test {
  protected:
+  // "BetaUpdates" is also a machine setting.
+  testing_support::ScopedScratchLocalMachine scratch_machine_;
   void SetUp() override { DeleteKeys(); }
   void TearDown() override { DeleteKeys(); }
 

@@ -7,6 +7,10 @@ prefix=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-test.XXXXXX")
 cleanup() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
+  # A test that mounted a small file system in its prefix (a full disk) and
+  # could not unmount it.
+  awk -v p="$prefix/" 'index($2, p) == 1 { print $2 }' /proc/mounts | sort -r |
+    while read -r mounted; do umount -l "$mounted" 2>/dev/null; done
   rm -rf "$prefix"
 }
 trap cleanup EXIT

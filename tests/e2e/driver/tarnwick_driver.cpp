@@ -299,6 +299,37 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
+bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>& arguments) {
+  // Wine starts a Unix program given by its Z: path like any other program.
+  const std::wstring path = WindowsPathOf(program);
+  std::wstring command_line = CommandLineOf(path, arguments);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return false;
+  }
+  unique_handle process(started.hProcess);
+  unique_handle thread(started.hThread);
+  if (process) ::WaitForSingleObject(process.get(), static_cast<DWORD>(kDefaultTimeout.count()));
+  return true;
+}
+
+std::wstring UnixPathOf(const std::wstring& windows_path) {
+  using UnixFileName = char* (*)(const wchar_t*);
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const auto convert =
+      kernel ? reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "wine_get_unix_file_name")))
+             : nullptr;
+  if (convert == nullptr) return {};
+  char* unix_path = convert(windows_path.c_str());
+  if (unix_path == nullptr) return {};
+  const std::wstring result = Widen(unix_path);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
 bool TakeScreenshot(const std::string& name, HWND window) {
   const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
   const char* display = std::getenv("DISPLAY");

@@ -117,6 +117,13 @@ void WriteListFile(const std::vector<std::wstring>& entries);
 [[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
+// Runs a program of the Linux side (such as "/usr/bin/chattr") with these
+// arguments and waits for it to end; false when it could not be started.
+// Wine may give no handle to wait on: check the program's effect as well.
+bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>& arguments);
+// The Linux path of a Windows path, as Wine maps it; empty outside Wine.
+[[nodiscard]] std::wstring UnixPathOf(const std::wstring& windows_path);
+
 // --- Screen -------------------------------------------------------------------
 
 // Saves the whole X display, or only `window`'s rectangle of it, as

@@ -1,0 +1,60 @@
+// The tray window in this process: its icon goes while the window still
+// lives. (Wine's shell removes a dead window's icon by itself, so a check
+// after the window is gone would prove nothing.)
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/tray_window.h"
+
+namespace tarnwick {
+namespace {
+
+bool IconPresent(HWND window) {
+  // Changing nothing succeeds only for an existing icon.
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = window;
+  data.uID = ::GetCurrentProcessId();
+  return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+struct LastMessage {
+  HWND window = nullptr;
+  bool seen = false;
+  bool icon_present = true;
+};
+LastMessage Destruction;
+
+// Sees the window's last message, WM_NCDESTROY, while the window still exists.
+LRESULT CALLBACK WatchLastMessage(int code, WPARAM wparam, LPARAM lparam) noexcept {
+  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lparam);
+  if (code == HC_ACTION && message->hwnd == Destruction.window && message->message == WM_NCDESTROY) {
+    Destruction.seen = true;
+    Destruction.icon_present = ::IsWindow(message->hwnd) && IconPresent(message->hwnd);
+  }
+  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST(TrayWindow, ACloseRequestRemovesTheIconBeforeTheWindowGoes) {
+  ASSERT_TRUE(CreateTrayWindow());
+  const HWND tray = TrayWindowHandle.load();
+  ASSERT_NE(tray, nullptr);
+  ASSERT_TRUE(IconPresent(tray)) << "the icon was not added";
+
+  Destruction.window = tray;
+  HHOOK hook = ::SetWindowsHookExW(WH_CALLWNDPROC, WatchLastMessage, nullptr, ::GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  // What the close watcher posts; sent here, so that it is handled at once.
+  ::SendMessageW(tray, WMU_EXIT_APP, 0, 0);
+  ::UnhookWindowsHookEx(hook);
+  EXPECT_TRUE(Destruction.seen);
+  EXPECT_FALSE(Destruction.icon_present) << "the icon outlived its window's own clean-up";
+  EXPECT_FALSE(::IsWindow(tray));
+}
+
+}  // namespace
+}  // namespace tarnwick
