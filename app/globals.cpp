@@ -5,16 +5,12 @@
 
 #include "app/close_event.h"
 #include "topology/core_map.h"
+#include "ui/palette.h"
 
 #include <shlobj.h>
 
 namespace tarnwick {
 namespace {
-
-std::array<COLORREF, 8> StartupPalette() {
-  return {::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW), ::GetSysColor(COLOR_MENU),
-          ::GetSysColor(COLOR_WINDOWTEXT), 0xCCCCCC, 0x198232, 0xDCDCDC, 0xACACAC};
-}
 
 std::wstring RoamingAppDataFolder() {
   unique_cotaskmem folder;
@@ -37,7 +33,7 @@ std::wstring MakeListFilePath(const std::wstring& app_data) {
   return path + L"\\p-core-list.txt";
 }
 
-std::array<COLORREF, 8> ThemePalette = StartupPalette();
+std::array<COLORREF, 8> ThemePalette = LightPalette();
 DWORD PassInterval = 1000;
 bool ShowAtStartup = false;
 HINSTANCE AppInstance = nullptr;

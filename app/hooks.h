@@ -18,7 +18,7 @@ void StopWorkerBeforeExit();
 // Called by the tray window's WMU_OPEN_MAIN_WINDOW only while
 // MainWindowHandle is null; otherwise the tray window brings it forward.
 void OpenMainWindow();
-// Dark mode support at start-up, unless the user switched it off.
+// Dark mode support at start-up, unless the user switched it off ("darkmode_disabled").
 void InitDarkMode();
 
 // Updates. Starts the detached update checker thread.

@@ -6,13 +6,13 @@
 #include "app/messages.h"
 #include "app/relay_threads.h"
 #include "app/tray_window.h"
-#include "config/settings_names.h"
 #include "install/install_commands.h"
 #include "install/program_protection.h"
 #include "platform/com_task_scheduler.h"
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -108,9 +108,8 @@ int RunTrayApplication() {
   if (HandOverToRunningInstance()) return 0;
   const QuitSignalOnReturn quit_signal;
   InitCommonControlsOnce();
-  bool dark_mode_disabled = false;
-  UserSettings->ReadFlag(kDarkModeDisabled, dark_mode_disabled, false);
-  if (!dark_mode_disabled) InitDarkMode();
+  // Does nothing more than read the setting when the user switched dark mode off.
+  InitDarkMode();
 
   // Without its window the instance could neither be used nor closed.
   if (!CreateTrayWindow()) return 1;
@@ -157,6 +156,14 @@ int CloseRunningInstances() {
     ::Sleep(kClosePollIntervalMs);
   }
   return 0;
+}
+
+int RunTarnwickFromEntryPoint() {
+  AppInstance = ::GetModuleHandleW(nullptr);
+  // The runtime's split of the command line, without the program name.
+  std::vector<std::wstring> arguments;
+  for (int index = 1; index < __argc; ++index) arguments.emplace_back(__wargv[index]);
+  return RunTarnwick(arguments);
 }
 
 int RunTarnwick(const std::vector<std::wstring>& arguments) {

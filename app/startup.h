@@ -10,6 +10,10 @@ namespace tarnwick {
 // process exit code.
 int RunTarnwick(const std::vector<std::wstring>& arguments);
 
+// The entry point's work: notes the instance handle and runs the program for
+// the command line as the runtime split it.
+int RunTarnwickFromEntryPoint();
+
 // Asks every running instance to exit through the named close event: 0 once
 // signalled (after waiting up to about 10 s for them to go), 1 when none runs.
 int CloseRunningInstances();

@@ -24,6 +24,9 @@ class paint_scope {
   paint_scope(const paint_scope&) = delete;
   paint_scope& operator=(const paint_scope&) = delete;
   [[nodiscard]] HDC get() const noexcept { return dc_; }
+  // The rectangle to paint.
+  [[nodiscard]] const RECT& area() const noexcept { return paint_.rcPaint; }
+  explicit operator bool() const noexcept { return dc_ != nullptr; }
 
  private:
   HWND window_;

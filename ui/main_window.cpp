@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
+#include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
 #include "ui/status_format.h"
@@ -196,16 +198,39 @@ HBITMAP EfficiencyMarkBitmap(bool dark) noexcept {
   return dark ? darkMark.get() : light.get();
 }
 
-// The graph takes the palette's colours and the matching marker, and is
-// shown, whether or not the system offers dark mode.
-void ColourAndShowGraph(GraphState& graph) noexcept {
+// The graph takes the palette's colours and the matching marker, whether or
+// not the system offers dark mode.
+void ColourGraph(GraphState& graph) noexcept {
   const bool dark = DarkModeActive();
   MarkerLook marker;
   marker.bitmap = EfficiencyMarkBitmap(dark);
   // The light marker darkens the cell; the dark one is drawn black-transparent.
   marker.blendWithAnd = !dark;
   SetGraphColours(graph, GraphColoursFromPalette(ThemePalette), marker);
-  ShowGraph(graph);
+}
+
+// With dark mode supported, the graph window and its cells may be drawn dark
+// by the system (their tooltips, the cells' visual style); the group boxes
+// keep no visual style, so their titles take the graph's colours.
+void ThemeGraphWindows(GraphState& graph) noexcept {
+  if (graph.graphWindow == nullptr) return;
+  SetWindowVisualStyle(graph.graphWindow, L"Explorer", nullptr);
+  AllowWindowDark(graph.graphWindow, true);
+  for (const auto& panel : graph.panels) {
+    AllowWindowDark(panel->groupBox, true);
+    SetWindowVisualStyle(panel->groupBox, L"", L"");
+    for (HWND cell : PanelCells(*panel)) {
+      SetWindowVisualStyle(cell, L"Explorer", nullptr);
+      AllowWindowDark(cell, true);
+    }
+  }
+  bool unthemedBars = false;
+  UserSettings->ReadFlag(kNoThemedProgressBars, unthemedBars, false);
+  if (!unthemedBars) return;
+  for (const auto& panel : graph.panels) {
+    SetWindowVisualStyle(panel->groupBox, L"", L"");
+    for (HWND cell : PanelCells(*panel)) SetWindowVisualStyle(cell, L"", L"");
+  }
 }
 
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
@@ -231,6 +256,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   state.closedWithOk = false;
   CreateFonts(window);
   if (DarkModeSupported()) {
+    InstallMenuBarPainter(window);
     // Only the template's controls exist yet: they are the ones themed with the window.
     ::EnumChildWindows(window, CollectThemedChild, 0);
   }
@@ -402,7 +428,9 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
 void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCount>& texts) noexcept {
   window_dc dc(statusBar);
   if (!dc) return;
-  const auto font = reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
+  // The dark painter draws in a font of its own: the parts are measured in it.
+  HGDIOBJ font = StatusBarPainterFont(statusBar);
+  if (font == nullptr) font = reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
   select_object_scope selected(dc.get(), font);
   std::array<int, kStatusPartCount> widths = {};
   for (size_t part = 0; part < texts.size(); ++part) {
@@ -436,21 +464,42 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
 
 // --- Theme ------------------------------------------------------------------
 
+// The dark status bar gets a painter with brushes of the new palette; the
+// light one is drawn by the system again.
+void ThemeStatusBar(MainWindowState& state) noexcept {
+  if (DarkModeActive() && !DarkModeDisabledSetting()) {
+    auto data = std::make_unique<StatusBarPaintData>();
+    data->background.reset(::CreateSolidBrush(ThemePalette[kDialogBackgroundSlot]));
+    data->separator.reset(::CreateSolidBrush(ThemePalette[kSeparatorSlot]));
+    data->font = state.CaptionFont.get();
+    data->text = ThemePalette[kDialogTextSlot];
+    InstallStatusBarPainter(state.StatusBarHandle, std::move(data));
+  } else {
+    RemoveStatusBarPainter(state.StatusBarHandle);
+  }
+  // The texts stay; the font that paints them may have changed.
+  FitStatusParts(state.StatusBarHandle, state.status.StatusPartTexts);
+  ::InvalidateRect(state.StatusBarHandle, nullptr, TRUE);
+}
+
 INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
-  ColourAndShowGraph(graph);
+  ColourGraph(graph);
+  if (themed) ThemeGraphWindows(graph);
+  ShowGraph(graph);
   if (!themed) return 0;
   for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
     // Without visual styles the captions take the colours of WM_CTLCOLORSTATIC.
-    ::SetWindowTheme(::GetDlgItem(window, box), L"", L"");
+    SetWindowVisualStyle(::GetDlgItem(window, box), L"", L"");
   }
   for (HWND child : state.ThemedChildList) {
-    ::SetWindowTheme(child, L"", L"");
+    SetWindowVisualStyle(child, L"", L"");
     AllowWindowDark(child, DarkModeActive());
     ::SendMessageW(child, WM_THEMECHANGED, 0, 0);
   }
   ThemeButtons(window, {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK});
+  ThemeStatusBar(state);
   ::UpdateWindow(window);
   return 0;
 }
@@ -459,12 +508,13 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
 
 INT_PTR OnDestroy(GraphState& graph) noexcept {
   MainWindowState& state = State();
+  // The status bar's painter draws in CaptionFont: the bar goes first.
+  if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
+  state.StatusBarHandle = nullptr;
   state.CaptionFont.reset();
   state.CountFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
-  if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
-  state.StatusBarHandle = nullptr;
   MainWindowHandle = nullptr;
   StopGraph(graph);
   state.ThemedChildList.clear();

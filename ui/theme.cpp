@@ -1,21 +1,65 @@
 #include "ui/theme.h"
 
-#include <uxtheme.h>
+#include <atomic>
 
 #include "app/globals.h"
 #include "app/hooks.h"
+#include "config/settings_names.h"
+#include "platform/delay_import.h"
+#include "platform/win32_dark_mode_api.h"
 
 namespace tarnwick {
 
 namespace {
 
-// Set once start-up has found the system's dark-mode entry points; that
-// lookup does not exist yet.
-bool darkModeSupported = false;
-bool darkModeActive = false;
+// uxtheme's #49, as comctl32 imports it with delay for the scroll bars' theme.
+constexpr uint16_t kOpenNonClientThemeOrdinal = 49;
+
+struct DarkModeState {
+  DarkModeApi* api = nullptr;
+  bool supported = false;
+  DWORD osBuild = 0;
+  DarkModeEntryPoints found;
+  bool scrollBarHookPlanted = false;
+  // Also read by the scroll-bar hook, on whatever thread opens a theme.
+  std::atomic<bool> active{false};
+};
+
+DarkModeState& State() noexcept {
+  static DarkModeState state;
+  return state;
+}
+
+DarkModeApi& DefaultApi() noexcept {
+  static Win32DarkModeApi api([] {
+    bool disabled = false;
+    UserSettings->ReadFlag(kDarkModeDisabled, disabled, false);
+    return disabled;
+  });
+  return api;
+}
+
+DarkModeApi& Api() noexcept {
+  DarkModeState& state = State();
+  return state.api != nullptr ? *state.api : DefaultApi();
+}
+
+bool HasRequiredEntryPoints(const DarkModeEntryPoints& found) noexcept {
+  return found.openNonClientTheme && found.refreshImmersivePolicy && found.queryAppsDark && found.allowWindowDark &&
+         found.appDarkMode && found.queryWindowDarkAllowed;
+}
+
+// comctl32 opens the scroll bars' theme through its delay import of #49; the
+// hook there gives them the dark theme. Without it they stay light.
+bool PlantScrollBarHook() noexcept {
+  static unique_hmodule comctl32(::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!comctl32) return false;
+  return PlantDelayImportHook(comctl32.get(), "uxtheme.dll", kOpenNonClientThemeOrdinal,
+                              reinterpret_cast<void*>(&ScrollBarThemeHook));
+}
 
 INT_PTR Colorize(HDC dc, size_t textSlot, size_t backgroundSlot, PaletteBrush& brush) noexcept {
-  if (!darkModeSupported || !darkModeActive) return FALSE;
+  if (!DarkModeSupported() || !DarkModeActive()) return FALSE;
   ::SetTextColor(dc, ThemePalette[textSlot]);
   ::SetBkColor(dc, ThemePalette[backgroundSlot]);
   return reinterpret_cast<INT_PTR>(brush.Get());
@@ -23,14 +67,74 @@ INT_PTR Colorize(HDC dc, size_t textSlot, size_t backgroundSlot, PaletteBrush& b
 
 }  // namespace
 
-// Looks up the system's dark-mode entry points; until that lookup exists the
-// program keeps the system's light colours.
-void InitDarkMode() {}
+void UseDarkModeApi(DarkModeApi& api) noexcept { State().api = &api; }
 
-bool DarkModeSupported() noexcept { return darkModeSupported; }
-bool DarkModeActive() noexcept { return darkModeActive; }
-// The user's light or dark choice cannot be read without the dark-mode entry points.
-bool ComputeDarkMode() noexcept { return false; }
+DarkModeApi& CurrentDarkModeApi() noexcept { return Api(); }
+
+void InitDarkMode() { InitDarkMode(Api()); }
+
+void InitDarkMode(DarkModeApi& api) noexcept {
+  DarkModeState& state = State();
+  state.api = &api;
+  state.supported = false;
+  state.osBuild = 0;
+  state.found = {};
+  state.scrollBarHookPlanted = false;
+  state.active = false;
+  if (api.DarkModeDisabledSetting()) return;
+  const std::optional<NtVersionNumbers> version = api.QueryNtVersion();
+  if (!version) return;
+  state.osBuild = version->build & 0x0FFFFFFF;
+  if (version->major != 10 || version->minor != 0 || state.osBuild < kFirstDarkModeBuild) return;
+  state.found = api.FindEntryPoints();
+  if (!HasRequiredEntryPoints(state.found)) return;
+  state.supported = true;
+  if (state.osBuild < kPreferredAppModeBuild) {
+    api.AllowAppDark(true);
+  } else {
+    api.SetAppDarkMode(1);
+  }
+  api.RefreshImmersivePolicy();
+  state.active = ComputeDarkMode();
+  state.scrollBarHookPlanted = PlantScrollBarHook();
+}
+
+bool DarkModeSupported() noexcept { return State().supported; }
+bool DarkModeActive() noexcept { return State().active; }
+DWORD OsBuildNumber() noexcept { return State().osBuild; }
+bool ScrollBarHookPlanted() noexcept { return State().scrollBarHookPlanted; }
+
+bool IsHighContrastOn() noexcept { return Api().IsHighContrastOn(); }
+
+bool ComputeDarkMode() noexcept {
+  if (!DarkModeSupported()) return false;
+  return Api().QueryAppsDark() && !IsHighContrastOn();
+}
+
+bool DarkModeDisabledSetting() noexcept { return Api().DarkModeDisabledSetting(); }
+
+bool QueryAppsDark() noexcept { return DarkModeSupported() && Api().QueryAppsDark(); }
+
+void ApplyPalette(bool dark) noexcept { ThemePalette = PaletteFor(dark); }
+
+void ApplyTitleBarTheme(HWND window) noexcept {
+  DarkModeState& state = State();
+  DarkModeApi& api = Api();
+  BOOL dark = api.QueryWindowDarkAllowed(window) && api.QueryAppsDark() && !IsHighContrastOn();
+  if (state.osBuild < kPreferredAppModeBuild) {
+    api.SetWindowProperty(window, L"UseImmersiveDarkModeColors", reinterpret_cast<HANDLE>(static_cast<INT_PTR>(dark)));
+  } else if (state.found.setWindowCompositionAttribute) {
+    api.SetWindowCompositionAttribute(window, kUseDarkModeColorsAttribute, &dark, sizeof(dark));
+  }
+}
+
+HTHEME WINAPI ScrollBarThemeHook(HWND window, LPCWSTR classList) noexcept {
+  if (DarkModeActive() && classList != nullptr &&
+      ::CompareStringOrdinal(classList, -1, L"ScrollBar", -1, FALSE) == CSTR_EQUAL) {
+    return Api().OpenNonClientTheme(nullptr, L"Explorer::ScrollBar");
+  }
+  return Api().OpenNonClientTheme(window, classList);
+}
 
 HBRUSH PaletteBrush::Get() noexcept {
   if (!brush_) brush_.reset(::CreateSolidBrush(ThemePalette[slot_]));
@@ -38,30 +142,45 @@ HBRUSH PaletteBrush::Get() noexcept {
 }
 
 LRESULT HandleSettingChange(HWND window, LPARAM lParam) noexcept {
-  if (!darkModeSupported) return 0;
+  if (!DarkModeSupported()) return 0;
+  DarkModeApi& api = Api();
+  const bool refreshContrast = State().found.refreshContrastCache;
   const auto* area = reinterpret_cast<const wchar_t*>(lParam);
   if (area != nullptr && ::CompareStringOrdinal(area, -1, L"ImmersiveColorSet", -1, TRUE) == CSTR_EQUAL) {
+    api.RefreshImmersivePolicy();
+    if (refreshContrast) api.RefreshContrastCache(1);
     ::SendMessageW(window, WM_THEMECHANGED, 0, 0);
+  } else if (refreshContrast) {
+    api.RefreshContrastCache(1);
   }
   return 0;
 }
 
 bool BeginThemeChange(HWND window, std::initializer_list<PaletteBrush*> brushes) noexcept {
-  darkModeActive = ComputeDarkMode();
-  if (!darkModeSupported) return false;
+  DarkModeState& state = State();
+  state.active = ComputeDarkMode();
+  if (!state.supported) return false;
+  ApplyPalette(state.active);
   for (PaletteBrush* brush : brushes) brush->Reset();
-  AllowWindowDark(window, darkModeActive);
+  AllowWindowDark(window, state.active);
+  ApplyTitleBarTheme(window);
   return true;
 }
 
-void AllowWindowDark(HWND, bool) noexcept {}
+void AllowWindowDark(HWND window, bool dark) noexcept {
+  if (DarkModeSupported()) Api().AllowWindowDark(window, dark);
+}
+
+void SetWindowVisualStyle(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) noexcept {
+  Api().SetWindowTheme(window, subAppName, subIdList);
+}
 
 void ThemeButtons(HWND window, std::initializer_list<int> buttonIds) noexcept {
   for (const int id : buttonIds) {
     HWND button = ::GetDlgItem(window, id);
     if (button == nullptr) continue;
-    AllowWindowDark(button, darkModeActive);
-    ::SetWindowTheme(button, L"Explorer", nullptr);
+    AllowWindowDark(button, DarkModeActive());
+    SetWindowVisualStyle(button, L"Explorer", nullptr);
     ::RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
   }
 }

@@ -1,30 +1,65 @@
-// Colours of the main window and its dialogs. The windows colour themselves
-// from ThemePalette, which start-up fills with the system's light colours.
-// Following the system's dark mode is not built yet: dark mode is never
-// supported or active, the palette keeps its start-up values and the colour
-// messages leave the system's colours in place.
+// Dark mode: whether the system's dark rendering can be used (decided once at
+// start-up by InitDarkMode), whether the windows are dark now, the palette
+// switch, dark title bars, the scroll-bar theme hook, and the theme and colour
+// messages the main window and its two dialogs share. Everything the system
+// offers for it is reached through the DarkModeApi seam; where dark mode is
+// not supported (older Windows, a missing entry point, Wine, the user's
+// "darkmode_disabled") the windows keep the system's light colours untouched.
 #pragma once
 
 #include <windows.h>
+#include <uxtheme.h>
 
 #include <cstddef>
 #include <initializer_list>
 #include <optional>
 
+#include "platform/dark_mode_api.h"
 #include "platform/unique_handle.h"
+#include "ui/palette.h"
 
 namespace tarnwick {
 
-// Palette slots by use.
-inline constexpr size_t kListTextSlot = 0;
-inline constexpr size_t kListBackgroundSlot = 1;
-inline constexpr size_t kDialogBackgroundSlot = 2;
-inline constexpr size_t kDialogTextSlot = 3;
+// The first Windows 10 build with the dark entry points, and the one from
+// which #135 sets a preference and title bars take the composition attribute.
+inline constexpr DWORD kFirstDarkModeBuild = 17763;
+inline constexpr DWORD kPreferredAppModeBuild = 18362;
+
+// Replaces the seam the process's dark mode uses (the Win32 one, reading the
+// user's setting, by default). Called before InitDarkMode and before any
+// window exists, by a test or a test build of the program.
+void UseDarkModeApi(DarkModeApi& api) noexcept;
+[[nodiscard]] DarkModeApi& CurrentDarkModeApi() noexcept;
+
+// What start-up learns (InitDarkMode in app/hooks.h runs this over the
+// current seam): the support decision, then the process's dark allowance and
+// the first ComputeDarkMode, then the scroll-bar hook in comctl32. Runs again
+// from scratch when called again.
+void InitDarkMode(DarkModeApi& api) noexcept;
 
 [[nodiscard]] bool DarkModeSupported() noexcept;
 [[nodiscard]] bool DarkModeActive() noexcept;
-// Whether the windows should be dark now: never while dark mode is unsupported.
+// OsBuildNumber: RtlGetNtVersionNumbers' build without its flag bits.
+[[nodiscard]] DWORD OsBuildNumber() noexcept;
+// Whether the scroll-bar hook went into comctl32's delay imports.
+[[nodiscard]] bool ScrollBarHookPlanted() noexcept;
+[[nodiscard]] bool IsHighContrastOn() noexcept;
+// Whether the windows should be dark now: never while dark mode is
+// unsupported, never in high contrast, else the user's choice.
 [[nodiscard]] bool ComputeDarkMode() noexcept;
+// The user's "darkmode_disabled", read through the seam.
+[[nodiscard]] bool DarkModeDisabledSetting() noexcept;
+// The user's choice of dark for applications (false while unsupported).
+[[nodiscard]] bool QueryAppsDark() noexcept;
+
+// Fills ThemePalette with the dark or the light values.
+void ApplyPalette(bool dark) noexcept;
+// Dark or light title bar for `window`, as the user chose.
+void ApplyTitleBarTheme(HWND window) noexcept;
+// Stands in for uxtheme's #49 in comctl32's delay imports: scroll bars get
+// the dark "Explorer::ScrollBar" theme while dark; everything else, and every
+// class list other than exactly "ScrollBar", passes through.
+HTHEME WINAPI ScrollBarThemeHook(HWND window, LPCWSTR classList) noexcept;
 
 // A solid brush of one palette slot, made on first need and dropped when the
 // palette switches or its window is destroyed.
@@ -52,6 +87,8 @@ bool BeginThemeChange(HWND window, std::initializer_list<PaletteBrush*> brushes)
 void ThemeButtons(HWND window, std::initializer_list<int> buttonIds) noexcept;
 // Lets the system draw `window` dark or light, where it can.
 void AllowWindowDark(HWND window, bool dark) noexcept;
+// SetWindowTheme through the seam.
+void SetWindowVisualStyle(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) noexcept;
 
 // The colour messages: WM_CTLCOLORMSGBOX to WM_CTLCOLORSTATIC but the list
 // box's, and WM_CTLCOLORLISTBOX of the main window. The brush to return, or

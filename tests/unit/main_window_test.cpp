@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,10 +27,13 @@
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "monitor/graph_state.h"
+#include "platform/fake_dark_mode_api.h"
 #include "platform/gdi_scope.h"
 #include "res/resource.h"
 #include "tests/unit/canvas.h"
+#include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
+#include "ui/theme.h"
 
 namespace tarnwick {
 namespace {
@@ -527,6 +531,120 @@ TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion
   EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v1.2.2.4");
 
   Click(main, IDOK);
+  WaitClosed();
+}
+
+// Dark mode over the recording fake for one test; light and unsupported again afterwards.
+class DarkModeForTest {
+ public:
+  DarkModeForTest() { InitDarkMode(fake); }
+  ~DarkModeForTest() {
+    static FakeDarkModeApi switchedOff;
+    switchedOff.darkModeDisabled = true;
+    switchedOff.recording = false;
+    InitDarkMode(switchedOff);
+    ThemePalette = LightPalette();
+  }
+  DarkModeForTest(const DarkModeForTest&) = delete;
+  DarkModeForTest& operator=(const DarkModeForTest&) = delete;
+  FakeDarkModeApi fake;
+};
+
+// One call as the fake logs it: its parts joined by blanks. (Built by
+// appending: GCC 12 warns wrongly on "literal" + std::string here.)
+std::string Call(std::initializer_list<std::string_view> parts) {
+  std::string call;
+  for (const std::string_view part : parts) {
+    if (!call.empty()) call.push_back(' ');
+    call.append(part);
+  }
+  return call;
+}
+
+std::string ControlName(int id) {
+  std::string name(1, 'c');
+  name.append(std::to_string(id));
+  return name;
+}
+
+TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatusBarInOrder) {
+  DarkModeForTest dark;
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  HWND graph = ::FindWindowExW(main, nullptr, kGraphWindowClass, nullptr);
+  ASSERT_NE(graph, nullptr);
+  dark.fake.NameWindow(main, "main");
+  dark.fake.NameWindow(graph, "graph");
+  const int templateControls[] = {IDC_LIST_GROUP, IDC_PROCESS_LIST, IDC_ADD,          IDC_REMOVE,
+                                  IDC_CLEAR_ALL,  IDOK,             IDC_GRAPH_PLACEHOLDER, IDC_ABOUT_GROUP,
+                                  IDC_DESCRIPTION, IDC_COUNT_LABEL, IDC_VERSION};
+  for (const int id : templateControls) dark.fake.NameWindow(::GetDlgItem(main, id), ControlName(id));
+  GraphState& state = SharedGraphState();
+  std::vector<std::string> expected = {"AllowWindowDark main 1", "SetWindowCompositionAttribute main 26 1",
+                                       "SetWindowTheme graph \"Explorer\" null", "AllowWindowDark graph 1"};
+  for (const auto& panel : state.panels) {
+    dark.fake.NameWindow(panel->groupBox, "box");
+    expected.insert(expected.end(), {"AllowWindowDark box 1", "SetWindowTheme box \"\" \"\""});
+    for (HWND cell : PanelCells(*panel)) {
+      dark.fake.NameWindow(cell, "cell");
+      expected.insert(expected.end(), {"SetWindowTheme cell \"Explorer\" null", "AllowWindowDark cell 1"});
+    }
+  }
+  expected.insert(expected.end(), {"SetWindowTheme c1014 \"\" \"\"", "SetWindowTheme c1011 \"\" \"\""});
+  // The template's twelve controls in template order; the caption without an id last.
+  for (const int id : templateControls) {
+    const std::string name = ControlName(id);
+    expected.insert(expected.end(), {Call({"SetWindowTheme", name, "\"\" \"\""}), Call({"AllowWindowDark", name, "1"})});
+  }
+  expected.insert(expected.end(), {"SetWindowTheme window \"\" \"\"", "AllowWindowDark window 1"});
+  for (const int id : {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK}) {
+    const std::string name = ControlName(id);
+    expected.insert(expected.end(), {Call({"AllowWindowDark", name, "1"}), Call({"SetWindowTheme", name, "\"Explorer\" null"})});
+  }
+
+  dark.fake.ClearCalls();
+  ::SendMessageW(main, WM_THEMECHANGED, 0, 0);
+  std::vector<std::string> themed;
+  for (const std::string& call : dark.fake.Calls()) {
+    if (call.rfind("AllowWindowDark", 0) == 0 || call.rfind("SetWindowTheme", 0) == 0 ||
+        call.rfind("SetWindowComposition", 0) == 0) {
+      themed.push_back(call);
+    }
+  }
+  EXPECT_THAT(themed, testing::ElementsAreArray(expected));
+
+  // Dark colours, the dark marker drawn without AND, and the dark status bar
+  // measured in the font it is painted with.
+  EXPECT_EQ(ThemePalette, kDarkPalette);
+  EXPECT_EQ(state.colours.boxBackground, 0x383838u);
+  EXPECT_EQ(state.colours.cellBackground, 0x303030u);
+  EXPECT_EQ(state.colours.bar, 0x30CC30u);
+  EXPECT_FALSE(state.marker.blendWithAnd);
+  EXPECT_EQ(state.marker.width, 16);
+  HBITMAP darkMarker = state.marker.bitmap;
+  HWND statusBar = ::GetDlgItem(main, IDC_STATUS_BAR);
+  const HFONT paintFont = StatusBarPainterFont(statusBar);
+  ASSERT_NE(paintFont, nullptr) << "no dark status bar painter";
+  int edges[4] = {};
+  ::SendMessageW(statusBar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+  {
+    window_dc dc(statusBar);
+    select_object_scope selected(dc.get(), paintFont);
+    SIZE extent = {};
+    ::GetTextExtentPoint32W(dc.get(), L"STOPPED", 7, &extent);
+    EXPECT_EQ(edges[0], extent.cx + 20);
+  }
+
+  // The user switches to light: the system draws again.
+  dark.fake.appsDark = false;
+  ::SendMessageW(main, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  EXPECT_EQ(ThemePalette, LightPalette());
+  EXPECT_EQ(StatusBarPainterFont(statusBar), nullptr);
+  EXPECT_TRUE(state.marker.blendWithAnd);
+  EXPECT_NE(state.marker.bitmap, darkMarker);
+  EXPECT_EQ(state.colours.cellBackground, 0xDCDCDCu);
+
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
   WaitClosed();
 }
 

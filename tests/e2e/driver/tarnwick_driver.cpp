@@ -1,6 +1,8 @@
 #include "tests/e2e/driver/tarnwick_driver.h"
 
 #include "app/messages.h"
+#include "platform/gdi_object_count.h"
+#include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 
 #include <shellapi.h>
@@ -121,6 +123,11 @@ std::wstring WindowsPathOf(const std::string& path) {
 }
 
 std::wstring TarnwickExePath() { return WindowsPathOf(TARNWICK_EXE_PATH); }
+
+std::wstring ForcedDarkExePath() {
+  std::wstring path = TarnwickExePath();
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tarnwick_forced_dark.exe";
+}
 
 TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe)
     : error_file_(TempFileName()) {
@@ -330,12 +337,14 @@ std::wstring UnixPathOf(const std::wstring& windows_path) {
   return result;
 }
 
-bool TakeScreenshot(const std::string& name, HWND window) {
-  const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
+namespace {
+
+// Saves the display, or `window`'s rectangle of it, as `picture`: a Unix path
+// whose extension, or an ImageMagick prefix such as "bmp3:", names the
+// format. `picture_path` is the same file's Windows path.
+bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path, HWND window) {
   const char* display = std::getenv("DISPLAY");
-  if (artifacts == nullptr || *artifacts == '\0' || display == nullptr) return false;
-  const std::string picture = std::string(artifacts) + "/" + name + ".png";
-  const std::wstring picture_path = WindowsPathOf(picture);
+  if (display == nullptr) return false;
   ::DeleteFileW(picture_path.c_str());
   // A window that has only just shown may not have painted yet: it is
   // repainted whole, and the picture waits until nothing of it is left to
@@ -382,8 +391,72 @@ bool TakeScreenshot(const std::string& name, HWND window) {
   });
 }
 
+}  // namespace
+
+bool TakeScreenshot(const std::string& name, HWND window) {
+  const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
+  if (artifacts == nullptr || *artifacts == '\0') return false;
+  const std::string picture = std::string(artifacts) + "/" + name + ".png";
+  return CaptureDisplay(picture, WindowsPathOf(picture), window);
+}
+
+std::optional<WindowPicture> CaptureWindowPicture(HWND window) {
+  const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
+  RECT area{};
+  if (artifacts == nullptr || *artifacts == '\0' || !::GetWindowRect(window, &area)) return std::nullopt;
+  static int taken = 0;
+  const std::string picture = std::string(artifacts) + "/pixels-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                              std::to_string(++taken) + ".bmp";
+  const std::wstring picture_path = WindowsPathOf(picture);
+  // ImageMagick writes a plain 24-bit BMP with the "bmp3:" prefix, which LoadImageW reads.
+  if (!CaptureDisplay("bmp3:" + picture, picture_path, window)) return std::nullopt;
+  unique_hbitmap bitmap(static_cast<HBITMAP>(
+      ::LoadImageW(nullptr, picture_path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+  ::DeleteFileW(picture_path.c_str());
+  BITMAP described{};
+  if (!bitmap || ::GetObjectW(bitmap.get(), sizeof(described), &described) != sizeof(described)) return std::nullopt;
+  WindowPicture result;
+  result.origin = {area.left, area.top};
+  result.width = described.bmWidth;
+  result.height = described.bmHeight;
+  result.pixels.resize(static_cast<size_t>(result.width) * static_cast<size_t>(result.height));
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof(format.bmiHeader);
+  format.bmiHeader.biWidth = result.width;
+  format.bmiHeader.biHeight = -result.height;  // top row first
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  window_dc screen(nullptr);
+  if (::GetDIBits(screen.get(), bitmap.get(), 0, static_cast<UINT>(result.height), result.pixels.data(), &format,
+                  DIB_RGB_COLORS) != result.height) {
+    return std::nullopt;
+  }
+  // GetDIBits gives 0x00RRGGBB; COLORREF is 0x00BBGGRR.
+  for (COLORREF& pixel : result.pixels) pixel = RGB(GetBValue(pixel), GetGValue(pixel), GetRValue(pixel));
+  return result;
+}
+
+std::optional<COLORREF> WindowPicture::AtScreen(POINT point) const {
+  const int x = point.x - origin.x;
+  const int y = point.y - origin.y;
+  if (x < 0 || y < 0 || x >= width || y >= height) return std::nullopt;
+  return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+}
+
+std::optional<COLORREF> WindowPicture::AtClient(HWND window, POINT point) const {
+  ::ClientToScreen(window, &point);
+  return AtScreen(point);
+}
+
+std::optional<size_t> LiveGdiObjects(const TarnwickProcess& process) {
+  unique_handle opened(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process.Id()));
+  if (!opened) return std::nullopt;
+  return CountLiveGdiObjects(opened.get());
+}
+
 TarnwickProcess& TarnwickTest::Start(const std::vector<std::wstring>& arguments) {
-  started_.push_back(std::make_unique<TarnwickProcess>(arguments));
+  started_.push_back(std::make_unique<TarnwickProcess>(arguments, executable_));
   return *started_.back();
 }
 

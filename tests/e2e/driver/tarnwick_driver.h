@@ -33,6 +33,11 @@ bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaul
 [[nodiscard]] std::wstring WindowsPathOf(const std::string& path);
 // The program under test, as built by CMake.
 [[nodiscard]] std::wstring TarnwickExePath();
+// The same program beside it, built with its dark-mode entry points replaced
+// by a stand-in that offers dark mode (Wine has none): dark while
+// HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize
+// "AppsUseLightTheme" is 0 or absent, as Windows records the user's choice.
+[[nodiscard]] std::wstring ForcedDarkExePath();
 
 // One started tarnwick.exe, its standard error captured in a file. Ended
 // (terminated) when destroyed if it is still running.
@@ -132,6 +137,25 @@ bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>&
 // TARNWICK_ARTIFACTS nothing is taken.
 bool TakeScreenshot(const std::string& name, HWND window = nullptr);
 
+// A picture of a window as the screen shows it, pixels as COLORREF.
+struct WindowPicture {
+  POINT origin{};  // the window's top-left corner on the screen
+  int width = 0;
+  int height = 0;
+  std::vector<COLORREF> pixels;  // rows from the top
+
+  // The pixel at a screen point, or at a point of `window`'s client area;
+  // nullopt outside the picture.
+  [[nodiscard]] std::optional<COLORREF> AtScreen(POINT point) const;
+  [[nodiscard]] std::optional<COLORREF> AtClient(HWND window, POINT point) const;
+};
+// Captures `window`'s rectangle of the display (after it has painted, as
+// TakeScreenshot does); nullopt without TARNWICK_ARTIFACTS or on failure.
+[[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window);
+
+// The number of GDI objects `process` holds now (its GDI handle table).
+[[nodiscard]] std::optional<size_t> LiveGdiObjects(const TarnwickProcess& process);
+
 // The fixture of every end-to-end test: Start() and Run() launch the program,
 // and TearDown ends whatever still runs (after a screenshot if the test failed).
 class TarnwickTest : public testing::Test {
@@ -146,6 +170,9 @@ class TarnwickTest : public testing::Test {
   [[nodiscard]] static std::string ArtifactName(const std::string& label);
 
   void TearDown() override;
+
+  // What Start() runs; a fixture may set ForcedDarkExePath().
+  std::wstring executable_ = TarnwickExePath();
 
  private:
   std::vector<std::unique_ptr<TarnwickProcess>> started_;

@@ -1,0 +1,119 @@
+#include "platform/fake_dark_mode_api.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string Narrow(const wchar_t* text) {
+  if (text == nullptr) return "null";
+  std::string narrow(1, '"');
+  for (; *text != L'\0'; ++text) narrow.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
+  narrow.push_back('"');
+  return narrow;
+}
+
+}  // namespace
+
+FakeDarkModeApi::FakeDarkModeApi() : version(NtVersionNumbers{10, 0, 0xF0000000u | 19045u}) {
+  entryPoints.openNonClientTheme = true;
+  entryPoints.refreshImmersivePolicy = true;
+  entryPoints.refreshContrastCache = true;
+  entryPoints.queryAppsDark = true;
+  entryPoints.allowWindowDark = true;
+  entryPoints.appDarkMode = true;
+  entryPoints.queryWindowDarkAllowed = true;
+  entryPoints.setWindowCompositionAttribute = true;
+}
+
+std::vector<std::string> FakeDarkModeApi::CallsStartingWith(std::string_view prefix) const {
+  std::vector<std::string> found;
+  for (const std::string& call : calls_) {
+    if (call.compare(0, prefix.size(), prefix) == 0) found.push_back(call);
+  }
+  return found;
+}
+
+void FakeDarkModeApi::Record(std::initializer_list<std::string_view> parts) {
+  if (!recording) return;
+  std::string call;
+  for (const std::string_view part : parts) {
+    if (!call.empty()) call.push_back(' ');
+    call.append(part);
+  }
+  calls_.push_back(std::move(call));
+}
+
+std::string FakeDarkModeApi::NameOf(HWND window) const {
+  if (window == nullptr) return "null";
+  const auto found = names_.find(window);
+  return found != names_.end() ? found->second : "window";
+}
+
+std::optional<NtVersionNumbers> FakeDarkModeApi::QueryNtVersion() {
+  Record({"QueryNtVersion"});
+  return version;
+}
+
+DarkModeEntryPoints FakeDarkModeApi::FindEntryPoints() {
+  Record({"FindEntryPoints"});
+  return entryPoints;
+}
+
+bool FakeDarkModeApi::DarkModeDisabledSetting() {
+  Record({"DarkModeDisabledSetting"});
+  return darkModeDisabled;
+}
+
+void FakeDarkModeApi::AllowAppDark(bool allow) { Record({"AllowAppDark", std::to_string(allow)}); }
+
+void FakeDarkModeApi::SetAppDarkMode(int mode) { Record({"SetAppDarkMode", std::to_string(mode)}); }
+
+void FakeDarkModeApi::RefreshImmersivePolicy() { Record({"RefreshImmersivePolicy"}); }
+
+void FakeDarkModeApi::RefreshContrastCache(int value) { Record({"RefreshContrastCache", std::to_string(value)}); }
+
+bool FakeDarkModeApi::QueryAppsDark() {
+  Record({"QueryAppsDark"});
+  return appsDarkSource ? appsDarkSource() : appsDark;
+}
+
+bool FakeDarkModeApi::AllowWindowDark(HWND window, bool allow) {
+  Record({"AllowWindowDark", NameOf(window), std::to_string(allow)});
+  return true;
+}
+
+bool FakeDarkModeApi::QueryWindowDarkAllowed(HWND window) {
+  Record({"QueryWindowDarkAllowed", NameOf(window)});
+  return windowDarkAllowed;
+}
+
+HTHEME FakeDarkModeApi::OpenNonClientTheme(HWND window, const wchar_t* classList) {
+  Record({"OpenNonClientTheme", NameOf(window), Narrow(classList)});
+  return forwardToSystem ? ::OpenThemeData(window, classList) : kFakeTheme;
+}
+
+void* FakeDarkModeApi::OpenNonClientThemeAddress() { return nullptr; }
+
+bool FakeDarkModeApi::SetWindowCompositionAttribute(HWND window, DWORD attribute, void* data, SIZE_T size) {
+  const std::string value =
+      data != nullptr && size == sizeof(BOOL) ? std::to_string(*static_cast<const BOOL*>(data)) : "?";
+  Record({"SetWindowCompositionAttribute", NameOf(window), std::to_string(attribute), value});
+  return true;
+}
+
+bool FakeDarkModeApi::IsHighContrastOn() {
+  Record({"IsHighContrastOn"});
+  return highContrast;
+}
+
+bool FakeDarkModeApi::SetWindowProperty(HWND window, const wchar_t* name, HANDLE value) {
+  Record({"SetWindowProperty", NameOf(window), Narrow(name), std::to_string(reinterpret_cast<INT_PTR>(value))});
+  return true;
+}
+
+void FakeDarkModeApi::SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) {
+  Record({"SetWindowTheme", NameOf(window), Narrow(subAppName), Narrow(subIdList)});
+  if (forwardToSystem) ::SetWindowTheme(window, subAppName, subIdList);
+}
+
+}  // namespace tarnwick

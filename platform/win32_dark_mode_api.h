@@ -1,0 +1,64 @@
+// The dark-mode seam on Windows: the unnamed uxtheme.dll entry points by
+// ordinal, RtlGetNtVersionNumbers and SetWindowCompositionAttribute, each
+// looked up once by FindEntryPoints and a silent no-op while absent.
+#pragma once
+
+#include <functional>
+
+#include "platform/dark_mode_api.h"
+#include "platform/unique_handle.h"
+
+namespace tarnwick {
+
+class Win32DarkModeApi final : public DarkModeApi {
+ public:
+  // `readDarkModeDisabled` reads the user's setting when asked.
+  explicit Win32DarkModeApi(std::function<bool()> readDarkModeDisabled) noexcept
+      : read_dark_mode_disabled_(std::move(readDarkModeDisabled)) {}
+
+  std::optional<NtVersionNumbers> QueryNtVersion() override;
+  DarkModeEntryPoints FindEntryPoints() override;
+  bool DarkModeDisabledSetting() override;
+  void AllowAppDark(bool allow) override;
+  void SetAppDarkMode(int mode) override;
+  void RefreshImmersivePolicy() override;
+  void RefreshContrastCache(int value) override;
+  bool QueryAppsDark() override;
+  bool AllowWindowDark(HWND window, bool allow) override;
+  bool QueryWindowDarkAllowed(HWND window) override;
+  HTHEME OpenNonClientTheme(HWND window, const wchar_t* classList) override;
+  void* OpenNonClientThemeAddress() override;
+  bool SetWindowCompositionAttribute(HWND window, DWORD attribute, void* data, SIZE_T size) override;
+  bool IsHighContrastOn() override;
+  bool SetWindowProperty(HWND window, const wchar_t* name, HANDLE value) override;
+  void SetWindowTheme(HWND window, const wchar_t* subAppName, const wchar_t* subIdList) override;
+
+ private:
+  using OpenNonClientThemeFn = HTHEME(WINAPI*)(HWND, LPCWSTR);
+  using VoidFn = void(WINAPI*)();
+  using IntFn = void(WINAPI*)(int);
+  using BoolQueryFn = bool(WINAPI*)();
+  using AllowWindowFn = bool(WINAPI*)(HWND, bool);
+  using AllowAppFn = bool(WINAPI*)(bool);
+  using AppModeFn = int(WINAPI*)(int);
+  using WindowQueryFn = bool(WINAPI*)(HWND);
+  struct CompositionData {
+    DWORD attribute;
+    void* data;
+    SIZE_T size;
+  };
+  using CompositionFn = BOOL(WINAPI*)(HWND, CompositionData*);
+
+  std::function<bool()> read_dark_mode_disabled_;
+  unique_hmodule uxtheme_;
+  OpenNonClientThemeFn open_non_client_theme_ = nullptr;
+  VoidFn refresh_immersive_policy_ = nullptr;
+  IntFn refresh_contrast_cache_ = nullptr;
+  BoolQueryFn query_apps_dark_ = nullptr;
+  AllowWindowFn allow_window_dark_ = nullptr;
+  FARPROC app_dark_mode_ = nullptr;  // #135: AllowAppFn or AppModeFn, by build
+  WindowQueryFn query_window_dark_allowed_ = nullptr;
+  CompositionFn set_window_composition_attribute_ = nullptr;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,44 @@
+// Dark mode over the recording fake for the tests of one program: SetUp makes
+// the process's dark mode use a fresh fake; TearDown leaves the process
+// unsupported and light again, as under Wine, before the fake goes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/globals.h"
+#include "platform/fake_dark_mode_api.h"
+#include "ui/theme.h"
+
+namespace tarnwick {
+
+class DarkModeFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_ = std::make_unique<FakeDarkModeApi>();
+    UseDarkModeApi(*fake_);
+  }
+
+  void TearDown() override {
+    static FakeDarkModeApi switchedOff;
+    switchedOff.darkModeDisabled = true;
+    switchedOff.recording = false;
+    InitDarkMode(switchedOff);
+    ThemePalette = LightPalette();
+    fake_.reset();
+  }
+
+  FakeDarkModeApi& fake() { return *fake_; }
+
+  // Start-up over the fake as scripted, then a clean log.
+  void StartUp() {
+    InitDarkMode(*fake_);
+    fake_->ClearCalls();
+  }
+
+ private:
+  std::unique_ptr<FakeDarkModeApi> fake_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,290 @@
+// The dark menu bar and status bar painters, drawing into a memory device
+// context under Wine with synthetic records (Wine never sends 0x0091 or
+// 0x0092), and their pure rules: state numbers, text flags, rectangles.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+#include "platform/gdi_object_count.h"
+#include "platform/gdi_scope.h"
+#include "tests/unit/canvas.h"
+#include "tests/unit/dark_mode_fixture.h"
+#include "ui/dark_painters.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr COLORREF kUntouched = RGB(255, 0, 255);
+
+bool SameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// --- Pure rules ---------------------------------------------------------------------
+
+TEST(MenuBarRules, StateNumbersLaterTestsOverrideEarlierOnes) {
+  const struct {
+    UINT itemState;
+    int state;
+  } cases[] = {
+      {0, 0},
+      {ODS_INACTIVE, 1},
+      {ODS_DEFAULT, 1},
+      {ODS_HOTLIGHT, 2},
+      {ODS_SELECTED, 2},
+      {ODS_HOTLIGHT | ODS_INACTIVE, 2},
+      {ODS_GRAYED, 3},
+      {ODS_DISABLED, 3},
+      {ODS_DISABLED | ODS_HOTLIGHT | ODS_SELECTED, 3},
+      {ODS_NOACCEL | ODS_FOCUS, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MenuBarItemState(c.itemState), c.state) << std::hex << c.itemState;
+}
+
+TEST(MenuBarRules, TextFlagsHideTheAccessKeyOnlyWhenAsked) {
+  EXPECT_EQ(MenuBarItemTextFlags(0), 0x25u);
+  EXPECT_EQ(MenuBarItemTextFlags(ODS_HOTLIGHT | ODS_SELECTED), 0x25u);
+  EXPECT_EQ(MenuBarItemTextFlags(ODS_NOACCEL), 0x25u | DT_HIDEPREFIX);
+}
+
+TEST(MenuBarRules, BarRectangleInWindowCoordinatesOnePixelHigher) {
+  EXPECT_TRUE(SameRect(MenuBarPaintRect({110, 130, 410, 150}, {100, 100, 420, 400}), RECT{10, 29, 310, 50}));
+}
+
+TEST(StatusBarRules, PartStripsLeaveTheGapAndTheBorder) {
+  const StatusPartStrips strips = StatusPartLayout({0, 2, 100, 22}, 2, 3);
+  EXPECT_TRUE(SameRect(strips.text, RECT{2, 2, 97, 22}));
+  EXPECT_TRUE(SameRect(strips.separator, RECT{97, 2, 100, 22}));
+}
+
+TEST(MenuBarRules, ItemColoursFromThePalette) {
+  for (const int state : {0, 1}) {
+    EXPECT_EQ(MenuBarItemColours(state, kDarkPalette).background, 0x383838u);
+    EXPECT_EQ(MenuBarItemColours(state, kDarkPalette).text, 0xFFFFFFu);
+  }
+  EXPECT_EQ(MenuBarItemColours(2, kDarkPalette).background, 0x444444u);
+  EXPECT_EQ(MenuBarItemColours(3, kDarkPalette).text, 0xACACACu);
+}
+
+// --- Painting -----------------------------------------------------------------------
+
+// A picture of w x h pixels filled with kUntouched, so whatever a painter
+// leaves alone shows.
+class UntouchedCanvas : public Canvas {
+ public:
+  UntouchedCanvas(int width, int height) : Canvas(width, height) {
+    unique_hbrush fill(::CreateSolidBrush(kUntouched));
+    const RECT all = {0, 0, width, height};
+    ::FillRect(dc(), &all, fill.get());
+  }
+  [[nodiscard]] int Count(const RECT& area, COLORREF colour) const {
+    int count = 0;
+    for (int y = area.top; y < area.bottom; ++y) {
+      for (int x = area.left; x < area.right; ++x) count += At(x, y) == colour ? 1 : 0;
+    }
+    return count;
+  }
+};
+
+// A window with a two-item menu bar, the painter installed, dark mode on.
+class MenuBarPainterTest : public DarkModeFixture {
+ protected:
+  void SetUp() override {
+    DarkModeFixture::SetUp();
+    StartUp();
+    ApplyPalette(true);
+    menu_ = ::CreateMenu();
+    ::AppendMenuW(menu_, MF_STRING, 1, L"&File");
+    ::AppendMenuW(menu_, MF_STRING, 2, L"&Help");
+    window_ = ::CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
+                                menu_, nullptr, nullptr);
+    ASSERT_NE(window_, nullptr) << "error " << ::GetLastError();
+    InstallMenuBarPainter(window_);
+  }
+  void TearDown() override {
+    ::DestroyWindow(window_);  // the menu goes with it
+    DarkModeFixture::TearDown();
+  }
+
+  LRESULT PaintItem(UntouchedCanvas& canvas, UINT itemState, const RECT& area) {
+    MenuBarItemRecord record = {};
+    record.item.itemState = itemState;
+    record.item.rcItem = area;
+    record.menu.menu = menu_;
+    record.menu.dc = canvas.dc();
+    record.place.position = 0;
+    return ::SendMessageW(window_, kMenuBarItemPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
+  }
+
+  HMENU menu_ = nullptr;
+  HWND window_ = nullptr;
+};
+
+TEST_F(MenuBarPainterTest, TheBarIsFilledDarkWhereTheMenuBarIs) {
+  MENUBARINFO bar = {};
+  bar.cbSize = sizeof(bar);
+  ASSERT_TRUE(::GetMenuBarInfo(window_, OBJID_MENU, 0, &bar));
+  RECT windowRect = {};
+  ::GetWindowRect(window_, &windowRect);
+  const RECT area = MenuBarPaintRect(bar.rcBar, windowRect);
+  UntouchedCanvas canvas(300, 200);
+  MenuBarRecord record = {menu_, canvas.dc(), 0};
+  EXPECT_EQ(::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record)), 0);
+  EXPECT_EQ(canvas.At(area.left + 1, area.top), 0x383838u) << "the line above the bar too";
+  EXPECT_EQ(canvas.At((area.left + area.right) / 2, area.bottom - 1), 0x383838u);
+  EXPECT_EQ(canvas.At(area.left, area.bottom + 2), kUntouched) << "nothing below the bar";
+  EXPECT_EQ(canvas.At(area.left, area.top - 2), kUntouched) << "nothing above it";
+}
+
+TEST_F(MenuBarPainterTest, ItemsHotAndSelectedAreLighterDisabledOnesGrey) {
+  const RECT area = {10, 10, 70, 34};
+  const struct {
+    UINT itemState;
+    COLORREF background;
+    COLORREF text;
+  } cases[] = {
+      {0, 0x383838, 0xFFFFFF},
+      {ODS_HOTLIGHT, 0x444444, 0xFFFFFF},
+      {ODS_SELECTED, 0x444444, 0xFFFFFF},
+      {ODS_INACTIVE, 0x383838, 0xFFFFFF},
+      {ODS_GRAYED | ODS_HOTLIGHT, 0x383838, 0xACACAC},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.itemState);
+    UntouchedCanvas canvas(100, 50);
+    EXPECT_EQ(PaintItem(canvas, c.itemState, area), 0);
+    EXPECT_EQ(canvas.At(area.left, area.top), c.background);
+    EXPECT_EQ(canvas.At(area.right - 1, area.bottom - 1), c.background);
+    EXPECT_EQ(canvas.At(area.right, area.bottom), kUntouched) << "nothing outside the item";
+    EXPECT_GT(canvas.Count(area, c.text), 0) << "the item's text";
+    EXPECT_EQ(canvas.Count({0, 0, 100, 50}, c.text == 0xFFFFFFu ? 0xACACACu : 0xFFFFFFu), 0);
+  }
+}
+
+TEST_F(MenuBarPainterTest, WhileLightTheSystemDraws) {
+  fake().appsDark = false;
+  InitDarkMode(fake());
+  UntouchedCanvas canvas(100, 50);
+  PaintItem(canvas, ODS_HOTLIGHT, {10, 10, 70, 34});
+  MenuBarRecord record = {menu_, canvas.dc(), 0};
+  ::SendMessageW(window_, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
+  EXPECT_EQ(canvas.Count({0, 0, 100, 50}, kUntouched), 100 * 50) << "passed on, and Wine draws nothing for them";
+}
+
+// A status bar of three parts with texts, dark mode on.
+class StatusBarPainterTest : public DarkModeFixture {
+ protected:
+  void SetUp() override {
+    DarkModeFixture::SetUp();
+    StartUp();
+    ApplyPalette(true);
+    parent_ = ::CreateWindowExW(0, L"STATIC", L"status", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 400, 200, nullptr,
+                                nullptr, nullptr, nullptr);
+    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                                   parent_, nullptr, nullptr, nullptr);
+    ASSERT_NE(statusBar_, nullptr) << "error " << ::GetLastError();
+    const int edges[] = {120, 250, -1};
+    ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+    ::SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"MONITORING"));
+    ::SendMessageW(statusBar_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(L"P-Core usage: 0.00%"));
+    ::SendMessageW(statusBar_, SB_SETTEXTW, 2, reinterpret_cast<LPARAM>(L"Matched"));
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    font_.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
+  }
+  void TearDown() override {
+    ::DestroyWindow(parent_);
+    DarkModeFixture::TearDown();
+  }
+
+  std::unique_ptr<StatusBarPaintData> DarkData() {
+    auto data = std::make_unique<StatusBarPaintData>();
+    data->background.reset(::CreateSolidBrush(0x383838));
+    data->separator.reset(::CreateSolidBrush(0x444444));
+    data->font = font_.get();
+    data->text = 0xFFFFFF;
+    return data;
+  }
+
+  RECT PartRect(int part) {
+    RECT area = {};
+    ::SendMessageW(statusBar_, SB_GETRECT, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(&area));
+    return area;
+  }
+
+  HWND parent_ = nullptr;
+  HWND statusBar_ = nullptr;
+  unique_hfont font_;
+};
+
+TEST_F(StatusBarPainterTest, DarkBackgroundWhiteTextAndSeparatorsAtThePartsRightEdges) {
+  InstallStatusBarPainter(statusBar_, DarkData());
+  EXPECT_EQ(StatusBarPainterFont(statusBar_), font_.get());
+  RECT client = {};
+  ::GetClientRect(statusBar_, &client);
+  UntouchedCanvas canvas(client.right, client.bottom);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+  int borders[3] = {};
+  ::SendMessageW(statusBar_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+  ASSERT_GT(borders[1], 0);
+  for (int part = 0; part < 2; ++part) {
+    SCOPED_TRACE(part);
+    const RECT area = PartRect(part);
+    const int middle = (area.top + area.bottom) / 2;
+    EXPECT_EQ(canvas.At(area.right - 1, middle), 0x444444u) << "separator";
+    EXPECT_EQ(canvas.At(area.right - borders[1], area.top), 0x444444u) << "separator, full height";
+    EXPECT_EQ(canvas.At(area.right - borders[1] - 1, area.top), 0x383838u) << "background left of it";
+    EXPECT_GT(canvas.Count(area, 0xFFFFFF), 0) << "text";
+  }
+  EXPECT_EQ(canvas.Count(client, kUntouched), 0) << "the whole bar is painted";
+}
+
+TEST_F(StatusBarPainterTest, RemovedOrLightTheSystemDrawsAgain) {
+  InstallStatusBarPainter(statusBar_, DarkData());
+  fake().appsDark = false;
+  InitDarkMode(fake());
+  RECT client = {};
+  ::GetClientRect(statusBar_, &client);
+  UntouchedCanvas light(client.right, client.bottom);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(light.dc()), PRF_CLIENT);
+  EXPECT_EQ(light.Count(client, 0x383838), 0);
+
+  fake().appsDark = true;
+  InitDarkMode(fake());
+  RemoveStatusBarPainter(statusBar_);
+  EXPECT_EQ(StatusBarPainterFont(statusBar_), nullptr);
+  UntouchedCanvas removed(client.right, client.bottom);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(removed.dc()), PRF_CLIENT);
+  EXPECT_EQ(removed.Count(client, 0x383838), 0);
+}
+
+TEST_F(StatusBarPainterTest, ReplacingAndClosingFreeEveryBrush) {
+  const std::optional<size_t> before = CountLiveGdiObjects(::GetCurrentProcess());
+  ASSERT_TRUE(before.has_value());
+  for (int switches = 0; switches < 20; ++switches) InstallStatusBarPainter(statusBar_, DarkData());
+  EXPECT_EQ(CountLiveGdiObjects(::GetCurrentProcess()), *before + 2) << "one painter's two brushes";
+  RemoveStatusBarPainter(statusBar_);
+  EXPECT_EQ(CountLiveGdiObjects(::GetCurrentProcess()), before);
+
+  // A status bar that is destroyed takes its painter and brushes with it.
+  // (The count is taken before it is created: the control has objects of its own.)
+  const auto makeStatusBar = [this] {
+    return ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent_, nullptr,
+                             nullptr, nullptr);
+  };
+  ::DestroyWindow(makeStatusBar());
+  const std::optional<size_t> beforeSecond = CountLiveGdiObjects(::GetCurrentProcess());
+  HWND second = makeStatusBar();
+  InstallStatusBarPainter(second, DarkData());
+  ::DestroyWindow(second);
+  EXPECT_EQ(CountLiveGdiObjects(::GetCurrentProcess()), beforeSecond) << "the brushes ended with the status bar";
+}
+
+}  // namespace
+}  // namespace tarnwick
