@@ -622,6 +622,13 @@ TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatus
   EXPECT_FALSE(state.marker.blendWithAnd);
   EXPECT_EQ(state.marker.width, 16);
   HBITMAP darkMarker = state.marker.bitmap;
+  {
+    // Bitmap 121: a light badge on black, which stays out of the cell when OR-ed on.
+    unique_hdc dc(::CreateCompatibleDC(nullptr));
+    select_object_scope selected(dc.get(), darkMarker);
+    EXPECT_EQ(::GetPixel(dc.get(), 0, 0), RGB(0, 0, 0));
+    EXPECT_EQ(::GetPixel(dc.get(), 3, 8), RGB(0xB4, 0xC8, 0xDC));
+  }
   HWND statusBar = ::GetDlgItem(main, IDC_STATUS_BAR);
   const HFONT paintFont = StatusBarPainterFont(statusBar);
   ASSERT_NE(paintFont, nullptr) << "no dark status bar painter";

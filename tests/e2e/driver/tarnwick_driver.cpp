@@ -357,8 +357,6 @@ bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path
   // included, so the picture shows the screen as it now stands.
   DWORD_PTR ignored = 0;
   ::SendMessageTimeoutW(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
-  // Wine starts a Unix program given by its Z: path like any other program.
-  const std::wstring import = L"Z:\\usr\\bin\\import";
   std::vector<std::wstring> arguments = {L"-display", Widen(display), L"-window", L"root"};
   RECT area{};
   if (window != nullptr && ::GetWindowRect(window, &area)) {
@@ -368,17 +366,7 @@ bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path
                                                      std::to_wstring(area.left) + L"+" + std::to_wstring(area.top)});
   }
   arguments.push_back(Widen(picture));
-  std::wstring command_line = CommandLineOf(import, arguments);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(import.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-    return false;
-  }
-  unique_handle process(started.hProcess);
-  unique_handle thread(started.hThread);
-  if (process) ::WaitForSingleObject(process.get(), 20000);
+  if (!RunUnixProgram("/usr/bin/import", arguments)) return false;
   // The picture is complete once import has exited, or, when Wine gives no
   // handle to wait on, once its size stops changing.
   std::optional<size_t> last_size;
