@@ -17,8 +17,8 @@ inline constexpr UINT WMU_PASS_DONE = WM_USER + 9;           // to the main wind
 inline constexpr UINT WMU_LIST_CHANGED = WM_USER + 10;       // the list file changed: restart a running worker
 inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window saves its list box; 1 when saved
 // Private to the main window, after the shared range: it tells, once shown,
-// that the list file is too large to open.
-inline constexpr UINT WMU_SHOW_LIST_TOO_LARGE = WM_APP + 1;
+// that the list file is too large to open or cannot be read.
+inline constexpr UINT WMU_SHOW_LIST_FILE_REFUSED = WM_APP + 1;
 
 inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
 inline constexpr UINT_PTR IDT_TRAY_ICON = 1010;  // tray window: retry adding the icon every second

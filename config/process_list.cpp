@@ -109,18 +109,26 @@ std::wstring EncodeProcessList(const std::vector<std::wstring>& entries) {
   return content;
 }
 
-ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries) {
-  unique_hfile file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return ListFileStatus::Missing;
+ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries, DWORD* error) {
+  auto unreadable = [error](DWORD reason) {
+    if (error != nullptr) *error = reason;
+    return ListFileStatus::Unreadable;
+  };
+  unique_hfile file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD reason = ::GetLastError();
+    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return ListFileStatus::Missing;
+    return unreadable(reason);
+  }
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return ListFileStatus::Missing;
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return unreadable(::GetLastError());
   if (static_cast<uint64_t>(size.QuadPart) > kMaxListFileBytes) return ListFileStatus::TooLarge;
   if (size.QuadPart == 0) return ListFileStatus::Read;
   std::vector<std::byte> bytes(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
   if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-    return ListFileStatus::Missing;
+    return unreadable(::GetLastError());
   }
   // A file that shrank while it was read yields only what was read.
   DecodeProcessList(std::span(bytes).first(read), entries);

@@ -21,18 +21,22 @@ inline constexpr uint64_t kMaxListFileBytes = 16ull * 1024 * 1024;
 inline constexpr DWORD kErrorDirectoryNotSupported = 336;
 
 enum class ListFileStatus {
-  Read,      // the file was read (it may hold no entries)
-  Missing,   // no file, or one that cannot be opened or sized: no entries
-  TooLarge,  // over kMaxListFileBytes: not read, and a save must not replace it
+  Read,        // the file was read (it may hold no entries)
+  Missing,     // no file (or no folder): no entries, and a save creates it
+  Unreadable,  // a file that cannot be opened, sized or read (locked, denied):
+               // no entries, and a save must not replace what it holds
+  TooLarge,    // over kMaxListFileBytes: not read, and a save must not replace it
 };
 
 // Appends the entries of the file at path to entries and returns what was
-// found. Nothing is appended unless the status is Read.
-ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries);
+// found. Nothing is appended unless the status is Read. `error`, when given,
+// receives the system's reason for Unreadable.
+ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries,
+                                   DWORD* error = nullptr);
 
 // Appends the entries of the file at path to entries and returns how many
-// entries holds afterwards. A file that cannot be opened or sized, or one too
-// large to be a list, adds nothing.
+// entries holds afterwards. A file that cannot be opened, sized or read, or
+// one too large to be a list, adds nothing.
 int64_t LoadProcessList(const std::wstring& path, std::vector<std::wstring>& entries);
 
 // The write step of a save, replaceable so that a test can make it fail:

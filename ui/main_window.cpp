@@ -62,8 +62,10 @@ struct MainWindowState {
   std::vector<HWND> ThemedChildList;
   bool PassEventRegistered = false;
   bool closedWithOk = false;
-  // The list file is too large to be a list: it is shown as empty and never overwritten.
-  bool listFileTooLarge = false;
+  // How the list file was found at the opening. One that is too large or
+  // cannot be read is shown as empty and never overwritten.
+  ListFileStatus listFileStatus = ListFileStatus::Missing;
+  DWORD listReadError = ERROR_SUCCESS;
   StatusDisplay status;
   PaletteBrush DialogBrush{kDialogBackgroundSlot};
   PaletteBrush ListBrush{kListBackgroundSlot};
@@ -107,10 +109,20 @@ std::wstring SystemErrorText(DWORD error) {
   return L"Error " + std::to_wstring(error) + L".";
 }
 
-void ShowListTooLarge(HWND window) noexcept {
-  const std::wstring text = L"The list file is too large to open:\n" + ListFilePath +
-                            L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " +
-                            kCaption + L" will not overwrite it.";
+bool ListFileRefused() noexcept {
+  return State().listFileStatus == ListFileStatus::TooLarge || State().listFileStatus == ListFileStatus::Unreadable;
+}
+
+// Why the list file was not opened, and that no edit will replace it.
+void ShowListFileRefused(HWND window) noexcept {
+  const std::wstring text =
+      State().listFileStatus == ListFileStatus::TooLarge
+          ? L"The list file is too large to open:\n" + ListFilePath +
+                L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
+                L" will not overwrite it."
+          : L"The list file could not be read:\n" + ListFilePath + L"\n\n" +
+                SystemErrorText(State().listReadError) + L"\n\n" + kCaption +
+                L" will not overwrite it. Open this window again once the file can be read.";
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -225,11 +237,12 @@ void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick
 
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
-  State().listFileTooLarge = ReadProcessListFile(ListFilePath, entries) == ListFileStatus::TooLarge;
-  if (State().listFileTooLarge) {
+  State().listReadError = ERROR_SUCCESS;
+  State().listFileStatus = ReadProcessListFile(ListFilePath, entries, &State().listReadError);
+  if (ListFileRefused()) {
     // Nothing to edit, and no edit may replace the file.
     for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), FALSE);
-    ::PostMessageW(window, WMU_SHOW_LIST_TOO_LARGE, 0, 0);
+    ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
     return;
   }
   if (!entries.empty()) AddListBoxEntries(ListBox(window), entries);
@@ -309,8 +322,8 @@ void OnClearAll(HWND window) noexcept {
 // was told why not; the list box keeps what the user typed either way.
 INT_PTR OnSaveList(HWND window) noexcept {
   bool saved = false;
-  if (State().listFileTooLarge) {
-    ShowListTooLarge(window);
+  if (ListFileRefused()) {
+    ShowListFileRefused(window);
   } else {
     DWORD error = ERROR_SUCCESS;
     saved = SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))), error) >= 0;
@@ -537,10 +550,10 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnPassDone(window, graph);
     case WMU_SAVE_LIST:
       return OnSaveList(window);
-    case WMU_SHOW_LIST_TOO_LARGE:
+    case WMU_SHOW_LIST_FILE_REFUSED:
       // Posted at the opening: the box goes over the window, which shows first.
       ::ShowWindow(window, SW_SHOW);
-      ShowListTooLarge(window);
+      ShowListFileRefused(window);
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {

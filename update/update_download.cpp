@@ -93,22 +93,6 @@ bool SignedBy(HANDLE trust_state, std::wstring_view signer_name) {
   return ChainsToTrustedRootForCodeSigning(leaf->pCert) && CommonName(leaf->pCert) == signer_name;
 }
 
-// Creates (or replaces) the file and writes all of `bytes`; a file that could
-// not be written whole is removed.
-bool WriteInstaller(const std::wstring& path, const std::vector<std::byte>& bytes) {
-  bool written_whole = false;
-  {
-    const unique_hfile file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    written_whole = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-  }
-  if (!written_whole) ::DeleteFileW(path.c_str());
-  return written_whole;
-}
-
 bool Rewind(HANDLE file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
@@ -167,6 +151,24 @@ bool FileHolds(HANDLE file, std::span<const std::byte> bytes) {
     compared += read;
   }
   return Rewind(file);
+}
+
+bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) {
+  // Whatever has the name goes first and the file is made anew: writing over
+  // an existing name would write into the file that the name is a link to,
+  // and keep the access rights that its owner gave it.
+  ::DeleteFileW(path.c_str());
+  bool written_whole = false;
+  {
+    const unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    written_whole = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+  }
+  if (!written_whole) ::DeleteFileW(path.c_str());
+  return written_whole;
 }
 
 std::wstring TrustResultText(const TrustResult& result) {

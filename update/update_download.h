@@ -23,6 +23,11 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 // The temporary directory followed by "ombrix"; empty when there is none.
 [[nodiscard]] std::wstring DownloadFolder();
 
+// Writes `bytes` into a new file at `path`, in place of any file of that
+// name; a file that could not be written whole is removed. False when the
+// file could not be made or written.
+[[nodiscard]] bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes);
+
 // Whether the open file `file` holds exactly `bytes`, read from its start;
 // the file position is at the start again afterwards. Between writing the
 // installer and opening it for the check, the file could have been replaced.

@@ -171,6 +171,10 @@ TEST_F(ShellTray, ClicksOnTheIconInTheNotificationAreaOpenTheWindowAndOneMenu) {
   ASSERT_TRUE(ClickIcon(L"1"));
   const HWND main = WaitForMainWindow(instance.Id());
   ASSERT_NE(main, nullptr) << "a left click on the icon opens no main window";
+  // The shell follows the click with NIN_SELECT: the window comes forward, no second one opens.
+  WaitForWindowIdle(tray);
+  EXPECT_EQ(WaitForDialog(instance.Id(), L"Tarnwick", main, 0ms), nullptr) << "a second main window";
+  EXPECT_EQ(::GetForegroundWindow(), main);
   CloseMainWindow(main);
 
   ASSERT_TRUE(ClickIcon(L"3"));

@@ -264,6 +264,23 @@ class UiListFile : public MainWindowTest {
     return message;
   }
 
+  // Opens the main window from the icon, with a box over it: the main window
+  // is the one of the two captioned "Tarnwick" that has the list.
+  HWND OpenWithABoxOver() {
+    PostTrayCallback(FindTrayWindow(), WM_LBUTTONUP);
+    HWND main = nullptr;
+    const bool both = WaitUntil([&] {
+      const HWND first = WaitForDialog(instance_->Id(), L"Tarnwick", nullptr, 0ms);
+      const HWND second = first ? WaitForDialog(instance_->Id(), L"Tarnwick", first, 0ms) : nullptr;
+      for (const HWND found : {first, second}) {
+        if (found != nullptr && ::GetDlgItem(found, IDC_PROCESS_LIST) != nullptr) main = found;
+      }
+      return main != nullptr && second != nullptr;
+    });
+    EXPECT_TRUE(both) << "no main window with a box over it";
+    return both ? main : nullptr;
+  }
+
   static std::vector<std::wstring> FolderNames(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
@@ -433,17 +450,8 @@ TEST_F(UiListFile, AListFileOver16MiBIsNeitherUsedNorOverwritten) {
   ASSERT_TRUE(WaitUntil([] { return Counter(L"LastScannedCount").has_value(); })) << "no worker";
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 0u) << "the worker matches nothing";
 
-  PostTrayCallback(FindTrayWindow(), WM_LBUTTONUP);
-  // The box has the main window's caption too: the main window is the one with the list.
-  HWND main = nullptr;
-  ASSERT_TRUE(WaitUntil([&] {
-    const HWND first = WaitForDialog(instance_->Id(), L"Tarnwick", nullptr, 0ms);
-    const HWND second = first ? WaitForDialog(instance_->Id(), L"Tarnwick", first, 0ms) : nullptr;
-    for (const HWND found : {first, second}) {
-      if (found != nullptr && ::GetDlgItem(found, IDC_PROCESS_LIST) != nullptr) main = found;
-    }
-    return main != nullptr && second != nullptr;
-  })) << "the main window and the box over it";
+  const HWND main = OpenWithABoxOver();
+  ASSERT_NE(main, nullptr);
   const std::wstring message = DismissErrorBox(main);
   EXPECT_NE(message.find(ListFilePath()), std::wstring::npos) << testing::PrintToString(message);
   EXPECT_NE(message.find(L"too large to open"), std::wstring::npos) << testing::PrintToString(message);
@@ -454,6 +462,33 @@ TEST_F(UiListFile, AListFileOver16MiBIsNeitherUsedNorOverwritten) {
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_CLEAR_ALL, BN_CLICKED), 0);
   DismissErrorBox(main);
   EXPECT_EQ(ReadFileBytes(ListFilePath())->size(), huge.size());
+}
+
+TEST_F(UiListFile, AListFileThatCannotBeReadIsNotOverwritten) {
+  WriteListFile({L"kept.exe"});
+  instance_ = &StartInstance();
+  // Another program holds the file open and shares nothing.
+  unique_hfile locked(::CreateFileW(ListFilePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(locked);
+  HWND main = OpenWithABoxOver();
+  ASSERT_NE(main, nullptr);
+  const std::wstring message = DismissErrorBox(main);
+  EXPECT_NE(message.find(ListFilePath()), std::wstring::npos) << testing::PrintToString(message);
+  EXPECT_NE(message.find(L"could not be read"), std::wstring::npos) << testing::PrintToString(message);
+  EXPECT_THAT(Listed(main), IsEmpty());
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_ADD)));
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_CLEAR_ALL, BN_CLICKED), 0);
+  DismissErrorBox(main);
+  locked.reset();
+  EXPECT_EQ(ReadFileBytes(ListFilePath()), ListFileBytes({L"kept.exe"})) << "the list was replaced";
+
+  // Once the file can be read, the next opening shows it and edits it.
+  CloseAndSettle(main, WM_CLOSE, 0);
+  main = OpenFromTray();
+  ASSERT_NE(main, nullptr);
+  EXPECT_TRUE(WaitForListed(main, {L"kept.exe"}));
+  Add(main, L"new.exe");
+  EXPECT_TRUE(WaitForListFile({L"kept.exe", L"new.exe"}));
 }
 
 // --- The worker and the status ------------------------------------------------

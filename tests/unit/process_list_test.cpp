@@ -244,5 +244,29 @@ TEST_F(ProcessListFile, AFileOver16MiBIsNotRead) {
   EXPECT_EQ(ReadProcessListFile((folder_ / "absent.txt").wstring(), entries), ListFileStatus::Missing);
 }
 
+TEST_F(ProcessListFile, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
+  std::vector<std::wstring> entries;
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &error), ListFileStatus::Missing);
+  EXPECT_EQ(ReadProcessListFile((folder_ / "no folder" / "list.txt").wstring(), entries), ListFileStatus::Missing);
+
+  WriteRaw(Utf16(L"a.exe\r\n"));
+  {
+    // Held open by another program that shares nothing.
+    unique_hfile locked(::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(ReadProcessListFile(path_, entries, &error), ListFileStatus::Unreadable);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(LoadProcessList(path_, entries), 0);
+  }
+  EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read);
+  EXPECT_THAT(entries, ElementsAre(L"a.exe"));
+
+  entries.clear();
+  std::filesystem::create_directory(folder_ / "folder.txt");
+  EXPECT_EQ(ReadProcessListFile((folder_ / "folder.txt").wstring(), entries), ListFileStatus::Unreadable);
+  EXPECT_THAT(entries, IsEmpty());
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -44,7 +44,8 @@ TEST_F(RelayThreadsTest, CloseRequestSetsQuitAndAsksTheTrayWindowToExit) {
   EXPECT_TRUE(Receive(WMU_EXIT_APP));
 }
 
-TEST_F(RelayThreadsTest, MissingCloseEventEndsTheInstanceRatherThanLeavingItUnclosable) {
+// Start-up runs no watcher without the event; a wait that fails still ends the instance.
+TEST_F(RelayThreadsTest, AFailedWaitEndsTheInstanceRatherThanLeavingItUnclosable) {
   std::thread watcher(CloseWatcherThread, quit_.get(), nullptr, std::cref(target_));
   watcher.join();
   EXPECT_EQ(::WaitForSingleObject(quit_.get(), 0), WAIT_OBJECT_0);

@@ -176,10 +176,16 @@ class InstallerDownload : public testing::Test {
   }
   void TearDown() override {
     ::DeleteFileW(path_.c_str());
+    ::DeleteFileW(other_.c_str());
     ::RemoveDirectoryW(folder_.c_str());
+  }
+  static std::span<const std::byte> BytesOf(const std::string& text) {
+    return std::span(reinterpret_cast<const std::byte*>(text.data()), text.size());
   }
   std::wstring folder_;
   std::wstring path_;
+  // Another file in the same folder.
+  std::wstring other_ = DownloadFolder() + L"\\other.dat";
 };
 
 TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten) {
@@ -196,9 +202,6 @@ TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten)
 TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
   const std::string downloaded(70000, 'D');
   ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
-  auto bytes_of = [](const std::string& text) {
-    return std::span(reinterpret_cast<const std::byte*>(text.data()), text.size());
-  };
   struct Case {
     const char* name;
     std::string on_disk;
@@ -221,7 +224,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
     const unique_hfile file(
         ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
-    EXPECT_EQ(FileHolds(file.get(), bytes_of(downloaded)), c.holds) << c.name;
+    EXPECT_EQ(FileHolds(file.get(), BytesOf(downloaded)), c.holds) << c.name;
     if (c.holds) {
       char first = 0;
       DWORD read = 0;
@@ -233,6 +236,30 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
       EXPECT_FALSE(::DeleteFileW(path_.c_str()));
     }
   }
+}
+
+TEST_F(InstallerDownload, IsWrittenIntoANewFileAndNeverThroughALinkAlreadyThere) {
+  ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  const std::string kept = "another program's file";
+  {
+    const unique_hfile other(::CreateFileW(other_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(other.get(), kept.data(), static_cast<DWORD>(kept.size()), &written, nullptr));
+  }
+  // Someone who may write in the folder left the installer's name as a
+  // second name of another file.
+  ASSERT_TRUE(::CreateHardLinkW(path_.c_str(), other_.c_str(), nullptr));
+
+  const std::string downloaded(20000, 'N');
+  EXPECT_TRUE(WriteInstaller(path_, BytesOf(downloaded)));
+  const unique_hfile other(
+      ::CreateFileW(other_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(other);
+  EXPECT_TRUE(FileHolds(other.get(), BytesOf(kept))) << "the other file is left as it was";
+  const unique_hfile installer(
+      ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(installer);
+  EXPECT_TRUE(FileHolds(installer.get(), BytesOf(downloaded)));
 }
 
 TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
