@@ -1,6 +1,7 @@
 #include "config/process_list.h"
 
 #include "platform/unique_handle.h"
+#include "platform/utf8_text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,19 +35,9 @@ bool IsUtf8Text(std::span<const std::byte> bytes) {
   return StartsWithUtf8ByteOrderMark(bytes) || IsValidUtf8(bytes);
 }
 
-std::wstring Utf8ToWide(std::span<const std::byte> bytes) {
-  if (bytes.empty()) return {};
-  const auto* text = reinterpret_cast<const char*>(bytes.data());
-  const int size = static_cast<int>(bytes.size());
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text, size, wide.data(), length);
-  return wide;
-}
-
 void DecodeUtf8Lines(std::span<const std::byte> bytes, std::vector<std::wstring>& entries) {
-  const std::wstring text = Utf8ToWide(bytes);
+  const std::wstring text =
+      Utf8ToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   std::wstring line;
   for (const wchar_t unit : text) {
     if (unit == L'\n') {

@@ -9,9 +9,6 @@
 namespace tarnwick {
 namespace {
 
-inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
-using unique_hlocal = unique_any<HLOCAL, LocalFreeAny>;
-
 bool IsUsersGroup(PSID sid) {
   constexpr std::array kGroups = {WinBuiltinUsersSid, WinAuthenticatedUserSid, WinWorldSid, WinInteractiveSid};
   for (const WELL_KNOWN_SID_TYPE group : kGroups) {

@@ -4,6 +4,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/url_fetcher.h"
+#include "platform/utf8_text.h"
 
 #include <windows.h>
 
@@ -26,10 +27,6 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 
 // The version file's URL: the version directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring VersionFileUrl(bool beta);
-
-// UTF-8 to UTF-16; empty for an empty or too long input. Invalid sequences
-// become U+FFFD.
-[[nodiscard]] std::wstring Utf8ToWide(std::string_view bytes);
 
 // The version text of a version file: its first line, when the body (up to
 // its first NUL byte) has a line break, a ".", the marker, and at least 21
