@@ -6,7 +6,7 @@
 // Usage: tarnwick_fuzz.exe [--count N] [--seed S]   (defaults 100000 and 1)
 // Exit code 0 when no input crashed or hung.
 #include "config/process_list.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/system_records.h"
 #include "tests/unit/relationship_report.h"
 #include "topology/core_map.h"

@@ -22,8 +22,8 @@
 #include "monitor/graph_state.h"
 #include "monitor/utilization_sampler.h"
 #include "platform/counter_source.h"
-#include "platform/fake_counter_source.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_counter_source.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/win32_system.h"
 #include "tests/unit/relationship_report.h"
 

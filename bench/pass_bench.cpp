@@ -8,7 +8,7 @@
 #include "tests/child/child_processes.h"
 #include "enforce/stored_worker_settings.h"
 #include "enforce/worker.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/win32_system.h"
 #include "topology/core_map.h"
 

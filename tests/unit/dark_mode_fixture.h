@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "app/globals.h"
-#include "platform/fake_dark_mode_api.h"
+#include "tests/fakes/fake_dark_mode_api.h"
 #include "ui/theme.h"
 
 namespace tarnwick {

@@ -1,7 +1,7 @@
 #include "enforce/worker.h"
 
 #include "fake_worker_settings.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/system_records.h"
 
 #include <gmock/gmock.h>

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_counter_source.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_counter_source.h"
+#include "tests/fakes/fake_system.h"
 #include "tests/unit/relationship_report.h"
 
 namespace tarnwick {

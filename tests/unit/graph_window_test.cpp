@@ -17,8 +17,8 @@
 #include <map>
 #include <thread>
 
-#include "platform/fake_counter_source.h"
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_counter_source.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/gdi_scope.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/relationship_report.h"

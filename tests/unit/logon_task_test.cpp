@@ -1,7 +1,7 @@
 #include "install/install_commands.h"
 #include "install/logon_task.h"
 #include "config/settings_names.h"
-#include "platform/fake_task_scheduler.h"
+#include "tests/fakes/fake_task_scheduler.h"
 #include "platform/unique_handle.h"
 
 #include <gmock/gmock.h>

@@ -27,7 +27,7 @@
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "monitor/graph_state.h"
-#include "platform/fake_dark_mode_api.h"
+#include "tests/fakes/fake_dark_mode_api.h"
 #include "platform/gdi_scope.h"
 #include "res/resource.h"
 #include "tests/unit/canvas.h"

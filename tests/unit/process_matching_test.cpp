@@ -1,6 +1,6 @@
 #include "enforce/process_matching.h"
 
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/win32_system.h"
 
 #include <gmock/gmock.h>

@@ -1,7 +1,7 @@
 #include "topology/core_map.h"
 #include "topology/cpu_set_inventory.h"
 
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 #include "platform/system_records.h"
 #include "platform/win32_system.h"
 #include "tests/unit/relationship_report.h"

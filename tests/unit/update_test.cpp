@@ -1,7 +1,7 @@
 // The update logic against scripted server answers: the version file's
 // rules, the checker's loop, the channel URLs, the signature texts and the
 // download's size rule. The program's string table is linked in.
-#include "platform/fake_url_fetcher.h"
+#include "tests/fakes/fake_url_fetcher.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "update/version.h"

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "app/startup.h"
-#include "platform/fake_dark_mode_api.h"
+#include "tests/fakes/fake_dark_mode_api.h"
 #include "ui/theme.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fake_system.h"
+#include "tests/fakes/fake_system.h"
 
 #include <algorithm>
 #include <cstdarg>

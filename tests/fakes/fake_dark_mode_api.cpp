@@ -1,4 +1,4 @@
-#include "platform/fake_dark_mode_api.h"
+#include "tests/fakes/fake_dark_mode_api.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "platform/fake_counter_source.h"
+#include "tests/fakes/fake_counter_source.h"
 
 #include <algorithm>
 
