@@ -4,15 +4,18 @@
 #include "app/resource_text.h"
 #include "config/product.h"
 #include "config/settings_store.h"
+#include "install/program_protection.h"
 #include "platform/unique_handle.h"
+#include "platform/win32_program_starter.h"
 #include "platform/wininet_url_fetcher.h"
 #include "res/resource.h"
 #include "update/update_check.h"
 #include "update/update_endpoints.h"
 #include "update/version.h"
 
-#include <shellapi.h>
 #include <bcrypt.h>
+#include <objbase.h>
+#include <sddl.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
@@ -119,24 +122,58 @@ bool Rewind(HANDLE file) {
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
 }
 
-void OfferErrorPage(const TrustResult& trust) {
+void OfferErrorPage(const TrustResult& trust, ProgramStarter& starter) {
   if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) == IDYES) {
-    const std::wstring url(kUpdateErrorPageUrl);
-    ::ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    (void)starter.OpenWebPage(std::wstring(kUpdateErrorPageUrl));
   }
 }
 
-bool LaunchElevatedSilently(const std::wstring& path) {
-  SHELLEXECUTEINFOW launch{};
-  launch.cbSize = sizeof(launch);
-  launch.fMask = SEE_MASK_NOCLOSEPROCESS;
-  launch.lpVerb = L"runas";
-  launch.lpFile = path.c_str();
-  launch.lpParameters = L"/S";
-  launch.nShow = SW_SHOWNORMAL;
-  const bool started = ::ShellExecuteExW(&launch) != FALSE;
-  const unique_handle installer(launch.hProcess);
-  return started && installer;
+// Where the installer goes: while elevated, a new folder that only
+// Administrators and SYSTEM can change, so that nobody else can replace or
+// re-point what is started between the check and the start; otherwise the
+// user's own folder, whose programs could as well start anything themselves.
+std::wstring PrepareDownloadFolder(bool elevated) {
+  if (elevated) {
+    std::wstring folder = NewProtectedDownloadFolder();
+    return !folder.empty() && CreateProtectedFolder(folder) ? folder : std::wstring();
+  }
+  std::wstring folder = DownloadFolder();
+  // An existing folder is fine: it is the user's own.
+  if (!folder.empty()) ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+// A protected folder is made for one download: one whose installer is not
+// started goes again.
+void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::wstring& path) {
+  if (!elevated) return;
+  ::DeleteFileW(path.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
+                    uint32_t announced_version, bool elevated, ProgramStarter& starter) {
+  if (!WriteInstaller(path, bytes)) return false;
+  // Opened without write or delete sharing: from here until the start call
+  // has returned, nobody can change, rename or remove the file, and what it
+  // holds is checked to be what was downloaded. (The writing handle cannot be
+  // kept: the system would not start a program that is open for writing.)
+  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!installer) return false;
+  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), bytes.begin(), bytes.end())) return false;
+
+  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
+  if (trust.status != 0) {
+    OfferErrorPage(trust, starter);
+    return false;
+  }
+  // A genuine installer of an older release, served again, would downgrade
+  // the program to a version with known faults. The file checked above is
+  // what was read through the same handle.
+  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
+  return elevated ? starter.StartProgram(path, L"/S", folder) : starter.StartElevated(path, L"/S");
 }
 
 }  // namespace
@@ -154,6 +191,53 @@ std::wstring DownloadFolder() {
   std::wstring folder(temp, length);
   if (folder.back() != L'\\') folder += L'\\';
   return folder + L"ombrix";
+}
+
+std::wstring NewProtectedDownloadFolder() {
+  wchar_t windows[MAX_PATH + 1] = {};
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, static_cast<UINT>(std::size(windows)));
+  if (length == 0 || length >= std::size(windows)) return {};
+  std::wstring folder(windows, length);
+  if (folder.back() != L'\\') folder += L'\\';
+  GUID unique{};
+  if (FAILED(::CoCreateGuid(&unique))) return {};
+  wchar_t name[64] = {};
+  std::swprintf(name, std::size(name), L"Tarnwick-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned long>(unique.Data1), unique.Data2, unique.Data3, unique.Data4[0],
+                unique.Data4[1], unique.Data4[2], unique.Data4[3], unique.Data4[4], unique.Data4[5],
+                unique.Data4[6], unique.Data4[7]);
+  return folder + L"Temp\\" + name;
+}
+
+bool PathHasReparsePoint(const std::wstring& path) {
+  std::vector<std::wstring> folders = ContainingFolders(path);
+  folders.insert(folders.begin(), path);
+  for (const std::wstring& folder : folders) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  }
+  return false;
+}
+
+bool CreateProtectedFolder(const std::wstring& folder) {
+  // Owned by Administrators, changed by them and SYSTEM only, nothing
+  // inherited from the folder it is in.
+  unique_hlocal descriptor;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAG:SYD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = descriptor.get();
+  // A folder that already exists was made by someone else: it is not used.
+  if (!::CreateDirectoryW(folder.c_str(), &attributes)) return false;
+  if (PathHasReparsePoint(folder)) {
+    ::RemoveDirectoryW(folder.c_str());
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes) {
@@ -275,42 +359,23 @@ bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint3
   return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
 }
 
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version) {
-  const std::wstring folder = DownloadFolder();
-  if (folder.empty()) return false;
-  // An existing folder is fine.
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter) {
   const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
   if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
-  if (!WriteInstaller(path, *installer_bytes)) return false;
 
-  // Opened without write or delete sharing: from here until the launch call
-  // has returned, nobody can change, rename or remove the file, and what it
-  // holds is checked to be what was downloaded. (The writing handle cannot be
-  // kept: the system would not start a program that is open for writing.)
-  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!installer) return false;
-  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
-  if (!held_bytes || *held_bytes != *installer_bytes) return false;
-
-  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
-  if (trust.status != 0) {
-    OfferErrorPage(trust);
-    return false;
-  }
-  // A genuine installer of an older release, served again, would downgrade
-  // the program to a version with known faults. The file checked above is
-  // what was read through the same handle.
-  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
-  return LaunchElevatedSilently(path);
+  const bool elevated = starter.IsElevated();
+  const std::wstring folder = PrepareDownloadFolder(elevated);
+  if (folder.empty()) return false;
+  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
+  if (VerifyAndStart(folder, path, *installer_bytes, announced_version, elevated, starter)) return true;
+  RemoveUnusedDownload(elevated, folder, path);
+  return false;
 }
 
 bool DownloadAndLaunchUpdate(uint32_t announced_version) {
   WinInetUrlFetcher fetcher(UpdateUserAgent());
-  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), announced_version);
+  Win32ProgramStarter starter;
+  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), announced_version, starter);
 }
 
 }  // namespace tarnwick

@@ -1,6 +1,7 @@
 // Downloading, verifying and starting the installer of a newer release.
 #pragma once
 
+#include "platform/program_starter.h"
 #include "platform/url_fetcher.h"
 
 #include <windows.h>
@@ -25,7 +26,20 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 // The installer's URL: the files directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring InstallerUrl(bool beta);
 // The temporary directory followed by "ombrix"; empty when there is none.
+// The download folder of a program that is not elevated.
 [[nodiscard]] std::wstring DownloadFolder();
+// A new name in the system's temporary folder ("C:\Windows\Temp\Tarnwick-"
+// and 32 random hexadecimal digits), which ordinary users cannot rename or
+// re-point; the download folder of an elevated program. Empty on failure.
+[[nodiscard]] std::wstring NewProtectedDownloadFolder();
+// Makes `folder` with an access list that lets only Administrators and
+// SYSTEM change it, inheriting nothing. False when it already exists (made
+// by someone else), cannot be made, or a reparse point (a junction, a
+// symbolic link) is on its path.
+[[nodiscard]] bool CreateProtectedFolder(const std::wstring& folder);
+// Whether `path` or any folder that holds it is a reparse point, or cannot
+// be read.
+[[nodiscard]] bool PathHasReparsePoint(const std::wstring& path);
 
 // Writes `bytes` into a new file at `path`, in place of any file of that
 // name; a file that could not be written whole is removed. False when the
@@ -68,12 +82,15 @@ struct TrustResult {
 // that very version, and only when it is newer than the running program.
 [[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version);
 
-// Downloads the installer through `fetcher` into the download folder, checks
-// its signature and its version (`announced_version`, packed, as the version
-// file said) and starts it elevated with "/S". True when the installer was
-// started. A refused signature shows a warning that offers the error page;
-// every other failure is silent (the callers report it).
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version);
+// Downloads the installer through `fetcher`, checks its signature and its
+// version (`announced_version`, packed, as the version file said) and starts
+// it with "/S". Elevated, the installer goes into a new protected folder and
+// is started directly from there (it inherits the rights); otherwise it goes
+// into the user's download folder and is started with the consent prompt.
+// True when the installer was started. A refused signature shows a warning
+// that offers the error page (opened un-elevated); every other failure is
+// silent (the callers report it).
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter);
 // The same through WinINet, on the channel that the BetaUpdates setting picks.
 bool DownloadAndLaunchUpdate(uint32_t announced_version);
 

@@ -78,6 +78,22 @@ std::wstring ProgramFilesFolder() {
   return folder;
 }
 
+// The folders that elevated downloads were made in: the program runs elevated
+// under Wine, as it does from its logon task.
+std::vector<std::wstring> ProtectedDownloadFolders() {
+  wchar_t windows[MAX_PATH] = {};
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+  std::vector<std::wstring> folders;
+  WIN32_FIND_DATAW found{};
+  const unique_find search(::FindFirstFileW((temp + L"Tarnwick-*").c_str(), &found));
+  if (!search) return folders;
+  do {
+    folders.push_back(temp + found.cFileName);
+  } while (::FindNextFileW(search.get(), &found));
+  return folders;
+}
+
 inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
 
@@ -278,6 +294,10 @@ class UpdateTest : public TarnwickTest {
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, kSettingsKey);
     ::DeleteFileW(InstallerDownloadPath().c_str());
     ::RemoveDirectoryW(DownloadFolder().c_str());
+    for (const std::wstring& folder : ProtectedDownloadFolders()) {
+      ::DeleteFileW((folder + L"\\TarnwickSetup.exe").c_str());
+      ::RemoveDirectoryW(folder.c_str());
+    }
     const std::wstring installed = ProgramFilesFolder();
     ::DeleteFileW((installed + L"\\tarnwick.exe").c_str());
     ::DeleteFileW((installed + L"\\uninstall.exe").c_str());
@@ -381,7 +401,12 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
   EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
       << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
-  EXPECT_TRUE(FileExists(InstallerDownloadPath())) << "the installer stays where it was downloaded";
+  // Elevated, the installer was downloaded into a folder of its own that only
+  // administrators can change, and stays there; the user's folder is unused.
+  const std::vector<std::wstring> downloads = ProtectedDownloadFolders();
+  ASSERT_EQ(downloads.size(), 1u);
+  EXPECT_TRUE(FileExists(downloads[0] + L"\\TarnwickSetup.exe")) << "the installer stays where it was downloaded";
+  EXPECT_FALSE(FileExists(DownloadFolder()));
 
   // The uninstaller closes the program and removes what the installer made.
   TarnwickProcess uninstall({L"/S"}, ProgramFilesFolder() + L"\\uninstall.exe");
@@ -498,9 +523,8 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
     }
     EXPECT_THAT(text, HasSubstr(kLaunchFailedText));
     AnswerBox(box, IDOK);
-    if (c.fixture == nullptr || std::string(c.fixture) == "small") {
-      EXPECT_FALSE(FileExists(InstallerDownloadPath())) << "nothing is written";
-    }
+    EXPECT_THAT(ProtectedDownloadFolders(), testing::IsEmpty()) << "a refused download is not kept";
+    EXPECT_FALSE(FileExists(InstallerDownloadPath()));
   }
   EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe")) << "a refused installer ran";
   EXPECT_TRUE(instance_->IsRunning());
@@ -515,7 +539,9 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
 
 using UpdateInstall = TarnwickTest;
 
-TEST_F(UpdateInstall, InstallFromAFolderEveryoneMayWriteIsRefused) {
+// Wine keeps no owner or access list of a file: every folder belongs to the
+// user, whose ordinary programs could replace what it holds.
+TEST_F(UpdateInstall, InstallOfAProgramThatItsUserCouldReplaceIsRefused) {
   const std::wstring folder = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/open-" +
                                             std::to_string(::GetCurrentProcessId()));
   std::filesystem::remove_all(folder);
@@ -523,31 +549,10 @@ TEST_F(UpdateInstall, InstallFromAFolderEveryoneMayWriteIsRefused) {
   const std::wstring program = folder + L"\\tarnwick.exe";
   ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), program.c_str(), FALSE));
 
-  auto run_install = [&] {
-    TarnwickProcess install({L"--install"}, program);
-    EXPECT_TRUE(install.WaitForExit());
-    return std::make_pair(install.ExitCode(), install.StandardError());
-  };
-  // A protected folder is not refused (the scheduler under Wine then fails).
-  const auto [protected_code, protected_error] = run_install();
-  EXPECT_THAT(protected_error, Not(HasSubstr("not installing the logon task")));
-
-  // Everyone may write: Wine keeps this as the folder's Unix permissions.
-  EXPLICIT_ACCESSW everyone{};
-  everyone.grfAccessPermissions = GENERIC_ALL;
-  everyone.grfAccessMode = SET_ACCESS;
-  everyone.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  everyone.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-  everyone.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
-  PACL open_acl = nullptr;
-  ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &open_acl), static_cast<DWORD>(ERROR_SUCCESS));
-  const DWORD set = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, open_acl, nullptr);
-  ::LocalFree(open_acl);
-  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
-
-  const auto [code, error] = run_install();
-  EXPECT_EQ(code, std::optional<DWORD>(1));
+  TarnwickProcess install({L"--install"}, program);
+  EXPECT_TRUE(install.WaitForExit());
+  const std::string error = install.StandardError();
+  EXPECT_EQ(install.ExitCode(), std::optional<DWORD>(1));
   EXPECT_THAT(error, HasSubstr("not installing the logon task"));
   EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
   std::filesystem::remove_all(folder);

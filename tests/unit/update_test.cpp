@@ -1,6 +1,7 @@
 // The update logic against scripted server answers: the version file's
 // rules, the checker's loop, the channel URLs, the signature texts and the
 // download's size rule. The program's string table is linked in.
+#include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
 #include "tests/support/scratch_registry.h"
 #include "update/update_check.h"
@@ -227,7 +228,9 @@ class InstallerDownload : public testing::Test {
 TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten) {
   FakeUrlFetcher fetcher;
   fetcher.Answer(InstallerUrl(true), std::string(kInstallerMinBytes, 'M'));
-  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, 0x01020205));
+  FakeProgramStarter starter;
+  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, 0x01020205, starter));
+  EXPECT_TRUE(starter.calls.empty());
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_EQ(fetcher.Requests().size(), 1u);
   EXPECT_EQ(fetcher.Requests()[0].url, InstallerUrl(true));
