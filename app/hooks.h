@@ -2,6 +2,8 @@
 // functions in its own folder (enforcement's in app/worker_hooks.cpp).
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace tarnwick {
@@ -25,9 +27,11 @@ void InitDarkMode();
 
 // Updates. Starts the detached update checker thread.
 void StartUpdateChecker();
-// Downloads, verifies and starts the installer of `announced_version`
-// (packed) after the update balloon was clicked; false when that failed (the
-// caller then tells the user).
-bool DownloadAndLaunchUpdate(uint32_t announced_version);
+enum class UpdateLaunch { Started, Failed, Cancelled };
+// Downloads the installer of `announced_version` (packed) under a dialog
+// over `owner` that shows the download and can cancel it, verifies it and
+// starts it. The caller tells the user of a failure; a cancelled download
+// (by the user, or by the program's end) shows nothing.
+UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version);
 
 }  // namespace tarnwick

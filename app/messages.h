@@ -21,6 +21,7 @@ inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window 
 inline constexpr UINT WMU_SHOW_LIST_FILE_REFUSED = WM_APP + 1;
 
 inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
+inline constexpr UINT_PTR IDT_DOWNLOAD_POLL = 2; // download dialog: look at the download's progress
 inline constexpr UINT_PTR IDT_TRAY_ICON = 1010;  // tray window: retry adding the icon every second
 
 }  // namespace tarnwick

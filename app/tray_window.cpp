@@ -134,7 +134,8 @@ void OnUpdateBalloonClicked(HWND window) {
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
   Tray.update_balloon_pending = false;
-  if (!DownloadAndLaunchUpdate(Tray.announced_version)) {
+  // The tray window is never shown: the download's dialog stands alone.
+  if (DownloadAndLaunchUpdate(nullptr, Tray.announced_version) == UpdateLaunch::Failed) {
     ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
                   MB_ICONERROR);
   }

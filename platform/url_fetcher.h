@@ -1,13 +1,35 @@
-// Whole-body HTTP GETs, behind a seam so that the update logic can be run
+// Whole-body HTTPS GETs, behind a seam so that the update logic can be run
 // against scripted answers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tarnwick {
+
+// Shared by a fetch and whoever waits for it, on any threads: the fetch
+// reports how far it got and looks, between reads, whether it is to stop.
+class FetchControl {
+ public:
+  void Cancel() noexcept { cancelled_.store(true); }
+  [[nodiscard]] bool Cancelled() const noexcept { return cancelled_.load(); }
+
+  // `expected` is the declared length of the body, 0 when none was declared.
+  void Report(size_t received, size_t expected) noexcept {
+    expected_.store(expected);
+    received_.store(received);
+  }
+  [[nodiscard]] size_t Received() const noexcept { return received_.load(); }
+  [[nodiscard]] size_t Expected() const noexcept { return expected_.load(); }
+
+ private:
+  std::atomic<bool> cancelled_{false};
+  std::atomic<size_t> received_{0};
+  std::atomic<size_t> expected_{0};
+};
 
 class UrlFetcher {
  public:
@@ -16,10 +38,13 @@ class UrlFetcher {
   UrlFetcher(const UrlFetcher&) = delete;
   UrlFetcher& operator=(const UrlFetcher&) = delete;
 
-  // The body of a successful (status 200) answer to a GET of `url`, or nullopt
-  // when there is none: no connection, another status, a failed read, an empty
-  // body, or a body longer than `max_bytes` (nothing of it is kept).
-  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes) = 0;
+  // The body of a successful (status 200) answer to a GET of the https: URL
+  // `url`, or nullopt when there is none: another scheme, no connection,
+  // another status, a redirect to another host or scheme, a failed read, an
+  // empty body, a body longer than `max_bytes` (nothing of it is kept), or
+  // `control` cancelled. Progress is reported to `control` as it arrives.
+  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+                                                                    FetchControl& control) = 0;
 };
 
 }  // namespace tarnwick

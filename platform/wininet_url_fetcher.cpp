@@ -6,6 +6,8 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <cwctype>
+#include <iterator>
 
 namespace tarnwick {
 namespace {
@@ -22,18 +24,6 @@ void BoundWaits(HINTERNET internet) {
   ::InternetSetOptionW(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
   ::InternetSetOptionW(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
   ::InternetSetOptionW(internet, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
-}
-
-// WinINet opens a URL that answers with an error page (or a proxy's 502) as
-// successfully as one that answers with the file.
-bool AnsweredOk(HINTERNET request) {
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  DWORD index = 0;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index)) {
-    return false;
-  }
-  return status == HTTP_STATUS_OK;
 }
 
 // The Content-Length of the answer, or nullopt when none was sent (or it is
@@ -54,17 +44,101 @@ std::optional<size_t> DeclaredLength(HINTERNET request, size_t max_bytes) {
   return declared;
 }
 
+struct UrlParts {
+  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+};
+
+std::optional<UrlParts> CrackUrl(const std::wstring& url) {
+  wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = static_cast<DWORD>(std::size(host));
+  if (url.empty() || !::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+    return std::nullopt;
+  }
+  std::wstring lower(host, parts.dwHostNameLength);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(::towlower(c));
+  return UrlParts{parts.nScheme, lower, parts.nPort};
+}
+
+bool IsHttps(const std::wstring& url) {
+  const auto parts = CrackUrl(url);
+  return parts && parts->scheme == INTERNET_SCHEME_HTTPS && !parts->host.empty();
+}
+
+bool IsRedirect(DWORD status) {
+  return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+         status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+DWORD StatusOf(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  DWORD index = 0;
+  return ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index) ? status
+                                                                                                           : 0;
+}
+
+std::wstring LocationOf(HINTERNET request) {
+  wchar_t location[INTERNET_MAX_URL_LENGTH] = {};
+  DWORD size = sizeof(location);
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location, &size, &index)) return {};
+  return std::wstring(location, size / sizeof(wchar_t));
+}
+
+// Opens `url`, following only redirects that stay on its host over https
+// (WinINet's own would follow one to any host, and to http:). Null when the
+// answer is not a 200 in the end.
+unique_hinternet OpenOk(HINTERNET internet, std::wstring url, FetchControl& control) {
+  for (int redirects = 0; redirects <= kMaxRedirects && !control.Cancelled(); ++redirects) {
+    unique_hinternet request(::InternetOpenUrlW(
+        internet, url.c_str(), nullptr, 0,
+        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_SECURE,
+        0));
+    if (!request) return {};
+    const DWORD status = StatusOf(request.get());
+    if (status == HTTP_STATUS_OK) return request;
+    if (!IsRedirect(status)) return {};
+    const auto next = SameHostRedirect(url, LocationOf(request.get()));
+    if (!next) return {};
+    url = *next;
+  }
+  return {};
+}
+
 }  // namespace
 
+std::optional<std::wstring> SameHostRedirect(const std::wstring& from_url, const std::wstring& location) {
+  if (location.empty()) return std::nullopt;
+  wchar_t combined[INTERNET_MAX_URL_LENGTH] = {};
+  DWORD length = static_cast<DWORD>(std::size(combined));
+  if (!::InternetCombineUrlW(from_url.c_str(), location.c_str(), combined, &length, ICU_NO_ENCODE)) {
+    return std::nullopt;
+  }
+  const std::wstring target(combined, length);
+  const auto from = CrackUrl(from_url);
+  const auto to = CrackUrl(target);
+  if (!from || !to || to->scheme != INTERNET_SCHEME_HTTPS || from->scheme != INTERNET_SCHEME_HTTPS ||
+      to->host != from->host || to->port != from->port) {
+    return std::nullopt;
+  }
+  return target;
+}
+
 std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t max_bytes,
-                                                    const std::wstring& user_agent) {
+                                                    const std::wstring& user_agent, FetchControl& control) {
+  // Nothing the program fetches may travel in the clear.
+  if (!IsHttps(url)) return std::nullopt;
   const unique_hinternet internet(
       ::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) return std::nullopt;
   BoundWaits(internet.get());
-  const unique_hinternet request(::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
-                                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
-  if (!request || !AnsweredOk(request.get())) return std::nullopt;
+  const unique_hinternet request = OpenOk(internet.get(), url, control);
+  if (!request) return std::nullopt;
   // A declared length above the cap ends the download before any of it is read.
   const std::optional<size_t> declared = DeclaredLength(request.get(), max_bytes);
   if (declared && *declared > max_bytes) return std::nullopt;
@@ -73,20 +147,28 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
   BoundWaits(request.get());
 
   std::vector<std::byte> body;
-  while (true) {
+  control.Report(0, declared.value_or(0));
+  while (!control.Cancelled()) {
+    // Asking first what has arrived lets a read return with that much: a read
+    // of a whole chunk could wait for a trickling server to fill it.
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return std::nullopt;
     const size_t total = body.size();
     // One byte past the cap is enough to know the body is too long.
-    const size_t room = std::min<size_t>(kReadChunkBytes, max_bytes - total + 1);
+    const size_t room = std::min<size_t>({std::max<DWORD>(available, 1), kReadChunkBytes, max_bytes - total + 1});
     body.resize(total + room);
     DWORD read = 0;
     if (!::InternetReadFile(request.get(), body.data() + total, static_cast<DWORD>(room), &read)) return std::nullopt;
     body.resize(total + read);
-    if (read == 0) break;
+    if (read == 0) {
+      // A connection that ends before the declared length is a failed read.
+      if (body.empty() || (declared && body.size() != *declared)) return std::nullopt;
+      return body;
+    }
     if (body.size() > max_bytes) return std::nullopt;
+    control.Report(body.size(), declared.value_or(0));
   }
-  // A connection that ends before the declared length is a failed read.
-  if (body.empty() || (declared && body.size() != *declared)) return std::nullopt;
-  return body;
+  return std::nullopt;
 }
 
 }  // namespace tarnwick

@@ -10,21 +10,31 @@
 
 namespace tarnwick {
 
-// How long a silent server may keep a request waiting.
+// How long a silent server may keep a request waiting. (Not every WinINet
+// honours them; the waiting side keeps its own deadline.)
 inline constexpr unsigned long kConnectTimeoutMs = 15000;
 inline constexpr unsigned long kReceiveTimeoutMs = 30000;
+// Redirects followed before a request counts as failed.
+inline constexpr int kMaxRedirects = 5;
 
-// A GET of `url` (any scheme WinINet knows) that bypasses the cache and sends
-// `user_agent`; the contract is UrlFetcher::Fetch's. Every handle is closed
-// before it returns. Safe to call from several threads at once.
+// Where a redirect from `from_url` to `location` (absolute or relative)
+// leads, when it may be followed: an https: URL on the same host and port.
+// Nullopt for anything else (another host, another port, http:, no URL).
+[[nodiscard]] std::optional<std::wstring> SameHostRedirect(const std::wstring& from_url, const std::wstring& location);
+
+// A GET of the https: `url` that bypasses the cache and sends `user_agent`;
+// the contract is UrlFetcher::Fetch's. Every handle is closed before it
+// returns. Safe to call from several threads at once.
 [[nodiscard]] std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t max_bytes,
-                                                                  const std::wstring& user_agent);
+                                                                  const std::wstring& user_agent,
+                                                                  FetchControl& control);
 
 class WinInetUrlFetcher final : public UrlFetcher {
  public:
   explicit WinInetUrlFetcher(std::wstring user_agent) : user_agent_(std::move(user_agent)) {}
-  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes) override {
-    return FetchUrlBytes(url, max_bytes, user_agent_);
+  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+                                                            FetchControl& control) override {
+    return FetchUrlBytes(url, max_bytes, user_agent_, control);
   }
 
  private:

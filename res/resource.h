@@ -6,6 +6,7 @@
 #define IDD_MAIN_WINDOW 101
 #define IDD_ADD_ENTRY 108
 #define IDD_ABOUT 118
+#define IDD_DOWNLOAD 130
 
 // Menus.
 #define IDR_MAIN_MENU 103
@@ -28,6 +29,8 @@
 #define IDS_SIGNATURE_INVALID_PROMPT 117
 #define IDS_DESCRIPTION 118
 #define IDS_UPDATER_LAUNCH_FAILED 119
+#define IDS_CHECKING_FOR_UPDATE 131
+#define IDS_DOWNLOADING_UPDATE 132
 
 // Main window controls.
 #define IDC_PROCESS_LIST 1001
@@ -41,6 +44,10 @@
 #define IDC_COUNT_LABEL 1015
 #define IDC_VERSION 1016
 #define IDC_STATUS_BAR 122
+
+// Download dialog controls.
+#define IDC_DOWNLOAD_TEXT 1021
+#define IDC_DOWNLOAD_PROGRESS 1022
 
 // Add New Entry and About dialog controls.
 #define IDC_ENTRY_EDIT 1005

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/hooks.h"
 #include "app/messages.h"
 #include "app/resource_text.h"
 #include "config/process_list.h"
@@ -24,6 +25,7 @@
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
 #include "ui/dark_painters.h"
+#include "ui/download_dialog.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
 #include "ui/status_format.h"
@@ -359,9 +361,9 @@ INT_PTR OnEnterMenuLoop(HWND window) noexcept {
   return FALSE;
 }
 
-// The query runs on this thread: the window waits for its answer.
+// Both downloads run off this thread, under a dialog that can cancel them.
 void OnCheckForUpdate(HWND window) noexcept {
-  const std::wstring latest = FetchLatestVersion();
+  const std::wstring latest = FetchLatestVersionUnderDialog(window);
   switch (CompareWithCurrentVersion(latest)) {
     case UpdateAnswer::NoAnswer:
       return;
@@ -371,7 +373,7 @@ void OnCheckForUpdate(HWND window) noexcept {
     case UpdateAnswer::Newer:
       if (::MessageBoxW(window, L"A newer version is available. Update now?", kCaption,
                         MB_ICONINFORMATION | MB_YESNO) == IDYES &&
-          !DownloadAndLaunchUpdate(PackVersion(latest))) {
+          DownloadAndLaunchUpdate(window, PackVersion(latest)) == UpdateLaunch::Failed) {
         ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
       }
       return;

@@ -6,6 +6,7 @@
 #include "config/product.h"
 #include "config/settings_store.h"
 #include "platform/wininet_url_fetcher.h"
+#include "update/background_fetch.h"
 #include "update/update_endpoints.h"
 #include "update/version.h"
 
@@ -41,21 +42,18 @@ std::wstring ParseVersionFile(std::span<const std::byte> body) {
   return version;
 }
 
-std::wstring FetchLatestVersion(UrlFetcher& fetcher, bool beta) {
-  const auto body = fetcher.Fetch(VersionFileUrl(beta), kVersionFileMaxBytes);
-  if (!body) return {};
-  return ParseVersionFile(*body);
+std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event) {
+  BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes),
+                        kVersionFileLimits);
+  if (fetch.Wait(quit_event) != BackgroundFetch::Outcome::Done) return {};
+  const auto body = fetch.TakeBody();
+  return body ? ParseVersionFile(*body) : std::wstring();
 }
 
-std::wstring FetchLatestVersion() {
-  WinInetUrlFetcher fetcher(UpdateUserAgent());
-  return FetchLatestVersion(fetcher, GetBetaUpdates());
-}
-
-void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
-                     const std::function<void(uint32_t)>& announce_newer) {
+void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer) {
   do {
-    const std::wstring latest = FetchLatestVersion(fetcher, beta());
+    const std::wstring latest = FetchLatestVersion(fetcher, beta(), quit_event);
     if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announce_newer(PackVersion(latest));
     // A wait that fails would fail again at once: checking again would turn
     // the daily check into a stream of downloads, so the thread ends.
@@ -63,8 +61,7 @@ void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, 
 }
 
 void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
-  WinInetUrlFetcher fetcher(UpdateUserAgent());
-  RunUpdateChecks(fetcher, quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
+  RunUpdateChecks(std::make_shared<WinInetUrlFetcher>(UpdateUserAgent()), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
                   [tray_window](uint32_t version) {
                     ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
                   });

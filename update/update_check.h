@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,17 +36,16 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 // digits, each 0-255. Empty when the body is not a valid version file.
 [[nodiscard]] std::wstring ParseVersionFile(std::span<const std::byte> body);
 
-// The latest version on the server, or empty when nothing could be learned.
-[[nodiscard]] std::wstring FetchLatestVersion(UrlFetcher& fetcher, bool beta);
-// The same through WinINet, on the channel that the BetaUpdates setting picks.
-[[nodiscard]] std::wstring FetchLatestVersion();
+// The latest version on the server, or empty when nothing could be learned
+// within the version file's limits, or `quit_event` was set meanwhile.
+[[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event);
 
-// Asks at once and then every `interval_ms` until `quit_event` is set (a
-// check under way is finished first); `announce_newer` runs with the packed
+// Asks at once and then every `interval_ms` until `quit_event` is set (which
+// also ends a check under way); `announce_newer` runs with the packed
 // version after each check that found a newer one. `beta` is asked before
 // every check.
-void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
-                     const std::function<void(uint32_t)>& announce_newer);
+void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer);
 
 // The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window`, with
 // the packed version in wParam, when a newer version exists. It owns everything it uses (its own handle of the

@@ -1,13 +1,9 @@
 #include "update/update_download.h"
 
-#include "app/hooks.h"
 #include "app/resource_text.h"
 #include "config/product.h"
-#include "config/settings_store.h"
 #include "install/program_protection.h"
 #include "platform/unique_handle.h"
-#include "platform/win32_program_starter.h"
-#include "platform/wininet_url_fetcher.h"
 #include "res/resource.h"
 #include "update/update_check.h"
 #include "update/update_endpoints.h"
@@ -359,23 +355,17 @@ bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint3
   return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
 }
 
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter) {
-  const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
-  if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
+bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
+                            ProgramStarter& starter) {
+  if (installer_bytes.size() <= kInstallerMinBytes) return false;
 
   const bool elevated = starter.IsElevated();
   const std::wstring folder = PrepareDownloadFolder(elevated);
   if (folder.empty()) return false;
   const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-  if (VerifyAndStart(folder, path, *installer_bytes, announced_version, elevated, starter)) return true;
+  if (VerifyAndStart(folder, path, installer_bytes, announced_version, elevated, starter)) return true;
   RemoveUnusedDownload(elevated, folder, path);
   return false;
-}
-
-bool DownloadAndLaunchUpdate(uint32_t announced_version) {
-  WinInetUrlFetcher fetcher(UpdateUserAgent());
-  Win32ProgramStarter starter;
-  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), announced_version, starter);
 }
 
 }  // namespace tarnwick

@@ -82,16 +82,15 @@ struct TrustResult {
 // that very version, and only when it is newer than the running program.
 [[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version);
 
-// Downloads the installer through `fetcher`, checks its signature and its
-// version (`announced_version`, packed, as the version file said) and starts
-// it with "/S". Elevated, the installer goes into a new protected folder and
-// is started directly from there (it inherits the rights); otherwise it goes
-// into the user's download folder and is started with the consent prompt.
-// True when the installer was started. A refused signature shows a warning
-// that offers the error page (opened un-elevated); every other failure is
-// silent (the callers report it).
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter);
-// The same through WinINet, on the channel that the BetaUpdates setting picks.
-bool DownloadAndLaunchUpdate(uint32_t announced_version);
+// Checks the downloaded installer `installer_bytes` (more than the smallest
+// size) for its signature and its version (`announced_version`, packed, as
+// the version file said) and starts it with "/S". Elevated, the installer
+// goes into a new protected folder and is started directly from there (it
+// inherits the rights); otherwise it goes into the user's download folder and
+// is started with the consent prompt. True when the installer was started. A
+// refused signature shows a warning that offers the error page (opened
+// un-elevated); every other failure is silent (the callers report it).
+bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
+                            ProgramStarter& starter);
 
 }  // namespace tarnwick

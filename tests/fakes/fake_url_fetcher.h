@@ -3,10 +3,13 @@
 
 #include "platform/url_fetcher.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -25,9 +28,22 @@ class FakeUrlFetcher final : public UrlFetcher {
     answers_[url] = std::vector<std::byte>(bytes, bytes + body.size());
   }
 
-  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes) override {
+  // Makes every fetch of `url` hang, as a silent server does, until its
+  // control is cancelled.
+  void Hang(const std::wstring& url) {
     const std::lock_guard lock(lock_);
+    hanging_.push_back(url);
+  }
+
+  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+                                                            FetchControl& control) override {
+    std::unique_lock lock(lock_);
     requests_.push_back({url, max_bytes});
+    if (std::find(hanging_.begin(), hanging_.end(), url) != hanging_.end()) {
+      lock.unlock();
+      while (!control.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return std::nullopt;
+    }
     const auto answer = answers_.find(url);
     if (answer == answers_.end() || answer->second.empty() || answer->second.size() > max_bytes) return std::nullopt;
     return answer->second;
@@ -42,6 +58,7 @@ class FakeUrlFetcher final : public UrlFetcher {
   mutable std::mutex lock_;
   std::map<std::wstring, std::vector<std::byte>> answers_;
   std::vector<Request> requests_;
+  std::vector<std::wstring> hanging_;
 };
 
 }  // namespace tarnwick

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "platform/counter_source.h"
+#include "platform/wininet_url_fetcher.h"
 
 namespace tarnwick {
 namespace {
@@ -48,6 +51,28 @@ TEST(Win32CounterSource, OpensAQueryAndReportsEveryProcessorsTimes) {
   EXPECT_EQ(source.QueryProcessorTimes(std::span(second).first(1)), 1u);
   ASSERT_EQ(source.QueryProcessorTimes(second), processors);
   EXPECT_GE(second[0].kernel + second[0].user, first[0].kernel + first[0].user);
+}
+
+TEST(WinInetUrlFetcher, FollowsOnlyRedirectsThatStayOnTheHostOverHttps) {
+  const std::wstring from = L"https://updates.example:8443/files/TarnwickSetup.exe";
+  struct Case {
+    const wchar_t* location;
+    std::optional<std::wstring> target;
+  };
+  const Case cases[] = {
+      {L"/files/beta/TarnwickSetup.exe", L"https://updates.example:8443/files/beta/TarnwickSetup.exe"},
+      {L"https://UPDATES.example:8443/x", L"https://UPDATES.example:8443/x"},
+      {L"https://updates.example.evil:8443/x", std::nullopt},
+      {L"https://evil.example:8443/files/TarnwickSetup.exe", std::nullopt},
+      {L"https://updates.example/files/TarnwickSetup.exe", std::nullopt},
+      {L"http://updates.example:8443/files/TarnwickSetup.exe", std::nullopt},
+      {L"//evil.example/files/TarnwickSetup.exe", std::nullopt},
+      {L"ftp://updates.example:8443/x", std::nullopt},
+      {L"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SameHostRedirect(from, c.location), c.target) << testing::PrintToString(std::wstring(c.location));
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
 #include "tests/support/scratch_registry.h"
+#include "update/background_fetch.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "update/update_endpoints.h"
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <span>
 #include <string>
 #include <thread>
@@ -33,15 +35,25 @@ struct unique_event {
   unique_handle handle{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
-// One check with the quit event already set: the loop checks once and ends.
-int AnnouncementsOfOneCheck(FakeUrlFetcher& fetcher, bool beta = false) {
+// The versions announced by the first check of the checker's loop. The
+// second check's start sets the quit event, which ends the loop (and that
+// check) at once.
+std::vector<uint32_t> AnnouncementsOfOneCheck(const std::shared_ptr<FakeUrlFetcher>& fetcher, bool beta = false) {
   unique_event quit;
-  ::SetEvent(quit.handle.get());
-  int announcements = 0;
+  std::vector<uint32_t> announced;
+  std::vector<uint32_t> first_check;
+  int checks = 0;
   RunUpdateChecks(
-      fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
-      [&announcements](uint32_t) { ++announcements; });
-  return announcements;
+      fetcher, quit.handle.get(), 0,
+      [&] {
+        if (++checks == 2) {
+          first_check = announced;
+          ::SetEvent(quit.handle.get());
+        }
+        return beta;
+      },
+      [&announced](uint32_t version) { announced.push_back(version); });
+  return first_check;
 }
 
 TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
@@ -93,31 +105,25 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.body));
-    FakeUrlFetcher fetcher;
-    fetcher.Answer(VersionFileUrl(false), c.body);
-    EXPECT_EQ(FetchLatestVersion(fetcher, false), c.version);
-    EXPECT_EQ(AnnouncementsOfOneCheck(fetcher), c.announced ? 1 : 0);
+    const auto fetcher = std::make_shared<FakeUrlFetcher>();
+    fetcher->Answer(VersionFileUrl(false), c.body);
+    EXPECT_EQ(FetchLatestVersion(fetcher, false, nullptr), c.version);
+    EXPECT_EQ(AnnouncementsOfOneCheck(fetcher).size(), c.announced ? 1u : 0u);
   }
 }
 
 TEST(VersionFile, TheAnnouncementCarriesThePackedVersion) {
-  FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(false), "1.3.0.7\nombrix_updatevalidsig");
-  unique_event quit;
-  ::SetEvent(quit.handle.get());
-  uint32_t announced = 0;
-  RunUpdateChecks(
-      fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; },
-      [&announced](uint32_t version) { announced = version; });
-  EXPECT_EQ(announced, 0x01030007u);
+  const auto fetcher = std::make_shared<FakeUrlFetcher>();
+  fetcher->Answer(VersionFileUrl(false), "1.3.0.7\nombrix_updatevalidsig");
+  EXPECT_EQ(AnnouncementsOfOneCheck(fetcher), std::vector<uint32_t>{0x01030007u});
 }
 
 TEST(VersionFile, IsDecodedAsUtf8AndAskedForWithItsSizeCap) {
-  FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(false), "1.2.2.5\n\xC3\xA9t\xC3\xA9 ombrix_updatevalidsig");
-  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5");
-  ASSERT_EQ(fetcher.Requests().size(), 1u);
-  EXPECT_EQ(fetcher.Requests()[0].max_bytes, 64u * 1024);
+  const auto fetcher = std::make_shared<FakeUrlFetcher>();
+  fetcher->Answer(VersionFileUrl(false), "1.2.2.5\n\xC3\xA9t\xC3\xA9 ombrix_updatevalidsig");
+  EXPECT_EQ(FetchLatestVersion(fetcher, false, nullptr), L"1.2.2.5");
+  ASSERT_EQ(fetcher->Requests().size(), 1u);
+  EXPECT_EQ(fetcher->Requests()[0].max_bytes, 64u * 1024);
   EXPECT_EQ(Utf8ToWide(""), L"");
   EXPECT_EQ(Utf8ToWide("\xFF"), L"\uFFFD");
 }
@@ -131,19 +137,19 @@ TEST(UpdateChannels, BetaAsksTheBetaSubdirectories) {
   EXPECT_TRUE(installer_url.ends_with(L"/files/TarnwickSetup.exe"));
   EXPECT_EQ(InstallerUrl(true), installer_url.substr(0, installer_url.size() - 17) + L"beta/TarnwickSetup.exe");
 
-  FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(true), "1.2.2.5\nombrix_updatevalidsig");
-  EXPECT_EQ(AnnouncementsOfOneCheck(fetcher, /*beta=*/true), 1);
-  EXPECT_EQ(AnnouncementsOfOneCheck(fetcher, /*beta=*/false), 0);
-  ASSERT_EQ(fetcher.Requests().size(), 2u);
-  EXPECT_EQ(fetcher.Requests()[0].url, VersionFileUrl(true));
-  EXPECT_EQ(fetcher.Requests()[1].url, VersionFileUrl(false));
+  for (const bool beta : {true, false}) {
+    const auto fetcher = std::make_shared<FakeUrlFetcher>();
+    fetcher->Answer(VersionFileUrl(true), "1.2.2.5\nombrix_updatevalidsig");
+    EXPECT_EQ(AnnouncementsOfOneCheck(fetcher, beta).size(), beta ? 1u : 0u);
+    ASSERT_FALSE(fetcher->Requests().empty());
+    EXPECT_EQ(fetcher->Requests()[0].url, VersionFileUrl(beta));
+  }
   EXPECT_EQ(UpdateUserAgent(), L"Tarnwick/1.2.2.4");
 }
 
 TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
-  FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(false), "1.2.2.5\nombrix_updatevalidsig");
+  const auto fetcher = std::make_shared<FakeUrlFetcher>();
+  fetcher->Answer(VersionFileUrl(false), "1.2.2.5\nombrix_updatevalidsig");
   unique_event quit;
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
@@ -161,13 +167,119 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
         fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
   const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
-  while (fetcher.Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
+  while (fetcher->Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
     std::this_thread::sleep_for(5ms);
   }
   ::SetEvent(quit_daily.handle.get());
   EXPECT_EQ(daily.wait_for(10s), std::future_status::ready);
   ::SetEvent(quit.handle.get());
   EXPECT_EQ(checker.wait_for(10s), std::future_status::ready);
+}
+
+TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
+  constexpr DownloadLimits limits{60'000, 10'000, 8192};
+  struct Step {
+    uint64_t at_ms;
+    size_t received;
+    size_t expected;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool acceptable;  // after the last step
+  };
+  const Case cases[] = {
+      {"fast enough in every window", {{10'000, 8192, 0}, {20'000, 16384, 0}, {59'999, 16384 + 3 * 8192, 0}}, true},
+      {"the next windows one byte short", {{10'000, 8192, 0}, {59'999, 8192 + 4 * 8192 - 1, 0}}, false},
+      {"a window one byte short", {{10'000, 8191, 0}}, false},
+      // A trickle of a byte a second never makes a window's worth.
+      {"a trickle", {{1'000, 1, 0}, {5'000, 5, 0}, {10'000, 10, 0}}, false},
+      {"fast, then stalled", {{10'000, 100000, 0}, {19'999, 100000, 0}, {20'000, 100000, 0}}, false},
+      // Judged when looked at: a poll late by several windows judges each.
+      {"late poll, enough for every window", {{30'000, 3 * 8192, 0}}, true},
+      // The last bytes of a body need not fill a window.
+      {"a short rest of the body", {{10'000, 8192, 9000}, {20'000, 9000, 9000}}, true},
+      {"a small body that trickles", {{10'000, 100, 300}}, false},
+      {"past the deadline", {{10'000, 1 << 20, 0}, {60'001, 1 << 30, 0}}, false},
+  };
+  for (const Case& c : cases) {
+    DownloadPace pace(limits, 1000);
+    bool acceptable = true;
+    for (const Step& step : c.steps) acceptable = pace.Acceptable(1000 + step.at_ms, step.received, step.expected);
+    EXPECT_EQ(acceptable, c.acceptable) << c.name;
+  }
+}
+
+// A job that never ends by itself: it reports `bytes_per_tick` every
+// millisecond until it is cancelled.
+FetchJob TricklingJob(size_t bytes_per_tick, std::shared_ptr<std::atomic<bool>> ended) {
+  return [bytes_per_tick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
+    size_t received = 0;
+    while (!control.Cancelled()) {
+      received += bytes_per_tick;
+      control.Report(received, 0);
+      std::this_thread::sleep_for(1ms);
+    }
+    *ended = true;
+    return std::nullopt;
+  };
+}
+
+TEST(BackgroundFetch, EndsWithTheBodyOrGivesUpAtOnceWithoutWaitingForTheJob) {
+  {
+    BackgroundFetch fetch([](FetchControl&) { return std::optional(std::vector<std::byte>(3, std::byte{7})); },
+                          kInstallerLimits);
+    EXPECT_EQ(fetch.Wait(nullptr), BackgroundFetch::Outcome::Done);
+    EXPECT_EQ(fetch.TakeBody(), std::vector<std::byte>(3, std::byte{7}));
+  }
+  {
+    BackgroundFetch fetch([](FetchControl&) { return std::optional<std::vector<std::byte>>(); }, kInstallerLimits);
+    EXPECT_EQ(fetch.Wait(nullptr), BackgroundFetch::Outcome::Failed);
+    EXPECT_EQ(fetch.TakeBody(), std::nullopt);
+  }
+  // Cancelled: the waiter goes on at once; the job learns it and ends.
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  {
+    BackgroundFetch fetch(TricklingJob(1 << 20, ended), kInstallerLimits);
+    EXPECT_EQ(fetch.Poll(), BackgroundFetch::Outcome::Running);
+    fetch.Cancel();
+    EXPECT_EQ(fetch.Poll(), BackgroundFetch::Outcome::Cancelled);
+    EXPECT_EQ(fetch.TakeBody(), std::nullopt);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!*ended && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(*ended) << "the job was never told to stop";
+
+  // A set quit event ends the wait for a job that would go on for ever.
+  unique_event quit;
+  ::SetEvent(quit.handle.get());
+  BackgroundFetch forever(TricklingJob(1 << 20, std::make_shared<std::atomic<bool>>(false)), kInstallerLimits);
+  EXPECT_EQ(forever.Wait(quit.handle.get()), BackgroundFetch::Outcome::Cancelled);
+}
+
+TEST(BackgroundFetch, ATooSlowDownloadIsGivenUpAndTold) {
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  // A byte a millisecond against 64 KiB in each 50 ms window.
+  BackgroundFetch fetch(TricklingJob(1, ended), DownloadLimits{600'000, 50, 64 * 1024});
+  EXPECT_EQ(fetch.Wait(nullptr), BackgroundFetch::Outcome::TooSlow);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!*ended && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(*ended);
+}
+
+TEST(UpdateChecker, AQuitEventEndsACheckWhoseServerNeverAnswers) {
+  const auto fetcher = std::make_shared<FakeUrlFetcher>();
+  fetcher->Hang(VersionFileUrl(false));
+  unique_event quit;
+  auto checker = std::async(std::launch::async, [&] {
+    RunUpdateChecks(
+        fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
+  });
+  const auto asked = std::chrono::steady_clock::now() + 10s;
+  while (fetcher->Requests().empty() && std::chrono::steady_clock::now() < asked) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(fetcher->Requests().size(), 1u);
+  ::SetEvent(quit.handle.get());
+  EXPECT_EQ(checker.wait_for(10s), std::future_status::ready) << "the check waits for the server";
 }
 
 TEST(SignatureTexts, EveryStatusHasItsReason) {
@@ -226,15 +338,11 @@ class InstallerDownload : public testing::Test {
 };
 
 TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten) {
-  FakeUrlFetcher fetcher;
-  fetcher.Answer(InstallerUrl(true), std::string(kInstallerMinBytes, 'M'));
   FakeProgramStarter starter;
-  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, 0x01020205, starter));
+  const std::string body(kInstallerMinBytes, 'M');
+  EXPECT_FALSE(LaunchDownloadedUpdate(BytesOf(body), 0x01020205, starter));
   EXPECT_TRUE(starter.calls.empty());
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
-  ASSERT_EQ(fetcher.Requests().size(), 1u);
-  EXPECT_EQ(fetcher.Requests()[0].url, InstallerUrl(true));
-  EXPECT_EQ(fetcher.Requests()[0].max_bytes, 256u * 1024 * 1024);
   EXPECT_TRUE(DownloadFolder().ends_with(L"\\ombrix"));
 }
 

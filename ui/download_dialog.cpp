@@ -1,0 +1,166 @@
+#include "ui/download_dialog.h"
+
+#include "app/globals.h"
+#include "app/hooks.h"
+#include "app/messages.h"
+#include "app/resource_text.h"
+#include "config/settings_store.h"
+#include "platform/win32_program_starter.h"
+#include "platform/wininet_url_fetcher.h"
+#include "res/resource.h"
+#include "ui/theme.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace tarnwick {
+namespace {
+
+// Often enough that the end of a download shows at once, rarely enough to
+// cost nothing.
+constexpr UINT kPollIntervalMs = 100;
+constexpr int kProgressRange = 1000;
+
+struct DownloadDialogState {
+  BackgroundFetch* fetch = nullptr;
+  UINT text_id = 0;
+  // Stays "cancelled" unless the download's end closes the dialog: a quit
+  // message ends the dialog's loop without a word to the dialog.
+  BackgroundFetch::Outcome outcome = BackgroundFetch::Outcome::Cancelled;
+  bool marquee = false;
+};
+
+// The one dialog open, if any.
+HWND OpenDownloadDialog = nullptr;
+PaletteBrush DownloadDialogBrush(kDialogBackgroundSlot);
+
+DownloadDialogState& StateOf(HWND dialog) noexcept {
+  return *reinterpret_cast<DownloadDialogState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
+  const HWND bar = ::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
+  const size_t expected = state.fetch->Expected();
+  if (expected == 0) {
+    // No declared length: the bar only shows that something is under way.
+    if (!state.marquee) {
+      ::SetWindowLongPtrW(bar, GWL_STYLE, ::GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+      ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+      state.marquee = true;
+    }
+    return;
+  }
+  if (state.marquee) {
+    ::SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    ::SetWindowLongPtrW(bar, GWL_STYLE, ::GetWindowLongPtrW(bar, GWL_STYLE) & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    state.marquee = false;
+  }
+  const size_t received = std::min(state.fetch->Received(), expected);
+  ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(received * kProgressRange / expected), 0);
+}
+
+INT_PTR OnInitDialog(HWND dialog, LPARAM lParam) noexcept {
+  ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+  DownloadDialogState& state = StateOf(dialog);
+  OpenDownloadDialog = dialog;
+  ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(state.text_id).c_str());
+  ::SendDlgItemMessageW(dialog, IDC_DOWNLOAD_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+  ShowProgress(dialog, state);
+  ::SetTimer(dialog, IDT_DOWNLOAD_POLL, kPollIntervalMs, nullptr);
+  ::SendMessageW(dialog, WM_THEMECHANGED, 0, 0);
+  return TRUE;
+}
+
+INT_PTR OnTimer(HWND dialog, WPARAM timer_id) noexcept {
+  if (timer_id != IDT_DOWNLOAD_POLL) return FALSE;
+  DownloadDialogState& state = StateOf(dialog);
+  const BackgroundFetch::Outcome outcome = state.fetch->Poll();
+  if (outcome == BackgroundFetch::Outcome::Running) {
+    ShowProgress(dialog, state);
+  } else {
+    state.outcome = outcome;
+    ::EndDialog(dialog, IDOK);
+  }
+  return TRUE;
+}
+
+INT_PTR OnCancel(HWND dialog) noexcept {
+  DownloadDialogState& state = StateOf(dialog);
+  state.fetch->Cancel();
+  state.outcome = BackgroundFetch::Outcome::Cancelled;
+  ::EndDialog(dialog, IDCANCEL);
+  return TRUE;
+}
+
+INT_PTR CALLBACK DownloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(dialog, lParam);
+    case WM_TIMER:
+      return OnTimer(dialog, wParam);
+    case WM_COMMAND:
+      // Cancel, Escape and the close box all come as IDCANCEL.
+      return LOWORD(wParam) == IDCANCEL ? OnCancel(dialog) : FALSE;
+    case WM_DESTROY:
+      ::KillTimer(dialog, IDT_DOWNLOAD_POLL);
+      OpenDownloadDialog = nullptr;
+      DownloadDialogBrush.Reset();
+      return FALSE;
+    default:
+      return HandleDialogThemeMessage(dialog, message, wParam, lParam, DownloadDialogBrush, {IDCANCEL})
+          .value_or(FALSE);
+  }
+}
+
+std::shared_ptr<UrlFetcher> ProgramFetcher() { return std::make_shared<WinInetUrlFetcher>(UpdateUserAgent()); }
+
+}  // namespace
+
+BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundFetch& fetch) {
+  if (OpenDownloadDialog != nullptr) {
+    ::SetForegroundWindow(OpenDownloadDialog);
+    fetch.Cancel();
+    return BackgroundFetch::Outcome::Cancelled;
+  }
+  // A download that could not even start needs no dialog.
+  if (fetch.Poll() != BackgroundFetch::Outcome::Running) return fetch.Poll();
+  DownloadDialogState state;
+  state.fetch = &fetch;
+  state.text_id = text_id;
+  const HINSTANCE instance = AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr);
+  ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_DOWNLOAD), owner, DownloadDialogProc,
+                    reinterpret_cast<LPARAM>(&state));
+  if (state.outcome != BackgroundFetch::Outcome::Done) fetch.Cancel();
+  return state.outcome;
+}
+
+std::wstring FetchLatestVersionUnderDialog(HWND owner) {
+  BackgroundFetch fetch(FetchJobOf(ProgramFetcher(), VersionFileUrl(GetBetaUpdates()), kVersionFileMaxBytes),
+                        kVersionFileLimits);
+  if (RunDownloadDialog(owner, IDS_CHECKING_FOR_UPDATE, fetch) != BackgroundFetch::Outcome::Done) return {};
+  const auto body = fetch.TakeBody();
+  return body ? ParseVersionFile(*body) : std::wstring();
+}
+
+UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
+  BackgroundFetch fetch(FetchJobOf(ProgramFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
+                        kInstallerLimits);
+  switch (RunDownloadDialog(owner, IDS_DOWNLOADING_UPDATE, fetch)) {
+    case BackgroundFetch::Outcome::Cancelled:
+      return UpdateLaunch::Cancelled;
+    case BackgroundFetch::Outcome::Done:
+      break;
+    default:
+      return UpdateLaunch::Failed;
+  }
+  const auto installer = fetch.TakeBody();
+  Win32ProgramStarter starter;
+  return installer && LaunchDownloadedUpdate(*installer, announced_version, starter) ? UpdateLaunch::Started
+                                                                                      : UpdateLaunch::Failed;
+}
+
+}  // namespace tarnwick

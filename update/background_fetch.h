@@ -1,0 +1,90 @@
+// A download on a thread of its own, with an overall deadline and a minimum
+// pace, that its waiter can give up at any moment without waiting for it.
+#pragma once
+
+#include "platform/unique_handle.h"
+#include "platform/url_fetcher.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+struct DownloadLimits {
+  uint64_t overall_ms;      // the whole download, from its start
+  uint64_t window_ms;       // every window of this length...
+  size_t window_min_bytes;  // ...brings at least this much (or the rest of the body)
+};
+// A server that sends less than 8 KiB in 10 s (under 1 KiB/s) is given up.
+inline constexpr DownloadLimits kVersionFileLimits{30'000, 10'000, 8 * 1024};
+inline constexpr DownloadLimits kInstallerLimits{10 * 60'000, 10'000, 8 * 1024};
+
+// Whether a download keeps within its limits. Pure: the caller passes the
+// clock.
+class DownloadPace {
+ public:
+  DownloadPace(DownloadLimits limits, uint64_t start_ms) noexcept
+      : limits_(limits), start_ms_(start_ms), window_start_ms_(start_ms) {}
+  // `received` bytes so far at `now_ms`, of `expected` (0 when unknown).
+  // False once the deadline has passed or a window ended with too little.
+  [[nodiscard]] bool Acceptable(uint64_t now_ms, size_t received, size_t expected) noexcept;
+
+ private:
+  DownloadLimits limits_;
+  uint64_t start_ms_;
+  uint64_t window_start_ms_;
+  size_t window_start_bytes_ = 0;
+};
+
+// What fetches the body; it runs on the download's own thread and must own
+// everything it uses, as that thread may outlive the waiter.
+using FetchJob = std::function<std::optional<std::vector<std::byte>>(FetchControl&)>;
+
+// The job that fetches `url` (at most `max_bytes`) through `fetcher`, which
+// it keeps alive.
+[[nodiscard]] FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t max_bytes);
+
+class BackgroundFetch {
+ public:
+  enum class Outcome { Running, Done, Failed, TooSlow, Cancelled };
+
+  BackgroundFetch(FetchJob job, DownloadLimits limits);
+  // Cancels a download still running; never waits for its thread.
+  ~BackgroundFetch();
+  BackgroundFetch(const BackgroundFetch&) = delete;
+  BackgroundFetch& operator=(const BackgroundFetch&) = delete;
+
+  // Where the download stands now; judges its pace (a download that keeps
+  // too slow is cancelled and reads TooSlow). Never blocks.
+  [[nodiscard]] Outcome Poll();
+  // Waits until the download ends, becomes too slow, or `quit_event` is set
+  // (then it is cancelled).
+  [[nodiscard]] Outcome Wait(HANDLE quit_event);
+  void Cancel();
+
+  [[nodiscard]] size_t Received() const noexcept { return shared_->control.Received(); }
+  [[nodiscard]] size_t Expected() const noexcept { return shared_->control.Expected(); }
+  // The body of a download that is Done (once).
+  [[nodiscard]] std::optional<std::vector<std::byte>> TakeBody();
+
+ private:
+  struct Shared {
+    FetchControl control;
+    unique_handle finished{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::mutex lock;
+    std::optional<std::vector<std::byte>> body;
+  };
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  DownloadPace pace_;
+  Outcome outcome_ = Outcome::Running;
+};
+
+}  // namespace tarnwick
