@@ -12,6 +12,9 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <chrono>
+#include <initializer_list>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -194,13 +197,18 @@ class UpdateServer {
   }
   // Answers `path` with a few bytes and then holds the connection.
   void PutStall(const std::string& path) { Put(path + ".stall", ""); }
+  // Answers `path` with a byte every half second, for ever.
+  void PutTrickle(const std::string& path) {
+    Remove(path);
+    Put(path + ".trickle", "");
+  }
   // Answers `path` with `body` and closes the connection before the length it declared.
   void PutCutShort(const std::string& path, const std::string& body) {
     Remove(path);
     Put(path + ".short", body);
   }
   void Remove(const std::string& path) {
-    for (const char* variant : {"", ".status", ".stall", ".short"}) ::DeleteFileW(Path(path + variant).c_str());
+    for (const char* variant : {"", ".status", ".stall", ".short", ".trickle"}) ::DeleteFileW(Path(path + variant).c_str());
   }
 
   // The request paths so far, with their queries.
@@ -317,39 +325,57 @@ class UpdateTest : public TarnwickTest {
   }
 
   // "Check for Update", and the message box it shows, or null when the check
-  // ended without one. The check runs on the window's thread: once the
-  // server has the request and the window answers again, the check is over
-  // or its box is up.
+  // ended without one. Once the server has the request and the window
+  // answers, the download's dialog is up (or the download is over); once
+  // that dialog is gone and the window answers again, the check is over or
+  // its box is up.
   HWND CheckForUpdate() {
     const size_t before = server_->Requests().size();
     ::PostMessageW(main_, WM_COMMAND, MAKEWPARAM(IDM_CHECK_FOR_UPDATE, 0), 0);
     EXPECT_TRUE(server_->WaitForRequests(before + 1)) << "no version request";
     WaitForWindowIdle(main_);
+    EXPECT_TRUE(WaitUntil([this] { return DownloadDialog() == nullptr; }, kDownloadTimeout));
+    WaitForWindowIdle(main_);
     return OpenMessageBox();
   }
 
-  // A message box of the program over its main window, shown or about to be.
-  [[nodiscard]] HWND OpenMessageBox() const {
+  // A dialog of the program other than the main window: the download's
+  // (with its progress bar), or any other, such as a message box.
+  [[nodiscard]] HWND FindProgramDialog(bool download) const {
     struct Search {
       DWORD process_id;
       HWND main;
+      bool download;
       HWND found;
-    } search{instance_->Id(), main_, nullptr};
+    } search{instance_->Id(), main_, download, nullptr};
     ::EnumWindows(
         [](HWND window, LPARAM context) -> BOOL {
           auto& s = *reinterpret_cast<Search*>(context);
           wchar_t class_name[16] = {};
           ::GetClassNameW(window, class_name, 16);
-          if (window == s.main || WindowProcessId(window) != s.process_id || std::wstring(class_name) != L"#32770") {
+          if (window == s.main || WindowProcessId(window) != s.process_id || std::wstring(class_name) != L"#32770" ||
+              (::GetDlgItem(window, IDC_DOWNLOAD_PROGRESS) != nullptr) != s.download) {
             return TRUE;
           }
           s.found = window;
           return FALSE;
         },
         reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) return nullptr;
+    return search.found;
+  }
+  [[nodiscard]] HWND DownloadDialog() const { return FindProgramDialog(true); }
+
+  // A message box of the program, shown or about to be.
+  [[nodiscard]] HWND OpenMessageBox() const {
+    const HWND box = FindProgramDialog(false);
     // Once there, it is read only when it shows.
-    return WaitForDialog(instance_->Id(), L"Tarnwick", main_);
+    return box != nullptr && WaitUntil([box] { return ::IsWindowVisible(box) != FALSE; }) ? box : nullptr;
+  }
+  // The next message box of the program, waited for.
+  [[nodiscard]] HWND WaitForMessageBox(Timeout timeout = kDefaultTimeout) const {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindProgramDialog(false)) != nullptr && ::IsWindowVisible(box); }, timeout);
+    return box;
   }
 
   // The message of the box; the box is closed with `button`.
@@ -464,6 +490,90 @@ TEST_F(UpdateCheck, AClosedProgramEndsWhileTheCheckerWaitsForTheServer) {
   EXPECT_EQ(instance.ExitCode(), std::optional<DWORD>(0));
 }
 
+// --- A server that trickles ----------------------------------------------------
+
+using UpdateNetwork = UpdateTest;
+
+// Whether each window answers a message within 1 s, asked every 100 ms for
+// `period`; the windows of a download that held the thread would not.
+void ExpectAnswersWithinASecond(std::initializer_list<HWND> windows, std::chrono::milliseconds period) {
+  const auto end = std::chrono::steady_clock::now() + period;
+  int asked = 0;
+  do {
+    for (const HWND window : windows) {
+      DWORD_PTR ignored = 0;
+      ASSERT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored), 0)
+          << "a window held for a second, after " << asked << " answers";
+      ++asked;
+    }
+    std::this_thread::sleep_for(100ms);
+  } while (std::chrono::steady_clock::now() < end);
+}
+
+TEST_F(UpdateNetwork, ATricklingServerHoldsNoWindowAndItsDownloadCanBeCancelledOrEndsByItself) {
+  server_->PutTrickle(kVersionPath);
+  StartAndOpenMainWindow();
+  ASSERT_NE(main_, nullptr);
+  const HWND tray = TrayWindowOf(instance_->Id());
+  ASSERT_TRUE(server_->WaitForRequests(1)) << "the checker thread asks at start";
+
+  ::PostMessageW(main_, WM_COMMAND, MAKEWPARAM(IDM_CHECK_FOR_UPDATE, 0), 0);
+  ASSERT_TRUE(server_->WaitForRequests(2));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (dialog = DownloadDialog()) != nullptr && ::IsWindowVisible(dialog); }))
+      << "no sign that a download is under way";
+  EXPECT_THAT(Joined(StaticTextsOf(dialog)), HasSubstr("Asking the update server for the latest version"));
+  TakeScreenshot("update_download_dialog");
+  ExpectAnswersWithinASecond({main_, tray, dialog}, 3s);
+
+  // Cancel: the dialog goes, nothing is shown, the windows are the user's again.
+  ClickButton(dialog, IDCANCEL);
+  EXPECT_TRUE(WaitForWindowGone(dialog));
+  WaitForWindowIdle(main_);
+  EXPECT_EQ(OpenMessageBox(), nullptr);
+  EXPECT_TRUE(::IsWindowEnabled(main_));
+
+  // Left alone, a download far below the minimum pace is given up by itself
+  // (after its first 10 s window), again without a word.
+  ::PostMessageW(main_, WM_COMMAND, MAKEWPARAM(IDM_CHECK_FOR_UPDATE, 0), 0);
+  ASSERT_TRUE(server_->WaitForRequests(3));
+  ASSERT_TRUE(WaitUntil([&] { return (dialog = DownloadDialog()) != nullptr; }));
+  EXPECT_TRUE(WaitForWindowGone(dialog, 40s)) << "a trickling download is never given up";
+  WaitForWindowIdle(main_);
+  EXPECT_EQ(OpenMessageBox(), nullptr);
+}
+
+TEST_F(UpdateNetwork, TheBalloonsClicksStartOneDownloadAndACloseRequestEndsTheProgramDuringIt) {
+  server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  server_->PutTrickle(kInstallerPath);
+  instance_ = &StartInstance();
+  const HWND tray = TrayWindowOf(instance_->Id());
+  ASSERT_TRUE(server_->WaitForRequests(1));
+  ASSERT_TRUE(WaitUntil([&] {
+    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+    return server_->Requests().size() >= 2;
+  }))
+      << "the balloon's click downloads no installer";
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (dialog = DownloadDialog()) != nullptr && ::IsWindowVisible(dialog); }));
+  EXPECT_THAT(Joined(StaticTextsOf(dialog)), HasSubstr("Downloading the update"));
+
+  // The shell may report many clicks; the balloon was answered by the first.
+  for (int click = 0; click < 30; ++click) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+  WaitForWindowIdle(tray);
+  ExpectAnswersWithinASecond({tray, dialog}, 2s);
+  const std::vector<std::string> requests = server_->Requests();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/files/TarnwickSetup.exe"), 1)
+      << testing::PrintToString(requests);
+
+  const RunResult close = Run({L"--close"});
+  EXPECT_TRUE(close.exited);
+  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_TRUE(instance_->WaitForExit()) << "the download holds the program";
+  EXPECT_EQ(instance_->ExitCode(), std::optional<DWORD>(0));
+  EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe"));
+}
+
 // --- Installers that must not run ------------------------------------------------
 
 using UpdateInstallers = UpdateTest;
@@ -511,14 +621,14 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
       server_->PutStatus(kInstallerPath, 404, page.value_or(""));
     }
     ASSERT_THAT(AnswerBox(CheckForUpdate(), IDYES), HasSubstr("A newer version is available."));
-    HWND box = WaitForDialog(instance_->Id(), L"Tarnwick", main_, kDownloadTimeout);
+    HWND box = WaitForMessageBox(kDownloadTimeout);
     std::string text = Joined(StaticTextsOf(box));
     if (c.reason != nullptr) {
       EXPECT_THAT(text, HasSubstr("There was an error validating the digital signature of the update package."));
       EXPECT_THAT(text, HasSubstr(c.reason));
       EXPECT_THAT(text, HasSubstr("Would you like to visit Ombrix to manually download the installer?"));
       AnswerBox(box, c.answer);
-      box = WaitForDialog(instance_->Id(), L"Tarnwick", main_);
+      box = WaitForMessageBox();
       text = Joined(StaticTextsOf(box));
     }
     EXPECT_THAT(text, HasSubstr(kLaunchFailedText));

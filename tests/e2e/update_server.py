@@ -9,7 +9,10 @@ test. It serves the folder ROOT as the test laid it out:
   ROOT/<path>.stall    answer 200, send a few bytes, then hold the connection
                        until ROOT/release exists;
   ROOT/<path>.short    answer 200 with this body, but declare a longer one
-                       and close the connection after it.
+                       and close the connection after it;
+  ROOT/<path>.trickle  answer 200, declare 60000 bytes and send one byte
+                       every half second until ROOT/release exists or the
+                       client goes.
 
 Every request line is appended to ROOT/requests.log. The server writes
 ROOT/ready once it listens and ends when ROOT/stop appears (or after ten
@@ -70,6 +73,19 @@ def main():
                 deadline = time.monotonic() + LIFETIME_S
                 while not exists("release") and time.monotonic() < deadline:
                     time.sleep(0.05)
+                return
+            if os.path.exists(file + ".trickle"):
+                self.send_response(200)
+                self.send_header("Content-Length", "60000")
+                self.end_headers()
+                deadline = time.monotonic() + LIFETIME_S
+                try:
+                    while not exists("release") and time.monotonic() < deadline:
+                        self.wfile.write(b"1")
+                        self.wfile.flush()
+                        time.sleep(0.5)
+                except OSError:
+                    pass
                 return
             if os.path.exists(file + ".short"):
                 with open(file + ".short", "rb") as short_file:
