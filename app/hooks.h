@@ -2,6 +2,8 @@
 // functions in its own folder (enforcement's in app/worker_hooks.cpp).
 #pragma once
 
+#include <cstdint>
+
 namespace tarnwick {
 
 // Enforcement. Both run on the user-interface thread from the tray window.
@@ -23,8 +25,9 @@ void InitDarkMode();
 
 // Updates. Starts the detached update checker thread.
 void StartUpdateChecker();
-// Downloads, verifies and starts the installer after the update balloon was
-// clicked; false when that failed (the caller then tells the user).
-bool DownloadAndLaunchUpdate();
+// Downloads, verifies and starts the installer of `announced_version`
+// (packed) after the update balloon was clicked; false when that failed (the
+// caller then tells the user).
+bool DownloadAndLaunchUpdate(uint32_t announced_version);
 
 }  // namespace tarnwick

@@ -11,7 +11,9 @@
 #include "res/resource.h"
 #include "update/update_check.h"
 #include "update/update_endpoints.h"
+#include "update/version.h"
 
+#include <bcrypt.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <wincrypt.h>
@@ -63,7 +65,9 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
 
 std::wstring ResourceText(UINT id) { return LoadResourceText(id); }
 
-bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
+// Built by the local machine's engine: a root that only the user's own store
+// trusts (any program of the user may add one) does not count.
+bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
   LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof(parameters);
@@ -72,28 +76,45 @@ bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
   unique_cert_chain chain;
   // The signature's own store supplies the intermediate certificates.
-  if (!::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
-                                 chain.put())) {
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr, certificate->hCertStore, &parameters, 0,
+                                 nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
 }
 
-std::wstring CommonName(PCCERT_CONTEXT certificate) {
-  wchar_t name[256] = {};
-  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
-                                            name, std::size(name));
-  return length > 1 ? std::wstring(name, length - 1) : std::wstring();
+// The certificate's own extension must name code signing: a chain's usage
+// check passes a certificate that has no usage extension at all.
+bool ExtensionAllowsCodeSigning(PCCERT_CONTEXT certificate) {
+  DWORD size = 0;
+  if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0) {
+    return false;
+  }
+  std::vector<std::byte> buffer(size);
+  auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+  if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) return false;
+  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+    if (std::string_view(usage->rgpszUsageIdentifier[i]) == szOID_PKIX_KP_CODE_SIGNING) return true;
+  }
+  return false;
+}
+
+bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> pinned_keys) {
+  const std::string digest = PublicKeyDigest(certificate);
+  return !digest.empty() && std::find(pinned_keys.begin(), pinned_keys.end(), digest) != pinned_keys.end();
 }
 
 // WinVerifyTrust accepts any valid signature by any certificate the system
-// trusts (and some systems, any signature at all): the signer is pinned here.
-bool SignedBy(HANDLE trust_state, std::wstring_view signer_name) {
+// trusts (and some systems, any signature at all): the signer's key is pinned
+// here, its certificate must be for code signing, and its chain must end at a
+// root the machine trusts.
+bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys) {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
-  return ChainsToTrustedRootForCodeSigning(leaf->pCert) && CommonName(leaf->pCert) == signer_name;
+  return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
+         ChainsToMachineRootForCodeSigning(leaf->pCert);
 }
 
 bool Rewind(HANDLE file) {
@@ -131,7 +152,7 @@ void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::
 }
 
 bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
-                    bool elevated, ProgramStarter& starter) {
+                    uint32_t announced_version, bool elevated, ProgramStarter& starter) {
   if (!WriteInstaller(path, bytes)) return false;
   // Opened without write or delete sharing: from here until the start call
   // has returned, nobody can change, rename or remove the file, and what it
@@ -139,13 +160,19 @@ bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::s
   // kept: the system would not start a program that is open for writing.)
   const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!installer || !FileHolds(installer.get(), bytes)) return false;
+  if (!installer) return false;
+  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), bytes.begin(), bytes.end())) return false;
 
-  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerName);
+  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
   if (trust.status != 0) {
     OfferErrorPage(trust, starter);
     return false;
   }
+  // A genuine installer of an older release, served again, would downgrade
+  // the program to a version with known faults. The file checked above is
+  // what was read through the same handle.
+  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
   return elevated ? starter.StartProgram(path, L"/S", folder) : starter.StartElevated(path, L"/S");
 }
 
@@ -213,22 +240,22 @@ bool CreateProtectedFolder(const std::wstring& folder) {
   return true;
 }
 
-bool FileHolds(HANDLE file, std::span<const std::byte> bytes) {
+std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes) {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != bytes.size()) return false;
-  if (!Rewind(file)) return false;
-  std::vector<std::byte> chunk(64 * 1024);
-  size_t compared = 0;
-  while (compared < bytes.size()) {
-    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), bytes.size() - compared));
-    DWORD read = 0;
-    if (!::ReadFile(file, chunk.data(), wanted, &read, nullptr) || read == 0) return false;
-    if (!std::equal(chunk.begin(), chunk.begin() + read, bytes.begin() + static_cast<std::ptrdiff_t>(compared))) {
-      return false;
-    }
-    compared += read;
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+    return std::nullopt;
   }
-  return Rewind(file);
+  if (!Rewind(file)) return std::nullopt;
+  std::vector<std::byte> bytes(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min<size_t>(1u << 20, bytes.size() - done));
+    DWORD read = 0;
+    if (!::ReadFile(file, bytes.data() + done, wanted, &read, nullptr) || read == 0) return std::nullopt;
+    done += read;
+  }
+  if (!Rewind(file)) return std::nullopt;
+  return bytes;
 }
 
 bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) {
@@ -247,6 +274,29 @@ bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) 
   }
   if (!written_whole) ::DeleteFileW(path.c_str());
   return written_whole;
+}
+
+std::string PublicKeyDigest(PCCERT_CONTEXT certificate) {
+  BYTE* encoded = nullptr;
+  DWORD encoded_size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encoded_size)) {
+    return {};
+  }
+  const unique_hlocal encoding(encoded);
+  BYTE digest[32] = {};
+  DWORD digest_size = sizeof(digest);
+  if (!::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, encoded, encoded_size, digest, &digest_size) ||
+      digest_size != sizeof(digest)) {
+    return {};
+  }
+  std::string hex;
+  for (const BYTE byte : digest) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+  }
+  return hex;
 }
 
 std::wstring TrustResultText(const TrustResult& result) {
@@ -281,7 +331,8 @@ std::wstring SignatureWarningText(const TrustResult& result) {
   return text;
 }
 
-TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path, std::wstring_view signer_name) {
+TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
+                                     std::span<const std::string_view> pinned_keys) {
   WINTRUST_FILE_INFO file_info{};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.c_str();
@@ -298,13 +349,17 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path, std:
   result.status = ::WinVerifyTrust(nullptr, &action, &data);
   result.last_error = ::GetLastError();
   const TrustState state(action, data);
-  if (result.status == 0 && !SignedBy(data.hWVTStateData, signer_name)) {
+  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
   return result;
 }
 
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, ProgramStarter& starter) {
+bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version) {
+  return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
+}
+
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter) {
   const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
   if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
 
@@ -312,15 +367,15 @@ bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, ProgramStarter& sta
   const std::wstring folder = PrepareDownloadFolder(elevated);
   if (folder.empty()) return false;
   const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-  if (VerifyAndStart(folder, path, *installer_bytes, elevated, starter)) return true;
+  if (VerifyAndStart(folder, path, *installer_bytes, announced_version, elevated, starter)) return true;
   RemoveUnusedDownload(elevated, folder, path);
   return false;
 }
 
-bool DownloadAndLaunchUpdate() {
+bool DownloadAndLaunchUpdate(uint32_t announced_version) {
   WinInetUrlFetcher fetcher(UpdateUserAgent());
   Win32ProgramStarter starter;
-  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), starter);
+  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), announced_version, starter);
 }
 
 }  // namespace tarnwick

@@ -102,18 +102,19 @@ inline void CertFreeCertificateContextAny(PCCERT_CONTEXT certificate) noexcept {
 }
 using unique_cert_context = unique_any<PCCERT_CONTEXT, CertFreeCertificateContextAny>;
 
-// The test CA in this prefix's LocalMachine Root store while the object lives.
-// The store keeps its changes in the registry, where other processes read
-// them, only once it is closed (or committed).
+// A test CA in one of this prefix's Root stores (LocalMachine or CurrentUser)
+// while the object lives. The store keeps its changes in the registry, where
+// other processes read them, only once it is closed (or committed).
 class TrustedTestRoot {
  public:
-  TrustedTestRoot() {
-    const auto der = ReadFileBytes(WindowsPathOf(TARNWICK_TEST_PKI_DIR "/ca.der"));
-    EXPECT_TRUE(der.has_value()) << "no test CA";
+  explicit TrustedTestRoot(const char* name = "ca.der", DWORD location = CERT_SYSTEM_STORE_LOCAL_MACHINE)
+      : location_(location) {
+    const auto der = ReadFileBytes(WindowsPathOf(std::string(TARNWICK_TEST_PKI_DIR "/") + name));
+    EXPECT_TRUE(der.has_value()) << "no test CA " << name;
     if (!der) return;
     certificate_.reset(::CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der->data()),
                                                       static_cast<DWORD>(der->size())));
-    const unique_hcertstore store = OpenRootStore();
+    const unique_hcertstore store = OpenRootStore(location_);
     EXPECT_TRUE(certificate_ && store);
     if (!certificate_ || !store) return;
     EXPECT_TRUE(::CertAddCertificateContextToStore(store.get(), certificate_.get(), CERT_STORE_ADD_REPLACE_EXISTING,
@@ -121,7 +122,7 @@ class TrustedTestRoot {
         << "error " << ::GetLastError();
   }
   ~TrustedTestRoot() {
-    const unique_hcertstore store = OpenRootStore();
+    const unique_hcertstore store = OpenRootStore(location_);
     if (!certificate_ || !store) return;
     // Deleting frees the found context.
     if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
@@ -133,10 +134,10 @@ class TrustedTestRoot {
   TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
 
  private:
-  static unique_hcertstore OpenRootStore() {
-    return unique_hcertstore(
-        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+  static unique_hcertstore OpenRootStore(DWORD location) {
+    return unique_hcertstore(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
   }
+  DWORD location_;
   unique_cert_context certificate_;
 };
 
@@ -270,6 +271,10 @@ class UpdateTest : public TarnwickTest {
     CloseRequestEvent.reset();
     ForgetUserState();
     root_ = std::make_unique<TrustedTestRoot>();
+    // Signers the updater must refuse chain to these: a second root the
+    // machine trusts, and one that only the user's own store trusts.
+    second_root_ = std::make_unique<TrustedTestRoot>("ca2.der");
+    user_root_ = std::make_unique<TrustedTestRoot>("user-ca.der", CERT_SYSTEM_STORE_CURRENT_USER);
     server_ = std::make_unique<UpdateServer>();
   }
   void TearDown() override {
@@ -278,6 +283,8 @@ class UpdateTest : public TarnwickTest {
     EXPECT_EQ(FindTrayWindow(), nullptr) << "an instance outlives the test";
     TarnwickTest::TearDown();
     server_.reset();
+    user_root_.reset();
+    second_root_.reset();
     root_.reset();
     ForgetUserState();
   }
@@ -356,6 +363,8 @@ class UpdateTest : public TarnwickTest {
   }
 
   std::unique_ptr<TrustedTestRoot> root_;
+  std::unique_ptr<TrustedTestRoot> second_root_;
+  std::unique_ptr<TrustedTestRoot> user_root_;
   std::unique_ptr<UpdateServer> server_;
   TarnwickProcess* instance_ = nullptr;
   HWND main_ = nullptr;
@@ -471,13 +480,24 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
     const char* reason;   // null: no signature warning, the download itself fails
     int answer = IDNO;    // to the warning's offer of the web page
   };
+  constexpr const char* kNotTrusted = "The file is signed, but not trusted.";
   const Case cases[] = {
       {nullptr, nullptr},
       {"small", nullptr},
       {"unsigned", "The file is not signed."},
       {"tampered", "An error occurred verifying the file signature: ", IDYES},
-      {"other-publisher", "The file is signed, but not trusted."},
-      {"self-signed", "The file is signed, but not trusted."},
+      {"other", kNotTrusted},
+      {"self-signed", kNotTrusted},
+      // The pinned name with a second key, from the same CA and from another
+      // root the machine trusts; the pinned key under a root only the user
+      // trusts, or certified for server authentication only.
+      {"same-name", kNotTrusted},
+      {"other-root", kNotTrusted},
+      {"user-root", kNotTrusted},
+      {"server-only", kNotTrusted},
+      // Genuine, but of an older release than the one announced: refused
+      // without a signature warning.
+      {"older", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture != nullptr ? c.fixture : "404");

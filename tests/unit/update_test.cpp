@@ -3,15 +3,19 @@
 // download's size rule. The program's string table is linked in.
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
+#include "tests/support/scratch_registry.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
+#include "update/update_endpoints.h"
 #include "update/version.h"
 
 #include <windows.h>
 #include <softpub.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -36,7 +40,7 @@ int AnnouncementsOfOneCheck(FakeUrlFetcher& fetcher, bool beta = false) {
   int announcements = 0;
   RunUpdateChecks(
       fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
-      [&announcements] { ++announcements; });
+      [&announcements](uint32_t) { ++announcements; });
   return announcements;
 }
 
@@ -51,23 +55,39 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
       {"1.2.2.4\nombrix_updatevalidsig", L"1.2.2.4", false},
       {"1.2.2.3\nombrix_updatevalidsig", L"1.2.2.3", false},
       {"1.2.2.5\rombrix_updatevalidsig\r\n", L"1.2.2.5", true},
+      {"\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"1.2.2.5", true},
+      {"255.255.255.255\nombrix_updatevalidsig", L"255.255.255.255", true},
+      {"001.002.002.005\nombrix_updatevalidsig", L"001.002.002.005", true},
       // No line break, no marker, a marker in other letter case.
       {"1.3.0.0 ombrix_updatevalidsig", L"", false},
       {"1.3.0.0\n", L"", false},
       {"1.3.0.0\nOMBRIX_UPDATEVALIDSIG", L"", false},
-      // Too short to pack: never newer.
-      {"2.0\nombrix_updatevalidsig", L"2.0", false},
-      // 300 spills into the second field: 0x01032C00 is newer.
-      {"1.2.300.0\nombrix_updatevalidsig", L"1.2.300.0", true},
+      // Only four fields of digits, each 0-255: a sign, a space, a missing
+      // or fifth field or a large one would order wrongly (a minus read by
+      // the packing wraps to a huge number that stays "newer" for ever).
+      {"-1.2.2.4\nombrix_updatevalidsig", L"", false},
+      {"+1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5 \nombrix_updatevalidsig", L"", false},
+      {" 1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5 \xC3\xA9t\xC3\xA9\nombrix_updatevalidsig", L"", false},
+      {"2.0\nombrix_updatevalidsig", L"", false},
+      {"1.2.2\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5.1\nombrix_updatevalidsig", L"", false},
+      {"1.2..5\nombrix_updatevalidsig", L"", false},
+      {"1.2.300.0\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.256\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.0x5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.99999999999999999999\nombrix_updatevalidsig", L"", false},
+      // A byte-order mark only at the very start, and only the UTF-8 one.
+      {"\xEF\xBB\xBF\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"\xFF\xFE" "1.2.2.5\nombrix_updatevalidsig", L"", false},
       // The text ends at the first NUL byte.
       {"1.2.2.5\n\0ombrix_updatevalidsig"s, L"", false},
       {"1.2.2.5\nombrix_updatevalidsig\0garbage"s, L"1.2.2.5", true},
       {"\0"
        "1.2.2.5\nombrix_updatevalidsig"s,
        L"", false},
-      // No "." anywhere.
       {"latest\nombrix_updatevalidsig", L"", false},
-      // An empty first line is a valid file that names no version.
       {"\n1.2.2.5 ombrix_updatevalidsig", L"", false},
       {"", L"", false},
   };
@@ -80,10 +100,22 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
   }
 }
 
+TEST(VersionFile, TheAnnouncementCarriesThePackedVersion) {
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(VersionFileUrl(false), "1.3.0.7\nombrix_updatevalidsig");
+  unique_event quit;
+  ::SetEvent(quit.handle.get());
+  uint32_t announced = 0;
+  RunUpdateChecks(
+      fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; },
+      [&announced](uint32_t version) { announced = version; });
+  EXPECT_EQ(announced, 0x01030007u);
+}
+
 TEST(VersionFile, IsDecodedAsUtf8AndAskedForWithItsSizeCap) {
   FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(false), "1.2.2.5 \xC3\xA9t\xC3\xA9\nombrix_updatevalidsig");
-  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5 \u00E9t\u00E9");
+  fetcher.Answer(VersionFileUrl(false), "1.2.2.5\n\xC3\xA9t\xC3\xA9 ombrix_updatevalidsig");
+  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5");
   ASSERT_EQ(fetcher.Requests().size(), 1u);
   EXPECT_EQ(fetcher.Requests()[0].max_bytes, 64u * 1024);
   EXPECT_EQ(Utf8ToWide(""), L"");
@@ -116,7 +148,7 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, quit.handle.get(), 20, [] { return false; }, [&] { ++announcements; });
+        fetcher, quit.handle.get(), 20, [] { return false; }, [&](uint32_t) { ++announcements; });
   });
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (announcements < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
@@ -126,7 +158,7 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   unique_event quit_daily;
   auto daily = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [] {});
+        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
   const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
   while (fetcher.Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
@@ -183,6 +215,10 @@ class InstallerDownload : public testing::Test {
   static std::span<const std::byte> BytesOf(const std::string& text) {
     return std::span(reinterpret_cast<const std::byte*>(text.data()), text.size());
   }
+  static std::optional<std::vector<std::byte>> Bytes(const std::string& text) {
+    const auto bytes = BytesOf(text);
+    return std::vector<std::byte>(bytes.begin(), bytes.end());
+  }
   std::wstring folder_;
   std::wstring path_;
   // Another file in the same folder.
@@ -193,7 +229,7 @@ TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten)
   FakeUrlFetcher fetcher;
   fetcher.Answer(InstallerUrl(true), std::string(kInstallerMinBytes, 'M'));
   FakeProgramStarter starter;
-  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, starter));
+  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, 0x01020205, starter));
   EXPECT_TRUE(starter.calls.empty());
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_EQ(fetcher.Requests().size(), 1u);
@@ -202,7 +238,7 @@ TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten)
   EXPECT_TRUE(DownloadFolder().ends_with(L"\\ombrix"));
 }
 
-TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
+TEST_F(InstallerDownload, TheOpenedInstallerIsReadWholeAndOnlyUpToTheCap) {
   const std::string downloaded(70000, 'D');
   ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
   struct Case {
@@ -227,7 +263,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
     const unique_hfile file(
         ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
-    EXPECT_EQ(FileHolds(file.get(), BytesOf(downloaded)), c.holds) << c.name;
+    EXPECT_EQ(ReadOpenFile(file.get(), kInstallerMaxBytes) == Bytes(downloaded), c.holds) << c.name;
     if (c.holds) {
       char first = 0;
       DWORD read = 0;
@@ -237,6 +273,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
       EXPECT_FALSE(unique_hfile(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, 0, nullptr)));
       EXPECT_FALSE(::DeleteFileW(path_.c_str()));
+      EXPECT_EQ(ReadOpenFile(file.get(), downloaded.size() - 1), std::nullopt) << "larger than the cap";
     }
   }
 }
@@ -258,11 +295,11 @@ TEST_F(InstallerDownload, IsWrittenIntoANewFileAndNeverThroughALinkAlreadyThere)
   const unique_hfile other(
       ::CreateFileW(other_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(other);
-  EXPECT_TRUE(FileHolds(other.get(), BytesOf(kept))) << "the other file is left as it was";
+  EXPECT_EQ(ReadOpenFile(other.get(), kInstallerMaxBytes), Bytes(kept)) << "the other file is left as it was";
   const unique_hfile installer(
       ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(installer);
-  EXPECT_TRUE(FileHolds(installer.get(), BytesOf(downloaded)));
+  EXPECT_EQ(ReadOpenFile(installer.get(), kInstallerMaxBytes), Bytes(downloaded));
 }
 
 TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
@@ -271,10 +308,126 @@ TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
   ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
   const unique_hfile file(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(file);
-  const TrustResult result = VerifyInstallerSignature(file.get(), self, L"Anyone");
+  const TrustResult result = VerifyInstallerSignature(file.get(), self, kUpdateSignerKeys);
   EXPECT_EQ(static_cast<DWORD>(result.status), static_cast<DWORD>(TRUST_E_NOSIGNATURE));
   EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
 }
+
+TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
+  const uint32_t current = PackVersion(CurrentVersionText);
+  struct Case {
+    std::optional<uint32_t> installer;
+    uint32_t announced;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {current + 1, current + 1, true},
+      {0x02000000u, 0x02000000u, true},
+      // An older genuine installer served for a newer announcement.
+      {current - 1, current + 1, false},
+      {current + 2, current + 1, false},
+      // Announced and carried, but not newer than what runs.
+      {current, current, false},
+      {current - 1, current - 1, false},
+      {std::nullopt, current + 1, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InstallerVersionAcceptable(c.installer, c.announced), c.accepted)
+        << testing::PrintToString(c.installer) << " for " << c.announced;
+  }
+}
+
+#ifdef TARNWICK_SIGNED_SAMPLES_DIR
+inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
+
+std::wstring WindowsPathOf(const std::string& unix_path) {
+  std::wstring path = L"Z:" + std::wstring(unix_path.begin(), unix_path.end());
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+// The test CAs in this prefix's root stores while the object lives: two that
+// the machine trusts, one that only the user's own store trusts.
+class TestRoots {
+ public:
+  TestRoots() {
+    Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca.der");
+    Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca2.der");
+    Add(CERT_SYSTEM_STORE_CURRENT_USER, "user-ca.der");
+  }
+  ~TestRoots() {
+    for (auto& [location, certificate] : added_) {
+      const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
+      PCCERT_CONTEXT found = store ? ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                                   CERT_FIND_EXISTING, certificate, nullptr)
+                                   : nullptr;
+      if (found != nullptr) ::CertDeleteCertificateFromStore(found);
+      ::CertFreeCertificateContext(certificate);
+    }
+  }
+  TestRoots(const TestRoots&) = delete;
+  TestRoots& operator=(const TestRoots&) = delete;
+
+ private:
+  void Add(DWORD location, const char* name) {
+    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(TARNWICK_TEST_PKI_DIR) + "/" + name).c_str(),
+                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const auto der = file ? ReadOpenFile(file.get(), 1 << 20) : std::nullopt;
+    ASSERT_TRUE(der.has_value()) << name;
+    PCCERT_CONTEXT certificate = ::CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der->data()), static_cast<DWORD>(der->size()));
+    ASSERT_NE(certificate, nullptr) << name;
+    added_.emplace_back(location, certificate);
+    const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(
+        ::CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  }
+  std::vector<std::pair<DWORD, PCCERT_CONTEXT>> added_;
+};
+
+TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccepted) {
+  // Root stores are the machine's own: only in a Wine prefix of the test's own.
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  struct Case {
+    const char* sample;
+    LONG status;
+  };
+  const Case cases[] = {
+      {"signer", 0},
+      // A second key with the pinned name, from the same CA and from another
+      // root the machine trusts.
+      {"same-name", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"other-root", TRUST_E_SUBJECT_NOT_TRUSTED},
+      // The pinned key itself, but under a root only the user trusts, or
+      // certified for server authentication only, or for no named usage
+      // (which a chain's usage check lets pass as "any").
+      {"user-root", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"server-only", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"no-usage", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"other", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"rogue", TRUST_E_SUBJECT_NOT_TRUSTED},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = WindowsPathOf(std::string(TARNWICK_SIGNED_SAMPLES_DIR) + "/" + c.sample + ".exe");
+    const unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file) << c.sample;
+    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys).status),
+              static_cast<DWORD>(c.status))
+        << c.sample;
+  }
+  // Without its key in the list, the genuine signer is refused too.
+  const std::wstring genuine = WindowsPathOf(std::string(TARNWICK_SIGNED_SAMPLES_DIR) + "/signer.exe");
+  const unique_hfile file(
+      ::CreateFileW(genuine.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
+  EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
+            static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+}
+#endif
 
 }  // namespace
 }  // namespace tarnwick
