@@ -105,7 +105,8 @@ bool OthersCanChange(PSID owner, const ACL* dacl, DWORD rights) {
     if ((mask & rights) == 0) continue;
     // Object entries place their SID after optional GUIDs: whoever they name
     // is treated as untrusted.
-    const bool plain = header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    const bool plain =
+        header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
     const PSID holder = plain ? AllowedEntrySid(header) : nullptr;
     if (!IsTrustedChanger(holder)) return true;
   }

@@ -313,6 +313,25 @@ TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
   EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
 }
 
+TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring prefix = std::wstring(windows) + L"\\Temp\\Tarnwick-";
+  const std::wstring folder = NewProtectedDownloadFolder();
+  const std::wstring next = NewProtectedDownloadFolder();
+  EXPECT_TRUE(folder.starts_with(prefix) && folder.size() == prefix.size() + 32)
+      << std::string(folder.begin(), folder.end());
+  EXPECT_NE(folder, next) << "a name others could know in advance";
+
+  ASSERT_TRUE(CreateProtectedFolder(folder));
+  EXPECT_FALSE(PathHasReparsePoint(folder));
+  // Someone made it first: whatever it is, it is not used.
+  EXPECT_FALSE(CreateProtectedFolder(folder));
+  EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
+  EXPECT_FALSE(CreateProtectedFolder(L"C:\\no such folder\\Tarnwick-0"));
+  EXPECT_TRUE(PathHasReparsePoint(L"C:\\no such folder\\Tarnwick-0")) << "a path that cannot be read";
+}
+
 TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
   const uint32_t current = PackVersion(CurrentVersionText);
   struct Case {
