@@ -13,6 +13,7 @@
 
 #include <winternl.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -372,27 +373,85 @@ TEST_F(GraphWindowTest, ECoresAreMarkedInTheirTooltipAndInTheClassMeans) {
   EXPECT_EQ(TipText(panel, 5), L"Node 0, Logical CPU 5\nEfficient\nParked");
 }
 
+// Node 1 lies in processor group 1, where number 1 is an E-core; number 1 of
+// group 0 is a P-core.
+TEST_F(GraphWindowTest, ECoresOutsideGroupZeroAreMarkedByTheirOwnGroup) {
+  topology_.relationshipReport = RelationshipReport()
+                                     .Core(1, 0x3)
+                                     .Core(1, 0x1, 1)
+                                     .Core(0, 0x2, 1)
+                                     .Node(0, {Affinity(0x3)}, 1)
+                                     .Node(1, {Affinity(0x3, 1)}, 1)
+                                     .Groups()
+                                     .Bytes();
+  topology_.highestNumaNode = 1;
+  graph_.coreMap = CoreMap(topology_);
+  Create();
+  ASSERT_EQ(graph_.panels.size(), 2u);
+  NodePanel& groupZero = *graph_.panels[0];
+  NodePanel& groupOne = *graph_.panels[1];
+  EXPECT_FALSE(IsCellEfficient(groupZero, groupZero.cells[1]));
+  EXPECT_FALSE(IsCellEfficient(groupOne, groupOne.cells[0]));
+  EXPECT_TRUE(IsCellEfficient(groupOne, groupOne.cells[1]));
+  EXPECT_EQ(TipText(groupOne, 1), L"Node 1, Logical CPU 1\nEfficient");
+}
+
 TEST_F(GraphWindowTest, CellTextRequestsOutsideThePanelsChangeNothing) {
   Machine({0x3, 0xC});
   const HWND graph = Create();
   NodePanel& panel = *graph_.panels[1];
   CellTextRequest request{1, 1, 0, L"renamed"};
-  EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request)), 0);
+  EXPECT_EQ(SetCellText(graph, request), 0);
   EXPECT_EQ(TipText(panel, 1), L"renamed");
   for (const CellTextRequest& outside : {CellTextRequest{2, 0, 0, L"x"}, CellTextRequest{1, 2, 0, L"x"}}) {
-    EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&outside)), 0);
+    EXPECT_EQ(SetCellText(graph, outside), 0);
   }
   EXPECT_EQ(TipText(panel, 0), L"Node 1, Logical CPU 0");
   EXPECT_EQ(TipText(graph_.panels[0].operator*(), 1), L"Node 0, Logical CPU 1");
   EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, 0), 1) << "no request";
   request = {1, 1, 0, nullptr};
-  ::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request));
+  SetCellText(graph, request);
   EXPECT_EQ(TipText(panel, 1), L"");
 
   EXPECT_EQ(::SendMessageW(graph, WMG_START_SAMPLING, 0, 0), 0);
   EXPECT_NE(graph_.sampler, nullptr);
   EXPECT_EQ(::SendMessageW(graph, WMG_STOP_SAMPLING, 0, 0), 0);
   EXPECT_EQ(graph_.sampler, nullptr);
+}
+
+// The request is a pointer, which Windows does not marshal: another thread
+// (as another process would) or a posted message could make the graph read
+// any address of this process. Only SetCellText on the window's thread counts.
+TEST_F(GraphWindowTest, ACellTextRequestSentFromAnotherThreadPostedOrSentByHandIsIgnored) {
+  Machine({0x3});
+  const HWND graph = Create();
+  NodePanel& panel = *graph_.panels[0];
+  const CellTextRequest request{0, 1, 0, L"planted"};
+  const auto lParam = reinterpret_cast<LPARAM>(&request);
+
+  std::atomic<bool> sent{false};
+  std::atomic<LRESULT> otherResult{0};
+  std::thread other([&] {
+    otherResult = ::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam);
+    sent = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!sent && std::chrono::steady_clock::now() < deadline) {
+    PumpMessages();  // a send from another thread is taken here
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+  }
+  other.join();
+  EXPECT_EQ(otherResult, 1);
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "sent from another thread";
+
+  ASSERT_TRUE(::PostMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam));
+  PumpMessages();
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "posted";
+
+  EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam), 1);
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "sent by hand";
+  EXPECT_EQ(SetCellText(graph, request), 0);
+  EXPECT_EQ(TipText(panel, 1), L"planted");
 }
 
 TEST_F(GraphWindowTest, ClosingTheWindowClearsThePanelsAndANewOpeningStartsAfresh) {
