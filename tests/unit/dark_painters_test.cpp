@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gdi_object_count.h"
+#include "tests/support/gdi_object_count.h"
 #include "platform/gdi_scope.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"

@@ -11,8 +11,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <winternl.h>
-
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -21,6 +19,7 @@
 #include "tests/fakes/fake_counter_source.h"
 #include "tests/fakes/fake_system.h"
 #include "platform/gdi_scope.h"
+#include "tests/support/gdi_object_count.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/relationship_report.h"
 
@@ -76,28 +75,6 @@ constexpr COLORREF kBackground = RGB(220, 220, 220);
 constexpr COLORREF kBar = RGB(50, 130, 25);
 constexpr COLORREF kFrame = RGB(204, 204, 204);
 constexpr COLORREF kParked = RGB(172, 172, 172);
-
-// GDI objects alive in this process, counted in its GDI handle table: the
-// table's address at 0xF8 of the PEB, 0x10000 entries of 24 bytes, each with
-// a non-zero type byte at 14 while its object lives. Under Wine the table
-// holds this process's objects only, and GetGuiResources answers 0.
-size_t LiveGdiObjects() {
-  using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
-  const auto query = reinterpret_cast<QueryProcess>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-  PROCESS_BASIC_INFORMATION basic{};
-  if (query == nullptr || query(::GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0) {
-    return 0;
-  }
-  const auto* peb = reinterpret_cast<const std::byte*>(basic.PebBaseAddress);
-  const auto* table = *reinterpret_cast<const std::byte* const*>(peb + 0xF8);
-  if (table == nullptr) return 0;
-  size_t live = 0;
-  for (size_t entry = 0; entry < 0x10000; ++entry) {
-    if (table[entry * 24 + 14] != std::byte{0}) ++live;
-  }
-  return live;
-}
 
 class GraphWindowTest : public ::testing::Test {
  protected:
@@ -491,10 +468,10 @@ TEST_F(GraphWindowTest, OpeningsPaintingAndRecolouringLeaveNoGdiObjectBehind) {
   // The first openings make what the graph keeps for the process: its brushes and font.
   openAndClose(false);
   openAndClose(true);
-  const size_t kept = LiveGdiObjects();
-  ASSERT_GT(kept, 0u) << "the GDI handle table cannot be read";
+  const std::optional<size_t> kept = CountLiveGdiObjects(::GetCurrentProcess());
+  ASSERT_TRUE(kept.has_value()) << "the GDI handle table cannot be read";
   for (int opening = 0; opening < 4; ++opening) openAndClose(opening % 2 == 0);
-  EXPECT_EQ(LiveGdiObjects(), kept);
+  EXPECT_EQ(CountLiveGdiObjects(::GetCurrentProcess()), kept);
 }
 
 TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSize) {
