@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <optional>
 
 #include "platform/system_records.h"
@@ -31,15 +32,17 @@ using GroupRecords = std::array<ProcessorPerformanceRecord, 64>;
 std::optional<ULONG> QueryGroupRecords(WORD group, GroupRecords& records) noexcept {
   static const auto queryEx = LookUpNtdll<NtQuerySystemInformationExFn>("NtQuerySystemInformationEx");
   static const auto query = LookUpNtdll<NtQuerySystemInformationFn>("NtQuerySystemInformation");
+  // Whether this ntdll answers the grouped query: learnt at the first call.
+  static std::atomic<bool> grouped{queryEx != nullptr};
   ULONG returned = 0;
-  LONG status = kStatusNotImplemented;
-  if (queryEx != nullptr) {
+  if (grouped.load(std::memory_order_relaxed)) {
     USHORT input = group;
-    status = queryEx(kSystemProcessorPerformanceInformation, &input, sizeof(input), records.data(), sizeof(records),
-                     &returned);
+    const LONG status = queryEx(kSystemProcessorPerformanceInformation, &input, sizeof(input), records.data(),
+                                sizeof(records), &returned);
     if (status >= 0) return returned;
+    if (status != kStatusNotImplemented && status != kStatusInvalidInfoClass) return std::nullopt;
+    grouped.store(false, std::memory_order_relaxed);
   }
-  if (status != kStatusNotImplemented && status != kStatusInvalidInfoClass) return std::nullopt;
   // The plain call reports the calling thread's group: it answers for no other.
   GROUP_AFFINITY own{};
   if (query == nullptr || !::GetThreadGroupAffinity(::GetCurrentThread(), &own) || own.Group != group) {
