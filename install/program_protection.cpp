@@ -129,14 +129,18 @@ std::vector<std::wstring> ContainingFolders(const std::wstring& path) {
   return folders;
 }
 
-bool OthersCanReplaceProgram(const std::wstring& program_path) {
+bool OthersCanReplaceProgram(const std::wstring& program_path, const ObjectChangeCheck& others_can_change) {
   const std::vector<std::wstring> folders = ContainingFolders(program_path);
   if (folders.empty()) return true;
-  if (ObjectCanBeChangedByOthers(program_path, kFileReplaceRights)) return true;
+  if (others_can_change(program_path, kFileReplaceRights)) return true;
   for (const std::wstring& folder : folders) {
-    if (ObjectCanBeChangedByOthers(folder, kFolderReplaceRights)) return true;
+    if (others_can_change(folder, kFolderReplaceRights)) return true;
   }
   return false;
+}
+
+bool OthersCanReplaceProgram(const std::wstring& program_path) {
+  return OthersCanReplaceProgram(program_path, ObjectCanBeChangedByOthers);
 }
 
 }  // namespace tarnwick
