@@ -332,6 +332,52 @@ TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
   EXPECT_TRUE(PathHasReparsePoint(L"C:\\no such folder\\Tarnwick-0")) << "a path that cannot be read";
 }
 
+// The Unix path of a Windows path (Wine only).
+std::string UnixPathOf(const std::wstring& windows_path) {
+  using UnixFileName = char* (*)(const wchar_t*);
+  const auto convert = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = convert != nullptr ? convert(windows_path.c_str()) : nullptr;
+  if (unix_path == nullptr) return {};
+  std::string result(unix_path);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "makes a Linux symbolic link";
+  // A Linux symbolic link stands in for a junction: Wine shows it as a
+  // reparse point.
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring link = L"C:\\junction-" + std::to_wstring(::GetCurrentProcessId());
+  const std::string target = UnixPathOf(std::wstring(windows) + L"\\Temp");
+  const std::string unix_link = UnixPathOf(L"C:\\") + "/junction-" + std::to_string(::GetCurrentProcessId());
+  std::wstring command_line = L"/bin/ln -s " + std::wstring(target.begin(), target.end()) + L" " +
+                              std::wstring(unix_link.begin(), unix_link.end());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+  // Wine hands back no handle that can be waited on for a Unix program: the
+  // link is waited for instead.
+  const unique_handle process(started.hProcess);
+  const unique_handle thread(started.hThread);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES && std::chrono::steady_clock::now() < deadline) {
+    ::Sleep(10);
+  }
+  ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link";
+
+  const std::wstring name = NewProtectedDownloadFolder();
+  const std::wstring through_link = link + name.substr(name.rfind(L'\\'));
+  EXPECT_TRUE(PathHasReparsePoint(through_link));
+  EXPECT_FALSE(CreateProtectedFolder(through_link));
+  EXPECT_EQ(::GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES) << "the refused folder is not left behind";
+  EXPECT_TRUE(::RemoveDirectoryW(link.c_str()));
+}
+
 TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
   const uint32_t current = PackVersion(CurrentVersionText);
   struct Case {
