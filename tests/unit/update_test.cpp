@@ -348,12 +348,12 @@ TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
   if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "makes a Linux symbolic link";
   // A Linux symbolic link stands in for a junction: Wine shows it as a
   // reparse point.
-  wchar_t windows[MAX_PATH] = {};
-  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const std::wstring link = L"C:\\junction-" + std::to_wstring(::GetCurrentProcessId());
-  const std::string target = UnixPathOf(std::wstring(windows) + L"\\Temp");
-  const std::string unix_link = UnixPathOf(L"C:\\") + "/junction-" + std::to_string(::GetCurrentProcessId());
-  std::wstring command_line = L"/bin/ln -s " + std::wstring(target.begin(), target.end()) + L" " +
+  const std::wstring target = L"C:\\reparse-target-" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring link = L"C:\\reparse-link-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+  const std::string unix_target = UnixPathOf(target);
+  const std::string unix_link = UnixPathOf(L"C:\\") + "/reparse-link-" + std::to_string(::GetCurrentProcessId());
+  std::wstring command_line = L"/bin/ln -s " + std::wstring(unix_target.begin(), unix_target.end()) + L" " +
                               std::wstring(unix_link.begin(), unix_link.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -371,11 +371,15 @@ TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
   ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link";
 
   const std::wstring name = NewProtectedDownloadFolder();
-  const std::wstring through_link = link + name.substr(name.rfind(L'\\'));
-  EXPECT_TRUE(PathHasReparsePoint(through_link));
-  EXPECT_FALSE(CreateProtectedFolder(through_link));
-  EXPECT_EQ(::GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES) << "the refused folder is not left behind";
-  EXPECT_TRUE(::RemoveDirectoryW(link.c_str()));
+  const std::wstring leaf = name.substr(name.rfind(L'\\'));
+  EXPECT_TRUE(PathHasReparsePoint(link + leaf));
+  EXPECT_FALSE(CreateProtectedFolder(link + leaf));
+  EXPECT_EQ(::GetFileAttributesW((target + leaf).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the refused folder is not left behind";
+  // Wine's RemoveDirectoryW on a link removes the (empty) folder it points
+  // to and leaves the link, which goes with the prefix.
+  ::RemoveDirectoryW(link.c_str());
+  ::RemoveDirectoryW(target.c_str());
 }
 
 TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
@@ -491,6 +495,44 @@ TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccept
   const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
   EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
             static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+}
+#endif
+
+#ifdef TARNWICK_UPDATE_FIXTURES_DIR
+// How the verified installer is started: the consent prompt and another
+// account's token are not Wine's to show, so the starter is the seam.
+TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheConsentPrompt) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  const unique_hfile file(::CreateFileW(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe").c_str(),
+                                        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
+  ASSERT_TRUE(installer.has_value());
+  const std::string body(reinterpret_cast<const char*>(installer->data()), installer->size());
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+
+  for (const bool elevated : {false, true}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    FakeUrlFetcher fetcher;
+    fetcher.Answer(InstallerUrl(false), body);
+    FakeProgramStarter starter;
+    starter.elevated = elevated;
+    ASSERT_TRUE(DownloadAndLaunchUpdate(fetcher, false, PackVersion(L"1.2.2.5"), starter));
+    ASSERT_EQ(starter.calls.size(), 1u);
+    const FakeProgramStarter::Call& call = starter.calls[0];
+    EXPECT_EQ(call.arguments, L"/S");
+    if (elevated) {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Program) << "no verb, association or search path";
+      EXPECT_TRUE(call.path.starts_with(std::wstring(windows) + L"\\Temp\\Tarnwick-"));
+      EXPECT_EQ(call.path, call.folder + L"\\TarnwickSetup.exe") << "started in its own folder";
+    } else {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Elevated) << "the consent prompt shows the publisher";
+      EXPECT_EQ(call.path, DownloadFolder() + L"\\TarnwickSetup.exe");
+    }
+    EXPECT_TRUE(::DeleteFileW(call.path.c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(call.path.substr(0, call.path.rfind(L'\\')).c_str()));
+  }
 }
 #endif
 
