@@ -105,7 +105,8 @@ bool OthersCanChange(PSID owner, const ACL* dacl, DWORD rights) {
     if ((mask & rights) == 0) continue;
     // Object entries place their SID after optional GUIDs: whoever they name
     // is treated as untrusted.
-    const bool plain = header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    const bool plain =
+        header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
     const PSID holder = plain ? AllowedEntrySid(header) : nullptr;
     if (!IsTrustedChanger(holder)) return true;
   }
@@ -128,14 +129,18 @@ std::vector<std::wstring> ContainingFolders(const std::wstring& path) {
   return folders;
 }
 
-bool OthersCanReplaceProgram(const std::wstring& program_path) {
+bool OthersCanReplaceProgram(const std::wstring& program_path, const ObjectChangeCheck& others_can_change) {
   const std::vector<std::wstring> folders = ContainingFolders(program_path);
   if (folders.empty()) return true;
-  if (ObjectCanBeChangedByOthers(program_path, kFileReplaceRights)) return true;
+  if (others_can_change(program_path, kFileReplaceRights)) return true;
   for (const std::wstring& folder : folders) {
-    if (ObjectCanBeChangedByOthers(folder, kFolderReplaceRights)) return true;
+    if (others_can_change(folder, kFolderReplaceRights)) return true;
   }
   return false;
+}
+
+bool OthersCanReplaceProgram(const std::wstring& program_path) {
+  return OthersCanReplaceProgram(program_path, ObjectCanBeChangedByOthers);
 }
 
 }  // namespace tarnwick

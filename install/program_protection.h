@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,19 @@ inline constexpr DWORD kFolderReplaceRights =
 // "\\server\share"); empty when `path` names no folder.
 [[nodiscard]] std::vector<std::wstring> ContainingFolders(const std::wstring& path);
 
-// Whether the file at `program_path`, its folder or any folder above it can
-// be changed by anyone but an administrator; also true when any of their
-// security cannot be read, since nothing then shows that the program is safe.
+// Whether the object at a path could be changed by others with any of the
+// rights given (true also when its security cannot be read).
+using ObjectChangeCheck = std::function<bool(const std::wstring& path, DWORD rights)>;
+
+// Whether the file at `program_path` (for kFileReplaceRights), its folder or
+// any folder above it (for kFolderReplaceRights) can be changed by anyone but
+// an administrator, as `others_can_change` reads each of them; a path that
+// names no folder counts as replaceable.
+[[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& program_path,
+                                           const ObjectChangeCheck& others_can_change);
+// The same reading each object's owner and access list from the file system;
+// true also when any of their security cannot be read, since nothing then
+// shows that the program is safe.
 [[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& program_path);
 
 }  // namespace tarnwick

@@ -51,7 +51,7 @@ Section "Install"
   ; installation folder, which only administrators can change: never from
   ; $PLUGINSDIR or %TEMP%, where the user's ordinary programs could put a DLL
   ; that this elevated process would load. A program that was running (it has
-  ; its tray window) is started again at the end.
+  ; its tray window) is started again at the end, by its logon task.
   FindWindow $1 "Tarnwick_TrayClass"
   SetOutPath "$INSTDIR"
   ClearErrors
@@ -87,17 +87,20 @@ Section "Install"
   IfErrors 0 +2
     StrCpy $0 "not started"
 
-  ; The program that was running comes back whatever the task's fate: it
-  ; works without it until the next logon.
-  IntCmp $1 0 +2
-    Exec '"$INSTDIR\tarnwick.exe"'
-
-  StrCmp $0 "0" installed
+  StrCmp $0 "0" 0 task_failed
+    ; The program that was running comes back through its logon task, which
+    ; starts it for the users it was closed for, each with their own rights:
+    ; never as this installer's account, which may be an administrator who
+    ; only approved the update on a standard user's desktop.
+    IntCmp $1 0 done
+      Exec '"$SYSDIR\schtasks.exe" /Run /TN "${PRODUCT}"'
+    Goto done
+  task_failed:
     DetailPrint "Logon task registration failed: $0"
-    MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} was copied to $INSTDIR, but its logon task could not be registered ($\"tarnwick.exe --install$\" ended with $0). ${PRODUCT} will not start at logon." /SD IDOK
+    MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} was copied to $INSTDIR, but its logon task could not be registered ($\"tarnwick.exe --install$\" ended with $0). ${PRODUCT} will not start at logon; start it from $INSTDIR." /SD IDOK
     SetErrorLevel 3
     Abort "The logon task could not be registered."
-  installed:
+  done:
 SectionEnd
 
 Section "Uninstall"

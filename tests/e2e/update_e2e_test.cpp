@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <gmock/gmock.h>
@@ -57,14 +58,6 @@ std::string Joined(const std::vector<std::wstring>& texts) {
   return joined;
 }
 
-std::wstring ProcessImage(DWORD process_id) {
-  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  wchar_t image[MAX_PATH] = {};
-  DWORD size = MAX_PATH;
-  if (!process || !::QueryFullProcessImageNameW(process.get(), 0, image, &size)) return {};
-  return std::wstring(image, size);
-}
-
 // The tray window of one instance: an instance that another closes may
 // still have its window for a moment.
 HWND TrayWindowOf(DWORD process_id) {
@@ -79,6 +72,37 @@ std::wstring ProgramFilesFolder() {
   wchar_t folder[MAX_PATH] = {};
   ::ExpandEnvironmentStringsW(L"%ProgramW6432%\\Tarnwick", folder, MAX_PATH);
   return folder;
+}
+
+// The full image paths of the running processes named `name`.
+std::vector<std::wstring> RunningImages(const wchar_t* name) {
+  std::vector<std::wstring> images;
+  const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot || !::Process32FirstW(snapshot.get(), &entry)) return images;
+  do {
+    if (_wcsicmp(entry.szExeFile, name) != 0) continue;
+    const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size)) images.emplace_back(image, size);
+  } while (::Process32NextW(snapshot.get(), &entry));
+  return images;
+}
+
+// Whether an installer started by the program still runs.
+bool InstallerRuns() { return !RunningImages(L"TarnwickSetup.exe").empty(); }
+
+// Whether the installed program runs: once the installer has ended, any
+// program that it started is there.
+bool InstalledProgramRuns() {
+  wchar_t installed[MAX_PATH] = {};
+  ::ExpandEnvironmentStringsW(L"%ProgramW6432%\\Tarnwick\\tarnwick.exe", installed, MAX_PATH);
+  for (const std::wstring& image : RunningImages(L"tarnwick.exe")) {
+    if (_wcsicmp(image.c_str(), installed) == 0) return true;
+  }
+  return false;
 }
 
 // The folders that elevated downloads were made in: the program runs elevated
@@ -425,8 +449,11 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
       << "nothing installed under Program Files";
   EXPECT_EQ(ReadFileBytes(installed), ReadFileBytes(TarnwickExePath()));
   EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-  EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
-      << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
+  // The installer starts the program again through its logon task only:
+  // never itself, as its own (perhaps another administrator's) account. Wine
+  // registers no logon task, so the installer ends having said so.
+  EXPECT_TRUE(WaitUntil([] { return !InstallerRuns(); }, kDownloadTimeout)) << "the installer does not end";
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
   // Elevated, the installer was downloaded into a folder of its own that only
   // administrators can change, and stays there; the user's folder is unused.
   const std::vector<std::wstring> downloads = ProtectedDownloadFolders();
@@ -643,6 +670,139 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   EXPECT_THAT(browser.OpenedUrls(),
               testing::ElementsAre("https://localhost:" + std::to_string(TARNWICK_UPDATE_TEST_PORT) +
                                    "/tarnwick/?prod=rie&update_error_sig"));
+}
+
+// --- What the user's ordinary programs could do meanwhile ------------------------------
+
+// tests/e2e/temp_watcher.py: plants a DLL into every new folder of the user's
+// temporary folder and, when asked, re-points the user's download folder.
+class TempWatcher {
+ public:
+  explicit TempWatcher(bool swap_download_folder)
+      : control_(WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/watcher-" +
+                               std::to_string(::GetCurrentProcessId()))) {
+    std::filesystem::remove_all(control_);
+    std::filesystem::create_directories(control_ + L"\\first");
+    std::filesystem::create_directories(control_ + L"\\substitute");
+    EXPECT_TRUE(::CopyFileW(WindowsPathOf(TARNWICK_SUBSTITUTE_PROGRAM).c_str(),
+                            (control_ + L"\\substitute\\TarnwickSetup.exe").c_str(), FALSE));
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring temp_folder(temp);
+    if (temp_folder.back() == L'\\') temp_folder.pop_back();
+    const std::wstring python = WindowsPathOf(TARNWICK_PYTHON3);
+    std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_TEMP_WATCHER_SCRIPT) + L" --control " +
+                                UnixPathOf(control_) + L" --watch " + UnixPathOf(temp_folder) + L" --plant " +
+                                Wide(TARNWICK_PLANTED_DLL) + L" pdh.dll";
+    if (swap_download_folder) {
+      ::RemoveDirectoryW(DownloadFolder().c_str());
+      command_line += L" --swap " + UnixPathOf(temp_folder) + L"/ombrix --first " + UnixPathOf(control_ + L"\\first") +
+                      L" --substitute " + UnixPathOf(control_ + L"\\substitute");
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    EXPECT_TRUE(::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &started));
+    unique_handle process(started.hProcess);
+    unique_handle thread(started.hThread);
+    EXPECT_TRUE(WaitUntil([this] { return FileExists(control_ + L"\\ready"); })) << "the watcher did not start";
+  }
+  ~TempWatcher() {
+    WriteFileBytes(control_ + L"\\stop", "");
+    EXPECT_TRUE(WaitUntil([this] { return !FileExists(control_ + L"\\ready"); })) << "the watcher did not stop";
+    ::RemoveDirectoryW(DownloadFolder().c_str());  // the link, not what it points to
+    std::error_code ignored;
+    std::filesystem::remove_all(control_, ignored);
+  }
+  TempWatcher(const TempWatcher&) = delete;
+  TempWatcher& operator=(const TempWatcher&) = delete;
+
+  [[nodiscard]] std::string Actions() const { return ReadFileBytes(control_ + L"\\actions.log").value_or(""); }
+
+ private:
+  std::wstring control_;
+};
+
+// Wine's loader prefers a pdh.dll found beside a program, as Windows does for
+// a DLL that is not a KnownDLL; every process started from here records it
+// when the planted copy (or the substitute installer) runs.
+class UpdateTrust : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    record_ = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/planted-" +
+                            std::to_string(::GetCurrentProcessId()) + ".log");
+    ::DeleteFileW(record_.c_str());
+    ::SetEnvironmentVariableW(L"TARNWICK_PLANTED_RECORD", record_.c_str());
+    wchar_t overrides[512] = {};
+    ::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+    overrides_ = overrides;
+    const std::wstring planted = overrides_.empty() ? L"pdh=n,b" : overrides_ + L";pdh=n,b";
+    ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", planted.c_str());
+  }
+  void TearDown() override {
+    ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides_.empty() ? nullptr : overrides_.c_str());
+    ::SetEnvironmentVariableW(L"TARNWICK_PLANTED_RECORD", nullptr);
+    ::DeleteFileW(record_.c_str());
+    UpdateTest::TearDown();
+  }
+  [[nodiscard]] std::string Recorded() const { return ReadFileBytes(record_).value_or(""); }
+
+  std::wstring record_;
+  std::wstring overrides_;
+};
+
+TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
+  const TempWatcher watcher(/*swap_download_folder=*/false);
+  // The watcher's DLL is loaded by a program started from a folder it planted in.
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring probe_folder = std::wstring(temp) + L"planted-probe";
+  ASSERT_TRUE(::CreateDirectoryW(probe_folder.c_str(), nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(probe_folder + L"\\pdh.dll"); })) << watcher.Actions();
+  ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), (probe_folder + L"\\tarnwick.exe").c_str(), FALSE));
+  {
+    TarnwickProcess probe({L"--close"}, probe_folder + L"\\tarnwick.exe");
+    EXPECT_TRUE(probe.WaitForExit());
+  }
+  EXPECT_THAT(Recorded(), HasSubstr("planted-probe")) << "the planted DLL is not loaded: the test shows nothing";
+  ::DeleteFileW(record_.c_str());
+  std::filesystem::remove_all(probe_folder);
+
+  // A running program, closed by the installer.
+  instance_ = &StartInstance();
+  TarnwickProcess installer({L"/S"}, WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
+  ASSERT_TRUE(installer.WaitForExit(kDownloadTimeout));
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";
+  EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
+  // Under Wine the program's folder belongs to the user, so "--install"
+  // refuses it: the installer says the install failed, and starts nothing
+  // (the logon task, which would, is missing).
+  EXPECT_EQ(installer.ExitCode(), std::optional<DWORD>(3));
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
+}
+
+TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) {
+  const TempWatcher watcher(/*swap_download_folder=*/true);
+  server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  server_->PutFixture(kInstallerPath, "signed");
+  instance_ = &StartInstance();
+  const HWND tray = TrayWindowOf(instance_->Id());
+  ASSERT_TRUE(server_->WaitForRequests(1));
+  ASSERT_TRUE(WaitUntil([&] {
+    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+    return server_->Requests().size() >= 2;
+  }));
+
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  EXPECT_TRUE(instance_->WaitForExit(kDownloadTimeout)) << "the installer did not close the running program";
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(installed) && !InstallerRuns(); }, kDownloadTimeout))
+      << "the genuine update was not installed";
+  EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";
+  EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
 }
 
 // --- The logon task's program -------------------------------------------------------

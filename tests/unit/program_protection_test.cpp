@@ -147,6 +147,28 @@ TEST(ProgramProtection, EveryFolderUpToTheRootIsLookedAt) {
   EXPECT_TRUE(ContainingFolders(L"\\\\server").empty());
 }
 
+TEST(ProgramProtection, TheProgramAndEveryFolderAboveItMustBeSafe) {
+  const std::wstring program = L"C:\\Program Files\\Tarnwick\\tarnwick.exe";
+  const std::vector<std::wstring> objects = {program, L"C:\\Program Files\\Tarnwick", L"C:\\Program Files",
+                                             L"C:\\"};
+  // Each object in turn is the one that others could change.
+  for (const std::wstring& open_object : objects) {
+    const bool replaceable =
+        OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD) { return path == open_object; });
+    EXPECT_TRUE(replaceable) << std::string(open_object.begin(), open_object.end());
+  }
+  std::vector<std::pair<std::wstring, DWORD>> asked;
+  EXPECT_FALSE(OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD rights) {
+    asked.emplace_back(path, rights);
+    return false;
+  }));
+  const std::vector<std::pair<std::wstring, DWORD>> expected = {{objects[0], kFileReplaceRights},
+                                                                {objects[1], kFolderReplaceRights},
+                                                                {objects[2], kFolderReplaceRights},
+                                                                {objects[3], kFolderReplaceRights}};
+  EXPECT_EQ(asked, expected) << "the program with a file's rights, each folder with a folder's";
+}
+
 // Wine keeps no owner or access list that a program sets on a file: every
 // file there belongs to the user and grants the user full control, which is
 // what the check must call replaceable.

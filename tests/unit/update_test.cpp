@@ -421,6 +421,75 @@ TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
   EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
 }
 
+TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring prefix = std::wstring(windows) + L"\\Temp\\Tarnwick-";
+  const std::wstring folder = NewProtectedDownloadFolder();
+  const std::wstring next = NewProtectedDownloadFolder();
+  EXPECT_TRUE(folder.starts_with(prefix) && folder.size() == prefix.size() + 32)
+      << std::string(folder.begin(), folder.end());
+  EXPECT_NE(folder, next) << "a name others could know in advance";
+
+  ASSERT_TRUE(CreateProtectedFolder(folder));
+  EXPECT_FALSE(PathHasReparsePoint(folder));
+  // Someone made it first: whatever it is, it is not used.
+  EXPECT_FALSE(CreateProtectedFolder(folder));
+  EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
+  EXPECT_FALSE(CreateProtectedFolder(L"C:\\no such folder\\Tarnwick-0"));
+  EXPECT_TRUE(PathHasReparsePoint(L"C:\\no such folder\\Tarnwick-0")) << "a path that cannot be read";
+}
+
+// The Unix path of a Windows path (Wine only).
+std::string UnixPathOf(const std::wstring& windows_path) {
+  using UnixFileName = char* (*)(const wchar_t*);
+  const auto convert = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = convert != nullptr ? convert(windows_path.c_str()) : nullptr;
+  if (unix_path == nullptr) return {};
+  std::string result(unix_path);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "makes a Linux symbolic link";
+  // A Linux symbolic link stands in for a junction: Wine shows it as a
+  // reparse point.
+  const std::wstring target = L"C:\\reparse-target-" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring link = L"C:\\reparse-link-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+  const std::string unix_target = UnixPathOf(target);
+  const std::string unix_link = UnixPathOf(L"C:\\") + "/reparse-link-" + std::to_string(::GetCurrentProcessId());
+  std::wstring command_line = L"/bin/ln -s " + std::wstring(unix_target.begin(), unix_target.end()) + L" " +
+                              std::wstring(unix_link.begin(), unix_link.end());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+  // Wine hands back no handle that can be waited on for a Unix program: the
+  // link is waited for instead.
+  const unique_handle process(started.hProcess);
+  const unique_handle thread(started.hThread);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES && std::chrono::steady_clock::now() < deadline) {
+    ::Sleep(10);
+  }
+  ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link";
+
+  const std::wstring name = NewProtectedDownloadFolder();
+  const std::wstring leaf = name.substr(name.rfind(L'\\'));
+  EXPECT_TRUE(PathHasReparsePoint(link + leaf));
+  EXPECT_FALSE(CreateProtectedFolder(link + leaf));
+  EXPECT_EQ(::GetFileAttributesW((target + leaf).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the refused folder is not left behind";
+  // Wine's RemoveDirectoryW on a link removes the (empty) folder it points
+  // to and leaves the link, which goes with the prefix.
+  ::RemoveDirectoryW(link.c_str());
+  ::RemoveDirectoryW(target.c_str());
+}
+
 TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
   const uint32_t current = PackVersion(CurrentVersionText);
   struct Case {
@@ -534,6 +603,41 @@ TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccept
   const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
   EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
             static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+}
+#endif
+
+#ifdef TARNWICK_UPDATE_FIXTURES_DIR
+// How the verified installer is started: the consent prompt and another
+// account's token are not Wine's to show, so the starter is the seam.
+TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheConsentPrompt) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  const unique_hfile file(::CreateFileW(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe").c_str(),
+                                        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
+  ASSERT_TRUE(installer.has_value());
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+
+  for (const bool elevated : {false, true}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    FakeProgramStarter starter;
+    starter.elevated = elevated;
+    ASSERT_TRUE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter));
+    ASSERT_EQ(starter.calls.size(), 1u);
+    const FakeProgramStarter::Call& call = starter.calls[0];
+    EXPECT_EQ(call.arguments, L"/S");
+    if (elevated) {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Program) << "no verb, association or search path";
+      EXPECT_TRUE(call.path.starts_with(std::wstring(windows) + L"\\Temp\\Tarnwick-"));
+      EXPECT_EQ(call.path, call.folder + L"\\TarnwickSetup.exe") << "started in its own folder";
+    } else {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Elevated) << "the consent prompt shows the publisher";
+      EXPECT_EQ(call.path, DownloadFolder() + L"\\TarnwickSetup.exe");
+    }
+    EXPECT_TRUE(::DeleteFileW(call.path.c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(call.path.substr(0, call.path.rfind(L'\\')).c_str()));
+  }
 }
 #endif
 
