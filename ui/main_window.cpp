@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
+#include "ui/processes_window.h"
 #include "ui/status_format.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
@@ -280,19 +282,52 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
 
 // --- List editing -----------------------------------------------------------
 
+// The add flow once its entry is known, for the Add dialog and the Running
+// Processes window alike. True when the list is to be saved and announced.
+bool ApplyAddFlow(HWND window, HWND messageOwner, bool accepted, const std::wstring& entry,
+                  const std::optional<std::wstring>& pending) noexcept {
+  const bool duplicate =
+      accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
+  const AddFlowSteps steps = DecideAddFlow(accepted, entry, pending, duplicate);
+  if (steps.showDuplicateMessage) {
+    ::MessageBoxW(messageOwner, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+  }
+  if (steps.insert) AddToListBox(window, *steps.insert);
+  return steps.saveAndAnnounce;
+}
+
 void OnAdd(HWND window) noexcept {
   MainWindowState& state = State();
   std::wstring entry = state.PendingEntryText.value_or(std::wstring());
   const bool accepted = RunAddEntryDialog(window, entry) == 0;
-  const bool duplicate =
-      accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
-  const AddFlowSteps steps = DecideAddFlow(accepted, entry, state.PendingEntryText, duplicate);
-  if (steps.showDuplicateMessage) {
-    ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
-  }
-  if (steps.insert) AddToListBox(window, *steps.insert);
-  if (steps.saveAndAnnounce) SaveAndAnnounce(window);
+  if (ApplyAddFlow(window, window, accepted, entry, state.PendingEntryText)) SaveAndAnnounce(window);
   state.PendingEntryText.reset();
+}
+
+// Entries chosen in the Running Processes window go through the add flow one
+// by one; the list is saved and the worker restarted once for all of them.
+// An entry the list file could not keep is refused before it is listed.
+void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std::wstring> entries) noexcept {
+  if (ListFileRefused()) {
+    ShowListFileRefused(messageOwner);
+    return;
+  }
+  bool save = false;
+  for (const std::wstring& entry : entries) {
+    if (entry.size() >= kMaxEntryLength) {
+      const std::wstring text = LoadResourceText(IDS_ENTRY_TOO_LONG) + L"\n\n" + entry.substr(0, 260) + L"...";
+      ::MessageBoxW(messageOwner, text.c_str(), kCaption, MB_ICONERROR);
+      continue;
+    }
+    save = ApplyAddFlow(window, messageOwner, true, entry, std::nullopt) || save;
+  }
+  if (save) SaveAndAnnounce(window);
+}
+
+void OpenProcesses(HWND window) noexcept {
+  OpenProcessesWindow(window, Worker.Results, [window](HWND messageOwner, std::span<const std::wstring> entries) {
+    AddEntriesFromProcesses(window, messageOwner, entries);
+  });
 }
 
 // A double-click takes the selected entry out of the list box and edits it in the add flow.
@@ -384,6 +419,10 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
     return TRUE;
   }
   const int id = LOWORD(wParam);
+  if (id == IDC_COUNT_LABEL) {
+    if (HIWORD(wParam) == STN_DBLCLK) OpenProcesses(window);
+    return TRUE;
+  }
   switch (id) {
     case IDOK:
       State().closedWithOk = true;
@@ -397,6 +436,9 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
       return TRUE;
     case IDC_REMOVE:
       OnRemove(window);
+      return TRUE;
+    case IDM_RUNNING_PROCESSES:
+      OpenProcesses(window);
       return TRUE;
     case IDM_MINIMIZE_TO_TRAY:
       ::PostMessageW(window, WM_CLOSE, 0, 0);
@@ -459,7 +501,16 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   }
   if (changes.measureParts) FitStatusParts(state.StatusBarHandle, state.status.StatusPartTexts);
   if (changes.countLabel) ::SetDlgItemTextW(window, IDC_COUNT_LABEL, changes.countLabel->c_str());
+  RefreshProcessesWindow();
   return 0;
+}
+
+// A double-click on the status bar's matched-processes part opens the Running Processes window.
+INT_PTR OnNotify(HWND window, const NMHDR& header, LPARAM lParam) noexcept {
+  if (header.idFrom != IDC_STATUS_BAR || header.code != NM_DBLCLK) return FALSE;
+  const auto* mouse = reinterpret_cast<const NMMOUSE*>(lParam);
+  if (mouse->dwItemSpec == kMatchedStatusPart) OpenProcesses(window);
+  return TRUE;
 }
 
 // --- Theme ------------------------------------------------------------------
@@ -548,6 +599,8 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnEnterMenuLoop(window);
     case WMU_PASS_DONE:
       return OnPassDone(window, graph);
+    case WM_NOTIFY:
+      return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam), lParam);
     case WMU_SAVE_LIST:
       return OnSaveList(window);
     case WMU_SHOW_LIST_FILE_REFUSED:

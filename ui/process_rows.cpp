@@ -11,9 +11,6 @@ namespace tarnwick {
 
 namespace {
 
-constexpr std::array<const wchar_t*, kProcessColumnCount> kColumnTitles = {
-    L"Process", L"PID", L"Pattern", L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets", L"Path"};
-
 bool IsUnsupported(DWORD error) noexcept {
   // ERROR_PROC_NOT_FOUND: the worker found no such function in this Windows.
   return error == ERROR_PROC_NOT_FOUND || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
@@ -79,11 +76,6 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 }
 
 }  // namespace
-
-const wchar_t* ProcessColumnTitle(ProcessColumn column) noexcept {
-  const int index = static_cast<int>(column);
-  return index >= 0 && index < kProcessColumnCount ? kColumnTitles[static_cast<size_t>(index)] : L"";
-}
 
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
@@ -158,13 +150,11 @@ std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows, std::span<
   return positions;
 }
 
-std::wstring ProcessRowsCopyText(std::span<const ProcessResult> rows, std::span<const uint32_t> selected) {
+std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
+                                 std::span<const uint32_t> selected) {
   std::wstring text;
+  AppendLine(text, titles);
   std::array<std::wstring, kProcessColumnCount> cells;
-  for (int column = 0; column < kProcessColumnCount; ++column) {
-    cells[static_cast<size_t>(column)] = ProcessColumnTitle(static_cast<ProcessColumn>(column));
-  }
-  AppendLine(text, cells);
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
     for (int column = 0; column < kProcessColumnCount; ++column) {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,8 +28,7 @@ enum class ProcessColumn : int {
 };
 inline constexpr int kProcessColumnCount = 7;
 
-// The header of each column, in column order.
-[[nodiscard]] const wchar_t* ProcessColumnTitle(ProcessColumn column) noexcept;
+using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 
 // "Placed", "Denied", "Not supported", "Failed (N)", or empty for a method
 // that did not run.
@@ -66,9 +66,10 @@ struct ProcessRowKey {
                                                std::span<const uint32_t> order,
                                                std::span<const ProcessRowKey> keys);
 
-// The selected rows as tab-separated text: a header line, then one line per
-// row in display order, every line ending in CR LF.
-[[nodiscard]] std::wstring ProcessRowsCopyText(std::span<const ProcessResult> rows,
+// The selected rows as tab-separated text: a line of the column titles, then
+// one line per row in the order given, every line ending in CR LF.
+[[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles,
+                                               std::span<const ProcessResult> rows,
                                                std::span<const uint32_t> selected);
 
 // What "Add Name" or "Add Path" would add for the selected rows: their file

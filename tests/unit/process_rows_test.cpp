@@ -129,7 +129,9 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
   rows_[1].imagePath = L"C:\\odd\tname\r\n.exe";
   OrderProcessRows(rows_, false, {}, order_);
   const std::vector<uint32_t> selected = {order_[2], order_[3]};
-  EXPECT_EQ(ProcessRowsCopyText(rows_, selected),
+  const ProcessColumnTitles titles = {L"Process", L"PID",      L"Pattern", L"Efficiency Mode Off",
+                                      L"CPU Affinities", L"CPU Sets", L"Path"};
+  EXPECT_EQ(ProcessRowsCopyText(titles, rows_, selected),
             L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
             L"Game.exe\t12\tgame.exe\tPlaced\tDenied\t\tC:\\odd name  .exe\r\n"
             L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n");
