@@ -287,6 +287,74 @@ TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
   EXPECT_EQ(startWorkerCount, 0) << "the close box leaves the worker alone";
 }
 
+// The Running Processes window opens from the status bar's matched part, the
+// count label and the File menu, one at a time, and adds what it selects
+// through the add flow: a duplicate refused with its message, the rest saved
+// once and announced once; it goes with the main window.
+TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddFlow) {
+  WriteListFile({L"calc.exe"});
+  Worker.Results.BeginPass();
+  for (const auto& [id, name] : {std::pair<DWORD, const wchar_t*>{42, L"CALC.EXE"}, {43, L"notepad.exe"}}) {
+    ProcessResult& row = Worker.Results.NextRow();
+    row.processId = id;
+    row.fileName = name;
+  }
+  Worker.Results.Publish(2, 0);
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  auto processesWindows = [&] {
+    std::vector<HWND> found;
+    ::EnumThreadWindows(
+        uiThread_,
+        [](HWND window, LPARAM parameter) noexcept -> BOOL {
+          if (WindowText(window) == L"Running Processes" && ::IsWindowVisible(window)) {
+            reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+  };
+
+  NMMOUSE click = {};
+  click.hdr = {::GetDlgItem(main, IDC_STATUS_BAR), IDC_STATUS_BAR, static_cast<UINT>(NM_DBLCLK)};
+  click.dwItemSpec = 2;  // the E-core usage part
+  ::SendMessageW(main, WM_NOTIFY, IDC_STATUS_BAR, reinterpret_cast<LPARAM>(&click));
+  EXPECT_THAT(processesWindows(), IsEmpty());
+  click.dwItemSpec = 3;
+  ::SendMessageW(main, WM_NOTIFY, IDC_STATUS_BAR, reinterpret_cast<LPARAM>(&click));
+  ASSERT_EQ(processesWindows().size(), 1u);
+  ::SendMessageW(processesWindows()[0], WM_COMMAND, IDCANCEL, 0);
+  ASSERT_THAT(processesWindows(), IsEmpty());
+
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_COUNT_LABEL, STN_DBLCLK),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(main, IDC_COUNT_LABEL)));
+  ASSERT_TRUE(WaitUntil([&] { return processesWindows().size() == 1; }));
+  HWND processes = processesWindows()[0];
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+  ::SendMessageW(main, WM_NULL, 0, 0);
+  EXPECT_THAT(processesWindows(), ElementsAre(processes)) << "the menu brings the open window forward";
+
+  HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+  LVITEMW selected = {};
+  selected.stateMask = LVIS_SELECTED;
+  selected.state = LVIS_SELECTED;
+  ::SendMessageW(view, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&selected));
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+  ASSERT_NE(box, nullptr) << "no duplicate message";
+  EXPECT_THAT(StaticTexts(box), testing::Contains(L"ERROR: Item already in list"));
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), processes) << "shown over the window the user clicked in";
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
+  ASSERT_TRUE(WaitUntil([&] { return listChangedCount == 1; }));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"calc.exe", L"notepad.exe"));
+
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
+  EXPECT_FALSE(::IsWindow(processes)) << "owned by the main window";
+}
+
 TEST_F(MainWindowTest, ADoubleClickNotificationEditsTheSelectionWhicheverIdItCarries) {
   WriteListFile({L"calc.exe"});
   HWND main = Open();
