@@ -24,7 +24,7 @@ namespace {
 
 constexpr int kDefaultDpi = 96;
 // Column widths at 96 DPI, in column order.
-constexpr std::array<int, kProcessColumnCount> kDefaultColumnWidths = {140, 60, 120, 110, 100, 90, 320};
+constexpr std::array<int, kProcessColumnCount> kDefaultColumnWidths = {140, 60, 120, 130, 100, 90, 320};
 // Stored sizes outside these bounds (a damaged or hand-edited value) are not used.
 constexpr uint32_t kMinStoredColumnWidth = 8;
 constexpr uint32_t kMaxStoredColumnWidth = 4000;
