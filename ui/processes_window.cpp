@@ -112,32 +112,75 @@ void UpdateButtons(const ProcessesWindowState& state) noexcept {
   ::EnableWindow(::GetDlgItem(state.window, IDC_ADD_PATH), any);
 }
 
+bool SameRow(const ProcessResult& a, const ProcessResult& b) noexcept {
+  return a.processId == b.processId && a.matched == b.matched && a.methods == b.methods && a.fileName == b.fileName &&
+         a.pattern == b.pattern && a.imagePath == b.imagePath;
+}
+
+// The rows the list view shows now, top to bottom (a page and one more).
+void CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
+  const size_t top = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETTOPINDEX, 0, 0), 0));
+  const size_t page = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETCOUNTPERPAGE, 0, 0), 0));
+  visible.clear();
+  for (size_t position = top; position < state.order.size() && position <= top + page; ++position) {
+    visible.push_back(state.rows.processes[state.order[position]]);
+  }
+}
+
 // Orders the rows anew and hands the count to the list view, which asks for
 // the text of the rows it shows. The selection and focus follow their
-// processes; the top row stays where it was.
+// processes; the top row stays where it was. Only what changed is touched:
+// each of these calls costs the list view (under Wine a new count alone takes
+// milliseconds), and a pass usually changes nothing on screen.
 void ShowRows(ProcessesWindowState& state, bool readNewPass) {
+  const std::vector<int> selectedBefore = SelectedPositions(state.view);
   std::vector<ProcessRowKey> selected;
-  for (uint32_t index : SelectedRows(state)) selected.push_back(KeyOf(state.rows.processes[index]));
-  std::vector<ProcessRowKey> focused;
-  const int focus = static_cast<int>(::SendMessageW(state.view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
-  if (focus >= 0 && static_cast<size_t>(focus) < state.order.size()) {
-    focused.push_back(KeyOf(state.rows.processes[state.order[static_cast<size_t>(focus)]]));
+  for (int position : selectedBefore) {
+    if (static_cast<size_t>(position) < state.order.size()) {
+      selected.push_back(KeyOf(state.rows.processes[state.order[static_cast<size_t>(position)]]));
+    }
   }
+  std::vector<ProcessRowKey> focused;
+  const int focusBefore =
+      static_cast<int>(::SendMessageW(state.view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+  if (focusBefore >= 0 && static_cast<size_t>(focusBefore) < state.order.size()) {
+    focused.push_back(KeyOf(state.rows.processes[state.order[static_cast<size_t>(focusBefore)]]));
+  }
+  std::vector<ProcessResult> visibleBefore;
+  CopyVisibleRows(state, visibleBefore);
   if (readNewPass && (state.source == nullptr || !state.source->CopyLatest(state.rows))) return;
+  const size_t countBefore = state.order.size();
   OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order);
 
   state.refreshing = true;
-  ::SendMessageW(state.view, LVM_SETITEMCOUNT, state.order.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-  SetItemState(state.view, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-  for (int position : PositionsOfKeys(state.rows.processes, state.order, selected)) {
-    SetItemState(state.view, position, LVIS_SELECTED, LVIS_SELECTED);
+  if (state.order.size() != countBefore) {
+    ::SendMessageW(state.view, LVM_SETITEMCOUNT, state.order.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
   }
-  for (int position : PositionsOfKeys(state.rows.processes, state.order, focused)) {
-    SetItemState(state.view, position, LVIS_FOCUSED, LVIS_FOCUSED);
+  const std::vector<int> selectedAfter = PositionsOfKeys(state.rows.processes, state.order, selected);
+  for (int position : selectedBefore) {
+    if (!std::binary_search(selectedAfter.begin(), selectedAfter.end(), position)) {
+      SetItemState(state.view, position, 0, LVIS_SELECTED);
+    }
+  }
+  for (int position : selectedAfter) {
+    if (!std::binary_search(selectedBefore.begin(), selectedBefore.end(), position)) {
+      SetItemState(state.view, position, LVIS_SELECTED, LVIS_SELECTED);
+    }
+  }
+  const std::vector<int> focusAfter = PositionsOfKeys(state.rows.processes, state.order, focused);
+  if (focusAfter.empty() && focusBefore >= 0) {
+    SetItemState(state.view, focusBefore, 0, LVIS_FOCUSED);
+  } else if (!focusAfter.empty() && focusAfter[0] != focusBefore) {
+    SetItemState(state.view, focusAfter[0], LVIS_FOCUSED, LVIS_FOCUSED);
   }
   state.refreshing = false;
-  // Repainted in place from the list view's own back buffer: no flicker.
-  ::InvalidateRect(state.view, nullptr, FALSE);
+
+  std::vector<ProcessResult> visibleAfter;
+  CopyVisibleRows(state, visibleAfter);
+  if (!std::equal(visibleBefore.begin(), visibleBefore.end(), visibleAfter.begin(), visibleAfter.end(), SameRow)) {
+    // Repainted in place from the list view's own back buffer: no flicker.
+    ::InvalidateRect(state.view, nullptr, FALSE);
+  }
   UpdateButtons(state);
 }
 
