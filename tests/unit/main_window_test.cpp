@@ -340,7 +340,8 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   selected.stateMask = LVIS_SELECTED;
   selected.state = LVIS_SELECTED;
   ::SendMessageW(view, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&selected));
-  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  // Enter is Add Name: the main window's modal loop hands this window its dialog keys.
+  ::PostMessageW(view, WM_KEYDOWN, VK_RETURN, 1);
   HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
   ASSERT_NE(box, nullptr) << "no duplicate message";
   EXPECT_THAT(StaticTexts(box), testing::Contains(L"ERROR: Item already in list"));
@@ -350,6 +351,32 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   ASSERT_TRUE(WaitUntil([&] { return listChangedCount == 1; }));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"calc.exe", L"notepad.exe"));
 
+  // A list file that cannot be saved: the failure is reported and nothing is announced.
+  Worker.Results.BeginPass();
+  Worker.Results.NextRow() = ProcessResult{44, L"wordpad.exe", L"", L"", false, {}};
+  Worker.Results.Publish(1, 0);
+  ::SendMessageW(main, WMU_PASS_DONE, 0, 0);
+  ASSERT_EQ(::SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), 1);
+  ASSERT_TRUE(::DeleteFileW(ListFilePath.c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(ListFilePath.c_str(), nullptr));
+  ::SendMessageW(view, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&selected));
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  HWND failed = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+  ASSERT_NE(failed, nullptr) << "a failed save is not reported";
+  const std::vector<std::wstring> texts = StaticTexts(failed);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::wstring& text) {
+    return text.rfind(L"The list could not be saved to:", 0) == 0;
+  })) << testing::PrintToString(texts);
+  ::PostMessageW(failed, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(ListBoxOnceSettled(main, 3), ElementsAre(L"calc.exe", L"notepad.exe", L"wordpad.exe"));
+  EXPECT_EQ(listChangedCount, 1) << "a list that was not saved is not announced";
+  ::RemoveDirectoryW(ListFilePath.c_str());
+
+  ::PostMessageW(view, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(processes); })) << "Escape closes the window";
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+  ASSERT_TRUE(WaitUntil([&] { return processesWindows().size() == 1; }));
+  processes = processesWindows()[0];
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   WaitClosed();
   EXPECT_FALSE(::IsWindow(processes)) << "owned by the main window";
