@@ -198,6 +198,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
     default: break;
   }
   // Explorer restarted: its new notification area has no icon of ours.

@@ -29,7 +29,10 @@ void StartWorkerFromListFile() {
   // a worker started now would only make its exit wait for a first pass.
   if (IsSet(QuitEvent) || IsSet(CloseRequestEvent)) return;
   std::vector<std::wstring> entries;
-  LoadProcessList(ListFilePath, entries);
+  ListFileReading reading;
+  ReadProcessListFile(ListFilePath, entries, &reading);
+  // Told after the worker has started, from the tray window's own message.
+  if (reading.restored) ::PostMessageW(TrayWindowHandle.load(), WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   // Without a thread no worker runs: the status shows it stopped, and the
   // next OK of the main window tries again.
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
