@@ -1,5 +1,6 @@
 // The tray window's enforcement hooks: the worker runs with the list as the
 // file holds it, and a changed list restarts a running worker.
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/hooks.h"
 #include "app/messages.h"
@@ -41,9 +42,9 @@ void StartWorkerFromListFile() {
 void StopWorkerBeforeExit() {
   // A pass that does not end in time must not keep the program alive after
   // it was asked to close: end without it (a pass changes nothing that an
-  // interrupted one would leave half done).
+  // interrupted one would leave half done). The exit code tells it.
   if (Worker.StopEvent && !StopWorkerWithin(Worker, kExitWorkerStopTimeoutMs)) {
-    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::TerminateProcess(::GetCurrentProcess(), kStuckPassExitCode);
   }
 }
 
