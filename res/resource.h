@@ -30,7 +30,6 @@
 #define IDS_SIGNATURE_INVALID_PROMPT 117
 #define IDS_DESCRIPTION 118
 #define IDS_UPDATER_LAUNCH_FAILED 119
-#define IDS_ENTRY_TOO_LONG 147
 // Column titles of the Running Processes window, in column order.
 #define IDS_PROCESS_COLUMN_FIRST 140
 #define IDS_PROCESS_COLUMN_PROCESS 140
