@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <system_error>
+#include <utility>
 
 #include "monitor/cell_painting.h"
 #include "monitor/graph_geometry.h"
@@ -124,8 +125,17 @@ LRESULT OnControlColour(HWND window, HDC dc) noexcept {
   return static_cast<LRESULT>(::GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
 }
 
-LRESULT OnSetCellText(GraphState* graph, const CellTextRequest* request) noexcept {
-  if (graph == nullptr || request == nullptr) return 1;
+// The request SetCellText is handing to a graph window on this thread, the
+// only pointer WMG_SET_CELL_TEXT reads.
+thread_local const CellTextRequest* requestInFlight = nullptr;
+
+LRESULT OnSetCellText(GraphState* graph, LPARAM lParam) noexcept {
+  // Anything else would let another program choose an address in this
+  // process for the graph to read: a cross-thread or cross-process send
+  // (InSendMessageEx) or a posted message (not the request in flight).
+  const auto* request = reinterpret_cast<const CellTextRequest*>(lParam);
+  if (::InSendMessageEx(nullptr) != ISMEX_NOSEND || request == nullptr || request != requestInFlight) return 1;
+  if (graph == nullptr) return 1;
   if (request->node >= graph->panels.size()) return 0;
   NodePanel& panel = *graph->panels[request->node];
   if (request->cell >= panel.cells.size()) return 0;
@@ -168,7 +178,7 @@ LRESULT CALLBACK GraphWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       StopSampling(*graph);
       return 0;
     case WMG_SET_CELL_TEXT:
-      return OnSetCellText(graph, reinterpret_cast<const CellTextRequest*>(lParam));
+      return OnSetCellText(graph, lParam);
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
   }
@@ -199,6 +209,13 @@ GraphState::~GraphState() {
 GraphState& SharedGraphState() {
   static GraphState state(Win32TopologyApi(), Win32CounterSource());
   return state;
+}
+
+LRESULT SetCellText(HWND graphWindow, const CellTextRequest& request) noexcept {
+  const CellTextRequest* former = std::exchange(requestInFlight, &request);
+  const LRESULT result = ::SendMessageW(graphWindow, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request));
+  requestInFlight = former;
+  return result;
 }
 
 bool RegisterGraphClass(GraphState& graph, HINSTANCE instance) noexcept {

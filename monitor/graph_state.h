@@ -34,7 +34,7 @@ inline constexpr const wchar_t* kGraphWindowClass = L"Ombrix_CPUCoreUtilizationG
 // Private messages of the graph window.
 inline constexpr UINT WMG_START_SAMPLING = 0x8001;
 inline constexpr UINT WMG_STOP_SAMPLING = 0x8002;
-inline constexpr UINT WMG_SET_CELL_TEXT = 0x8003;  // lParam: const CellTextRequest*
+inline constexpr UINT WMG_SET_CELL_TEXT = 0x8003;  // lParam: const CellTextRequest*; see SetCellText
 
 // What WMG_SET_CELL_TEXT points to.
 struct CellTextRequest {
@@ -43,6 +43,14 @@ struct CellTextRequest {
   uint64_t unused;
   const wchar_t* text;  // null: empty
 };
+
+// Sets the base tooltip text of one cell by sending WMG_SET_CELL_TEXT from
+// the graph window's own thread; returns the message's result (0 when the
+// graph took or bounded the request). Windows does not marshal the pointer of
+// a private message, so the graph window reads a request only when it comes
+// through this call: one sent from another thread or process, posted, or
+// sent without this call is ignored (result 1).
+LRESULT SetCellText(HWND graphWindow, const CellTextRequest& request) noexcept;
 
 // The six colours of the graph.
 struct GraphColours {

@@ -10,7 +10,7 @@ namespace tarnwick {
 
 namespace {
 
-// The kernel reports the processors of one group, at most 64.
+// The kernel reports the processors of one group at a time, at most 64.
 constexpr size_t kGroupProcessors = 64;
 
 std::wstring CounterPath(const wchar_t* format, uint32_t node, uint32_t k) {
@@ -36,18 +36,20 @@ std::wstring ParkingStatusCounterPath(uint32_t node, uint32_t k) {
 }
 
 int32_t BusyPercent(const ProcessorTimes& before, const ProcessorTimes& after) noexcept {
-  // Kernel time includes idle time. Counters that went backwards count as no time.
+  // Kernel time includes idle time. A total or an idle count that went back
+  // gives no reading (never 0 % or 100 %).
   const uint64_t totalBefore = before.kernel + before.user;
   const uint64_t totalAfter = after.kernel + after.user;
   if (totalAfter <= totalBefore) return NoValue;
   const uint64_t total = totalAfter - totalBefore;
-  const uint64_t idle = after.idle > before.idle ? std::min(after.idle - before.idle, total) : 0;
+  if (after.idle < before.idle) return NoValue;
+  const uint64_t idle = std::min(after.idle - before.idle, total);
   const uint64_t busy = total - idle;
   return static_cast<int32_t>((busy * 100 + total / 2) / total);
 }
 
 SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
-    : source_(source), query_(source), previous_times_(kGroupProcessors), current_times_(kGroupProcessors) {
+    : source_(source), query_(source) {
   // Kept only once opened: a failed open leaves nothing to close.
   if (PDH_HQUERY opened = nullptr; source_.OpenQuery(opened)) *query_.put() = opened;
   const CoreMap coreMap(topology);
@@ -72,9 +74,11 @@ SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
       } else {
         nodeUsageCounters.emplace_back();
         int32_t group = 0, number = 0;
-        if (coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number) && group <= 0 && number >= 0 &&
-            static_cast<size_t>(number) < kGroupProcessors) {
-          kernel_readers_.push_back({node, k, static_cast<uint32_t>(number)});
+        // A group of -1 (a report without groups) is group 0.
+        if (coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number) && group <= 0xFFFF &&
+            number >= 0 && static_cast<size_t>(number) < kGroupProcessors) {
+          const size_t groupIndex = KernelGroupIndex(static_cast<WORD>(group < 0 ? 0 : group));
+          kernel_readers_.push_back({node, k, groupIndex, static_cast<uint32_t>(number)});
         }
       }
       nodeParkingCounters.emplace_back();
@@ -114,15 +118,29 @@ void SampleCollector::CollectSample() noexcept {
   if (!kernel_readers_.empty()) CollectKernelTimes();
 }
 
-void SampleCollector::CollectKernelTimes() noexcept {
-  const size_t count = source_.QueryProcessorTimes(current_times_);
-  for (const KernelReader& reader : kernel_readers_) {
-    const bool measured = reader.processor < count && reader.processor < previous_count_;
-    Store(usage_[reader.node][reader.position],
-          measured ? BusyPercent(previous_times_[reader.processor], current_times_[reader.processor]) : NoValue);
+size_t SampleCollector::KernelGroupIndex(WORD group) {
+  for (size_t index = 0; index < kernel_groups_.size(); ++index) {
+    if (kernel_groups_[index].group == group) return index;
   }
-  std::swap(previous_times_, current_times_);
-  previous_count_ = count;
+  GroupTimes& added = kernel_groups_.emplace_back();
+  added.group = group;
+  added.previous.resize(kGroupProcessors);
+  added.current.resize(kGroupProcessors);
+  return kernel_groups_.size() - 1;
+}
+
+void SampleCollector::CollectKernelTimes() noexcept {
+  for (GroupTimes& times : kernel_groups_) times.currentCount = source_.QueryProcessorTimes(times.group, times.current);
+  for (const KernelReader& reader : kernel_readers_) {
+    const GroupTimes& times = kernel_groups_[reader.groupIndex];
+    const bool measured = reader.processor < times.currentCount && reader.processor < times.previousCount;
+    Store(usage_[reader.node][reader.position],
+          measured ? BusyPercent(times.previous[reader.processor], times.current[reader.processor]) : NoValue);
+  }
+  for (GroupTimes& times : kernel_groups_) {
+    std::swap(times.previous, times.current);
+    times.previousCount = times.currentCount;
+  }
 }
 
 UtilizationSampler::UtilizationSampler(CounterSource& source, TopologyApi& topology)

@@ -40,7 +40,8 @@ inline int32_t ReadEntry(const std::atomic<int32_t>& entry) noexcept {
 [[nodiscard]] std::wstring ParkingStatusCounterPath(uint32_t node, uint32_t k);
 
 // Busy share in whole percent between two readings of one processor's times:
-// 100 - idle / (kernel + user), 0 to 100; NoValue when no time passed.
+// 100 - idle / (kernel + user), 0 to 100; NoValue when no time passed or a
+// count went back.
 [[nodiscard]] int32_t BusyPercent(const ProcessorTimes& before, const ProcessorTimes& after) noexcept;
 
 // The counters and tables, without a thread: CollectSample runs on whichever
@@ -49,8 +50,8 @@ class SampleCollector {
  public:
   // Opens the query and adds, per processor, "% Processor Utility", or
   // "% Processor Time" where that is missing, and "Parking Status". A
-  // processor of group 0 for which neither usage counter can be added reads
-  // the kernel's processor times instead. Every entry starts as NoValue.
+  // processor for which neither usage counter can be added reads the kernel's
+  // times of its processor group instead. Every entry starts as NoValue.
   SampleCollector(CounterSource& source, TopologyApi& topology);
   // Removes the usage counters, then the parking counters, then closes the query.
   ~SampleCollector();
@@ -64,12 +65,24 @@ class SampleCollector {
   [[nodiscard]] const SampleTable& ParkingTable() const noexcept { return parking_; }
 
  private:
+  // The kernel's times of one processor group: the last two readings, each
+  // room for a whole group, made at construction.
+  struct GroupTimes {
+    WORD group = 0;
+    std::vector<ProcessorTimes> previous;
+    std::vector<ProcessorTimes> current;
+    size_t previousCount = 0;  // processors of the last reading; 0 before the first
+    size_t currentCount = 0;
+  };
   // A processor that reads its usage from the kernel's processor times.
   struct KernelReader {
     uint32_t node;
     uint32_t position;
-    uint32_t processor;  // number within group 0
+    size_t groupIndex;   // into kernel_groups_
+    uint32_t processor;  // number within its group
   };
+  // The index of `group`'s times, added when it is new.
+  size_t KernelGroupIndex(WORD group);
   void CollectKernelTimes() noexcept;
 
   CounterSource& source_;
@@ -79,9 +92,7 @@ class SampleCollector {
   SampleTable usage_;
   SampleTable parking_;
   std::vector<KernelReader> kernel_readers_;
-  std::vector<ProcessorTimes> previous_times_;
-  std::vector<ProcessorTimes> current_times_;
-  size_t previous_count_ = 0;  // processors of the last kernel reading; 0 before the first
+  std::vector<GroupTimes> kernel_groups_;
 };
 
 class UtilizationSampler {

@@ -44,11 +44,13 @@ class CounterSource {
   virtual void RemoveCounter(PDH_HCOUNTER counter) = 0;
   virtual void CloseQuery(PDH_HQUERY query) = 0;
 
-  // NtQuerySystemInformation(SystemProcessorPerformanceInformation): the
-  // times of the processors of the caller's processor group, in processor
-  // order, written to the front of `times`. The number written, 0 when the
-  // call fails or ntdll lacks it.
-  [[nodiscard]] virtual size_t QueryProcessorTimes(std::span<ProcessorTimes> times) = 0;
+  // NtQuerySystemInformationEx(SystemProcessorPerformanceInformation, group):
+  // the times of the processors of processor group `group`, in processor
+  // number order, written to the front of `times`. Where ntdll lacks the Ex
+  // form or does not implement it for this class (Wine), the plain call
+  // answers for the calling thread's group, and so only for that group. The
+  // number written, 0 when the group cannot be read.
+  [[nodiscard]] virtual size_t QueryProcessorTimes(WORD group, std::span<ProcessorTimes> times) = 0;
 };
 
 // A PDH query owned through its source: CloseQuery on exit.

@@ -34,10 +34,14 @@ class paint_scope {
   HDC dc_;
 };
 
-// GetDC / ReleaseDC.
+// GetDC / ReleaseDC, or with whole_window GetWindowDC (the frame included).
 class window_dc {
  public:
+  struct whole_window_t {};
+  static constexpr whole_window_t whole_window{};
+
   explicit window_dc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+  window_dc(HWND window, whole_window_t) noexcept : window_(window), dc_(::GetWindowDC(window)) {}
   ~window_dc() {
     if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
   }

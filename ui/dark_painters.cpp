@@ -53,20 +53,38 @@ HTHEME OpenMenuBarTheme(HWND window) noexcept {
 // A menu bar item's part in the "Menu" theme.
 constexpr int kMenuBarItemPart = 14;
 
-// 0x0091: the whole bar, in the theme or, without one, in the background colour.
+// The bar's background over `area`, in the theme or, without one, in the
+// background colour.
+void PaintMenuBarBackground(HWND window, HDC dc, const RECT& area) noexcept {
+  if (HTHEME theme = OpenMenuBarTheme(window)) {
+    CurrentDarkModeApi().DrawThemeBackground(theme, dc, kMenuBarItemPart, 1, area);
+  } else {
+    FillWithColour(dc, area, ThemePalette[kDialogBackgroundSlot]);
+  }
+}
+
+// 0x0091: the whole bar.
 bool PaintMenuBar(HWND window, const MenuBarRecord& record) noexcept {
   MENUBARINFO bar = {};
   static_assert(sizeof(bar) == 48);
   bar.cbSize = sizeof(bar);
   RECT windowRect = {};
   if (!::GetMenuBarInfo(window, OBJID_MENU, 0, &bar) || !::GetWindowRect(window, &windowRect)) return false;
-  const RECT area = MenuBarPaintRect(bar.rcBar, windowRect);
-  if (HTHEME theme = OpenMenuBarTheme(window)) {
-    CurrentDarkModeApi().DrawThemeBackground(theme, record.dc, kMenuBarItemPart, 1, area);
-  } else {
-    FillWithColour(record.dc, area, ThemePalette[kDialogBackgroundSlot]);
-  }
+  PaintMenuBarBackground(window, record.dc, MenuBarPaintRect(bar.rcBar, windowRect));
   return true;
+}
+
+// After the frame is painted: the line under the bar in the bar's background.
+void PaintMenuBarBottomLine(HWND window) noexcept {
+  if (::GetMenu(window) == nullptr || ::IsIconic(window)) return;
+  RECT windowRect = {};
+  RECT client = {};
+  if (!::GetWindowRect(window, &windowRect) || !::GetClientRect(window, &client)) return;
+  ::MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+  const RECT line = MenuBarBottomLine(client, windowRect);
+  if (::IsRectEmpty(&line)) return;
+  window_dc dc(window, window_dc::whole_window);
+  if (dc) PaintMenuBarBackground(window, dc.get(), line);
 }
 
 // 0x0092: one item, its background by state and its text.
@@ -145,6 +163,14 @@ RECT MenuBarPaintRect(const RECT& barOnScreen, const RECT& windowOnScreen) noexc
   return area;
 }
 
+RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen) noexcept {
+  RECT line = clientOnScreen;
+  ::OffsetRect(&line, -windowOnScreen.left, -windowOnScreen.top);
+  line.bottom = line.top;
+  line.top -= 1;
+  return line;
+}
+
 MenuItemColours MenuBarItemColours(int state, const Palette& palette) noexcept {
   switch (state) {
     case 2:
@@ -173,6 +199,13 @@ LRESULT CALLBACK MenuBarPainter(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
       }
       break;
+    case WM_NCPAINT:
+    case WM_NCACTIVATE: {
+      // The default frame painting comes first; the line goes over it.
+      const LRESULT result = ::DefSubclassProc(window, message, wParam, lParam);
+      if (DarkConditionsHold()) PaintMenuBarBottomLine(window);
+      return result;
+    }
     case WM_THEMECHANGED:
       // A handle opened under the former theme would keep drawing it.
       MenuBarTheme.reset();

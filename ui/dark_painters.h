@@ -62,6 +62,10 @@ static_assert(sizeof(MenuBarItemRecord) == 144);
 // covers the line the system leaves between the caption and the bar.
 [[nodiscard]] RECT MenuBarPaintRect(const RECT& barOnScreen, const RECT& windowOnScreen) noexcept;
 
+// The row between the menu bar and the client area, in window coordinates:
+// the default frame painting draws it light, and no menu bar message paints it.
+[[nodiscard]] RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen) noexcept;
+
 struct MenuItemColours {
   COLORREF background;
   COLORREF text;
@@ -71,7 +75,9 @@ struct MenuItemColours {
 [[nodiscard]] MenuItemColours MenuBarItemColours(int state, const Palette& palette) noexcept;
 
 // Installs MenuBarPainter on the main window; it removes itself, and closes
-// the "Menu" theme it drew with, when the window is destroyed.
+// the "Menu" theme it drew with, when the window is destroyed. While dark it
+// also paints over the light line under the bar after every frame painting
+// (WM_NCPAINT, WM_NCACTIVATE).
 void InstallMenuBarPainter(HWND window) noexcept;
 LRESULT CALLBACK MenuBarPainter(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                 DWORD_PTR reference) noexcept;

@@ -544,6 +544,7 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   }
   ThemeButtons(window, {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK});
   ThemeStatusBar(state);
+  RedrawFrame(window);
   ::UpdateWindow(window);
   return 0;
 }

@@ -167,6 +167,11 @@ bool BeginThemeChange(HWND window, std::initializer_list<PaletteBrush*> brushes)
   return true;
 }
 
+void RedrawFrame(HWND window) noexcept {
+  ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+  if (::GetMenu(window) != nullptr) ::DrawMenuBar(window);
+}
+
 void AllowWindowDark(HWND window, bool dark) noexcept {
   if (DarkModeSupported()) Api().AllowWindowDark(window, dark);
 }
@@ -197,7 +202,10 @@ std::optional<INT_PTR> HandleDialogThemeMessage(HWND dialog, UINT message, WPARA
                                                 PaletteBrush& brush, std::initializer_list<int> buttons) noexcept {
   if (message == WM_SETTINGCHANGE) return HandleSettingChange(dialog, lParam);
   if (message == WM_THEMECHANGED) {
-    if (BeginThemeChange(dialog, {&brush})) ThemeButtons(dialog, buttons);
+    if (BeginThemeChange(dialog, {&brush})) {
+      ThemeButtons(dialog, buttons);
+      RedrawFrame(dialog);
+    }
     return 0;
   }
   if (IsDialogColorMessage(message)) return ColorDialogControl(reinterpret_cast<HDC>(wParam), brush);

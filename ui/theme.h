@@ -83,6 +83,10 @@ LRESULT HandleSettingChange(HWND window, LPARAM lParam) noexcept;
 // window has nothing more to theme.
 bool BeginThemeChange(HWND window, std::initializer_list<PaletteBrush*> brushes) noexcept;
 
+// The last step of a theme change: the title bar and the menu bar take the
+// new look now, not at the window's next activation.
+void RedrawFrame(HWND window) noexcept;
+
 // Gives the listed buttons of `window` the current light or dark look.
 void ThemeButtons(HWND window, std::initializer_list<int> buttonIds) noexcept;
 // Lets the system draw `window` dark or light, where it can.

@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_counter_source.h"
 
 #include <algorithm>
+#include <string>
 
 namespace tarnwick {
 namespace {
@@ -23,9 +24,9 @@ void FakeCounterSource::SetCounter(const std::wstring& path, std::optional<long>
   values_[path] = value;
 }
 
-void FakeCounterSource::SetProcessorTimes(std::vector<ProcessorTimes> times) {
+void FakeCounterSource::SetProcessorTimes(WORD group, std::vector<ProcessorTimes> times) {
   std::lock_guard guard(lock_);
-  processor_times_ = std::move(times);
+  processor_times_[group] = std::move(times);
 }
 
 void FakeCounterSource::SetOnCollect(std::function<void()> onCollect) {
@@ -125,11 +126,13 @@ void FakeCounterSource::CloseQuery(PDH_HQUERY) {
   if (open_queries_ > 0) --open_queries_;
 }
 
-size_t FakeCounterSource::QueryProcessorTimes(std::span<ProcessorTimes> times) {
+size_t FakeCounterSource::QueryProcessorTimes(WORD group, std::span<ProcessorTimes> times) {
   std::lock_guard guard(lock_);
-  Record("QueryProcessorTimes");
-  const size_t count = std::min(times.size(), processor_times_.size());
-  std::copy_n(processor_times_.begin(), count, times.begin());
+  Record("QueryProcessorTimes " + std::to_string(group));
+  const auto found = processor_times_.find(group);
+  if (found == processor_times_.end()) return 0;
+  const size_t count = std::min(times.size(), found->second.size());
+  std::copy_n(found->second.begin(), count, times.begin());
   return count;
 }
 

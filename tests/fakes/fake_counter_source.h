@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -25,8 +26,10 @@ class FakeCounterSource final : public CounterSource {
   void SetOpenQueryFails(bool fails);
   // Makes `path` known; it yields `value` (nullopt: no value) until set again.
   void SetCounter(const std::wstring& path, std::optional<long> value);
-  // What QueryProcessorTimes reports from now on (empty: the call fails).
-  void SetProcessorTimes(std::vector<ProcessorTimes> times);
+  // What QueryProcessorTimes reports for `group` from now on (empty: the
+  // call fails); the one-argument form sets group 0. A group never set fails.
+  void SetProcessorTimes(WORD group, std::vector<ProcessorTimes> times);
+  void SetProcessorTimes(std::vector<ProcessorTimes> times) { SetProcessorTimes(0, std::move(times)); }
   // Runs at the start of every CollectQueryData, on the collecting thread,
   // outside the fake's lock (a test may block in it).
   void SetOnCollect(std::function<void()> onCollect);
@@ -49,7 +52,7 @@ class FakeCounterSource final : public CounterSource {
   bool GetFormattedLongValue(PDH_HCOUNTER counter, long& value) override;
   void RemoveCounter(PDH_HCOUNTER counter) override;
   void CloseQuery(PDH_HQUERY query) override;
-  size_t QueryProcessorTimes(std::span<ProcessorTimes> times) override;
+  size_t QueryProcessorTimes(WORD group, std::span<ProcessorTimes> times) override;
 
  private:
   void Record(std::string call);
@@ -58,7 +61,7 @@ class FakeCounterSource final : public CounterSource {
   bool open_query_fails_ = false;
   bool recording_ = true;
   std::map<std::wstring, std::optional<long>> values_;
-  std::vector<ProcessorTimes> processor_times_;
+  std::map<WORD, std::vector<ProcessorTimes>> processor_times_;  // by group
   std::function<void()> on_collect_;
   std::vector<std::string> calls_;
   std::map<uintptr_t, std::wstring> counters_;  // handed-out counter → its path

@@ -43,4 +43,13 @@ class Canvas {
   const uint32_t* bits_ = nullptr;
 };
 
+// What `window` shows at (x, y) of its whole area, frame included, read back
+// from the window's device context as the screen got it.
+inline COLORREF ShownAt(HWND window, int x, int y) {
+  Canvas pixel(1, 1);
+  window_dc shown(window, window_dc::whole_window);
+  ::BitBlt(pixel.dc(), 0, 0, 1, 1, shown.get(), x, y, SRCCOPY);
+  return pixel.At(0, 0);
+}
+
 }  // namespace tarnwick

@@ -224,7 +224,8 @@ class DialogThemeChange : public DarkModeFixture {
  protected:
   void SetUp() override {
     DarkModeFixture::SetUp();
-    dialog_ = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    dialog_ = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                                nullptr);
     ok_ = ::CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD, 0, 0, 10, 10, dialog_,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), nullptr, nullptr);
     cancel_ = ::CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD, 0, 0, 10, 10, dialog_,
@@ -292,6 +293,25 @@ TEST_F(DialogThemeChange, CallsInOrderAndSwitchesThePalette) {
               ElementsAre("AllowWindowDark dialog 0", "AllowWindowDark ok 0", "AllowWindowDark cancel 0"));
   EXPECT_EQ(ThemePalette, LightPalette());
   EXPECT_EQ(Send(WM_CTLCOLORDLG), FALSE) << "light: the system's colours";
+}
+
+LRESULT CALLBACK CountFramePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR reference) noexcept {
+  if (message == WM_NCPAINT) ++*reinterpret_cast<int*>(reference);
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The title bar takes the new look at once, not at the next activation.
+TEST_F(DialogThemeChange, TheFrameIsRedrawnAtTheEndOfAThemeChange) {
+  StartUp();
+  ::ShowWindow(dialog_, SW_SHOWNOACTIVATE);
+  ::UpdateWindow(dialog_);
+  int framePaints = 0;
+  ASSERT_TRUE(::SetWindowSubclass(dialog_, CountFramePaints, 2, reinterpret_cast<DWORD_PTR>(&framePaints)));
+  Send(WM_THEMECHANGED);
+  ::UpdateWindow(dialog_);
+  EXPECT_GE(framePaints, 1);
+  ::RemoveWindowSubclass(dialog_, CountFramePaints, 2);
 }
 
 TEST_F(DialogThemeChange, ImmersiveColorSetRefreshesThePolicyThenThemes) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gdi_object_count.h"
+#include "tests/support/gdi_object_count.h"
 #include "platform/gdi_scope.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"
@@ -54,8 +54,9 @@ TEST(MenuBarRules, TextFlagsHideTheAccessKeyOnlyWhenAsked) {
   EXPECT_EQ(MenuBarItemTextFlags(ODS_NOACCEL), 0x25u | DT_HIDEPREFIX);
 }
 
-TEST(MenuBarRules, BarRectangleInWindowCoordinatesOnePixelHigher) {
+TEST(MenuBarRules, BarRectangleInWindowCoordinatesOnePixelHigherAndTheLineBelowIt) {
   EXPECT_TRUE(SameRect(MenuBarPaintRect({110, 130, 410, 150}, {100, 100, 420, 400}), RECT{10, 29, 310, 50}));
+  EXPECT_TRUE(SameRect(MenuBarBottomLine({110, 151, 410, 390}, {100, 100, 420, 400}), RECT{10, 50, 310, 51}));
 }
 
 TEST(StatusBarRules, PartStripsLeaveTheGapAndTheBorder) {
@@ -260,6 +261,47 @@ TEST_F(MenuBarPainterTest, WithoutAThemeItemsHotAndSelectedAreLighterDisabledOne
   }
 }
 
+// The default frame painting leaves a light line between the bar and the
+// client area, which neither menu bar message covers.
+TEST_F(MenuBarPainterTest, TheLineUnderTheBarTakesTheBarsBackgroundAfterEveryFramePainting) {
+  RECT windowRect = {};
+  RECT client = {};
+  ::GetWindowRect(window_, &windowRect);
+  ::GetClientRect(window_, &client);
+  ::MapWindowPoints(window_, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+  const RECT line = MenuBarBottomLine(client, windowRect);
+  const auto overpaint = [&] {
+    window_dc dc(window_, window_dc::whole_window);
+    unique_hbrush magenta(::CreateSolidBrush(kUntouched));
+    ::FillRect(dc.get(), &line, magenta.get());
+  };
+  const auto lineShows = [&](COLORREF colour) {
+    return ShownAt(window_, line.left, line.top) == colour && ShownAt(window_, line.right - 1, line.top) == colour;
+  };
+  const auto framePainted = [&] { ::RedrawWindow(window_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW); };
+
+  fake().themeDataAvailable = false;
+  overpaint();
+  ASSERT_TRUE(lineShows(kUntouched)) << "the window's pixels cannot be read back";
+  framePainted();
+  EXPECT_TRUE(lineShows(0x383838)) << "after WM_NCPAINT";
+  overpaint();
+  ::SendMessageW(window_, WM_NCACTIVATE, FALSE, 0);
+  EXPECT_TRUE(lineShows(0x383838)) << "after WM_NCACTIVATE";
+
+  // With a "Menu" theme the line is drawn as the bar is.
+  fake().themeDataAvailable = true;
+  fake().ClearCalls();
+  framePainted();
+  EXPECT_THAT(TakeThemeCalls(), testing::Contains("DrawThemeBackground theme1 14 1 " + Corners(line)));
+
+  fake().appsDark = false;
+  InitDarkMode(fake());
+  overpaint();
+  framePainted();
+  EXPECT_FALSE(lineShows(0x383838)) << "light: the system's own line";
+}
+
 TEST_F(MenuBarPainterTest, WhileLightTheSystemDraws) {
   fake().appsDark = false;
   InitDarkMode(fake());
@@ -337,6 +379,55 @@ TEST_F(StatusBarPainterTest, DarkBackgroundWhiteTextAndSeparatorsAtThePartsRight
     EXPECT_GT(canvas.Count(area, 0xFFFFFF), 0) << "text";
   }
   EXPECT_EQ(canvas.Count(client, kUntouched), 0) << "the whole bar is painted";
+}
+
+// Counts SB_GETTEXTW per part: the painter reads the text of the parts it draws.
+LRESULT CALLBACK CountTextReads(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR reference) noexcept {
+  auto* reads = reinterpret_cast<std::array<int, 3>*>(reference);
+  if (message == SB_GETTEXTW && LOWORD(wParam) < reads->size()) ++(*reads)[LOWORD(wParam)];
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST_F(StatusBarPainterTest, APartialPaintDrawsThePartsItMeetsExactlyAsAWholePaintDoes) {
+  InstallStatusBarPainter(statusBar_, DarkData());
+  std::array<int, 3> reads = {};
+  ASSERT_TRUE(::SetWindowSubclass(statusBar_, CountTextReads, 77, reinterpret_cast<DWORD_PTR>(&reads)));
+  RECT client = {};
+  ::GetClientRect(statusBar_, &client);
+  const auto shown = [&] {
+    auto picture = std::make_unique<UntouchedCanvas>(client.right, client.bottom);
+    window_dc dc(statusBar_);
+    ::BitBlt(picture->dc(), 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
+    return picture;
+  };
+  ::RedrawWindow(statusBar_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  const auto whole = shown();
+  ASSERT_GT(whole->Count(client, 0x383838), 0) << "the window's pixels cannot be read back";
+  {
+    window_dc dc(statusBar_);
+    unique_hbrush magenta(::CreateSolidBrush(kUntouched));
+    ::FillRect(dc.get(), &client, magenta.get());
+  }
+
+  // From the middle of part 1's text to its separator.
+  const RECT part = PartRect(1);
+  const RECT area = {(part.left + part.right) / 2 - 20, client.top, part.right, client.bottom};
+  reads = {};
+  ::InvalidateRect(statusBar_, &area, TRUE);
+  ::UpdateWindow(statusBar_);
+  const auto partial = shown();
+  EXPECT_THAT(reads, testing::ElementsAre(0, 1, 0)) << "parts outside the paint rectangle are not drawn";
+  int differing = 0;
+  for (int y = client.top; y < client.bottom; ++y) {
+    for (int x = client.left; x < client.right; ++x) {
+      const POINT at = {x, y};
+      const COLORREF expected = ::PtInRect(&area, at) ? whole->At(x, y) : kUntouched;
+      differing += partial->At(x, y) == expected ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(differing, 0) << "inside: as the whole paint drew it; outside: untouched";
+  ::RemoveWindowSubclass(statusBar_, CountTextReads, 77);
 }
 
 TEST_F(StatusBarPainterTest, RemovedOrLightTheSystemDrawsAgain) {

@@ -133,10 +133,18 @@ TEST_F(DelayImportTest, APlantedHookIsReachedThroughTheImportSlot) {
   EXPECT_EQ(FindDelayImportSlot(image, "uxtheme", 49), std::nullopt);
   EXPECT_EQ(FindDelayImportSlot(image, "comctl32.dll", 49), std::nullopt);
 
+  // Windows may keep a DLL's delay-import slots read-only once loaded: the
+  // page is opened for the write and closed again, not left writable.
+  void* slotAddress = reinterpret_cast<std::byte*>(probe_) + *slot;
+  DWORD loaded = 0;
+  ASSERT_TRUE(::VirtualProtect(slotAddress, sizeof(void*), PAGE_READONLY, &loaded));
   ASSERT_TRUE(PlantDelayImportHook(probe_, "uxtheme.dll", 49, reinterpret_cast<void*>(&Hook)));
   void* planted = nullptr;
   std::memcpy(&planted, image.data() + *slot, sizeof(planted));
   EXPECT_EQ(planted, reinterpret_cast<void*>(&Hook));
+  MEMORY_BASIC_INFORMATION page = {};
+  ASSERT_EQ(::VirtualQuery(slotAddress, &page, sizeof(page)), sizeof(page));
+  EXPECT_EQ(page.Protect, static_cast<DWORD>(PAGE_READONLY)) << "the slot's former protection";
 
   const auto call = reinterpret_cast<ProbeCall>(reinterpret_cast<void*>(::GetProcAddress(probe_, "ProbeCallOrdinal49")));
   ASSERT_NE(call, nullptr);

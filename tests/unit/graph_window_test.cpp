@@ -11,8 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <winternl.h>
-
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "tests/fakes/fake_counter_source.h"
 #include "tests/fakes/fake_system.h"
 #include "platform/gdi_scope.h"
+#include "tests/support/gdi_object_count.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/relationship_report.h"
 
@@ -75,28 +75,6 @@ constexpr COLORREF kBackground = RGB(220, 220, 220);
 constexpr COLORREF kBar = RGB(50, 130, 25);
 constexpr COLORREF kFrame = RGB(204, 204, 204);
 constexpr COLORREF kParked = RGB(172, 172, 172);
-
-// GDI objects alive in this process, counted in its GDI handle table: the
-// table's address at 0xF8 of the PEB, 0x10000 entries of 24 bytes, each with
-// a non-zero type byte at 14 while its object lives. Under Wine the table
-// holds this process's objects only, and GetGuiResources answers 0.
-size_t LiveGdiObjects() {
-  using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
-  const auto query = reinterpret_cast<QueryProcess>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-  PROCESS_BASIC_INFORMATION basic{};
-  if (query == nullptr || query(::GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0) {
-    return 0;
-  }
-  const auto* peb = reinterpret_cast<const std::byte*>(basic.PebBaseAddress);
-  const auto* table = *reinterpret_cast<const std::byte* const*>(peb + 0xF8);
-  if (table == nullptr) return 0;
-  size_t live = 0;
-  for (size_t entry = 0; entry < 0x10000; ++entry) {
-    if (table[entry * 24 + 14] != std::byte{0}) ++live;
-  }
-  return live;
-}
 
 class GraphWindowTest : public ::testing::Test {
  protected:
@@ -372,27 +350,85 @@ TEST_F(GraphWindowTest, ECoresAreMarkedInTheirTooltipAndInTheClassMeans) {
   EXPECT_EQ(TipText(panel, 5), L"Node 0, Logical CPU 5\nEfficient\nParked");
 }
 
+// Node 1 lies in processor group 1, where number 1 is an E-core; number 1 of
+// group 0 is a P-core.
+TEST_F(GraphWindowTest, ECoresOutsideGroupZeroAreMarkedByTheirOwnGroup) {
+  topology_.relationshipReport = RelationshipReport()
+                                     .Core(1, 0x3)
+                                     .Core(1, 0x1, 1)
+                                     .Core(0, 0x2, 1)
+                                     .Node(0, {Affinity(0x3)}, 1)
+                                     .Node(1, {Affinity(0x3, 1)}, 1)
+                                     .Groups()
+                                     .Bytes();
+  topology_.highestNumaNode = 1;
+  graph_.coreMap = CoreMap(topology_);
+  Create();
+  ASSERT_EQ(graph_.panels.size(), 2u);
+  NodePanel& groupZero = *graph_.panels[0];
+  NodePanel& groupOne = *graph_.panels[1];
+  EXPECT_FALSE(IsCellEfficient(groupZero, groupZero.cells[1]));
+  EXPECT_FALSE(IsCellEfficient(groupOne, groupOne.cells[0]));
+  EXPECT_TRUE(IsCellEfficient(groupOne, groupOne.cells[1]));
+  EXPECT_EQ(TipText(groupOne, 1), L"Node 1, Logical CPU 1\nEfficient");
+}
+
 TEST_F(GraphWindowTest, CellTextRequestsOutsideThePanelsChangeNothing) {
   Machine({0x3, 0xC});
   const HWND graph = Create();
   NodePanel& panel = *graph_.panels[1];
   CellTextRequest request{1, 1, 0, L"renamed"};
-  EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request)), 0);
+  EXPECT_EQ(SetCellText(graph, request), 0);
   EXPECT_EQ(TipText(panel, 1), L"renamed");
   for (const CellTextRequest& outside : {CellTextRequest{2, 0, 0, L"x"}, CellTextRequest{1, 2, 0, L"x"}}) {
-    EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&outside)), 0);
+    EXPECT_EQ(SetCellText(graph, outside), 0);
   }
   EXPECT_EQ(TipText(panel, 0), L"Node 1, Logical CPU 0");
   EXPECT_EQ(TipText(graph_.panels[0].operator*(), 1), L"Node 0, Logical CPU 1");
   EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, 0), 1) << "no request";
   request = {1, 1, 0, nullptr};
-  ::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request));
+  SetCellText(graph, request);
   EXPECT_EQ(TipText(panel, 1), L"");
 
   EXPECT_EQ(::SendMessageW(graph, WMG_START_SAMPLING, 0, 0), 0);
   EXPECT_NE(graph_.sampler, nullptr);
   EXPECT_EQ(::SendMessageW(graph, WMG_STOP_SAMPLING, 0, 0), 0);
   EXPECT_EQ(graph_.sampler, nullptr);
+}
+
+// The request is a pointer, which Windows does not marshal: another thread
+// (as another process would) or a posted message could make the graph read
+// any address of this process. Only SetCellText on the window's thread counts.
+TEST_F(GraphWindowTest, ACellTextRequestSentFromAnotherThreadPostedOrSentByHandIsIgnored) {
+  Machine({0x3});
+  const HWND graph = Create();
+  NodePanel& panel = *graph_.panels[0];
+  const CellTextRequest request{0, 1, 0, L"planted"};
+  const auto lParam = reinterpret_cast<LPARAM>(&request);
+
+  std::atomic<bool> sent{false};
+  std::atomic<LRESULT> otherResult{0};
+  std::thread other([&] {
+    otherResult = ::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam);
+    sent = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!sent && std::chrono::steady_clock::now() < deadline) {
+    PumpMessages();  // a send from another thread is taken here
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+  }
+  other.join();
+  EXPECT_EQ(otherResult, 1);
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "sent from another thread";
+
+  ASSERT_TRUE(::PostMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam));
+  PumpMessages();
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "posted";
+
+  EXPECT_EQ(::SendMessageW(graph, WMG_SET_CELL_TEXT, 0, lParam), 1);
+  EXPECT_EQ(TipText(panel, 1), L"Node 0, Logical CPU 1") << "sent by hand";
+  EXPECT_EQ(SetCellText(graph, request), 0);
+  EXPECT_EQ(TipText(panel, 1), L"planted");
 }
 
 TEST_F(GraphWindowTest, ClosingTheWindowClearsThePanelsAndANewOpeningStartsAfresh) {
@@ -432,10 +468,10 @@ TEST_F(GraphWindowTest, OpeningsPaintingAndRecolouringLeaveNoGdiObjectBehind) {
   // The first openings make what the graph keeps for the process: its brushes and font.
   openAndClose(false);
   openAndClose(true);
-  const size_t kept = LiveGdiObjects();
-  ASSERT_GT(kept, 0u) << "the GDI handle table cannot be read";
+  const std::optional<size_t> kept = CountLiveGdiObjects(::GetCurrentProcess());
+  ASSERT_TRUE(kept.has_value()) << "the GDI handle table cannot be read";
   for (int opening = 0; opening < 4; ++opening) openAndClose(opening % 2 == 0);
-  EXPECT_EQ(LiveGdiObjects(), kept);
+  EXPECT_EQ(CountLiveGdiObjects(::GetCurrentProcess()), kept);
 }
 
 TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSize) {

@@ -636,7 +636,10 @@ TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion
 // Dark mode over the recording fake for one test; light and unsupported again afterwards.
 class DarkModeForTest {
  public:
-  DarkModeForTest() { InitDarkMode(fake); }
+  explicit DarkModeForTest(bool appsDark = true) {
+    fake.appsDark = appsDark;
+    InitDarkMode(fake);
+  }
   ~DarkModeForTest() {
     static FakeDarkModeApi switchedOff;
     switchedOff.darkModeDisabled = true;
@@ -772,6 +775,72 @@ TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatus
   EXPECT_EQ(state.colours.cellBackground, 0xDCDCDCu);
 
   ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
+}
+
+// The colour of the brush a colour message of the main window returns.
+COLORREF BrushColourOf(HWND main, UINT message, HWND control) {
+  Canvas dc(4, 4);
+  const auto brush = reinterpret_cast<HBRUSH>(
+      ::SendMessageW(main, message, reinterpret_cast<WPARAM>(dc.dc()), reinterpret_cast<LPARAM>(control)));
+  LOGBRUSH described = {};
+  if (brush == nullptr || ::GetObjectW(brush, sizeof(described), &described) != sizeof(described)) return CLR_INVALID;
+  return described.lbColor;
+}
+
+// How many pixels of the control's own painting have this colour.
+int PaintedPixels(HWND control, COLORREF colour) {
+  RECT client{};
+  ::GetClientRect(control, &client);
+  Canvas canvas(client.right, client.bottom);
+  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  int count = 0;
+  for (int y = 0; y < client.bottom; ++y) {
+    for (int x = 0; x < client.right; ++x) count += canvas.At(x, y) == colour ? 1 : 0;
+  }
+  return count;
+}
+
+// The user switches Windows from light to dark while the window is open: it
+// turns dark without being reopened or activated again.
+TEST_F(MainWindowTest, ALiveSwitchFromLightToDarkRecoloursTheOpenWindow) {
+  DarkModeForTest dark(/*appsDark=*/false);
+  dark.fake.themeDataAvailable = false;  // the dark menu bar is filled with the palette
+  WriteListFile({L"calc.exe"});
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
+  HWND statusBar = ::GetDlgItem(main, IDC_STATUS_BAR);
+  // The line between the menu bar and the client area, in window coordinates.
+  RECT windowRect{}, client{};
+  ::GetWindowRect(main, &windowRect);
+  ::GetClientRect(main, &client);
+  ::MapWindowPoints(main, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+  const RECT line = MenuBarBottomLine(client, windowRect);
+  const int lineMiddle = (line.left + line.right) / 2;
+
+  EXPECT_EQ(ThemePalette, LightPalette());
+  EXPECT_EQ(StatusBarPainterFont(statusBar), nullptr);
+  EXPECT_EQ(PaintedPixels(list, 0x1E1E1E), 0);
+  EXPECT_EQ(PaintedPixels(statusBar, 0x383838), 0);
+  EXPECT_NE(ShownAt(main, lineMiddle, line.top), 0x383838u);
+
+  dark.fake.appsDark = true;
+  ::SendMessageW(main, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  EXPECT_EQ(ThemePalette, kDarkPalette);
+  EXPECT_NE(StatusBarPainterFont(statusBar), nullptr) << "the dark status bar painter";
+  EXPECT_EQ(BrushColourOf(main, WM_CTLCOLORLISTBOX, list), 0x1E1E1Eu);
+  EXPECT_EQ(BrushColourOf(main, WM_CTLCOLORSTATIC, ::GetDlgItem(main, IDC_DESCRIPTION)), 0x383838u);
+  EXPECT_EQ(BrushColourOf(main, WM_CTLCOLORDLG, main), 0x383838u);
+  RECT listClient{}, statusClient{};
+  ::GetClientRect(list, &listClient);
+  ::GetClientRect(statusBar, &statusClient);
+  EXPECT_GT(PaintedPixels(list, 0x1E1E1E), listClient.right * listClient.bottom / 2) << "the list box";
+  EXPECT_GT(PaintedPixels(statusBar, 0x383838), statusClient.right * statusClient.bottom / 2) << "the status bar";
+  EXPECT_TRUE(WaitUntil([&] { return ShownAt(main, lineMiddle, line.top) == 0x383838u; }))
+      << "the frame is redrawn dark at once";
+
+  Click(main, IDOK);
   WaitClosed();
 }
 

@@ -100,8 +100,8 @@ TEST_F(SamplerTest, AnEmptyNodeBetweenTwoKeepsItsPlaceWithNoEntries) {
 }
 
 // Processor 0: utility (a boosted reading); 1: only processor time; 2 and 3:
-// neither, so the kernel's times; node 1 lies in group 1, out of the
-// kernel's reach. Parking is known for processor 0 only.
+// neither, so the kernel's times; node 1 lies in group 1, whose times the
+// kernel does not report here. Parking is known for processor 0 only.
 TEST_F(SamplerTest, EachProcessorTakesTheFirstSourceItHasAndValuesAreWholePercentsUpTo100) {
   Machine({{0, Affinity(0xF)}, {1, Affinity(0x1, 1)}}, 1);
   counters_.SetCounter(UtilityCounterPath(0, 0), 130);
@@ -146,11 +146,35 @@ TEST(BusyPercent, IsTheShareOfTimeNotIdleInWholePercent) {
       {{0, 0, 0}, {2000, 500, 500}, 0},         // more idle than time: 0, never negative
       {{5, 50, 50}, {5, 50, 50}, NoValue},      // no time passed
       {{0, 900, 900}, {0, 100, 100}, NoValue},  // counters went back
+      {{500, 500, 0}, {100, 1500, 0}, NoValue},  // the idle count went back: not 100 %
   };
   for (const Case& c : cases) {
     EXPECT_EQ(BusyPercent(c.before, c.after), c.busy)
         << c.after.idle << " " << c.after.kernel << " " << c.after.user;
   }
+}
+
+// Without counters every processor reads the kernel's times of its own group,
+// found by its group and number: node 1's first position is processor 2, and
+// node 2 lies in group 1, whose numbers 1 and 2 are not group 0's.
+TEST_F(SamplerTest, KernelTimesAreReadPerGroupAndKeyedByGroupAndNumber) {
+  Machine({{0, Affinity(0x3)}, {1, Affinity(0xC)}, {2, Affinity(0x6, 1)}}, 2);
+  auto times = [](std::vector<uint64_t> busyPercents, uint64_t elapsed) {
+    std::vector<ProcessorTimes> group;
+    for (const uint64_t busy : busyPercents) group.push_back({elapsed * (100 - busy) / 100, elapsed, 0});
+    return group;
+  };
+  counters_.SetProcessorTimes(0, times({0, 0, 0, 0}, 0));
+  counters_.SetProcessorTimes(1, times({0, 0, 0}, 0));
+  SampleCollector collector(counters_, topology_);
+  collector.CollectSample();
+  counters_.SetProcessorTimes(0, times({10, 20, 30, 40}, 1000));
+  counters_.SetProcessorTimes(1, times({55, 60, 70}, 1000));
+  counters_.ClearCalls();
+  collector.CollectSample();
+  EXPECT_THAT(Values(collector.UsageTable()), ElementsAre(ElementsAre(10, 20), ElementsAre(30, 40), ElementsAre(60, 70)));
+  EXPECT_THAT(counters_.Calls(), ElementsAre("CollectQueryData", "QueryProcessorTimes 0", "QueryProcessorTimes 1"))
+      << "each group once per collection";
 }
 
 TEST_F(SamplerTest, WithoutAQueryTheTablesKeepTheirShapeAndGroupZeroReadsTheKernelsTimes) {

@@ -1,7 +1,7 @@
 #include "tests/e2e/driver/tarnwick_driver.h"
 
 #include "app/messages.h"
-#include "platform/gdi_object_count.h"
+#include "tests/support/gdi_object_count.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 

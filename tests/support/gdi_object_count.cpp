@@ -1,4 +1,4 @@
-#include "platform/gdi_object_count.h"
+#include "tests/support/gdi_object_count.h"
 
 #include <winternl.h>
 
