@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace tarnwick {
 
 // Enforcement. Both run on the user-interface thread from the tray window.
@@ -28,8 +30,9 @@ void InitDarkMode();
 
 // Updates. Starts the detached update checker thread.
 void StartUpdateChecker();
-// Downloads, verifies and starts the installer after the update balloon was
-// clicked; false when that failed (the caller then tells the user).
-bool DownloadAndLaunchUpdate();
+// Downloads, verifies and starts the installer of `announced_version`
+// (packed) after the update balloon was clicked; false when that failed (the
+// caller then tells the user).
+bool DownloadAndLaunchUpdate(uint32_t announced_version);
 
 }  // namespace tarnwick

@@ -9,7 +9,7 @@ namespace tarnwick {
 inline constexpr UINT WMU_TRAY_CALLBACK = WM_USER + 1;       // the shell's icon callback; lParam = mouse message
 inline constexpr UINT WMU_ADD_TRAY_ICON = WM_USER + 2;       // (re)add the tray icon
 inline constexpr UINT WMU_START_WORKER = WM_USER + 3;        // stop the worker, reload the list, start a new one
-inline constexpr UINT WMU_SHOW_UPDATE_BALLOON = WM_USER + 5; // a newer version was found
+inline constexpr UINT WMU_SHOW_UPDATE_BALLOON = WM_USER + 5; // a newer version was found; wParam = its packed version
 inline constexpr UINT WMU_START_UPDATE_CHECK = WM_USER + 6;  // start the update checker thread
 inline constexpr UINT WMU_EXIT_APP = WM_USER + 7;            // a close request: destroy the tray window
 inline constexpr UINT WMU_OPEN_MAIN_WINDOW = WM_USER + 8;    // open the main window or bring it forward

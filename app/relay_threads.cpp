@@ -34,29 +34,33 @@ unique_handle DuplicateForThread(HANDLE handle) {
   return duplicate;
 }
 
-bool StartCloseWatcher(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) {
-  unique_handle quit = DuplicateForThread(quit_event);
-  unique_handle request = DuplicateForThread(close_request_event);
-  // A watcher without its events would end the instance at once.
-  if (!quit || !request) return false;
+namespace {
+
+using RelayThreadFunction = void (*)(unique_handle, unique_handle, const std::atomic<HWND>&) noexcept;
+
+// Starts `thread_function` detached, with duplicates of the two events that
+// it owns; a thread without both would end (or end the instance) at once.
+bool StartWithOwnEvents(RelayThreadFunction thread_function, HANDLE first, HANDLE second,
+                        const std::atomic<HWND>& window) {
+  unique_handle own_first = DuplicateForThread(first);
+  unique_handle own_second = DuplicateForThread(second);
+  if (!own_first || !own_second) return false;
   try {
-    std::thread(CloseWatcherThread, std::move(quit), std::move(request), std::cref(tray_window)).detach();
+    std::thread(thread_function, std::move(own_first), std::move(own_second), std::cref(window)).detach();
   } catch (const std::system_error&) {
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool StartCloseWatcher(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) {
+  return StartWithOwnEvents(CloseWatcherThread, quit_event, close_request_event, tray_window);
+}
+
 bool StartPassRelay(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window) {
-  unique_handle quit = DuplicateForThread(quit_event);
-  unique_handle pass_done = DuplicateForThread(pass_done_event);
-  if (!quit || !pass_done) return false;
-  try {
-    std::thread(PassRelayThread, std::move(quit), std::move(pass_done), std::cref(main_window)).detach();
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return StartWithOwnEvents(PassRelayThread, quit_event, pass_done_event, main_window);
 }
 
 }  // namespace tarnwick

@@ -50,10 +50,10 @@ int ShowHelp() {
 // program that any user could replace would hand those rights to them.
 int InstallLogonTaskForThisProgram() {
   const std::wstring program = CurrentProgramPath();
-  if (!program.empty() && UsersCanReplaceProgram(program)) {
+  if (!program.empty() && OthersCanReplaceProgram(program)) {
     WriteToStandardError(
-        "Tarnwick: not installing the logon task: users without administrative rights can replace this program "
-        "or its folder; install it into Program Files first.\n");
+        "Tarnwick: not installing the logon task: accounts other than administrators can replace this program "
+        "or a folder on its path; install it into Program Files first.\n");
     return 1;
   }
   return RunInstall(MakeComTaskScheduler, program);

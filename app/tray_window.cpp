@@ -30,6 +30,7 @@ struct TrayState {
   // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
   bool menu_open = false;
   bool update_balloon_pending = false;
+  uint32_t announced_version = 0;  // packed; the version the balloon offers
 };
 TrayState Tray;
 
@@ -130,11 +131,13 @@ void ShowTrayMenu(HWND window) {
 
 void OnUpdateBalloonClicked(HWND window) {
   if (!Tray.update_balloon_pending) return;
-  if (!DownloadAndLaunchUpdate()) {
+  // Cleared first: the flow's own message loops deliver the shell's next
+  // clicks to this window, and each would start another download.
+  Tray.update_balloon_pending = false;
+  if (!DownloadAndLaunchUpdate(Tray.announced_version)) {
     ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
                   MB_ICONERROR);
   }
-  Tray.update_balloon_pending = false;
 }
 
 LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
@@ -156,7 +159,7 @@ LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
   return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wparam, lparam);
 }
 
-LRESULT OnShowUpdateBalloon(HWND window) {
+LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_INFO;
   data.uTimeout = kUpdateBalloonTimeoutMs;
@@ -165,6 +168,7 @@ LRESULT OnShowUpdateBalloon(HWND window) {
   data.dwInfoFlags = NIIF_NONE;
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
   Tray.update_balloon_pending = true;
+  Tray.announced_version = static_cast<uint32_t>(version);
   return 0;
 }
 
@@ -194,7 +198,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DESTROY: return OnDestroy();
     case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(window);
     case WMU_TRAY_CALLBACK: return OnTrayCallback(window, wparam, lparam);
-    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window);
+    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window, wparam);
     case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
     case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;

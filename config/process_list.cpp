@@ -88,8 +88,22 @@ void SplitLines(std::wstring_view text, std::vector<std::wstring>& entries) {
   if (start < text.size()) entries.emplace_back(text.substr(start));
 }
 
-// A stray zero or two in 8-bit text, or at most one in 64 bytes.
-bool FewEnoughZerosFor8BitText(size_t zeros, size_t size) { return zeros <= 2 || zeros * 64 <= size; }
+// A stray zero or two in 8-bit text, or at most one in 64 bytes; never a
+// quarter of the bytes, as in UTF-16 of Latin text.
+bool FewEnoughZerosFor8BitText(size_t zeros, size_t size) {
+  return zeros * 4 < size && (zeros <= 2 || zeros * 64 <= size);
+}
+
+// Control bytes that no 8-bit text holds (zero aside, and tab, line ends,
+// form feed and the end-of-file mark of old tools allowed); the bytes of
+// UTF-16 text of other scripts often do.
+bool HasControlBytes(std::span<const std::byte> bytes) {
+  return std::any_of(bytes.begin(), bytes.end(), [](std::byte b) {
+    const auto value = static_cast<unsigned>(b);
+    return value != 0 && value < 0x20 && value != '\t' && value != '\n' && value != '\r' && value != 0x0C &&
+           value != 0x1A;
+  });
+}
 
 ListEncoding Detect8BitEncoding(std::span<const std::byte> bytes) {
   const std::span<const std::byte> text = WithoutZeroPadding(bytes);
@@ -126,15 +140,18 @@ ListEncoding DetectListEncoding(std::span<const std::byte> bytes) {
     if (bytes[i] == std::byte{0}) ++(i % 2 == 0 ? zeros_at_even : zeros_at_odd);
   }
   const size_t zeros = zeros_at_even + zeros_at_odd;
-  if (zeros == 0) return Detect8BitEncoding(bytes);
+  const bool plain_bytes = !HasControlBytes(bytes);
+  if (zeros == 0) return plain_bytes ? Detect8BitEncoding(bytes) : ListEncoding::Undecodable;
+  const bool eight_bit = plain_bytes && FewEnoughZerosFor8BitText(zeros, bytes.size());
   // UTF-16's zeros are the high bytes of its Latin characters and line ends:
-  // nearly all on one side of each unit.
+  // nearly all on one side of each unit. One alone decides only where the
+  // bytes are no 8-bit text.
+  const size_t fewest = eight_bit ? 2 : 1;
   const bool whole_units = bytes.size() % 2 == 0;
-  const bool little_endian = whole_units && zeros_at_odd >= 2 && zeros_at_even * 4 <= zeros_at_odd;
-  const bool big_endian = whole_units && zeros_at_even >= 2 && zeros_at_odd * 4 <= zeros_at_even;
+  const bool little_endian = whole_units && zeros_at_odd >= fewest && zeros_at_even * 4 <= zeros_at_odd;
+  const bool big_endian = whole_units && zeros_at_even >= fewest && zeros_at_odd * 4 <= zeros_at_even;
   const bool utf16 = little_endian || big_endian;
   const ListEncoding utf16_encoding = little_endian ? ListEncoding::Utf16Le : ListEncoding::Utf16Be;
-  const bool eight_bit = FewEnoughZerosFor8BitText(zeros, bytes.size());
   if (utf16 && !eight_bit) return utf16_encoding;
   if (!utf16 && eight_bit) return Detect8BitEncoding(bytes);
   if (!utf16) return ListEncoding::Undecodable;

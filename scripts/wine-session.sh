@@ -50,8 +50,7 @@ tarnwick_test_update_settings() {
   port=$((20000 + $(printf '%s' "$build" | cksum | cut -d' ' -f1) % 20000))
   printf '%s\n' "-DTARNWICK_UPDATE_SERVER_URL=https://localhost:$port" \
     "-DTARNWICK_FILE_SERVER_URL=https://localhost:$port" \
-    "-DTARNWICK_WEB_SITE_URL=https://localhost:$port" \
-    "-DTARNWICK_UPDATE_SIGNER=Tarnwick Test Publisher"
+    "-DTARNWICK_WEB_SITE_URL=https://localhost:$port"
 }
 
 # Makes the template prefix at $1 once: Windows 10, a 1024x768 virtual desktop

@@ -424,7 +424,8 @@ INT_PTR OnEnterMenuLoop(HWND window) noexcept {
 
 // The query runs on this thread: the window waits for its answer.
 void OnCheckForUpdate(HWND window) noexcept {
-  switch (CompareWithCurrentVersion(FetchLatestVersion())) {
+  const std::wstring latest = FetchLatestVersion();
+  switch (CompareWithCurrentVersion(latest)) {
     case UpdateAnswer::NoAnswer:
       return;
     case UpdateAnswer::NotNewer:
@@ -433,7 +434,7 @@ void OnCheckForUpdate(HWND window) noexcept {
     case UpdateAnswer::Newer:
       if (::MessageBoxW(window, L"A newer version is available. Update now?", kCaption,
                         MB_ICONINFORMATION | MB_YESNO) == IDYES &&
-          !DownloadAndLaunchUpdate()) {
+          !DownloadAndLaunchUpdate(PackVersion(latest))) {
         ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
       }
       return;

@@ -25,15 +25,20 @@ std::wstring VersionFileUrl(bool beta) {
 
 std::wstring ParseVersionFile(std::span<const std::byte> body) {
   const auto nul = std::find(body.begin(), body.end(), std::byte{0});
-  const std::string_view bytes(reinterpret_cast<const char*>(body.data()),
-                               static_cast<size_t>(nul - body.begin()));
+  std::string_view bytes(reinterpret_cast<const char*>(body.data()), static_cast<size_t>(nul - body.begin()));
+  // Editors on Windows like to start a UTF-8 file with a byte-order mark.
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   const std::wstring text = Utf8ToWide(bytes);
   const size_t line_end = text.find_first_of(L"\r\n");
   if (text.size() < kVersionFileMarker.size() || line_end == std::wstring::npos ||
       text.find(L'.') == std::wstring::npos || text.find(kVersionFileMarker) == std::wstring::npos) {
     return {};
   }
-  return text.substr(0, line_end);
+  // Anything but four plain fields of 0-255 could pack to a number larger
+  // than every real release ("-1.2.2.4" would stay "newer" for ever).
+  std::wstring version = text.substr(0, line_end);
+  if (!ParseStrictVersion(version)) return {};
+  return version;
 }
 
 std::wstring FetchLatestVersion(UrlFetcher& fetcher, bool beta) {
@@ -48,9 +53,10 @@ std::wstring FetchLatestVersion() {
 }
 
 void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
-                     const std::function<void()>& announce_newer) {
+                     const std::function<void(uint32_t)>& announce_newer) {
   do {
-    if (CompareWithCurrentVersion(FetchLatestVersion(fetcher, beta())) == UpdateAnswer::Newer) announce_newer();
+    const std::wstring latest = FetchLatestVersion(fetcher, beta());
+    if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announce_newer(PackVersion(latest));
     // A wait that fails would fail again at once: checking again would turn
     // the daily check into a stream of downloads, so the thread ends.
   } while (::WaitForSingleObject(quit_event, interval_ms) == WAIT_TIMEOUT);
@@ -59,7 +65,9 @@ void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, 
 void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
   WinInetUrlFetcher fetcher(UpdateUserAgent());
   RunUpdateChecks(fetcher, quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
-                  [tray_window] { ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, 0, 0); });
+                  [tray_window](uint32_t version) {
+                    ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
+                  });
 }
 
 void StartUpdateChecker() {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -29,8 +30,9 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 [[nodiscard]] std::wstring VersionFileUrl(bool beta);
 
 // The version text of a version file: its first line, when the body (up to
-// its first NUL byte) has a line break, a ".", the marker, and at least 21
-// characters. Empty when the body is not a valid version file.
+// its first NUL byte, after a UTF-8 byte-order mark) has a line break, a ".",
+// the marker, and at least 21 characters, and the line is four fields of
+// digits, each 0-255. Empty when the body is not a valid version file.
 [[nodiscard]] std::wstring ParseVersionFile(std::span<const std::byte> body);
 
 // The latest version on the server, or empty when nothing could be learned.
@@ -39,13 +41,14 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 [[nodiscard]] std::wstring FetchLatestVersion();
 
 // Asks at once and then every `interval_ms` until `quit_event` is set (a
-// check under way is finished first); `announce_newer` runs after each check
-// that found a newer version. `beta` is asked before every check.
+// check under way is finished first); `announce_newer` runs with the packed
+// version after each check that found a newer one. `beta` is asked before
+// every check.
 void RunUpdateChecks(UrlFetcher& fetcher, HANDLE quit_event, DWORD interval_ms, const std::function<bool()>& beta,
-                     const std::function<void()>& announce_newer);
+                     const std::function<void(uint32_t)>& announce_newer);
 
-// The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window` when
-// a newer version exists. It owns everything it uses (its own handle of the
+// The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window`, with
+// the packed version in wParam, when a newer version exists. It owns everything it uses (its own handle of the
 // quit event, a copy of the window handle), so it may outlive the program's
 // globals while a download finishes during the program's exit.
 void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept;

@@ -4,13 +4,18 @@
 #include "app/resource_text.h"
 #include "config/product.h"
 #include "config/settings_store.h"
+#include "install/program_protection.h"
 #include "platform/unique_handle.h"
+#include "platform/win32_program_starter.h"
 #include "platform/wininet_url_fetcher.h"
 #include "res/resource.h"
 #include "update/update_check.h"
 #include "update/update_endpoints.h"
+#include "update/version.h"
 
-#include <shellapi.h>
+#include <bcrypt.h>
+#include <objbase.h>
+#include <sddl.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
@@ -60,7 +65,9 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
 
 std::wstring ResourceText(UINT id) { return LoadResourceText(id); }
 
-bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
+// Built by the local machine's engine: a root that only the user's own store
+// trusts (any program of the user may add one) does not count.
+bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
   LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof(parameters);
@@ -69,28 +76,45 @@ bool ChainsToTrustedRootForCodeSigning(PCCERT_CONTEXT certificate) {
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
   unique_cert_chain chain;
   // The signature's own store supplies the intermediate certificates.
-  if (!::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
-                                 chain.put())) {
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr, certificate->hCertStore, &parameters, 0,
+                                 nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
 }
 
-std::wstring CommonName(PCCERT_CONTEXT certificate) {
-  wchar_t name[256] = {};
-  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
-                                            name, std::size(name));
-  return length > 1 ? std::wstring(name, length - 1) : std::wstring();
+// The certificate's own extension must name code signing: a chain's usage
+// check passes a certificate that has no usage extension at all.
+bool ExtensionAllowsCodeSigning(PCCERT_CONTEXT certificate) {
+  DWORD size = 0;
+  if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0) {
+    return false;
+  }
+  std::vector<std::byte> buffer(size);
+  auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+  if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) return false;
+  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+    if (std::string_view(usage->rgpszUsageIdentifier[i]) == szOID_PKIX_KP_CODE_SIGNING) return true;
+  }
+  return false;
+}
+
+bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> pinned_keys) {
+  const std::string digest = PublicKeyDigest(certificate);
+  return !digest.empty() && std::find(pinned_keys.begin(), pinned_keys.end(), digest) != pinned_keys.end();
 }
 
 // WinVerifyTrust accepts any valid signature by any certificate the system
-// trusts (and some systems, any signature at all): the signer is pinned here.
-bool SignedBy(HANDLE trust_state, std::wstring_view signer_name) {
+// trusts (and some systems, any signature at all): the signer's key is pinned
+// here, its certificate must be for code signing, and its chain must end at a
+// root the machine trusts.
+bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys) {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
-  return ChainsToTrustedRootForCodeSigning(leaf->pCert) && CommonName(leaf->pCert) == signer_name;
+  return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
+         ChainsToMachineRootForCodeSigning(leaf->pCert);
 }
 
 bool Rewind(HANDLE file) {
@@ -98,24 +122,58 @@ bool Rewind(HANDLE file) {
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
 }
 
-void OfferErrorPage(const TrustResult& trust) {
+void OfferErrorPage(const TrustResult& trust, ProgramStarter& starter) {
   if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) == IDYES) {
-    const std::wstring url(kUpdateErrorPageUrl);
-    ::ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    (void)starter.OpenWebPage(std::wstring(kUpdateErrorPageUrl));
   }
 }
 
-bool LaunchElevatedSilently(const std::wstring& path) {
-  SHELLEXECUTEINFOW launch{};
-  launch.cbSize = sizeof(launch);
-  launch.fMask = SEE_MASK_NOCLOSEPROCESS;
-  launch.lpVerb = L"runas";
-  launch.lpFile = path.c_str();
-  launch.lpParameters = L"/S";
-  launch.nShow = SW_SHOWNORMAL;
-  const bool started = ::ShellExecuteExW(&launch) != FALSE;
-  const unique_handle installer(launch.hProcess);
-  return started && installer;
+// Where the installer goes: while elevated, a new folder that only
+// Administrators and SYSTEM can change, so that nobody else can replace or
+// re-point what is started between the check and the start; otherwise the
+// user's own folder, whose programs could as well start anything themselves.
+std::wstring PrepareDownloadFolder(bool elevated) {
+  if (elevated) {
+    std::wstring folder = NewProtectedDownloadFolder();
+    return !folder.empty() && CreateProtectedFolder(folder) ? folder : std::wstring();
+  }
+  std::wstring folder = DownloadFolder();
+  // An existing folder is fine: it is the user's own.
+  if (!folder.empty()) ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+// A protected folder is made for one download: one whose installer is not
+// started goes again.
+void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::wstring& path) {
+  if (!elevated) return;
+  ::DeleteFileW(path.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
+                    uint32_t announced_version, bool elevated, ProgramStarter& starter) {
+  if (!WriteInstaller(path, bytes)) return false;
+  // Opened without write or delete sharing: from here until the start call
+  // has returned, nobody can change, rename or remove the file, and what it
+  // holds is checked to be what was downloaded. (The writing handle cannot be
+  // kept: the system would not start a program that is open for writing.)
+  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!installer) return false;
+  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), bytes.begin(), bytes.end())) return false;
+
+  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
+  if (trust.status != 0) {
+    OfferErrorPage(trust, starter);
+    return false;
+  }
+  // A genuine installer of an older release, served again, would downgrade
+  // the program to a version with known faults. The file checked above is
+  // what was read through the same handle.
+  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
+  return elevated ? starter.StartProgram(path, L"/S", folder) : starter.StartElevated(path, L"/S");
 }
 
 }  // namespace
@@ -135,22 +193,69 @@ std::wstring DownloadFolder() {
   return folder + L"ombrix";
 }
 
-bool FileHolds(HANDLE file, std::span<const std::byte> bytes) {
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != bytes.size()) return false;
-  if (!Rewind(file)) return false;
-  std::vector<std::byte> chunk(64 * 1024);
-  size_t compared = 0;
-  while (compared < bytes.size()) {
-    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), bytes.size() - compared));
-    DWORD read = 0;
-    if (!::ReadFile(file, chunk.data(), wanted, &read, nullptr) || read == 0) return false;
-    if (!std::equal(chunk.begin(), chunk.begin() + read, bytes.begin() + static_cast<std::ptrdiff_t>(compared))) {
-      return false;
-    }
-    compared += read;
+std::wstring NewProtectedDownloadFolder() {
+  wchar_t windows[MAX_PATH + 1] = {};
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, static_cast<UINT>(std::size(windows)));
+  if (length == 0 || length >= std::size(windows)) return {};
+  std::wstring folder(windows, length);
+  if (folder.back() != L'\\') folder += L'\\';
+  GUID unique{};
+  if (FAILED(::CoCreateGuid(&unique))) return {};
+  wchar_t name[64] = {};
+  std::swprintf(name, std::size(name), L"Tarnwick-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned long>(unique.Data1), unique.Data2, unique.Data3, unique.Data4[0],
+                unique.Data4[1], unique.Data4[2], unique.Data4[3], unique.Data4[4], unique.Data4[5],
+                unique.Data4[6], unique.Data4[7]);
+  return folder + L"Temp\\" + name;
+}
+
+bool PathHasReparsePoint(const std::wstring& path) {
+  std::vector<std::wstring> folders = ContainingFolders(path);
+  folders.insert(folders.begin(), path);
+  for (const std::wstring& folder : folders) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
   }
-  return Rewind(file);
+  return false;
+}
+
+bool CreateProtectedFolder(const std::wstring& folder) {
+  // Owned by Administrators, changed by them and SYSTEM only, nothing
+  // inherited from the folder it is in.
+  unique_hlocal descriptor;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAG:SYD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = descriptor.get();
+  // A folder that already exists was made by someone else: it is not used.
+  if (!::CreateDirectoryW(folder.c_str(), &attributes)) return false;
+  if (PathHasReparsePoint(folder)) {
+    ::RemoveDirectoryW(folder.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+    return std::nullopt;
+  }
+  if (!Rewind(file)) return std::nullopt;
+  std::vector<std::byte> bytes(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min<size_t>(1u << 20, bytes.size() - done));
+    DWORD read = 0;
+    if (!::ReadFile(file, bytes.data() + done, wanted, &read, nullptr) || read == 0) return std::nullopt;
+    done += read;
+  }
+  if (!Rewind(file)) return std::nullopt;
+  return bytes;
 }
 
 bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) {
@@ -169,6 +274,29 @@ bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) 
   }
   if (!written_whole) ::DeleteFileW(path.c_str());
   return written_whole;
+}
+
+std::string PublicKeyDigest(PCCERT_CONTEXT certificate) {
+  BYTE* encoded = nullptr;
+  DWORD encoded_size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encoded_size)) {
+    return {};
+  }
+  const unique_hlocal encoding(encoded);
+  BYTE digest[32] = {};
+  DWORD digest_size = sizeof(digest);
+  if (!::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, encoded, encoded_size, digest, &digest_size) ||
+      digest_size != sizeof(digest)) {
+    return {};
+  }
+  std::string hex;
+  for (const BYTE byte : digest) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+  }
+  return hex;
 }
 
 std::wstring TrustResultText(const TrustResult& result) {
@@ -203,7 +331,8 @@ std::wstring SignatureWarningText(const TrustResult& result) {
   return text;
 }
 
-TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path, std::wstring_view signer_name) {
+TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
+                                     std::span<const std::string_view> pinned_keys) {
   WINTRUST_FILE_INFO file_info{};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.c_str();
@@ -220,42 +349,33 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path, std:
   result.status = ::WinVerifyTrust(nullptr, &action, &data);
   result.last_error = ::GetLastError();
   const TrustState state(action, data);
-  if (result.status == 0 && !SignedBy(data.hWVTStateData, signer_name)) {
+  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
   return result;
 }
 
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta) {
-  const std::wstring folder = DownloadFolder();
-  if (folder.empty()) return false;
-  // An existing folder is fine.
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-
-  const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
-  if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
-  if (!WriteInstaller(path, *installer_bytes)) return false;
-
-  // Opened without write or delete sharing: from here until the launch call
-  // has returned, nobody can change, rename or remove the file, and what it
-  // holds is checked to be what was downloaded. (The writing handle cannot be
-  // kept: the system would not start a program that is open for writing.)
-  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!installer || !FileHolds(installer.get(), *installer_bytes)) return false;
-
-  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerName);
-  if (trust.status != 0) {
-    OfferErrorPage(trust);
-    return false;
-  }
-  return LaunchElevatedSilently(path);
+bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version) {
+  return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
 }
 
-bool DownloadAndLaunchUpdate() {
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter) {
+  const auto installer_bytes = fetcher.Fetch(InstallerUrl(beta), kInstallerMaxBytes);
+  if (!installer_bytes || installer_bytes->size() <= kInstallerMinBytes) return false;
+
+  const bool elevated = starter.IsElevated();
+  const std::wstring folder = PrepareDownloadFolder(elevated);
+  if (folder.empty()) return false;
+  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
+  if (VerifyAndStart(folder, path, *installer_bytes, announced_version, elevated, starter)) return true;
+  RemoveUnusedDownload(elevated, folder, path);
+  return false;
+}
+
+bool DownloadAndLaunchUpdate(uint32_t announced_version) {
   WinInetUrlFetcher fetcher(UpdateUserAgent());
-  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates());
+  Win32ProgramStarter starter;
+  return DownloadAndLaunchUpdate(fetcher, GetBetaUpdates(), announced_version, starter);
 }
 
 }  // namespace tarnwick

@@ -1,14 +1,19 @@
 // Downloading, verifying and starting the installer of a newer release.
 #pragma once
 
+#include "platform/program_starter.h"
 #include "platform/url_fetcher.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -21,17 +26,32 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 // The installer's URL: the files directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring InstallerUrl(bool beta);
 // The temporary directory followed by "ombrix"; empty when there is none.
+// The download folder of a program that is not elevated.
 [[nodiscard]] std::wstring DownloadFolder();
+// A new name in the system's temporary folder ("C:\Windows\Temp\Tarnwick-"
+// and 32 random hexadecimal digits), which ordinary users cannot rename or
+// re-point; the download folder of an elevated program. Empty on failure.
+[[nodiscard]] std::wstring NewProtectedDownloadFolder();
+// Makes `folder` with an access list that lets only Administrators and
+// SYSTEM change it, inheriting nothing. False when it already exists (made
+// by someone else), cannot be made, or a reparse point (a junction, a
+// symbolic link) is on its path.
+[[nodiscard]] bool CreateProtectedFolder(const std::wstring& folder);
+// Whether `path` or any folder that holds it is a reparse point, or cannot
+// be read.
+[[nodiscard]] bool PathHasReparsePoint(const std::wstring& path);
 
 // Writes `bytes` into a new file at `path`, in place of any file of that
 // name; a file that could not be written whole is removed. False when the
 // file could not be made or written.
 [[nodiscard]] bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes);
 
-// Whether the open file `file` holds exactly `bytes`, read from its start;
-// the file position is at the start again afterwards. Between writing the
-// installer and opening it for the check, the file could have been replaced.
-[[nodiscard]] bool FileHolds(HANDLE file, std::span<const std::byte> bytes);
+// The whole content of the open file `file`, read from its start, or nullopt
+// when it is larger than `max_bytes` or cannot be read; the file position is
+// at the start again afterwards. Between writing the installer and opening it
+// for the check, the file could have been replaced: what is checked and
+// started is what this read.
+[[nodiscard]] std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes);
 
 // A WinVerifyTrust status and the last-error value that came with it.
 struct TrustResult {
@@ -45,19 +65,33 @@ struct TrustResult {
 // between the two paragraphs of the prompt.
 [[nodiscard]] std::wstring SignatureWarningText(const TrustResult& result);
 
-// Checks the Authenticode signature of the open file `file` (at `path`).
-// Status 0 only when the signature is valid, the signer's certificate chains
-// to a trusted root for code signing, and its common name is `signer_name`;
-// any other signer gives TRUST_E_SUBJECT_NOT_TRUSTED.
-[[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                                   std::wstring_view signer_name);
+// The SHA-256 of a certificate's public key (its DER SubjectPublicKeyInfo) in
+// lowercase hexadecimal; empty when it cannot be computed.
+[[nodiscard]] std::string PublicKeyDigest(PCCERT_CONTEXT certificate);
 
-// Downloads the installer through `fetcher` into the download folder, checks
-// its signature and starts it elevated with "/S". True when the installer
-// was started. A refused signature shows a warning that offers the error
-// page; every other failure is silent (the callers report it).
-bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta);
+// Checks the Authenticode signature of the open file `file` (at `path`).
+// Status 0 only when the signature is valid, the signer's public key is one
+// of `pinned_keys`, its certificate is for code signing and chains, for code
+// signing, to a root that the local machine trusts; any other signer gives
+// TRUST_E_SUBJECT_NOT_TRUSTED.
+[[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
+                                                   std::span<const std::string_view> pinned_keys);
+
+// Whether a verified installer whose version resource says `installer_version`
+// may be started for the update to `announced_version` (both packed): only
+// that very version, and only when it is newer than the running program.
+[[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version);
+
+// Downloads the installer through `fetcher`, checks its signature and its
+// version (`announced_version`, packed, as the version file said) and starts
+// it with "/S". Elevated, the installer goes into a new protected folder and
+// is started directly from there (it inherits the rights); otherwise it goes
+// into the user's download folder and is started with the consent prompt.
+// True when the installer was started. A refused signature shows a warning
+// that offers the error page (opened un-elevated); every other failure is
+// silent (the callers report it).
+bool DownloadAndLaunchUpdate(UrlFetcher& fetcher, bool beta, uint32_t announced_version, ProgramStarter& starter);
 // The same through WinINet, on the channel that the BetaUpdates setting picks.
-bool DownloadAndLaunchUpdate();
+bool DownloadAndLaunchUpdate(uint32_t announced_version);
 
 }  // namespace tarnwick

@@ -387,7 +387,7 @@ TEST_F(ShellInstall, UninstallRemovesTheSettingsAndExitsWithZero) {
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 }
 
-TEST_F(ShellInstall, InstallUnderWineFailsAndLeavesNoHalfRegisteredTask) {
+TEST_F(ShellInstall, InstallOfAProgramItsUserCouldReplaceLeavesTheTasksAlone) {
   // An older registration, as the task scheduler stores it.
   const std::string older_task =
       "<?xml version=\"1.0\"?>\n<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
@@ -397,9 +397,13 @@ TEST_F(ShellInstall, InstallUnderWineFailsAndLeavesNoHalfRegisteredTask) {
 
   const RunResult result = Run({L"--install"});
   EXPECT_TRUE(result.exited);
-  // Wine's task scheduler implements neither run levels nor logon triggers.
+  // Wine keeps no owner or access list of a file: the program belongs to the
+  // user, whose ordinary programs could replace it, so it is refused before
+  // the task scheduler is asked for anything.
   EXPECT_EQ(result.exit_code, 1u);
-  EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick"))) << "the older task is gone and no new one was half made";
+  EXPECT_THAT(result.standard_error, HasSubstr("not installing the logon task"));
+  EXPECT_EQ(ReadFileBytes(TaskFile(L"Tarnwick")), std::optional<std::string>(older_task))
+      << "a refused install changes no task";
 }
 
 }  // namespace

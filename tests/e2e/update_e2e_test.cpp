@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <gmock/gmock.h>
@@ -54,14 +55,6 @@ std::string Joined(const std::vector<std::wstring>& texts) {
   return joined;
 }
 
-std::wstring ProcessImage(DWORD process_id) {
-  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  wchar_t image[MAX_PATH] = {};
-  DWORD size = MAX_PATH;
-  if (!process || !::QueryFullProcessImageNameW(process.get(), 0, image, &size)) return {};
-  return std::wstring(image, size);
-}
-
 // The tray window of one instance: an instance that another closes may
 // still have its window for a moment.
 HWND TrayWindowOf(DWORD process_id) {
@@ -78,6 +71,53 @@ std::wstring ProgramFilesFolder() {
   return folder;
 }
 
+// The full image paths of the running processes named `name`.
+std::vector<std::wstring> RunningImages(const wchar_t* name) {
+  std::vector<std::wstring> images;
+  const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot || !::Process32FirstW(snapshot.get(), &entry)) return images;
+  do {
+    if (_wcsicmp(entry.szExeFile, name) != 0) continue;
+    const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size)) images.emplace_back(image, size);
+  } while (::Process32NextW(snapshot.get(), &entry));
+  return images;
+}
+
+// Whether an installer started by the program still runs.
+bool InstallerRuns() { return !RunningImages(L"TarnwickSetup.exe").empty(); }
+
+// Whether the installed program runs: once the installer has ended, any
+// program that it started is there.
+bool InstalledProgramRuns() {
+  wchar_t installed[MAX_PATH] = {};
+  ::ExpandEnvironmentStringsW(L"%ProgramW6432%\\Tarnwick\\tarnwick.exe", installed, MAX_PATH);
+  for (const std::wstring& image : RunningImages(L"tarnwick.exe")) {
+    if (_wcsicmp(image.c_str(), installed) == 0) return true;
+  }
+  return false;
+}
+
+// The folders that elevated downloads were made in: the program runs elevated
+// under Wine, as it does from its logon task.
+std::vector<std::wstring> ProtectedDownloadFolders() {
+  wchar_t windows[MAX_PATH] = {};
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+  std::vector<std::wstring> folders;
+  WIN32_FIND_DATAW found{};
+  const unique_find search(::FindFirstFileW((temp + L"Tarnwick-*").c_str(), &found));
+  if (!search) return folders;
+  do {
+    folders.push_back(temp + found.cFileName);
+  } while (::FindNextFileW(search.get(), &found));
+  return folders;
+}
+
 inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
 
@@ -86,18 +126,19 @@ inline void CertFreeCertificateContextAny(PCCERT_CONTEXT certificate) noexcept {
 }
 using unique_cert_context = unique_any<PCCERT_CONTEXT, CertFreeCertificateContextAny>;
 
-// The test CA in this prefix's LocalMachine Root store while the object lives.
-// The store keeps its changes in the registry, where other processes read
-// them, only once it is closed (or committed).
+// A test CA in one of this prefix's Root stores (LocalMachine or CurrentUser)
+// while the object lives. The store keeps its changes in the registry, where
+// other processes read them, only once it is closed (or committed).
 class TrustedTestRoot {
  public:
-  TrustedTestRoot() {
-    const auto der = ReadFileBytes(WindowsPathOf(TARNWICK_TEST_PKI_DIR "/ca.der"));
-    EXPECT_TRUE(der.has_value()) << "no test CA";
+  explicit TrustedTestRoot(const char* name = "ca.der", DWORD location = CERT_SYSTEM_STORE_LOCAL_MACHINE)
+      : location_(location) {
+    const auto der = ReadFileBytes(WindowsPathOf(std::string(TARNWICK_TEST_PKI_DIR "/") + name));
+    EXPECT_TRUE(der.has_value()) << "no test CA " << name;
     if (!der) return;
     certificate_.reset(::CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der->data()),
                                                       static_cast<DWORD>(der->size())));
-    const unique_hcertstore store = OpenRootStore();
+    const unique_hcertstore store = OpenRootStore(location_);
     EXPECT_TRUE(certificate_ && store);
     if (!certificate_ || !store) return;
     EXPECT_TRUE(::CertAddCertificateContextToStore(store.get(), certificate_.get(), CERT_STORE_ADD_REPLACE_EXISTING,
@@ -105,7 +146,7 @@ class TrustedTestRoot {
         << "error " << ::GetLastError();
   }
   ~TrustedTestRoot() {
-    const unique_hcertstore store = OpenRootStore();
+    const unique_hcertstore store = OpenRootStore(location_);
     if (!certificate_ || !store) return;
     // Deleting frees the found context.
     if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
@@ -117,10 +158,10 @@ class TrustedTestRoot {
   TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
 
  private:
-  static unique_hcertstore OpenRootStore() {
-    return unique_hcertstore(
-        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+  static unique_hcertstore OpenRootStore(DWORD location) {
+    return unique_hcertstore(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
   }
+  DWORD location_;
   unique_cert_context certificate_;
 };
 
@@ -254,6 +295,10 @@ class UpdateTest : public TarnwickTest {
     CloseRequestEvent.reset();
     ForgetUserState();
     root_ = std::make_unique<TrustedTestRoot>();
+    // Signers the updater must refuse chain to these: a second root the
+    // machine trusts, and one that only the user's own store trusts.
+    second_root_ = std::make_unique<TrustedTestRoot>("ca2.der");
+    user_root_ = std::make_unique<TrustedTestRoot>("user-ca.der", CERT_SYSTEM_STORE_CURRENT_USER);
     server_ = std::make_unique<UpdateServer>();
   }
   void TearDown() override {
@@ -262,6 +307,8 @@ class UpdateTest : public TarnwickTest {
     EXPECT_EQ(FindTrayWindow(), nullptr) << "an instance outlives the test";
     TarnwickTest::TearDown();
     server_.reset();
+    user_root_.reset();
+    second_root_.reset();
     root_.reset();
     ForgetUserState();
   }
@@ -271,6 +318,10 @@ class UpdateTest : public TarnwickTest {
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, kSettingsKey);
     ::DeleteFileW(InstallerDownloadPath().c_str());
     ::RemoveDirectoryW(DownloadFolder().c_str());
+    for (const std::wstring& folder : ProtectedDownloadFolders()) {
+      ::DeleteFileW((folder + L"\\TarnwickSetup.exe").c_str());
+      ::RemoveDirectoryW(folder.c_str());
+    }
     const std::wstring installed = ProgramFilesFolder();
     ::DeleteFileW((installed + L"\\tarnwick.exe").c_str());
     ::DeleteFileW((installed + L"\\uninstall.exe").c_str());
@@ -336,6 +387,8 @@ class UpdateTest : public TarnwickTest {
   }
 
   std::unique_ptr<TrustedTestRoot> root_;
+  std::unique_ptr<TrustedTestRoot> second_root_;
+  std::unique_ptr<TrustedTestRoot> user_root_;
   std::unique_ptr<UpdateServer> server_;
   TarnwickProcess* instance_ = nullptr;
   HWND main_ = nullptr;
@@ -370,9 +423,17 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
       << "nothing installed under Program Files";
   EXPECT_EQ(ReadFileBytes(installed), ReadFileBytes(TarnwickExePath()));
   EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-  EXPECT_TRUE(WaitUntil([&] { return ProcessImage(WindowProcessId(FindTrayWindow())) == installed; }))
-      << "the installed program was not started; requests: " << testing::PrintToString(server_->Requests());
-  EXPECT_TRUE(FileExists(InstallerDownloadPath())) << "the installer stays where it was downloaded";
+  // The installer starts the program again through its logon task only:
+  // never itself, as its own (perhaps another administrator's) account. Wine
+  // registers no logon task, so the installer ends having said so.
+  EXPECT_TRUE(WaitUntil([] { return !InstallerRuns(); }, kDownloadTimeout)) << "the installer does not end";
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
+  // Elevated, the installer was downloaded into a folder of its own that only
+  // administrators can change, and stays there; the user's folder is unused.
+  const std::vector<std::wstring> downloads = ProtectedDownloadFolders();
+  ASSERT_EQ(downloads.size(), 1u);
+  EXPECT_TRUE(FileExists(downloads[0] + L"\\TarnwickSetup.exe")) << "the installer stays where it was downloaded";
+  EXPECT_FALSE(FileExists(DownloadFolder()));
 
   // The uninstaller closes the program and removes what the installer made.
   TarnwickProcess uninstall({L"/S"}, ProgramFilesFolder() + L"\\uninstall.exe");
@@ -446,13 +507,24 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
     const char* reason;   // null: no signature warning, the download itself fails
     int answer = IDNO;    // to the warning's offer of the web page
   };
+  constexpr const char* kNotTrusted = "The file is signed, but not trusted.";
   const Case cases[] = {
       {nullptr, nullptr},
       {"small", nullptr},
       {"unsigned", "The file is not signed."},
       {"tampered", "An error occurred verifying the file signature: ", IDYES},
-      {"other-publisher", "The file is signed, but not trusted."},
-      {"self-signed", "The file is signed, but not trusted."},
+      {"other", kNotTrusted},
+      {"self-signed", kNotTrusted},
+      // The pinned name with a second key, from the same CA and from another
+      // root the machine trusts; the pinned key under a root only the user
+      // trusts, or certified for server authentication only.
+      {"same-name", kNotTrusted},
+      {"other-root", kNotTrusted},
+      {"user-root", kNotTrusted},
+      {"server-only", kNotTrusted},
+      // Genuine, but of an older release than the one announced: refused
+      // without a signature warning.
+      {"older", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture != nullptr ? c.fixture : "404");
@@ -478,9 +550,8 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
     }
     EXPECT_THAT(text, HasSubstr(kLaunchFailedText));
     AnswerBox(box, IDOK);
-    if (c.fixture == nullptr || std::string(c.fixture) == "small") {
-      EXPECT_FALSE(FileExists(InstallerDownloadPath())) << "nothing is written";
-    }
+    EXPECT_THAT(ProtectedDownloadFolders(), testing::IsEmpty()) << "a refused download is not kept";
+    EXPECT_FALSE(FileExists(InstallerDownloadPath()));
   }
   EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe")) << "a refused installer ran";
   EXPECT_TRUE(instance_->IsRunning());
@@ -491,11 +562,146 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
                                    "/tarnwick/?prod=rie&update_error_sig"));
 }
 
+// --- What the user's ordinary programs could do meanwhile ------------------------------
+
+// tests/e2e/temp_watcher.py: plants a DLL into every new folder of the user's
+// temporary folder and, when asked, re-points the user's download folder.
+class TempWatcher {
+ public:
+  explicit TempWatcher(bool swap_download_folder)
+      : control_(WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/watcher-" +
+                               std::to_string(::GetCurrentProcessId()))) {
+    std::filesystem::remove_all(control_);
+    std::filesystem::create_directories(control_ + L"\\first");
+    std::filesystem::create_directories(control_ + L"\\substitute");
+    EXPECT_TRUE(::CopyFileW(WindowsPathOf(TARNWICK_SUBSTITUTE_PROGRAM).c_str(),
+                            (control_ + L"\\substitute\\TarnwickSetup.exe").c_str(), FALSE));
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring temp_folder(temp);
+    if (temp_folder.back() == L'\\') temp_folder.pop_back();
+    const std::wstring python = WindowsPathOf(TARNWICK_PYTHON3);
+    std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_TEMP_WATCHER_SCRIPT) + L" --control " +
+                                UnixPathOf(control_) + L" --watch " + UnixPathOf(temp_folder) + L" --plant " +
+                                Wide(TARNWICK_PLANTED_DLL) + L" pdh.dll";
+    if (swap_download_folder) {
+      ::RemoveDirectoryW(DownloadFolder().c_str());
+      command_line += L" --swap " + UnixPathOf(temp_folder) + L"/ombrix --first " + UnixPathOf(control_ + L"\\first") +
+                      L" --substitute " + UnixPathOf(control_ + L"\\substitute");
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    EXPECT_TRUE(::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &started));
+    unique_handle process(started.hProcess);
+    unique_handle thread(started.hThread);
+    EXPECT_TRUE(WaitUntil([this] { return FileExists(control_ + L"\\ready"); })) << "the watcher did not start";
+  }
+  ~TempWatcher() {
+    WriteFileBytes(control_ + L"\\stop", "");
+    EXPECT_TRUE(WaitUntil([this] { return !FileExists(control_ + L"\\ready"); })) << "the watcher did not stop";
+    ::RemoveDirectoryW(DownloadFolder().c_str());  // the link, not what it points to
+    std::error_code ignored;
+    std::filesystem::remove_all(control_, ignored);
+  }
+  TempWatcher(const TempWatcher&) = delete;
+  TempWatcher& operator=(const TempWatcher&) = delete;
+
+  [[nodiscard]] std::string Actions() const { return ReadFileBytes(control_ + L"\\actions.log").value_or(""); }
+
+ private:
+  std::wstring control_;
+};
+
+// Wine's loader prefers a pdh.dll found beside a program, as Windows does for
+// a DLL that is not a KnownDLL; every process started from here records it
+// when the planted copy (or the substitute installer) runs.
+class UpdateTrust : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    record_ = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/planted-" +
+                            std::to_string(::GetCurrentProcessId()) + ".log");
+    ::DeleteFileW(record_.c_str());
+    ::SetEnvironmentVariableW(L"TARNWICK_PLANTED_RECORD", record_.c_str());
+    wchar_t overrides[512] = {};
+    ::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+    overrides_ = overrides;
+    const std::wstring planted = overrides_.empty() ? L"pdh=n,b" : overrides_ + L";pdh=n,b";
+    ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", planted.c_str());
+  }
+  void TearDown() override {
+    ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides_.empty() ? nullptr : overrides_.c_str());
+    ::SetEnvironmentVariableW(L"TARNWICK_PLANTED_RECORD", nullptr);
+    ::DeleteFileW(record_.c_str());
+    UpdateTest::TearDown();
+  }
+  [[nodiscard]] std::string Recorded() const { return ReadFileBytes(record_).value_or(""); }
+
+  std::wstring record_;
+  std::wstring overrides_;
+};
+
+TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
+  const TempWatcher watcher(/*swap_download_folder=*/false);
+  // The watcher's DLL is loaded by a program started from a folder it planted in.
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring probe_folder = std::wstring(temp) + L"planted-probe";
+  ASSERT_TRUE(::CreateDirectoryW(probe_folder.c_str(), nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(probe_folder + L"\\pdh.dll"); })) << watcher.Actions();
+  ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), (probe_folder + L"\\tarnwick.exe").c_str(), FALSE));
+  {
+    TarnwickProcess probe({L"--close"}, probe_folder + L"\\tarnwick.exe");
+    EXPECT_TRUE(probe.WaitForExit());
+  }
+  EXPECT_THAT(Recorded(), HasSubstr("planted-probe")) << "the planted DLL is not loaded: the test shows nothing";
+  ::DeleteFileW(record_.c_str());
+  std::filesystem::remove_all(probe_folder);
+
+  // A running program, closed by the installer.
+  instance_ = &StartInstance();
+  TarnwickProcess installer({L"/S"}, WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
+  ASSERT_TRUE(installer.WaitForExit(kDownloadTimeout));
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";
+  EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
+  // Under Wine the program's folder belongs to the user, so "--install"
+  // refuses it: the installer says the install failed, and starts nothing
+  // (the logon task, which would, is missing).
+  EXPECT_EQ(installer.ExitCode(), std::optional<DWORD>(3));
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
+}
+
+TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) {
+  const TempWatcher watcher(/*swap_download_folder=*/true);
+  server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  server_->PutFixture(kInstallerPath, "signed");
+  instance_ = &StartInstance();
+  const HWND tray = TrayWindowOf(instance_->Id());
+  ASSERT_TRUE(server_->WaitForRequests(1));
+  ASSERT_TRUE(WaitUntil([&] {
+    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+    return server_->Requests().size() >= 2;
+  }));
+
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  EXPECT_TRUE(instance_->WaitForExit(kDownloadTimeout)) << "the installer did not close the running program";
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(installed) && !InstallerRuns(); }, kDownloadTimeout))
+      << "the genuine update was not installed";
+  EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";
+  EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
+  EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
+}
+
 // --- The logon task's program -------------------------------------------------------
 
 using UpdateInstall = TarnwickTest;
 
-TEST_F(UpdateInstall, InstallFromAFolderEveryoneMayWriteIsRefused) {
+// Wine keeps no owner or access list of a file: every folder belongs to the
+// user, whose ordinary programs could replace what it holds.
+TEST_F(UpdateInstall, InstallOfAProgramThatItsUserCouldReplaceIsRefused) {
   const std::wstring folder = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/open-" +
                                             std::to_string(::GetCurrentProcessId()));
   std::filesystem::remove_all(folder);
@@ -503,31 +709,10 @@ TEST_F(UpdateInstall, InstallFromAFolderEveryoneMayWriteIsRefused) {
   const std::wstring program = folder + L"\\tarnwick.exe";
   ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), program.c_str(), FALSE));
 
-  auto run_install = [&] {
-    TarnwickProcess install({L"--install"}, program);
-    EXPECT_TRUE(install.WaitForExit());
-    return std::make_pair(install.ExitCode(), install.StandardError());
-  };
-  // A protected folder is not refused (the scheduler under Wine then fails).
-  const auto [protected_code, protected_error] = run_install();
-  EXPECT_THAT(protected_error, Not(HasSubstr("not installing the logon task")));
-
-  // Everyone may write: Wine keeps this as the folder's Unix permissions.
-  EXPLICIT_ACCESSW everyone{};
-  everyone.grfAccessPermissions = GENERIC_ALL;
-  everyone.grfAccessMode = SET_ACCESS;
-  everyone.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  everyone.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-  everyone.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
-  PACL open_acl = nullptr;
-  ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &open_acl), static_cast<DWORD>(ERROR_SUCCESS));
-  const DWORD set = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, open_acl, nullptr);
-  ::LocalFree(open_acl);
-  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
-
-  const auto [code, error] = run_install();
-  EXPECT_EQ(code, std::optional<DWORD>(1));
+  TarnwickProcess install({L"--install"}, program);
+  EXPECT_TRUE(install.WaitForExit());
+  const std::string error = install.StandardError();
+  EXPECT_EQ(install.ExitCode(), std::optional<DWORD>(1));
   EXPECT_THAT(error, HasSubstr("not installing the logon task"));
   EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
   std::filesystem::remove_all(folder);

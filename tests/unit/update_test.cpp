@@ -1,16 +1,21 @@
 // The update logic against scripted server answers: the version file's
 // rules, the checker's loop, the channel URLs, the signature texts and the
 // download's size rule. The program's string table is linked in.
+#include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
+#include "tests/support/scratch_registry.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
+#include "update/update_endpoints.h"
 #include "update/version.h"
 
 #include <windows.h>
 #include <softpub.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -35,7 +40,7 @@ int AnnouncementsOfOneCheck(FakeUrlFetcher& fetcher, bool beta = false) {
   int announcements = 0;
   RunUpdateChecks(
       fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [beta] { return beta; },
-      [&announcements] { ++announcements; });
+      [&announcements](uint32_t) { ++announcements; });
   return announcements;
 }
 
@@ -50,23 +55,39 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
       {"1.2.2.4\nombrix_updatevalidsig", L"1.2.2.4", false},
       {"1.2.2.3\nombrix_updatevalidsig", L"1.2.2.3", false},
       {"1.2.2.5\rombrix_updatevalidsig\r\n", L"1.2.2.5", true},
+      {"\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"1.2.2.5", true},
+      {"255.255.255.255\nombrix_updatevalidsig", L"255.255.255.255", true},
+      {"001.002.002.005\nombrix_updatevalidsig", L"001.002.002.005", true},
       // No line break, no marker, a marker in other letter case.
       {"1.3.0.0 ombrix_updatevalidsig", L"", false},
       {"1.3.0.0\n", L"", false},
       {"1.3.0.0\nOMBRIX_UPDATEVALIDSIG", L"", false},
-      // Too short to pack: never newer.
-      {"2.0\nombrix_updatevalidsig", L"2.0", false},
-      // 300 spills into the second field: 0x01032C00 is newer.
-      {"1.2.300.0\nombrix_updatevalidsig", L"1.2.300.0", true},
+      // Only four fields of digits, each 0-255: a sign, a space, a missing
+      // or fifth field or a large one would order wrongly (a minus read by
+      // the packing wraps to a huge number that stays "newer" for ever).
+      {"-1.2.2.4\nombrix_updatevalidsig", L"", false},
+      {"+1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5 \nombrix_updatevalidsig", L"", false},
+      {" 1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5 \xC3\xA9t\xC3\xA9\nombrix_updatevalidsig", L"", false},
+      {"2.0\nombrix_updatevalidsig", L"", false},
+      {"1.2.2\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.5.1\nombrix_updatevalidsig", L"", false},
+      {"1.2..5\nombrix_updatevalidsig", L"", false},
+      {"1.2.300.0\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.256\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.0x5\nombrix_updatevalidsig", L"", false},
+      {"1.2.2.99999999999999999999\nombrix_updatevalidsig", L"", false},
+      // A byte-order mark only at the very start, and only the UTF-8 one.
+      {"\xEF\xBB\xBF\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"\xFF\xFE" "1.2.2.5\nombrix_updatevalidsig", L"", false},
       // The text ends at the first NUL byte.
       {"1.2.2.5\n\0ombrix_updatevalidsig"s, L"", false},
       {"1.2.2.5\nombrix_updatevalidsig\0garbage"s, L"1.2.2.5", true},
       {"\0"
        "1.2.2.5\nombrix_updatevalidsig"s,
        L"", false},
-      // No "." anywhere.
       {"latest\nombrix_updatevalidsig", L"", false},
-      // An empty first line is a valid file that names no version.
       {"\n1.2.2.5 ombrix_updatevalidsig", L"", false},
       {"", L"", false},
   };
@@ -79,10 +100,22 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
   }
 }
 
+TEST(VersionFile, TheAnnouncementCarriesThePackedVersion) {
+  FakeUrlFetcher fetcher;
+  fetcher.Answer(VersionFileUrl(false), "1.3.0.7\nombrix_updatevalidsig");
+  unique_event quit;
+  ::SetEvent(quit.handle.get());
+  uint32_t announced = 0;
+  RunUpdateChecks(
+      fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; },
+      [&announced](uint32_t version) { announced = version; });
+  EXPECT_EQ(announced, 0x01030007u);
+}
+
 TEST(VersionFile, IsDecodedAsUtf8AndAskedForWithItsSizeCap) {
   FakeUrlFetcher fetcher;
-  fetcher.Answer(VersionFileUrl(false), "1.2.2.5 \xC3\xA9t\xC3\xA9\nombrix_updatevalidsig");
-  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5 \u00E9t\u00E9");
+  fetcher.Answer(VersionFileUrl(false), "1.2.2.5\n\xC3\xA9t\xC3\xA9 ombrix_updatevalidsig");
+  EXPECT_EQ(FetchLatestVersion(fetcher, false), L"1.2.2.5");
   ASSERT_EQ(fetcher.Requests().size(), 1u);
   EXPECT_EQ(fetcher.Requests()[0].max_bytes, 64u * 1024);
   EXPECT_EQ(Utf8ToWide(""), L"");
@@ -115,7 +148,7 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, quit.handle.get(), 20, [] { return false; }, [&] { ++announcements; });
+        fetcher, quit.handle.get(), 20, [] { return false; }, [&](uint32_t) { ++announcements; });
   });
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (announcements < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
@@ -125,7 +158,7 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   unique_event quit_daily;
   auto daily = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [] {});
+        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
   const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
   while (fetcher.Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
@@ -182,6 +215,10 @@ class InstallerDownload : public testing::Test {
   static std::span<const std::byte> BytesOf(const std::string& text) {
     return std::span(reinterpret_cast<const std::byte*>(text.data()), text.size());
   }
+  static std::optional<std::vector<std::byte>> Bytes(const std::string& text) {
+    const auto bytes = BytesOf(text);
+    return std::vector<std::byte>(bytes.begin(), bytes.end());
+  }
   std::wstring folder_;
   std::wstring path_;
   // Another file in the same folder.
@@ -191,7 +228,9 @@ class InstallerDownload : public testing::Test {
 TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten) {
   FakeUrlFetcher fetcher;
   fetcher.Answer(InstallerUrl(true), std::string(kInstallerMinBytes, 'M'));
-  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true));
+  FakeProgramStarter starter;
+  EXPECT_FALSE(DownloadAndLaunchUpdate(fetcher, /*beta=*/true, 0x01020205, starter));
+  EXPECT_TRUE(starter.calls.empty());
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_EQ(fetcher.Requests().size(), 1u);
   EXPECT_EQ(fetcher.Requests()[0].url, InstallerUrl(true));
@@ -199,7 +238,7 @@ TEST_F(InstallerDownload, NoMoreThanTheSmallestSizeIsRefusedAndNothingIsWritten)
   EXPECT_TRUE(DownloadFolder().ends_with(L"\\ombrix"));
 }
 
-TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
+TEST_F(InstallerDownload, TheOpenedInstallerIsReadWholeAndOnlyUpToTheCap) {
   const std::string downloaded(70000, 'D');
   ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
   struct Case {
@@ -224,7 +263,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
     const unique_hfile file(
         ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
-    EXPECT_EQ(FileHolds(file.get(), BytesOf(downloaded)), c.holds) << c.name;
+    EXPECT_EQ(ReadOpenFile(file.get(), kInstallerMaxBytes) == Bytes(downloaded), c.holds) << c.name;
     if (c.holds) {
       char first = 0;
       DWORD read = 0;
@@ -234,6 +273,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerMustHoldExactlyWhatWasDownloaded) {
       EXPECT_FALSE(unique_hfile(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, 0, nullptr)));
       EXPECT_FALSE(::DeleteFileW(path_.c_str()));
+      EXPECT_EQ(ReadOpenFile(file.get(), downloaded.size() - 1), std::nullopt) << "larger than the cap";
     }
   }
 }
@@ -255,11 +295,11 @@ TEST_F(InstallerDownload, IsWrittenIntoANewFileAndNeverThroughALinkAlreadyThere)
   const unique_hfile other(
       ::CreateFileW(other_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(other);
-  EXPECT_TRUE(FileHolds(other.get(), BytesOf(kept))) << "the other file is left as it was";
+  EXPECT_EQ(ReadOpenFile(other.get(), kInstallerMaxBytes), Bytes(kept)) << "the other file is left as it was";
   const unique_hfile installer(
       ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(installer);
-  EXPECT_TRUE(FileHolds(installer.get(), BytesOf(downloaded)));
+  EXPECT_EQ(ReadOpenFile(installer.get(), kInstallerMaxBytes), Bytes(downloaded));
 }
 
 TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
@@ -268,10 +308,233 @@ TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
   ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
   const unique_hfile file(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(file);
-  const TrustResult result = VerifyInstallerSignature(file.get(), self, L"Anyone");
+  const TrustResult result = VerifyInstallerSignature(file.get(), self, kUpdateSignerKeys);
   EXPECT_EQ(static_cast<DWORD>(result.status), static_cast<DWORD>(TRUST_E_NOSIGNATURE));
   EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
 }
+
+TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring prefix = std::wstring(windows) + L"\\Temp\\Tarnwick-";
+  const std::wstring folder = NewProtectedDownloadFolder();
+  const std::wstring next = NewProtectedDownloadFolder();
+  EXPECT_TRUE(folder.starts_with(prefix) && folder.size() == prefix.size() + 32)
+      << std::string(folder.begin(), folder.end());
+  EXPECT_NE(folder, next) << "a name others could know in advance";
+
+  ASSERT_TRUE(CreateProtectedFolder(folder));
+  EXPECT_FALSE(PathHasReparsePoint(folder));
+  // Someone made it first: whatever it is, it is not used.
+  EXPECT_FALSE(CreateProtectedFolder(folder));
+  EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
+  EXPECT_FALSE(CreateProtectedFolder(L"C:\\no such folder\\Tarnwick-0"));
+  EXPECT_TRUE(PathHasReparsePoint(L"C:\\no such folder\\Tarnwick-0")) << "a path that cannot be read";
+}
+
+// The Unix path of a Windows path (Wine only).
+std::string UnixPathOf(const std::wstring& windows_path) {
+  using UnixFileName = char* (*)(const wchar_t*);
+  const auto convert = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = convert != nullptr ? convert(windows_path.c_str()) : nullptr;
+  if (unix_path == nullptr) return {};
+  std::string result(unix_path);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "makes a Linux symbolic link";
+  // A Linux symbolic link stands in for a junction: Wine shows it as a
+  // reparse point.
+  const std::wstring target = L"C:\\reparse-target-" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring link = L"C:\\reparse-link-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+  const std::string unix_target = UnixPathOf(target);
+  const std::string unix_link = UnixPathOf(L"C:\\") + "/reparse-link-" + std::to_string(::GetCurrentProcessId());
+  std::wstring command_line = L"/bin/ln -s " + std::wstring(unix_target.begin(), unix_target.end()) + L" " +
+                              std::wstring(unix_link.begin(), unix_link.end());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+  // Wine hands back no handle that can be waited on for a Unix program: the
+  // link is waited for instead.
+  const unique_handle process(started.hProcess);
+  const unique_handle thread(started.hThread);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES && std::chrono::steady_clock::now() < deadline) {
+    ::Sleep(10);
+  }
+  ASSERT_NE(::GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "no link";
+
+  const std::wstring name = NewProtectedDownloadFolder();
+  const std::wstring leaf = name.substr(name.rfind(L'\\'));
+  EXPECT_TRUE(PathHasReparsePoint(link + leaf));
+  EXPECT_FALSE(CreateProtectedFolder(link + leaf));
+  EXPECT_EQ(::GetFileAttributesW((target + leaf).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the refused folder is not left behind";
+  // Wine's RemoveDirectoryW on a link removes the (empty) folder it points
+  // to and leaves the link, which goes with the prefix.
+  ::RemoveDirectoryW(link.c_str());
+  ::RemoveDirectoryW(target.c_str());
+}
+
+TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
+  const uint32_t current = PackVersion(CurrentVersionText);
+  struct Case {
+    std::optional<uint32_t> installer;
+    uint32_t announced;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {current + 1, current + 1, true},
+      {0x02000000u, 0x02000000u, true},
+      // An older genuine installer served for a newer announcement.
+      {current - 1, current + 1, false},
+      {current + 2, current + 1, false},
+      // Announced and carried, but not newer than what runs.
+      {current, current, false},
+      {current - 1, current - 1, false},
+      {std::nullopt, current + 1, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InstallerVersionAcceptable(c.installer, c.announced), c.accepted)
+        << testing::PrintToString(c.installer) << " for " << c.announced;
+  }
+}
+
+#ifdef TARNWICK_SIGNED_SAMPLES_DIR
+inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
+
+std::wstring WindowsPathOf(const std::string& unix_path) {
+  std::wstring path = L"Z:" + std::wstring(unix_path.begin(), unix_path.end());
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+// The test CAs in this prefix's root stores while the object lives: two that
+// the machine trusts, one that only the user's own store trusts.
+class TestRoots {
+ public:
+  TestRoots() {
+    Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca.der");
+    Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca2.der");
+    Add(CERT_SYSTEM_STORE_CURRENT_USER, "user-ca.der");
+  }
+  ~TestRoots() {
+    for (auto& [location, certificate] : added_) {
+      const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
+      PCCERT_CONTEXT found = store ? ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                                   CERT_FIND_EXISTING, certificate, nullptr)
+                                   : nullptr;
+      if (found != nullptr) ::CertDeleteCertificateFromStore(found);
+      ::CertFreeCertificateContext(certificate);
+    }
+  }
+  TestRoots(const TestRoots&) = delete;
+  TestRoots& operator=(const TestRoots&) = delete;
+
+ private:
+  void Add(DWORD location, const char* name) {
+    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(TARNWICK_TEST_PKI_DIR) + "/" + name).c_str(),
+                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const auto der = file ? ReadOpenFile(file.get(), 1 << 20) : std::nullopt;
+    ASSERT_TRUE(der.has_value()) << name;
+    PCCERT_CONTEXT certificate = ::CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der->data()), static_cast<DWORD>(der->size()));
+    ASSERT_NE(certificate, nullptr) << name;
+    added_.emplace_back(location, certificate);
+    const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(
+        ::CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  }
+  std::vector<std::pair<DWORD, PCCERT_CONTEXT>> added_;
+};
+
+TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccepted) {
+  // Root stores are the machine's own: only in a Wine prefix of the test's own.
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  struct Case {
+    const char* sample;
+    LONG status;
+  };
+  const Case cases[] = {
+      {"signer", 0},
+      // A second key with the pinned name, from the same CA and from another
+      // root the machine trusts.
+      {"same-name", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"other-root", TRUST_E_SUBJECT_NOT_TRUSTED},
+      // The pinned key itself, but under a root only the user trusts, or
+      // certified for server authentication only, or for no named usage
+      // (which a chain's usage check lets pass as "any").
+      {"user-root", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"server-only", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"no-usage", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"other", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"rogue", TRUST_E_SUBJECT_NOT_TRUSTED},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = WindowsPathOf(std::string(TARNWICK_SIGNED_SAMPLES_DIR) + "/" + c.sample + ".exe");
+    const unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file) << c.sample;
+    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys).status),
+              static_cast<DWORD>(c.status))
+        << c.sample;
+  }
+  // Without its key in the list, the genuine signer is refused too.
+  const std::wstring genuine = WindowsPathOf(std::string(TARNWICK_SIGNED_SAMPLES_DIR) + "/signer.exe");
+  const unique_hfile file(
+      ::CreateFileW(genuine.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
+  EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
+            static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+}
+#endif
+
+#ifdef TARNWICK_UPDATE_FIXTURES_DIR
+// How the verified installer is started: the consent prompt and another
+// account's token are not Wine's to show, so the starter is the seam.
+TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheConsentPrompt) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  const unique_hfile file(::CreateFileW(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe").c_str(),
+                                        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
+  ASSERT_TRUE(installer.has_value());
+  const std::string body(reinterpret_cast<const char*>(installer->data()), installer->size());
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+
+  for (const bool elevated : {false, true}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    FakeUrlFetcher fetcher;
+    fetcher.Answer(InstallerUrl(false), body);
+    FakeProgramStarter starter;
+    starter.elevated = elevated;
+    ASSERT_TRUE(DownloadAndLaunchUpdate(fetcher, false, PackVersion(L"1.2.2.5"), starter));
+    ASSERT_EQ(starter.calls.size(), 1u);
+    const FakeProgramStarter::Call& call = starter.calls[0];
+    EXPECT_EQ(call.arguments, L"/S");
+    if (elevated) {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Program) << "no verb, association or search path";
+      EXPECT_TRUE(call.path.starts_with(std::wstring(windows) + L"\\Temp\\Tarnwick-"));
+      EXPECT_EQ(call.path, call.folder + L"\\TarnwickSetup.exe") << "started in its own folder";
+    } else {
+      EXPECT_EQ(call.how, FakeProgramStarter::How::Elevated) << "the consent prompt shows the publisher";
+      EXPECT_EQ(call.path, DownloadFolder() + L"\\TarnwickSetup.exe");
+    }
+    EXPECT_TRUE(::DeleteFileW(call.path.c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(call.path.substr(0, call.path.rfind(L'\\')).c_str()));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tarnwick
