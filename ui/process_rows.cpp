@@ -165,14 +165,30 @@ std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<co
   return text;
 }
 
+std::wstring PatternMatchingItself(std::wstring text) {
+  bool leading = true;
+  for (wchar_t& c : text) {
+    if (c == L';') {
+      c = L'?';
+      leading = true;  // the next pattern's leading spaces are skipped too
+    } else if (c == L' ' && leading) {
+      c = L'?';
+    } else {
+      leading = false;
+    }
+  }
+  return text;
+}
+
 std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected,
                                        AddWhat what) {
   std::vector<std::wstring> entries;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
     const std::wstring& text = what == AddWhat::kName ? rows[index].fileName : rows[index].imagePath;
-    if (text.empty() || IsAlreadyListed(entries, text)) continue;
-    entries.push_back(text);
+    if (text.empty()) continue;
+    std::wstring entry = PatternMatchingItself(text);
+    if (!IsAlreadyListed(entries, entry)) entries.push_back(std::move(entry));
   }
   return entries;
 }

@@ -72,9 +72,16 @@ struct ProcessRowKey {
                                                std::span<const ProcessResult> rows,
                                                std::span<const uint32_t> selected);
 
+// The list entry that matches `text` (a file name or path, which holds no '*'
+// or '?') as itself. The matcher reads ';' as a separator of patterns and
+// skips the spaces that begin a pattern, so a process named "a;*.exe" would
+// otherwise add a pattern matching every process: each such character
+// becomes '?', which matches it and nothing wider than one character.
+[[nodiscard]] std::wstring PatternMatchingItself(std::wstring text);
+
 // What "Add Name" or "Add Path" would add for the selected rows: their file
-// names or full paths in display order, each once (letter case ignored), rows
-// without a readable path giving no path.
+// names or full paths in display order as patterns matching themselves, each
+// once (letter case ignored), rows without a readable path giving no path.
 enum class AddWhat { kName, kPath };
 [[nodiscard]] std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows,
                                                      std::span<const uint32_t> selected, AddWhat what);

@@ -1,5 +1,7 @@
 #include "ui/process_rows.h"
 
+#include "platform/path_matcher.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -143,6 +145,28 @@ TEST_F(ProcessOrderTest, EntriesToAddSkipMissingPathsAndRepeats) {
               ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
   EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::kPath),
               ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
+}
+
+// A name or path the matcher would read as something wider goes in as a
+// pattern that matches the process itself and (almost) nothing else.
+TEST(ProcessRows, AddedEntriesMatchTheirProcessOnly) {
+  const struct {
+    const wchar_t* text;
+    const wchar_t* entry;
+  } cases[] = {
+      {L"game.exe", L"game.exe"},
+      {L"a;*.exe", L"a?*.exe"},  // two patterns otherwise, the second matching everything
+      {L"x; *.exe", L"x??*.exe"},
+      {L"  lead.exe", L"??lead.exe"},
+      {L"C:\\Tools;Old\\my tool.exe", L"C:\\Tools?Old\\my tool.exe"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<ProcessResult> rows = {Row(1, c.text, L"", c.text)};
+    const std::vector<uint32_t> selected = {0};
+    EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::kName), ElementsAre(c.entry)) << c.text;
+    EXPECT_TRUE(MatchesPathSpec(c.text, c.entry)) << c.text;
+    EXPECT_FALSE(MatchesPathSpec(L"other.exe", c.entry)) << c.text;
+  }
 }
 
 // Characters outside the BMP and names at the snapshot's length limit pass through unchanged.
