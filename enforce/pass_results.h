@@ -47,7 +47,7 @@ struct ProcessResult {
 struct PassResults {
   uint64_t pass = 0;  // 1 for the first published pass, then counting up
   uint32_t scanned = 0;
-  uint32_t matched = 0;  // matches, as published to the settings (a process matching two patterns counts 2)
+  uint32_t matched = 0;  // processes matched, as published to the settings
   std::vector<ProcessResult> processes;
 };
 

@@ -46,12 +46,13 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
     row.processId = process_id;
     row.fileName.assign(entry.szExeFile);
     row.imagePath.assign(record.imagePath);
+    // A process is counted and placed once, by the first pattern it matches:
+    // a second pattern would repeat the same calls and count one process twice.
     patterns.ForEachMatch(record, entry.szExeFile, [&](size_t pattern) {
+      if (row.matched) return;
       ++matched;
-      if (!row.matched) {
-        row.matched = true;
-        row.pattern.assign(patterns.Patterns()[pattern]);
-      }
+      row.matched = true;
+      row.pattern.assign(patterns.Patterns()[pattern]);
       control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
                                control.PerformanceCoreGroups, row.methods);
     });
