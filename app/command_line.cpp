@@ -47,6 +47,15 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   return result;
 }
 
+std::string ExitCodesText() {
+  return "Exit codes:\n"
+         "  0  done; with --close, every running instance has ended\n"
+         "  1  --help; --install or --uninstall failed; --close found no instance running\n"
+         "  2  the command line could not be read\n"
+         "  3  --close: an instance was still running after about 10 s\n"
+         "  4  a running instance ended itself because an enforcement pass did not stop\n";
+}
+
 std::string OptionsDescriptionText() {
   bool unused = false;
   std::ostringstream text;

@@ -24,8 +24,16 @@ struct CommandLine {
 // The "Options" description as the options library prints it.
 [[nodiscard]] std::string OptionsDescriptionText();
 
-// Exit codes of the paths that print to standard error.
+// Exit codes besides 0 (done) and 1 (a one-shot task failed, or "--close"
+// found no instance).
 inline constexpr int kHelpExitCode = 1;
 inline constexpr int kRejectedExitCode = 2;
+// "--close": an instance was still running when the wait ended.
+inline constexpr int kCloseTimedOutExitCode = 3;
+// A running instance ended itself because an enforcement pass did not stop.
+inline constexpr int kStuckPassExitCode = 4;
+
+// The exit codes as the help text lists them after the options.
+[[nodiscard]] std::string ExitCodesText();
 
 }  // namespace tarnwick

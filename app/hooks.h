@@ -22,6 +22,9 @@ void StopWorkerBeforeExit();
 // Called by the tray window's WMU_OPEN_MAIN_WINDOW only while
 // MainWindowHandle is null; otherwise the tray window brings it forward.
 void OpenMainWindow();
+// Tells the user that the list file was missing and a copy left by an
+// interrupted save was put in its place.
+void ShowListFileRestored(HWND owner);
 // Dark mode support at start-up, unless the user switched it off ("darkmode_disabled").
 void InitDarkMode();
 

@@ -19,6 +19,9 @@ inline constexpr UINT WMU_SAVE_LIST = WM_USER + 11;          // the main window 
 // Private to the main window, after the shared range: it tells, once shown,
 // that the list file is too large to open or cannot be read.
 inline constexpr UINT WMU_SHOW_LIST_FILE_REFUSED = WM_APP + 1;
+// To the main window or the tray window: reading the list put back a copy
+// that an interrupted save left; the user is told once.
+inline constexpr UINT WMU_SHOW_LIST_FILE_RESTORED = WM_APP + 2;
 
 inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
 inline constexpr UINT_PTR IDT_DOWNLOAD_POLL = 2; // download dialog: look at the download's progress

@@ -1,6 +1,10 @@
 // The two background threads of a running instance. Both only wait on events
-// and post messages; they take their handles when they start.
+// and post messages. Each owns duplicates of the events it waits on: the
+// process-wide handles are closed by static destruction while these detached
+// threads may still wait.
 #pragma once
+
+#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -11,10 +15,23 @@ namespace tarnwick {
 // Waits for the end (`quit_event`) or a close request from another process
 // (`close_request_event`). Either way, and also when the wait fails, sets
 // `quit_event` and posts WMU_EXIT_APP to the tray window if there is one.
-void CloseWatcherThread(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) noexcept;
+void CloseWatcherThread(unique_handle quit_event, unique_handle close_request_event,
+                        const std::atomic<HWND>& tray_window) noexcept;
 
 // Posts WMU_PASS_DONE to the main window, while it is open, after every
 // signal of `pass_done_event`; ends with `quit_event` or a failed wait.
-void PassRelayThread(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window) noexcept;
+void PassRelayThread(unique_handle quit_event, unique_handle pass_done_event,
+                     const std::atomic<HWND>& main_window) noexcept;
+
+// A handle of this process's own to the same object; null when `handle` is
+// null or cannot be duplicated.
+[[nodiscard]] unique_handle DuplicateForThread(HANDLE handle);
+
+// Starts CloseWatcherThread with its own duplicates of the two events, as a
+// detached thread; false when it could not be started.
+bool StartCloseWatcher(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window);
+// Starts PassRelayThread with its own duplicates of the two events, as a
+// detached thread; false when it could not be started.
+bool StartPassRelay(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window);
 
 }  // namespace tarnwick

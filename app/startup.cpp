@@ -11,11 +11,10 @@
 #include "platform/com_task_scheduler.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 namespace tarnwick {
 namespace {
@@ -23,6 +22,10 @@ namespace {
 constexpr int kClosePolls = 10;
 constexpr DWORD kClosePollIntervalMs = 1000;
 constexpr DWORD kCloseGraceMs = 500;
+// How long a start that finds the instance mutex taken waits for the owner's
+// tray window: the owner may itself be starting.
+constexpr ULONGLONG kOwnerWindowWaitMs = 20000;
+constexpr DWORD kOwnerPollIntervalMs = 50;
 
 // Standard error is a pipe or file only when the starter redirected it; the
 // text is written as it is, without newline translation.
@@ -39,7 +42,7 @@ void WriteToStandardError(std::string_view text) {
 }
 
 int ShowHelp() {
-  WriteToStandardError(OptionsDescriptionText() + "\n");
+  WriteToStandardError(OptionsDescriptionText() + "\n" + ExitCodesText());
   return kHelpExitCode;
 }
 
@@ -61,19 +64,67 @@ int RejectCommandLine(const std::string& problem) {
   return kRejectedExitCode;
 }
 
+bool IsSet(HANDLE event) { return event != nullptr && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+DWORD WINAPI SendOpenMainWindow(void* running) noexcept {
+  ::SendMessageW(static_cast<HWND>(running), WMU_OPEN_MAIN_WINDOW, 0, 0);
+  return 0;
+}
+
 // Another instance runs: it opens (or brings forward) its main window. The
-// send returns once that window is closed, so this process waits for it.
-bool HandOverToRunningInstance() {
-  const HWND running = ::FindWindowW(kTrayWindowClass, nullptr);
-  if (running == nullptr) return false;
+// request is answered once that window is closed, so this process waits for
+// it, unless the instance ends or a close request ends this wait first.
+void HandOverToRunningInstance(HWND running) {
   // This start has the foreground (the user just started it): it passes the
   // right on, or Windows would refuse the running instance's window and only
   // flash its taskbar button.
   DWORD running_process = 0;
   ::GetWindowThreadProcessId(running, &running_process);
   if (running_process != 0) ::AllowSetForegroundWindow(running_process);
-  ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0);
-  return true;
+  unique_handle instance(::OpenProcess(SYNCHRONIZE, FALSE, running_process));
+  // The send blocks until the window it opens is closed: a thread of its own
+  // waits in it, and ends with the process whatever it is waiting for.
+  unique_handle sender(::CreateThread(nullptr, 0, SendOpenMainWindow, running, 0, nullptr));
+  if (!sender) {
+    ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0);
+    return;
+  }
+  HANDLE waits[3] = {sender.get()};
+  DWORD count = 1;
+  if (instance) waits[count++] = instance.get();
+  if (CloseRequestEvent) waits[count++] = CloseRequestEvent.get();
+  ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+}
+
+// The outcome of taking the instance mutex.
+enum class InstanceRole { Run, HandedOver, Ended, NoWindow };
+
+// One instance per session: the start that owns the mutex runs; any other
+// waits (bounded) for the owner's tray window and hands over to it, or takes
+// the mutex over when the owner ended without one.
+InstanceRole TakeInstanceRole(unique_handle& mutex) {
+  mutex.reset(::CreateMutexW(nullptr, TRUE, kInstanceMutexName));
+  const DWORD error = ::GetLastError();
+  if (mutex && error != ERROR_ALREADY_EXISTS) return InstanceRole::Run;
+  // A mutex that cannot be made at all guards nothing: run as before. One
+  // made by an elevated instance and denied to this start: only hand over.
+  if (!mutex && error != ERROR_ACCESS_DENIED) return InstanceRole::Run;
+  const ULONGLONG deadline = ::GetTickCount64() + kOwnerWindowWaitMs;
+  while (true) {
+    if (mutex) {
+      const DWORD wait = ::WaitForSingleObject(mutex.get(), kOwnerPollIntervalMs);
+      // An owner that ended (abandoned) leaves the instance to this start.
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) return InstanceRole::Run;
+    } else {
+      ::Sleep(kOwnerPollIntervalMs);
+    }
+    if (const HWND running = ::FindWindowW(kTrayWindowClass, nullptr)) {
+      HandOverToRunningInstance(running);
+      return InstanceRole::HandedOver;
+    }
+    if (IsSet(CloseRequestEvent.get())) return InstanceRole::Ended;
+    if (::GetTickCount64() >= deadline) return InstanceRole::NoWindow;
+  }
 }
 
 void InitCommonControlsOnce() {
@@ -104,58 +155,98 @@ struct QuitSignalOnReturn {
   ~QuitSignalOnReturn() { ::SetEvent(QuitEvent.get()); }
 };
 
+// Releases the instance mutex when the run ends, if this process owns it.
+struct OwnedMutex {
+  unique_handle handle;
+  bool owned = false;
+  ~OwnedMutex() {
+    if (owned) ::ReleaseMutex(handle.get());
+  }
+};
+
 int RunTrayApplication() {
-  if (HandOverToRunningInstance()) return 0;
+  OwnedMutex instance;
+  switch (TakeInstanceRole(instance.handle)) {
+    case InstanceRole::Run: instance.owned = static_cast<bool>(instance.handle); break;
+    case InstanceRole::HandedOver:
+    case InstanceRole::Ended: return 0;
+    case InstanceRole::NoWindow:
+      WriteToStandardError("Tarnwick: another instance holds this session but shows no tray window.\n");
+      return 1;
+  }
   const QuitSignalOnReturn quit_signal;
   InitCommonControlsOnce();
   // Does nothing more than read the setting when the user switched dark mode off.
   InitDarkMode();
 
-  // Without its window the instance could neither be used nor closed.
-  if (!CreateTrayWindow()) return 1;
+  // The watcher runs before the window exists: a hand-over that arrives while
+  // the window is made opens the main window, and a close must reach it.
   // Without its event the watcher's wait would fail at once and end the
   // instance; it runs on, closed from its menu, and "--close" cannot reach it.
-  if (CloseRequestEvent) {
-    try {
-      std::thread(CloseWatcherThread, QuitEvent.get(), CloseRequestEvent.get(), std::cref(TrayWindowHandle))
-          .detach();
-    } catch (const std::system_error&) {
-      // Without the watcher "--close" could not end this instance.
-      RemoveTrayIcon();
-      return 1;
-    }
-  }
-  try {
-    std::thread(PassRelayThread, QuitEvent.get(), PassDoneEvent.get(), std::cref(MainWindowHandle)).detach();
-  } catch (const std::system_error&) {
-    // Only the main window's status refresh after each pass is lost.
-  }
+  if (CloseRequestEvent && !StartCloseWatcher(QuitEvent.get(), CloseRequestEvent.get(), TrayWindowHandle)) return 1;
+  // Without its window the instance could neither be used nor closed.
+  if (!CreateTrayWindow()) return 1;
+  // A close that came before the window existed had no window to tell.
+  if (IsSet(QuitEvent.get())) ::DestroyWindow(TrayWindowHandle.load());
+  // Without the relay only the main window's status refresh after each pass is lost.
+  (void)StartPassRelay(QuitEvent.get(), PassDoneEvent.get(), MainWindowHandle);
   RunMessageLoop();
   RemoveTrayIcon();
   StopWorkerBeforeExit();
   return 0;
 }
 
+// Whether the instance mutex of this session exists (held by a running or
+// waiting start); one made by an elevated instance may deny us even a look.
+bool InstanceMutexExists() {
+  unique_handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutexName));
+  return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// Whether another process runs this program's file name: an instance may be
+// starting, before it has made any of its named objects.
+bool OtherProcessOfThisProgramRuns() {
+  wchar_t own_path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, own_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const wchar_t* own_name = own_path;
+  for (const wchar_t* c = own_path; *c != L'\0'; ++c) {
+    if (*c == L'\\' || *c == L'/') own_name = c + 1;
+  }
+  unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID != ::GetCurrentProcessId() && _wcsicmp(entry.szExeFile, own_name) == 0) return true;
+  }
+  return false;
+}
+
+bool InstancesRemain() { return InstanceMutexExists() || OtherProcessOfThisProgramRuns(); }
+
 }  // namespace
 
 int CloseRunningInstances() {
-  // Our own handle would keep the event alive and hide whether others remain.
-  CloseRequestEvent.reset();
-  {
-    unique_handle request(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kCloseEventName));
-    if (!request) return 1;
-    ::SetEvent(request.get());
+  if (!InstancesRemain()) return 1;
+  // This process's handle (made at its start) keeps the event alive and set
+  // while it waits: an instance that is still starting opens it set and ends.
+  unique_handle request = DuplicateForThread(CloseRequestEvent.get());
+  if (!request) request.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kCloseEventName));
+  if (!request || !::SetEvent(request.get())) {
+    WriteToStandardError("Tarnwick: the close request could not be sent; an instance is still running.\n");
+    return kCloseTimedOutExitCode;
   }
   for (int poll = 0; poll < kClosePolls; ++poll) {
-    unique_handle still_open(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kCloseEventName));
-    if (!still_open) {
+    if (!InstancesRemain()) {
       ::Sleep(kCloseGraceMs);
       return 0;
     }
-    still_open.reset();
     ::Sleep(kClosePollIntervalMs);
   }
-  return 0;
+  if (!InstancesRemain()) return 0;
+  WriteToStandardError("Tarnwick: an instance is still running 10 seconds after the close request.\n");
+  return kCloseTimedOutExitCode;
 }
 
 int RunTarnwickFromEntryPoint() {

@@ -174,6 +174,8 @@ LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
 }
 
 LRESULT OnOpenMainWindow() {
+  // A hand-over that arrives while the program is ending opens nothing.
+  if (::WaitForSingleObject(QuitEvent.get(), 0) == WAIT_OBJECT_0) return 0;
   if (const HWND main_window = MainWindowHandle.load()) {
     // The Add dialog or a message box over the main window, which is disabled meanwhile.
     ::SetForegroundWindow(::GetLastActivePopup(main_window));
@@ -203,6 +205,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
     default: break;
   }
   // Explorer restarted: its new notification area has no icon of ours.

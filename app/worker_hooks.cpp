@@ -1,5 +1,6 @@
 // The tray window's enforcement hooks: the worker runs with the list as the
 // file holds it, and a changed list restarts a running worker.
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/hooks.h"
 #include "app/messages.h"
@@ -29,7 +30,10 @@ void StartWorkerFromListFile() {
   // a worker started now would only make its exit wait for a first pass.
   if (IsSet(QuitEvent) || IsSet(CloseRequestEvent)) return;
   std::vector<std::wstring> entries;
-  LoadProcessList(ListFilePath, entries);
+  ListFileReading reading;
+  ReadProcessListFile(ListFilePath, entries, &reading);
+  // Told after the worker has started, from the tray window's own message.
+  if (reading.restored) ::PostMessageW(TrayWindowHandle.load(), WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   // Without a thread no worker runs: the status shows it stopped, and the
   // next OK of the main window tries again.
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
@@ -38,9 +42,9 @@ void StartWorkerFromListFile() {
 void StopWorkerBeforeExit() {
   // A pass that does not end in time must not keep the program alive after
   // it was asked to close: end without it (a pass changes nothing that an
-  // interrupted one would leave half done).
+  // interrupted one would leave half done). The exit code tells it.
   if (Worker.StopEvent && !StopWorkerWithin(Worker, kExitWorkerStopTimeoutMs)) {
-    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::TerminateProcess(::GetCurrentProcess(), kStuckPassExitCode);
   }
 }
 

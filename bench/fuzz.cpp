@@ -211,7 +211,17 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
     }
     case InputKind::kListFile: {
       std::vector<std::wstring> entries;
-      DecodeProcessList(input, entries);
+      // Whatever a file is read as, the program writes it so that it reads back the same.
+      if (DecodeProcessList(input, entries)) {
+        const std::wstring written = EncodeProcessList(entries);
+        std::vector<std::wstring> reread;
+        if (!DecodeProcessList(std::as_bytes(std::span(written)), reread) || reread != entries) {
+          std::printf("ROUND TRIP lost entries on input %llu, seed %u\n",
+                      static_cast<unsigned long long>(InputsTried.load() + 1), Seed);
+          std::fflush(stdout);
+          ::TerminateProcess(::GetCurrentProcess(), 5);
+        }
+      }
       size_t total = 0;
       for (const std::wstring& entry : entries) total += entry.size();
       return total + entries.size();

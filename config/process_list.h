@@ -1,6 +1,7 @@
-// The user's process list file: UTF-16 little endian without a byte-order
-// mark, one pattern per line, each line ended by CR LF. A file in UTF-8 (as
-// Notepad saves by default) is read too; a save always writes UTF-16.
+// The user's process list file: UTF-16 little endian, one pattern per line,
+// each line ended by CR LF. Files that editors and other tools write are read
+// as what their bytes say (UTF-16 either way round, with or without a mark,
+// UTF-8, or the system's ANSI code page); a save always writes UTF-16.
 #pragma once
 
 #include <windows.h>
@@ -26,13 +27,27 @@ enum class ListFileStatus {
   Unreadable,  // a file that cannot be opened, sized or read (locked, denied):
                // no entries, and a save must not replace what it holds
   TooLarge,    // over kMaxListFileBytes: not read, and a save must not replace it
+  Undecodable, // read, but its encoding cannot be told with confidence: no
+               // entries, and a save must not replace what it holds
+};
+
+// How the bytes of a list file are taken.
+enum class ListEncoding { Utf16Le, Utf16Be, Utf8, Ansi, Undecodable };
+
+// What reading the list file found besides its status.
+struct ListFileReading {
+  DWORD error = ERROR_SUCCESS;  // the system's reason for Unreadable
+  // The list was missing and a complete copy that an interrupted save left
+  // beside it was put in its place (the user should be told, once).
+  bool restored = false;
 };
 
 // Appends the entries of the file at path to entries and returns what was
-// found. Nothing is appended unless the status is Read. `error`, when given,
-// receives the system's reason for Unreadable.
+// found. Nothing is appended unless the status is Read. The file is read
+// while other programs hold it open (for writing or deleting too). A
+// missing list is first restored from what an interrupted save left.
 ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries,
-                                   DWORD* error = nullptr);
+                                   ListFileReading* reading = nullptr);
 
 // Appends the entries of the file at path to entries and returns how many
 // entries holds afterwards. A file that cannot be opened, sized or read, or
@@ -43,27 +58,47 @@ int64_t LoadProcessList(const std::wstring& path, std::vector<std::wstring>& ent
 // writes size bytes to file, true on success (the system's error is then
 // GetLastError's).
 using ListFileWriter = bool (*)(HANDLE file, const void* data, DWORD size);
+// The step that puts the new content in place of an existing list, with
+// ReplaceFileW's contract (which may fail after the old list is gone).
+using ListFileReplacer = bool (*)(const wchar_t* list, const wchar_t* replacement);
+
+// Stand-ins for steps of a save; null takes the system's.
+struct ListFileSaveSteps {
+  ListFileWriter write = nullptr;
+  ListFileReplacer replace = nullptr;
+};
 
 // Replaces the file's content with entries and returns their number, or -1
 // with the system's error code in `error` (ERROR_SUCCESS after a save).
-// The new content goes to a temporary file in the same folder that then
-// replaces the list in one step (keeping the list's identity, attributes and
-// permissions), so a failed save leaves the old list whole. Temporary files
-// left in the folder by an interrupted save are removed. A read-only list is
-// not replaced: the save fails with ERROR_FILE_READ_ONLY.
+// The new content is written to "<list>.<id>.tmp" beside the list, renamed
+// "<list>.<id>.new" once it is complete on disk, and then replaces the list
+// in one step (keeping the list's identity, attributes and permissions), so a
+// failed save leaves the old list whole. When the replace fails after the
+// old list is gone, the new content is moved into place; failing that, it is
+// kept, and the next read restores it. Files left by interrupted saves are
+// removed only while the list exists. A read-only list is not replaced: the
+// save fails with ERROR_FILE_READ_ONLY.
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
-                        ListFileWriter write = nullptr);
+                        const ListFileSaveSteps& steps = {});
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries);
 
-// The file's bytes as entries. UTF-8 text (no zero byte at all, and a UTF-8
-// byte-order mark or valid UTF-8 throughout) is decoded as such, and a last line
-// without a line end is an entry too, as editors save it. Anything else is
-// 16-bit little endian units (an odd last byte gets a zero high byte), where
-// text after the last LF is not an entry. In both, LF ends an entry and every
-// CR is dropped. Appends to entries.
-void DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries);
+// Which encoding the bytes are in. A byte-order mark decides. Otherwise the
+// zero bytes tell: UTF-16 text has a zero in most high bytes of its Latin
+// characters and line ends (little endian: at odd offsets), while 8-bit text
+// has none, or a stray one or two; 8-bit text is UTF-8 when it is valid
+// UTF-8, else the system's ANSI code page. A file that fits neither (an odd
+// length with UTF-16's zeros, zeros at both offsets) or both (then valid
+// UTF-8 decides) cannot be decoded with confidence.
+[[nodiscard]] ListEncoding DetectListEncoding(std::span<const std::byte> bytes);
 
-// The file content for entries: each followed by CR LF.
+// The file's bytes as entries, appended to entries; false (nothing appended)
+// when the encoding cannot be told. A line ends at CR LF, LF or CR alone; a
+// last line without a line end is an entry too. Zero bytes that pad the end
+// of an 8-bit file are not part of it.
+bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries);
+
+// The file content for entries: each followed by CR LF, after a byte-order
+// mark only when the first entry's own units would otherwise read as one.
 [[nodiscard]] std::wstring EncodeProcessList(const std::vector<std::wstring>& entries);
 
 }  // namespace tarnwick

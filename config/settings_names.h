@@ -14,6 +14,10 @@ inline constexpr const wchar_t* kMethodCpuAffinity = L"MethodCPUAffinity";
 inline constexpr const wchar_t* kMethodCpuSets = L"MethodCPUSets";
 inline constexpr const wchar_t* kLastScannedCount = L"LastScannedCount";
 inline constexpr const wchar_t* kCurrentEnforcedCount = L"CurrentEnforcedCount";
+// The Running Processes window's size at 96 DPI; its column widths are
+// "ProcessesColumn<N>Width", N counting from 0.
+inline constexpr const wchar_t* kProcessesWindowWidth = L"ProcessesWindowWidth";
+inline constexpr const wchar_t* kProcessesWindowHeight = L"ProcessesWindowHeight";
 
 // The key every value lives under, below HKEY_CURRENT_USER (and, for
 // "BetaUpdates", HKEY_LOCAL_MACHINE).

@@ -4,6 +4,14 @@
 
 namespace tarnwick {
 
+namespace {
+
+constexpr MethodResult kMissingFunction{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+
+size_t MethodIndex(PlacementMethod method) { return static_cast<size_t>(method); }
+
+}  // namespace
+
 void Placement::SetUpOnce() {
   std::call_once(set_up_, [this] {
     active_processor_mask_ = topology_.GetActiveProcessorMask();
@@ -11,12 +19,24 @@ void Placement::SetUpOnce() {
   });
 }
 
+MethodResult Placement::Outcome(bool succeeded) {
+  if (succeeded) return {MethodResult::Outcome::kPlaced, ERROR_SUCCESS};
+  return {MethodResult::Outcome::kFailed, processes_.LastError()};
+}
+
 void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads,
-                      uint64_t performanceCoreMask, const std::vector<GROUP_AFFINITY>& performanceCoreGroups) {
+                      uint64_t performanceCoreMask, const std::vector<GROUP_AFFINITY>& performanceCoreGroups,
+                      MethodResults& results) {
   SetUpOnce();
-  if (methods.efficiencyMode) TurnOffEfficiencyMode(processId, threads);
-  if (methods.cpuAffinity) RestrictAffinity(processId, performanceCoreMask);
-  if (methods.cpuSets) SetDefaultCpuSets(processId, performanceCoreGroups);
+  if (methods.efficiencyMode) {
+    results[MethodIndex(PlacementMethod::kEfficiencyMode)] = TurnOffEfficiencyMode(processId, threads);
+  }
+  if (methods.cpuAffinity) {
+    results[MethodIndex(PlacementMethod::kCpuAffinity)] = RestrictAffinity(processId, performanceCoreMask);
+  }
+  if (methods.cpuSets) {
+    results[MethodIndex(PlacementMethod::kCpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
+  }
 }
 
 void Placement::FillThreadCounts(ThreadCountTable& threads) {
@@ -30,34 +50,38 @@ void Placement::FillThreadCounts(ThreadCountTable& threads) {
   }
 }
 
-void Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads) {
+MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads) {
   // The one thread snapshot of a pass, taken at its first match for this method.
   if (threads.empty()) FillThreadCounts(threads);
   auto it = threads.find(processId);
   // A process that owns no thread any more has ended: leave it alone.
-  if (it == threads.end() || it->second == 0 || !has_set_process_information_) return;
+  if (it == threads.end() || it->second == 0) return {};
+  if (!has_set_process_information_) return kMissingFunction;
   ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_SET_INFORMATION, processId));
-  if (!process) return;
+  if (!process) return Outcome(false);
   PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
-  (void)processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state));
+  return Outcome(processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state)));
 }
 
-void Placement::RestrictAffinity(DWORD processId, uint64_t performanceCoreMask) {
+MethodResult Placement::RestrictAffinity(DWORD processId, uint64_t performanceCoreMask) {
   ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_SET_INFORMATION, processId));
-  if (!process) return;
+  if (!process) return Outcome(false);
   const uint64_t mask = active_processor_mask_ != 0 ? performanceCoreMask & active_processor_mask_ : performanceCoreMask;
-  (void)processes_.SetProcessAffinityMask(process.get(), static_cast<DWORD_PTR>(mask));
+  return Outcome(processes_.SetProcessAffinityMask(process.get(), static_cast<DWORD_PTR>(mask)));
 }
 
-void Placement::SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups) {
+MethodResult Placement::SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups) {
   std::call_once(cpu_set_set_up_, [this] { has_cpu_set_functions_ = processes_.LookUpCpuSetFunctions(); });
   ProcessApiHandle process(processes_, processes_.OpenProcess(kProcessSetLimitedInformation, processId));
-  if (!process || !has_cpu_set_functions_) return;
+  if (!process) return Outcome(false);
+  if (!has_cpu_set_functions_) return kMissingFunction;
   std::vector<ULONG> ids;
   ids.reserve(64 * performanceCoreGroups.size());
-  if (!cpu_sets_.CpuSetIdsFor(topology_, has_cpu_set_functions_, performanceCoreGroups, ids)) return;
+  if (!cpu_sets_.CpuSetIdsFor(topology_, has_cpu_set_functions_, performanceCoreGroups, ids)) {
+    return kMissingFunction;
+  }
   // Called with a count of 0 too, when no Id is known.
-  (void)processes_.SetProcessDefaultCpuSets(process.get(), ids.data(), static_cast<ULONG>(ids.size()));
+  return Outcome(processes_.SetProcessDefaultCpuSets(process.get(), ids.data(), static_cast<ULONG>(ids.size())));
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 // itself, makes one call, closes it and ignores the result.
 #pragma once
 
+#include "enforce/pass_results.h"
 #include "platform/process_api.h"
 #include "platform/topology_api.h"
 #include "topology/cpu_set_inventory.h"
@@ -34,14 +35,17 @@ class Placement {
   Placement& operator=(const Placement&) = delete;
 
   // Applies the methods that are on, in the order efficiency mode, affinity,
-  // CPU sets, after the one-time set-up.
+  // CPU sets, after the one-time set-up, and writes each one's outcome into
+  // `results` (a method that is off keeps what `results` held).
   void Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads, uint64_t performanceCoreMask,
-             const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
+             const std::vector<GROUP_AFFINITY>& performanceCoreGroups, MethodResults& results);
 
  private:
-  void TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
-  void RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
-  void SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
+  MethodResult TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
+  MethodResult RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
+  MethodResult SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
+  // Placed, or failed with the error the platform gives for the call just made.
+  MethodResult Outcome(bool succeeded);
   void SetUpOnce();
   void FillThreadCounts(ThreadCountTable& threads);
 

@@ -79,7 +79,7 @@ class PatternList {
   [[nodiscard]] const std::vector<std::wstring>& Patterns() const { return patterns_; }
 
   // Calls visit(pattern index) for every pattern that matches the process, in
-  // list order; a process matching two patterns is visited twice.
+  // list order; a process matching two patterns is visited for each.
   template <typename Visit>
   void ForEachMatch(ProcessRecord& record, const wchar_t* fileName, Visit&& visit) {
     if (caching_ == MatchCaching::kUncached) {

@@ -29,6 +29,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   if (!snapshot) return false;
 
   ThreadCountTable threads;
+  control.Results.BeginPass();
   uint32_t scanned = 0;
   uint32_t matched = 0;
   // Every byte but the size zero, padding included, as Process32FirstW expects.
@@ -41,15 +42,26 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
     const DWORD process_id = entry.th32ProcessID;
     ProcessRecord& record =
         control.PathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
-    patterns.ForEachMatch(record, entry.szExeFile, [&](size_t) {
+    ProcessResult& row = control.Results.NextRow();
+    row.processId = process_id;
+    row.fileName.assign(entry.szExeFile);
+    row.imagePath.assign(record.imagePath);
+    // A process is counted and placed once, by the first pattern it matches:
+    // a second pattern would repeat the same calls and count one process twice.
+    patterns.ForEachMatch(record, entry.szExeFile, [&](size_t pattern) {
+      if (row.matched) return;
       ++matched;
+      row.matched = true;
+      row.pattern.assign(patterns.Patterns()[pattern]);
       control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
-                               control.PerformanceCoreGroups);
+                               control.PerformanceCoreGroups, row.methods);
     });
   }
   snapshot.reset();
   control.PathCache.Purge();
 
+  // Before the counts and the events: whoever is told of the pass finds its rows.
+  control.Results.Publish(scanned, matched);
   settings.PublishPassCounts(scanned, matched);
   std::lock_guard lock(control.PassNotifyLock);
   for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);

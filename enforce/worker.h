@@ -3,6 +3,7 @@
 // P-cores, then publishes its counts and signals the registered events.
 #pragma once
 
+#include "enforce/pass_results.h"
 #include "enforce/placement.h"
 #include "enforce/process_matching.h"
 #include "platform/path_matcher.h"
@@ -68,6 +69,9 @@ struct WorkerControl {
   PathMatcher& Matcher;
   ProcessPathCache PathCache;
   Placement Placements;
+
+  // Filled by the worker, read by any window after the pass-done event.
+  PassResultsExchange Results;
 };
 
 // Stops a running worker, then starts one with its own copy of patterns that

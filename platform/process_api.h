@@ -49,6 +49,9 @@ class ProcessApi {
   [[nodiscard]] virtual bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) = 0;
 
   virtual void CloseHandle(HANDLE handle) = 0;
+
+  // The calling thread's error code, read at once after a call above failed.
+  [[nodiscard]] virtual DWORD LastError() = 0;
 };
 
 // A handle from a ProcessApi, closed through it when this goes out of scope.

@@ -70,6 +70,8 @@ inline void FreeLibraryIgnoringResult(HMODULE module) noexcept { ::FreeLibrary(m
 inline void CoTaskMemFreeAny(void* memory) noexcept { ::CoTaskMemFree(memory); }
 inline void FindCloseIgnoringResult(HANDLE find) noexcept { ::FindClose(find); }
 inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
+inline void GlobalFreeAny(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
+inline void UnhookWindowsHookExIgnoringResult(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
 }  // namespace detail
 
 // Kernel objects whose failure value is null: events, threads, processes.
@@ -90,6 +92,9 @@ using unique_cotaskmem = unique_any<void*, detail::CoTaskMemFreeAny>;
 using unique_find = unique_any<HANDLE, detail::FindCloseIgnoringResult, detail::InvalidHandleValue>;
 // Memory the system allocated with LocalAlloc for the caller (FormatMessageW, security descriptors).
 using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeAny>;
+// Memory for the clipboard, until SetClipboardData takes it over.
+using unique_hglobal = unique_any<HGLOBAL, detail::GlobalFreeAny>;
+using unique_hhook = unique_any<HHOOK, detail::UnhookWindowsHookExIgnoringResult>;
 
 // A BSTR owned by this scope: SysFreeString on exit.
 class unique_bstr {

@@ -69,6 +69,7 @@ class Win32Processes final : public ProcessApi {
     return function != nullptr && function(process, ids, count) != FALSE;
   }
   void CloseHandle(HANDLE handle) override { ::CloseHandle(handle); }
+  DWORD LastError() override { return ::GetLastError(); }
 
  private:
   std::atomic<SetProcessInformationFn> set_process_information_{nullptr};

@@ -6,11 +6,13 @@
 #define IDD_MAIN_WINDOW 101
 #define IDD_ADD_ENTRY 108
 #define IDD_ABOUT 118
-#define IDD_DOWNLOAD 130
+#define IDD_PROCESSES 130
+#define IDD_DOWNLOAD 150
 
 // Menus.
 #define IDR_MAIN_MENU 103
 #define IDR_TRAY_MENU 104
+#define IDR_PROCESSES_MENU 131
 
 // Icon of the tray, the windows and the executable.
 #define IDI_TARNWICK 106
@@ -29,8 +31,17 @@
 #define IDS_SIGNATURE_INVALID_PROMPT 117
 #define IDS_DESCRIPTION 118
 #define IDS_UPDATER_LAUNCH_FAILED 119
-#define IDS_CHECKING_FOR_UPDATE 131
-#define IDS_DOWNLOADING_UPDATE 132
+// Column titles of the Running Processes window, in column order.
+#define IDS_PROCESS_COLUMN_FIRST 140
+#define IDS_PROCESS_COLUMN_PROCESS 140
+#define IDS_PROCESS_COLUMN_PID 141
+#define IDS_PROCESS_COLUMN_PATTERN 142
+#define IDS_PROCESS_COLUMN_EFFICIENCY_MODE 143
+#define IDS_PROCESS_COLUMN_CPU_AFFINITIES 144
+#define IDS_PROCESS_COLUMN_CPU_SETS 145
+#define IDS_PROCESS_COLUMN_PATH 146
+#define IDS_CHECKING_FOR_UPDATE 151
+#define IDS_DOWNLOADING_UPDATE 152
 
 // Main window controls.
 #define IDC_PROCESS_LIST 1001
@@ -45,9 +56,15 @@
 #define IDC_VERSION 1016
 #define IDC_STATUS_BAR 122
 
+// Running Processes window controls; Add Name and Add Path are its menu commands too.
+#define IDC_PROCESS_VIEW 1020
+#define IDC_ONLY_MATCHED 1021
+#define IDC_ADD_NAME 1022
+#define IDC_ADD_PATH 1023
+#define IDC_PROCESS_VIEW_LABEL 1024
 // Download dialog controls.
-#define IDC_DOWNLOAD_TEXT 1021
-#define IDC_DOWNLOAD_PROGRESS 1022
+#define IDC_DOWNLOAD_TEXT 1030
+#define IDC_DOWNLOAD_PROGRESS 1031
 
 // Add New Entry and About dialog controls.
 #define IDC_ENTRY_EDIT 1005
@@ -63,3 +80,5 @@
 #define IDM_EFFICIENCY_MODE_OFF 40011
 #define IDM_CPU_AFFINITIES 40012
 #define IDM_CPU_SETS 40013
+#define IDM_RUNNING_PROCESSES 40014
+#define IDM_COPY_ROWS 40015

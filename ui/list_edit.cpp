@@ -11,9 +11,14 @@ std::vector<std::wstring> EntriesToSave(std::span<const std::wstring> listed) {
   std::vector<std::wstring> kept;
   kept.reserve(listed.size());
   for (const std::wstring& entry : listed) {
-    if (!entry.empty() && entry.size() < kMaxEntryLength) kept.push_back(entry);
+    if (!entry.empty()) kept.push_back(entry);
   }
   return kept;
+}
+
+bool ListBoxCanHoldEntries(std::span<const std::wstring> entries) {
+  return std::none_of(entries.begin(), entries.end(),
+                      [](const std::wstring& entry) { return entry.find(L'\0') != std::wstring::npos; });
 }
 
 bool IsAlreadyListed(std::span<const std::wstring> listed, std::wstring_view candidate) {

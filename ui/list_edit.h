@@ -12,12 +12,17 @@
 
 namespace tarnwick {
 
-// Entries this long or longer are neither edited by a double-click nor saved.
+// Entries this long or longer are not edited by a double-click (the Add New
+// Entry dialog takes less); a save keeps them like any other.
 inline constexpr size_t kMaxEntryLength = 1024;
 
-// The entries a save writes, in list order: empty entries and entries of
-// kMaxEntryLength characters or more are left out.
+// The entries a save writes, in list order: empty entries are left out,
+// every other entry is written as it is, whatever its length.
 [[nodiscard]] std::vector<std::wstring> EntriesToSave(std::span<const std::wstring> listed);
+
+// False when an entry holds a character that a list box cannot hold (a zero
+// character ends its text there): such a list is shown but never saved from it.
+[[nodiscard]] bool ListBoxCanHoldEntries(std::span<const std::wstring> entries);
 
 // True when `candidate` equals a whole listed entry, letter case ignored.
 [[nodiscard]] bool IsAlreadyListed(std::span<const std::wstring> listed, std::wstring_view candidate);

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "ui/download_dialog.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
+#include "ui/processes_window.h"
 #include "ui/status_format.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
@@ -64,10 +66,16 @@ struct MainWindowState {
   std::vector<HWND> ThemedChildList;
   bool PassEventRegistered = false;
   bool closedWithOk = false;
-  // How the list file was found at the opening. One that is too large or
-  // cannot be read is shown as empty and never overwritten.
+  // How the list file was found at the opening. One that is too large, cannot
+  // be read or decoded, or holds what the list box cannot hold, is never
+  // overwritten.
   ListFileStatus listFileStatus = ListFileStatus::Missing;
   DWORD listReadError = ERROR_SUCCESS;
+  bool listHasZeroCharacter = false;
+  // What the file holds: as read at the opening, then as each save wrote it.
+  // A failed save puts the list box back to it, so that the box, the file and
+  // the worker (restarted after every save) agree.
+  std::vector<std::wstring> savedEntries;
   StatusDisplay status;
   PaletteBrush DialogBrush{kDialogBackgroundSlot};
   PaletteBrush ListBrush{kListBackgroundSlot};
@@ -87,11 +95,12 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
 }
 
 // Every edit is saved at once and announced, so that a running worker
-// restarts with it. A save that failed has told the user; the worker keeps the
-// list the file still holds.
-void SaveAndAnnounce(HWND window) noexcept {
-  if (::SendMessageW(window, WMU_SAVE_LIST, 0, 0) == 0) return;
+// restarts with it. A save that failed has told the user and put the list box
+// back to what the file holds, which the worker still runs with.
+bool SaveAndAnnounce(HWND window) noexcept {
+  if (::SendMessageW(window, WMU_SAVE_LIST, 0, 0) == 0) return false;
   ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+  return true;
 }
 
 // The system's own words for an error code, without the final line end.
@@ -112,25 +121,36 @@ std::wstring SystemErrorText(DWORD error) {
 }
 
 bool ListFileRefused() noexcept {
-  return State().listFileStatus == ListFileStatus::TooLarge || State().listFileStatus == ListFileStatus::Unreadable;
+  const ListFileStatus status = State().listFileStatus;
+  return status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
+         status == ListFileStatus::Undecodable || State().listHasZeroCharacter;
 }
 
 // Why the list file was not opened, and that no edit will replace it.
 void ShowListFileRefused(HWND window) noexcept {
-  const std::wstring text =
-      State().listFileStatus == ListFileStatus::TooLarge
-          ? L"The list file is too large to open:\n" + ListFilePath +
-                L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
-                L" will not overwrite it."
-          : L"The list file could not be read:\n" + ListFilePath + L"\n\n" +
-                SystemErrorText(State().listReadError) + L"\n\n" + kCaption +
-                L" will not overwrite it. Open this window again once the file can be read.";
+  const MainWindowState& state = State();
+  std::wstring text;
+  if (state.listFileStatus == ListFileStatus::TooLarge) {
+    text = L"The list file is too large to open:\n" + ListFilePath +
+           L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
+           L" will not overwrite it.";
+  } else if (state.listFileStatus == ListFileStatus::Undecodable) {
+    text = L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
+           L"\n\nNo process is kept off the E-cores while it cannot be read, and " + kCaption +
+           L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
+  } else if (state.listHasZeroCharacter) {
+    text = L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
+           kCaption + L" will not overwrite it. Remove the character with an editor.";
+  } else {
+    text = L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(state.listReadError) +
+           L"\n\n" + kCaption + L" will not overwrite it. Open this window again once the file can be read.";
+  }
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 void ShowSaveFailed(HWND window, DWORD error) noexcept {
-  const std::wstring text =
-      L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(error);
+  const std::wstring text = L"The list could not be saved to:\n" + ListFilePath + L"\n\n" +
+                            SystemErrorText(error) + L"\n\nThe list shows what the file still holds.";
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -238,16 +258,30 @@ void ThemeGraphWindows(GraphState& graph) noexcept {
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
 
 void LoadListIntoListBox(HWND window) noexcept {
+  MainWindowState& state = State();
   std::vector<std::wstring> entries;
-  State().listReadError = ERROR_SUCCESS;
-  State().listFileStatus = ReadProcessListFile(ListFilePath, entries, &State().listReadError);
+  ListFileReading reading;
+  state.listFileStatus = ReadProcessListFile(ListFilePath, entries, &reading);
+  state.listReadError = reading.error;
+  state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
+  if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   if (ListFileRefused()) {
     // Nothing to edit, and no edit may replace the file.
     for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), FALSE);
     ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
+    // What the list box can show of it is shown.
+    if (state.listHasZeroCharacter) AddListBoxEntries(ListBox(window), entries);
     return;
   }
+  state.savedEntries = entries;
   if (!entries.empty()) AddListBoxEntries(ListBox(window), entries);
+}
+
+// After a failed save: the list box shows what the file still holds.
+void ShowSavedEntries(HWND window) noexcept {
+  HWND list = ListBox(window);
+  ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  AddListBoxEntries(list, State().savedEntries);
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
@@ -282,6 +316,10 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
 
 // --- List editing -----------------------------------------------------------
 
+void ShowAlreadyListed(HWND window) noexcept {
+  ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+}
+
 void OnAdd(HWND window) noexcept {
   MainWindowState& state = State();
   std::wstring entry = state.PendingEntryText.value_or(std::wstring());
@@ -289,12 +327,30 @@ void OnAdd(HWND window) noexcept {
   const bool duplicate =
       accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
   const AddFlowSteps steps = DecideAddFlow(accepted, entry, state.PendingEntryText, duplicate);
-  if (steps.showDuplicateMessage) {
-    ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+  if (steps.showDuplicateMessage) ShowAlreadyListed(window);
+  if (steps.saveAndAnnounce) {
+    AddEntriesToList(window, {*steps.insert});
+  } else if (steps.insert) {
+    AddToListBox(window, *steps.insert);
   }
-  if (steps.insert) AddToListBox(window, *steps.insert);
-  if (steps.saveAndAnnounce) SaveAndAnnounce(window);
   state.PendingEntryText.reset();
+}
+
+// Entries chosen in the Running Processes window take the Add dialog's way
+// into the list. A list file that is refused as a whole is said to be so over
+// the window the user clicked in, rather than nothing happening.
+void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std::wstring> entries) noexcept {
+  if (ListFileRefused()) {
+    ShowListFileRefused(messageOwner);
+    return;
+  }
+  (void)AddEntriesToList(window, std::vector<std::wstring>(entries.begin(), entries.end()));
+}
+
+void OpenProcesses(HWND window) noexcept {
+  OpenProcessesWindow(window, Worker.Results, [window](HWND messageOwner, std::span<const std::wstring> entries) {
+    AddEntriesFromProcesses(window, messageOwner, entries);
+  });
 }
 
 // A double-click takes the selected entry out of the list box and edits it in the add flow.
@@ -321,15 +377,22 @@ void OnClearAll(HWND window) noexcept {
 }
 
 // The result (DWLP_MSGRESULT) is 1 when the list was saved, 0 when the user
-// was told why not; the list box keeps what the user typed either way.
+// was told why not; the list box then shows what the file still holds.
 INT_PTR OnSaveList(HWND window) noexcept {
+  MainWindowState& state = State();
   bool saved = false;
   if (ListFileRefused()) {
     ShowListFileRefused(window);
   } else {
     DWORD error = ERROR_SUCCESS;
-    saved = SaveProcessList(ListFilePath, EntriesToSave(ReadListBoxEntries(ListBox(window))), error) >= 0;
-    if (!saved) ShowSaveFailed(window, error);
+    std::vector<std::wstring> entries = EntriesToSave(ReadListBoxEntries(ListBox(window)));
+    saved = SaveProcessList(ListFilePath, entries, error) >= 0;
+    if (saved) {
+      state.savedEntries = std::move(entries);
+    } else {
+      ShowSavedEntries(window);
+      ShowSaveFailed(window, error);
+    }
   }
   ::SetWindowLongPtrW(window, DWLP_MSGRESULT, saved ? 1 : 0);
   return TRUE;
@@ -387,6 +450,10 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
     return TRUE;
   }
   const int id = LOWORD(wParam);
+  if (id == IDC_COUNT_LABEL) {
+    if (HIWORD(wParam) == STN_DBLCLK) OpenProcesses(window);
+    return TRUE;
+  }
   switch (id) {
     case IDOK:
       State().closedWithOk = true;
@@ -400,6 +467,9 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
       return TRUE;
     case IDC_REMOVE:
       OnRemove(window);
+      return TRUE;
+    case IDM_RUNNING_PROCESSES:
+      OpenProcesses(window);
       return TRUE;
     case IDM_MINIMIZE_TO_TRAY:
       ::PostMessageW(window, WM_CLOSE, 0, 0);
@@ -462,7 +532,16 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   }
   if (changes.measureParts) FitStatusParts(state.StatusBarHandle, state.status.StatusPartTexts);
   if (changes.countLabel) ::SetDlgItemTextW(window, IDC_COUNT_LABEL, changes.countLabel->c_str());
+  RefreshProcessesWindow();
   return 0;
+}
+
+// A double-click on the status bar's matched-processes part opens the Running Processes window.
+INT_PTR OnNotify(HWND window, const NMHDR& header, LPARAM lParam) noexcept {
+  if (header.idFrom != IDC_STATUS_BAR || header.code != NM_DBLCLK) return FALSE;
+  const auto* mouse = reinterpret_cast<const NMMOUSE*>(lParam);
+  if (mouse->dwItemSpec == kMatchedStatusPart) OpenProcesses(window);
+  return TRUE;
 }
 
 // --- Theme ------------------------------------------------------------------
@@ -552,12 +631,18 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnEnterMenuLoop(window);
     case WMU_PASS_DONE:
       return OnPassDone(window, graph);
+    case WM_NOTIFY:
+      return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam), lParam);
     case WMU_SAVE_LIST:
       return OnSaveList(window);
     case WMU_SHOW_LIST_FILE_REFUSED:
       // Posted at the opening: the box goes over the window, which shows first.
       ::ShowWindow(window, SW_SHOW);
       ShowListFileRefused(window);
+      return TRUE;
+    case WMU_SHOW_LIST_FILE_RESTORED:
+      ::ShowWindow(window, SW_SHOW);
+      ShowListFileRestored(window);
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
@@ -568,6 +653,31 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 }  // namespace
+
+void ShowListFileRestored(HWND owner) {
+  const std::wstring text = L"The list file was missing after a save that did not finish. " + std::wstring(kCaption) +
+                            L" put back the newest complete copy that the save left:\n" + ListFilePath;
+  ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
+}
+
+bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noexcept {
+  if (window == nullptr || ListFileRefused()) return false;
+  std::vector<std::wstring> listed = ReadListBoxEntries(ListBox(window));
+  bool refused = false;
+  bool added = false;
+  for (const std::wstring& entry : entries) {
+    if (entry.empty()) continue;
+    if (IsAlreadyListed(listed, entry)) {
+      refused = true;
+      continue;
+    }
+    AddToListBox(window, entry);
+    listed.push_back(entry);
+    added = true;
+  }
+  if (refused) ShowAlreadyListed(window);
+  return added && SaveAndAnnounce(window);
+}
 
 void OpenMainWindow() {
   // The tray window calls this only while no main window is open.

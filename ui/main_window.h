@@ -7,3 +7,20 @@
 #pragma once
 
 #include "app/hooks.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// Adds entries to the open main window's list as the Add dialog's OK does:
+// empty ones are skipped, one already listed (letter case ignored) is refused
+// with "ERROR: Item already in list", the others are inserted, the list is
+// saved and the tray window told. A failed save is reported and the list box
+// goes back to what the file holds. True when the list was saved with them.
+// On the main window's thread only.
+bool AddEntriesToList(HWND main_window, const std::vector<std::wstring>& entries) noexcept;
+
+}  // namespace tarnwick

@@ -68,7 +68,7 @@ StatusChanges RefreshStatus(StatusDisplay& display, const StatusReading& reading
   if (reading.scanned != display.LastShownScanned || reading.matched != display.LastShownMatched) {
     display.LastShownScanned = reading.scanned;
     display.LastShownMatched = reading.matched;
-    display.StatusPartTexts[3] = FormatMatchedPart(reading.matched, reading.scanned);
+    display.StatusPartTexts[kMatchedStatusPart] = FormatMatchedPart(reading.matched, reading.scanned);
     countsChanged = true;
   } else if (!textChanged) {
     return {};

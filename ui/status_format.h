@@ -13,6 +13,8 @@
 namespace tarnwick {
 
 inline constexpr size_t kStatusPartCount = 4;
+// The part that shows "Matched processes: %d of %d".
+inline constexpr size_t kMatchedStatusPart = 3;
 // Pixels added to each part's measured text width.
 inline constexpr int kStatusPartPadding = 20;
 

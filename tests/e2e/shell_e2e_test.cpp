@@ -10,6 +10,9 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace tarnwick::e2e {
 namespace {
 
@@ -24,7 +27,23 @@ constexpr const char* kOptionsDescription =
     "  -u [ --uninstall ]    Run uninstall tasks.\n"
     "  -w [ --show ]         Open main window at startup.\n";
 
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0  done; with --close, every running instance has ended\n"
+    "  1  --help; --install or --uninstall failed; --close found no instance running\n"
+    "  2  the command line could not be read\n"
+    "  3  --close: an instance was still running after about 10 s\n"
+    "  4  a running instance ended itself because an enforcement pass did not stop\n";
+
 constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
+
+// Every tray window on the desktop, of whichever process.
+std::vector<HWND> TrayWindows() {
+  std::vector<HWND> found;
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(nullptr, window, L"Tarnwick_TrayClass", nullptr)) != nullptr) found.push_back(window);
+  return found;
+}
 
 // --- A running instance --------------------------------------------------------
 
@@ -78,6 +97,75 @@ TEST_F(ShellStart, CloseEndsTheRunningInstanceWithinTenSeconds) {
   EXPECT_EQ(instance.ExitCode(), 0u);
   EXPECT_FALSE(TrayIconPresent(tray, instance.Id()));
   EXPECT_EQ(FindTrayWindow(), nullptr);
+}
+
+TEST_F(ShellStart, SimultaneousStartsMakeOneInstanceAndCloseEndsEveryOne) {
+  std::vector<TarnwickProcess*> starts;
+  for (int start = 0; start < 4; ++start) starts.push_back(&Start());
+  ASSERT_TRUE(WaitUntil([] { return FindTrayWindow() != nullptr; }));
+  const DWORD owner = WindowProcessId(FindTrayWindow());
+  // The others handed over: one opened the main window and waits for it, the rest brought it forward and ended.
+  ASSERT_NE(WaitForVisibleWindow(owner, L"#32770", L"Tarnwick"), nullptr) << "no start handed over";
+  auto running = [&] {
+    return std::count_if(starts.begin(), starts.end(), [](TarnwickProcess* start) { return start->IsRunning(); });
+  };
+  EXPECT_TRUE(WaitUntil([&] { return running() <= 2; })) << running() << " processes run";
+  for (TarnwickProcess* start : starts) {
+    if (!start->IsRunning()) {
+      EXPECT_EQ(start->ExitCode(), 0u) << "a start that handed over";
+    }
+  }
+  EXPECT_EQ(TrayWindows().size(), 1u) << "one instance, one tray window";
+
+  // The close ends the instance with its main window open, and the start still waiting for that window.
+  const RunResult close = Run({L"--close"});
+  EXPECT_TRUE(close.exited);
+  EXPECT_EQ(close.exit_code, 0u) << close.standard_error;
+  for (TarnwickProcess* start : starts) {
+    EXPECT_TRUE(start->WaitForExit(5s)) << "process " << start->Id() << " lives on";
+  }
+  EXPECT_THAT(TrayWindows(), testing::IsEmpty());
+}
+
+TEST_F(ShellStart, CloseRightAfterAStartEndsThatStart) {
+  TarnwickProcess& instance = Start();
+  const RunResult close = Run({L"--close"});
+  EXPECT_EQ(close.exit_code, 0u) << close.standard_error;
+  ASSERT_TRUE(instance.WaitForExit());
+  EXPECT_EQ(FindTrayWindow(), nullptr);
+}
+
+TEST_F(ShellStart, CloseSaysSoWhenTheInstanceOutlivesTheWait) {
+  TarnwickProcess& instance = StartInstance();
+  // The window's thread is busy (here: held still), so the close request is not handled in time.
+  const DWORD thread_id = ::GetWindowThreadProcessId(FindTrayWindow(), nullptr);
+  unique_handle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id));
+  ASSERT_TRUE(thread);
+  ASSERT_NE(::SuspendThread(thread.get()), static_cast<DWORD>(-1));
+  const RunResult close = Run({L"--close"}, 40s);
+  ::ResumeThread(thread.get());
+  EXPECT_TRUE(close.exited);
+  EXPECT_EQ(close.exit_code, 3u);
+  EXPECT_THAT(close.standard_error, HasSubstr("still running"));
+  // Once the thread goes on, the request is handled.
+  ASSERT_TRUE(instance.WaitForExit());
+  EXPECT_EQ(instance.ExitCode(), 0u);
+}
+
+TEST_F(ShellStart, AListLostInTheMiddleOfASaveComesBackAtTheNextStart) {
+  // What a save killed between removing the old list and renaming the new one leaves.
+  WriteListFile({});
+  const std::wstring list = ListFilePath();
+  ASSERT_TRUE(::DeleteFileW(list.c_str()));
+  WriteFileBytes(list + L".1c-2.new", std::string("a\0.\0e\0x\0e\0\r\0\n\0b\0.\0e\0x\0e\0\r\0\n\0", 28));
+  TarnwickProcess& instance = StartInstance();
+  const HWND notice = WaitForVisibleWindow(instance.Id(), L"#32770", L"Tarnwick");
+  ASSERT_NE(notice, nullptr) << "the user is not told";
+  EXPECT_EQ(ReadListFile(), (std::vector<std::wstring>{L"a.exe", L"b.exe"}));
+  EXPECT_FALSE(FileExists(list + L".1c-2.new"));
+  ::PostMessageW(notice, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitForWindowGone(notice));
+  ::DeleteFileW(list.c_str());
 }
 
 TEST_F(ShellStart, TrayMenuExitEndsTheProgramAndRemovesTheIcon) {
@@ -251,7 +339,7 @@ TEST_F(ShellCommands, HelpWritesTheOptionsToStandardErrorAndExitsWithOne) {
     const RunResult result = Run({help, L"--install"});
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exit_code, 1u);
-    EXPECT_EQ(result.standard_error, std::string(kOptionsDescription) + "\n");
+    EXPECT_EQ(result.standard_error, std::string(kOptionsDescription) + "\n" + kExitCodes);
   }
   EXPECT_EQ(FindTrayWindow(), nullptr);
 }

@@ -44,6 +44,18 @@ const FakeProcess* FakeSystem::FindProcess(DWORD processId) const {
   return nullptr;
 }
 
+bool FakeSystem::CallResult(Handle* handle, DWORD FakeProcess::*error) {
+  if (handle == nullptr) {
+    last_error_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  const FakeProcess* process = FindProcess(handle->processId);
+  const DWORD code = process != nullptr ? process->*error : ERROR_SUCCESS;
+  if (code == ERROR_SUCCESS) return true;
+  last_error_ = code;
+  return false;
+}
+
 HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   Record("CreateToolhelp32Snapshot 0x%lx %lu", flags, processId);
   if (flags == TH32CS_SNAPPROCESS) {
@@ -110,9 +122,16 @@ bool FakeSystem::Thread32Next(HANDLE snapshot, THREADENTRY32& entry) {
 HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
   Record("OpenProcess 0x%lx %lu", access, processId);
   const FakeProcess* process = FindProcess(processId);
-  if (process == nullptr) return nullptr;
+  if (process == nullptr) {
+    // What the system answers for an id that names no process.
+    last_error_ = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
   const bool allowed = access == PROCESS_QUERY_LIMITED_INFORMATION ? process->canQuery : process->canSet;
-  if (!allowed) return nullptr;
+  if (!allowed) {
+    last_error_ = process->openError;
+    return nullptr;
+  }
   return NewHandle({Handle::Kind::kProcess, processId, {}, 0});
 }
 
@@ -137,7 +156,7 @@ bool FakeSystem::SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
   Handle* handle = Find(process);
   Record("SetProcessAffinityMask %lu 0x%llx", handle ? handle->processId : 0,
          static_cast<unsigned long long>(mask));
-  return handle != nullptr;
+  return CallResult(handle, &FakeProcess::affinityError);
 }
 
 bool FakeSystem::LookUpSetProcessInformation() {
@@ -154,7 +173,7 @@ bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
   if (information != nullptr && size >= sizeof(state)) std::memcpy(state, information, sizeof(state));
   Record("SetProcessInformation %lu %d {%lu,%lu,%lu} %lu", handle ? handle->processId : 0,
          static_cast<int>(informationClass), state[0], state[1], state[2], size);
-  return handle != nullptr;
+  return CallResult(handle, &FakeProcess::efficiencyError);
 }
 
 bool FakeSystem::LookUpCpuSetFunctions() {
@@ -172,7 +191,7 @@ bool FakeSystem::SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULON
     list += std::to_string(ids[i]);
   }
   Record("SetProcessDefaultCpuSets %lu [%s] %lu", handle ? handle->processId : 0, list.c_str(), count);
-  return handle != nullptr;
+  return CallResult(handle, &FakeProcess::cpuSetsError);
 }
 
 void FakeSystem::CloseHandle(HANDLE handle) {

@@ -27,6 +27,11 @@ struct FakeProcess {
   bool canSet = true;            // OpenProcess with the set rights succeeds
   bool pathFillsBuffer = false;  // the path query succeeds without a terminating zero
   DWORD parentId = 0;            // the snapshot's th32ParentProcessID
+  DWORD openError = ERROR_ACCESS_DENIED;  // LastError after an open that canQuery or canSet refuses
+  // Nonzero: the placement call fails with this error.
+  DWORD efficiencyError = 0;
+  DWORD affinityError = 0;
+  DWORD cpuSetsError = 0;
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {
@@ -75,6 +80,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool LookUpCpuSetFunctions() override;
   bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) override;
   void CloseHandle(HANDLE handle) override;
+  DWORD LastError() override { return last_error_; }
 
   // TopologyApi
   bool GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship, void* buffer, DWORD& length,
@@ -98,11 +104,14 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   HANDLE NewHandle(Handle handle);
   Handle* Find(HANDLE handle);
   const FakeProcess* FindProcess(DWORD processId) const;
+  // The result of a placement call on handle: fails with `error` when it is nonzero.
+  bool CallResult(Handle* handle, DWORD FakeProcess::*error);
 
   std::vector<std::string> calls_;
   std::map<uintptr_t, Handle> handles_;
   uintptr_t next_handle_ = 0x100;
   uint64_t path_match_calls_ = 0;
+  DWORD last_error_ = ERROR_SUCCESS;
   bool set_process_information_found_ = false;
   bool cpu_set_functions_found_ = false;
 };

@@ -186,12 +186,15 @@ TEST_F(EnforcementPassTest, FailedThreadSnapshotIsTakenAgainAtTheNextMatch) {
               ElementsAre("SetProcessInformation 42 4 {1,1,0} 12", "SetProcessInformation 43 4 {1,1,0} 12"));
 }
 
-TEST_F(EnforcementPassTest, CountsEveryMatchingPatternAndPlacesOncePerMatch) {
+// "Matched processes" counts processes: one that two entries match is counted
+// and placed once, by the first entry it matches.
+TEST_F(EnforcementPassTest, AProcessThatTwoEntriesMatchIsCountedAndPlacedOnce) {
   system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"C:\\Tools\\tool.exe"}};
-  ASSERT_TRUE(Pass({L"game.exe", L"C:\\Games\\*", L"none.exe"}, MethodSwitches{false, true, false}));
-  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"),
-              ElementsAre("SetProcessAffinityMask 42 0xf", "SetProcessAffinityMask 42 0xf"));
-  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 2u)));
+  ASSERT_TRUE(Pass({L"game.exe", L"C:\\Games\\*", L"none.exe"}, kAllMethods));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"), ElementsAre("SetProcessAffinityMask 42 0xf"));
+  EXPECT_EQ(system_.CountCalls("SetProcessInformation 42"), 1u);
+  EXPECT_EQ(system_.CountCalls("SetProcessDefaultCpuSets 42"), 1u);
+  EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 1u)));
 }
 
 TEST_F(EnforcementPassTest, MethodsOffStillCountAndPublish) {
@@ -245,6 +248,109 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
   const auto uncached = run(MatchCaching::kUncached);
   EXPECT_EQ(cached.first, uncached.first);
   EXPECT_EQ(cached.second, uncached.second);
+}
+
+// What the pass publishes for the processes window: one row per process with
+// the first pattern that matched and each method's outcome, as the platform
+// answered it.
+TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes) {
+  using Outcome = MethodResult::Outcome;
+  constexpr MethodResult kPlaced{Outcome::kPlaced, ERROR_SUCCESS};
+  constexpr MethodResult kNotRun{};
+  auto failed = [](DWORD error) { return MethodResult{Outcome::kFailed, error}; };
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"},
+                       {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
+                       {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
+                       {45, L"gone.exe", L"", 0},
+                       {46, L"idle.exe", L"C:\\idle.exe"}};
+  system_.processes[1].canSet = false;  // protected: every open is refused
+  system_.processes[2].efficiencyError = ERROR_INVALID_FUNCTION;
+  system_.processes[2].affinityError = ERROR_INVALID_PARAMETER;
+  system_.processes[2].cpuSetsError = ERROR_NOT_SUPPORTED;
+  ASSERT_TRUE(Pass({L"none.exe", L"C:\\Games\\*", L"game.exe", L"tool.exe", L"gone.exe"}, kAllMethods));
+
+  PassResults results;
+  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  EXPECT_EQ(results.pass, 1u);
+  EXPECT_EQ(results.scanned, 5u);
+  EXPECT_EQ(results.matched, 4u) << "game.exe matched two patterns and counts once";
+  ASSERT_EQ(results.processes.size(), 5u);
+  struct Expected {
+    DWORD id;
+    const wchar_t* name;
+    const wchar_t* path;
+    const wchar_t* pattern;
+    MethodResults methods;
+  };
+  const Expected expected[] = {
+      {42, L"game.exe", L"C:\\Games\\game.exe", L"C:\\Games\\*", {kPlaced, kPlaced, kPlaced}},
+      {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe", L"C:\\Games\\*",
+       {failed(ERROR_ACCESS_DENIED), failed(ERROR_ACCESS_DENIED), failed(ERROR_ACCESS_DENIED)}},
+      {44, L"tool.exe", L"C:\\Tools\\tool.exe", L"tool.exe",
+       {failed(ERROR_INVALID_FUNCTION), failed(ERROR_INVALID_PARAMETER), failed(ERROR_NOT_SUPPORTED)}},
+      // Ended before the thread snapshot: efficiency mode leaves it alone, and
+      // its path was never read.
+      {45, L"gone.exe", L"", L"gone.exe", {kNotRun, kPlaced, kPlaced}},
+      {46, L"idle.exe", L"C:\\idle.exe", L"", {kNotRun, kNotRun, kNotRun}},
+  };
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const ProcessResult& row = results.processes[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(row.processId, expected[i].id);
+    EXPECT_EQ(row.fileName, expected[i].name);
+    EXPECT_EQ(row.imagePath, expected[i].path);
+    EXPECT_EQ(row.pattern, expected[i].pattern);
+    EXPECT_EQ(row.matched, *expected[i].pattern != L'\0');
+    EXPECT_EQ(row.methods, expected[i].methods);
+  }
+  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "nothing newer than the copy";
+}
+
+TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.hasSetProcessInformation = false;
+  system_.hasCpuSetFunctions = false;
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{true, false, true}));
+  PassResults results;
+  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_EQ(results.processes.size(), 1u);
+  const MethodResult missing{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+  EXPECT_EQ(results.processes[0].methods, (MethodResults{missing, MethodResult{}, missing}));
+}
+
+// The rows of every pass come from that pass alone: an ended process goes, a
+// method switched off or a pattern removed leaves nothing behind, and the
+// reader's copy follows whether the list grew or shrank.
+TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
+  system_.processes = {{42, L"game.exe", L"C:\\game.exe"}, {43, L"tool.exe", L"C:\\tool.exe"}};
+  PassResults results;
+  ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, kAllMethods));
+  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_EQ(results.processes.size(), 2u);
+
+  system_.processes.erase(system_.processes.begin());
+  system_.processes.push_back({44, L"new.exe", L"C:\\new.exe"});
+  ASSERT_TRUE(Pass({L"tool.exe"}, MethodSwitches{false, true, false}));
+  ASSERT_TRUE(Pass({L"new.exe"}, MethodSwitches{false, true, false}));
+  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  EXPECT_EQ(results.pass, 3u) << "the reader gets the latest pass, not the next one";
+  ASSERT_EQ(results.processes.size(), 2u);
+  EXPECT_EQ(results.processes[0].fileName, L"tool.exe");
+  EXPECT_FALSE(results.processes[0].matched);
+  EXPECT_EQ(results.processes[0].pattern, L"");
+  EXPECT_EQ(results.processes[0].methods, MethodResults{});
+  EXPECT_EQ(results.processes[1].fileName, L"new.exe");
+  EXPECT_EQ(results.processes[1].pattern, L"new.exe");
+  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::kPlaced);
+
+  system_.processes.clear();
+  ASSERT_TRUE(Pass({L"new.exe"}, kAllMethods));
+  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  EXPECT_TRUE(results.processes.empty());
+
+  system_.processSnapshotFails = true;
+  EXPECT_FALSE(Pass({L"new.exe"}, kAllMethods));
+  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "a failed pass publishes nothing";
 }
 
 // Many passes over a seeded churn: processes start and end, image paths

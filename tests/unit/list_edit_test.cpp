@@ -8,13 +8,16 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(ListSave, LeavesOutEmptyAndOverlongEntriesAndKeepsTheOrder) {
+TEST(ListSave, LeavesOutEmptyEntriesAndKeepsEveryOtherWholeInOrder) {
   const std::vector<std::wstring> listed = {
       L"", L" spaced ", std::wstring(1023, L'a'), std::wstring(1024, L'b'), L"notepad.exe",
       std::wstring(5000, L'c'), L"C:\\Tools\\app.exe", L""};
   EXPECT_THAT(EntriesToSave(listed),
-              ElementsAre(L" spaced ", std::wstring(1023, L'a'), L"notepad.exe", L"C:\\Tools\\app.exe"));
+              ElementsAre(L" spaced ", std::wstring(1023, L'a'), std::wstring(1024, L'b'), L"notepad.exe",
+                          std::wstring(5000, L'c'), L"C:\\Tools\\app.exe"));
   EXPECT_TRUE(EntriesToSave(std::vector<std::wstring>{}).empty());
+  EXPECT_TRUE(ListBoxCanHoldEntries(listed));
+  EXPECT_FALSE(ListBoxCanHoldEntries(std::vector<std::wstring>{L"a.exe", std::wstring(L"b\0.exe", 6)}));
 }
 
 TEST(ListDuplicates, WholeEntriesCompareWithoutRegardToCase) {

@@ -287,6 +287,100 @@ TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
   EXPECT_EQ(startWorkerCount, 0) << "the close box leaves the worker alone";
 }
 
+// The Running Processes window opens from the status bar's matched part, the
+// count label and the File menu, one at a time, and adds what it selects
+// through the add flow: a duplicate refused with its message, the rest saved
+// once and announced once; it goes with the main window.
+TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddFlow) {
+  WriteListFile({L"calc.exe"});
+  Worker.Results.BeginPass();
+  for (const auto& [id, name] : {std::pair<DWORD, const wchar_t*>{42, L"CALC.EXE"}, {43, L"notepad.exe"}}) {
+    ProcessResult& row = Worker.Results.NextRow();
+    row.processId = id;
+    row.fileName = name;
+  }
+  Worker.Results.Publish(2, 0);
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  auto processesWindows = [&] {
+    std::vector<HWND> found;
+    ::EnumThreadWindows(
+        uiThread_,
+        [](HWND window, LPARAM parameter) noexcept -> BOOL {
+          if (WindowText(window) == L"Running Processes" && ::IsWindowVisible(window)) {
+            reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+  };
+
+  NMMOUSE click = {};
+  click.hdr = {::GetDlgItem(main, IDC_STATUS_BAR), IDC_STATUS_BAR, static_cast<UINT>(NM_DBLCLK)};
+  click.dwItemSpec = 2;  // the E-core usage part
+  ::SendMessageW(main, WM_NOTIFY, IDC_STATUS_BAR, reinterpret_cast<LPARAM>(&click));
+  EXPECT_THAT(processesWindows(), IsEmpty());
+  click.dwItemSpec = 3;
+  ::SendMessageW(main, WM_NOTIFY, IDC_STATUS_BAR, reinterpret_cast<LPARAM>(&click));
+  ASSERT_EQ(processesWindows().size(), 1u);
+  ::SendMessageW(processesWindows()[0], WM_COMMAND, IDCANCEL, 0);
+  ASSERT_THAT(processesWindows(), IsEmpty());
+
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_COUNT_LABEL, STN_DBLCLK),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(main, IDC_COUNT_LABEL)));
+  ASSERT_TRUE(WaitUntil([&] { return processesWindows().size() == 1; }));
+  HWND processes = processesWindows()[0];
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+  ::SendMessageW(main, WM_NULL, 0, 0);
+  EXPECT_THAT(processesWindows(), ElementsAre(processes)) << "the menu brings the open window forward";
+
+  HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+  LVITEMW selected = {};
+  selected.stateMask = LVIS_SELECTED;
+  selected.state = LVIS_SELECTED;
+  ::SendMessageW(view, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&selected));
+  // Enter is Add Name: the main window's modal loop hands this window its dialog keys.
+  ::PostMessageW(view, WM_KEYDOWN, VK_RETURN, 1);
+  HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+  ASSERT_NE(box, nullptr) << "no duplicate message";
+  EXPECT_THAT(StaticTexts(box), testing::Contains(L"ERROR: Item already in list"));
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
+  ASSERT_TRUE(WaitUntil([&] { return listChangedCount == 1; }));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"calc.exe", L"notepad.exe"));
+
+  // A list file that cannot be saved: the failure is reported and nothing is announced.
+  Worker.Results.BeginPass();
+  Worker.Results.NextRow() = ProcessResult{44, L"wordpad.exe", L"", L"", false, {}};
+  Worker.Results.Publish(1, 0);
+  ::SendMessageW(main, WMU_PASS_DONE, 0, 0);
+  ASSERT_EQ(::SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), 1);
+  ASSERT_TRUE(::DeleteFileW(ListFilePath.c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(ListFilePath.c_str(), nullptr));
+  ::SendMessageW(view, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&selected));
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  HWND failed = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+  ASSERT_NE(failed, nullptr) << "a failed save is not reported";
+  const std::vector<std::wstring> texts = StaticTexts(failed);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::wstring& text) {
+    return text.rfind(L"The list could not be saved to:", 0) == 0;
+  })) << testing::PrintToString(texts);
+  ::PostMessageW(failed, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe")) << "what the file still holds";
+  EXPECT_EQ(listChangedCount, 1) << "a list that was not saved is not announced";
+  ::RemoveDirectoryW(ListFilePath.c_str());
+
+  ::PostMessageW(view, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(processes); })) << "Escape closes the window";
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+  ASSERT_TRUE(WaitUntil([&] { return processesWindows().size() == 1; }));
+  processes = processesWindows()[0];
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
+  EXPECT_FALSE(::IsWindow(processes)) << "owned by the main window";
+}
+
 TEST_F(MainWindowTest, ADoubleClickNotificationEditsTheSelectionWhicheverIdItCarries) {
   WriteListFile({L"calc.exe"});
   HWND main = Open();
@@ -446,6 +540,105 @@ TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {
   Click(main, IDOK);
   WaitClosed();
   EXPECT_EQ(startWorkerCount, 1) << "OK restarts the worker";
+}
+
+// Whatever list file a user or another tool writes: opened in the window, kept
+// through an unrelated edit (a Remove with nothing selected) and read again,
+// every entry comes back unaltered.
+TEST_F(MainWindowTest, EveryEntryOfAListFileComesBackUnalteredAfterAnUnrelatedEdit) {
+  auto bytes = [](std::string_view text) { return std::string(text); };
+  auto utf16 = [](std::wstring_view text) {
+    std::string out;
+    for (wchar_t unit : text) {
+      out.push_back(static_cast<char>(unit & 0xFF));
+      out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+  };
+  const std::wstring long_entry = L"C:\\Games\\" + std::wstring(2000, L'g') + L".exe";
+  struct Case {
+    const char* what;
+    std::string file;
+    std::vector<std::wstring> entries;  // as the file holds them, in file order
+  };
+  const Case cases[] = {
+      {"ANSI (code page 1252)", bytes("caf\xE9.exe\r\nnotepad.exe\r\n"), {L"caf\u00E9.exe", L"notepad.exe"}},
+      {"UTF-8 without a mark", bytes("caf\xC3\xA9.exe\nnotepad.exe"), {L"caf\u00E9.exe", L"notepad.exe"}},
+      {"UTF-8 with its mark", bytes("\xEF\xBB\xBF" "caf\xC3\xA9.exe\r\nnotepad.exe\r\n"),
+       {L"caf\u00E9.exe", L"notepad.exe"}},
+      {"UTF-8 with a stray zero byte", bytes(std::string_view("calc.exe\r\nnotepad.exe\r\n\0", 24)),
+       {L"calc.exe", L"notepad.exe"}},
+      {"UTF-16 without a mark, last line unended", utf16(L"calc.exe\r\nnotepad.exe"), {L"calc.exe", L"notepad.exe"}},
+      {"UTF-16 with its mark and final line end", utf16(L"\xFEFF" L"calc.exe\r\nnotepad.exe\r\n"),
+       {L"calc.exe", L"notepad.exe"}},
+      {"UTF-16 with its mark, last line unended", utf16(L"\xFEFF" L"calc.exe\r\nnotepad.exe"),
+       {L"calc.exe", L"notepad.exe"}},
+      {"lines ended by CR alone", bytes("calc.exe\rnotepad.exe\r"), {L"calc.exe", L"notepad.exe"}},
+      {"an entry of 2000 characters", utf16(L"calc.exe\r\n" + long_entry + L"\r\n"), {L"calc.exe", long_entry}},
+      {"a lone surrogate", utf16(L"\xD83D" L".exe\r\ncalc.exe\r\n"), {L"\xD83D" L".exe", L"calc.exe"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      std::ofstream file(ListFilePath.c_str(), std::ios::binary | std::ios::trunc);
+      file.write(c.file.data(), static_cast<std::streamsize>(c.file.size()));
+    }
+    listChangedCount = 0;
+    HWND main = Open();
+    ASSERT_NE(main, nullptr);
+    std::vector<std::wstring> shown = ListBoxOnceSettled(main, c.entries.size());
+    std::vector<std::wstring> expected = c.entries;
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected) << "the list box shows each entry as the file holds it";
+    ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    Click(main, IDC_REMOVE);
+    ASSERT_TRUE(WaitUntil([] { return listChangedCount == 1; })) << "the unrelated edit was not saved";
+    std::vector<std::wstring> reloaded = ReadListFile();
+    std::sort(reloaded.begin(), reloaded.end());
+    EXPECT_EQ(reloaded, expected);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    WaitClosed();
+  }
+}
+
+// A save that fails leaves the list box, the file and the worker (restarted
+// only after a save) agreeing on what the file holds.
+TEST_F(MainWindowTest, AfterAFailedSaveTheListShowsWhatTheFileHolds) {
+  WriteListFile({L"a.exe", L"b.exe"});
+  HWND main = Open();
+  ASSERT_NE(main, nullptr);
+  ASSERT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"a.exe", L"b.exe"));
+  ASSERT_TRUE(::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  auto dismiss_save_error = [&] {
+    HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_THAT(StaticTexts(box), testing::Contains(testing::HasSubstr(L"could not be saved")));
+    EXPECT_THAT(ReadListBoxEntries(::GetDlgItem(main, IDC_PROCESS_LIST)), ElementsAre(L"a.exe", L"b.exe"))
+        << "already while the box is open";
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
+  };
+  Click(main, IDC_CLEAR_ALL);
+  dismiss_save_error();
+  TypeAndConfirm(main, L"typed.exe");
+  dismiss_save_error();
+  ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, 0, 0);
+  Click(main, IDC_REMOVE);
+  dismiss_save_error();
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"a.exe", L"b.exe"));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe"));
+  EXPECT_EQ(listChangedCount, 0) << "the worker keeps the list the file holds";
+
+  // Once the file can be written, the next edit saves from there.
+  ::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+  TypeAndConfirm(main, L"c.exe");
+  EXPECT_THAT(ListBoxOnceSettled(main, 3), ElementsAre(L"a.exe", L"b.exe", L"c.exe"));
+  EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe", L"c.exe"));
+  EXPECT_EQ(listChangedCount, 1);
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  WaitClosed();
 }
 
 TEST_F(MainWindowTest, MethodSwitchesFlipTheirSettingAndCheckMark) {

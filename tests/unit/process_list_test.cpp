@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,40 +88,96 @@ TEST_F(ProcessListFile, EmptyListIsAZeroLengthFile) {
   EXPECT_EQ(LoadProcessList(path_, entries), 0);
 }
 
-TEST_F(ProcessListFile, LoadRules) {
+// The bytes of text in the system's ANSI code page.
+std::vector<std::byte> Ansi(const std::wstring& text) {
+  std::string bytes(text.size() * 2, '\0');
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+  bytes.resize(static_cast<size_t>(std::max(length, 0)));
+  std::vector<std::byte> result;
+  for (char c : bytes) result.push_back(static_cast<std::byte>(c));
+  return result;
+}
+
+std::vector<std::byte> operator+(std::vector<std::byte> a, const std::vector<std::byte>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The UTF-16 big endian bytes of text.
+std::vector<std::byte> Utf16Be(const std::wstring& text) {
+  std::vector<std::byte> bytes = Utf16(text);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+  return bytes;
+}
+
+TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
+  const std::wstring long_entry = std::wstring(1990, L'x') + L"\\app.exe";
+  const bool ansi_is_1252 = ::GetACP() == 1252;
   struct Case {
     const char* what;
     std::vector<std::byte> bytes;
-    std::vector<std::wstring> expected;
+    std::optional<std::vector<std::wstring>> expected;  // nullopt: cannot be decoded
   };
-  const Case cases[] = {
-      {"LF alone ends a line", Utf16(L"a.exe\nb.exe\r\n"), {L"a.exe", L"b.exe"}},
-      {"every CR is removed", Utf16(L"a\r.exe\r\r\n"), {L"a.exe"}},
-      {"two line ends give an empty entry", Utf16(L"a.exe\r\n\r\nb.exe\r\n"), {L"a.exe", L"", L"b.exe"}},
-      {"text after the last LF is dropped", Utf16(L"a.exe\r\nb.exe"), {L"a.exe"}},
-      {"no LF at all", Utf16(L"a.exe"), {}},
-      {"a byte-order mark stays in the first entry", Utf16(L"\xFEFF" L"a.exe\r\n"), {L"\xFEFF" L"a.exe"}},
-      {"spaces and case are kept", Utf16(L" A.exe \r\na.EXE\r\n"), {L" A.exe ", L"a.EXE"}},
-      {"an odd last byte LF ends an entry", Bytes({'a', 0, '\n'}), {L"a"}},
-      {"UTF-8 without zero bytes, last line unended", Bytes({'a', 'b', '\n', 'c', '\r', '\n', 'd'}),
-       {L"ab", L"c", L"d"}},
-      {"UTF-8 with its byte-order mark", Bytes({0xEF, 0xBB, 0xBF, 'x', 0xC3, 0xA9, '\r', '\n'}), {L"x\x00E9"}},
-      {"UTF-8 byte-order mark alone", Bytes({0xEF, 0xBB, 0xBF}), {}},
+  const std::vector<Case> cases = {
+      // UTF-16 little endian, as this program and Notepad write it.
+      {"UTF-16 with CR LF", Utf16(L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
+      {"UTF-16, last line unended", Utf16(L"a.exe\r\nb.exe"), {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 with its mark", Utf16(L"\xFEFF" L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 with its mark, last line unended", Utf16(L"\xFEFF" L"a.exe\r\nb.exe"), {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 big endian with its mark", Utf16Be(L"\xFEFF" L"a.exe\r\n"), {{L"a.exe"}}},
+      {"UTF-16 big endian without a mark", Utf16Be(L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 of another script", Utf16(L"\x6E38\x620F\x5F15\x64CE\x7A0B\x5E8F\r\n"),
+       {{L"\x6E38\x620F\x5F15\x64CE\x7A0B\x5E8F"}}},
+      {"UTF-16 long line of another script", Utf16(std::wstring(200, L'\x4E4E') + L"\r\n"),
+       {{std::wstring(200, L'\x4E4E')}}},
+      {"UTF-16 with a lone surrogate", Utf16(L"\xD800.exe\r\n\xDC00\r\n"), {{L"\xD800.exe", L"\xDC00"}}},
+      {"UTF-16 entry of 2000 characters", Utf16(L"a.exe\r\n" + long_entry + L"\r\n"), {{L"a.exe", long_entry}}},
+      {"line ends: LF, CR LF, CR alone", Utf16(L"a\nb\r\nc\rd\r"), {{L"a", L"b", L"c", L"d"}}},
+      {"two line ends give an empty entry", Utf16(L"a.exe\r\n\r\nb.exe\r\n"), {{L"a.exe", L"", L"b.exe"}}},
+      {"spaces and case are kept", Utf16(L" A.exe \r\na.EXE\r\n"), {{L" A.exe ", L"a.EXE"}}},
+      // 8-bit text.
+      {"UTF-8, last line unended", Bytes({'a', 'b', '\n', 'c', '\r', '\n', 'd'}), {{L"ab", L"c", L"d"}}},
+      {"UTF-8 with CR alone", Bytes({'a', '\r', 'b', '\r'}), {{L"a", L"b"}}},
+      {"UTF-8 with its mark", Bytes({0xEF, 0xBB, 0xBF, 'x', 0xC3, 0xA9, '\r', '\n'}), {{L"x\x00E9"}}},
+      {"UTF-8 mark alone", Bytes({0xEF, 0xBB, 0xBF}), {{}}},
       {"UTF-8 four-byte character", Bytes({0xF0, 0x9F, 0x8E, 0xAE, '.', 'e', 'x', 'e', '\n'}),
-       {L"\xD83C\xDFAE.exe"}},
-      {"UTF-8 blank lines stay empty entries", Bytes({'a', '\n', '\n', 'b', '\n'}), {L"a", L"", L"b"}},
-      {"invalid UTF-8 without zero bytes pairs up as UTF-16", Bytes({'c', 'a', 'f', 0xE9, '\n', 'x', '\n'}),
-       {L"\x6163\xE966\x780A"}},
-      {"one zero byte makes the file UTF-16", Bytes({'a', 'b', '\n', 0}), {L"\x6261"}},
-      {"8-bit text of odd length, not UTF-8: the zero fill makes the last LF a line end",
-       Bytes({'a', 0xE9, '\n', 'c', '\n'}), {L"\xE961\x630A"}},
+       {{L"\xD83C\xDFAE.exe"}}},
+      {"UTF-8 with a stray zero byte at the end", Bytes({'n', '.', 'e', 'x', 'e', '\r', '\n', 'c', '\n', 0}),
+       {{L"n.exe", L"c"}}},
+      {"UTF-8 with a stray zero byte inside an entry", Bytes({'a', 'b', '\n', 'c', 0, 'd', '\n'}),
+       {{L"ab", std::wstring(L"c\0d", 3)}}},
+      {"UTF-8 with its mark and a zero byte at the end", Bytes({0xEF, 0xBB, 0xBF, 'a', '\n', 0}), {{L"a"}}},
+      {"ANSI text, no zero byte", Ansi(L"caf\x00E9.exe\r\nna\x00EFve.exe"), {{L"caf\x00E9.exe", L"na\x00EFve.exe"}}},
+      {"ANSI text with a stray zero byte", Ansi(L"caf\x00E9.exe\r\n") + Bytes({0}), {{L"caf\x00E9.exe"}}},
+      // What cannot be told with confidence.
+      {"UTF-16 cut inside a unit", Bytes({'a', 0, '.', 0, 'e', 0, 'x', 0, 'e', 0, '\r', 0, '\n'}), std::nullopt},
+      {"UTF-16 mark with half a unit", Bytes({0xFF, 0xFE, 'a', 0, '\n'}), std::nullopt},
+      {"UTF-8 mark before invalid UTF-8", Bytes({0xEF, 0xBB, 0xBF, 'a', 0xC3, '\n'}), std::nullopt},
+      {"zeros on both sides of the units", Bytes({'a', 0, 0, 'b', 'c', 0, 0, 'd', '\n', 0, 0, '\n'}), std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (std::string_view(c.what).starts_with("ANSI") && !ansi_is_1252) {
+      ADD_FAILURE() << "the ANSI rows are written for code page 1252, not " << ::GetACP();
+      continue;
+    }
     WriteRaw(c.bytes);
     std::vector<std::wstring> entries;
-    EXPECT_EQ(LoadProcessList(path_, entries), static_cast<int64_t>(c.expected.size()));
-    EXPECT_EQ(entries, c.expected);
+    const ListFileStatus status = ReadProcessListFile(path_, entries);
+    if (!c.expected) {
+      EXPECT_EQ(status, ListFileStatus::Undecodable);
+      EXPECT_THAT(entries, IsEmpty());
+      EXPECT_EQ(LoadProcessList(path_, entries), 0) << "the worker gets nothing either";
+      continue;
+    }
+    EXPECT_EQ(status, ListFileStatus::Read);
+    EXPECT_EQ(entries, *c.expected);
+    // Written back by the program, every entry reads back unaltered.
+    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
+    std::vector<std::wstring> again;
+    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
+    EXPECT_EQ(again, entries);
   }
 }
 
@@ -143,7 +201,7 @@ TEST_F(ProcessListFile, FailedWriteKeepsTheOldListWhole) {
   ASSERT_EQ(SaveProcessList(path_, {L"first.exe", L"second.exe"}), 2);
   const auto before = ReadRaw();
   DWORD error = ERROR_SUCCESS;
-  EXPECT_EQ(SaveProcessList(path_, {L"replacement.exe", L"other.exe", L"third.exe"}, error, WriteHalfThenFail), -1);
+  EXPECT_EQ(SaveProcessList(path_, {L"replacement.exe", L"other.exe", L"third.exe"}, error, {WriteHalfThenFail}), -1);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_DISK_FULL)) << "the writer's reason is reported";
   EXPECT_EQ(ReadRaw(), before);
   EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt")) << "no temporary file is left behind";
@@ -189,14 +247,76 @@ TEST_F(ProcessListFile, ReplacingTheListKeepsItsAttributes) {
   EXPECT_NE(::GetFileAttributesW(path_.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the list's attribute was lost";
 }
 
-TEST_F(ProcessListFile, TemporaryFilesLeftByAnInterruptedSaveAreRemovedAtTheNextSave) {
-  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "tw7F.tmp", "TW1.TMP", "rf2fd1.tmp"};
-  const char* const others[] = {"twitter.tmp", "p-core-list.txt.notes.tmp", "other.txt"};
+TEST_F(ProcessListFile, FilesLeftByInterruptedSavesAreRemovedOnlyWhileTheListExists) {
+  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "p-core-list.txt.1a2b-4.new", "tw7F.tmp",
+                                   "TW1.TMP", "rf2fd1.tmp"};
+  const char* const others[] = {"twitter.tmp", "p-core-list.txt.notes.tmp", "p-core-list.txt.x-1.new", "other.txt"};
   for (const char* name : leftovers) std::ofstream(folder_ / name);
   for (const char* name : others) std::ofstream(folder_ / name);
+  // No list: a leftover may be its only copy, and the first save keeps them all.
   EXPECT_EQ(SaveProcessList(path_, {L"a.exe"}), 1);
-  EXPECT_THAT(FolderContents(), ::testing::UnorderedElementsAre(L"p-core-list.txt", L"twitter.tmp",
-                                                                 L"p-core-list.txt.notes.tmp", L"other.txt"));
+  EXPECT_EQ(FolderContents().size(), std::size(leftovers) + std::size(others) + 1);
+  EXPECT_EQ(SaveProcessList(path_, {L"b.exe"}), 1);
+  EXPECT_THAT(FolderContents(),
+              ::testing::UnorderedElementsAre(L"p-core-list.txt", L"twitter.tmp", L"p-core-list.txt.notes.tmp",
+                                              L"p-core-list.txt.x-1.new", L"other.txt"));
+}
+
+// A save killed after the old list was gone and before the new one took its
+// place leaves the complete new content (".new") as the only copy.
+TEST_F(ProcessListFile, AMissingListIsRestoredFromTheNewestCompleteCopyASaveLeft) {
+  auto write_file = [&](const char* name, const std::wstring& text, int age_seconds) {
+    const std::filesystem::path file = folder_ / name;
+    const std::vector<std::byte> bytes = Utf16(text);
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() -
+                                               std::chrono::seconds(age_seconds));
+  };
+  write_file("rf1c.tmp", L"old.exe\r\n", 60);                            // the old list, moved aside
+  write_file("p-core-list.txt.9-1.new", L"older.exe\r\n", 120);          // an older complete save
+  write_file("p-core-list.txt.9-2.new", L"new.exe\r\nother.exe\r\n", 10);  // the newest complete save
+  write_file("p-core-list.txt.9-3.tmp", L"newest but half wr", 0);        // never finished: not a list
+
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Read);
+  EXPECT_THAT(entries, ElementsAre(L"new.exe", L"other.exe"));
+  EXPECT_TRUE(reading.restored);
+  EXPECT_EQ(ReadRaw(), Utf16(L"new.exe\r\nother.exe\r\n"));
+
+  entries.clear();
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Read);
+  EXPECT_FALSE(reading.restored) << "told once";
+  // The next save cleans up, now that the list exists.
+  EXPECT_EQ(SaveProcessList(path_, {L"new.exe"}), 1);
+  EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
+}
+
+// ReplaceFileW may fail after the old list is gone (ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+// and Wine's own passes through that state).
+bool ReplaceLosingTheOldList(const wchar_t* list, const wchar_t*) {
+  ::DeleteFileW(list);
+  ::SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+  return false;
+}
+
+bool ReplaceFailingWithTheOldListKept(const wchar_t*, const wchar_t*) {
+  ::SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+  return false;
+}
+
+TEST_F(ProcessListFile, AReplaceThatFailsAfterTheOldListIsGonePutsTheNewOneInPlace) {
+  ASSERT_EQ(SaveProcessList(path_, {L"old.exe"}), 1);
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path_, {L"new.exe", L"other.exe"}, error, {nullptr, ReplaceLosingTheOldList}), 2);
+  EXPECT_EQ(ReadRaw(), Utf16(L"new.exe\r\nother.exe\r\n"));
+  EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
+
+  // A replace that fails with the old list in place reports the failure and leaves the old list whole.
+  EXPECT_EQ(SaveProcessList(path_, {L"third.exe"}, error, {nullptr, ReplaceFailingWithTheOldListKept}), -1);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_UNABLE_TO_REMOVE_REPLACED));
+  EXPECT_EQ(ReadRaw(), Utf16(L"new.exe\r\nother.exe\r\n"));
+  EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
 }
 
 TEST_F(ProcessListFile, ListInAFolderTooLongForGetTempFileName) {
@@ -246,8 +366,8 @@ TEST_F(ProcessListFile, AFileOver16MiBIsNotRead) {
 
 TEST_F(ProcessListFile, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
   std::vector<std::wstring> entries;
-  DWORD error = ERROR_SUCCESS;
-  EXPECT_EQ(ReadProcessListFile(path_, entries, &error), ListFileStatus::Missing);
+  ListFileReading reading;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Missing);
   EXPECT_EQ(ReadProcessListFile((folder_ / "no folder" / "list.txt").wstring(), entries), ListFileStatus::Missing);
 
   WriteRaw(Utf16(L"a.exe\r\n"));
@@ -255,12 +375,19 @@ TEST_F(ProcessListFile, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
     // Held open by another program that shares nothing.
     unique_hfile locked(::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(locked);
-    EXPECT_EQ(ReadProcessListFile(path_, entries, &error), ListFileStatus::Unreadable);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Unreadable);
+    EXPECT_EQ(reading.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(LoadProcessList(path_, entries), 0);
   }
-  EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read);
-  EXPECT_THAT(entries, ElementsAre(L"a.exe"));
+  {
+    // Held open for writing and deleting by an editor or a sync tool that shares all.
+    unique_hfile held(::CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read);
+    EXPECT_THAT(entries, ElementsAre(L"a.exe"));
+  }
 
   entries.clear();
   std::filesystem::create_directory(folder_ / "folder.txt");

@@ -37,7 +37,8 @@ class RelayThreadsTest : public testing::Test {
 };
 
 TEST_F(RelayThreadsTest, CloseRequestSetsQuitAndAsksTheTrayWindowToExit) {
-  std::thread watcher(CloseWatcherThread, quit_.get(), request_.get(), std::cref(target_));
+  std::thread watcher(CloseWatcherThread, DuplicateForThread(quit_.get()), DuplicateForThread(request_.get()),
+                      std::cref(target_));
   ::SetEvent(request_.get());
   watcher.join();
   EXPECT_EQ(::WaitForSingleObject(quit_.get(), 0), WAIT_OBJECT_0);
@@ -46,14 +47,15 @@ TEST_F(RelayThreadsTest, CloseRequestSetsQuitAndAsksTheTrayWindowToExit) {
 
 // Start-up runs no watcher without the event; a wait that fails still ends the instance.
 TEST_F(RelayThreadsTest, AFailedWaitEndsTheInstanceRatherThanLeavingItUnclosable) {
-  std::thread watcher(CloseWatcherThread, quit_.get(), nullptr, std::cref(target_));
+  std::thread watcher(CloseWatcherThread, DuplicateForThread(quit_.get()), unique_handle(), std::cref(target_));
   watcher.join();
   EXPECT_EQ(::WaitForSingleObject(quit_.get(), 0), WAIT_OBJECT_0);
   EXPECT_TRUE(Receive(WMU_EXIT_APP));
 }
 
 TEST_F(RelayThreadsTest, PassesAreRelayedWhileTheMainWindowIsOpenUntilQuit) {
-  std::thread relay(PassRelayThread, quit_.get(), pass_done_.get(), std::cref(target_));
+  std::thread relay(PassRelayThread, DuplicateForThread(quit_.get()), DuplicateForThread(pass_done_.get()),
+                    std::cref(target_));
   for (int pass = 0; pass < 3; ++pass) {
     ::SetEvent(pass_done_.get());
     EXPECT_TRUE(Receive(WMU_PASS_DONE)) << "pass " << pass;
@@ -64,6 +66,31 @@ TEST_F(RelayThreadsTest, PassesAreRelayedWhileTheMainWindowIsOpenUntilQuit) {
   relay.join();
   MSG stray{};
   EXPECT_FALSE(::PeekMessageW(&stray, window_.get(), WMU_PASS_DONE, WMU_PASS_DONE, PM_REMOVE));
+}
+
+// Static destruction closes the process-wide event handles while the
+// detached threads may still wait: each thread waits on handles of its own.
+TEST_F(RelayThreadsTest, StartedThreadsKeepWorkingAfterTheStartersHandlesAreClosed) {
+  unique_handle pass_done_signal = DuplicateForThread(pass_done_.get());
+  unique_handle request_signal = DuplicateForThread(request_.get());
+  unique_handle quit_seen = DuplicateForThread(quit_.get());
+  ASSERT_TRUE(StartPassRelay(quit_.get(), pass_done_.get(), target_));
+  ASSERT_TRUE(StartCloseWatcher(quit_.get(), request_.get(), target_));
+  pass_done_.reset();
+  request_.reset();
+  quit_.reset();
+  // New handles may take the closed ones' values.
+  unique_handle others[] = {unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+                            unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+                            unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+  for (int pass = 0; pass < 3; ++pass) {
+    ::SetEvent(pass_done_signal.get());
+    EXPECT_TRUE(Receive(WMU_PASS_DONE)) << "pass " << pass;
+  }
+  EXPECT_EQ(::WaitForSingleObject(quit_seen.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing ended yet";
+  ::SetEvent(request_signal.get());
+  EXPECT_TRUE(Receive(WMU_EXIT_APP));
+  EXPECT_EQ(::WaitForSingleObject(quit_seen.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST(ListFilePath, FoldersAreCreatedBelowTheApplicationDataFolder) {

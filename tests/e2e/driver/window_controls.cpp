@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <cwchar>
+
 #include "platform/unique_handle.h"
 
 namespace tarnwick::e2e {
@@ -67,6 +69,51 @@ std::wstring StatusBarPartText(HWND status_bar, int part) {
     if (!remote.Read(0, text.data(), length * sizeof(wchar_t))) text.clear();
   }
   return text;
+}
+
+std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns) {
+  constexpr SIZE_T kTextOffset = 256;
+  constexpr size_t kTextCharacters = 2048;
+  RemoteBuffer remote(list_view, kTextOffset + kTextCharacters * sizeof(wchar_t));
+  std::vector<std::vector<std::wstring>> rows;
+  if (!remote) return rows;
+  const int count = static_cast<int>(::SendMessageW(list_view, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    std::vector<std::wstring> cells;
+    for (int column = 0; column < columns; ++column) {
+      LVITEMW item = {};
+      item.iSubItem = column;
+      item.pszText = static_cast<wchar_t*>(remote.At(kTextOffset));
+      item.cchTextMax = static_cast<int>(kTextCharacters);
+      std::wstring text(kTextCharacters, L'\0');
+      if (remote.Write(0, &item, sizeof(item)) &&
+          ::SendMessageW(list_view, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                         reinterpret_cast<LPARAM>(remote.At())) >= 0 &&
+          remote.Read(kTextOffset, text.data(), text.size() * sizeof(wchar_t))) {
+        text.resize(std::wcslen(text.c_str()));
+      } else {
+        text.clear();
+      }
+      cells.push_back(std::move(text));
+    }
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+void SelectListViewRows(HWND list_view, const std::vector<int>& rows) {
+  RemoteBuffer remote(list_view, sizeof(LVITEMW));
+  if (!remote) return;
+  auto set = [&](int row, UINT state) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = state;
+    if (remote.Write(0, &item, sizeof(item))) {
+      ::SendMessageW(list_view, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At()));
+    }
+  };
+  set(-1, 0);
+  for (size_t i = 0; i < rows.size(); ++i) set(rows[i], LVIS_SELECTED | (i == 0 ? LVIS_FOCUSED : 0));
 }
 
 std::vector<GraphPanel> GraphPanels(HWND main_window) {

@@ -17,6 +17,11 @@ namespace tarnwick::e2e {
 // The text of one part of a status bar. The control's text lives in the
 // program's memory, so it is fetched through a buffer placed there.
 [[nodiscard]] std::wstring StatusBarPartText(HWND status_bar, int part);
+// The rows of a report-view list view, each a vector of its cells' texts,
+// asked of the control through a buffer placed in the program.
+[[nodiscard]] std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns);
+// Selects exactly the rows at `rows` (and focuses the first), as clicks would.
+void SelectListViewRows(HWND list_view, const std::vector<int>& rows);
 // One node's panel of the utilization graph: its group box and title, and its
 // cells in position order.
 struct GraphPanel {

@@ -1,0 +1,189 @@
+// The Running Processes window in the running program: what the worker did to
+// a listed child and left undone to an unlisted one, as Wine answers the
+// three placement calls; the status bar's count beside the matched rows;
+// copying rows; adding a process by name and its placement that follows.
+#include <gmock/gmock.h>
+
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/child/child_processes.h"
+#include "tests/e2e/driver/tarnwick_driver.h"
+#include "tests/e2e/driver/window_controls.h"
+#include "topology/core_map.h"
+
+namespace tarnwick::e2e {
+namespace {
+
+constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
+constexpr int kColumns = 7;
+enum Column { kProcess, kPid, kPattern, kEfficiencyMode, kCpuAffinities, kCpuSets, kPath };
+
+class ProcessesWindowTest : public TarnwickTest {
+ protected:
+  void SetUp() override {
+    ForgetUserState();
+    DWORD_PTR own = 0;
+    DWORD_PTR system = 0;
+    ::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system);
+    expected_mask_ = CoreMap().PerformanceCoreMask() & system;
+  }
+  void TearDown() override {
+    TarnwickTest::TearDown();
+    ForgetUserState();
+  }
+  static void ForgetUserState() {
+    DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
+    ::DeleteFileW(ListFilePath().c_str());
+  }
+
+  // A child named uniquely for this test, held on processor 0.
+  size_t StartChild(const std::wstring& stem) {
+    names_.push_back(stem + L"_" + std::to_wstring(::GetCurrentProcessId()) + L".exe");
+    EXPECT_NE(children_.Start(names_.back()), 0u);
+    const size_t index = children_.Count() - 1;
+    EXPECT_TRUE(::SetProcessAffinityMask(children_.Handle(index), 1));
+    return index;
+  }
+
+  // Starts the program, opens the main window from the icon and the processes window from its File menu.
+  HWND OpenProcessesWindow() {
+    instance_ = &StartInstance();
+    PostTrayCallback(FindTrayWindow(), WM_LBUTTONUP);
+    main_ = WaitForDialog(instance_->Id(), L"Tarnwick");
+    EXPECT_NE(main_, nullptr) << "no main window";
+    ::PostMessageW(main_, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+    const HWND processes = WaitForDialog(instance_->Id(), L"Running Processes");
+    EXPECT_NE(processes, nullptr) << "no Running Processes window";
+    return processes;
+  }
+
+  // The shown row of the process named `name`, once `ready` holds for it.
+  std::vector<std::wstring> WaitForRow(HWND view, const std::wstring& name,
+                                       const std::function<bool(const std::vector<std::wstring>&)>& ready,
+                                       Timeout timeout = kDefaultTimeout) {
+    std::vector<std::wstring> found;
+    WaitUntil(
+        [&] {
+          for (auto& row : ListViewRows(view, kColumns)) {
+            if (row[kProcess] == name) {
+              found = row;
+              return ready(row);
+            }
+          }
+          found.clear();
+          return false;
+        },
+        timeout);
+    return found;
+  }
+
+  static std::wstring Clipboard() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* characters = static_cast<const wchar_t*>(::GlobalLock(data))) {
+        text = characters;
+        ::GlobalUnlock(data);
+      }
+    }
+    ::CloseClipboard();
+    return text;
+  }
+
+  ChildProcesses children_{FindIdleChildProgram()};
+  std::vector<std::wstring> names_;
+  TarnwickProcess* instance_ = nullptr;
+  HWND main_ = nullptr;
+  uint64_t expected_mask_ = 0;
+};
+
+using UiProcesses = ProcessesWindowTest;
+
+TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
+  const size_t listed = StartChild(L"tw_e2e_shown");
+  const size_t unlisted = StartChild(L"tw_e2e_added");
+  WriteListFile({names_[listed]});
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUSets", 1);
+  const HWND processes = OpenProcessesWindow();
+  ASSERT_NE(processes, nullptr);
+  const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+
+  // Wine 8: SetProcessInformation answers ERROR_INVALID_FUNCTION and the CPU
+  // set functions are absent, so both read "Not supported"; the affinity is real.
+  const std::vector<std::wstring> shown =
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; });
+  ASSERT_FALSE(shown.empty()) << "the listed child is not shown";
+  EXPECT_EQ(shown[kPid], std::to_wstring(children_.Id(listed)));
+  EXPECT_EQ(shown[kPattern], names_[listed]);
+  EXPECT_EQ(shown[kEfficiencyMode], L"Not supported");
+  EXPECT_EQ(shown[kCpuAffinities], L"Placed");
+  EXPECT_EQ(shown[kCpuSets], L"Not supported");
+  EXPECT_THAT(shown[kPath], testing::EndsWith(L"\\" + names_[listed]));
+  const std::vector<std::wstring> other =
+      WaitForRow(view, names_[unlisted], [](const auto&) { return true; });
+  ASSERT_FALSE(other.empty()) << "the unlisted child is not shown";
+  EXPECT_THAT(std::vector<std::wstring>(other.begin() + kPattern, other.begin() + kPath),
+              testing::Each(std::wstring()));
+
+  // The status bar and the rows come from the same pass.
+  const HWND statusBar = ::GetDlgItem(main_, IDC_STATUS_BAR);
+  std::wstring status, rows;
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto all = ListViewRows(view, kColumns);
+    const auto matched = std::count_if(all.begin(), all.end(), [](const auto& row) { return !row[kPattern].empty(); });
+    rows = L"Matched processes: " + std::to_wstring(matched) + L" of " + std::to_wstring(all.size());
+    status = StatusBarPartText(statusBar, 3);
+    return status == rows;
+  })) << testing::PrintToString(status) << " beside rows " << testing::PrintToString(rows);
+  TakeScreenshot(ArtifactName("light"));
+
+  // Matched rows come first: the listed child is the top row.
+  SelectListViewRows(view, {0});
+  ASSERT_EQ(ListViewRows(view, kColumns).at(0)[kProcess], names_[listed]);
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDM_COPY_ROWS, 0), 0);
+  const std::wstring header = L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n";
+  const std::wstring firstRow = names_[listed] + L"\t" + std::to_wstring(children_.Id(listed)) + L"\t" +
+                                names_[listed] + L"\tNot supported\tPlaced\tNot supported\t";
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil([&] { return (copied = Clipboard()).rfind(header + firstRow, 0) == 0; }))
+      << testing::PrintToString(copied);
+
+  // Add Name on the unlisted child: listed, saved, and placed by the restarted worker.
+  int row = -1;
+  const auto all = ListViewRows(view, kColumns);
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i][kProcess] == names_[unlisted]) row = static_cast<int>(i);
+  }
+  ASSERT_GE(row, 0);
+  SelectListViewRows(view, {row});
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }, 2s))
+      << "affinity " << ProcessAffinity(children_.Handle(unlisted));
+  // Saved in the main window's list box order, which is sorted.
+  EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));
+  const std::vector<std::wstring> added =
+      WaitForRow(view, names_[unlisted], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; });
+  ASSERT_FALSE(added.empty());
+  EXPECT_EQ(added[kPattern], names_[unlisted]);
+}
+
+using UiProcessesDark = ProcessesWindowTest;
+
+TEST_F(UiProcessesDark, DarkScreenshot) {
+  executable_ = ForcedDarkExePath();
+  const size_t listed = StartChild(L"tw_e2e_dark");
+  WriteListFile({names_[listed]});
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
+  const HWND processes = OpenProcessesWindow();
+  ASSERT_NE(processes, nullptr);
+  const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+  ASSERT_FALSE(
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; }).empty());
+  TakeScreenshot(ArtifactName("dark"));
+}
+
+}  // namespace
+}  // namespace tarnwick::e2e

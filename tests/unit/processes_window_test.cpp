@@ -1,0 +1,284 @@
+// The Running Processes window on the test's own thread, over rows the test
+// publishes as the worker would: what the list view shows, the order, the
+// filter, the selection across refreshes, the commands, and the size and
+// column widths it keeps in the settings.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/messages.h"
+#include "config/settings_names.h"
+#include "res/resource.h"
+#include "ui/processes_window.h"
+
+namespace tarnwick {
+namespace {
+
+using ::testing::ElementsAre;
+using Outcome = MethodResult::Outcome;
+
+constexpr MethodResult kPlaced{Outcome::kPlaced, ERROR_SUCCESS};
+constexpr MethodResult kDenied{Outcome::kFailed, ERROR_ACCESS_DENIED};
+constexpr MethodResult kUnsupported{Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+
+struct PublishedRow {
+  DWORD id;
+  const wchar_t* name;
+  const wchar_t* pattern;
+  const wchar_t* path;
+  MethodResults methods;
+};
+
+class ProcessesWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+    UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);
+  }
+  void TearDown() override {
+    if (HWND window = ProcessesWindow()) ::DestroyWindow(window);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+  }
+
+  void Publish(const std::vector<PublishedRow>& rows) {
+    source_.BeginPass();
+    uint32_t matched = 0;
+    for (const PublishedRow& published : rows) {
+      ProcessResult& row = source_.NextRow();
+      row.processId = published.id;
+      row.fileName = published.name;
+      row.pattern = published.pattern;
+      row.matched = !row.pattern.empty();
+      row.imagePath = published.path;
+      row.methods = published.methods;
+      matched += row.matched ? 1 : 0;
+    }
+    source_.Publish(static_cast<uint32_t>(rows.size()), matched);
+  }
+
+  HWND Open() {
+    window_ = OpenProcessesWindow(nullptr, source_, [this](HWND owner, std::span<const std::wstring> entries) {
+      EXPECT_EQ(owner, window_);
+      added_.emplace_back(entries.begin(), entries.end());
+    });
+    view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+    return window_;
+  }
+
+  std::wstring Cell(int row, int column) const {
+    wchar_t text[512] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    ::SendMessageW(view_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+  }
+  int Count() const { return static_cast<int>(::SendMessageW(view_, LVM_GETITEMCOUNT, 0, 0)); }
+  // "name:pid" per shown row, top to bottom.
+  std::vector<std::wstring> Shown() const {
+    std::vector<std::wstring> shown;
+    for (int row = 0; row < Count(); ++row) shown.push_back(Cell(row, 0) + L":" + Cell(row, 1));
+    return shown;
+  }
+  std::vector<std::wstring> Selected() const {
+    std::vector<std::wstring> selected;
+    for (int row = 0; row < Count(); ++row) {
+      if (::SendMessageW(view_, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) {
+        selected.push_back(Cell(row, 0) + L":" + Cell(row, 1));
+      }
+    }
+    return selected;
+  }
+  void Select(std::initializer_list<int> rows, int focus) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(view_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    for (int row : rows) {
+      item.state = LVIS_SELECTED | (row == focus ? LVIS_FOCUSED : 0);
+      ::SendMessageW(view_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    }
+  }
+  void ClickHeader(int column) {
+    NMLISTVIEW click = {};
+    click.hdr = {view_, IDC_PROCESS_VIEW, static_cast<UINT>(LVN_COLUMNCLICK)};
+    click.iItem = -1;
+    click.iSubItem = column;
+    ::SendMessageW(window_, WM_NOTIFY, IDC_PROCESS_VIEW, reinterpret_cast<LPARAM>(&click));
+  }
+  int SortArrow(int column) const {
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(view_, LVM_GETHEADER, 0, 0));
+    HDITEMW item = {};
+    item.mask = HDI_FORMAT;
+    ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+  }
+
+  PassResultsExchange source_;
+  HWND window_ = nullptr;
+  HWND view_ = nullptr;
+  std::vector<std::vector<std::wstring>> added_;
+};
+
+const std::vector<PublishedRow> kRows = {
+    {8, L"zeta.exe", L"", L"C:\\zeta.exe", {}},
+    {12, L"game.exe", L"game.exe", L"C:\\Games\\game.exe", {kPlaced, kDenied, kUnsupported}},
+    {30, L"anticheat.exe", L"C:\\Games\\*", L"", {kDenied, {Outcome::kFailed, 87}, {}}},
+    {4, L"alpha.exe", L"", L"C:\\alpha.exe", {}},
+};
+
+TEST_F(ProcessesWindowTest, ShowsEveryProcessMatchedFirstWithTheTitlesOfTheStringTable) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  HWND header = reinterpret_cast<HWND>(::SendMessageW(view_, LVM_GETHEADER, 0, 0));
+  std::vector<std::wstring> titles;
+  for (int column = 0; column < 7; ++column) {
+    wchar_t text[64] = {};
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 64;
+    ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    titles.emplace_back(text);
+  }
+  EXPECT_THAT(titles, ElementsAre(L"Process", L"PID", L"Pattern", L"Efficiency Mode Off", L"CPU Affinities",
+                                  L"CPU Sets", L"Path"));
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12", L"alpha.exe:4", L"zeta.exe:8"));
+  std::vector<std::wstring> anticheat, game;
+  for (int column = 2; column < 7; ++column) anticheat.push_back(Cell(0, column));
+  for (int column = 2; column < 7; ++column) game.push_back(Cell(1, column));
+  EXPECT_THAT(anticheat, ElementsAre(L"C:\\Games\\*", L"Denied", L"Failed (87)", L"", L""));
+  EXPECT_THAT(game, ElementsAre(L"game.exe", L"Placed", L"Denied", L"Not supported", L"C:\\Games\\game.exe"));
+  EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window_, IDC_ADD_NAME)), FALSE) << "nothing selected yet";
+
+  EXPECT_EQ(OpenProcessesWindow(nullptr, source_, nullptr), window_) << "one window at a time";
+}
+
+TEST_F(ProcessesWindowTest, HeaderClicksSortWithAnArrowAndTheCheckBoxFilters) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  ClickHeader(1);
+  EXPECT_THAT(Shown(), ElementsAre(L"alpha.exe:4", L"zeta.exe:8", L"game.exe:12", L"anticheat.exe:30"));
+  EXPECT_EQ(SortArrow(1), HDF_SORTUP);
+  ClickHeader(1);
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12", L"zeta.exe:8", L"alpha.exe:4"));
+  EXPECT_EQ(SortArrow(1), HDF_SORTDOWN);
+  ClickHeader(0);
+  EXPECT_EQ(SortArrow(1), 0) << "the arrow moves to the new sort column";
+  EXPECT_EQ(SortArrow(0), HDF_SORTUP);
+
+  ::CheckDlgButton(window_, IDC_ONLY_MATCHED, BST_CHECKED);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ONLY_MATCHED, BN_CLICKED), 0);
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12"));
+  Publish(kRows);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12")) << "the filter holds across a refresh";
+}
+
+// A refresh keeps the selection and focus on their processes, whatever moved:
+// a process that ended leaves the selection, one that started sorts in, an id
+// reused by another program is not the selected process.
+TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
+  std::vector<PublishedRow> many = kRows;
+  for (DWORD id = 100; id < 400; ++id) many.push_back({id, L"filler.exe", L"", L"", {}});
+  Publish(many);
+  ASSERT_NE(Open(), nullptr);
+  ASSERT_EQ(Count(), 304);
+  // Matched first, then by name and id: anticheat, game, alpha, the fillers, zeta.
+  Select({1, 250, 303}, 250);
+  ASSERT_THAT(Selected(), ElementsAre(L"game.exe:12", L"filler.exe:347", L"zeta.exe:8"));
+  ::SendMessageW(view_, LVM_ENSUREVISIBLE, 250, FALSE);
+  const LRESULT top = ::SendMessageW(view_, LVM_GETTOPINDEX, 0, 0);
+  ASSERT_GT(top, 0);
+
+  many.erase(many.begin());                                  // zeta.exe 8 ended
+  many[0] = {12, L"other.exe", L"", L"", {}};                  // game.exe 12 ended, its id reused
+  many.push_back({2, L"aaa.exe", L"aaa.exe", L"", {kPlaced, {}, {}}});  // sorts in first
+  Publish(many);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  EXPECT_THAT(Selected(), ElementsAre(L"filler.exe:347"));
+  const int focused = static_cast<int>(::SendMessageW(view_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+  EXPECT_EQ(Cell(focused, 0) + L":" + Cell(focused, 1), L"filler.exe:347");
+  EXPECT_EQ(::SendMessageW(view_, LVM_GETTOPINDEX, 0, 0), top);
+  EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window_, IDC_ADD_NAME)), TRUE);
+}
+
+TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  Select({1, 3, 2}, 1);  // game.exe, zeta.exe, alpha.exe in display order
+  // The selected processes end before the click: their names still serve.
+  Publish({});
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_PATH, BN_CLICKED), 0);
+  EXPECT_THAT(added_, ElementsAre(ElementsAre(L"game.exe", L"alpha.exe", L"zeta.exe"),
+                                  ElementsAre(L"C:\\Games\\game.exe", L"C:\\alpha.exe", L"C:\\zeta.exe")));
+
+  BYTE keys[256] = {};
+  ASSERT_TRUE(::GetKeyboardState(keys));
+  keys[VK_CONTROL] = 0x80;
+  ASSERT_TRUE(::SetKeyboardState(keys));
+  ::SendMessageW(view_, WM_KEYDOWN, 'C', 0);
+  keys[VK_CONTROL] = 0;
+  ::SetKeyboardState(keys);
+  ASSERT_TRUE(::OpenClipboard(nullptr));
+  HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  std::wstring copied;
+  if (data != nullptr) {
+    copied = static_cast<const wchar_t*>(::GlobalLock(data));
+    ::GlobalUnlock(data);
+  }
+  ::CloseClipboard();
+  EXPECT_EQ(copied,
+            L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
+            L"game.exe\t12\tgame.exe\tPlaced\tDenied\tNot supported\tC:\\Games\\game.exe\r\n"
+            L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n"
+            L"zeta.exe\t8\t\t\t\t\tC:\\zeta.exe\r\n");
+
+  ::SendMessageW(window_, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(::IsWindow(window_)) << "Escape closes the window";
+  EXPECT_EQ(ProcessesWindow(), nullptr);
+}
+
+TEST_F(ProcessesWindowTest, RemembersItsSizeAndColumnWidthsAndIgnoresOddValues) {
+  ASSERT_NE(Open(), nullptr);
+  ::SetWindowPos(window_, nullptr, 0, 0, 700, 420, SWP_NOMOVE | SWP_NOZORDER);
+  ::SendMessageW(view_, LVM_SETCOLUMNWIDTH, 6, 450);
+  ::DestroyWindow(window_);
+  // At 96 DPI, the settings hold pixels.
+  uint32_t width = 0, height = 0, path = 0;
+  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowWidth, width));
+  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowHeight, height));
+  ASSERT_TRUE(UserSettings->ReadNumber(L"ProcessesColumn6Width", path));
+  EXPECT_EQ(width, 700u);
+  EXPECT_EQ(height, 420u);
+  EXPECT_EQ(path, 450u);
+
+  ASSERT_NE(Open(), nullptr);
+  RECT frame = {};
+  ::GetWindowRect(window_, &frame);
+  EXPECT_EQ(frame.right - frame.left, 700);
+  EXPECT_EQ(frame.bottom - frame.top, 420);
+  EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 6, 0), 450);
+  const LRESULT defaultPid = 60;
+  ::DestroyWindow(window_);
+
+  // A hand-edited or damaged store: sizes of 0, of 4 billion, and a column of 1 pixel.
+  UserSettings->WriteValue(kProcessesWindowWidth, 0);
+  UserSettings->WriteValue(kProcessesWindowHeight, 0xFFFFFFFF);
+  UserSettings->WriteValue(L"ProcessesColumn1Width", 1);
+  ASSERT_NE(Open(), nullptr);
+  ::GetWindowRect(window_, &frame);
+  EXPECT_GT(frame.right - frame.left, 200) << "the template's size";
+  EXPECT_LT(frame.bottom - frame.top, 2000);
+  EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 1, 0), defaultPid);
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,196 @@
+#include "ui/process_rows.h"
+
+#include "ui/list_edit.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <unordered_map>
+
+namespace tarnwick {
+
+namespace {
+
+bool IsUnsupported(DWORD error) noexcept {
+  // ERROR_PROC_NOT_FOUND: the worker found no such function in this Windows.
+  return error == ERROR_PROC_NOT_FOUND || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+int ClampedLength(const std::wstring& text) noexcept {
+  return static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
+}
+
+// Ordinal, letter case ignored by the system's own upper-case table.
+int CompareText(const std::wstring& a, const std::wstring& b) noexcept {
+  return ::CompareStringOrdinal(a.data(), ClampedLength(a), b.data(), ClampedLength(b), TRUE) - CSTR_EQUAL;
+}
+
+// Placed, then the refusals, then not run: what a reader looks for first.
+int MethodRank(const MethodResult& result) noexcept {
+  switch (result.outcome) {
+    case MethodResult::Outcome::kPlaced: return 0;
+    case MethodResult::Outcome::kFailed: return 1;
+    case MethodResult::Outcome::kNotRun: return 2;
+  }
+  return 2;
+}
+
+int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
+  if (MethodRank(a) != MethodRank(b)) return MethodRank(a) < MethodRank(b) ? -1 : 1;
+  if (a.error != b.error) return a.error < b.error ? -1 : 1;
+  return 0;
+}
+
+int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn column) noexcept {
+  switch (column) {
+    case ProcessColumn::kProcess: return CompareText(a.fileName, b.fileName);
+    case ProcessColumn::kPid: return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
+    case ProcessColumn::kPattern:
+      // Matched rows before the empty pattern cells, whatever the patterns say.
+      if (a.matched != b.matched) return a.matched ? -1 : 1;
+      return CompareText(a.pattern, b.pattern);
+    case ProcessColumn::kEfficiencyMode: return CompareMethod(a.methods[0], b.methods[0]);
+    case ProcessColumn::kCpuAffinity: return CompareMethod(a.methods[1], b.methods[1]);
+    case ProcessColumn::kCpuSets: return CompareMethod(a.methods[2], b.methods[2]);
+    case ProcessColumn::kPath:
+      if (a.imagePath.empty() != b.imagePath.empty()) return a.imagePath.empty() ? 1 : -1;
+      return CompareText(a.imagePath, b.imagePath);
+  }
+  return 0;
+}
+
+int CompareNameThenId(const ProcessResult& a, const ProcessResult& b) noexcept {
+  const int byName = CompareText(a.fileName, b.fileName);
+  if (byName != 0) return byName;
+  return CompareColumn(a, b, ProcessColumn::kPid);
+}
+
+void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColumnCount>& cells) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) text += L'\t';
+    // A tab or line end inside a cell would shift the columns of the copy.
+    for (wchar_t c : cells[i]) text += (c == L'\t' || c == L'\r' || c == L'\n') ? L' ' : c;
+  }
+  text += L"\r\n";
+}
+
+}  // namespace
+
+std::wstring MethodCellText(const MethodResult& result) {
+  switch (result.outcome) {
+    case MethodResult::Outcome::kNotRun: return std::wstring();
+    case MethodResult::Outcome::kPlaced: return L"Placed";
+    case MethodResult::Outcome::kFailed:
+      if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
+      if (IsUnsupported(result.error)) return L"Not supported";
+      return L"Failed (" + std::to_wstring(result.error) + L")";
+  }
+  return std::wstring();
+}
+
+std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
+  switch (column) {
+    case ProcessColumn::kProcess: return row.fileName;
+    case ProcessColumn::kPid: return std::to_wstring(row.processId);
+    case ProcessColumn::kPattern: return row.pattern;
+    case ProcessColumn::kEfficiencyMode: return MethodCellText(row.methods[0]);
+    case ProcessColumn::kCpuAffinity: return MethodCellText(row.methods[1]);
+    case ProcessColumn::kCpuSets: return MethodCellText(row.methods[2]);
+    case ProcessColumn::kPath: return row.imagePath;
+  }
+  return std::wstring();
+}
+
+ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept {
+  if (column < 0 || column >= kProcessColumnCount) return current;
+  if (current.column == column) return {column, !current.descending};
+  return {column, false};
+}
+
+void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, ProcessSort sort,
+                      std::vector<uint32_t>& order) {
+  order.clear();
+  for (size_t i = 0; i < rows.size() && i < std::numeric_limits<uint32_t>::max(); ++i) {
+    if (!onlyMatched || rows[i].matched) order.push_back(static_cast<uint32_t>(i));
+  }
+  const bool byColumn = sort.column >= 0 && sort.column < kProcessColumnCount;
+  std::sort(order.begin(), order.end(), [&](uint32_t left, uint32_t right) {
+    const ProcessResult& a = rows[left];
+    const ProcessResult& b = rows[right];
+    if (!byColumn) {
+      if (a.matched != b.matched) return a.matched;
+      return CompareNameThenId(a, b) < 0;
+    }
+    int result = CompareColumn(a, b, static_cast<ProcessColumn>(sort.column));
+    if (sort.descending) result = -result;
+    if (result == 0) result = CompareNameThenId(a, b);
+    return result < 0;
+  });
+}
+
+ProcessRowKey KeyOf(const ProcessResult& row) { return {row.processId, row.fileName}; }
+
+std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows, std::span<const uint32_t> order,
+                                 std::span<const ProcessRowKey> keys) {
+  std::vector<int> positions;
+  if (keys.empty()) return positions;
+  std::unordered_multimap<DWORD, const ProcessRowKey*> wanted;
+  for (const ProcessRowKey& key : keys) wanted.emplace(key.processId, &key);
+  for (size_t position = 0; position < order.size(); ++position) {
+    const ProcessResult& row = rows[order[position]];
+    auto [first, last] = wanted.equal_range(row.processId);
+    for (auto it = first; it != last; ++it) {
+      if (it->second->fileName == row.fileName) {
+        positions.push_back(static_cast<int>(position));
+        break;
+      }
+    }
+  }
+  return positions;
+}
+
+std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
+                                 std::span<const uint32_t> selected) {
+  std::wstring text;
+  AppendLine(text, titles);
+  std::array<std::wstring, kProcessColumnCount> cells;
+  for (uint32_t index : selected) {
+    if (index >= rows.size()) continue;
+    for (int column = 0; column < kProcessColumnCount; ++column) {
+      cells[static_cast<size_t>(column)] = ProcessCellText(rows[index], static_cast<ProcessColumn>(column));
+    }
+    AppendLine(text, cells);
+  }
+  return text;
+}
+
+std::wstring PatternMatchingItself(std::wstring text) {
+  bool leading = true;
+  for (wchar_t& c : text) {
+    if (c == L';') {
+      c = L'?';
+      leading = true;  // the next pattern's leading spaces are skipped too
+    } else if (c == L' ' && leading) {
+      c = L'?';
+    } else {
+      leading = false;
+    }
+  }
+  return text;
+}
+
+std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected,
+                                       AddWhat what) {
+  std::vector<std::wstring> entries;
+  for (uint32_t index : selected) {
+    if (index >= rows.size()) continue;
+    const std::wstring& text = what == AddWhat::kName ? rows[index].fileName : rows[index].imagePath;
+    if (text.empty()) continue;
+    std::wstring entry = PatternMatchingItself(text);
+    if (!IsAlreadyListed(entries, entry)) entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+}  // namespace tarnwick
