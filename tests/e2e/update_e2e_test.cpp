@@ -339,6 +339,15 @@ class UpdateTest : public TarnwickTest {
 
   static std::wstring InstallerDownloadPath() { return DownloadFolder() + L"\\TarnwickSetup.exe"; }
 
+  // The click counts once the checker's balloon is up; the shell reports it
+  // (Wine sends no balloon callbacks). True once the installer was asked for.
+  bool ClickBalloonUntilTheInstallerIsAsked(HWND tray) {
+    return WaitUntil([&] {
+      if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
+      return server_->Requests().size() >= 2;
+    });
+  }
+
   // The running program's main window, opened as the tray icon's click does.
   HWND StartAndOpenMainWindow() {
     instance_ = &StartInstance();
@@ -432,11 +441,7 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   ASSERT_TRUE(server_->WaitForRequests(1));
   EXPECT_EQ(server_->Requests()[0], "/versioninfo/tarnwick/");
 
-  // The click counts once the checker's balloon is up; the shell reports it.
-  ASSERT_TRUE(WaitUntil([&] {
-    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
-    return server_->Requests().size() >= 2;
-  }))
+  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
       << "the balloon's click downloads no installer";
   EXPECT_EQ(server_->Requests()[1], "/files/TarnwickSetup.exe");
 
@@ -576,10 +581,7 @@ TEST_F(UpdateNetwork, TheBalloonsClicksStartOneDownloadAndACloseRequestEndsThePr
   instance_ = &StartInstance();
   const HWND tray = TrayWindowOf(instance_->Id());
   ASSERT_TRUE(server_->WaitForRequests(1));
-  ASSERT_TRUE(WaitUntil([&] {
-    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
-    return server_->Requests().size() >= 2;
-  }))
+  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
       << "the balloon's click downloads no installer";
   HWND dialog = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (dialog = DownloadDialog()) != nullptr && ::IsWindowVisible(dialog); }));
@@ -791,10 +793,7 @@ TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) 
   instance_ = &StartInstance();
   const HWND tray = TrayWindowOf(instance_->Id());
   ASSERT_TRUE(server_->WaitForRequests(1));
-  ASSERT_TRUE(WaitUntil([&] {
-    if (server_->Requests().size() < 2) PostTrayCallback(tray, NIN_BALLOONUSERCLICK);
-    return server_->Requests().size() >= 2;
-  }));
+  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray));
 
   const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
   EXPECT_TRUE(instance_->WaitForExit(kDownloadTimeout)) << "the installer did not close the running program";

@@ -4,6 +4,7 @@
 #include "platform/url_fetcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -40,14 +41,20 @@ class FakeUrlFetcher final : public UrlFetcher {
     std::unique_lock lock(lock_);
     requests_.push_back({url, max_bytes});
     if (std::find(hanging_.begin(), hanging_.end(), url) != hanging_.end()) {
+      ++hanging_now_;
       lock.unlock();
       while (!control.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      --hanging_now_;
       return std::nullopt;
     }
     const auto answer = answers_.find(url);
     if (answer == answers_.end() || answer->second.empty() || answer->second.size() > max_bytes) return std::nullopt;
     return answer->second;
   }
+
+  // Fetches hanging now; a test waits for 0 before it ends, so that no
+  // thread of it outlives it.
+  [[nodiscard]] int Hanging() const { return hanging_now_.load(); }
 
   [[nodiscard]] std::vector<Request> Requests() const {
     const std::lock_guard lock(lock_);
@@ -59,6 +66,7 @@ class FakeUrlFetcher final : public UrlFetcher {
   std::map<std::wstring, std::vector<std::byte>> answers_;
   std::vector<Request> requests_;
   std::vector<std::wstring> hanging_;
+  std::atomic<int> hanging_now_{0};
 };
 
 }  // namespace tarnwick

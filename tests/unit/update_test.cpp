@@ -253,8 +253,14 @@ TEST(BackgroundFetch, EndsWithTheBodyOrGivesUpAtOnceWithoutWaitingForTheJob) {
   // A set quit event ends the wait for a job that would go on for ever.
   unique_event quit;
   ::SetEvent(quit.handle.get());
-  BackgroundFetch forever(TricklingJob(1 << 20, std::make_shared<std::atomic<bool>>(false)), kInstallerLimits);
-  EXPECT_EQ(forever.Wait(quit.handle.get()), BackgroundFetch::Outcome::Cancelled);
+  auto forever_ended = std::make_shared<std::atomic<bool>>(false);
+  {
+    BackgroundFetch forever(TricklingJob(1 << 20, forever_ended), kInstallerLimits);
+    EXPECT_EQ(forever.Wait(quit.handle.get()), BackgroundFetch::Outcome::Cancelled);
+  }
+  const auto forever_deadline = std::chrono::steady_clock::now() + 10s;
+  while (!*forever_ended && std::chrono::steady_clock::now() < forever_deadline) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(*forever_ended);
 }
 
 TEST(BackgroundFetch, ATooSlowDownloadIsGivenUpAndTold) {
@@ -280,6 +286,10 @@ TEST(UpdateChecker, AQuitEventEndsACheckWhoseServerNeverAnswers) {
   ASSERT_EQ(fetcher->Requests().size(), 1u);
   ::SetEvent(quit.handle.get());
   EXPECT_EQ(checker.wait_for(10s), std::future_status::ready) << "the check waits for the server";
+  // The abandoned download learns it and ends too.
+  const auto ended = std::chrono::steady_clock::now() + 10s;
+  while (fetcher->Hanging() != 0 && std::chrono::steady_clock::now() < ended) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(fetcher->Hanging(), 0);
 }
 
 TEST(SignatureTexts, EveryStatusHasItsReason) {
