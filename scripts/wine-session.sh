@@ -57,7 +57,7 @@ tarnwick_test_update_settings() {
 # as the default so that the program and a test driver share one desktop.
 tarnwick_prepare_template() {
   local template=$1
-  [ -f "$template/.tarnwick-ready" ] && return 0
+  [ -f "$template/.tarnwick-ready-2" ] && return 0
   rm -rf "$template"
   mkdir -p "$template"
   echo "Preparing the Wine template prefix (once, about 20 s)..." >&2
@@ -67,11 +67,15 @@ tarnwick_prepare_template() {
     wine winecfg -v win10 >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    # A program that crashes ends with its crash code instead of waiting in
+    # the debugger's dialog until the test's time-out.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     # Let the wineserver write the registry files before the prefix is copied.
     wineserver -w
   )
-  grep -q '"Desktop"="Default"' "$template/user.reg" || { echo "Wine template prefix is incomplete" >&2; return 1; }
-  touch "$template/.tarnwick-ready"
+  grep -q '"Desktop"="Default"' "$template/user.reg" && grep -q '"ShowCrashDialog"=dword:00000000' "$template/user.reg" ||
+    { echo "Wine template prefix is incomplete" >&2; return 1; }
+  touch "$template/.tarnwick-ready-2"
 }
 
 # Configures and builds into $2 from the source tree $1; further arguments go
