@@ -117,14 +117,51 @@ bool SameRow(const ProcessResult& a, const ProcessResult& b) noexcept {
          a.pattern == b.pattern && a.imagePath == b.imagePath;
 }
 
-// The rows the list view shows now, top to bottom (a page and one more).
-void CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
+// The rows the list view shows now, top to bottom (a page and one more);
+// returns the position of the top one.
+size_t CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
   const size_t top = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETTOPINDEX, 0, 0), 0));
   const size_t page = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETCOUNTPERPAGE, 0, 0), 0));
   visible.clear();
   for (size_t position = top; position < state.order.size() && position <= top + page; ++position) {
     visible.push_back(state.rows.processes[state.order[position]]);
   }
+  return top;
+}
+
+// Repaints only the band of rows whose content changed, in place from the
+// list view's own back buffer (no erase, no flicker): each painted row costs
+// text drawing, and under Wine a round trip to the display.
+void RedrawChangedRows(HWND view, size_t topBefore, const std::vector<ProcessResult>& before, size_t topAfter,
+                       const std::vector<ProcessResult>& after) {
+  if (topBefore != topAfter) {
+    ::InvalidateRect(view, nullptr, FALSE);
+    return;
+  }
+  const size_t rows = std::max(before.size(), after.size());
+  size_t first = rows;
+  size_t last = 0;
+  for (size_t i = 0; i < rows; ++i) {
+    if (i < before.size() && i < after.size() && SameRow(before[i], after[i])) continue;
+    first = std::min(first, i);
+    last = i;
+  }
+  if (first == rows) return;
+  RECT band = {};
+  ::GetClientRect(view, &band);
+  RECT firstRow = {};
+  firstRow.left = LVIR_BOUNDS;
+  if (::SendMessageW(view, LVM_GETITEMRECT, topAfter + first, reinterpret_cast<LPARAM>(&firstRow))) {
+    band.top = std::max(band.top, firstRow.top);
+    RECT lastRow = {};
+    lastRow.left = LVIR_BOUNDS;
+    // A row past the new end leaves the band open to the bottom.
+    if (last < after.size() &&
+        ::SendMessageW(view, LVM_GETITEMRECT, topAfter + last, reinterpret_cast<LPARAM>(&lastRow))) {
+      band.bottom = std::min(band.bottom, lastRow.bottom);
+    }
+  }
+  ::InvalidateRect(view, &band, FALSE);
 }
 
 // Orders the rows anew and hands the count to the list view, which asks for
@@ -147,7 +184,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
     focused.push_back(KeyOf(state.rows.processes[state.order[static_cast<size_t>(focusBefore)]]));
   }
   std::vector<ProcessResult> visibleBefore;
-  CopyVisibleRows(state, visibleBefore);
+  const size_t topBefore = CopyVisibleRows(state, visibleBefore);
   if (readNewPass && (state.source == nullptr || !state.source->CopyLatest(state.rows))) return;
   const size_t countBefore = state.order.size();
   OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order);
@@ -176,11 +213,8 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   state.refreshing = false;
 
   std::vector<ProcessResult> visibleAfter;
-  CopyVisibleRows(state, visibleAfter);
-  if (!std::equal(visibleBefore.begin(), visibleBefore.end(), visibleAfter.begin(), visibleAfter.end(), SameRow)) {
-    // Repainted in place from the list view's own back buffer: no flicker.
-    ::InvalidateRect(state.view, nullptr, FALSE);
-  }
+  const size_t topAfter = CopyVisibleRows(state, visibleAfter);
+  RedrawChangedRows(state.view, topBefore, visibleBefore, topAfter, visibleAfter);
   UpdateButtons(state);
 }
 

@@ -209,6 +209,42 @@ TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
   EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window_, IDC_ADD_NAME)), TRUE);
 }
 
+// A pass repaints only the rows whose content changed, and nothing when the
+// rows on screen stayed the same.
+TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  ::UpdateWindow(view_);
+  auto rowRect = [this](int row) {
+    RECT rect = {};
+    rect.left = LVIR_BOUNDS;
+    EXPECT_TRUE(::SendMessageW(view_, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)));
+    return rect;
+  };
+  auto invalid = [this](const RECT& rect) {
+    HRGN update = ::CreateRectRgn(0, 0, 0, 0);
+    const bool any = ::GetUpdateRgn(view_, update, FALSE) != NULLREGION && ::RectInRegion(update, &rect);
+    ::DeleteObject(update);
+    return any;
+  };
+
+  Publish(kRows);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  RECT nothing = {};
+  EXPECT_FALSE(::GetUpdateRect(view_, &nothing, FALSE)) << "an unchanged pass repaints nothing";
+
+  std::vector<PublishedRow> changed = kRows;
+  changed[3].path = L"C:\\moved\\alpha.exe";  // shown third: anticheat, game, alpha, zeta
+  Publish(changed);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  EXPECT_TRUE(invalid(rowRect(2))) << "the changed row is repainted";
+  EXPECT_FALSE(invalid(rowRect(0)));
+  EXPECT_FALSE(invalid(rowRect(1)));
+  EXPECT_FALSE(invalid(rowRect(3)));
+  ::UpdateWindow(view_);
+  EXPECT_EQ(Cell(2, 6), L"C:\\moved\\alpha.exe");
+}
+
 TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   Publish(kRows);
   ASSERT_NE(Open(), nullptr);
