@@ -127,7 +127,7 @@ BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundF
     return BackgroundFetch::Outcome::Cancelled;
   }
   // A download that could not even start needs no dialog.
-  if (fetch.Poll() != BackgroundFetch::Outcome::Running) return fetch.Poll();
+  if (const BackgroundFetch::Outcome early = fetch.Poll(); early != BackgroundFetch::Outcome::Running) return early;
   DownloadDialogState state;
   state.fetch = &fetch;
   state.text_id = text_id;

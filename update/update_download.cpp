@@ -59,8 +59,6 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
   return format;
 }
 
-std::wstring ResourceText(UINT id) { return LoadResourceText(id); }
-
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
 bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
@@ -299,29 +297,29 @@ std::wstring TrustResultText(const TrustResult& result) {
   const auto status = static_cast<DWORD>(result.status);
   switch (status) {
     case 0:
-      return ResourceText(IDS_SIGNATURE_VERIFIED);
+      return LoadResourceText(IDS_SIGNATURE_VERIFIED);
     case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
       switch (result.last_error) {
         case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
         case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
         case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN):
-          return ResourceText(IDS_SIGNATURE_MISSING);
+          return LoadResourceText(IDS_SIGNATURE_MISSING);
         default:
-          return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+          return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
       }
     case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST):
-      return ResourceText(IDS_SIGNATURE_DISALLOWED);
+      return LoadResourceText(IDS_SIGNATURE_DISALLOWED);
     case static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED):
-      return ResourceText(IDS_SIGNATURE_NOT_TRUSTED);
+      return LoadResourceText(IDS_SIGNATURE_NOT_TRUSTED);
     case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS):
-      return ResourceText(IDS_SIGNATURE_ADMIN_POLICY);
+      return LoadResourceText(IDS_SIGNATURE_ADMIN_POLICY);
     default:
-      return FillHexFields(ResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+      return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
   }
 }
 
 std::wstring SignatureWarningText(const TrustResult& result) {
-  std::wstring text = ResourceText(IDS_SIGNATURE_INVALID_PROMPT);
+  std::wstring text = LoadResourceText(IDS_SIGNATURE_INVALID_PROMPT);
   const size_t field = text.find(L"%s");
   if (field != std::wstring::npos) text.replace(field, 2, TrustResultText(result));
   return text;
