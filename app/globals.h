@@ -51,6 +51,11 @@ extern unique_handle CloseRequestEvent;
 // Auto reset: signalled by the worker after every pass.
 extern unique_handle PassDoneEvent;
 
+// Whether a manual-reset event of the above exists and is set.
+inline bool IsSet(const unique_handle& event) {
+  return event && ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
+}
+
 // The worker's view of UserSettings: method switches and pass counts.
 extern StoredWorkerSettings UserWorkerSettings;
 // The enforcement worker's control block, placing on the P-cores of this

@@ -64,8 +64,6 @@ int RejectCommandLine(const std::string& problem) {
   return kRejectedExitCode;
 }
 
-bool IsSet(HANDLE event) { return event != nullptr && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
 DWORD WINAPI SendOpenMainWindow(void* running) noexcept {
   ::SendMessageW(static_cast<HWND>(running), WMU_OPEN_MAIN_WINDOW, 0, 0);
   return 0;
@@ -122,7 +120,7 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
       HandOverToRunningInstance(running);
       return InstanceRole::HandedOver;
     }
-    if (IsSet(CloseRequestEvent.get())) return InstanceRole::Ended;
+    if (IsSet(CloseRequestEvent)) return InstanceRole::Ended;
     if (::GetTickCount64() >= deadline) return InstanceRole::NoWindow;
   }
 }
@@ -187,7 +185,7 @@ int RunTrayApplication() {
   // Without its window the instance could neither be used nor closed.
   if (!CreateTrayWindow()) return 1;
   // A close that came before the window existed had no window to tell.
-  if (IsSet(QuitEvent.get())) ::DestroyWindow(TrayWindowHandle.load());
+  if (IsSet(QuitEvent)) ::DestroyWindow(TrayWindowHandle.load());
   // Without the relay only the main window's status refresh after each pass is lost.
   (void)StartPassRelay(QuitEvent.get(), PassDoneEvent.get(), MainWindowHandle);
   RunMessageLoop();
@@ -206,19 +204,17 @@ bool InstanceMutexExists() {
 // Whether another process runs this program's file name: an instance may be
 // starting, before it has made any of its named objects.
 bool OtherProcessOfThisProgramRuns() {
-  wchar_t own_path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, own_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  const wchar_t* own_name = own_path;
-  for (const wchar_t* c = own_path; *c != L'\0'; ++c) {
-    if (*c == L'\\' || *c == L'/') own_name = c + 1;
-  }
+  const std::wstring own_path = CurrentProgramPath();
+  if (own_path.empty()) return false;
+  const std::wstring own_name = own_path.substr(own_path.find_last_of(L"\\/") + 1);
   unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID != ::GetCurrentProcessId() && _wcsicmp(entry.szExeFile, own_name) == 0) return true;
+    if (entry.th32ProcessID != ::GetCurrentProcessId() && _wcsicmp(entry.szExeFile, own_name.c_str()) == 0) {
+      return true;
+    }
   }
   return false;
 }

@@ -175,7 +175,7 @@ LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
 
 LRESULT OnOpenMainWindow() {
   // A hand-over that arrives while the program is ending opens nothing.
-  if (::WaitForSingleObject(QuitEvent.get(), 0) == WAIT_OBJECT_0) return 0;
+  if (IsSet(QuitEvent)) return 0;
   if (const HWND main_window = MainWindowHandle.load()) {
     // The Add dialog or a message box over the main window, which is disabled meanwhile.
     ::SetForegroundWindow(::GetLastActivePopup(main_window));

@@ -17,10 +17,6 @@ namespace {
 // How long the end of the program waits for a pass in progress.
 constexpr DWORD kExitWorkerStopTimeoutMs = 3000;
 
-bool IsSet(const unique_handle& event) {
-  return event && ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
-}
-
 }  // namespace
 
 void StartWorkerFromListFile() {

@@ -248,16 +248,14 @@ enum class Leftover {
 // that asked GetTempFileNameW, and "rf<hex>.tmp", the old list that a
 // ReplaceFileW moved aside (seen under Wine).
 Leftover ClassifyLeftover(std::wstring_view name, std::wstring_view list_name) {
-  if (EndsWithNoCase(name, kWritingSuffix)) {
-    const std::wstring_view stem = name.substr(0, name.size() - kWritingSuffix.size());
-    if (stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2))) {
-      if (_wcsnicmp(stem.data(), L"rf", 2) == 0) return Leftover::Complete;
-      if (_wcsnicmp(stem.data(), L"tw", 2) == 0) return Leftover::Incomplete;
-    }
-  }
   const bool complete = EndsWithNoCase(name, kCompleteSuffix);
   if (!complete && !EndsWithNoCase(name, kWritingSuffix)) return Leftover::None;
-  const std::wstring_view stem = name.substr(0, name.size() - 4);
+  static_assert(kWritingSuffix.size() == kCompleteSuffix.size());
+  const std::wstring_view stem = name.substr(0, name.size() - kCompleteSuffix.size());
+  if (!complete && stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2))) {
+    if (_wcsnicmp(stem.data(), L"rf", 2) == 0) return Leftover::Complete;
+    if (_wcsnicmp(stem.data(), L"tw", 2) == 0) return Leftover::Incomplete;
+  }
   if (stem.size() <= list_name.size() + 1 || stem[list_name.size()] != L'.' ||
       _wcsnicmp(stem.data(), list_name.data(), list_name.size()) != 0) {
     return Leftover::None;
