@@ -160,7 +160,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   ASSERT_GE(row, 0);
   SelectListViewRows(view, {row});
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }, 2s))
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }))
       << "affinity " << ProcessAffinity(children_.Handle(unlisted));
   // Saved in the main window's list box order, which is sorted.
   EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));
