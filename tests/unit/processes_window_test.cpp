@@ -15,6 +15,7 @@
 #include "app/messages.h"
 #include "config/settings_names.h"
 #include "res/resource.h"
+#include "tests/support/clipboard_text.h"
 #include "tests/unit/process_result_rows.h"
 #include "ui/processes_window.h"
 
@@ -244,15 +245,7 @@ TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   ::SendMessageW(view_, WM_KEYDOWN, 'C', 0);
   keys[VK_CONTROL] = 0;
   ::SetKeyboardState(keys);
-  ASSERT_TRUE(::OpenClipboard(nullptr));
-  HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-  std::wstring copied;
-  if (data != nullptr) {
-    copied = static_cast<const wchar_t*>(::GlobalLock(data));
-    ::GlobalUnlock(data);
-  }
-  ::CloseClipboard();
-  EXPECT_EQ(copied,
+  EXPECT_EQ(ClipboardText(),
             L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
             L"game.exe\t12\tgame.exe\tPlaced\tDenied\tNot supported\tC:\\Games\\game.exe\r\n"
             L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n"
