@@ -42,6 +42,8 @@ struct ProcessResult {
   std::wstring pattern;    // the first list entry that matched; empty when none did
   bool matched = false;
   MethodResults methods{};
+
+  friend bool operator==(const ProcessResult&, const ProcessResult&) = default;
 };
 
 struct PassResults {

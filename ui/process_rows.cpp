@@ -17,6 +17,15 @@ bool IsUnsupported(DWORD error) noexcept {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+// The method a method column shows; the columns follow the methods' order.
+const MethodResult& MethodIn(const ProcessResult& row, ProcessColumn column) noexcept {
+  static_assert(static_cast<int>(ProcessColumn::kCpuAffinity) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::kCpuAffinity) &&
+                static_cast<int>(ProcessColumn::kCpuSets) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::kCpuSets));
+  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode))];
+}
+
 int ClampedLength(const std::wstring& text) noexcept {
   return static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
 }
@@ -50,9 +59,9 @@ int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn 
       // Matched rows before the empty pattern cells, whatever the patterns say.
       if (a.matched != b.matched) return a.matched ? -1 : 1;
       return CompareText(a.pattern, b.pattern);
-    case ProcessColumn::kEfficiencyMode: return CompareMethod(a.methods[0], b.methods[0]);
-    case ProcessColumn::kCpuAffinity: return CompareMethod(a.methods[1], b.methods[1]);
-    case ProcessColumn::kCpuSets: return CompareMethod(a.methods[2], b.methods[2]);
+    case ProcessColumn::kEfficiencyMode:
+    case ProcessColumn::kCpuAffinity:
+    case ProcessColumn::kCpuSets: return CompareMethod(MethodIn(a, column), MethodIn(b, column));
     case ProcessColumn::kPath:
       if (a.imagePath.empty() != b.imagePath.empty()) return a.imagePath.empty() ? 1 : -1;
       return CompareText(a.imagePath, b.imagePath);
@@ -94,9 +103,9 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
     case ProcessColumn::kProcess: return row.fileName;
     case ProcessColumn::kPid: return std::to_wstring(row.processId);
     case ProcessColumn::kPattern: return row.pattern;
-    case ProcessColumn::kEfficiencyMode: return MethodCellText(row.methods[0]);
-    case ProcessColumn::kCpuAffinity: return MethodCellText(row.methods[1]);
-    case ProcessColumn::kCpuSets: return MethodCellText(row.methods[2]);
+    case ProcessColumn::kEfficiencyMode:
+    case ProcessColumn::kCpuAffinity:
+    case ProcessColumn::kCpuSets: return MethodCellText(MethodIn(row, column));
     case ProcessColumn::kPath: return row.imagePath;
   }
   return std::wstring();

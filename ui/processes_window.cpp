@@ -112,11 +112,6 @@ void UpdateButtons(const ProcessesWindowState& state) noexcept {
   ::EnableWindow(::GetDlgItem(state.window, IDC_ADD_PATH), any);
 }
 
-bool SameRow(const ProcessResult& a, const ProcessResult& b) noexcept {
-  return a.processId == b.processId && a.matched == b.matched && a.methods == b.methods && a.fileName == b.fileName &&
-         a.pattern == b.pattern && a.imagePath == b.imagePath;
-}
-
 // The rows the list view shows now, top to bottom (a page and one more);
 // returns the position of the top one.
 size_t CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
@@ -142,7 +137,7 @@ void RedrawChangedRows(HWND view, size_t topBefore, const std::vector<ProcessRes
   size_t first = rows;
   size_t last = 0;
   for (size_t i = 0; i < rows; ++i) {
-    if (i < before.size() && i < after.size() && SameRow(before[i], after[i])) continue;
+    if (i < before.size() && i < after.size() && before[i] == after[i]) continue;
     first = std::min(first, i);
     last = i;
   }

@@ -11,6 +11,7 @@
 #include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
+#include "tests/support/clipboard_text.h"
 #include "topology/core_map.h"
 
 namespace tarnwick::e2e {
@@ -79,19 +80,6 @@ class ProcessesWindowTest : public TarnwickTest {
     return found;
   }
 
-  static std::wstring Clipboard() {
-    std::wstring text;
-    if (!::OpenClipboard(nullptr)) return text;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-      if (const auto* characters = static_cast<const wchar_t*>(::GlobalLock(data))) {
-        text = characters;
-        ::GlobalUnlock(data);
-      }
-    }
-    ::CloseClipboard();
-    return text;
-  }
-
   ChildProcesses children_{FindIdleChildProgram()};
   std::vector<std::wstring> names_;
   TarnwickProcess* instance_ = nullptr;
@@ -148,7 +136,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   const std::wstring firstRow = names_[listed] + L"\t" + std::to_wstring(children_.Id(listed)) + L"\t" +
                                 names_[listed] + L"\tNot supported\tPlaced\tNot supported\t";
   std::wstring copied;
-  EXPECT_TRUE(WaitUntil([&] { return (copied = Clipboard()).rfind(header + firstRow, 0) == 0; }))
+  EXPECT_TRUE(WaitUntil([&] { return (copied = ClipboardText()).rfind(header + firstRow, 0) == 0; }))
       << testing::PrintToString(copied);
 
   // Add Name on the unlisted child: listed, saved, and placed by the restarted worker.
@@ -160,7 +148,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   ASSERT_GE(row, 0);
   SelectListViewRows(view, {row});
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }, 2s))
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }))
       << "affinity " << ProcessAffinity(children_.Handle(unlisted));
   // Saved in the main window's list box order, which is sorted.
   EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));

@@ -2,6 +2,7 @@
 
 #include "fake_worker_settings.h"
 #include "tests/fakes/fake_system.h"
+#include "tests/unit/process_result_rows.h"
 #include "platform/system_records.h"
 
 #include <gmock/gmock.h>
@@ -254,10 +255,6 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
 // the first pattern that matched and each method's outcome, as the platform
 // answered it.
 TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes) {
-  using Outcome = MethodResult::Outcome;
-  constexpr MethodResult kPlaced{Outcome::kPlaced, ERROR_SUCCESS};
-  constexpr MethodResult kNotRun{};
-  auto failed = [](DWORD error) { return MethodResult{Outcome::kFailed, error}; };
   system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"},
                        {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
                        {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
@@ -285,9 +282,9 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   const Expected expected[] = {
       {42, L"game.exe", L"C:\\Games\\game.exe", L"C:\\Games\\*", {kPlaced, kPlaced, kPlaced}},
       {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe", L"C:\\Games\\*",
-       {failed(ERROR_ACCESS_DENIED), failed(ERROR_ACCESS_DENIED), failed(ERROR_ACCESS_DENIED)}},
+       {Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED)}},
       {44, L"tool.exe", L"C:\\Tools\\tool.exe", L"tool.exe",
-       {failed(ERROR_INVALID_FUNCTION), failed(ERROR_INVALID_PARAMETER), failed(ERROR_NOT_SUPPORTED)}},
+       {Failed(ERROR_INVALID_FUNCTION), Failed(ERROR_INVALID_PARAMETER), Failed(ERROR_NOT_SUPPORTED)}},
       // Ended before the thread snapshot: efficiency mode leaves it alone, and
       // its path was never read.
       {45, L"gone.exe", L"", L"gone.exe", {kNotRun, kPlaced, kPlaced}},
@@ -314,8 +311,7 @@ TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
   PassResults results;
   ASSERT_TRUE(control_.Results.CopyLatest(results));
   ASSERT_EQ(results.processes.size(), 1u);
-  const MethodResult missing{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
-  EXPECT_EQ(results.processes[0].methods, (MethodResults{missing, MethodResult{}, missing}));
+  EXPECT_EQ(results.processes[0].methods, (MethodResults{kUnsupported, kNotRun, kUnsupported}));
 }
 
 // The rows of every pass come from that pass alone: an ended process goes, a

@@ -1,6 +1,7 @@
 #include "ui/process_rows.h"
 
 #include "platform/path_matcher.h"
+#include "tests/unit/process_result_rows.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,23 +10,6 @@ namespace tarnwick {
 namespace {
 
 using ::testing::ElementsAre;
-using Outcome = MethodResult::Outcome;
-
-constexpr MethodResult kPlaced{Outcome::kPlaced, ERROR_SUCCESS};
-constexpr MethodResult kDenied{Outcome::kFailed, ERROR_ACCESS_DENIED};
-
-ProcessResult Row(DWORD id, std::wstring name, std::wstring pattern = L"", std::wstring path = L"",
-                  MethodResults methods = {}) {
-  ProcessResult row;
-  row.processId = id;
-  row.fileName = std::move(name);
-  row.matched = !pattern.empty();
-  row.pattern = std::move(pattern);
-  row.imagePath = std::move(path);
-  row.methods = methods;
-  return row;
-}
-
 std::vector<std::wstring> Names(const std::vector<ProcessResult>& rows, const std::vector<uint32_t>& order) {
   std::vector<std::wstring> names;
   for (uint32_t index : order) names.push_back(rows[index].fileName + L":" + std::to_wstring(rows[index].processId));
@@ -37,16 +21,16 @@ TEST(ProcessRows, MethodCellWords) {
     MethodResult result;
     const wchar_t* text;
   } cases[] = {
-      {{}, L""},
+      {kNotRun, L""},
       {kPlaced, L"Placed"},
       {kDenied, L"Denied"},
       // A function this Windows lacks, and the answers of a system that refuses the call as unsupported.
-      {{Outcome::kFailed, ERROR_PROC_NOT_FOUND}, L"Not supported"},
-      {{Outcome::kFailed, ERROR_INVALID_FUNCTION}, L"Not supported"},
-      {{Outcome::kFailed, ERROR_NOT_SUPPORTED}, L"Not supported"},
-      {{Outcome::kFailed, ERROR_CALL_NOT_IMPLEMENTED}, L"Not supported"},
-      {{Outcome::kFailed, ERROR_INVALID_PARAMETER}, L"Failed (87)"},
-      {{Outcome::kFailed, 0xC0000022}, L"Failed (3221225506)"},
+      {Failed(ERROR_PROC_NOT_FOUND), L"Not supported"},
+      {Failed(ERROR_INVALID_FUNCTION), L"Not supported"},
+      {Failed(ERROR_NOT_SUPPORTED), L"Not supported"},
+      {Failed(ERROR_CALL_NOT_IMPLEMENTED), L"Not supported"},
+      {Failed(ERROR_INVALID_PARAMETER), L"Failed (87)"},
+      {Failed(0xC0000022), L"Failed (3221225506)"},
   };
   for (const auto& c : cases) EXPECT_EQ(MethodCellText(c.result), c.text) << c.text;
 }

@@ -15,26 +15,14 @@
 #include "app/messages.h"
 #include "config/settings_names.h"
 #include "res/resource.h"
+#include "tests/support/clipboard_text.h"
+#include "tests/unit/process_result_rows.h"
 #include "ui/processes_window.h"
 
 namespace tarnwick {
 namespace {
 
 using ::testing::ElementsAre;
-using Outcome = MethodResult::Outcome;
-
-constexpr MethodResult kPlaced{Outcome::kPlaced, ERROR_SUCCESS};
-constexpr MethodResult kDenied{Outcome::kFailed, ERROR_ACCESS_DENIED};
-constexpr MethodResult kUnsupported{Outcome::kFailed, ERROR_PROC_NOT_FOUND};
-
-struct PublishedRow {
-  DWORD id;
-  const wchar_t* name;
-  const wchar_t* pattern;
-  const wchar_t* path;
-  MethodResults methods;
-};
-
 class ProcessesWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,17 +34,11 @@ class ProcessesWindowTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
   }
 
-  void Publish(const std::vector<PublishedRow>& rows) {
+  void Publish(const std::vector<ProcessResult>& rows) {
     source_.BeginPass();
     uint32_t matched = 0;
-    for (const PublishedRow& published : rows) {
-      ProcessResult& row = source_.NextRow();
-      row.processId = published.id;
-      row.fileName = published.name;
-      row.pattern = published.pattern;
-      row.matched = !row.pattern.empty();
-      row.imagePath = published.path;
-      row.methods = published.methods;
+    for (const ProcessResult& row : rows) {
+      source_.NextRow() = row;
       matched += row.matched ? 1 : 0;
     }
     source_.Publish(static_cast<uint32_t>(rows.size()), matched);
@@ -126,11 +108,11 @@ class ProcessesWindowTest : public ::testing::Test {
   std::vector<std::vector<std::wstring>> added_;
 };
 
-const std::vector<PublishedRow> kRows = {
-    {8, L"zeta.exe", L"", L"C:\\zeta.exe", {}},
-    {12, L"game.exe", L"game.exe", L"C:\\Games\\game.exe", {kPlaced, kDenied, kUnsupported}},
-    {30, L"anticheat.exe", L"C:\\Games\\*", L"", {kDenied, {Outcome::kFailed, 87}, {}}},
-    {4, L"alpha.exe", L"", L"C:\\alpha.exe", {}},
+const std::vector<ProcessResult> kRows = {
+    Row(8, L"zeta.exe", L"", L"C:\\zeta.exe"),
+    Row(12, L"game.exe", L"game.exe", L"C:\\Games\\game.exe", {kPlaced, kDenied, kUnsupported}),
+    Row(30, L"anticheat.exe", L"C:\\Games\\*", L"", {kDenied, Failed(87), kNotRun}),
+    Row(4, L"alpha.exe", L"", L"C:\\alpha.exe"),
 };
 
 TEST_F(ProcessesWindowTest, ShowsEveryProcessMatchedFirstWithTheTitlesOfTheStringTable) {
@@ -185,8 +167,8 @@ TEST_F(ProcessesWindowTest, HeaderClicksSortWithAnArrowAndTheCheckBoxFilters) {
 // a process that ended leaves the selection, one that started sorts in, an id
 // reused by another program is not the selected process.
 TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
-  std::vector<PublishedRow> many = kRows;
-  for (DWORD id = 100; id < 400; ++id) many.push_back({id, L"filler.exe", L"", L"", {}});
+  std::vector<ProcessResult> many = kRows;
+  for (DWORD id = 100; id < 400; ++id) many.push_back(Row(id, L"filler.exe"));
   Publish(many);
   ASSERT_NE(Open(), nullptr);
   ASSERT_EQ(Count(), 304);
@@ -198,8 +180,8 @@ TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
   ASSERT_GT(top, 0);
 
   many.erase(many.begin());                                  // zeta.exe 8 ended
-  many[0] = {12, L"other.exe", L"", L"", {}};                  // game.exe 12 ended, its id reused
-  many.push_back({2, L"aaa.exe", L"aaa.exe", L"", {kPlaced, {}, {}}});  // sorts in first
+  many[0] = Row(12, L"other.exe");                           // game.exe 12 ended, its id reused
+  many.push_back(Row(2, L"aaa.exe", L"aaa.exe", L"", {kPlaced, kNotRun, kNotRun}));  // sorts in first
   Publish(many);
   ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
   EXPECT_THAT(Selected(), ElementsAre(L"filler.exe:347"));
@@ -233,8 +215,8 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
   RECT nothing = {};
   EXPECT_FALSE(::GetUpdateRect(view_, &nothing, FALSE)) << "an unchanged pass repaints nothing";
 
-  std::vector<PublishedRow> changed = kRows;
-  changed[3].path = L"C:\\moved\\alpha.exe";  // shown third: anticheat, game, alpha, zeta
+  std::vector<ProcessResult> changed = kRows;
+  changed[3].imagePath = L"C:\\moved\\alpha.exe";  // shown third: anticheat, game, alpha, zeta
   Publish(changed);
   ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
   EXPECT_TRUE(invalid(rowRect(2))) << "the changed row is repainted";
@@ -263,15 +245,7 @@ TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   ::SendMessageW(view_, WM_KEYDOWN, 'C', 0);
   keys[VK_CONTROL] = 0;
   ::SetKeyboardState(keys);
-  ASSERT_TRUE(::OpenClipboard(nullptr));
-  HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-  std::wstring copied;
-  if (data != nullptr) {
-    copied = static_cast<const wchar_t*>(::GlobalLock(data));
-    ::GlobalUnlock(data);
-  }
-  ::CloseClipboard();
-  EXPECT_EQ(copied,
+  EXPECT_EQ(ClipboardText(),
             L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
             L"game.exe\t12\tgame.exe\tPlaced\tDenied\tNot supported\tC:\\Games\\game.exe\r\n"
             L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n"

@@ -1,0 +1,35 @@
+// Rows of pass results as the worker publishes them, for the tests of the
+// pass that fills them and of the windows that show them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "enforce/pass_results.h"
+
+namespace tarnwick {
+
+inline constexpr MethodResult kNotRun{};
+inline constexpr MethodResult kPlaced{MethodResult::Outcome::kPlaced, ERROR_SUCCESS};
+inline constexpr MethodResult kDenied{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED};
+// What a method reports when its function is missing from the system.
+inline constexpr MethodResult kUnsupported{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+
+constexpr MethodResult Failed(DWORD error) { return MethodResult{MethodResult::Outcome::kFailed, error}; }
+
+// A process row; an empty pattern means it matched none.
+inline ProcessResult Row(DWORD id, std::wstring name, std::wstring pattern = L"", std::wstring path = L"",
+                         MethodResults methods = {}) {
+  ProcessResult row;
+  row.processId = id;
+  row.fileName = std::move(name);
+  row.matched = !pattern.empty();
+  row.pattern = std::move(pattern);
+  row.imagePath = std::move(path);
+  row.methods = methods;
+  return row;
+}
+
+}  // namespace tarnwick
