@@ -195,23 +195,32 @@ void Synthetic(bool quick) {
               shares[1].cpuUs - shares[0].cpuUs);
 }
 
-// The Running Processes window refreshed after a pass over 1000 processes, on
-// this thread as on the program's: the copy of the pass, the sorted index,
-// the selection carried over and the visible rows painted.
+void DrainMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+}
+
+// The Running Processes window refreshed after a pass over 1000 processes (and
+// 10,000), on this thread as on the program's: the copy of the pass, the
+// sorted index, the selection carried over and the visible rows painted. A
+// process that ends changes the row count, which costs the list view most.
 void WindowRefresh(bool quick) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   PassResultsExchange exchange;
-  bool countChanges = false;
+  DWORD processes = 1000;
+  int leaving = -1;  // the process that has ended at every other pass, -1: none
   auto publish = [&](int pass) {
     exchange.BeginPass();
-    const DWORD count = countChanges && pass % 2 != 0 ? 999 : 1000;
-    for (DWORD i = 0; i < count; ++i) {
+    DWORD count = 0;
+    for (DWORD i = 0; i < processes; ++i) {
+      if (pass % 2 != 0 && static_cast<int>(i) == leaving) continue;
       ProcessResult& row = exchange.NextRow();
+      ++count;
       // Processes come and go: every pass a few ids change.
       row.processId = 1000 + 4 * i + (i % 97 == static_cast<DWORD>(pass) % 97 ? 1 : 0);
       wchar_t name[32];
-      std::swprintf(name, 32, L"proc%04lu.exe", (i * 7919) % 1000);
+      std::swprintf(name, 32, L"proc%05lu.exe", (i * 7919) % processes);
       row.fileName = name;
       row.imagePath = std::wstring(L"C:\\Program Files\\Vendor ") + std::to_wstring(i % 50) + L"\\" + name;
       row.matched = i % 20 == 0;
@@ -230,45 +239,60 @@ void WindowRefresh(bool quick) {
     return;
   }
   const HWND view = ::GetDlgItem(window, IDC_PROCESS_VIEW);
+  // The first paint, as the program's message loop would do it.
+  ::UpdateWindow(window);
   for (int row : {3, 200, 640}) {
     LVITEMW item = {};
     item.stateMask = LVIS_SELECTED;
     item.state = LVIS_SELECTED;
     ::SendMessageW(view, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
   }
+  // By path, process 0 is the top row and process 999 is far below the page.
   struct Sort {
     const char* name;
-    int column;  // -1: the default order
-    bool countChanges;  // a process starts or ends at every pass
+    int column;  // -1: the default order, -2: the order of the case before
+    int leaving;
+    DWORD processes;
   };
-  for (const Sort& sort :
-       {Sort{"matched first", -1, false}, Sort{"by path", 6, false}, Sort{"by path, +-1", -2, true}}) {
-    countChanges = sort.countChanges;
+  for (const Sort& sort : {Sort{"matched first", -1, -1, 1000}, Sort{"by path", 6, -1, 1000},
+                           Sort{"by path, one ends below", -2, 999, 1000}, Sort{"by path, one ends on top", -2, 0, 1000},
+                           Sort{"by path, one ends on top", -2, 0, 10000}}) {
+    leaving = sort.leaving;
+    processes = sort.processes;
     if (sort.column >= 0) {
       NMLISTVIEW click = {};
       click.hdr = {view, IDC_PROCESS_VIEW, static_cast<UINT>(LVN_COLUMNCLICK)};
       click.iSubItem = sort.column;
       ::SendMessageW(window, WM_NOTIFY, IDC_PROCESS_VIEW, reinterpret_cast<LPARAM>(&click));
     }
-    std::vector<double> walls, rows, paints;
+    std::vector<double> walls, rows, paints, idles;
     double cpu = 0;
     const int runs = quick ? 20 : 100;
     for (int run = 1; run <= runs; ++run) {
       publish(run);
+      // Between passes the program's thread waits for messages, and the
+      // display takes what was painted when it does.
+      DrainMessages();
       const double cpuStart = ThreadCpu();
       const double start = Now();
       RefreshProcessesWindow();
       const double shown = Now();
-      ::UpdateWindow(view);
+      ::UpdateWindow(window);
+      const double painted = Now();
+      DrainMessages();
       walls.push_back(Now() - start);
       rows.push_back(shown - start);
-      paints.push_back(Now() - shown);
+      paints.push_back(painted - shown);
+      idles.push_back(Now() - painted);
       cpu += ThreadCpu() - cpuStart;
     }
-    std::printf("Running Processes window refresh, 1000 processes, %-13s: %7.2f ms wall (median; rows %.2f, "
-                "repaint %.2f), %7.2f ms cpu (mean); goal at most 5 ms: %s\n",
-                sort.name, Median(walls) / 1000, Median(rows) / 1000, Median(paints) / 1000, cpu / runs / 1000,
-                Median(walls) <= 5000 ? "met" : "NOT met");
+    std::printf("Running Processes window refresh, %5lu processes, %-24s: %7.2f ms wall (median; rows %.2f, "
+                "repaint %.2f, to the display %.2f), %7.2f ms cpu (mean)",
+                static_cast<unsigned long>(processes), sort.name, Median(walls) / 1000, Median(rows) / 1000,
+                Median(paints) / 1000, Median(idles) / 1000, cpu / runs / 1000);
+    // The goal is set for 1000 processes; more are shown for their cost.
+    if (processes == 1000) std::printf("; goal at most 5 ms: %s", Median(walls) <= 5000 ? "met" : "NOT met");
+    std::printf("\n");
   }
   ::DestroyWindow(window);
 }

@@ -159,11 +159,78 @@ void RedrawChangedRows(HWND view, size_t topBefore, const std::vector<ProcessRes
   ::InvalidateRect(view, &band, FALSE);
 }
 
+// What the list view's scroll bars show: where they are, whether they are
+// there, and their thumbs.
+struct ScrollBarsLook {
+  SCROLLBARINFO vertical = {};
+  SCROLLBARINFO horizontal = {};
+  RECT client = {};
+};
+
+SCROLLBARINFO ScrollBarOf(HWND view, LONG bar) noexcept {
+  SCROLLBARINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!::GetScrollBarInfo(view, bar, &info)) return {};
+  return info;
+}
+
+ScrollBarsLook ScrollBarsOf(HWND view) noexcept {
+  ScrollBarsLook look;
+  look.vertical = ScrollBarOf(view, OBJID_VSCROLL);
+  look.horizontal = ScrollBarOf(view, OBJID_HSCROLL);
+  ::GetClientRect(view, &look.client);
+  return look;
+}
+
+bool SameBar(const SCROLLBARINFO& a, const SCROLLBARINFO& b) noexcept {
+  return ::EqualRect(&a.rcScrollBar, &b.rcScrollBar) && a.xyThumbTop == b.xyThumbTop &&
+         a.xyThumbBottom == b.xyThumbBottom && a.rgstate[0] == b.rgstate[0];
+}
+
+// Repaints a scroll bar, given in screen coordinates, where it was or is.
+void RedrawBar(HWND view, const SCROLLBARINFO& bar) noexcept {
+  RECT rect = bar.rcScrollBar;
+  if (::IsRectEmpty(&rect)) return;
+  ::MapWindowPoints(nullptr, view, reinterpret_cast<POINT*>(&rect), 2);
+  ::RedrawWindow(view, &rect, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+}
+
+// Hands the list view a new row count without painting on the way. A count
+// makes the list view paint its scroll bars, under Wine four times, each a
+// trip to the display that costs more than the rest of a refresh; usually
+// the bars look the same after one process more or less. So painting is held
+// while the count changes, and the bars are repainted only when they look
+// different. Painting is held through DefWindowProc, not the list view's own
+// WM_SETREDRAW, which repaints every row when it is released. The rows are
+// repainted by the caller, which knows which of them changed.
+void SetRowCount(HWND view, size_t count) noexcept {
+  // Holding painting drops what waits to be painted: paint it first.
+  ::UpdateWindow(view);
+  const ScrollBarsLook before = ScrollBarsOf(view);
+  ::DefWindowProcW(view, WM_SETREDRAW, FALSE, 0);
+  ::SendMessageW(view, LVM_SETITEMCOUNT, count, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+  ::DefWindowProcW(view, WM_SETREDRAW, TRUE, 0);
+  const ScrollBarsLook after = ScrollBarsOf(view);
+  if (!::EqualRect(&before.client, &after.client)) {
+    // A bar came or went: the rows have new room, and the header may too.
+    ::RedrawWindow(view, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    return;
+  }
+  if (!SameBar(before.vertical, after.vertical)) {
+    RedrawBar(view, before.vertical);
+    RedrawBar(view, after.vertical);
+  }
+  if (!SameBar(before.horizontal, after.horizontal)) {
+    RedrawBar(view, before.horizontal);
+    RedrawBar(view, after.horizontal);
+  }
+}
+
 // Orders the rows anew and hands the count to the list view, which asks for
 // the text of the rows it shows. The selection and focus follow their
 // processes; the top row stays where it was. Only what changed is touched:
-// each of these calls costs the list view (under Wine a new count alone takes
-// milliseconds), and a pass usually changes nothing on screen.
+// each of these calls costs the list view, and a pass usually changes nothing
+// on screen.
 void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   const std::vector<int> selectedBefore = SelectedPositions(state.view);
   std::vector<ProcessRowKey> selected;
@@ -186,7 +253,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
 
   state.refreshing = true;
   if (state.order.size() != countBefore) {
-    ::SendMessageW(state.view, LVM_SETITEMCOUNT, state.order.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    SetRowCount(state.view, state.order.size());
   }
   const std::vector<int> selectedAfter = PositionsOfKeys(state.rows.processes, state.order, selected);
   for (int position : selectedBefore) {

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -14,7 +16,7 @@ namespace tarnwick {
 // read back pixel by pixel.
 class Canvas {
  public:
-  Canvas(int width, int height) : width_(width) {
+  Canvas(int width, int height) : width_(width), height_(height) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -34,9 +36,16 @@ class Canvas {
     const uint32_t pixel = bits_[y * width_ + x];
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
   }
+  // Whether both pictures hold the same pixels (a canvas of another size never does).
+  [[nodiscard]] bool SamePixels(const Canvas& other) const {
+    ::GdiFlush();
+    return width_ == other.width_ && height_ == other.height_ && bits_ != nullptr && other.bits_ != nullptr &&
+           std::memcmp(bits_, other.bits_, sizeof(uint32_t) * static_cast<size_t>(width_) * height_) == 0;
+  }
 
  private:
   int width_;
+  int height_;
   unique_hdc dc_;
   unique_hbitmap bitmap_;
   HGDIOBJ former_ = nullptr;

@@ -15,7 +15,9 @@
 #include "app/messages.h"
 #include "config/settings_names.h"
 #include "res/resource.h"
+#include "platform/gdi_scope.h"
 #include "tests/support/clipboard_text.h"
+#include "tests/unit/canvas.h"
 #include "tests/unit/process_result_rows.h"
 #include "ui/processes_window.h"
 
@@ -225,6 +227,50 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
   EXPECT_FALSE(invalid(rowRect(3)));
   ::UpdateWindow(view_);
   EXPECT_EQ(Cell(2, 6), L"C:\\moved\\alpha.exe");
+}
+
+// A pass whose process count changes leaves on screen what a full repaint
+// would paint: the rows, the header and the scroll bars, whether a bar stays,
+// moves its thumb, comes or goes, and whether a paint was still waiting.
+TEST_F(ProcessesWindowTest, ACountChangeLeavesTheScreenAsAFullRepaintWould) {
+  auto rows = [](DWORD count) {
+    std::vector<ProcessResult> many;
+    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
+    return many;
+  };
+  struct Case {
+    const char* name;
+    DWORD before;
+    DWORD after;
+    bool scrolledToEnd;
+    bool paintedBefore;  // false: the window's first paint still waits
+  };
+  for (const Case& change : {Case{"one more", 1000, 1001, false, true}, Case{"the thumb grows", 1000, 300, false, true},
+                             Case{"the end shrinks", 1000, 990, true, true}, Case{"a bar comes", 3, 1000, false, true},
+                             Case{"the bar goes", 1000, 3, false, true}, Case{"unpainted", 1000, 1001, false, false}}) {
+    SCOPED_TRACE(change.name);
+    Publish(rows(change.before));
+    ASSERT_NE(Open(), nullptr);
+    if (change.paintedBefore) ::UpdateWindow(window_);
+    if (change.scrolledToEnd) ::SendMessageW(view_, LVM_ENSUREVISIBLE, change.before - 1, FALSE);
+    if (change.paintedBefore) ::UpdateWindow(window_);
+
+    Publish(rows(change.after));
+    ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+    ::UpdateWindow(window_);
+    RECT frame = {};
+    ::GetWindowRect(view_, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    Canvas shown(width, height);
+    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    ::RedrawWindow(view_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Canvas repainted(width, height);
+    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    EXPECT_TRUE(shown.SamePixels(repainted));
+    EXPECT_EQ(Count(), static_cast<int>(change.after));
+    ::DestroyWindow(window_);
+  }
 }
 
 TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
