@@ -574,6 +574,7 @@ INT_PTR OnThemeChanged(ProcessesWindowState& state) noexcept {
       ::SendMessageW(header, WM_THEMECHANGED, 0, 0);
     }
     ThemeButtons(state.window, {IDC_ADD_NAME, IDC_ADD_PATH, IDCANCEL, IDC_ONLY_MATCHED});
+    RedrawFrame(state.window);
   }
   ::RedrawWindow(state.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   return 0;

@@ -18,6 +18,7 @@
 #include "platform/gdi_scope.h"
 #include "tests/support/clipboard_text.h"
 #include "tests/unit/canvas.h"
+#include "tests/unit/dark_mode_fixture.h"
 #include "tests/unit/process_result_rows.h"
 #include "ui/processes_window.h"
 
@@ -336,5 +337,67 @@ TEST_F(ProcessesWindowTest, RemembersItsSizeAndColumnWidthsAndIgnoresOddValues) 
   EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 1, 0), defaultPid);
 }
 
+// A live switch between light and dark, as the system announces it:
+// recoloured list, themed header and buttons, and a title bar that takes the
+// new look at once, not at the next activation.
+class ProcessesWindowThemeTest : public DarkModeFixture {
+ protected:
+  void SetUp() override {
+    DarkModeFixture::SetUp();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+    UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);
+  }
+  void TearDown() override {
+    if (HWND window = ProcessesWindow()) ::DestroyWindow(window);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
+    DarkModeFixture::TearDown();
+  }
+  void Switch(bool dark) {
+    fake().appsDark = dark;
+    fake().ClearCalls();
+    ::SendMessageW(window_, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  }
+
+  PassResultsExchange source_;
+  HWND window_ = nullptr;
+};
+
+LRESULT CALLBACK CountFramePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR reference) noexcept {
+  if (message == WM_NCPAINT) ++*reinterpret_cast<int*>(reference);
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAndRedrawsTheFrame) {
+  StartUp();
+  window_ = OpenProcessesWindow(nullptr, source_, {});
+  ASSERT_NE(window_, nullptr);
+  const HWND view = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+  const HWND header = reinterpret_cast<HWND>(::SendMessageW(view, LVM_GETHEADER, 0, 0));
+  fake().NameWindow(header, "header");
+  fake().NameWindow(::GetDlgItem(window_, IDC_ADD_NAME), "add name");
+  EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)), kDarkPalette[kListBackgroundSlot]);
+  ::UpdateWindow(window_);
+  int framePaints = 0;
+  ASSERT_TRUE(::SetWindowSubclass(window_, CountFramePaints, 1, reinterpret_cast<DWORD_PTR>(&framePaints)));
+
+  for (const bool dark : {false, true}) {
+    SCOPED_TRACE(dark ? "to dark" : "to light");
+    framePaints = 0;
+    Switch(dark);
+    ::UpdateWindow(window_);
+    EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)),
+              PaletteFor(dark)[kListBackgroundSlot]);
+    EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETTEXTCOLOR, 0, 0)), PaletteFor(dark)[kListTextSlot]);
+    const std::string allow = dark ? " 1" : " 0";
+    EXPECT_THAT(fake().Calls(), ::testing::IsSupersetOf({"AllowWindowDark header" + allow,
+                                                          std::string("SetWindowTheme header \"ItemsView\" null"),
+                                                          "AllowWindowDark add name" + allow}));
+    EXPECT_GE(framePaints, 1);
+  }
+  ::RemoveWindowSubclass(window_, CountFramePaints, 1);
+}
+
 }  // namespace
 }  // namespace tarnwick
+
