@@ -3,6 +3,9 @@
 // unsupported and light again, as under Wine, before the fake goes.
 #pragma once
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -40,5 +43,13 @@ class DarkModeFixture : public ::testing::Test {
  private:
   std::unique_ptr<FakeDarkModeApi> fake_;
 };
+
+// A window subclass that counts the frame paints into the int at `reference`:
+// whether a title bar was repainted.
+inline LRESULT CALLBACK CountFramePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR reference) noexcept {
+  if (message == WM_NCPAINT) ++*reinterpret_cast<int*>(reference);
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
 
 }  // namespace tarnwick

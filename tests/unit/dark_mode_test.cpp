@@ -295,12 +295,6 @@ TEST_F(DialogThemeChange, CallsInOrderAndSwitchesThePalette) {
   EXPECT_EQ(Send(WM_CTLCOLORDLG), FALSE) << "light: the system's colours";
 }
 
-LRESULT CALLBACK CountFramePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                  DWORD_PTR reference) noexcept {
-  if (message == WM_NCPAINT) ++*reinterpret_cast<int*>(reference);
-  return ::DefSubclassProc(window, message, wParam, lParam);
-}
-
 // The title bar takes the new look at once, not at the next activation.
 TEST_F(DialogThemeChange, TheFrameIsRedrawnAtTheEndOfAThemeChange) {
   StartUp();

@@ -362,12 +362,6 @@ class ProcessesWindowThemeTest : public DarkModeFixture {
   HWND window_ = nullptr;
 };
 
-LRESULT CALLBACK CountFramePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                  DWORD_PTR reference) noexcept {
-  if (message == WM_NCPAINT) ++*reinterpret_cast<int*>(reference);
-  return ::DefSubclassProc(window, message, wParam, lParam);
-}
-
 TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAndRedrawsTheFrame) {
   StartUp();
   window_ = OpenProcessesWindow(nullptr, source_, {});
