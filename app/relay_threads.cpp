@@ -1,9 +1,8 @@
 #include "app/relay_threads.h"
 
 #include "app/messages.h"
+#include "platform/detached_thread.h"
 
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace tarnwick {
@@ -45,12 +44,10 @@ bool StartWithOwnEvents(RelayThreadFunction thread_function, HANDLE first, HANDL
   unique_handle own_first = DuplicateForThread(first);
   unique_handle own_second = DuplicateForThread(second);
   if (!own_first || !own_second) return false;
-  try {
-    std::thread(thread_function, std::move(own_first), std::move(own_second), std::cref(window)).detach();
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return StartDetachedThread([thread_function, first = std::move(own_first), second = std::move(own_second),
+                              &window]() mutable noexcept {
+    thread_function(std::move(first), std::move(second), window);
+  });
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "update/background_fetch.h"
 
+#include "platform/detached_thread.h"
+
 #include <algorithm>
-#include <system_error>
-#include <thread>
 
 namespace tarnwick {
 namespace {
@@ -37,23 +37,20 @@ BackgroundFetch::BackgroundFetch(FetchJob job, DownloadLimits limits) : pace_(li
     outcome_ = Outcome::Failed;
     return;
   }
-  try {
-    std::thread([shared = shared_, job = std::move(job)]() noexcept {
-      std::optional<std::vector<std::byte>> body;
-      try {
-        body = job(shared->control);
-      } catch (const std::bad_alloc&) {
-        // A body the memory cannot hold is no body.
-      }
-      {
-        const std::lock_guard lock(shared->lock);
-        shared->body = std::move(body);
-      }
-      ::SetEvent(shared->finished.get());
-    }).detach();
-  } catch (const std::system_error&) {
-    outcome_ = Outcome::Failed;
-  }
+  const bool started = StartDetachedThread([shared = shared_, job = std::move(job)]() noexcept {
+    std::optional<std::vector<std::byte>> body;
+    try {
+      body = job(shared->control);
+    } catch (const std::bad_alloc&) {
+      // A body the memory cannot hold is no body.
+    }
+    {
+      const std::lock_guard lock(shared->lock);
+      shared->body = std::move(body);
+    }
+    ::SetEvent(shared->finished.get());
+  });
+  if (!started) outcome_ = Outcome::Failed;
 }
 
 BackgroundFetch::~BackgroundFetch() { shared_->control.Cancel(); }

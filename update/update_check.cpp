@@ -5,14 +5,13 @@
 #include "app/messages.h"
 #include "config/product.h"
 #include "config/settings_store.h"
+#include "platform/detached_thread.h"
 #include "platform/wininet_url_fetcher.h"
 #include "update/background_fetch.h"
 #include "update/update_endpoints.h"
 #include "update/version.h"
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
 
 namespace tarnwick {
 
@@ -73,12 +72,11 @@ void StartUpdateChecker() {
                          DUPLICATE_SAME_ACCESS)) {
     return;
   }
-  unique_handle quit_event(own_quit_event);
-  try {
-    std::thread(UpdateCheckerThread, std::move(quit_event), TrayWindowHandle.load()).detach();
-  } catch (const std::system_error&) {
-    // Without the thread there is no automatic check; "Check for Update" still works.
-  }
+  // Without the thread there is no automatic check; "Check for Update" still works.
+  static_cast<void>(StartDetachedThread(
+      [quit_event = unique_handle(own_quit_event), tray_window = TrayWindowHandle.load()]() mutable noexcept {
+        UpdateCheckerThread(std::move(quit_event), tray_window);
+      }));
 }
 
 }  // namespace tarnwick
