@@ -261,16 +261,20 @@ class UpdateServer {
 };
 
 // Wine's browser launcher runs tests/e2e/record-opened-url.sh instead of a
-// browser while the object lives. The script learns its file from the Unix
-// environment, which CTest sets: Wine hands a Unix program the environment
-// its Wine processes started with, not their Windows environment.
+// browser while the object lives, through /bin/sh and with a file of this
+// test process's own: neither the script's mode bits, nor a blank in the
+// checkout's path, nor another test run in the same build folder can keep a
+// URL from being recorded or add one.
 class BrowserStandIn {
  public:
-  BrowserStandIn() {
+  BrowserStandIn() : unix_file_(TARNWICK_OPENED_URLS_PREFIX + std::to_string(::GetCurrentProcessId()) + ".log") {
     ::DeleteFileW(File().c_str());
-    const std::wstring script = Wide(TARNWICK_RECORD_URL_SCRIPT);
-    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kBrowserKey, L"Browsers", REG_SZ, script.c_str(),
-                                static_cast<DWORD>((script.size() + 1) * sizeof(wchar_t))),
+    const std::wstring command = L"/bin/sh \"" + Wide(TARNWICK_RECORD_URL_SCRIPT) + L"\" \"" + Wide(unix_file_) + L"\"";
+    // winebrowser uses at most 254 characters of the value; a longer one is
+    // ignored for the system's own browsers.
+    EXPECT_LE(command.size(), 254u) << "a checkout path too long for Wine's browser launcher";
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kBrowserKey, L"Browsers", REG_SZ, command.c_str(),
+                                static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
   }
   ~BrowserStandIn() {
@@ -289,8 +293,9 @@ class BrowserStandIn {
   }
 
  private:
-  static std::wstring File() { return WindowsPathOf(TARNWICK_OPENED_URLS_FILE); }
+  [[nodiscard]] std::wstring File() const { return WindowsPathOf(unix_file_); }
   static constexpr const wchar_t* kBrowserKey = L"Software\\Wine\\WineBrowser";
+  std::string unix_file_;
 };
 
 class UpdateTest : public TarnwickTest {
