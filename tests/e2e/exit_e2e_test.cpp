@@ -65,10 +65,8 @@ TEST_F(ShellExit, StartsAndClosesInTurnLeaveNoInstanceRunning) {
 TEST_F(ShellExit, ClosesRunningAtOnceEachReportTheInstanceEnded) {
   TarnwickProcess& instance = StartInstance();
   // The instance's window thread is held still, so that it cannot end before both closes have found it.
-  const DWORD thread_id = ::GetWindowThreadProcessId(FindTrayWindow(), nullptr);
-  unique_handle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id));
-  ASSERT_TRUE(thread);
-  ASSERT_NE(::SuspendThread(thread.get()), static_cast<DWORD>(-1));
+  HeldWindowThread held(FindTrayWindow());
+  ASSERT_TRUE(held.Held());
   unique_handle request(::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, kCloseEventName));
   ASSERT_TRUE(request) << "the instance holds the close event";
   std::vector<TarnwickProcess*> closes;
@@ -80,7 +78,7 @@ TEST_F(ShellExit, ClosesRunningAtOnceEachReportTheInstanceEnded) {
     ASSERT_TRUE(requested) << testing::PrintToString(std::wstring(close)) << " sent no request";
   }
   // Both now wait, each beside the other, for the instance alone.
-  ASSERT_NE(::ResumeThread(thread.get()), static_cast<DWORD>(-1));
+  ASSERT_TRUE(held.Release());
   ASSERT_TRUE(instance.WaitForExit());
   EXPECT_EQ(instance.ExitCode(), 0u);
   for (TarnwickProcess* close : closes) {

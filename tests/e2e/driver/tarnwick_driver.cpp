@@ -202,6 +202,22 @@ DWORD WindowProcessId(HWND window) {
   return process_id;
 }
 
+HeldWindowThread::HeldWindowThread(HWND window)
+    : thread_(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, ::GetWindowThreadProcessId(window, nullptr))) {
+  held_ = thread_ != nullptr && ::SuspendThread(thread_) != static_cast<DWORD>(-1);
+}
+
+HeldWindowThread::~HeldWindowThread() {
+  Release();
+  if (thread_ != nullptr) ::CloseHandle(thread_);
+}
+
+bool HeldWindowThread::Release() {
+  if (!held_) return false;
+  held_ = false;
+  return ::ResumeThread(thread_) != static_cast<DWORD>(-1);
+}
+
 HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title, Timeout timeout) {
   HWND found = nullptr;
   WaitUntil(

@@ -92,6 +92,24 @@ struct RunResult {
 [[nodiscard]] HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
                                         Timeout timeout = kDefaultTimeout);
 
+// Holds the thread that runs `window` still (suspended), as a thread busy
+// elsewhere would be, until Release() or the end of the holder.
+class HeldWindowThread {
+ public:
+  explicit HeldWindowThread(HWND window);
+  ~HeldWindowThread();
+  HeldWindowThread(const HeldWindowThread&) = delete;
+  HeldWindowThread& operator=(const HeldWindowThread&) = delete;
+
+  [[nodiscard]] bool Held() const noexcept { return held_; }
+  // Lets the thread go on; false when it was not held or could not be resumed.
+  bool Release();
+
+ private:
+  HANDLE thread_ = nullptr;
+  bool held_ = false;
+};
+
 // Whether the notification area holds the icon of `tray_window` with id
 // `icon_id` (the program uses its process id). Asks the shell to modify the
 // icon without changing anything, which succeeds only for an existing icon.
