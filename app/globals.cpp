@@ -37,6 +37,9 @@ std::array<COLORREF, 8> ThemePalette = LightPalette();
 DWORD PassInterval = 1000;
 bool ShowAtStartup = false;
 HINSTANCE AppInstance = nullptr;
+
+HINSTANCE ProgramInstance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
+
 std::atomic<HWND> TrayWindowHandle{nullptr};
 std::atomic<HWND> MainWindowHandle{nullptr};
 std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);

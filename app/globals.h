@@ -39,6 +39,9 @@ extern DWORD PassInterval;
 // Set by the command line's "show": open the main window at start-up.
 extern bool ShowAtStartup;
 extern HINSTANCE AppInstance;
+// The module the windows and their resources come from: the program's, or
+// the calling program's when AppInstance was never set (a test program).
+[[nodiscard]] HINSTANCE ProgramInstance() noexcept;
 // Written by the user-interface thread, read by the relay threads.
 extern std::atomic<HWND> TrayWindowHandle;
 extern std::atomic<HWND> MainWindowHandle;

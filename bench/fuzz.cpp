@@ -1,5 +1,5 @@
 // Feeds the byte walkers mutated input: processor relationship reports, CPU
-// set reports and list files. Each input is copied so that its last byte is
+// set reports, list files, version files and installer images. Each input is copied so that its last byte is
 // the last byte of a page followed by a PAGE_NOACCESS page, so a read past
 // its end crashes at once. A crash names the input that caused it; an input
 // that takes longer than a few seconds is reported as a hang.
@@ -11,6 +11,8 @@
 #include "tests/unit/relationship_report.h"
 #include "topology/core_map.h"
 #include "topology/cpu_set_inventory.h"
+#include "update/update_check.h"
+#include "update/version.h"
 
 #include <windows.h>
 
@@ -31,8 +33,10 @@
 namespace tarnwick {
 namespace {
 
-enum class InputKind { kProcessorReport, kCpuSetReport, kListFile };
-constexpr const char* kKindNames[] = {"processor report", "CPU set report", "list file"};
+enum class InputKind { kProcessorReport, kCpuSetReport, kListFile, kVersionFile, kInstallerImage };
+constexpr const char* kKindNames[] = {"processor report", "CPU set report", "list file", "version file",
+                                      "installer image"};
+constexpr int kKindCount = static_cast<int>(std::size(kKindNames));
 constexpr DWORD kHangTimeoutMs = 10000;
 
 // What the watchdog and the crash handler report.
@@ -132,6 +136,71 @@ std::vector<std::byte> ListFileSeed(uint32_t variant) {
   return bytes;
 }
 
+// As the update server serves it; the odd variant with a byte-order mark and
+// bare line feeds.
+std::vector<std::byte> VersionFileSeed(uint32_t variant) {
+  const std::string text = variant % 2 == 0 ? "1.2.3.4\r\nombrix_updatevalidsig\r\nnotes\r\n"
+                                            : "\xEF\xBB\xBF" "255.0.10.200\nombrix_updatevalidsig\n";
+  std::vector<std::byte> bytes;
+  for (const char c : text) bytes.push_back(static_cast<std::byte>(c));
+  return bytes;
+}
+
+template <typename T>
+void Put(std::vector<std::byte>& bytes, size_t at, T value) {
+  if (bytes.size() < at + sizeof(value)) bytes.resize(at + sizeof(value));
+  std::memcpy(bytes.data() + at, &value, sizeof(value));
+}
+
+// The smallest image the installer check reads: PE32+ headers, one resource
+// section, and in it RT_VERSION / 1 / 0x409 with a VS_VERSIONINFO of 3.2.1.0.
+std::vector<std::byte> InstallerImageSeed() {
+  constexpr uint32_t kNt = 0x40;
+  constexpr uint32_t kOptional = kNt + 24;
+  constexpr uint16_t kOptionalSize = 112 + 16 * 8;
+  constexpr uint32_t kSectionTable = kOptional + kOptionalSize;
+  constexpr uint32_t kRaw = 0x200;
+  constexpr uint32_t kRva = 0x1000;
+  constexpr uint32_t kVersionInfo = 0x58;  // within the section
+  constexpr uint32_t kVersionInfoSize = 40 + 52;
+  constexpr uint32_t kSectionSize = kVersionInfo + kVersionInfoSize;
+  std::vector<std::byte> bytes(kRaw + kSectionSize);
+  Put<uint16_t>(bytes, 0, 0x5A4D);
+  Put<uint32_t>(bytes, 0x3C, kNt);
+  Put<uint32_t>(bytes, kNt, 0x00004550);
+  Put<uint16_t>(bytes, kNt + 4, 0x8664);
+  Put<uint16_t>(bytes, kNt + 6, 1);  // sections
+  Put<uint16_t>(bytes, kNt + 20, kOptionalSize);
+  Put<uint16_t>(bytes, kOptional, 0x20B);
+  Put<uint32_t>(bytes, kOptional + 108, 16);  // data directories
+  Put<uint32_t>(bytes, kOptional + 112 + 2 * 8, kRva);
+  Put<uint32_t>(bytes, kOptional + 112 + 2 * 8 + 4, kSectionSize);
+  std::memcpy(bytes.data() + kSectionTable, ".rsrc", 5);
+  Put<uint32_t>(bytes, kSectionTable + 8, kSectionSize);
+  Put<uint32_t>(bytes, kSectionTable + 12, kRva);
+  Put<uint32_t>(bytes, kSectionTable + 16, kSectionSize);
+  Put<uint32_t>(bytes, kSectionTable + 20, kRaw);
+  // Three directories of one numbered entry each, then the data entry.
+  const uint32_t ids[] = {16, 1, 0x409};
+  for (uint32_t level = 0; level < 3; ++level) {
+    const uint32_t directory = kRaw + 0x18 * level;
+    Put<uint16_t>(bytes, directory + 14, 1);
+    Put<uint32_t>(bytes, directory + 16, ids[level]);
+    Put<uint32_t>(bytes, directory + 20, level < 2 ? (0x80000000u | (0x18 * (level + 1))) : 0x48);
+  }
+  Put<uint32_t>(bytes, kRaw + 0x48, kRva + kVersionInfo);
+  Put<uint32_t>(bytes, kRaw + 0x48 + 4, kVersionInfoSize);
+  const uint32_t info = kRaw + kVersionInfo;
+  Put<uint16_t>(bytes, info, kVersionInfoSize);
+  Put<uint16_t>(bytes, info + 2, 52);
+  const std::wstring_view key = L"VS_VERSION_INFO";
+  for (size_t i = 0; i < key.size(); ++i) Put<uint16_t>(bytes, info + 6 + 2 * i, static_cast<uint16_t>(key[i]));
+  Put<uint32_t>(bytes, info + 40, 0xFEEF04BD);
+  Put<uint32_t>(bytes, info + 48, 0x00030002);
+  Put<uint32_t>(bytes, info + 52, 0x00010000);
+  return bytes;
+}
+
 // Values that sit on the walkers' bounds: sizes, counts, record kinds.
 constexpr uint32_t kInteresting[] = {0, 1, 2, 7, 8, 16, 24, 30, 31, 32, 33, 47, 48, 49, 79, 80, 81, 0x7F, 0x80,
                                      0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000,
@@ -209,6 +278,19 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       inventory.CpuSetIdsFor(topology, true, {Affinity(~uint64_t{0}, 0), Affinity(0xFF, 1)}, ids);
       return records.size() + ids.size();
     }
+    case InputKind::kVersionFile: {
+      // Whatever the server sends, a version read from it is one that packs.
+      const std::wstring version = ParseVersionFile(input);
+      if (!version.empty() && !ParseStrictVersion(version)) {
+        std::printf("VERSION %ls accepted on input %llu, seed %u\n", version.c_str(),
+                    static_cast<unsigned long long>(InputsTried.load() + 1), Seed);
+        std::fflush(stdout);
+        ::TerminateProcess(::GetCurrentProcess(), 5);
+      }
+      return version.size();
+    }
+    case InputKind::kInstallerImage:
+      return ReadImageFileVersion(input).value_or(0);
     case InputKind::kListFile: {
       std::vector<std::wstring> entries;
       // Whatever a file is read as, the program writes it so that it reads back the same.
@@ -256,17 +338,31 @@ int wmain(int argc, wchar_t** argv) {
   ::AddVectoredExceptionHandler(1, ReportCrash);
 
   std::atomic<bool> done{false};
-  uint64_t per_kind[3] = {};
+  uint64_t per_kind[kKindCount] = {};
+  // A seed the walker cannot read would only try its first checks.
+  if (ReadImageFileVersion(InstallerImageSeed()) != 0x03020100u) {
+    std::printf("The installer image seed does not read as 3.2.1.0\n");
+    return 2;
+  }
   size_t checksum = 0;
   std::thread fuzzer([&] {
     std::mt19937 random(Seed);
     GuardedBuffer guarded;
-    const std::vector<std::byte> seeds[] = {ProcessorReportSeed(), CpuSetReportSeed(), ListFileSeed(0),
-                                            ListFileSeed(1)};
+    struct SeedInput {
+      InputKind kind;
+      std::vector<std::byte> bytes;
+    };
+    const SeedInput seeds[] = {{InputKind::kProcessorReport, ProcessorReportSeed()},
+                          {InputKind::kCpuSetReport, CpuSetReportSeed()},
+                          {InputKind::kListFile, ListFileSeed(0)},
+                          {InputKind::kListFile, ListFileSeed(1)},
+                          {InputKind::kVersionFile, VersionFileSeed(0)},
+                          {InputKind::kVersionFile, VersionFileSeed(1)},
+                          {InputKind::kInstallerImage, InstallerImageSeed()}};
     for (uint64_t n = 0; n < count; ++n) {
-      const uint32_t pick = random() % 4;
-      const auto kind = static_cast<InputKind>(pick < 2 ? pick : 2);
-      std::vector<std::byte> bytes = seeds[pick];
+      const SeedInput& seed = seeds[random() % std::size(seeds)];
+      const InputKind kind = seed.kind;
+      std::vector<std::byte> bytes = seed.bytes;
       Mutate(bytes, random);
       CurrentKind.store(static_cast<int>(kind));
       checksum += Exercise(kind, guarded.Place(bytes), bytes);
@@ -293,7 +389,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   fuzzer.join();
   std::printf("%-18s %10s\n", "input", "tried");
-  for (int kind = 0; kind < 3; ++kind) {
+  for (int kind = 0; kind < kKindCount; ++kind) {
     std::printf("%-18s %10llu\n", kKindNames[kind], static_cast<unsigned long long>(per_kind[kind]));
   }
   std::printf("%llu inputs from seed %u, each ending before a page that cannot be read: none crashed, none hung "

@@ -53,7 +53,7 @@ std::wstring AboutText() {
 }
 
 void RunAboutDialog(HWND owner) noexcept {
-  ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutDialogProc, 0);
+  ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutDialogProc, 0);
 }
 
 }  // namespace tarnwick

@@ -65,7 +65,7 @@ INT_PTR CALLBACK AddEntryDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }  // namespace
 
 INT_PTR RunAddEntryDialog(HWND owner, std::wstring& entry) noexcept {
-  return ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_ADD_ENTRY), owner, AddEntryDialogProc,
+  return ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ADD_ENTRY), owner, AddEntryDialogProc,
                            reinterpret_cast<LPARAM>(&entry));
 }
 

@@ -6,7 +6,6 @@
 #include "app/resource_text.h"
 #include "config/settings_store.h"
 #include "platform/win32_program_starter.h"
-#include "platform/wininet_url_fetcher.h"
 #include "res/resource.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
@@ -116,8 +115,6 @@ INT_PTR CALLBACK DownloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
-std::shared_ptr<UrlFetcher> ProgramFetcher() { return std::make_shared<WinInetUrlFetcher>(UpdateUserAgent()); }
-
 }  // namespace
 
 BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundFetch& fetch) {
@@ -131,23 +128,21 @@ BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundF
   DownloadDialogState state;
   state.fetch = &fetch;
   state.text_id = text_id;
-  const HINSTANCE instance = AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr);
-  ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_DOWNLOAD), owner, DownloadDialogProc,
+  ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_DOWNLOAD), owner, DownloadDialogProc,
                     reinterpret_cast<LPARAM>(&state));
   if (state.outcome != BackgroundFetch::Outcome::Done) fetch.Cancel();
   return state.outcome;
 }
 
 std::wstring FetchLatestVersionUnderDialog(HWND owner) {
-  BackgroundFetch fetch(FetchJobOf(ProgramFetcher(), VersionFileUrl(GetBetaUpdates()), kVersionFileMaxBytes),
+  BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), VersionFileUrl(GetBetaUpdates()), kVersionFileMaxBytes),
                         kVersionFileLimits);
   if (RunDownloadDialog(owner, IDS_CHECKING_FOR_UPDATE, fetch) != BackgroundFetch::Outcome::Done) return {};
-  const auto body = fetch.TakeBody();
-  return body ? ParseVersionFile(*body) : std::wstring();
+  return TakeVersionFile(fetch);
 }
 
 UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
-  BackgroundFetch fetch(FetchJobOf(ProgramFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
+  BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
                         kInstallerLimits);
   switch (RunDownloadDialog(owner, IDS_DOWNLOADING_UPDATE, fetch)) {
     case BackgroundFetch::Outcome::Cancelled:

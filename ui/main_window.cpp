@@ -86,8 +86,6 @@ MainWindowState& State() {
   return state;
 }
 
-HINSTANCE Instance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
-
 HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
 
 void AddToListBox(HWND window, const std::wstring& entry) noexcept {
@@ -180,7 +178,7 @@ BOOL CALLBACK CollectThemedChild(HWND child, LPARAM) noexcept {
 
 void SetBigIcon(HWND window) noexcept {
   // Shared: the system keeps the icon, the window only shows it.
-  HANDLE icon = ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON, 32, 32, LR_SHARED);
+  HANDLE icon = ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON, 32, 32, LR_SHARED);
   if (icon != nullptr) ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 }
 
@@ -188,7 +186,7 @@ void CreateStatusBar(HWND window) noexcept {
   MainWindowState& state = State();
   state.StatusBarHandle = ::CreateWindowExW(
       0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), Instance(), nullptr);
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
   std::array<int, kStatusPartCount> edges = {};
   ::SendMessageW(state.StatusBarHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
@@ -199,7 +197,7 @@ void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
   ::GetWindowRect(::GetDlgItem(window, IDC_GRAPH_PLACEHOLDER), &placeholder);
   POINT topLeft = {placeholder.left, placeholder.top};
   ::ScreenToClient(window, &topLeft);
-  if (!RegisterGraphClass(graph, Instance())) return;
+  if (!RegisterGraphClass(graph, ProgramInstance())) return;
   CreateGraph(graph, window, topLeft.x, topLeft.y, placeholder.right - placeholder.left,
               placeholder.bottom - placeholder.top);
   StartSampling(graph);
@@ -207,16 +205,16 @@ void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
 
 // Once set, the menu belongs to the window, which destroys it with itself.
 void SetMenuBar(HWND window) noexcept {
-  unique_hmenu menu(::LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
+  unique_hmenu menu(::LoadMenuW(ProgramInstance(), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
   if (menu && ::SetMenu(window, menu.get())) (void)menu.release();
 }
 
 // The E-core markers, light and dark, loaded once and kept for the process.
 HBITMAP EfficiencyMarkBitmap(bool dark) noexcept {
   static const unique_hbitmap light(static_cast<HBITMAP>(
-      ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_LIGHT), IMAGE_BITMAP, 0, 0, 0)));
+      ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_LIGHT), IMAGE_BITMAP, 0, 0, 0)));
   static const unique_hbitmap darkMark(static_cast<HBITMAP>(
-      ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_DARK), IMAGE_BITMAP, 0, 0, 0)));
+      ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_DARK), IMAGE_BITMAP, 0, 0, 0)));
   return dark ? darkMark.get() : light.get();
 }
 
@@ -682,7 +680,7 @@ bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noe
 void OpenMainWindow() {
   // The tray window calls this only while no main window is open.
   const INT_PTR result =
-      ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
+      ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
   if (result == 0 && State().closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
 }

@@ -54,8 +54,6 @@ ProcessesWindowState& State() {
   return state;
 }
 
-HINSTANCE Instance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
-
 // GetDpiForWindow where this Windows has it (10, 1607 on), else the screen's.
 int WindowDpi(HWND window) noexcept {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -337,7 +335,7 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
     }
     ::ClientToScreen(state.view, &at);
   }
-  unique_hmenu menu(::LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_PROCESSES_MENU)));
+  unique_hmenu menu(::LoadMenuW(ProgramInstance(), MAKEINTRESOURCEW(IDR_PROCESSES_MENU)));
   if (!menu) return;
   HMENU popup = ::GetSubMenu(menu.get(), 0);
   if (popup == nullptr) return;
@@ -661,7 +659,7 @@ HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, AddListEntries
   }
   state.source = &source;
   state.addEntries = std::move(addEntries);
-  HWND window = ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc, 0);
+  HWND window = ::CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc, 0);
   if (window == nullptr) {
     state.source = nullptr;
     state.addEntries = nullptr;

@@ -17,6 +17,8 @@ namespace tarnwick {
 
 std::wstring UpdateUserAgent() { return std::wstring(TARNWICK_PRODUCT_NAME L"/") + std::wstring(CurrentVersionText); }
 
+std::shared_ptr<UrlFetcher> MakeUpdateFetcher() { return std::make_shared<WinInetUrlFetcher>(UpdateUserAgent()); }
+
 std::wstring VersionFileUrl(bool beta) {
   std::wstring url(kVersionInfoBaseUrl);
   if (beta) url += L"beta/";
@@ -41,12 +43,16 @@ std::wstring ParseVersionFile(std::span<const std::byte> body) {
   return version;
 }
 
+std::wstring TakeVersionFile(BackgroundFetch& fetch) {
+  const auto body = fetch.TakeBody();
+  return body ? ParseVersionFile(*body) : std::wstring();
+}
+
 std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event) {
   BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes),
                         kVersionFileLimits);
   if (fetch.Wait(quit_event) != BackgroundFetch::Outcome::Done) return {};
-  const auto body = fetch.TakeBody();
-  return body ? ParseVersionFile(*body) : std::wstring();
+  return TakeVersionFile(fetch);
 }
 
 void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
@@ -60,7 +66,7 @@ void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWO
 }
 
 void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
-  RunUpdateChecks(std::make_shared<WinInetUrlFetcher>(UpdateUserAgent()), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
+  RunUpdateChecks(MakeUpdateFetcher(), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
                   [tray_window](uint32_t version) {
                     ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
                   });

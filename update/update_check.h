@@ -18,6 +18,8 @@
 
 namespace tarnwick {
 
+class BackgroundFetch;
+
 // A version file is a few lines; anything longer is not one.
 inline constexpr size_t kVersionFileMaxBytes = 64 * 1024;
 // Every valid version file contains this text.
@@ -27,6 +29,9 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 // "Tarnwick/" and the program's version, sent with every request.
 [[nodiscard]] std::wstring UpdateUserAgent();
 
+// The fetcher of every update download: the system's, with the user agent above.
+[[nodiscard]] std::shared_ptr<UrlFetcher> MakeUpdateFetcher();
+
 // The version file's URL: the version directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring VersionFileUrl(bool beta);
 
@@ -35,6 +40,9 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 // the marker, and at least 21 characters, and the line is four fields of
 // digits, each 0-255. Empty when the body is not a valid version file.
 [[nodiscard]] std::wstring ParseVersionFile(std::span<const std::byte> body);
+
+// The version text of a finished fetch of the version file, as above.
+[[nodiscard]] std::wstring TakeVersionFile(BackgroundFetch& fetch);
 
 // The latest version on the server, or empty when nothing could be learned
 // within the version file's limits, or `quit_event` was set meanwhile.
