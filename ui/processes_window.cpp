@@ -30,6 +30,11 @@ constexpr uint32_t kMinStoredColumnWidth = 8;
 constexpr uint32_t kMaxStoredColumnWidth = 4000;
 constexpr uint32_t kMinStoredWindowSize = 200;
 constexpr uint32_t kMaxStoredWindowSize = 16000;
+// The clipboard is one lock for the whole session: clipboard viewers, history
+// and remote-desktop tools hold it open for a moment after every change. A
+// copy waits this long for it before it gives up.
+constexpr ULONGLONG kClipboardPatienceMs = 500;
+constexpr DWORD kClipboardRetryMs = 10;
 
 struct ProcessesWindowState {
   HWND window = nullptr;
@@ -300,6 +305,17 @@ void AddSelected(ProcessesWindowState& state, AddWhat what) {
   state.addEntries(state.window, entries);
 }
 
+// Opens the clipboard for `owner`, waiting a little while another program
+// has it open.
+bool OpenClipboardPatiently(HWND owner) noexcept {
+  const ULONGLONG deadline = ::GetTickCount64() + kClipboardPatienceMs;
+  while (!::OpenClipboard(owner)) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(kClipboardRetryMs);
+  }
+  return true;
+}
+
 void CopySelected(const ProcessesWindowState& state) noexcept {
   const std::vector<uint32_t> selected = SelectedRows(state);
   if (selected.empty()) return;
@@ -310,7 +326,7 @@ void CopySelected(const ProcessesWindowState& state) noexcept {
   if (bytes == nullptr) return;
   std::memcpy(bytes, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   ::GlobalUnlock(memory.get());
-  if (!::OpenClipboard(state.window)) return;
+  if (!OpenClipboardPatiently(state.window)) return;
   ::EmptyClipboard();
   // The clipboard owns the memory once it took it.
   if (::SetClipboardData(CF_UNICODETEXT, memory.get()) != nullptr) (void)memory.release();
