@@ -65,8 +65,9 @@ extern StoredWorkerSettings UserWorkerSettings;
 // machine; defined last, so destroyed first: its destruction stops the worker.
 extern WorkerControl Worker;
 
-// The list file's path below `app_data`, creating its folders (failures are
-// ignored: a missing folder only makes the file unreadable and unwritable).
+// The list file's path below `app_data`, creating its folders with the
+// rights of the user's ordinary programs (failures are ignored: a missing
+// folder only makes the file unreadable and unwritable).
 [[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data);
 
 }  // namespace tarnwick
