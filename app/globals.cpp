@@ -4,7 +4,6 @@
 #include "app/globals.h"
 
 #include "app/close_event.h"
-#include "platform/limited_rights.h"
 #include "topology/core_map.h"
 #include "ui/palette.h"
 
@@ -24,12 +23,12 @@ std::wstring RoamingAppDataFolder() {
 
 }  // namespace
 
-std::wstring MakeListFilePath(const std::wstring& app_data) {
+std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token) {
   const std::wstring product = app_data + L"\\" TARNWICK_PRODUCT_NAME;
   const std::wstring config = product + L"\\config";
   // With the rights of the user's ordinary programs, or not at all: a
   // junction planted in the profile must not lead an elevated create elsewhere.
-  const LimitedRightsScope limited;
+  const LimitedRightsScope limited(limited_token);
   if (limited.ok()) {
     for (const std::wstring* folder : {&app_data, &product, &config}) ::CreateDirectoryW(folder->c_str(), nullptr);
   }
