@@ -1,6 +1,9 @@
 #include "app/command_line.h"
 
+#include "platform/unique_handle.h"
+
 #include <boost/program_options.hpp>
+#include <shellapi.h>
 
 #include <new>
 #include <sstream>
@@ -45,6 +48,18 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     result = CommandLine{Command::Rejected, false, problem.what()};
   }
   return result;
+}
+
+std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& command_line) {
+  std::vector<std::wstring> arguments;
+  // An empty text would be split as this program's own path.
+  if (command_line.empty()) return arguments;
+  int count = 0;
+  unique_hlocal split(::CommandLineToArgvW(command_line.c_str(), &count));
+  if (!split) return arguments;
+  const auto* words = static_cast<const wchar_t* const*>(split.get());
+  for (int index = 1; index < count; ++index) arguments.emplace_back(words[index]);
+  return arguments;
 }
 
 std::string ExitCodesText() {

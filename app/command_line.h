@@ -21,6 +21,11 @@ struct CommandLine {
 // ambiguous abbreviation gives Command::Rejected with the problem named.
 [[nodiscard]] CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
 
+// The arguments of a whole command line as Windows passes it to a program
+// (its name first), split as the runtime splits this program's own, without
+// the program name: what ParseCommandLine reads for another process.
+[[nodiscard]] std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& command_line);
+
 // The "Options" description as the options library prints it.
 [[nodiscard]] std::string OptionsDescriptionText();
 

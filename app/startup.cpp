@@ -9,19 +9,26 @@
 #include "install/install_commands.h"
 #include "install/program_protection.h"
 #include "platform/com_task_scheduler.h"
+#include "platform/process_command_line.h"
 
 #include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 namespace tarnwick {
 namespace {
 
-constexpr int kClosePolls = 10;
+// How long "--close" waits for the instances to end after its request.
+constexpr ULONGLONG kCloseWaitMs = 10000;
 constexpr DWORD kClosePollIntervalMs = 1000;
 constexpr DWORD kCloseGraceMs = 500;
+// How long a process of this program whose command line cannot be read yet
+// is looked at again before it counts as an instance.
+constexpr ULONGLONG kUndeterminedLookMs = 1000;
+constexpr DWORD kUndeterminedPollIntervalMs = 50;
 // How long a start that finds the instance mutex taken waits for the owner's
 // tray window: the owner may itself be starting.
 constexpr ULONGLONG kOwnerWindowWaitMs = 20000;
@@ -201,25 +208,62 @@ bool InstanceMutexExists() {
   return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
-// Whether another process runs this program's file name: an instance may be
-// starting, before it has made any of its named objects.
-bool OtherProcessOfThisProgramRuns() {
+// What another process of this program is, as far as a closer can tell.
+enum class ProcessRole { NotAnInstance, Instance, Undetermined };
+
+// A process counts as an instance when its command line starts the tray
+// application: from its first instruction on, before it has made any named
+// object. The command forms ("--close" beside this one, "--install"...) never
+// count. A process whose command line cannot be read (still being made,
+// ending, or denying us the access) is undetermined.
+ProcessRole RoleOfProcess(DWORD process_id) {
+  unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  if (!process) {
+    return ::GetLastError() == ERROR_INVALID_PARAMETER ? ProcessRole::NotAnInstance : ProcessRole::Undetermined;
+  }
+  // An ended process may stay listed while its last handles are open.
+  if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return ProcessRole::NotAnInstance;
+  const std::optional<std::wstring> command_line = ReadProcessCommandLine(process_id);
+  if (!command_line) return ProcessRole::Undetermined;
+  return ParseCommandLine(ArgumentsOfCommandLine(*command_line)).command == Command::Run ? ProcessRole::Instance
+                                                                                       : ProcessRole::NotAnInstance;
+}
+
+// The strongest role among the other processes of this program's file name,
+// in any session (the close event reaches them all).
+ProcessRole RoleOfOtherProcessesOfThisProgram() {
   const std::wstring own_path = CurrentProgramPath();
-  if (own_path.empty()) return false;
+  if (own_path.empty()) return ProcessRole::NotAnInstance;
   const std::wstring own_name = own_path.substr(own_path.find_last_of(L"\\/") + 1);
   unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  if (!snapshot) return ProcessRole::Undetermined;
+  ProcessRole strongest = ProcessRole::NotAnInstance;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID != ::GetCurrentProcessId() && _wcsicmp(entry.szExeFile, own_name.c_str()) == 0) {
-      return true;
+    if (entry.th32ProcessID == ::GetCurrentProcessId() || _wcsicmp(entry.szExeFile, own_name.c_str()) != 0) continue;
+    switch (RoleOfProcess(entry.th32ProcessID)) {
+      case ProcessRole::Instance: return ProcessRole::Instance;
+      case ProcessRole::Undetermined: strongest = ProcessRole::Undetermined; break;
+      case ProcessRole::NotAnInstance: break;
     }
   }
-  return false;
+  return strongest;
 }
 
-bool InstancesRemain() { return InstanceMutexExists() || OtherProcessOfThisProgramRuns(); }
+// Whether an instance remains. A process whose command line cannot be read
+// is looked at again for a moment (a command form that is being made or is
+// ending becomes readable or goes); one that stays so counts as an instance.
+bool InstancesRemain() {
+  const ULONGLONG deadline = ::GetTickCount64() + kUndeterminedLookMs;
+  while (true) {
+    if (InstanceMutexExists()) return true;
+    const ProcessRole role = RoleOfOtherProcessesOfThisProgram();
+    if (role != ProcessRole::Undetermined) return role == ProcessRole::Instance;
+    if (::GetTickCount64() >= deadline) return true;
+    ::Sleep(kUndeterminedPollIntervalMs);
+  }
+}
 
 }  // namespace
 
@@ -233,16 +277,16 @@ int CloseRunningInstances() {
     WriteToStandardError("Tarnwick: the close request could not be sent; an instance is still running.\n");
     return kCloseTimedOutExitCode;
   }
-  for (int poll = 0; poll < kClosePolls; ++poll) {
-    if (!InstancesRemain()) {
-      ::Sleep(kCloseGraceMs);
-      return 0;
+  const ULONGLONG deadline = ::GetTickCount64() + kCloseWaitMs;
+  while (InstancesRemain()) {
+    if (::GetTickCount64() >= deadline) {
+      WriteToStandardError("Tarnwick: an instance is still running 10 seconds after the close request.\n");
+      return kCloseTimedOutExitCode;
     }
     ::Sleep(kClosePollIntervalMs);
   }
-  if (!InstancesRemain()) return 0;
-  WriteToStandardError("Tarnwick: an instance is still running 10 seconds after the close request.\n");
-  return kCloseTimedOutExitCode;
+  ::Sleep(kCloseGraceMs);
+  return 0;
 }
 
 int RunTarnwickFromEntryPoint() {

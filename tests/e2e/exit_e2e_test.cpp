@@ -1,12 +1,14 @@
 // The end of the program, as a user meets it: "--close", and a close event
 // left set by an instance that is still ending, end every instance within
-// seconds, whatever its list holds.
+// seconds, whatever its list holds; "--close" tells the truth about it while
+// other processes of the program come and go beside it.
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "platform/unique_handle.h"
 
 #include <gmock/gmock.h>
 
 #include <string>
+#include <vector>
 
 namespace tarnwick::e2e {
 namespace {
@@ -58,6 +60,65 @@ TEST_F(ShellExit, StartsAndClosesInTurnLeaveNoInstanceRunning) {
     EXPECT_EQ(instance.ExitCode(), 0u);
   }
   EXPECT_FALSE(LastScannedCount().has_value()) << "an instance told to quit ran a pass";
+}
+
+TEST_F(ShellExit, ClosesRunningAtOnceEachReportTheInstanceEnded) {
+  TarnwickProcess& instance = StartInstance();
+  // The instance's window thread is held still, so that it cannot end before both closes have found it.
+  HeldWindowThread held(FindTrayWindow());
+  ASSERT_TRUE(held.Held());
+  unique_handle request(::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, kCloseEventName));
+  ASSERT_TRUE(request) << "the instance holds the close event";
+  std::vector<TarnwickProcess*> closes;
+  for (const wchar_t* close : {L"--close", L"-c"}) {
+    closes.push_back(&Start({close}));
+    // A close sets the event once it has found an instance; cleared here, so that the next one's shows.
+    const bool requested = WaitUntil([&] { return ::WaitForSingleObject(request.get(), 0) == WAIT_OBJECT_0; });
+    ::ResetEvent(request.get());
+    ASSERT_TRUE(requested) << testing::PrintToString(std::wstring(close)) << " sent no request";
+  }
+  // Both now wait, each beside the other, for the instance alone.
+  ASSERT_TRUE(held.Release());
+  ASSERT_TRUE(instance.WaitForExit());
+  EXPECT_EQ(instance.ExitCode(), 0u);
+  for (TarnwickProcess* close : closes) {
+    ASSERT_TRUE(close->WaitForExit());
+    EXPECT_EQ(close->ExitCode(), 0u) << close->StandardError();
+  }
+}
+
+TEST_F(ShellExit, CloseWaitsForAStartThatHasNotRunYet) {
+  // A start the system has made but that has run nothing of its own: no
+  // named object, no window; its command line alone says what it will be.
+  TarnwickProcess& starting = StartSuspended({L"-tray"});
+  TarnwickProcess& close = Start({L"--close"});
+  unique_handle request;
+  ASSERT_TRUE(WaitUntil([&] {
+    if (!request) request.reset(::OpenEventW(SYNCHRONIZE, FALSE, kCloseEventName));
+    return request && ::WaitForSingleObject(request.get(), 0) == WAIT_OBJECT_0;
+  })) << "the close found no instance to ask";
+  EXPECT_TRUE(close.IsRunning()) << "the close did not wait for the start";
+  ASSERT_TRUE(starting.Resume());
+  // The start finds the request and ends; only then is the close done.
+  ASSERT_TRUE(starting.WaitForExit());
+  EXPECT_EQ(starting.ExitCode(), 0u);
+  ASSERT_TRUE(close.WaitForExit());
+  EXPECT_EQ(close.ExitCode(), 0u) << close.StandardError();
+  EXPECT_EQ(FindTrayWindow(), nullptr);
+}
+
+TEST_F(ShellExit, CloseBesideTheCommandFormsFindsNoInstance) {
+  // Each of them is running (held still) while the close looks.
+  for (const std::vector<std::wstring>& command :
+       {std::vector<std::wstring>{L"--install"}, {L"--uninstall"}, {L"--help"}, {L"--close"}, {L"-c"}, {L"--show=1"},
+        {L"-tray", L"--uninst"}}) {
+    StartSuspended(command);
+  }
+  const RunResult close = Run({L"--close"});
+  EXPECT_TRUE(close.exited);
+  EXPECT_EQ(close.exit_code, 1u) << close.standard_error;
+  // Waiting for instances to go takes at least 10 s; none may happen here.
+  EXPECT_LT(close.duration, 8s);
 }
 
 }  // namespace

@@ -138,12 +138,10 @@ TEST_F(ShellStart, CloseRightAfterAStartEndsThatStart) {
 TEST_F(ShellStart, CloseSaysSoWhenTheInstanceOutlivesTheWait) {
   TarnwickProcess& instance = StartInstance();
   // The window's thread is busy (here: held still), so the close request is not handled in time.
-  const DWORD thread_id = ::GetWindowThreadProcessId(FindTrayWindow(), nullptr);
-  unique_handle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id));
-  ASSERT_TRUE(thread);
-  ASSERT_NE(::SuspendThread(thread.get()), static_cast<DWORD>(-1));
+  HeldWindowThread busy(FindTrayWindow());
+  ASSERT_TRUE(busy.Held());
   const RunResult close = Run({L"--close"}, 40s);
-  ::ResumeThread(thread.get());
+  busy.Release();
   EXPECT_TRUE(close.exited);
   EXPECT_EQ(close.exit_code, 3u);
   EXPECT_THAT(close.standard_error, HasSubstr("still running"));

@@ -129,7 +129,8 @@ std::wstring ForcedDarkExePath() {
   return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tarnwick_forced_dark.exe";
 }
 
-TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe)
+TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe,
+                                 StartMode mode)
     : error_file_(TempFileName()) {
   unique_hfile error = OpenInheritable(error_file_, GENERIC_WRITE, CREATE_ALWAYS);
   unique_hfile nothing = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
@@ -141,18 +142,24 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, con
   startup.hStdError = error.get();
   PROCESS_INFORMATION started{};
   std::wstring command_line = CommandLineOf(exe, arguments);
-  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+  const DWORD flags = mode == StartMode::Suspended ? CREATE_SUSPENDED : 0;
+  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
                         &started)) {
     ADD_FAILURE() << "cannot start tarnwick.exe, error " << ::GetLastError();
     return;
   }
-  ::CloseHandle(started.hThread);
+  if (mode == StartMode::Suspended) {
+    suspended_thread_ = started.hThread;
+  } else {
+    ::CloseHandle(started.hThread);
+  }
   process_ = started.hProcess;
   process_id_ = started.dwProcessId;
 }
 
 TarnwickProcess::~TarnwickProcess() {
   End();
+  if (suspended_thread_ != nullptr) ::CloseHandle(suspended_thread_);
   if (process_ != nullptr) ::CloseHandle(process_);
   ::DeleteFileW(error_file_.c_str());
 }
@@ -179,12 +186,36 @@ void TarnwickProcess::End() {
   ::WaitForSingleObject(process_, 10000);
 }
 
+bool TarnwickProcess::Resume() {
+  if (suspended_thread_ == nullptr) return false;
+  const bool resumed = ::ResumeThread(suspended_thread_) != static_cast<DWORD>(-1);
+  ::CloseHandle(suspended_thread_);
+  suspended_thread_ = nullptr;
+  return resumed;
+}
+
 HWND FindTrayWindow() { return ::FindWindowW(kTrayWindowClass, nullptr); }
 
 DWORD WindowProcessId(HWND window) {
   DWORD process_id = 0;
   ::GetWindowThreadProcessId(window, &process_id);
   return process_id;
+}
+
+HeldWindowThread::HeldWindowThread(HWND window)
+    : thread_(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, ::GetWindowThreadProcessId(window, nullptr))) {
+  held_ = thread_ != nullptr && ::SuspendThread(thread_) != static_cast<DWORD>(-1);
+}
+
+HeldWindowThread::~HeldWindowThread() {
+  Release();
+  if (thread_ != nullptr) ::CloseHandle(thread_);
+}
+
+bool HeldWindowThread::Release() {
+  if (!held_) return false;
+  held_ = false;
+  return ::ResumeThread(thread_) != static_cast<DWORD>(-1);
 }
 
 HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title, Timeout timeout) {
@@ -445,6 +476,11 @@ std::optional<size_t> LiveGdiObjects(const TarnwickProcess& process) {
 
 TarnwickProcess& TarnwickTest::Start(const std::vector<std::wstring>& arguments) {
   started_.push_back(std::make_unique<TarnwickProcess>(arguments, executable_));
+  return *started_.back();
+}
+
+TarnwickProcess& TarnwickTest::StartSuspended(const std::vector<std::wstring>& arguments) {
+  started_.push_back(std::make_unique<TarnwickProcess>(arguments, executable_, StartMode::Suspended));
   return *started_.back();
 }
 

@@ -39,12 +39,17 @@ bool WaitUntil(const std::function<bool()>& condition, Timeout timeout = kDefaul
 // "AppsUseLightTheme" is 0 or absent, as Windows records the user's choice.
 [[nodiscard]] std::wstring ForcedDarkExePath();
 
+// Whether a started process runs at once or waits, before its first
+// instruction, to be resumed.
+enum class StartMode { Running, Suspended };
+
 // One started tarnwick.exe, its standard error captured in a file. Ended
 // (terminated) when destroyed if it is still running.
 class TarnwickProcess {
  public:
   // Starts `exe` (the program under test unless given) with `arguments`.
-  explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe = TarnwickExePath());
+  explicit TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe = TarnwickExePath(),
+                           StartMode mode = StartMode::Running);
   ~TarnwickProcess();
   TarnwickProcess(const TarnwickProcess&) = delete;
   TarnwickProcess& operator=(const TarnwickProcess&) = delete;
@@ -59,9 +64,12 @@ class TarnwickProcess {
   [[nodiscard]] std::string StandardError() const;
   // Terminates the process if it still runs and waits for its end.
   void End();
+  // Lets a process started suspended run; false when it was not suspended.
+  bool Resume();
 
  private:
   HANDLE process_ = nullptr;
+  HANDLE suspended_thread_ = nullptr;
   DWORD process_id_ = 0;
   std::wstring error_file_;
 };
@@ -83,6 +91,24 @@ struct RunResult {
 // null) once it is visible: a dialog is ready only then.
 [[nodiscard]] HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
                                         Timeout timeout = kDefaultTimeout);
+
+// Holds the thread that runs `window` still (suspended), as a thread busy
+// elsewhere would be, until Release() or the end of the holder.
+class HeldWindowThread {
+ public:
+  explicit HeldWindowThread(HWND window);
+  ~HeldWindowThread();
+  HeldWindowThread(const HeldWindowThread&) = delete;
+  HeldWindowThread& operator=(const HeldWindowThread&) = delete;
+
+  [[nodiscard]] bool Held() const noexcept { return held_; }
+  // Lets the thread go on; false when it was not held or could not be resumed.
+  bool Release();
+
+ private:
+  HANDLE thread_ = nullptr;
+  bool held_ = false;
+};
 
 // Whether the notification area holds the icon of `tray_window` with id
 // `icon_id` (the program uses its process id). Asks the shell to modify the
@@ -162,6 +188,9 @@ class TarnwickTest : public testing::Test {
  protected:
   // Starts tarnwick.exe and returns it; the fixture ends it after the test.
   TarnwickProcess& Start(const std::vector<std::wstring>& arguments = {});
+  // Starts tarnwick.exe suspended: it exists, with its command line, but has
+  // run nothing of its own until Resume().
+  TarnwickProcess& StartSuspended(const std::vector<std::wstring>& arguments);
   // Starts tarnwick.exe and waits for it to exit.
   RunResult Run(const std::vector<std::wstring>& arguments, Timeout timeout = kDefaultTimeout);
   // Starts tarnwick.exe and waits until its tray window and icon exist.

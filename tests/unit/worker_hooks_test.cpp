@@ -1,0 +1,55 @@
+// The end of the program's run: the worker is stopped, and a pass that does
+// not stop ends the program with the exit code that says so instead of
+// keeping it alive after it was asked to close.
+#include "app/command_line.h"
+#include "app/globals.h"
+#include "app/hooks.h"
+#include "platform/unique_handle.h"
+#include "tests/unit/fake_worker_settings.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+// Settings whose read never returns: the pass that asks for them never ends.
+class StuckSettings final : public WorkerSettings {
+ public:
+  MethodSwitches ReadMethodSwitches() override {
+    ::SetEvent(pass_entered_.get());
+    ::WaitForSingleObject(never_set_.get(), INFINITE);
+    return {};
+  }
+  void PublishPassCounts(uint32_t, uint32_t) override {}
+  [[nodiscard]] HANDLE PassEntered() const { return pass_entered_.get(); }
+
+ private:
+  unique_handle pass_entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle never_set_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+TEST(WorkerHooks, AnExitAfterAPassThatEndedStopsTheWorkerAndGoesOn) {
+  FakeWorkerSettings settings;
+  ASSERT_TRUE(StartWorker(Worker, {}, settings, 60000));
+  StopWorkerBeforeExit();
+  EXPECT_FALSE(Worker.StopEvent);
+  EXPECT_FALSE(Worker.WorkerThread.joinable());
+  EXPECT_EQ(settings.Reads(), 1);
+}
+
+// The program's own worker, stuck in its first pass, in a process of its own.
+TEST(WorkerHooksDeathTest, AnExitDuringAPassThatDoesNotStopEndsTheProgramWithCodeFour) {
+  StuckSettings settings;
+  static_assert(kStuckPassExitCode == 4, "the help text and the documentation give 4");
+  EXPECT_EXIT(
+      {
+        if (StartWorker(Worker, {}, settings, 60000) &&
+            ::WaitForSingleObject(settings.PassEntered(), 10000) == WAIT_OBJECT_0) {
+          StopWorkerBeforeExit();
+        }
+      },
+      testing::ExitedWithCode(4), "");
+}
+
+}  // namespace
+}  // namespace tarnwick
