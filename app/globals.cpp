@@ -23,14 +23,16 @@ std::wstring RoamingAppDataFolder() {
 
 }  // namespace
 
-std::wstring MakeListFilePath(const std::wstring& app_data) {
-  std::wstring path = app_data;
-  ::CreateDirectoryW(path.c_str(), nullptr);
-  path += L"\\" TARNWICK_PRODUCT_NAME;
-  ::CreateDirectoryW(path.c_str(), nullptr);
-  path += L"\\config";
-  ::CreateDirectoryW(path.c_str(), nullptr);
-  return path + L"\\p-core-list.txt";
+std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token) {
+  const std::wstring product = app_data + L"\\" TARNWICK_PRODUCT_NAME;
+  const std::wstring config = product + L"\\config";
+  // With the rights of the user's ordinary programs, or not at all: a
+  // junction planted in the profile must not lead an elevated create elsewhere.
+  const LimitedRightsScope limited(limited_token);
+  if (limited.ok()) {
+    for (const std::wstring* folder : {&app_data, &product, &config}) ::CreateDirectoryW(folder->c_str(), nullptr);
+  }
+  return config + L"\\p-core-list.txt";
 }
 
 std::array<COLORREF, 8> ThemePalette = LightPalette();

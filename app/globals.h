@@ -6,6 +6,7 @@
 #include "config/settings_store.h"
 #include "enforce/stored_worker_settings.h"
 #include "enforce/worker.h"
+#include "platform/limited_rights.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -65,8 +66,10 @@ extern StoredWorkerSettings UserWorkerSettings;
 // machine; defined last, so destroyed first: its destruction stops the worker.
 extern WorkerControl Worker;
 
-// The list file's path below `app_data`, creating its folders (failures are
-// ignored: a missing folder only makes the file unreadable and unwritable).
-[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data);
+// The list file's path below `app_data`, creating its folders with the
+// rights of the user's ordinary programs (failures are ignored: a missing
+// folder only makes the file unreadable and unwritable; so does an elevated
+// process that cannot take those rights on: it creates nothing).
+[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token = nullptr);
 
 }  // namespace tarnwick

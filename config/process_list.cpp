@@ -319,7 +319,7 @@ bool RestoreFromLeftover(const std::wstring& path) {
 }  // namespace
 
 ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<std::wstring>& entries,
-                                   ListFileReading* reading) {
+                                   ListFileReading* reading, LimitedTokenSource limited_token) {
   ListFileReading ignored;
   if (reading == nullptr) reading = &ignored;
   *reading = {};
@@ -327,6 +327,10 @@ ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<st
     reading->error = reason;
     return ListFileStatus::Unreadable;
   };
+  // A planted link must not show the user a file only administrators may
+  // read, nor let a restore rename into such a folder.
+  const LimitedRightsScope limited(limited_token);
+  if (!limited.ok()) return unreadable(limited.error());
   const std::wstring path = ExtendedLengthPath(list_path);
   // Another program that holds the list open (an editor, a sync tool) does not make it unreadable.
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -477,6 +481,9 @@ int32_t SaveProcessList(const std::wstring& list_path, std::vector<std::wstring>
   const size_t byte_count = content.size() * sizeof(wchar_t);
   if (byte_count > std::numeric_limits<DWORD>::max()) return fail(ERROR_FILE_TOO_LARGE);
 
+  // Declared before the temporary file, whose clean-up runs inside it too.
+  const LimitedRightsScope limited(steps.limited_token);
+  if (!limited.ok()) return fail(limited.error());
   RemoveLeftovers(path);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   const bool list_exists = attributes != INVALID_FILE_ATTRIBUTES;

@@ -4,6 +4,8 @@
 // UTF-8, or the system's ANSI code page); a save always writes UTF-16.
 #pragma once
 
+#include "platform/limited_rights.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -46,8 +48,12 @@ struct ListFileReading {
 // found. Nothing is appended unless the status is Read. The file is read
 // while other programs hold it open (for writing or deleting too). A
 // missing list is first restored from what an interrupted save left.
+// The file and its folder are read and restored with the rights of the
+// user's ordinary programs (LimitedRightsScope, with `limited_token` as its
+// source): an elevated process that cannot take them on reads nothing, and
+// the status is Unreadable with the reason.
 ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries,
-                                   ListFileReading* reading = nullptr);
+                                   ListFileReading* reading = nullptr, LimitedTokenSource limited_token = nullptr);
 
 // Appends the entries of the file at path to entries and returns how many
 // entries holds afterwards. A file that cannot be opened, sized or read, or
@@ -66,6 +72,7 @@ using ListFileReplacer = bool (*)(const wchar_t* list, const wchar_t* replacemen
 struct ListFileSaveSteps {
   ListFileWriter write = nullptr;
   ListFileReplacer replace = nullptr;
+  LimitedTokenSource limited_token = nullptr;
 };
 
 // Replaces the file's content with entries and returns their number, or -1
@@ -77,7 +84,9 @@ struct ListFileSaveSteps {
 // old list is gone, the new content is moved into place; failing that, it is
 // kept, and the next read restores it. Files left by interrupted saves are
 // removed only while the list exists. A read-only list is not replaced: the
-// save fails with ERROR_FILE_READ_ONLY.
+// save fails with ERROR_FILE_READ_ONLY. Every file step runs with the rights
+// of the user's ordinary programs (LimitedRightsScope); an elevated process
+// that cannot take them on writes nothing and the save fails with the reason.
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
                         const ListFileSaveSteps& steps = {});
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries);

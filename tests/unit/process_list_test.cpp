@@ -1,6 +1,7 @@
 #include "config/process_list.h"
 
 #include "platform/unique_handle.h"
+#include "tests/fakes/fake_limited_token.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -393,6 +394,84 @@ TEST_F(ProcessListFile, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
   std::filesystem::create_directory(folder_ / "folder.txt");
   EXPECT_EQ(ReadProcessListFile((folder_ / "folder.txt").wstring(), entries), ListFileStatus::Unreadable);
   EXPECT_THAT(entries, IsEmpty());
+}
+
+// The logon task runs the program elevated while the list's folder is the
+// user's to plant junctions in: every file step runs with the rights of the
+// user's ordinary programs.
+bool ThreadImpersonates() {
+  unique_handle token;
+  return ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+}
+
+struct StepsSeen {
+  int writes = 0;
+  int replaces = 0;
+  int outside = 0;  // steps that ran without the limited token
+};
+StepsSeen steps_seen;
+
+bool WriteNotingTheToken(HANDLE file, const void* data, DWORD size) {
+  ++steps_seen.writes;
+  if (!ThreadImpersonates()) ++steps_seen.outside;
+  DWORD written = 0;
+  return ::WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+bool ReplaceNotingTheToken(const wchar_t* list, const wchar_t* replacement) {
+  ++steps_seen.replaces;
+  if (!ThreadImpersonates()) ++steps_seen.outside;
+  return ::ReplaceFileW(list, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+}
+
+TEST_F(ProcessListFile, ASaveWritesWithTheLimitedRightsAndEndsWithoutThem) {
+  steps_seen = {};
+  fake_limited_token::impersonable_calls = 0;
+  const ListFileSaveSteps steps{WriteNotingTheToken, ReplaceNotingTheToken, fake_limited_token::Impersonable};
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path_, {L"first.exe"}, error, steps), 1);  // a new list
+  EXPECT_EQ(SaveProcessList(path_, {L"second.exe", L"third.exe"}, error, steps), 2);  // a replace
+  EXPECT_EQ(ReadRaw(), Utf16(L"second.exe\r\nthird.exe\r\n"));
+  EXPECT_EQ(fake_limited_token::impersonable_calls, 2);
+  EXPECT_EQ(steps_seen.writes, 2);
+  EXPECT_EQ(steps_seen.replaces, 1);
+  EXPECT_EQ(steps_seen.outside, 0) << "a step ran with the process's own rights";
+  EXPECT_FALSE(ThreadImpersonates()) << "the thread still impersonates after the save";
+}
+
+TEST_F(ProcessListFile, WithoutTheLimitedRightsAnElevatedProcessTouchesNothing) {
+  ASSERT_EQ(SaveProcessList(path_, {L"kept.exe"}), 1);
+  std::ofstream(folder_ / "p-core-list.txt.1-1.tmp") << "left by a save";
+  for (const LimitedTokenSource source : {fake_limited_token::Unavailable, fake_limited_token::NotImpersonable}) {
+    DWORD error = ERROR_SUCCESS;
+    EXPECT_EQ(SaveProcessList(path_, {L"other.exe"}, error, {nullptr, nullptr, source}), -1);
+    EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadRaw(), Utf16(L"kept.exe\r\n"));
+    EXPECT_THAT(FolderContents(), ::testing::UnorderedElementsAre(L"p-core-list.txt", L"p-core-list.txt.1-1.tmp"));
+
+    std::vector<std::wstring> entries;
+    ListFileReading reading;
+    EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, source), ListFileStatus::Unreadable);
+    EXPECT_NE(reading.error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_THAT(entries, IsEmpty());
+  }
+  DWORD error = ERROR_SUCCESS;
+  SaveProcessList(path_, {L"other.exe"}, error, {nullptr, nullptr, fake_limited_token::Unavailable});
+  EXPECT_EQ(error, fake_limited_token::kUnavailableError) << "the reason is the one the token source gave";
+
+  // A list whose only copy is what an interrupted save left stays where it is
+  // until the limited rights can restore it.
+  std::filesystem::rename(path_, folder_ / "p-core-list.txt.1-2.new");
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, fake_limited_token::Unavailable),
+            ListFileStatus::Unreadable);
+  EXPECT_EQ(reading.error, fake_limited_token::kUnavailableError);
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "p-core-list.txt.1-2.new"));
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, fake_limited_token::Impersonable), ListFileStatus::Read);
+  EXPECT_TRUE(reading.restored);
+  EXPECT_THAT(entries, ElementsAre(L"kept.exe"));
+  EXPECT_FALSE(ThreadImpersonates());
 }
 
 }  // namespace
