@@ -4,9 +4,32 @@
 set -u
 template=${TARNWICK_WINE_TEMPLATE:?"run the tests through scripts/test.sh"}
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-test.XXXXXX")
+# Ends every Linux process started for this prefix that is still alive. A
+# Wine process that was starting (services.exe launching rpcss.exe, say) when
+# the server was killed has not joined it yet: it survives "wineserver -k",
+# then waits for ever for a server, holding CTest's output pipe, and CTest
+# waits with it until the test's time-out. Reads /proc with builtins only, so
+# that the scan starts no process of its own.
+kill_prefix_leftovers() {
+  local environ pid entry
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    [ "$pid" = "$$" ] && continue
+    while IFS= read -r -d '' entry; do
+      if [ "$entry" = "WINEPREFIX=$prefix" ]; then
+        kill -KILL "$pid" 2>/dev/null
+        break
+      fi
+    done 2>/dev/null < "$environ"
+  done
+}
 cleanup() {
+  # What this script starts from here on is no process of the prefix.
+  unset WINEPREFIX
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
+  kill_prefix_leftovers
   # A test that mounted a small file system in its prefix (a full disk) and
   # could not unmount it.
   awk -v p="$prefix/" 'index($2, p) == 1 { print $2 }' /proc/mounts | sort -r |
