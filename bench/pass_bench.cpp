@@ -210,6 +210,7 @@ void WindowRefresh(bool quick) {
   PassResultsExchange exchange;
   DWORD processes = 1000;
   int leaving = -1;  // the process that has ended at every other pass, -1: none
+  bool arriving = false;  // at those passes another starts, sorting last by path
   auto publish = [&](int pass) {
     exchange.BeginPass();
     DWORD count = 0;
@@ -229,6 +230,13 @@ void WindowRefresh(bool quick) {
         row.methods = {MethodResult{MethodResult::Outcome::kPlaced, 0},
                        MethodResult{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED}, MethodResult{}};
       }
+    }
+    if (arriving && pass % 2 != 0) {
+      ProcessResult& row = exchange.NextRow();
+      ++count;
+      row.processId = 8;
+      row.fileName = L"late.exe";
+      row.imagePath = L"C:\\Zed\\late.exe";
     }
     exchange.Publish(count, 50);
   };
@@ -253,11 +261,14 @@ void WindowRefresh(bool quick) {
     int column;  // -1: the default order, -2: the order of the case before
     int leaving;
     DWORD processes;
+    bool arriving = false;
   };
   for (const Sort& sort : {Sort{"matched first", -1, -1, 1000}, Sort{"by path", 6, -1, 1000},
                            Sort{"by path, one ends below", -2, 999, 1000}, Sort{"by path, one ends on top", -2, 0, 1000},
+                           Sort{"by path, top one ends, one starts", -2, 0, 1000, true},
                            Sort{"by path, one ends on top", -2, 0, 10000}}) {
     leaving = sort.leaving;
+    arriving = sort.arriving;
     processes = sort.processes;
     if (sort.column >= 0) {
       NMLISTVIEW click = {};
@@ -286,7 +297,7 @@ void WindowRefresh(bool quick) {
       idles.push_back(Now() - painted);
       cpu += ThreadCpu() - cpuStart;
     }
-    std::printf("Running Processes window refresh, %5lu processes, %-24s: %7.2f ms wall (median; rows %.2f, "
+    std::printf("Running Processes window refresh, %5lu processes, %-33s: %7.2f ms wall (median; rows %.2f, "
                 "repaint %.2f, to the display %.2f), %7.2f ms cpu (mean)",
                 static_cast<unsigned long>(processes), sort.name, Median(walls) / 1000, Median(rows) / 1000,
                 Median(paints) / 1000, Median(idles) / 1000, cpu / runs / 1000);

@@ -230,33 +230,57 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
   EXPECT_EQ(Cell(2, 6), L"C:\\moved\\alpha.exe");
 }
 
-// A pass whose process count changes leaves on screen what a full repaint
-// would paint: the rows, the header and the scroll bars, whether a bar stays,
-// moves its thumb, comes or goes, and whether a paint was still waiting.
-TEST_F(ProcessesWindowTest, ACountChangeLeavesTheScreenAsAFullRepaintWould) {
+// A pass leaves on screen what a full repaint would paint: the rows, the
+// header and the scroll bars, whether a bar stays, moves its thumb, comes or
+// goes, whether rows below a process that started or ended were moved, and
+// whether a paint was still waiting.
+TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
+  // Shown by name: proc0, proc1, proc10, proc100, proc101, ...
   auto rows = [](DWORD count) {
     std::vector<ProcessResult> many;
     for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
     return many;
   };
+  auto without = [](std::vector<ProcessResult> many, std::initializer_list<size_t> ended) {
+    for (auto at = ended.end(); at != ended.begin();) many.erase(many.begin() + static_cast<std::ptrdiff_t>(*--at));
+    return many;
+  };
+  auto with = [](std::vector<ProcessResult> many, std::initializer_list<ProcessResult> started) {
+    many.insert(many.end(), started);
+    return many;
+  };
+  const std::vector<ProcessResult> thousand = rows(1000);
   struct Case {
     const char* name;
-    DWORD before;
-    DWORD after;
-    bool scrolledToEnd;
-    bool paintedBefore;  // false: the window's first paint still waits
+    std::vector<ProcessResult> before;
+    std::vector<ProcessResult> after;
+    int scrollTo = -1;          // a row scrolled into view before the pass
+    bool paintedBefore = true;  // false: the window's first paint still waits
+    int selected = -1;          // a row selected before the pass
   };
-  for (const Case& change : {Case{"one more", 1000, 1001, false, true}, Case{"the thumb grows", 1000, 300, false, true},
-                             Case{"the end shrinks", 1000, 990, true, true}, Case{"a bar comes", 3, 1000, false, true},
-                             Case{"the bar goes", 1000, 3, false, true}, Case{"unpainted", 1000, 1001, false, false}}) {
+  const Case cases[] = {
+      {"one more", thousand, rows(1001)},
+      {"the thumb grows", thousand, rows(300)},
+      {"the end shrinks", thousand, rows(990), 999},
+      {"a bar comes", rows(3), thousand},
+      {"the bar goes", thousand, rows(3)},
+      {"unpainted", thousand, rows(1001), -1, false},
+      {"the top row ends", thousand, without(thousand, {0})},
+      {"a row starts on top", thousand, with(thousand, {Row(99, L"proa.exe")})},
+      {"two rows end, one starts", thousand, with(without(thousand, {10, 101}), {Row(98, L"proc1000a.exe")})},
+      {"the top row ends below a selection", thousand, without(thousand, {0}), -1, true, 4},
+      {"a row ends mid-page while scrolled", thousand, without(thousand, {500}), 510, true, 505},
+  };
+  for (const Case& change : cases) {
     SCOPED_TRACE(change.name);
-    Publish(rows(change.before));
+    Publish(change.before);
     ASSERT_NE(Open(), nullptr);
     if (change.paintedBefore) ::UpdateWindow(window_);
-    if (change.scrolledToEnd) ::SendMessageW(view_, LVM_ENSUREVISIBLE, change.before - 1, FALSE);
+    if (change.scrollTo >= 0) ::SendMessageW(view_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(change.scrollTo), FALSE);
+    if (change.selected >= 0) Select({change.selected}, change.selected);
     if (change.paintedBefore) ::UpdateWindow(window_);
 
-    Publish(rows(change.after));
+    Publish(change.after);
     ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
     ::UpdateWindow(window_);
     RECT frame = {};
@@ -269,7 +293,7 @@ TEST_F(ProcessesWindowTest, ACountChangeLeavesTheScreenAsAFullRepaintWould) {
     Canvas repainted(width, height);
     ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
     EXPECT_TRUE(shown.SamePixels(repainted));
-    EXPECT_EQ(Count(), static_cast<int>(change.after));
+    EXPECT_EQ(Count(), static_cast<int>(change.after.size()));
     ::DestroyWindow(window_);
   }
 }
