@@ -361,6 +361,31 @@ TEST_F(ProcessesWindowTest, RemembersItsSizeAndColumnWidthsAndIgnoresOddValues) 
   EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 1, 0), defaultPid);
 }
 
+// Moved to a screen of twice the DPI, the window takes the size the system
+// suggests and doubles its columns; what it stores stays at 96 DPI.
+TEST_F(ProcessesWindowTest, ColumnsFollowTheWindowsDpiAndAreStoredAt96) {
+  ASSERT_NE(Open(), nullptr);
+  ::SendMessageW(view_, LVM_SETCOLUMNWIDTH, 6, 300);
+  const LRESULT pid = ::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 1, 0);
+  RECT suggested = {10, 20, 10 + 1000, 20 + 700};
+  ::SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 6, 0), 600);
+  EXPECT_EQ(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 1, 0), 2 * pid);
+  RECT frame = {};
+  ::GetWindowRect(window_, &frame);
+  EXPECT_EQ(frame.right - frame.left, 1000);
+  EXPECT_EQ(frame.bottom - frame.top, 700);
+  ::DestroyWindow(window_);
+
+  uint32_t width = 0, height = 0, path = 0;
+  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowWidth, width));
+  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowHeight, height));
+  ASSERT_TRUE(UserSettings->ReadNumber(L"ProcessesColumn6Width", path));
+  EXPECT_EQ(width, 500u);
+  EXPECT_EQ(height, 350u);
+  EXPECT_EQ(path, 300u);
+}
+
 // A live switch between light and dark, as the system announces it:
 // recoloured list, themed header and buttons, and a title bar that takes the
 // new look at once, not at the next activation.
