@@ -213,6 +213,11 @@ void SetRowCount(HWND view, size_t count) noexcept {
   ::DefWindowProcW(view, WM_SETREDRAW, FALSE, 0);
   ::SendMessageW(view, LVM_SETITEMCOUNT, count, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
   ::DefWindowProcW(view, WM_SETREDRAW, TRUE, 0);
+  // Wine marks the frame for painting at every style change, and holding
+  // painting is one; a window that holds painting takes no invalidation, and
+  // all was painted before. So this drops only that mark: what did change is
+  // repainted below.
+  ::RedrawWindow(view, nullptr, nullptr, RDW_VALIDATE | RDW_NOFRAME | RDW_NOCHILDREN);
   const ScrollBarsLook after = ScrollBarsOf(view);
   if (!::EqualRect(&before.client, &after.client)) {
     // A bar came or went: the rows have new room, and the header may too.

@@ -298,6 +298,38 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
   }
 }
 
+// A frame paint redraws both scroll bars, which costs more than the rest of
+// a refresh: a count change repaints the frame only when a bar looks different.
+TEST_F(ProcessesWindowTest, ACountChangeRepaintsTheFrameOnlyWhenABarChanged) {
+  auto rows = [](DWORD count) {
+    std::vector<ProcessResult> many;
+    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
+    return many;
+  };
+  struct Case {
+    const char* name;
+    DWORD after;
+    bool framePainted;
+  };
+  for (const Case& change : {Case{"one fewer", 999, false}, Case{"one more", 1001, false},
+                             Case{"the thumb grows", 300, true}, Case{"the bar goes", 3, true}}) {
+    SCOPED_TRACE(change.name);
+    Publish(rows(1000));
+    ASSERT_NE(Open(), nullptr);
+    ::UpdateWindow(window_);
+    int framePaints = 0;
+    ASSERT_TRUE(::SetWindowSubclass(view_, CountFramePaints, 1, reinterpret_cast<DWORD_PTR>(&framePaints)));
+    Publish(rows(change.after));
+    ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+    // A frame paint left waiting comes with the next paint of the rows.
+    ::InvalidateRect(view_, nullptr, FALSE);
+    ::UpdateWindow(window_);
+    EXPECT_EQ(framePaints > 0, change.framePainted) << framePaints << " frame paints";
+    ::RemoveWindowSubclass(view_, CountFramePaints, 1);
+    ::DestroyWindow(window_);
+  }
+}
+
 TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   Publish(kRows);
   ASSERT_NE(Open(), nullptr);
