@@ -79,6 +79,35 @@ TEST_F(ProcessOrderTest, SortsAndFilters) {
   }
 }
 
+// Paths and names sort as the system's ordinal comparison with letter case
+// ignored would sort them: upper case (so "_" and "`" come after "Z"), the
+// beginning of a longer text first, and outside ASCII the system's own table.
+TEST(ProcessRows, TextSortsAsTheSystemsOrdinalIgnoringCase) {
+  const std::vector<std::wstring> paths = {
+      L"C:\\Program Files\\Vendor 1\\a.exe", L"c:\\program files\\vendor 1\\B.exe", L"C:\\Program Files\\Vendor 1",
+      L"C:\\x\\a_.exe", L"C:\\x\\aZ.exe", L"C:\\x\\a`.exe", L"C:\\x\\az.exe", L"C:\\x\\a{.exe", L"C:\\x\\A.EXE",
+      L"C:\\x\\\u00e4.exe", L"C:\\X\\\u00c4.exe", L"C:\\x\\\u0131.exe", L"C:\\x\\I.exe", L"C:\\x\\\u212a.exe",
+      L"C:\\x\\k.exe", L"C:\\x\\\U0001F600.exe", L"C:\\x\\\uff41.exe", L"C:\\x\\\u00e4", L"C:\\x\\a.exe\u00e4",
+      L"C:\\x\\@.exe", L"C:\\x\\[.exe", L"C:\\x\\\u0080.exe",
+  };
+  auto ordinal = [](const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE);
+  };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    for (size_t j = 0; j < paths.size(); ++j) {
+      // The same name for both, so that only the text decides, else the id.
+      const std::vector<ProcessResult> pair = {Row(1, L"same.exe", L"", paths[i]), Row(2, L"same.exe", L"", paths[j])};
+      std::vector<uint32_t> order;
+      OrderProcessRows(pair, false, {static_cast<int>(ProcessColumn::kPath), false}, order);
+      const bool firstBefore = ordinal(paths[i], paths[j]) != CSTR_GREATER_THAN;
+      EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j;
+      const std::vector<ProcessResult> named = {Row(1, paths[i]), Row(2, paths[j])};
+      OrderProcessRows(named, false, {static_cast<int>(ProcessColumn::kProcess), false}, order);
+      EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j << " by name";
+    }
+  }
+}
+
 TEST_F(ProcessOrderTest, HeaderClicksSortThenReverse) {
   ProcessSort sort;
   sort = SortAfterHeaderClick(sort, 1);
