@@ -8,6 +8,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace tarnwick::e2e {
@@ -143,8 +144,17 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, con
   PROCESS_INFORMATION started{};
   std::wstring command_line = CommandLineOf(exe, arguments);
   const DWORD flags = mode == StartMode::Suspended ? CREATE_SUSPENDED : 0;
-  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
-                        &started)) {
+  bool created = ::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                  &startup, &started) != FALSE;
+  if (!created && ::GetLastError() == ERROR_INTERNAL_ERROR) {
+    // Wine's answer when the new process ended before any of its Windows code
+    // ran: its Linux start failed, as it now and then does on a loaded
+    // machine. Nothing of the program has run, so it is started once more.
+    std::fprintf(stderr, "starting tarnwick.exe failed inside Wine (error 1359); starting it again\n");
+    created = ::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                               &startup, &started) != FALSE;
+  }
+  if (!created) {
     ADD_FAILURE() << "cannot start tarnwick.exe, error " << ::GetLastError();
     return;
   }
