@@ -1,8 +1,9 @@
 // The main window and its dialogs in this process: the window runs modally on
-// a thread of its own, as on the tray window's thread, beside a stand-in tray
-// window that counts what the main window sends it. The test thread drives it
-// as a user would, with posted clicks and typed text, and reads the controls,
-// the menu's check marks, the registry and the list file.
+// a thread of its own, opened by a stand-in tray window on that thread that
+// counts what the main window sends it, as on the tray window's thread. The
+// test thread drives it as a user would, with posted clicks and typed text,
+// and reads the controls, the menu's check marks, the registry and the list
+// file.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -24,6 +25,7 @@
 #include "tests/support/scratch_registry.h"
 #include "app/hooks.h"
 #include "app/messages.h"
+#include "platform/detached_thread.h"
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "monitor/graph_state.h"
@@ -46,10 +48,16 @@ constexpr auto kDeadline = 10s;
 
 std::atomic<int> listChangedCount{0};
 std::atomic<int> startWorkerCount{0};
+std::atomic<int> openingsEnded{0};
 
 LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WMU_LIST_CHANGED) ++listChangedCount;
   if (message == WMU_START_WORKER) ++startWorkerCount;
+  if (message == WMU_OPEN_MAIN_WINDOW) {
+    OpenMainWindow();
+    ++openingsEnded;
+    return 0;
+  }
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -65,6 +73,36 @@ HWND WaitFor(const std::function<HWND()>& found) {
 
 bool WaitUntil(const std::function<bool()>& condition) {
   return WaitFor([&]() -> HWND { return condition() ? HWND_BOTTOM : nullptr; }) != nullptr;
+}
+
+std::atomic<HWND> standInTray{nullptr};
+std::atomic<DWORD> windowThreadId{0};
+
+// The stand-in tray window, on a thread that lives as long as this program,
+// as the tray window's thread lives as long as Tarnwick: every opening of
+// every test runs there. Under Wine a window thread that ends closes its X
+// connection, and the X server hands that connection's window ids to the next
+// client, another Wine program on the display included. Wine asks for a
+// drawing context of a window on a connection of its own as the window is
+// closed; a request still queued there when the thread has ended can meet the
+// other program's window of the same id and end this program with an X error
+// (BadMatch at X_CreateGC).
+HWND StandInTray() {
+  static const bool started = StartDetachedThread([]() noexcept {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = StandInTrayProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TarnwickStandInTray";
+    HWND tray = ::CreateWindowExW(0, MAKEINTATOM(::RegisterClassW(&windowClass)), L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (tray == nullptr) return;
+    TrayWindowHandle = tray;
+    windowThreadId = ::GetCurrentThreadId();
+    standInTray = tray;
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+  });
+  return started ? WaitFor([] { return standInTray.load(); }) : nullptr;
 }
 
 std::wstring WindowText(HWND window) {
@@ -153,9 +191,9 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (ui_.joinable()) {
+    if (openingsEnded != openingsAsked_) {
       if (HWND window = MainWindowHandle.load()) ::PostMessageW(window, WM_CLOSE, 0, 0);
-      ui_.join();
+      EXPECT_TRUE(WaitUntil([&] { return openingsEnded == openingsAsked_; })) << "the main window stayed open";
     }
     ::DeleteFileW(ListFilePath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
@@ -166,27 +204,15 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_EQ(SaveProcessList(ListFilePath, entries), static_cast<int32_t>(entries.size()));
   }
 
-  // Opens the main window on the user-interface thread and waits until it shows.
+  // Asks the stand-in tray window to open the main window, as the user would
+  // from the tray, and waits until it shows.
   HWND Open() {
-    std::atomic<DWORD> threadId{0};
-    ui_ = std::thread([&threadId] {
-      static const ATOM trayClass = [] {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = StandInTrayProc;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"TarnwickStandInTray";
-        return ::RegisterClassW(&windowClass);
-      }();
-      HWND tray = ::CreateWindowExW(0, MAKEINTATOM(trayClass), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    ::GetModuleHandleW(nullptr), nullptr);
-      TrayWindowHandle = tray;
-      threadId = ::GetCurrentThreadId();
-      OpenMainWindow();
-      TrayWindowHandle = nullptr;
-      ::DestroyWindow(tray);
-    });
-    EXPECT_TRUE(WaitUntil([&] { return threadId != 0; }));
-    uiThread_ = threadId;
+    HWND tray = StandInTray();
+    EXPECT_NE(tray, nullptr) << "no stand-in tray window";
+    if (tray == nullptr) return nullptr;
+    uiThread_ = windowThreadId;
+    openingsAsked_ = openingsEnded + 1;
+    ::PostMessageW(tray, WMU_OPEN_MAIN_WINDOW, 0, 0);
     HWND window = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick"); });
     EXPECT_NE(window, nullptr) << "the main window did not show";
     EXPECT_EQ(MainWindowHandle.load(), window);
@@ -194,7 +220,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void WaitClosed() {
-    ui_.join();
+    EXPECT_TRUE(WaitUntil([&] { return openingsEnded == openingsAsked_; })) << "the main window did not close";
     EXPECT_EQ(MainWindowHandle.load(), nullptr);
   }
 
@@ -245,8 +271,8 @@ class MainWindowTest : public ::testing::Test {
   // Opens the window and checks its count label and status bar.
   void CheckCountLabelAndStatusBar();
 
-  std::thread ui_;
   DWORD uiThread_ = 0;
+  int openingsAsked_ = openingsEnded;
 };
 
 TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
