@@ -59,6 +59,14 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
   return format;
 }
 
+// The first "%s" of `format` becomes `value`; the resource text is never
+// used as a printf format.
+std::wstring FillTextField(std::wstring format, const std::wstring& value) {
+  const size_t field = format.find(L"%s");
+  if (field != std::wstring::npos) format.replace(field, 2, value);
+  return format;
+}
+
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
 bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
@@ -116,9 +124,15 @@ bool Rewind(HANDLE file) {
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
 }
 
+// After "Yes" the user waits for a browser: when none could be asked to open
+// the page, they are given its address instead.
 void OfferErrorPage(const TrustResult& trust, ProgramStarter& starter) {
-  if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) == IDYES) {
-    (void)starter.OpenWebPage(std::wstring(kUpdateErrorPageUrl));
+  if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) != IDYES) {
+    return;
+  }
+  const std::wstring url(kUpdateErrorPageUrl);
+  if (!starter.OpenWebPage(url)) {
+    ::MessageBoxW(nullptr, ErrorPageNotOpenedText(url).c_str(), kProductName, MB_ICONWARNING);
   }
 }
 
@@ -319,10 +333,11 @@ std::wstring TrustResultText(const TrustResult& result) {
 }
 
 std::wstring SignatureWarningText(const TrustResult& result) {
-  std::wstring text = LoadResourceText(IDS_SIGNATURE_INVALID_PROMPT);
-  const size_t field = text.find(L"%s");
-  if (field != std::wstring::npos) text.replace(field, 2, TrustResultText(result));
-  return text;
+  return FillTextField(LoadResourceText(IDS_SIGNATURE_INVALID_PROMPT), TrustResultText(result));
+}
+
+std::wstring ErrorPageNotOpenedText(const std::wstring& url) {
+  return FillTextField(LoadResourceText(IDS_ERROR_PAGE_NOT_OPENED), url);
 }
 
 TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,

@@ -65,6 +65,10 @@ struct TrustResult {
 // between the two paragraphs of the prompt.
 [[nodiscard]] std::wstring SignatureWarningText(const TrustResult& result);
 
+// Shown when the error page could not be opened: its address, for the user
+// to open it themselves.
+[[nodiscard]] std::wstring ErrorPageNotOpenedText(const std::wstring& url);
+
 // The SHA-256 of a certificate's public key (its DER SubjectPublicKeyInfo) in
 // lowercase hexadecimal; empty when it cannot be computed.
 [[nodiscard]] std::string PublicKeyDigest(PCCERT_CONTEXT certificate);
@@ -89,7 +93,8 @@ struct TrustResult {
 // inherits the rights); otherwise it goes into the user's download folder and
 // is started with the consent prompt. True when the installer was started. A
 // refused signature shows a warning that offers the error page (opened
-// un-elevated); every other failure is silent (the callers report it).
+// un-elevated, or its address shown when it cannot be); every other failure
+// is silent (the callers report it).
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
                             ProgramStarter& starter);
 

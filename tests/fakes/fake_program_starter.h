@@ -21,6 +21,7 @@ class FakeProgramStarter final : public ProgramStarter {
 
   bool elevated = false;
   bool starts = true;
+  bool opens_pages = true;
 
   [[nodiscard]] bool IsElevated() override { return elevated; }
   [[nodiscard]] bool StartProgram(const std::wstring& path, const std::wstring& arguments,
@@ -34,7 +35,7 @@ class FakeProgramStarter final : public ProgramStarter {
   }
   [[nodiscard]] bool OpenWebPage(const std::wstring& url) override {
     calls.push_back({How::WebPage, url, {}, {}});
-    return starts;
+    return opens_pages;
   }
 
   std::vector<Call> calls;

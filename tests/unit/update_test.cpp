@@ -21,8 +21,10 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -452,6 +454,129 @@ TEST_F(InstallerDownload, AnUnsignedFileIsRefusedByTheSignatureCheck) {
   const TrustResult result = VerifyInstallerSignature(file.get(), self, kUpdateSignerKeys);
   EXPECT_EQ(static_cast<DWORD>(result.status), static_cast<DWORD>(TRUST_E_NOSIGNATURE));
   EXPECT_EQ(TrustResultText(result), L"The file is not signed.");
+}
+
+// Answers each message box that `thread` shows, as a user would, until it is
+// destroyed, and keeps the boxes' texts. A box blocks the thread that shows
+// it: once that thread's call has returned, every box it showed is here.
+class BoxAnswerer {
+ public:
+  BoxAnswerer(DWORD thread, int answer) : thread_(thread), answer_(answer), worker_([this] { Run(); }) {}
+  ~BoxAnswerer() {
+    stop_ = true;
+    worker_.join();
+  }
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+  [[nodiscard]] std::vector<std::wstring> Texts() {
+    const std::lock_guard lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static std::wstring MessageOf(HWND box) {
+    std::wstring message;
+    ::EnumChildWindows(
+        box,
+        [](HWND child, LPARAM parameter) noexcept -> BOOL {
+          wchar_t class_name[16] = {};
+          wchar_t text[1024] = {};
+          ::GetClassNameW(child, class_name, static_cast<int>(std::size(class_name)));
+          if (_wcsicmp(class_name, L"Static") == 0 && ::GetWindowTextW(child, text, static_cast<int>(std::size(text))) > 0) {
+            *reinterpret_cast<std::wstring*>(parameter) += text;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&message));
+    return message;
+  }
+  HWND VisibleBox() const {
+    HWND found = nullptr;
+    ::EnumThreadWindows(
+        thread_,
+        [](HWND window, LPARAM parameter) noexcept -> BOOL {
+          wchar_t class_name[16] = {};
+          ::GetClassNameW(window, class_name, static_cast<int>(std::size(class_name)));
+          if (std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window)) return TRUE;
+          *reinterpret_cast<HWND*>(parameter) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+  void Run() {
+    while (!stop_) {
+      const HWND box = VisibleBox();
+      if (box == nullptr) {
+        std::this_thread::sleep_for(10ms);
+        continue;
+      }
+      const std::wstring message = MessageOf(box);
+      {
+        const std::lock_guard lock(mutex_);
+        texts_.push_back(message);
+      }
+      // A box with Yes gets the answer; one with OK only, OK.
+      const HWND yes = ::GetDlgItem(box, IDYES);
+      const int button = yes != nullptr ? answer_ : IDOK;
+      ::PostMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
+      while (!stop_ && ::IsWindow(box)) std::this_thread::sleep_for(10ms);
+    }
+  }
+
+  DWORD thread_;
+  int answer_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::wstring> texts_;
+  std::thread worker_;
+};
+
+TEST_F(InstallerDownload, TheErrorPageIsOfferedAndItsAddressShownWhenNoBrowserOpensIt) {
+  // This test program is not signed.
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const unique_hfile file(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
+  ASSERT_TRUE(installer.has_value());
+  const std::wstring url(kUpdateErrorPageUrl);
+  const std::wstring address_text =
+      L"The web page could not be opened in your browser. To download the installer, please visit:\n\n" + url;
+
+  struct Case {
+    const char* name;
+    int answer;
+    bool opens;
+    bool page_asked;
+    bool address_shown;
+  };
+  const Case cases[] = {
+      {"no", IDNO, true, false, false},
+      {"yes, the browser opens it", IDYES, true, true, false},
+      {"yes, no browser could be asked", IDYES, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeProgramStarter starter;
+    starter.opens_pages = c.opens;
+    std::vector<std::wstring> boxes;
+    {
+      BoxAnswerer answerer(::GetCurrentThreadId(), c.answer);
+      EXPECT_FALSE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter));
+      boxes = answerer.Texts();
+    }
+    ASSERT_EQ(starter.calls.size(), c.page_asked ? 1u : 0u);
+    if (c.page_asked) {
+      EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::WebPage);
+      EXPECT_EQ(starter.calls[0].path, url);
+    }
+    ASSERT_EQ(boxes.size(), c.address_shown ? 2u : 1u);
+    EXPECT_NE(boxes[0].find(L"The file is not signed."), std::wstring::npos);
+    if (c.address_shown) {
+      EXPECT_EQ(boxes[1], address_text);
+    }
+  }
 }
 
 TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
