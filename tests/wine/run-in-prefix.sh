@@ -24,12 +24,31 @@ kill_prefix_leftovers() {
     done 2>/dev/null < "$environ"
   done
 }
-cleanup() {
-  # What this script starts from here on is no process of the prefix.
-  unset WINEPREFIX
+# Ends the prefix's Wine session, whatever it still runs.
+end_session() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
   kill_prefix_leftovers
+}
+# Starts the prefix's session so that its desktop shell serves its windows
+# over COM, as a user's does. The first Wine process of a prefix starts the
+# desktop's explorer at the same time as the service manager; explorer
+# registers the shell windows once, at its start, through the RPC service,
+# which it has the service manager start: when that does not answer yet, the
+# registration fails for good and the shell never serves them. Such a
+# session is ended and started again (a few times at most).
+start_desktop_session() {
+  local attempt
+  for attempt in 1 2 3; do
+    wine "$TARNWICK_DESKTOP_SHELL_CHECK" && return
+    echo "run-in-prefix: the desktop shell of the prefix does not serve its windows; starting it again" >&2
+    end_session
+  done
+}
+cleanup() {
+  # What this script starts from here on is no process of the prefix.
+  unset WINEPREFIX
+  end_session
   # A test that mounted a small file system in its prefix (a full disk) and
   # could not unmount it.
   awk -v p="$prefix/" 'index($2, p) == 1 { print $2 }' /proc/mounts | sort -r |
@@ -40,4 +59,5 @@ trap cleanup EXIT
 cp -a "$template/." "$prefix/"
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+[ -n "${TARNWICK_DESKTOP_SHELL_CHECK:-}" ] && start_desktop_session
 wine "$@"
