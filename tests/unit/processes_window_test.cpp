@@ -105,6 +105,26 @@ class ProcessesWindowTest : public ::testing::Test {
     return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
   }
 
+  // `count` rows, shown by name: proc0, proc1, proc10, proc100, proc101, ...
+  static std::vector<ProcessResult> Rows(DWORD count) {
+    std::vector<ProcessResult> many;
+    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
+    return many;
+  }
+  struct StoredSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t pathColumn = 0;
+  };
+  // What the settings hold for the window's size and its Path column.
+  static StoredSize Stored() {
+    StoredSize stored;
+    EXPECT_TRUE(UserSettings->ReadNumber(kProcessesWindowWidth, stored.width));
+    EXPECT_TRUE(UserSettings->ReadNumber(kProcessesWindowHeight, stored.height));
+    EXPECT_TRUE(UserSettings->ReadNumber(L"ProcessesColumn6Width", stored.pathColumn));
+    return stored;
+  }
+
   PassResultsExchange source_;
   HWND window_ = nullptr;
   HWND view_ = nullptr;
@@ -235,12 +255,6 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
 // goes, whether rows below a process that started or ended were moved, and
 // whether a paint was still waiting.
 TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
-  // Shown by name: proc0, proc1, proc10, proc100, proc101, ...
-  auto rows = [](DWORD count) {
-    std::vector<ProcessResult> many;
-    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
-    return many;
-  };
   auto without = [](std::vector<ProcessResult> many, std::initializer_list<size_t> ended) {
     for (auto at = ended.end(); at != ended.begin();) many.erase(many.begin() + static_cast<std::ptrdiff_t>(*--at));
     return many;
@@ -249,7 +263,7 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     many.insert(many.end(), started);
     return many;
   };
-  const std::vector<ProcessResult> thousand = rows(1000);
+  const std::vector<ProcessResult> thousand = Rows(1000);
   struct Case {
     const char* name;
     std::vector<ProcessResult> before;
@@ -259,12 +273,12 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     int selected = -1;          // a row selected before the pass
   };
   const Case cases[] = {
-      {"one more", thousand, rows(1001)},
-      {"the thumb grows", thousand, rows(300)},
-      {"the end shrinks", thousand, rows(990), 999},
-      {"a bar comes", rows(3), thousand},
-      {"the bar goes", thousand, rows(3)},
-      {"unpainted", thousand, rows(1001), -1, false},
+      {"one more", thousand, Rows(1001)},
+      {"the thumb grows", thousand, Rows(300)},
+      {"the end shrinks", thousand, Rows(990), 999},
+      {"a bar comes", Rows(3), thousand},
+      {"the bar goes", thousand, Rows(3)},
+      {"unpainted", thousand, Rows(1001), -1, false},
       {"the top row ends", thousand, without(thousand, {0})},
       {"a row starts on top", thousand, with(thousand, {Row(99, L"proa.exe")})},
       {"two rows end, one starts", thousand, with(without(thousand, {10, 101}), {Row(98, L"proc1000a.exe")})},
@@ -301,11 +315,6 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
 // A frame paint redraws both scroll bars, which costs more than the rest of
 // a refresh: a count change repaints the frame only when a bar looks different.
 TEST_F(ProcessesWindowTest, ACountChangeRepaintsTheFrameOnlyWhenABarChanged) {
-  auto rows = [](DWORD count) {
-    std::vector<ProcessResult> many;
-    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
-    return many;
-  };
   struct Case {
     const char* name;
     DWORD after;
@@ -314,12 +323,12 @@ TEST_F(ProcessesWindowTest, ACountChangeRepaintsTheFrameOnlyWhenABarChanged) {
   for (const Case& change : {Case{"one fewer", 999, false}, Case{"one more", 1001, false},
                              Case{"the thumb grows", 300, true}, Case{"the bar goes", 3, true}}) {
     SCOPED_TRACE(change.name);
-    Publish(rows(1000));
+    Publish(Rows(1000));
     ASSERT_NE(Open(), nullptr);
     ::UpdateWindow(window_);
     int framePaints = 0;
     ASSERT_TRUE(::SetWindowSubclass(view_, CountFramePaints, 1, reinterpret_cast<DWORD_PTR>(&framePaints)));
-    Publish(rows(change.after));
+    Publish(Rows(change.after));
     ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
     // A frame paint left waiting comes with the next paint of the rows.
     ::InvalidateRect(view_, nullptr, FALSE);
@@ -365,13 +374,10 @@ TEST_F(ProcessesWindowTest, RemembersItsSizeAndColumnWidthsAndIgnoresOddValues) 
   ::SendMessageW(view_, LVM_SETCOLUMNWIDTH, 6, 450);
   ::DestroyWindow(window_);
   // At 96 DPI, the settings hold pixels.
-  uint32_t width = 0, height = 0, path = 0;
-  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowWidth, width));
-  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowHeight, height));
-  ASSERT_TRUE(UserSettings->ReadNumber(L"ProcessesColumn6Width", path));
-  EXPECT_EQ(width, 700u);
-  EXPECT_EQ(height, 420u);
-  EXPECT_EQ(path, 450u);
+  const StoredSize stored = Stored();
+  EXPECT_EQ(stored.width, 700u);
+  EXPECT_EQ(stored.height, 420u);
+  EXPECT_EQ(stored.pathColumn, 450u);
 
   ASSERT_NE(Open(), nullptr);
   RECT frame = {};
@@ -409,13 +415,10 @@ TEST_F(ProcessesWindowTest, ColumnsFollowTheWindowsDpiAndAreStoredAt96) {
   EXPECT_EQ(frame.bottom - frame.top, 700);
   ::DestroyWindow(window_);
 
-  uint32_t width = 0, height = 0, path = 0;
-  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowWidth, width));
-  ASSERT_TRUE(UserSettings->ReadNumber(kProcessesWindowHeight, height));
-  ASSERT_TRUE(UserSettings->ReadNumber(L"ProcessesColumn6Width", path));
-  EXPECT_EQ(width, 500u);
-  EXPECT_EQ(height, 350u);
-  EXPECT_EQ(path, 300u);
+  const StoredSize stored = Stored();
+  EXPECT_EQ(stored.width, 500u);
+  EXPECT_EQ(stored.height, 350u);
+  EXPECT_EQ(stored.pathColumn, 300u);
 }
 
 // A live switch between light and dark, as the system announces it:
