@@ -241,7 +241,7 @@ void WindowRefresh(bool quick) {
     exchange.Publish(count, 50);
   };
   publish(0);
-  const HWND window = OpenProcessesWindow(nullptr, exchange, nullptr);
+  const HWND window = OpenProcessesWindow(nullptr, exchange, {});
   if (window == nullptr) {
     std::printf("Running Processes window: could not be created\n");
     return;
