@@ -22,6 +22,7 @@
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
+#include "platform/win32_program_starter.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
@@ -373,6 +374,8 @@ void OpenProcesses(HWND window) noexcept {
   list.remove = [window](HWND messageOwner, const std::wstring& entry) {
     RemoveEntryFromProcesses(window, messageOwner, entry);
   };
+  static Win32ProgramStarter starter;
+  list.starter = &starter;
   OpenProcessesWindow(window, Worker.Results, std::move(list));
 }
 

@@ -421,6 +421,18 @@ void RemoveSelected(ProcessesWindowState& state) {
   ComeBack(state);
 }
 
+// Shows the selected process's file in Explorer, started as the desktop's
+// user: this program may run elevated, Explorer must not.
+void OpenFileLocation(ProcessesWindowState& state) {
+  const std::vector<uint32_t> selected = SelectedRows(state);
+  if (state.list.starter == nullptr || selected.size() != 1) return;
+  const std::wstring path = state.rows.processes[selected[0]].imagePath;
+  if (path.empty() || state.list.starter->ShowFileInFolder(path)) return;
+  const std::wstring text = L"The folder of this file could not be opened:\n" + path;
+  ::MessageBoxW(state.window, text.c_str(), kCaption, MB_ICONWARNING);
+  ComeBack(state);
+}
+
 // Opens the clipboard for `owner`, waiting a little while another program
 // has it open.
 bool OpenClipboardPatiently(HWND owner) noexcept {
@@ -479,7 +491,8 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
   const bool anyMatched = std::any_of(selected.begin(), selected.end(),
                                       [&](uint32_t row) { return state.rows.processes[row].matched; });
   ::EnableMenuItem(popup, IDM_REMOVE_FROM_LIST, MF_BYCOMMAND | (anyMatched && state.list.remove ? MF_ENABLED : MF_GRAYED));
-  const bool onePath = selected.size() == 1 && !state.rows.processes[selected[0]].imagePath.empty();
+  const bool onePath =
+      state.list.starter != nullptr && selected.size() == 1 && !state.rows.processes[selected[0]].imagePath.empty();
   ::EnableMenuItem(popup, IDM_OPEN_FILE_LOCATION, MF_BYCOMMAND | (onePath ? MF_ENABLED : MF_GRAYED));
   ::EnableMenuItem(popup, IDM_DEFAULT_ORDER, MF_BYCOMMAND | (state.sort.column >= 0 ? MF_ENABLED : MF_GRAYED));
   // Enter and a double-click do what the bold item does.
@@ -976,6 +989,9 @@ INT_PTR OnCommand(ProcessesWindowState& state, WPARAM wParam) noexcept {
       return TRUE;
     case IDM_REMOVE_FROM_LIST:
       RemoveSelected(state);
+      return TRUE;
+    case IDM_OPEN_FILE_LOCATION:
+      OpenFileLocation(state);
       return TRUE;
     case IDC_ADD_NAME:
       AddSelected(state, AddWhat::kName);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "enforce/pass_results.h"
+#include "platform/program_starter.h"
 
 #include <windows.h>
 
@@ -26,6 +27,8 @@ struct ProcessesWindowList {
   std::function<std::vector<std::wstring>()> listed;
   // Removes the entry as the Remove button does; `messageOwner` owns any message it shows.
   std::function<void(HWND messageOwner, const std::wstring& entry)> remove;
+  // "Open File Location" shows files through it; none: the command is greyed.
+  ProgramStarter* starter = nullptr;
 };
 
 // Opens the window over `owner`, reading the rows of `source`, or brings the

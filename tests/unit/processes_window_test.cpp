@@ -17,6 +17,7 @@
 #include "config/settings_names.h"
 #include "res/resource.h"
 #include "platform/gdi_scope.h"
+#include "tests/fakes/fake_program_starter.h"
 #include "tests/support/clipboard_text.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"
@@ -776,6 +777,33 @@ TEST_F(ProcessesWindowTest, DoubleClickAddsAndRemoveFromListRemovesThePattern) {
   ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_REMOVE_FROM_LIST, 0), 0);
   EXPECT_THAT(removed_, ElementsAre(L"game.exe"));
   EXPECT_TRUE(no.boxes().empty()) << "nothing else matches it: no question";
+}
+
+// Open File Location shows the selected process's file through the starter,
+// which opens it as the desktop's user; when it cannot, the user is told.
+TEST_F(ProcessesWindowTest, OpenFileLocationShowsTheFileAsTheDesktopsUser) {
+  Publish(kRows);
+  FakeProgramStarter starter;
+  ProcessesWindowList list;
+  list.starter = &starter;
+  window_ = OpenProcessesWindow(nullptr, source_, list);
+  ASSERT_NE(window_, nullptr);
+  view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+  Select({1}, 1);  // game.exe
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  ASSERT_EQ(starter.calls.size(), 1u);
+  EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::FileInFolder);
+  EXPECT_EQ(starter.calls[0].path, L"C:\\Games\\game.exe");
+
+  starter.opens_pages = false;
+  const BoxAnswerer ok(IDOK);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  ASSERT_EQ(ok.boxes().size(), 1u);
+  EXPECT_EQ(ok.boxes()[0].owner, window_);
+  EXPECT_THAT(ok.boxes()[0].text, ::testing::EndsWith(L"C:\\Games\\game.exe"));
+  Select({0}, 0);  // anticheat.exe: no path known
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  EXPECT_EQ(starter.calls.size(), 2u) << "nothing to show";
 }
 
 // The sort, the check box and the place are kept with the size; the default
