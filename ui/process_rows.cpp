@@ -163,6 +163,15 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
   return std::wstring();
 }
 
+std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on) {
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
+      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::kNotRun) {
+    return L"Off";
+  }
+  return ProcessCellText(row, column);
+}
+
 ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept {
   if (column < 0 || column >= kProcessColumnCount) return current;
   if (current.column != column) return {column, false};
@@ -267,14 +276,14 @@ int NeighbourPosition(std::span<const ProcessResult> oldRows, std::span<const ui
 }
 
 std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
-                                 std::span<const uint32_t> selected) {
+                                 std::span<const uint32_t> selected, const MethodsOn& on) {
   std::wstring text;
   AppendLine(text, titles);
   std::array<std::wstring, kProcessColumnCount> cells;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
     for (int column = 0; column < kProcessColumnCount; ++column) {
-      cells[static_cast<size_t>(column)] = ProcessCellText(rows[index], static_cast<ProcessColumn>(column));
+      cells[static_cast<size_t>(column)] = ProcessCellText(rows[index], static_cast<ProcessColumn>(column), on);
     }
     AppendLine(text, cells);
   }

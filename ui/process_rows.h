@@ -36,6 +36,9 @@ using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 [[nodiscard]] std::wstring MethodCellText(const MethodResult& result);
 
 [[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column);
+// As shown for a pass with the methods `on`: a matched row's cell of a method
+// that was switched off reads "Off", so that a blank cell means "not matched".
+[[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on);
 
 // No column: matched rows first, then by name. A column: by that column,
 // descending when asked, ties broken by name and then by id.
@@ -92,7 +95,8 @@ struct ProcessRowKey {
 // one line per row in the order given, every line ending in CR LF.
 [[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles,
                                                std::span<const ProcessResult> rows,
-                                               std::span<const uint32_t> selected);
+                                               std::span<const uint32_t> selected,
+                                               const MethodsOn& on = {true, true, true});
 
 // The list entry that matches `text` (a file name or path, which holds no '*'
 // or '?') as itself. The matcher reads ';' as a separator of patterns and

@@ -310,6 +310,8 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
     std::swap(state.rows, state.previousRows);
   }
   const std::vector<ProcessResult>& oldRows = readNewPass ? state.previousRows.processes : state.rows.processes;
+  // A method switched on or off changes the words of unchanged rows.
+  if (readNewPass && state.rows.methodsOn != state.previousRows.methodsOn) ::InvalidateRect(state.view, nullptr, FALSE);
   const size_t countBefore = state.order.size();
   std::swap(state.order, state.previousOrder);
   OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order, state.filter);
@@ -447,7 +449,7 @@ bool OpenClipboardPatiently(HWND owner) noexcept {
 void CopySelected(const ProcessesWindowState& state) noexcept {
   const std::vector<uint32_t> selected = SelectedRows(state);
   if (selected.empty()) return;
-  const std::wstring text = ProcessRowsCopyText(state.titles, state.rows.processes, selected);
+  const std::wstring text = ProcessRowsCopyText(state.titles, state.rows.processes, selected, state.rows.methodsOn);
   unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
   if (!memory) return;
   void* bytes = ::GlobalLock(memory.get());
@@ -916,7 +918,7 @@ LRESULT OnGetDisplayInfo(const ProcessesWindowState& state, NMLVDISPINFOW& info)
   if (item.iItem < 0 || static_cast<size_t>(item.iItem) >= state.order.size()) return 0;
   if (item.iSubItem < 0 || item.iSubItem >= kProcessColumnCount) return 0;
   const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(item.iItem)]];
-  const std::wstring text = ProcessCellText(row, static_cast<ProcessColumn>(item.iSubItem));
+  const std::wstring text = ProcessCellText(row, static_cast<ProcessColumn>(item.iSubItem), state.rows.methodsOn);
   size_t length = std::min(text.size(), static_cast<size_t>(item.cchTextMax) - 1);
   // A cut between the halves of a surrogate pair would leave half a character.
   if (length > 0 && length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;

@@ -37,6 +37,38 @@ TEST(ProcessRows, MethodCellWords) {
   for (const auto& c : cases) EXPECT_EQ(MethodCellText(c.result), c.text) << c.text;
 }
 
+// A matched row's cell of a method switched off for the pass reads "Off";
+// an unmatched row's cells stay blank, and a method that ran says what it did.
+TEST(ProcessRows, OffCellsOnMatchedRowsOnly) {
+  const ProcessResult matched = Row(1, L"game.exe", L"game.exe", L"", {kPlaced, kNotRun, kNotRun});
+  const ProcessResult unmatched = Row(2, L"other.exe");
+  const MethodsOn onlyEfficiency = {true, false, false};
+  const MethodsOn none = {false, false, false};
+  const struct {
+    const ProcessResult* row;
+    MethodsOn on;
+    ProcessColumn column;
+    const wchar_t* text;
+  } cases[] = {
+      {&matched, onlyEfficiency, ProcessColumn::kEfficiencyMode, L"Placed"},
+      {&matched, onlyEfficiency, ProcessColumn::kCpuAffinity, L"Off"},
+      {&matched, onlyEfficiency, ProcessColumn::kCpuSets, L"Off"},
+      {&matched, none, ProcessColumn::kEfficiencyMode, L"Placed"},  // placed before it was switched off
+      {&matched, {true, true, true}, ProcessColumn::kCpuAffinity, L""},  // on, but the process had ended
+      {&unmatched, none, ProcessColumn::kCpuAffinity, L""},
+      {&matched, none, ProcessColumn::kPattern, L"game.exe"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProcessCellText(*c.row, c.column, c.on), c.text)
+        << c.row->fileName << " column " << static_cast<int>(c.column);
+  }
+  const std::vector<ProcessResult> rows = {matched};
+  const std::vector<uint32_t> selected = {0};
+  const ProcessColumnTitles titles = {L"a", L"b", L"c", L"d", L"e", L"f", L"g"};
+  EXPECT_EQ(ProcessRowsCopyText(titles, rows, selected, onlyEfficiency),
+            L"a\tb\tc\td\te\tf\tg\r\ngame.exe\t1\tgame.exe\tPlaced\tOff\tOff\t\r\n");
+}
+
 class ProcessOrderTest : public ::testing::Test {
  protected:
   // Published order is the snapshot's, which the display never keeps.

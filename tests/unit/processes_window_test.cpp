@@ -100,8 +100,9 @@ class ProcessesWindowTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
   }
 
-  void Publish(const std::vector<ProcessResult>& rows) {
+  void Publish(const std::vector<ProcessResult>& rows, const MethodsOn& on = {true, true, true}) {
     source_.BeginPass();
+    source_.SetMethodsOn(on);
     uint32_t matched = 0;
     for (const ProcessResult& row : rows) {
       source_.NextRow() = row;
@@ -836,6 +837,22 @@ TEST_F(ProcessesWindowTest, RemembersSortCheckBoxAndPlace) {
   ASSERT_NE(Open(), nullptr);
   ::GetWindowRect(window_, &frame);
   EXPECT_GE(frame.left, 0);
+}
+
+// A method switched off reads "Off" on matched rows; switching it on again
+// changes no row, yet the words on screen follow at the next pass.
+TEST_F(ProcessesWindowTest, AMethodSwitchedOffReadsOffOnMatchedRows) {
+  Publish(kRows, {true, false, false});
+  ASSERT_NE(Open(), nullptr);
+  ::UpdateWindow(window_);
+  EXPECT_EQ(Cell(1, 4), L"Denied") << "game.exe: what the last call did";
+  EXPECT_EQ(Cell(0, 5), L"Off") << "anticheat.exe: CPU sets are off";
+  EXPECT_EQ(Cell(2, 5), L"") << "alpha.exe is not matched";
+  Publish(kRows, {true, false, true});
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  RECT update = {};
+  EXPECT_TRUE(::GetUpdateRect(view_, &update, FALSE)) << "the rows are repainted with their new words";
+  EXPECT_EQ(Cell(0, 5), L"");
 }
 
 // The program's icon, and a taskbar button of its own, so that the window
