@@ -176,6 +176,21 @@ class ProcessesWindowTest : public ::testing::Test {
     return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
   }
 
+  // Whether `window` (frame included) shows what a full repaint of it and its
+  // children would: nothing stale, nothing missing.
+  static bool SameAsAFullRepaint(HWND window) {
+    RECT frame = {};
+    ::GetWindowRect(window, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    Canvas shown(width, height);
+    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Canvas repainted(width, height);
+    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    return shown.SamePixels(repainted);
+  }
+
   // `count` rows, shown by name: proc0, proc1, proc10, proc100, proc101, ...
   static std::vector<ProcessResult> Rows(DWORD count) {
     std::vector<ProcessResult> many;
@@ -395,16 +410,7 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
       ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
     }
     ::UpdateWindow(window_);
-    RECT frame = {};
-    ::GetWindowRect(view_, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    Canvas shown(width, height);
-    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    ::RedrawWindow(view_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Canvas repainted(width, height);
-    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    EXPECT_TRUE(shown.SamePixels(repainted));
+    EXPECT_TRUE(SameAsAFullRepaint(view_));
     if (!change.onlyMatchedAfter && change.filterAfter == nullptr) {
       EXPECT_EQ(Count(), static_cast<int>(change.after.size()));
     }
@@ -531,21 +537,6 @@ TEST_F(ProcessesWindowTest, ColumnsFollowTheWindowsDpiAndAreStoredAt96) {
 // after the window grew: every control drawn at its new place.
 TEST_F(ProcessesWindowTest, ControlsAreDrawnAtTheirNewPlaceWhenTheWindowGrows) {
   Publish(kRows);
-  auto sameAsFullRepaint = [this] {
-    ::UpdateWindow(window_);
-    RECT frame = {};
-    ::GetWindowRect(window_, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    Canvas shown(width, height);
-    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(window_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    ::RedrawWindow(window_, nullptr, nullptr,
-                   RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Canvas repainted(width, height);
-    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(window_, window_dc::whole_window).get(), 0, 0,
-             SRCCOPY);
-    return shown.SamePixels(repainted);
-  };
   for (const bool maximise : {false, true}) {
     SCOPED_TRACE(maximise ? "maximised" : "a corner dragged");
     ASSERT_NE(Open(), nullptr);
@@ -560,7 +551,8 @@ TEST_F(ProcessesWindowTest, ControlsAreDrawnAtTheirNewPlaceWhenTheWindowGrows) {
         ::UpdateWindow(window_);
       }
     }
-    EXPECT_TRUE(sameAsFullRepaint());
+    ::UpdateWindow(window_);
+    EXPECT_TRUE(SameAsAFullRepaint(window_));
     ::DestroyWindow(window_);
   }
 }
