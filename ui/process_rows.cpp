@@ -172,6 +172,36 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, con
   return ProcessCellText(row, column);
 }
 
+std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
+                           std::wstring_view systemMessage) {
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
+  static constexpr const wchar_t* kNames[] = {L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets"};
+  static constexpr const wchar_t* kPlaced[] = {
+      L"Efficiency mode is off for this process: Windows does not slow it down to save power.",
+      L"The process may run only on the P-cores.",
+      L"The P-cores are the process's default CPU sets: Windows runs its threads there."};
+  const std::wstring name = kNames[method];
+  const MethodResult& result = MethodIn(row, column);
+  switch (result.outcome) {
+    case MethodResult::Outcome::kNotRun:
+      if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
+      return name + L" was not applied: the process had ended.";
+    case MethodResult::Outcome::kPlaced:
+      return kPlaced[method];
+    case MethodResult::Outcome::kFailed:
+      break;
+  }
+  if (result.error == ERROR_ACCESS_DENIED) {
+    return L"Windows denied access to this process. A process of another user or with higher rights can be placed "
+           L"only while this program runs as administrator, as the logon task starts it.";
+  }
+  if (IsUnsupported(result.error)) return name + L" is not offered by this version of Windows.";
+  std::wstring tip = L"Windows refused the call with error " + std::to_wstring(result.error);
+  if (!systemMessage.empty()) tip += L": " + std::wstring(systemMessage);
+  return tip;
+}
+
 ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept {
   if (column < 0 || column >= kProcessColumnCount) return current;
   if (current.column != column) return {column, false};

@@ -40,6 +40,12 @@ using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 // that was switched off reads "Off", so that a blank cell means "not matched".
 [[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on);
 
+// The tip of a method cell: what its word means and what the user can do.
+// `systemMessage` is the system's own text for a failure's error code
+// (FormatMessageW). Empty for a row that matched nothing and other columns.
+[[nodiscard]] std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
+                                         std::wstring_view systemMessage);
+
 // No column: matched rows first, then by name. A column: by that column,
 // descending when asked, ties broken by name and then by id.
 struct ProcessSort {

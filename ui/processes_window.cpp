@@ -63,6 +63,10 @@ struct ProcessesWindowState {
   PaletteBrush dialogBrush{kDialogBackgroundSlot};
   unique_hicon bigIcon;
   unique_hicon smallIcon;
+  HWND tip = nullptr;  // the cell tips; owned by the window, destroyed with it
+  int tipRow = -1;
+  int tipColumn = -1;
+  std::wstring tipText;  // what the tip shows now, kept while it shows
 };
 
 ProcessesWindowState& State() {
@@ -806,6 +810,86 @@ LRESULT OnListCustomDraw(const ProcessesWindowState& state, NMLVCUSTOMDRAW& draw
   }
 }
 
+// --- Cell tips --------------------------------------------------------------
+
+constexpr UINT_PTR kCellTipTrackerId = 1;
+
+// The system's words for an error code, without the line end it ends in.
+std::wstring SystemMessage(DWORD error) {
+  unique_hlocal buffer;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  std::wstring text = length > 0 && buffer ? std::wstring(static_cast<const wchar_t*>(buffer.get()), length) : L"";
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  return text;
+}
+
+// A method cell explains itself; any other cell whose text the column cuts
+// off shows it whole.
+std::wstring CellTipText(const ProcessesWindowState& state, int position, int column) {
+  if (position < 0 || static_cast<size_t>(position) >= state.order.size() || column < 0 ||
+      column >= kProcessColumnCount) {
+    return std::wstring();
+  }
+  const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(position)]];
+  const auto cell = static_cast<ProcessColumn>(column);
+  const int method = column - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const DWORD error = method >= 0 && method < static_cast<int>(kPlacementMethodCount)
+                          ? row.methods[static_cast<size_t>(method)].error
+                          : ERROR_SUCCESS;
+  std::wstring tip = MethodCellTip(row, cell, state.rows.methodsOn, error != ERROR_SUCCESS ? SystemMessage(error) : L"");
+  if (!tip.empty()) return tip;
+  std::wstring text = ProcessCellText(row, cell, state.rows.methodsOn);
+  const LRESULT width = ::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0);
+  // The list view leaves about 6 pixels (at 96 DPI) on each side of a cell's text.
+  const LRESULT needed = ::SendMessageW(state.view, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())) +
+                         Scale(12, state.dpi);
+  return !text.empty() && needed > width ? text : std::wstring();
+}
+
+// The tip follows the cell under the mouse: moving to another cell hides
+// the one shown, and the next shows that cell's tip.
+LRESULT CALLBACK CellTipTracker(HWND view, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
+  ProcessesWindowState& state = State();
+  if (message == WM_MOUSEMOVE && state.tip != nullptr) {
+    LVHITTESTINFO hit = {};
+    hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ::SendMessageW(view, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.iItem != state.tipRow || hit.iSubItem != state.tipColumn) {
+      state.tipRow = hit.iItem;
+      state.tipColumn = hit.iSubItem;
+      ::SendMessageW(state.tip, TTM_POP, 0, 0);
+    }
+  } else if (message == WM_NCDESTROY) {
+    ::RemoveWindowSubclass(view, CellTipTracker, kCellTipTrackerId);
+  }
+  return ::DefSubclassProc(view, message, wParam, lParam);
+}
+
+void CreateCellTips(ProcessesWindowState& state) noexcept {
+  state.tipRow = -1;
+  state.tipColumn = -1;
+  state.tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, state.window, nullptr,
+                                ProgramInstance(), nullptr);
+  if (state.tip == nullptr) return;
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = state.window;
+  tool.uId = reinterpret_cast<UINT_PTR>(state.view);
+  tool.lpszText = LPSTR_TEXTCALLBACKW;
+  ::SendMessageW(state.tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(state.tip, TTM_SETMAXTIPWIDTH, 0, Scale(400, state.dpi));
+  ::SetWindowSubclass(state.view, CellTipTracker, kCellTipTrackerId, 0);
+}
+
+void OnTipText(ProcessesWindowState& state, NMTTDISPINFOW& info) {
+  state.tipText = CellTipText(state, state.tipRow, state.tipColumn);
+  info.lpszText = state.tipText.data();
+}
+
 // --- Filter box -------------------------------------------------------------
 
 // Escape in a filter box that holds text clears it; in an empty one it
@@ -895,13 +979,14 @@ INT_PTR OnInitDialog(HWND window) noexcept {
   state.previousOrder.clear();
   SetIcons(state);
   ::SendMessageW(state.view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
+                 LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   InsertColumns(state);
   HWND header = reinterpret_cast<HWND>(::SendMessageW(state.view, LVM_GETHEADER, 0, 0));
   if (header != nullptr) ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, 0);
   HWND filter = ::GetDlgItem(window, IDC_PROCESS_FILTER);
   ::SendMessageW(filter, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter"));
   ::SetWindowSubclass(filter, FilterKeys, kFilterKeysId, 0);
+  CreateCellTips(state);
   RestoreSizeAndColumns(state);
   ShowSortArrow(state);
   Layout(state);
@@ -948,6 +1033,10 @@ INT_PTR Answer(HWND window, LRESULT result) noexcept {
 }
 
 INT_PTR OnNotify(ProcessesWindowState& state, NMHDR& header) noexcept {
+  if (header.hwndFrom == state.tip && state.tip != nullptr && header.code == TTN_GETDISPINFOW) {
+    OnTipText(state, reinterpret_cast<NMTTDISPINFOW&>(header));
+    return TRUE;
+  }
   if (header.hwndFrom != state.view) return FALSE;
   switch (header.code) {
     case LVN_GETDISPINFOW:
@@ -1071,6 +1160,8 @@ INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
   state.previousOrder = {};
   state.bigIcon.reset();
   state.smallIcon.reset();
+  state.tip = nullptr;
+  state.tipText.clear();
   return 0;
 }
 

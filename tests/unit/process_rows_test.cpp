@@ -69,6 +69,36 @@ TEST(ProcessRows, OffCellsOnMatchedRowsOnly) {
             L"a\tb\tc\td\te\tf\tg\r\ngame.exe\t1\tgame.exe\tPlaced\tOff\tOff\t\r\n");
 }
 
+// Each method cell explains itself, with the system's own words for a failure.
+TEST(ProcessRows, MethodCellTips) {
+  const MethodsOn all = {true, true, true};
+  const struct {
+    MethodResult result;
+    ProcessColumn column;
+    MethodsOn on;
+    const wchar_t* systemMessage;
+    const wchar_t* tip;
+  } cases[] = {
+      {kPlaced, ProcessColumn::kCpuAffinity, all, L"", L"The process may run only on the P-cores."},
+      {kNotRun, ProcessColumn::kCpuSets, {true, true, false}, L"",
+       L"CPU Sets is switched off in the Methods menu of the main window."},
+      {kNotRun, ProcessColumn::kEfficiencyMode, all, L"", L"Efficiency Mode Off was not applied: the process had ended."},
+      {kUnsupported, ProcessColumn::kCpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
+      {Failed(87), ProcessColumn::kCpuAffinity, all, L"The parameter is incorrect.",
+       L"Windows refused the call with error 87: The parameter is incorrect."},
+      {Failed(1234), ProcessColumn::kCpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult row = Row(1, L"game.exe", L"game.exe", L"", {c.result, c.result, c.result});
+    EXPECT_EQ(MethodCellTip(row, c.column, c.on, c.systemMessage), c.tip) << testing::PrintToString(std::wstring(c.tip));
+  }
+  const ProcessResult denied = Row(1, L"game.exe", L"game.exe", L"", {kDenied, kNotRun, kNotRun});
+  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::kEfficiencyMode, all, L""),
+              ::testing::StartsWith(L"Windows denied access to this process."));
+  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::kCpuSets, all, L""), L"") << "not matched";
+  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::kPath, all, L""), L"") << "not a method column";
+}
+
 class ProcessOrderTest : public ::testing::Test {
  protected:
   // Published order is the snapshot's, which the display never keeps.

@@ -847,6 +847,45 @@ TEST_F(ProcessesWindowTest, AMethodSwitchedOffReadsOffOnMatchedRows) {
   EXPECT_EQ(Cell(0, 5), L"");
 }
 
+// The tip over a cell: a method cell explains its word, with the system's
+// message for a failure; a cell the column cuts off shows its whole text;
+// other cells show none.
+TEST_F(ProcessesWindowTest, CellTipsExplainMethodsAndShowCutOffText) {
+  Publish(kRows);  // anticheat 30 (Denied, Failed (87)), game 12, alpha 4, zeta 8
+  ASSERT_NE(Open(), nullptr);
+  ::SendMessageW(view_, LVM_SETCOLUMNWIDTH, 6, 40);  // the Path column cuts its text off
+  HWND tip = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM found) noexcept -> BOOL {
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (std::wstring(name) == TOOLTIPS_CLASSW && ::GetWindow(window, GW_OWNER) == ProcessesWindow()) {
+          *reinterpret_cast<HWND*>(found) = window;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&tip));
+  ASSERT_NE(tip, nullptr);
+  auto tipOver = [&](int row, int column) {
+    RECT cell = {};
+    cell.top = column;
+    cell.left = LVIR_BOUNDS;
+    ::SendMessageW(view_, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
+    const int right = column == 0 ? static_cast<int>(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 0, 0)) : cell.right;
+    ::SendMessageW(view_, WM_MOUSEMOVE, 0, MAKELPARAM((cell.left + right) / 2, (cell.top + cell.bottom) / 2));
+    NMTTDISPINFOW info = {};
+    info.hdr = {tip, 0, static_cast<UINT>(TTN_GETDISPINFOW)};
+    ::SendMessageW(window_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    return info.lpszText != nullptr ? std::wstring(info.lpszText) : std::wstring();
+  };
+  EXPECT_THAT(tipOver(0, 3), ::testing::StartsWith(L"Windows denied access to this process."));
+  EXPECT_THAT(tipOver(0, 4), ::testing::StartsWith(L"Windows refused the call with error 87"));
+  EXPECT_EQ(tipOver(1, 6), L"C:\\Games\\game.exe") << "cut off by the narrow column";
+  EXPECT_EQ(tipOver(1, 0), L"") << "game.exe fits its column";
+  EXPECT_EQ(tipOver(2, 3), L"") << "alpha.exe is not matched";
+}
+
 // The program's icon, and a taskbar button of its own, so that the window
 // can be found when the main window covers it.
 TEST_F(ProcessesWindowTest, HasTheProgramsIconAndATaskbarButton) {
