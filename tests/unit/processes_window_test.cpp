@@ -880,7 +880,14 @@ TEST_F(ProcessesWindowTest, CellTipsExplainMethodsAndShowCutOffText) {
     return info.lpszText != nullptr ? std::wstring(info.lpszText) : std::wstring();
   };
   EXPECT_THAT(tipOver(0, 3), ::testing::StartsWith(L"Windows denied access to this process."));
-  EXPECT_THAT(tipOver(0, 4), ::testing::StartsWith(L"Windows refused the call with error 87"));
+  // The system's own words for error 87, as it gives them.
+  wchar_t words[256] = {};
+  ASSERT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 87, 0, words, 256,
+                             nullptr),
+            0u);
+  std::wstring message = words;
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+  EXPECT_EQ(tipOver(0, 4), L"Windows refused the call with error 87: " + message);
   EXPECT_EQ(tipOver(1, 6), L"C:\\Games\\game.exe") << "cut off by the narrow column";
   EXPECT_EQ(tipOver(1, 0), L"") << "game.exe fits its column";
   EXPECT_EQ(tipOver(2, 3), L"") << "alpha.exe is not matched";
