@@ -8,6 +8,7 @@
 #include "app/tray_window.h"
 #include "install/install_commands.h"
 #include "install/program_protection.h"
+#include "platform/com_initialization.h"
 #include "platform/com_task_scheduler.h"
 #include "platform/process_command_line.h"
 
@@ -180,6 +181,8 @@ int RunTrayApplication() {
       return 1;
   }
   const QuitSignalOnReturn quit_signal;
+  // Before any shell call of this thread, whose windows live as long as the loop.
+  const ScopedComInitialization apartment(kWindowThreadApartment);
   InitCommonControlsOnce();
   // Does nothing more than read the setting when the user switched dark mode off.
   InitDarkMode();
