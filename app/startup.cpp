@@ -8,7 +8,6 @@
 #include "app/tray_window.h"
 #include "install/install_commands.h"
 #include "install/program_protection.h"
-#include "platform/com_initialization.h"
 #include "platform/com_task_scheduler.h"
 #include "platform/process_command_line.h"
 
@@ -133,12 +132,6 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
   }
 }
 
-void InitCommonControlsOnce() {
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
-  if (!::InitCommonControlsEx(&controls)) ::InitCommonControls();
-}
 
 void RunMessageLoop() {
   MSG message{};
@@ -181,9 +174,7 @@ int RunTrayApplication() {
       return 1;
   }
   const QuitSignalOnReturn quit_signal;
-  // Before any shell call of this thread, whose windows live as long as the loop.
-  const ScopedComInitialization apartment(kWindowThreadApartment);
-  InitCommonControlsOnce();
+  const WindowThreadSetUp window_thread;
   // Does nothing more than read the setting when the user switched dark mode off.
   InitDarkMode();
 
@@ -290,6 +281,13 @@ int CloseRunningInstances() {
   }
   ::Sleep(kCloseGraceMs);
   return 0;
+}
+
+WindowThreadSetUp::WindowThreadSetUp() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
+  if (!::InitCommonControlsEx(&controls)) ::InitCommonControls();
 }
 
 int RunTarnwickFromEntryPoint() {
