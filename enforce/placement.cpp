@@ -73,9 +73,9 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
   if (it == threads.end() || it->second == 0) return {};
   if (!has_set_process_information_) return kMissingFunction;
   // The query right reads whether the process is in efficiency mode; where it
-  // is refused, EcoQoS is still turned off. GetPriorityClass needs the limited
-  // query right, and GetProcessInformation's page names the full one, which
-  // brings the limited one along.
+  // is refused, EcoQoS is still turned off. The full query right brings the
+  // limited one along, so it serves GetProcessInformation and GetPriorityClass
+  // whichever of the two each one checks.
   bool readable = true;
   ProcessApiHandle process(processes_,
                            processes_.OpenProcess(PROCESS_SET_INFORMATION | PROCESS_QUERY_INFORMATION, processId));

@@ -44,8 +44,9 @@ class ProcessApi {
                                                    void* information, DWORD size) = 0;
   // Looks GetProcessInformation up the same way (Windows 8 and later).
   [[nodiscard]] virtual bool LookUpGetProcessInformation() = 0;
-  // Needs PROCESS_QUERY_LIMITED_INFORMATION; false without a call when the
-  // lookup found nothing. Builds that cannot report a class fail the call.
+  // Needs a query right (PROCESS_QUERY_INFORMATION brings the limited one
+  // along); false without a call when the lookup found nothing. Builds that
+  // cannot report a class fail the call.
   [[nodiscard]] virtual bool GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
                                                    void* information, DWORD size) = 0;
   // Needs PROCESS_QUERY_LIMITED_INFORMATION; 0 on failure.
