@@ -104,8 +104,8 @@ bool ShellOpenAsDesktopUser(bool elevated, const std::wstring& file, const std::
                                                      arguments.empty() ? nullptr : arguments.c_str(), nullptr,
                                                      SW_SHOWNORMAL)) > 32;
   }
-  // The window's thread: a single-threaded apartment, or whatever it already has.
-  const ScopedComInitialization com(COINIT_APARTMENTTHREADED);
+  // The window's thread has its apartment already; another caller gets one.
+  const ScopedComInitialization com(kWindowThreadApartment);
   const com_ptr<IShellDispatch2> shell = DesktopShellDispatch();
   if (!shell) return false;
   const unique_bstr shellFile(file.c_str());

@@ -87,19 +87,22 @@ bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) noexce
   return false;
 }
 
-// Placed, then the refusals, then not run: what a reader looks for first.
+// Placed, then the refusals, then not applicable, then not run: what a
+// reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
   switch (result.outcome) {
     case MethodResult::Outcome::kPlaced: return 0;
     case MethodResult::Outcome::kFailed: return 1;
-    case MethodResult::Outcome::kNotRun: return 2;
+    case MethodResult::Outcome::kNotApplicable: return 2;
+    case MethodResult::Outcome::kNotRun: return 3;
   }
-  return 2;
+  return 3;
 }
 
 int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
   if (MethodRank(a) != MethodRank(b)) return MethodRank(a) < MethodRank(b) ? -1 : 1;
   if (a.error != b.error) return a.error < b.error ? -1 : 1;
+  if (a.priority != b.priority) return a.priority < b.priority ? -1 : 1;
   return 0;
 }
 
@@ -141,11 +144,22 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
     case MethodResult::Outcome::kNotRun: return std::wstring();
-    case MethodResult::Outcome::kPlaced: return L"Placed";
+    case MethodResult::Outcome::kPlaced:
+      switch (result.priority) {
+        case MethodResult::Priority::kUntouched: return L"Placed";
+        case MethodResult::Priority::kNormal: return L"Placed, priority Normal";
+        case MethodResult::Priority::kStillIdle:
+          return L"Placed, priority left Idle (" +
+                 (result.priorityError == ERROR_ACCESS_DENIED ? std::wstring(L"denied")
+                                                              : L"error " + std::to_wstring(result.priorityError)) +
+                 L")";
+      }
+      return L"Placed";
     case MethodResult::Outcome::kFailed:
       if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
       if (IsUnsupported(result.error)) return L"Not supported";
       return L"Failed (" + std::to_wstring(result.error) + L")";
+    case MethodResult::Outcome::kNotApplicable: return L"Not applicable";
   }
   return std::wstring();
 }
@@ -188,7 +202,12 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
       if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
       return name + L" was not applied: the process had ended.";
     case MethodResult::Outcome::kPlaced:
+      if (result.priority == MethodResult::Priority::kNormal) {
+        return std::wstring(kPlaced[method]) + L" Its Idle priority class was raised to Normal as well.";
+      }
       return kPlaced[method];
+    case MethodResult::Outcome::kNotApplicable:
+      return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
     case MethodResult::Outcome::kFailed:
       break;
   }
