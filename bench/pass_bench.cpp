@@ -241,7 +241,7 @@ void WindowRefresh(bool quick) {
     exchange.Publish(count, 50);
   };
   publish(0);
-  const HWND window = OpenProcessesWindow(nullptr, exchange, nullptr);
+  const HWND window = OpenProcessesWindow(nullptr, exchange, {});
   if (window == nullptr) {
     std::printf("Running Processes window: could not be created\n");
     return;
@@ -262,11 +262,17 @@ void WindowRefresh(bool quick) {
     int leaving;
     DWORD processes;
     bool arriving = false;
+    const wchar_t* filter = L"";  // typed into the filter box
   };
   for (const Sort& sort : {Sort{"matched first", -1, -1, 1000}, Sort{"by path", 6, -1, 1000},
                            Sort{"by path, one ends below", -2, 999, 1000}, Sort{"by path, one ends on top", -2, 0, 1000},
                            Sort{"by path, top one ends, one starts", -2, 0, 1000, true},
-                           Sort{"by path, one ends on top", -2, 0, 10000}}) {
+                           Sort{"by path, one ends on top", -2, 0, 10000},
+                           // The filter box: a tenth of the rows kept, or every row after a search through its name.
+                           Sort{"filter \"vendor 1\", one ends on top", -2, 0, 1000, false, L"vendor 1"},
+                           Sort{"filter \".exe\" (all), one ends on top", -2, 0, 1000, false, L".exe"},
+                           Sort{"filter \"zz\" (none), one ends", -2, 0, 1000, false, L"zz"}}) {
+    ::SetDlgItemTextW(window, IDC_PROCESS_FILTER, sort.filter);
     leaving = sort.leaving;
     arriving = sort.arriving;
     processes = sort.processes;

@@ -18,6 +18,14 @@ inline constexpr const wchar_t* kCurrentEnforcedCount = L"CurrentEnforcedCount";
 // "ProcessesColumn<N>Width", N counting from 0.
 inline constexpr const wchar_t* kProcessesWindowWidth = L"ProcessesWindowWidth";
 inline constexpr const wchar_t* kProcessesWindowHeight = L"ProcessesWindowHeight";
+// Its place (the top left corner in screen pixels, as signed 32-bit values),
+// its sort (the column plus 1, 0 for matched first) and direction, and
+// "Only matched processes".
+inline constexpr const wchar_t* kProcessesWindowLeft = L"ProcessesWindowLeft";
+inline constexpr const wchar_t* kProcessesWindowTop = L"ProcessesWindowTop";
+inline constexpr const wchar_t* kProcessesSortColumn = L"ProcessesSortColumn";
+inline constexpr const wchar_t* kProcessesSortDescending = L"ProcessesSortDescending";
+inline constexpr const wchar_t* kProcessesOnlyMatched = L"ProcessesOnlyMatched";
 
 // The key every value lives under, below HKEY_CURRENT_USER (and, for
 // "BetaUpdates", HKEY_LOCAL_MACHINE).

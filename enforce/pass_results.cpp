@@ -33,6 +33,7 @@ bool PassResultsExchange::CopyLatest(PassResults& out) const {
   out.pass = published_.pass;
   out.scanned = published_.scanned;
   out.matched = published_.matched;
+  out.methodsOn = published_.methodsOn;
   // Element-wise assignment: strings keep the reader's storage where it suffices.
   out.processes = published_.processes;
   return true;

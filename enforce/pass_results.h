@@ -45,6 +45,8 @@ struct MethodResult {
 };
 
 using MethodResults = std::array<MethodResult, kPlacementMethodCount>;
+// Which methods were switched on for a pass, in the methods' order.
+using MethodsOn = std::array<bool, kPlacementMethodCount>;
 
 struct ProcessResult {
   DWORD processId = 0;
@@ -61,6 +63,7 @@ struct PassResults {
   uint64_t pass = 0;  // 1 for the first published pass, then counting up
   uint32_t scanned = 0;
   uint32_t matched = 0;  // processes matched, as published to the settings
+  MethodsOn methodsOn{true, true, true};
   std::vector<ProcessResult> processes;
 };
 
@@ -75,6 +78,8 @@ class PassResultsExchange {
   // Worker thread only: the next row of the pass, its strings holding an
   // earlier pass's text for the caller to overwrite.
   ProcessResult& NextRow();
+  // Worker thread only: the methods switched on for the pass being filled.
+  void SetMethodsOn(const MethodsOn& on) noexcept { filling_.methodsOn = on; }
   // Worker thread only: publishes the rows filled since BeginPass.
   void Publish(uint32_t scanned, uint32_t matched);
 

@@ -30,6 +30,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
 
   ThreadCountTable threads;
   control.Results.BeginPass();
+  control.Results.SetMethodsOn({methods.efficiencyMode, methods.cpuAffinity, methods.cpuSets});
   uint32_t scanned = 0;
   uint32_t matched = 0;
   // Every byte but the size zero, padding included, as Process32FirstW expects.

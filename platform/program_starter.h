@@ -27,6 +27,9 @@ class ProgramStarter {
   // Opens `url` in the user's browser as the desktop's user, never with
   // this process's elevated token. False when it could not be opened so.
   [[nodiscard]] virtual bool OpenWebPage(const std::wstring& url) = 0;
+  // Shows the file at `path` selected in a folder window of Explorer,
+  // started as the desktop's user in the same way as OpenWebPage.
+  [[nodiscard]] virtual bool ShowFileInFolder(const std::wstring& path) = 0;
 };
 
 }  // namespace tarnwick

@@ -94,19 +94,44 @@ bool Win32ProgramStarter::StartElevated(const std::wstring& path, const std::wst
   return started && process;
 }
 
-bool Win32ProgramStarter::OpenWebPage(const std::wstring& url) {
-  if (!IsElevated()) {
-    return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr,
+namespace {
+
+// Opens `file` with `arguments` as the desktop's user: directly when this
+// process is not elevated, else through the desktop's shell.
+bool ShellOpenAsDesktopUser(bool elevated, const std::wstring& file, const std::wstring& arguments) {
+  if (!elevated) {
+    return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, nullptr, file.c_str(),
+                                                     arguments.empty() ? nullptr : arguments.c_str(), nullptr,
                                                      SW_SHOWNORMAL)) > 32;
   }
   // The window's thread has its apartment already; another caller gets one.
   const ScopedComInitialization com(kWindowThreadApartment);
   const com_ptr<IShellDispatch2> shell = DesktopShellDispatch();
   if (!shell) return false;
-  const unique_bstr file(url.c_str());
+  const unique_bstr shellFile(file.c_str());
   VARIANT nothing{};
   ::VariantInit(&nothing);
-  return SUCCEEDED(shell->ShellExecute(file.get(), nothing, nothing, nothing, nothing));
+  if (arguments.empty()) return SUCCEEDED(shell->ShellExecute(shellFile.get(), nothing, nothing, nothing, nothing));
+  const unique_bstr shellArguments(arguments.c_str());
+  VARIANT argumentsVariant{};
+  ::VariantInit(&argumentsVariant);
+  argumentsVariant.vt = VT_BSTR;
+  argumentsVariant.bstrVal = shellArguments.get();  // still owned by shellArguments
+  return SUCCEEDED(shell->ShellExecute(shellFile.get(), argumentsVariant, nothing, nothing, nothing));
+}
+
+}  // namespace
+
+bool Win32ProgramStarter::OpenWebPage(const std::wstring& url) { return ShellOpenAsDesktopUser(IsElevated(), url, {}); }
+
+bool Win32ProgramStarter::ShowFileInFolder(const std::wstring& path) {
+  // A file name holds no '"'; a path that did could end the quotes early.
+  if (path.empty() || path.find(L'"') != std::wstring::npos) return false;
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  return ShellOpenAsDesktopUser(IsElevated(), std::wstring(windows) + L"\\explorer.exe",
+                                L"/select,\"" + path + L"\"");
 }
 
 }  // namespace tarnwick

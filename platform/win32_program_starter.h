@@ -18,6 +18,9 @@ class Win32ProgramStarter final : public ProgramStarter {
   // nothing is opened: a browser elevated, or as the administrator who
   // approved an update, would be worse than none.
   [[nodiscard]] bool OpenWebPage(const std::wstring& url) override;
+  // The Windows folder's explorer.exe with "/select," and the quoted path,
+  // started as OpenWebPage opens a page.
+  [[nodiscard]] bool ShowFileInFolder(const std::wstring& path) override;
 };
 
 }  // namespace tarnwick

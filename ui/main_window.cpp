@@ -22,6 +22,7 @@
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
+#include "platform/win32_program_starter.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
@@ -345,10 +346,37 @@ void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std
   (void)AddEntriesToList(window, std::vector<std::wstring>(entries.begin(), entries.end()));
 }
 
+// "Remove From List" in the Running Processes window takes Remove's way out
+// of the list: every entry equal to the pattern (letter case ignored) goes.
+void RemoveEntryFromProcesses(HWND window, HWND messageOwner, const std::wstring& entry) noexcept {
+  if (ListFileRefused()) {
+    ShowListFileRefused(messageOwner);
+    return;
+  }
+  HWND list = ListBox(window);
+  const std::vector<std::wstring> listed = ReadListBoxEntries(list);
+  bool removed = false;
+  for (size_t index = listed.size(); index-- > 0;) {
+    if (IsAlreadyListed(std::span<const std::wstring>(&listed[index], 1), entry)) {
+      ::SendMessageW(list, LB_DELETESTRING, index, 0);
+      removed = true;
+    }
+  }
+  if (removed) SaveAndAnnounce(window);
+}
+
 void OpenProcesses(HWND window) noexcept {
-  OpenProcessesWindow(window, Worker.Results, [window](HWND messageOwner, std::span<const std::wstring> entries) {
+  ProcessesWindowList list;
+  list.add = [window](HWND messageOwner, std::span<const std::wstring> entries) {
     AddEntriesFromProcesses(window, messageOwner, entries);
-  });
+  };
+  list.listed = [window] { return ReadListBoxEntries(ListBox(window)); };
+  list.remove = [window](HWND messageOwner, const std::wstring& entry) {
+    RemoveEntryFromProcesses(window, messageOwner, entry);
+  };
+  static Win32ProgramStarter starter;
+  list.starter = &starter;
+  OpenProcessesWindow(window, Worker.Results, std::move(list));
 }
 
 // A double-click takes the selected entry out of the list box and edits it in the add flow.

@@ -54,6 +54,39 @@ int CompareText(const std::wstring& a, const std::wstring& b) noexcept {
          CSTR_EQUAL;
 }
 
+// Equal, letter case ignored as CompareText ignores it; both of one length.
+bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) noexcept {
+  for (size_t at = 0; at < a.size(); ++at) {
+    if (a[at] == b[at]) continue;
+    if (a[at] >= 0x80 || b[at] >= 0x80) {
+      const std::wstring_view restA = a.substr(at);
+      const std::wstring_view restB = b.substr(at);
+      return ::CompareStringOrdinal(restA.data(), ClampedLength(restA), restB.data(), ClampedLength(restB), TRUE) ==
+             CSTR_EQUAL;
+    }
+    if (AsciiUpper(a[at]) != AsciiUpper(b[at])) return false;
+  }
+  return true;
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) noexcept {
+  return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) noexcept {
+  if (part.empty()) return true;
+  if (text.size() < part.size()) return false;
+  // Most places fail at the first character: test it before the rest.
+  const wchar_t first = part[0];
+  const bool firstAscii = first < 0x80;
+  const wchar_t firstUpper = AsciiUpper(first);
+  for (size_t at = 0; at + part.size() <= text.size(); ++at) {
+    if (firstAscii && text[at] < 0x80 && AsciiUpper(text[at]) != firstUpper) continue;
+    if (SameIgnoringCase(text.substr(at, part.size()), part)) return true;
+  }
+  return false;
+}
+
 // Placed, then the refusals, then not applicable, then not run: what a
 // reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
@@ -144,17 +177,67 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
   return std::wstring();
 }
 
+std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on) {
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
+      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::kNotRun) {
+    return L"Off";
+  }
+  return ProcessCellText(row, column);
+}
+
+std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
+                           std::wstring_view systemMessage) {
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
+  static constexpr const wchar_t* kNames[] = {L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets"};
+  static constexpr const wchar_t* kPlaced[] = {
+      L"Efficiency mode is off for this process: Windows does not slow it down to save power.",
+      L"The process may run only on the P-cores.",
+      L"The P-cores are the process's default CPU sets: Windows runs its threads there."};
+  const std::wstring name = kNames[method];
+  const MethodResult& result = MethodIn(row, column);
+  switch (result.outcome) {
+    case MethodResult::Outcome::kNotRun:
+      if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
+      return name + L" was not applied: the process had ended.";
+    case MethodResult::Outcome::kPlaced:
+      if (result.priority == MethodResult::Priority::kNormal) {
+        return std::wstring(kPlaced[method]) + L" Its Idle priority class was raised to Normal as well.";
+      }
+      return kPlaced[method];
+    case MethodResult::Outcome::kNotApplicable:
+      return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
+    case MethodResult::Outcome::kFailed:
+      break;
+  }
+  if (result.error == ERROR_ACCESS_DENIED) {
+    return L"Windows denied access to this process. A process of another user or with higher rights can be placed "
+           L"only while this program runs as administrator, as the logon task starts it.";
+  }
+  if (IsUnsupported(result.error)) return name + L" is not offered by this version of Windows.";
+  std::wstring tip = L"Windows refused the call with error " + std::to_wstring(result.error);
+  if (!systemMessage.empty()) tip += L": " + std::wstring(systemMessage);
+  return tip;
+}
+
 ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept {
   if (column < 0 || column >= kProcessColumnCount) return current;
-  if (current.column == column) return {column, !current.descending};
-  return {column, false};
+  if (current.column != column) return {column, false};
+  if (!current.descending) return {column, true};
+  return {};
+}
+
+bool RowPassesFilter(const ProcessResult& row, std::wstring_view filter) {
+  return filter.empty() || ContainsIgnoringCase(row.fileName, filter) || ContainsIgnoringCase(row.imagePath, filter) ||
+         ContainsIgnoringCase(row.pattern, filter);
 }
 
 void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, ProcessSort sort,
-                      std::vector<uint32_t>& order) {
+                      std::vector<uint32_t>& order, std::wstring_view filter) {
   order.clear();
   for (size_t i = 0; i < rows.size() && i < std::numeric_limits<uint32_t>::max(); ++i) {
-    if (!onlyMatched || rows[i].matched) order.push_back(static_cast<uint32_t>(i));
+    if ((!onlyMatched || rows[i].matched) && RowPassesFilter(rows[i], filter)) order.push_back(static_cast<uint32_t>(i));
   }
   const bool byColumn = sort.column >= 0 && sort.column < kProcessColumnCount;
   std::sort(order.begin(), order.end(), [&](uint32_t left, uint32_t right) {
@@ -169,6 +252,31 @@ void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, Pro
     if (result == 0) result = CompareNameThenId(a, b);
     return result < 0;
   });
+}
+
+std::wstring ProcessCountText(size_t processes, size_t matched, size_t shown) {
+  return std::to_wstring(processes) + (processes == 1 ? L" process, " : L" processes, ") + std::to_wstring(matched) +
+         L" matched, " + std::to_wstring(shown) + L" shown";
+}
+
+int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uint32_t> order, ProcessSort sort,
+                        std::wstring_view prefix, size_t start) {
+  if (order.empty() || prefix.empty()) return -1;
+  const ProcessColumn column = sort.column >= 0 && sort.column < kProcessColumnCount
+                                   ? static_cast<ProcessColumn>(sort.column)
+                                   : ProcessColumn::kProcess;
+  const size_t from = start < order.size() ? start : 0;
+  for (size_t step = 0; step < order.size(); ++step) {
+    const size_t position = (from + step) % order.size();
+    if (order[position] >= rows.size()) continue;
+    const ProcessResult& row = rows[order[position]];
+    // The two columns that are rows' own strings are not copied for the test.
+    const bool found = column == ProcessColumn::kProcess ? StartsWithIgnoringCase(row.fileName, prefix)
+                       : column == ProcessColumn::kPath  ? StartsWithIgnoringCase(row.imagePath, prefix)
+                                                         : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
+    if (found) return static_cast<int>(position);
+  }
+  return -1;
 }
 
 ProcessRowKey KeyOf(const ProcessResult& row) { return {row.processId, row.fileName}; }
@@ -192,15 +300,39 @@ std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows, std::span<
   return positions;
 }
 
+int NeighbourPosition(std::span<const ProcessResult> oldRows, std::span<const uint32_t> oldOrder, size_t oldPosition,
+                      std::span<const ProcessResult> newRows, std::span<const uint32_t> newOrder) {
+  if (oldPosition >= oldOrder.size() || newOrder.empty()) return -1;
+  std::unordered_multimap<DWORD, size_t> shown;
+  for (size_t position = 0; position < newOrder.size(); ++position) {
+    shown.emplace(newRows[newOrder[position]].processId, position);
+  }
+  auto positionOf = [&](size_t old) -> int {
+    const ProcessResult& row = oldRows[oldOrder[old]];
+    auto [first, last] = shown.equal_range(row.processId);
+    for (auto it = first; it != last; ++it) {
+      if (newRows[newOrder[it->second]].fileName == row.fileName) return static_cast<int>(it->second);
+    }
+    return -1;
+  };
+  for (size_t below = oldPosition + 1; below < oldOrder.size(); ++below) {
+    if (const int position = positionOf(below); position >= 0) return position;
+  }
+  for (size_t above = oldPosition; above-- > 0;) {
+    if (const int position = positionOf(above); position >= 0) return position;
+  }
+  return -1;
+}
+
 std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
-                                 std::span<const uint32_t> selected) {
+                                 std::span<const uint32_t> selected, const MethodsOn& on) {
   std::wstring text;
   AppendLine(text, titles);
   std::array<std::wstring, kProcessColumnCount> cells;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
     for (int column = 0; column < kProcessColumnCount; ++column) {
-      cells[static_cast<size_t>(column)] = ProcessCellText(rows[index], static_cast<ProcessColumn>(column));
+      cells[static_cast<size_t>(column)] = ProcessCellText(rows[index], static_cast<ProcessColumn>(column), on);
     }
     AppendLine(text, cells);
   }
@@ -224,15 +356,109 @@ std::wstring PatternMatchingItself(std::wstring text) {
 
 std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected,
                                        AddWhat what) {
-  std::vector<std::wstring> entries;
+  return PlanAdd(rows, selected, what, {}).entries;
+}
+
+AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected, AddWhat what,
+                std::span<const std::wstring> listed) {
+  AddPlan plan;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
     const std::wstring& text = what == AddWhat::kName ? rows[index].fileName : rows[index].imagePath;
     if (text.empty()) continue;
     std::wstring entry = PatternMatchingItself(text);
-    if (!IsAlreadyListed(entries, entry)) entries.push_back(std::move(entry));
+    if (IsAlreadyListed(plan.entries, entry) || IsAlreadyListed(plan.alreadyListed, entry)) continue;
+    if (IsAlreadyListed(listed, entry)) {
+      plan.alreadyListed.push_back(std::move(entry));
+      continue;
+    }
+    if (entry != text) plan.renamed.push_back({text, entry});
+    plan.entries.push_back(std::move(entry));
   }
-  return entries;
+  return plan;
+}
+
+namespace {
+
+// A message box stays readable: longer lists name their first few.
+constexpr size_t kNamesInABox = 10;
+
+void AppendNames(std::wstring& text, std::span<const std::wstring> names) {
+  for (size_t i = 0; i < names.size() && i < kNamesInABox; ++i) text += L"\n" + names[i];
+  if (names.size() > kNamesInABox) text += L"\n(and " + std::to_wstring(names.size() - kNamesInABox) + L" more)";
+}
+
+// The renamed entries and those listed already, one paragraph each.
+std::wstring AddNotes(const AddPlan& plan) {
+  std::wstring text;
+  for (size_t i = 0; i < plan.renamed.size() && i < kNamesInABox; ++i) {
+    if (!text.empty()) text += L"\n";
+    text += plan.renamed[i].from + L" is listed as " + plan.renamed[i].to;
+  }
+  if (!plan.renamed.empty()) text += L"\n(';' would begin a new pattern, and spaces at its start are left out.)";
+  if (plan.alreadyListed.size() == 1) {
+    if (!text.empty()) text += L"\n\n";
+    text += plan.alreadyListed[0] + L" is already in the list.";
+  } else if (plan.alreadyListed.size() > 1) {
+    if (!text.empty()) text += L"\n\n";
+    text += L"Already in the list:";
+    AppendNames(text, plan.alreadyListed);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::wstring AddQuestionText(const AddPlan& plan) {
+  if (plan.entries.size() < 2) return std::wstring();
+  std::wstring text = L"Add " + std::to_wstring(plan.entries.size()) + L" entries to the list?";
+  AppendNames(text, plan.entries);
+  const std::wstring notes = AddNotes(plan);
+  if (!notes.empty()) text += L"\n\n" + notes;
+  return text;
+}
+
+std::wstring AddReportText(const AddPlan& plan) {
+  if (plan.entries.size() >= 2) return std::wstring();
+  return AddNotes(plan);
+}
+
+std::vector<PatternToRemove> PlanRemove(std::span<const ProcessResult> rows, std::span<const uint32_t> selected) {
+  std::vector<PatternToRemove> patterns;
+  std::vector<bool> isSelected(rows.size(), false);
+  for (uint32_t index : selected) {
+    if (index < rows.size()) isSelected[index] = true;
+  }
+  for (uint32_t index : selected) {
+    if (index >= rows.size() || !rows[index].matched) continue;
+    const std::wstring& pattern = rows[index].pattern;
+    if (std::any_of(patterns.begin(), patterns.end(), [&](const PatternToRemove& p) { return p.pattern == pattern; })) {
+      continue;
+    }
+    PatternToRemove remove{pattern, {}};
+    for (size_t other = 0; other < rows.size(); ++other) {
+      if (!isSelected[other] && rows[other].matched && rows[other].pattern == pattern) {
+        remove.alsoMatches.push_back(rows[other].fileName);
+      }
+    }
+    patterns.push_back(std::move(remove));
+  }
+  return patterns;
+}
+
+std::wstring RemoveQuestionText(std::span<const PatternToRemove> patterns) {
+  std::wstring text;
+  for (const PatternToRemove& remove : patterns) {
+    if (remove.alsoMatches.empty()) continue;
+    if (!text.empty()) text += L"\n\n";
+    text += remove.pattern + L" also matches " + std::to_wstring(remove.alsoMatches.size()) +
+            (remove.alsoMatches.size() == 1 ? L" other running process:" : L" other running processes:");
+    AppendNames(text, remove.alsoMatches);
+  }
+  if (text.empty()) return text;
+  return (patterns.size() == 1 ? L"Remove " + patterns[0].pattern + L" from the list?"
+                               : L"Remove " + std::to_wstring(patterns.size()) + L" entries from the list?") +
+         L"\n\n" + text;
 }
 
 }  // namespace tarnwick

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -36,6 +37,15 @@ using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 [[nodiscard]] std::wstring MethodCellText(const MethodResult& result);
 
 [[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column);
+// As shown for a pass with the methods `on`: a matched row's cell of a method
+// that was switched off reads "Off", so that a blank cell means "not matched".
+[[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on);
+
+// The tip of a method cell: what its word means and what the user can do.
+// `systemMessage` is the system's own text for a failure's error code
+// (FormatMessageW). Empty for a row that matched nothing and other columns.
+[[nodiscard]] std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
+                                         std::wstring_view systemMessage);
 
 // No column: matched rows first, then by name. A column: by that column,
 // descending when asked, ties broken by name and then by id.
@@ -45,12 +55,26 @@ struct ProcessSort {
 };
 
 // The next sort after a click on `column`'s header: that column ascending,
-// or reversed when it was the sort column already.
+// then descending, then back to the default order (matched first).
 [[nodiscard]] ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept;
 
-// The indices into `rows` to show, in display order.
+// True when the row's name, path or pattern contains `filter`, letter case
+// ignored; an empty filter passes every row.
+[[nodiscard]] bool RowPassesFilter(const ProcessResult& row, std::wstring_view filter);
+
+// The indices into `rows` to show, in display order: matched rows only when
+// asked, and only rows that pass `filter`.
 void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, ProcessSort sort,
-                      std::vector<uint32_t>& order);
+                      std::vector<uint32_t>& order, std::wstring_view filter = {});
+
+// "460 processes, 226 matched, 6 shown".
+[[nodiscard]] std::wstring ProcessCountText(size_t processes, size_t matched, size_t shown);
+
+// Type-to-find: the first display position from `start` on, wrapping round
+// to the top, whose cell in the sort column (the process name in the default
+// order) starts with `prefix`, letter case ignored; -1 when none does.
+[[nodiscard]] int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uint32_t> order,
+                                      ProcessSort sort, std::wstring_view prefix, size_t start);
 
 // Who a row is across refreshes: an id may be reused by another program.
 struct ProcessRowKey {
@@ -62,16 +86,24 @@ struct ProcessRowKey {
 [[nodiscard]] ProcessRowKey KeyOf(const ProcessResult& row);
 
 // The display positions of `keys` in the new order, ascending; keys whose
-// process is gone are left out.
+// process is gone (or is filtered out) are left out.
 [[nodiscard]] std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows,
                                                std::span<const uint32_t> order,
                                                std::span<const ProcessRowKey> keys);
+
+// Where the focus goes when its row is gone from the new order: to the
+// nearest row below it in the old order that is still shown, else to the
+// nearest one above it; -1 when none is left.
+[[nodiscard]] int NeighbourPosition(std::span<const ProcessResult> oldRows, std::span<const uint32_t> oldOrder,
+                                    size_t oldPosition, std::span<const ProcessResult> newRows,
+                                    std::span<const uint32_t> newOrder);
 
 // The selected rows as tab-separated text: a line of the column titles, then
 // one line per row in the order given, every line ending in CR LF.
 [[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles,
                                                std::span<const ProcessResult> rows,
-                                               std::span<const uint32_t> selected);
+                                               std::span<const uint32_t> selected,
+                                               const MethodsOn& on = {true, true, true});
 
 // The list entry that matches `text` (a file name or path, which holds no '*'
 // or '?') as itself. The matcher reads ';' as a separator of patterns and
@@ -86,5 +118,40 @@ struct ProcessRowKey {
 enum class AddWhat { kName, kPath };
 [[nodiscard]] std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows,
                                                      std::span<const uint32_t> selected, AddWhat what);
+
+// An add from the window, decided before anything is added: the entries that
+// are new to the list, those listed already (as the list would hold them),
+// and the names that had to change to match themselves.
+struct AddPlan {
+  struct Renamed {
+    std::wstring from;
+    std::wstring to;
+  };
+  std::vector<std::wstring> entries;
+  std::vector<std::wstring> alreadyListed;
+  std::vector<Renamed> renamed;  // of the new entries only
+};
+[[nodiscard]] AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected, AddWhat what,
+                              std::span<const std::wstring> listed);
+
+// The question asked before more than one entry is added ("Add 8 entries to
+// the list?", with what the report would say); empty when one entry or none
+// is to be added.
+[[nodiscard]] std::wstring AddQuestionText(const AddPlan& plan);
+// What is said after an add that asked no question: the entries listed
+// already and the renamed one; empty when there is nothing to say.
+[[nodiscard]] std::wstring AddReportText(const AddPlan& plan);
+
+// "Remove From List": the patterns that matched the selected rows, each
+// once, with the other running processes each one matches too.
+struct PatternToRemove {
+  std::wstring pattern;
+  std::vector<std::wstring> alsoMatches;  // the names of unselected matched rows
+};
+[[nodiscard]] std::vector<PatternToRemove> PlanRemove(std::span<const ProcessResult> rows,
+                                                      std::span<const uint32_t> selected);
+// The question asked before patterns that match other running processes too
+// are removed; empty when none does.
+[[nodiscard]] std::wstring RemoveQuestionText(std::span<const PatternToRemove> patterns);
 
 }  // namespace tarnwick

@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/resource_text.h"
 #include "config/settings_names.h"
+#include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "ui/process_rows.h"
@@ -36,22 +37,36 @@ constexpr uint32_t kMaxStoredWindowSize = 16000;
 constexpr ULONGLONG kClipboardPatienceMs = 500;
 constexpr DWORD kClipboardRetryMs = 10;
 
+constexpr const wchar_t* kCaption = L"Tarnwick";
+
 struct ProcessesWindowState {
   HWND window = nullptr;
   HWND view = nullptr;
   PassResultsExchange* source = nullptr;
-  AddListEntries addEntries;
+  ProcessesWindowList list;
   PassResults rows;
   std::vector<uint32_t> order;  // display position -> index into rows.processes
+  // The rows and order shown before the last refresh: where a focused row
+  // that is gone had its neighbours. The buffers swap at every refresh, so a
+  // copy reuses the storage of the pass before last.
+  PassResults previousRows;
+  std::vector<uint32_t> previousOrder;
   ProcessSort sort;
   bool onlyMatched = false;
+  std::wstring filter;
+  std::wstring countText;
   bool refreshing = false;  // selection changes of a refresh are not the user's
   ProcessColumnTitles titles;
   int dpi = kDefaultDpi;
-  SIZE minimumSize = {};
   unique_hhook dialogKeysHook;
   bool inDialogKeysHook = false;
   PaletteBrush dialogBrush{kDialogBackgroundSlot};
+  unique_hicon bigIcon;
+  unique_hicon smallIcon;
+  HWND tip = nullptr;  // the cell tips; owned by the window, destroyed with it
+  int tipRow = -1;
+  int tipColumn = -1;
+  std::wstring tipText;  // what the tip shows now, kept while it shows
 };
 
 ProcessesWindowState& State() {
@@ -79,6 +94,20 @@ int WindowDpi(HWND window) noexcept {
 }
 
 int Scale(int value, int dpi) noexcept { return ::MulDiv(value, dpi, kDefaultDpi); }
+
+// GetSystemMetricsForDpi where this Windows has it (10, 1607 on), else the
+// metric scaled from the system's DPI.
+int SystemMetricAtDpi(int index, int dpi) noexcept {
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+  static const auto forDpi = [] {
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    return user == nullptr ? nullptr
+                           : reinterpret_cast<GetSystemMetricsForDpiFn>(
+                                 reinterpret_cast<void (*)()>(::GetProcAddress(user, "GetSystemMetricsForDpi")));
+  }();
+  if (forDpi != nullptr) return forDpi(index, static_cast<UINT>(dpi));
+  return ::MulDiv(::GetSystemMetrics(index), dpi, WindowDpi(nullptr));
+}
 
 std::wstring ColumnWidthSetting(int column) { return L"ProcessesColumn" + std::to_wstring(column) + L"Width"; }
 
@@ -127,11 +156,25 @@ size_t CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessRes
   return top;
 }
 
+// The list view paints its background below the last row only when the
+// paint erases: rows drawn there before the count went down would stay.
+void EraseBelowLastRow(HWND view, size_t count) noexcept {
+  RECT below = {};
+  ::GetClientRect(view, &below);
+  RECT last = {};
+  last.left = LVIR_BOUNDS;
+  if (count > 0 && ::SendMessageW(view, LVM_GETITEMRECT, count - 1, reinterpret_cast<LPARAM>(&last))) {
+    below.top = std::max(below.top, last.bottom);
+  }
+  if (below.top < below.bottom) ::InvalidateRect(view, &below, TRUE);
+}
+
 // Repaints only the band of rows whose content changed, in place from the
 // list view's own back buffer (no erase, no flicker): each painted row costs
 // text drawing, and under Wine a round trip to the display.
 void RedrawChangedRows(HWND view, size_t topBefore, const std::vector<ProcessResult>& before, size_t topAfter,
                        const std::vector<ProcessResult>& after) {
+  if (after.size() < before.size()) EraseBelowLastRow(view, topAfter + after.size());
   if (topBefore != topAfter) {
     ::InvalidateRect(view, nullptr, FALSE);
     return;
@@ -234,11 +277,19 @@ void SetRowCount(HWND view, size_t count) noexcept {
   }
 }
 
+void UpdateCountLine(ProcessesWindowState& state) {
+  std::wstring text = ProcessCountText(state.rows.processes.size(), state.rows.matched, state.order.size());
+  if (text == state.countText) return;
+  state.countText = std::move(text);
+  ::SetDlgItemTextW(state.window, IDC_PROCESS_COUNT, state.countText.c_str());
+}
+
 // Orders the rows anew and hands the count to the list view, which asks for
 // the text of the rows it shows. The selection and focus follow their
-// processes; the top row stays where it was. Only what changed is touched:
-// each of these calls costs the list view, and a pass usually changes nothing
-// on screen.
+// processes; a focused row that is gone hands the focus (and the selection,
+// when it was the only one) to its neighbour; the top row stays where it was.
+// Only what changed is touched: each of these calls costs the list view, and
+// a pass usually changes nothing on screen.
 void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   const std::vector<int> selectedBefore = SelectedPositions(state.view);
   std::vector<ProcessRowKey> selected;
@@ -255,15 +306,35 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   }
   std::vector<ProcessResult> visibleBefore;
   const size_t topBefore = CopyVisibleRows(state, visibleBefore);
-  if (readNewPass && (state.source == nullptr || !state.source->CopyLatest(state.rows))) return;
+  if (readNewPass) {
+    if (state.source == nullptr) return;
+    // Only a pass newer than the one shown is copied.
+    state.previousRows.pass = state.rows.pass;
+    if (!state.source->CopyLatest(state.previousRows)) return;
+    std::swap(state.rows, state.previousRows);
+  }
+  const std::vector<ProcessResult>& oldRows = readNewPass ? state.previousRows.processes : state.rows.processes;
+  // A method switched on or off changes the words of unchanged rows.
+  if (readNewPass && state.rows.methodsOn != state.previousRows.methodsOn) ::InvalidateRect(state.view, nullptr, FALSE);
   const size_t countBefore = state.order.size();
-  OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order);
+  std::swap(state.order, state.previousOrder);
+  OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order, state.filter);
 
   state.refreshing = true;
   if (state.order.size() != countBefore) {
     SetRowCount(state.view, state.order.size());
   }
-  const std::vector<int> selectedAfter = PositionsOfKeys(state.rows.processes, state.order, selected);
+  std::vector<int> selectedAfter = PositionsOfKeys(state.rows.processes, state.order, selected);
+  const std::vector<int> focusAfter = PositionsOfKeys(state.rows.processes, state.order, focused);
+  int focus = focusAfter.empty() ? -1 : focusAfter[0];
+  bool focusMoved = false;
+  if (focus < 0 && !focused.empty()) {
+    focus = NeighbourPosition(oldRows, state.previousOrder, static_cast<size_t>(focusBefore), state.rows.processes,
+                              state.order);
+    focusMoved = focus >= 0;
+    const bool focusWasSelected = std::binary_search(selectedBefore.begin(), selectedBefore.end(), focusBefore);
+    if (focusMoved && focusWasSelected && selectedAfter.empty()) selectedAfter.push_back(focus);
+  }
   for (int position : selectedBefore) {
     if (!std::binary_search(selectedAfter.begin(), selectedAfter.end(), position)) {
       SetItemState(state.view, position, 0, LVIS_SELECTED);
@@ -274,11 +345,12 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
       SetItemState(state.view, position, LVIS_SELECTED, LVIS_SELECTED);
     }
   }
-  const std::vector<int> focusAfter = PositionsOfKeys(state.rows.processes, state.order, focused);
-  if (focusAfter.empty() && focusBefore >= 0) {
+  if (focus < 0 && focusBefore >= 0) {
     SetItemState(state.view, focusBefore, 0, LVIS_FOCUSED);
-  } else if (!focusAfter.empty() && focusAfter[0] != focusBefore) {
-    SetItemState(state.view, focusAfter[0], LVIS_FOCUSED, LVIS_FOCUSED);
+  } else if (focus >= 0 && (focus != focusBefore || focusMoved)) {
+    SetItemState(state.view, focus, LVIS_FOCUSED, LVIS_FOCUSED);
+    // Shift with an arrow or a click extends from here.
+    if (focusMoved) ::SendMessageW(state.view, LVM_SETSELECTIONMARK, 0, focus);
   }
   state.refreshing = false;
 
@@ -286,6 +358,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   const size_t topAfter = CopyVisibleRows(state, visibleAfter);
   RedrawChangedRows(state.view, topBefore, visibleBefore, topAfter, visibleAfter);
   UpdateButtons(state);
+  UpdateCountLine(state);
 }
 
 void ShowSortArrow(const ProcessesWindowState& state) noexcept {
@@ -303,11 +376,67 @@ void ShowSortArrow(const ProcessesWindowState& state) noexcept {
 
 // --- Commands ---------------------------------------------------------------
 
+// After a box or an add through the main window, which may have come
+// forward, the user goes on where they were.
+void ComeBack(const ProcessesWindowState& state) noexcept {
+  if (state.window != nullptr && ::GetActiveWindow() != state.window) ::SetActiveWindow(state.window);
+}
+
+// Adds the selected rows' names or paths that are not listed yet; more than
+// one is asked first. Entries listed already, and names that had to change
+// to match themselves, are said in the one box this shows, owned by this window.
 void AddSelected(ProcessesWindowState& state, AddWhat what) {
+  if (!state.list.add) return;
+  const std::vector<std::wstring> listed = state.list.listed ? state.list.listed() : std::vector<std::wstring>();
   // From the window's copy: a process that ended since still gives its name.
-  const std::vector<std::wstring> entries = EntriesToAdd(state.rows.processes, SelectedRows(state), what);
-  if (entries.empty() || !state.addEntries) return;
-  state.addEntries(state.window, entries);
+  const AddPlan plan = PlanAdd(state.rows.processes, SelectedRows(state), what, listed);
+  const std::wstring question = AddQuestionText(plan);
+  if (!question.empty()) {
+    const int answer = ::MessageBoxW(state.window, question.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION);
+    if (answer != IDYES) {
+      ComeBack(state);
+      return;
+    }
+  }
+  if (!plan.entries.empty()) state.list.add(state.window, plan.entries);
+  if (question.empty()) {
+    const std::wstring report = AddReportText(plan);
+    if (!report.empty() && state.window != nullptr) {
+      ::MessageBoxW(state.window, report.c_str(), kCaption, MB_ICONINFORMATION);
+    }
+  }
+  ComeBack(state);
+}
+
+// Takes the patterns that matched the selected rows out of the list; a
+// pattern that matches other running processes too is asked about first.
+void RemoveSelected(ProcessesWindowState& state) {
+  if (!state.list.remove) return;
+  const std::vector<PatternToRemove> patterns = PlanRemove(state.rows.processes, SelectedRows(state));
+  if (patterns.empty()) return;
+  const std::wstring question = RemoveQuestionText(patterns);
+  if (!question.empty() &&
+      ::MessageBoxW(state.window, question.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    ComeBack(state);
+    return;
+  }
+  for (const PatternToRemove& remove : patterns) {
+    if (state.window == nullptr) break;
+    state.list.remove(state.window, remove.pattern);
+  }
+  ComeBack(state);
+}
+
+// Shows the selected process's file in Explorer, started as the desktop's
+// user: this program may run elevated, Explorer must not.
+void OpenFileLocation(ProcessesWindowState& state) {
+  const std::vector<uint32_t> selected = SelectedRows(state);
+  if (state.list.starter == nullptr || selected.size() != 1) return;
+  const std::wstring path = state.rows.processes[selected[0]].imagePath;
+  if (path.empty() || state.list.starter->ShowFileInFolder(path)) return;
+  const std::wstring text = L"The folder of this file could not be opened:\n" + path;
+  ::MessageBoxW(state.window, text.c_str(), kCaption, MB_ICONWARNING);
+  ComeBack(state);
 }
 
 // Opens the clipboard for `owner`, waiting a little while another program
@@ -324,7 +453,7 @@ bool OpenClipboardPatiently(HWND owner) noexcept {
 void CopySelected(const ProcessesWindowState& state) noexcept {
   const std::vector<uint32_t> selected = SelectedRows(state);
   if (selected.empty()) return;
-  const std::wstring text = ProcessRowsCopyText(state.titles, state.rows.processes, selected);
+  const std::wstring text = ProcessRowsCopyText(state.titles, state.rows.processes, selected, state.rows.methodsOn);
   unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
   if (!memory) return;
   void* bytes = ::GlobalLock(memory.get());
@@ -364,6 +493,16 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
   for (const UINT command : {IDC_ADD_NAME, IDC_ADD_PATH, IDM_COPY_ROWS}) {
     ::EnableMenuItem(popup, command, MF_BYCOMMAND | enabled);
   }
+  const std::vector<uint32_t> selected = SelectedRows(state);
+  const bool anyMatched = std::any_of(selected.begin(), selected.end(),
+                                      [&](uint32_t row) { return state.rows.processes[row].matched; });
+  ::EnableMenuItem(popup, IDM_REMOVE_FROM_LIST, MF_BYCOMMAND | (anyMatched && state.list.remove ? MF_ENABLED : MF_GRAYED));
+  const bool onePath =
+      state.list.starter != nullptr && selected.size() == 1 && !state.rows.processes[selected[0]].imagePath.empty();
+  ::EnableMenuItem(popup, IDM_OPEN_FILE_LOCATION, MF_BYCOMMAND | (onePath ? MF_ENABLED : MF_GRAYED));
+  ::EnableMenuItem(popup, IDM_DEFAULT_ORDER, MF_BYCOMMAND | (state.sort.column >= 0 ? MF_ENABLED : MF_GRAYED));
+  // Enter and a double-click do what the bold item does.
+  ::SetMenuDefaultItem(popup, IDC_ADD_NAME, FALSE);
   const int command = static_cast<int>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, state.window, nullptr));
   if (command != 0) ::SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(command, 0), 0);
@@ -371,41 +510,111 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
 
 // --- Layout and settings ----------------------------------------------------
 
+// The window's measures in pixels at its DPI, from dialog units, which
+// follow the dialog's font.
+struct LayoutMeasures {
+  int margin, labelHeight, buttonWidth, buttonHeight;  // 7, 8, 50, 14
+  int rowGap, buttonGap, bottomGap, checkHeight;       // 3, 4, 5, 10
+  int filterHeight, filterWidth, countHeight, listMinimumHeight;  // 12, 120, 8, 48
+};
+
+LayoutMeasures MeasuresOf(HWND window) noexcept {
+  RECT first = {7, 8, 50, 14};
+  RECT second = {3, 4, 5, 10};
+  RECT third = {12, 120, 8, 48};
+  ::MapDialogRect(window, &first);
+  ::MapDialogRect(window, &second);
+  ::MapDialogRect(window, &third);
+  return {first.left,  first.top,  first.right,  first.bottom, second.left, second.top,
+          second.right, second.bottom, third.left, third.top, third.right, third.bottom};
+}
+
+// The width a control's text needs in the control's font, with its '&' marks.
+int TextWidth(HWND control) noexcept {
+  wchar_t text[128] = {};
+  ::GetWindowTextW(control, text, static_cast<int>(std::size(text)));
+  HDC dc = ::GetDC(control);
+  if (dc == nullptr) return 0;
+  RECT area = {};
+  {
+    select_object_scope font(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    ::DrawTextW(dc, text, -1, &area, DT_CALCRECT | DT_SINGLELINE);
+  }
+  ::ReleaseDC(control, dc);
+  return area.right - area.left;
+}
+
+// The check box's box and gap beside its text: what the button itself says
+// it needs, or the box's width at the window's DPI and a gap.
+int CheckBoxWidth(HWND checkBox, int dpi) noexcept {
+  SIZE ideal = {};
+  const int own = TextWidth(checkBox) + SystemMetricAtDpi(SM_CXMENUCHECK, dpi) + Scale(6, dpi);
+  if (::SendMessageW(checkBox, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) {
+    return std::max<int>(own, ideal.cx);
+  }
+  return own;
+}
+
+// The smallest window that still shows every control whole: the check box
+// with its label beside the three buttons, the label beside a filter box of
+// half its width, and a few rows.
+SIZE MinimumWindowSize(const ProcessesWindowState& state) noexcept {
+  const LayoutMeasures m = MeasuresOf(state.window);
+  const int bottomRow = CheckBoxWidth(::GetDlgItem(state.window, IDC_ONLY_MATCHED), state.dpi) + m.bottomGap +
+                        3 * m.buttonWidth + 2 * m.buttonGap;
+  const int topRow = TextWidth(::GetDlgItem(state.window, IDC_PROCESS_VIEW_LABEL)) + m.bottomGap + m.filterWidth / 2;
+  const int clientWidth = 2 * m.margin + std::max(bottomRow, topRow);
+  const int clientHeight = 2 * m.margin + m.filterHeight + m.rowGap + m.listMinimumHeight + m.rowGap +
+                           m.countHeight + m.bottomGap + m.buttonHeight;
+  RECT frame = {};
+  RECT client = {};
+  ::GetWindowRect(state.window, &frame);
+  ::GetClientRect(state.window, &client);
+  return {clientWidth + (frame.right - frame.left) - client.right,
+          clientHeight + (frame.bottom - frame.top) - client.bottom};
+}
+
 void Layout(const ProcessesWindowState& state) noexcept {
   HWND window = state.window;
   RECT client = {};
   ::GetClientRect(window, &client);
-  // Dialog units: margin, label height, button width and height; then the
-  // gap under the label, between buttons, above the buttons, check box height.
-  RECT sizes = {7, 8, 50, 14};
-  RECT gaps = {3, 4, 7, 10};
-  ::MapDialogRect(window, &sizes);
-  ::MapDialogRect(window, &gaps);
-  const int margin = static_cast<int>(sizes.left);
-  const int labelHeight = static_cast<int>(sizes.top);
-  const int buttonWidth = static_cast<int>(sizes.right);
-  const int buttonHeight = static_cast<int>(sizes.bottom);
-  const int checkHeight = static_cast<int>(gaps.bottom);
+  const LayoutMeasures m = MeasuresOf(window);
   const int width = static_cast<int>(client.right);
-  const int buttonTop = static_cast<int>(client.bottom) - margin - buttonHeight;
-  const int viewTop = margin + labelHeight + static_cast<int>(gaps.left);
-  const int viewBottom = std::max(viewTop, buttonTop - static_cast<int>(gaps.right));
-  HDWP positions = ::BeginDeferWindowPos(6);
+  const int buttonTop = static_cast<int>(client.bottom) - m.margin - m.buttonHeight;
+  const int filterWidth = std::min(m.filterWidth, std::max(width - 2 * m.margin, 0) / 2);
+  const int viewTop = m.margin + m.filterHeight + m.rowGap;
+  const int countTop = buttonTop - m.bottomGap - m.countHeight;
+  const int viewBottom = std::max(viewTop, countTop - m.rowGap);
+  constexpr int kMoved[] = {IDC_PROCESS_VIEW_LABEL, IDC_PROCESS_FILTER, IDC_PROCESS_COUNT, IDC_ONLY_MATCHED,
+                            IDC_ADD_NAME,           IDC_ADD_PATH,       IDCANCEL};
+  HDWP positions = ::BeginDeferWindowPos(static_cast<int>(std::size(kMoved)) + 1);
   auto place = [&](int id, int x, int y, int cx, int cy) {
     if (positions != nullptr) {
       positions = ::DeferWindowPos(positions, ::GetDlgItem(window, id), nullptr, x, y, std::max(cx, 0),
                                    std::max(cy, 0), SWP_NOZORDER | SWP_NOACTIVATE);
     }
   };
-  place(IDC_PROCESS_VIEW_LABEL, margin, margin, width - 2 * margin, labelHeight);
-  place(IDC_PROCESS_VIEW, margin, viewTop, width - 2 * margin, viewBottom - viewTop);
-  int right = width - margin;
+  place(IDC_PROCESS_VIEW_LABEL, m.margin, m.margin + (m.filterHeight - m.labelHeight) / 2,
+        width - 2 * m.margin - filterWidth - m.bottomGap, m.labelHeight);
+  place(IDC_PROCESS_FILTER, width - m.margin - filterWidth, m.margin, filterWidth, m.filterHeight);
+  place(IDC_PROCESS_VIEW, m.margin, viewTop, width - 2 * m.margin, viewBottom - viewTop);
+  place(IDC_PROCESS_COUNT, m.margin, countTop, width - 2 * m.margin, m.countHeight);
+  int right = width - m.margin;
   for (const int id : {IDCANCEL, IDC_ADD_PATH, IDC_ADD_NAME}) {
-    place(id, right - buttonWidth, buttonTop, buttonWidth, buttonHeight);
-    right -= buttonWidth + static_cast<int>(gaps.top);
+    place(id, right - m.buttonWidth, buttonTop, m.buttonWidth, m.buttonHeight);
+    right -= m.buttonWidth + m.buttonGap;
   }
-  place(IDC_ONLY_MATCHED, margin, buttonTop + (buttonHeight - checkHeight) / 2, right - margin, checkHeight);
+  place(IDC_ONLY_MATCHED, m.margin, buttonTop + (m.buttonHeight - m.checkHeight) / 2, right - m.margin,
+        m.checkHeight);
   if (positions != nullptr) ::EndDeferWindowPos(positions);
+  // A control moved into ground the window had already painted is not
+  // always painted there again: each is repainted whole at its new place,
+  // and the window's own ground where it was. The list view repaints what
+  // its new size uncovers by itself.
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN);
+  for (const int id : kMoved) {
+    ::RedrawWindow(::GetDlgItem(window, id), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+  }
 }
 
 void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
@@ -417,15 +626,34 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
       height <= kMaxStoredWindowSize) {
     const int pixelWidth = Scale(static_cast<int>(width), state.dpi);
     const int pixelHeight = Scale(static_cast<int>(height), state.dpi);
-    // Centred over the owner, as the template's own size is.
+    // Centred over the owner, as the template's own size is, unless a place
+    // on a screen that is still there was kept.
     RECT owner = {};
     HWND ownerWindow = ::GetWindow(state.window, GW_OWNER);
     if (ownerWindow == nullptr || !::GetWindowRect(ownerWindow, &owner)) ::GetWindowRect(state.window, &owner);
-    const int x = (owner.left + owner.right - pixelWidth) / 2;
-    const int y = (owner.top + owner.bottom - pixelHeight) / 2;
-    ::SetWindowPos(state.window, nullptr, std::max(x, 0), std::max(y, 0), pixelWidth, pixelHeight,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    int x = std::max((owner.left + owner.right - pixelWidth) / 2, 0L);
+    int y = std::max((owner.top + owner.bottom - pixelHeight) / 2, 0L);
+    uint32_t left = 0;
+    uint32_t top = 0;
+    if (UserSettings->ReadNumber(kProcessesWindowLeft, left) && UserSettings->ReadNumber(kProcessesWindowTop, top)) {
+      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top),
+                         static_cast<int32_t>(left) + pixelWidth, static_cast<int32_t>(top) + pixelHeight};
+      if (::MonitorFromRect(&kept, MONITOR_DEFAULTTONULL) != nullptr) {
+        x = kept.left;
+        y = kept.top;
+      }
+    }
+    ::SetWindowPos(state.window, nullptr, x, y, pixelWidth, pixelHeight, SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  uint32_t sortColumn = 0;
+  uint32_t flag = 0;
+  if (UserSettings->ReadNumber(kProcessesSortColumn, sortColumn) && sortColumn >= 1 &&
+      sortColumn <= static_cast<uint32_t>(kProcessColumnCount)) {
+    state.sort.column = static_cast<int>(sortColumn) - 1;
+    state.sort.descending = UserSettings->ReadNumber(kProcessesSortDescending, flag) && flag != 0;
+  }
+  state.onlyMatched = UserSettings->ReadNumber(kProcessesOnlyMatched, flag) && flag != 0;
+  ::CheckDlgButton(state.window, IDC_ONLY_MATCHED, state.onlyMatched ? BST_CHECKED : BST_UNCHECKED);
   for (int column = 0; column < kProcessColumnCount; ++column) {
     uint32_t columnWidth = 0;
     int width96 = kDefaultColumnWidths[static_cast<size_t>(column)];
@@ -446,7 +674,20 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
                              static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
     UserSettings->WriteValue(kProcessesWindowHeight,
                              static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
+    // The normal place is kept in work-area coordinates: from the screen's.
+    POINT corner = {normal.left, normal.top};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromRect(&normal, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      corner.x += monitor.rcWork.left - monitor.rcMonitor.left;
+      corner.y += monitor.rcWork.top - monitor.rcMonitor.top;
+    }
+    UserSettings->WriteValue(kProcessesWindowLeft, static_cast<uint32_t>(corner.x));
+    UserSettings->WriteValue(kProcessesWindowTop, static_cast<uint32_t>(corner.y));
   }
+  UserSettings->WriteValue(kProcessesSortColumn, static_cast<uint32_t>(state.sort.column + 1));
+  UserSettings->WriteValue(kProcessesSortDescending, state.sort.descending ? 1u : 0u);
+  UserSettings->WriteValue(kProcessesOnlyMatched, state.onlyMatched ? 1u : 0u);
   for (int column = 0; column < kProcessColumnCount; ++column) {
     const int width = static_cast<int>(::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     if (width <= 0) continue;
@@ -473,6 +714,225 @@ LRESULT CALLBACK DialogKeysHook(int code, WPARAM wParam, LPARAM lParam) noexcept
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// --- Dark painting ----------------------------------------------------------
+
+constexpr UINT_PTR kHeaderPainterId = 1;
+constexpr UINT_PTR kFilterKeysId = 1;
+
+void FillWith(HDC dc, const RECT& area, COLORREF colour) noexcept {
+  unique_hbrush brush(::CreateSolidBrush(colour));
+  if (brush) ::FillRect(dc, &area, brush.get());
+}
+
+// A small triangle pointing up or down, centred at the top of `item`, as the
+// light header shows the sort.
+void PaintSortArrow(HDC dc, const RECT& item, bool descending, int dpi, COLORREF colour) noexcept {
+  const int half = Scale(4, dpi);
+  const int centre = (item.left + item.right) / 2;
+  const int top = item.top + Scale(1, dpi);
+  for (int line = 0; line < half; ++line) {
+    const int reach = descending ? half - 1 - line : line;
+    const RECT row = {centre - reach, top + line, centre + reach + 1, top + line + 1};
+    FillWith(dc, row, colour);
+  }
+}
+
+// The column header while dark: the system's header has no dark look of its
+// own (Wine's and older Windows' are light), so it is painted here in the
+// palette, titles, dividers and the sort arrow.
+void PaintDarkHeader(HWND header, int dpi) noexcept {
+  paint_scope paint(header);
+  if (!paint) return;
+  HDC dc = paint.get();
+  RECT client = {};
+  ::GetClientRect(header, &client);
+  FillWith(dc, client, ThemePalette[kDialogBackgroundSlot]);
+  select_object_scope font(dc, reinterpret_cast<HFONT>(::SendMessageW(header, WM_GETFONT, 0, 0)));
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, ThemePalette[kDialogTextSlot]);
+  const int items = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+  for (int index = 0; index < items; ++index) {
+    RECT item = {};
+    if (!::SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item))) continue;
+    wchar_t text[128] = {};
+    HDITEMW info = {};
+    info.mask = HDI_TEXT | HDI_FORMAT;
+    info.pszText = text;
+    info.cchTextMax = static_cast<int>(std::size(text));
+    ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info));
+    RECT title = item;
+    ::InflateRect(&title, -Scale(6, dpi), 0);
+    ::DrawTextW(dc, text, -1, &title,
+                DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX |
+                    ((info.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT ? DT_RIGHT : DT_LEFT));
+    if (info.fmt & (HDF_SORTUP | HDF_SORTDOWN)) {
+      PaintSortArrow(dc, item, (info.fmt & HDF_SORTDOWN) != 0, dpi, ThemePalette[kParkedSlot]);
+    }
+    FillWith(dc, {item.right - 1, item.top, item.right, item.bottom}, ThemePalette[kSeparatorSlot]);
+  }
+  FillWith(dc, {client.left, client.bottom - 1, client.right, client.bottom}, ThemePalette[kSeparatorSlot]);
+}
+
+LRESULT CALLBACK HeaderPainter(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR) noexcept {
+  switch (message) {
+    case WM_PAINT:
+      if (!DarkModeActive()) break;
+      PaintDarkHeader(header, State().dpi);
+      return 0;
+    case WM_ERASEBKGND:
+      if (!DarkModeActive()) break;
+      return 1;
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(header, HeaderPainter, kHeaderPainterId);
+      break;
+    default:
+      break;
+  }
+  return ::DefSubclassProc(header, message, wParam, lParam);
+}
+
+// While dark and not focused, the list view would draw its selection in the
+// system's light "inactive" colour: selected rows take the palette's instead.
+LRESULT OnListCustomDraw(const ProcessesWindowState& state, NMLVCUSTOMDRAW& draw) noexcept {
+  switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return DarkModeActive() && ::GetFocus() != state.view ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
+    case CDDS_ITEMPREPAINT:
+      if (::SendMessageW(state.view, LVM_GETITEMSTATE, draw.nmcd.dwItemSpec, LVIS_SELECTED) & LVIS_SELECTED) {
+        draw.nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED);
+        draw.clrText = ThemePalette[kDialogTextSlot];
+        draw.clrTextBk = ThemePalette[kSeparatorSlot];
+      }
+      return CDRF_DODEFAULT;
+    default:
+      return CDRF_DODEFAULT;
+  }
+}
+
+// --- Cell tips --------------------------------------------------------------
+
+constexpr UINT_PTR kCellTipTrackerId = 1;
+
+// The system's words for an error code, without the line end it ends in.
+std::wstring SystemMessage(DWORD error) {
+  unique_hlocal buffer;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  std::wstring text = length > 0 && buffer ? std::wstring(static_cast<const wchar_t*>(buffer.get()), length) : L"";
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  return text;
+}
+
+// A method cell explains itself; any other cell whose text the column cuts
+// off shows it whole.
+std::wstring CellTipText(const ProcessesWindowState& state, int position, int column) {
+  if (position < 0 || static_cast<size_t>(position) >= state.order.size() || column < 0 ||
+      column >= kProcessColumnCount) {
+    return std::wstring();
+  }
+  const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(position)]];
+  const auto cell = static_cast<ProcessColumn>(column);
+  const int method = column - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const DWORD error = method >= 0 && method < static_cast<int>(kPlacementMethodCount)
+                          ? row.methods[static_cast<size_t>(method)].error
+                          : ERROR_SUCCESS;
+  std::wstring tip = MethodCellTip(row, cell, state.rows.methodsOn, error != ERROR_SUCCESS ? SystemMessage(error) : L"");
+  if (!tip.empty()) return tip;
+  std::wstring text = ProcessCellText(row, cell, state.rows.methodsOn);
+  const LRESULT width = ::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0);
+  // The list view leaves about 6 pixels (at 96 DPI) on each side of a cell's text.
+  const LRESULT needed = ::SendMessageW(state.view, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())) +
+                         Scale(12, state.dpi);
+  return !text.empty() && needed > width ? text : std::wstring();
+}
+
+// The tip follows the cell under the mouse: moving to another cell hides
+// the one shown, and the next shows that cell's tip.
+LRESULT CALLBACK CellTipTracker(HWND view, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
+  ProcessesWindowState& state = State();
+  if (message == WM_MOUSEMOVE && state.tip != nullptr) {
+    LVHITTESTINFO hit = {};
+    hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ::SendMessageW(view, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.iItem != state.tipRow || hit.iSubItem != state.tipColumn) {
+      state.tipRow = hit.iItem;
+      state.tipColumn = hit.iSubItem;
+      ::SendMessageW(state.tip, TTM_POP, 0, 0);
+    }
+  } else if (message == WM_NCDESTROY) {
+    ::RemoveWindowSubclass(view, CellTipTracker, kCellTipTrackerId);
+  }
+  return ::DefSubclassProc(view, message, wParam, lParam);
+}
+
+void CreateCellTips(ProcessesWindowState& state) noexcept {
+  state.tipRow = -1;
+  state.tipColumn = -1;
+  state.tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, state.window, nullptr,
+                                ProgramInstance(), nullptr);
+  if (state.tip == nullptr) return;
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = state.window;
+  tool.uId = reinterpret_cast<UINT_PTR>(state.view);
+  tool.lpszText = LPSTR_TEXTCALLBACKW;
+  ::SendMessageW(state.tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(state.tip, TTM_SETMAXTIPWIDTH, 0, Scale(400, state.dpi));
+  ::SetWindowSubclass(state.view, CellTipTracker, kCellTipTrackerId, 0);
+}
+
+void OnTipText(ProcessesWindowState& state, NMTTDISPINFOW& info) {
+  state.tipText = CellTipText(state, state.tipRow, state.tipColumn);
+  info.lpszText = state.tipText.data();
+}
+
+// --- Filter box -------------------------------------------------------------
+
+// Escape in a filter box that holds text clears it; in an empty one it
+// closes the window, as everywhere else in it.
+LRESULT CALLBACK FilterKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
+  const bool escape = wParam == VK_ESCAPE;
+  switch (message) {
+    case WM_GETDLGCODE: {
+      const auto* pending = reinterpret_cast<const MSG*>(lParam);
+      if (pending != nullptr && pending->message == WM_KEYDOWN && pending->wParam == VK_ESCAPE &&
+          ::GetWindowTextLengthW(edit) > 0) {
+        return ::DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTMESSAGE;
+      }
+      break;
+    }
+    case WM_KEYDOWN:
+      if (escape && ::GetWindowTextLengthW(edit) > 0) {
+        ::SetWindowTextW(edit, L"");
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (wParam == 0x1B) return 0;  // no beep for the Escape just handled
+      break;
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(edit, FilterKeys, kFilterKeysId);
+      break;
+    default:
+      break;
+  }
+  return ::DefSubclassProc(edit, message, wParam, lParam);
+}
+
+void OnFilterChanged(ProcessesWindowState& state) {
+  const int length = ::GetWindowTextLengthW(::GetDlgItem(state.window, IDC_PROCESS_FILTER));
+  std::wstring text(static_cast<size_t>(std::max(length, 0)) + 1, L'\0');
+  const int read = ::GetDlgItemTextW(state.window, IDC_PROCESS_FILTER, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<size_t>(std::max(read, 0)));
+  if (text == state.filter) return;
+  state.filter = std::move(text);
+  ShowRows(state, false);
+}
+
 // --- Messages ---------------------------------------------------------------
 
 void InsertColumns(ProcessesWindowState& state) noexcept {
@@ -488,6 +948,22 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
   }
 }
 
+// The program's icon in the title bar and on the taskbar button, in the
+// sizes of the window's DPI.
+void SetIcons(ProcessesWindowState& state) noexcept {
+  auto load = [&](int width, int height) {
+    return static_cast<HICON>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
+                                           SystemMetricAtDpi(width, state.dpi), SystemMetricAtDpi(height, state.dpi), 0));
+  };
+  unique_hicon big(load(SM_CXICON, SM_CYICON));
+  unique_hicon small(load(SM_CXSMICON, SM_CYSMICON));
+  if (big) ::SendMessageW(state.window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+  if (small) ::SendMessageW(state.window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+  // The window shows the new ones now: the former ones can go.
+  if (big) state.bigIcon = std::move(big);
+  if (small) state.smallIcon = std::move(small);
+}
+
 INT_PTR OnInitDialog(HWND window) noexcept {
   ProcessesWindowState& state = State();
   state.window = window;
@@ -495,15 +971,24 @@ INT_PTR OnInitDialog(HWND window) noexcept {
   state.dpi = WindowDpi(window);
   state.sort = {};
   state.onlyMatched = false;
+  state.filter.clear();
+  state.countText.clear();
   state.rows = {};
+  state.previousRows = {};
   state.order.clear();
-  RECT frame = {};
-  ::GetWindowRect(window, &frame);
-  state.minimumSize = {(frame.right - frame.left) / 2, (frame.bottom - frame.top) / 2};
+  state.previousOrder.clear();
+  SetIcons(state);
   ::SendMessageW(state.view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
+                 LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   InsertColumns(state);
+  HWND header = reinterpret_cast<HWND>(::SendMessageW(state.view, LVM_GETHEADER, 0, 0));
+  if (header != nullptr) ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, 0);
+  HWND filter = ::GetDlgItem(window, IDC_PROCESS_FILTER);
+  ::SendMessageW(filter, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter"));
+  ::SetWindowSubclass(filter, FilterKeys, kFilterKeysId, 0);
+  CreateCellTips(state);
   RestoreSizeAndColumns(state);
+  ShowSortArrow(state);
   Layout(state);
   state.dialogKeysHook.reset(::SetWindowsHookExW(WH_MSGFILTER, DialogKeysHook, nullptr, ::GetCurrentThreadId()));
   ShowRows(state, true);
@@ -518,7 +1003,7 @@ LRESULT OnGetDisplayInfo(const ProcessesWindowState& state, NMLVDISPINFOW& info)
   if (item.iItem < 0 || static_cast<size_t>(item.iItem) >= state.order.size()) return 0;
   if (item.iSubItem < 0 || item.iSubItem >= kProcessColumnCount) return 0;
   const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(item.iItem)]];
-  const std::wstring text = ProcessCellText(row, static_cast<ProcessColumn>(item.iSubItem));
+  const std::wstring text = ProcessCellText(row, static_cast<ProcessColumn>(item.iSubItem), state.rows.methodsOn);
   size_t length = std::min(text.size(), static_cast<size_t>(item.cchTextMax) - 1);
   // A cut between the halves of a surrogate pair would leave half a character.
   if (length > 0 && length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;
@@ -527,16 +1012,48 @@ LRESULT OnGetDisplayInfo(const ProcessesWindowState& state, NMLVDISPINFOW& info)
   return 0;
 }
 
+// Type-to-find: the list view asks for the row that starts with the letters
+// typed so far, from the row after the focused one (or the focused one, as
+// more letters of the same word come).
+LRESULT OnFindItem(const ProcessesWindowState& state, const NMLVFINDITEMW& find) noexcept {
+  if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find.lvfi.psz == nullptr) return -1;
+  const size_t start = find.iStart >= 0 ? static_cast<size_t>(find.iStart) : 0;
+  return FindRowStartingWith(state.rows.processes, state.order, state.sort, find.lvfi.psz, start);
+}
+
+void SortBy(ProcessesWindowState& state, ProcessSort sort) {
+  state.sort = sort;
+  ShowSortArrow(state);
+  ShowRows(state, false);
+}
+
+INT_PTR Answer(HWND window, LRESULT result) noexcept {
+  ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
 INT_PTR OnNotify(ProcessesWindowState& state, NMHDR& header) noexcept {
+  if (header.hwndFrom == state.tip && state.tip != nullptr && header.code == TTN_GETDISPINFOW) {
+    OnTipText(state, reinterpret_cast<NMTTDISPINFOW&>(header));
+    return TRUE;
+  }
   if (header.hwndFrom != state.view) return FALSE;
   switch (header.code) {
     case LVN_GETDISPINFOW:
       OnGetDisplayInfo(state, reinterpret_cast<NMLVDISPINFOW&>(header));
       return TRUE;
+    case NM_CUSTOMDRAW:
+      return Answer(state.window, OnListCustomDraw(state, reinterpret_cast<NMLVCUSTOMDRAW&>(header)));
+    case LVN_ODFINDITEMW:
+      return Answer(state.window, OnFindItem(state, reinterpret_cast<NMLVFINDITEMW&>(header)));
+    case NM_DBLCLK:
+      // What Enter does: the default button's command.
+      if (reinterpret_cast<NMITEMACTIVATE&>(header).iItem >= 0) {
+        ::SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+      }
+      return TRUE;
     case LVN_COLUMNCLICK:
-      state.sort = SortAfterHeaderClick(state.sort, reinterpret_cast<NMLISTVIEW&>(header).iSubItem);
-      ShowSortArrow(state);
-      ShowRows(state, false);
+      SortBy(state, SortAfterHeaderClick(state.sort, reinterpret_cast<NMLISTVIEW&>(header).iSubItem));
       return TRUE;
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED:
@@ -555,6 +1072,18 @@ INT_PTR OnNotify(ProcessesWindowState& state, NMHDR& header) noexcept {
 
 INT_PTR OnCommand(ProcessesWindowState& state, WPARAM wParam) noexcept {
   switch (LOWORD(wParam)) {
+    case IDC_PROCESS_FILTER:
+      if (HIWORD(wParam) == EN_CHANGE) OnFilterChanged(state);
+      return TRUE;
+    case IDM_DEFAULT_ORDER:
+      SortBy(state, {});
+      return TRUE;
+    case IDM_REMOVE_FROM_LIST:
+      RemoveSelected(state);
+      return TRUE;
+    case IDM_OPEN_FILE_LOCATION:
+      OpenFileLocation(state);
+      return TRUE;
     case IDC_ADD_NAME:
       AddSelected(state, AddWhat::kName);
       return TRUE;
@@ -607,6 +1136,7 @@ INT_PTR OnDpiChanged(ProcessesWindowState& state, WPARAM wParam, LPARAM lParam) 
     ::SendMessageW(state.view, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), ::MulDiv(width, newDpi, state.dpi));
   }
   state.dpi = newDpi;
+  SetIcons(state);
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   if (suggested != nullptr) {
     ::SetWindowPos(state.window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -622,10 +1152,16 @@ INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
   state.window = nullptr;
   state.view = nullptr;
   state.source = nullptr;
-  state.addEntries = nullptr;
-  // The copy's storage goes with the window.
+  state.list = {};
+  // The copies' storage goes with the window.
   state.rows = {};
   state.order = {};
+  state.previousRows = {};
+  state.previousOrder = {};
+  state.bigIcon.reset();
+  state.smallIcon.reset();
+  state.tip = nullptr;
+  state.tipText.clear();
   return 0;
 }
 
@@ -647,7 +1183,11 @@ INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, L
       if (state.window == window) Layout(state);
       return TRUE;
     case WM_GETMINMAXINFO:
-      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {state.minimumSize.cx, state.minimumSize.cy};
+      // Also sent while the dialog is being made: the system's minimum then.
+      if (state.window == window) {
+        const SIZE minimum = MinimumWindowSize(state);
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {minimum.cx, minimum.cy};
+      }
       return TRUE;
     case WM_DPICHANGED:
       return OnDpiChanged(state, wParam, lParam);
@@ -671,7 +1211,7 @@ INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, AddListEntries addEntries) {
+HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list) {
   ProcessesWindowState& state = State();
   if (state.window != nullptr) {
     if (::IsIconic(state.window)) ::ShowWindow(state.window, SW_RESTORE);
@@ -679,11 +1219,11 @@ HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, AddListEntries
     return state.window;
   }
   state.source = &source;
-  state.addEntries = std::move(addEntries);
+  state.list = std::move(list);
   HWND window = ::CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc, 0);
   if (window == nullptr) {
     state.source = nullptr;
-    state.addEntries = nullptr;
+    state.list = {};
     return nullptr;
   }
   ::ShowWindow(window, SW_SHOW);

@@ -5,12 +5,14 @@
 #pragma once
 
 #include "enforce/pass_results.h"
+#include "platform/program_starter.h"
 
 #include <windows.h>
 
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -18,9 +20,20 @@ namespace tarnwick {
 // message it shows.
 using AddListEntries = std::function<void(HWND messageOwner, std::span<const std::wstring> entries)>;
 
+// The list the window adds to, reached through the main window.
+struct ProcessesWindowList {
+  AddListEntries add;
+  // The entries listed now.
+  std::function<std::vector<std::wstring>()> listed;
+  // Removes the entry as the Remove button does; `messageOwner` owns any message it shows.
+  std::function<void(HWND messageOwner, const std::wstring& entry)> remove;
+  // "Open File Location" shows files through it; none: the command is greyed.
+  ProgramStarter* starter = nullptr;
+};
+
 // Opens the window over `owner`, reading the rows of `source`, or brings the
 // open one forward. Null when it could not be created.
-HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, AddListEntries addEntries);
+HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list);
 
 // The open window, or null.
 [[nodiscard]] HWND ProcessesWindow() noexcept;

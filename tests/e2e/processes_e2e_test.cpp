@@ -21,6 +21,10 @@ namespace {
 
 constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
 constexpr int kColumns = 7;
+// The dark palette's dialog ground and separator, which the header and a
+// selection without the focus are drawn in.
+constexpr COLORREF kDarkHeader = 0x383838;
+constexpr COLORREF kDarkUnfocusedSelection = 0x444444;
 enum Column { kProcess, kPid, kPattern, kEfficiencyMode, kCpuAffinities, kCpuSets, kPath };
 
 class ProcessesWindowTest : public TarnwickTest {
@@ -167,6 +171,73 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   EXPECT_EQ(added[kPattern], names_[unlisted]);
 }
 
+// The list view as the screen shows it equals what a full repaint of it
+// shows: nothing stays drawn where no row is any more.
+::testing::AssertionResult ScreenEqualsAFullRepaint(HWND view) {
+  WaitForWindowIdle(view);
+  const std::optional<WindowPicture> shown = CaptureWindowPicture(view, false);
+  const std::optional<WindowPicture> repainted = CaptureWindowPicture(view);
+  if (!shown || !repainted) return ::testing::AssertionFailure() << "no picture";
+  if (shown->pixels != repainted->pixels) return ::testing::AssertionFailure() << "the screen differs";
+  return ::testing::AssertionSuccess();
+}
+
+// Rows that leave the end of the list, by a process that ends and by the
+// filter box, leave nothing behind; the count line says what is shown; an
+// add of a listed and a new process adds the new one and names the listed
+// one in a box of the Running Processes window, which is active after it.
+TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
+  const size_t listed = StartChild(L"tw_e2e_a");
+  const size_t added = StartChild(L"tw_e2e_b");
+  const size_t ending = StartChild(L"tw_e2e_c");
+  WriteListFile({names_[listed]});
+  const HWND processes = OpenProcessesWindow();
+  ASSERT_NE(processes, nullptr);
+  const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+  // Away from the list: a row under the mouse is drawn hot, and a cell's tip could show.
+  ::SetCursorPos(1, 1);
+  // Only this test's children: their names end in "_<the test's id>.exe".
+  const std::wstring ownSuffix = L"_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  TypeText(processes, IDC_PROCESS_FILTER, ownSuffix);
+  std::vector<std::vector<std::wstring>> rows;
+  ASSERT_TRUE(WaitUntil([&] {
+    rows = ListViewRows(view, kColumns);
+    return rows.size() == 3 && rows[0][kPattern] == names_[listed];
+  })) << rows.size() << " rows";
+  // Matched first, then by name: a, b, c; c is the last row.
+  EXPECT_EQ(rows[2][kProcess], names_[ending]);
+  std::wstring count;
+  EXPECT_TRUE(WaitUntil([&] {
+    count = WindowTextOf(::GetDlgItem(processes, IDC_PROCESS_COUNT));
+    return count.ends_with(L" matched, 3 shown");
+  })) << testing::PrintToString(count);
+  TakeScreenshot(ArtifactName("three"), processes);
+
+  children_.End(ending);
+  ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 2; }));
+  EXPECT_TRUE(ScreenEqualsAFullRepaint(view)) << "after the last row's process ended";
+  TypeText(processes, IDC_PROCESS_FILTER, names_[listed]);
+  ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 1; }));
+  EXPECT_TRUE(ScreenEqualsAFullRepaint(view)) << "after the filter hid the last row";
+  TakeScreenshot(ArtifactName("one"), processes);
+
+  // Add Name on a listed process and a new one.
+  TypeText(processes, IDC_PROCESS_FILTER, ownSuffix);
+  ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 2; }));
+  SelectListViewRows(view, {0, 1});
+  ClickButton(processes, IDC_ADD_NAME);
+  const HWND box = WaitForDialog(instance_->Id(), L"Tarnwick", main_);
+  ASSERT_NE(box, nullptr) << "no box names the listed entry";
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), processes);
+  EXPECT_THAT(StaticTextsOf(box), testing::Contains(names_[listed] + L" is already in the list."));
+  EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[added])))
+      << "the new entry is added before the box";
+  ClickButton(box, IDOK);
+  EXPECT_TRUE(WaitForWindowGone(box));
+  EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == processes; }))
+      << "the main window came forward";
+}
+
 using UiProcessesDark = ProcessesWindowTest;
 
 TEST_F(UiProcessesDark, DarkScreenshot) {
@@ -179,6 +250,32 @@ TEST_F(UiProcessesDark, DarkScreenshot) {
   const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
   ASSERT_FALSE(
       WaitForRow(view, names_[listed], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; }).empty());
+  // The listed child's row selected, the focus in the filter box.
+  SelectListViewRows(view, {0});
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)),
+                 TRUE);
+  WaitForWindowIdle(processes);
+  // The header's right end (past the Path column's title), and the selected
+  // row's PID cell left of its right-aligned number.
+  const HWND header = ::FindWindowExW(view, nullptr, L"SysHeader32", nullptr);
+  ASSERT_NE(header, nullptr);
+  RECT headerArea = {};
+  ::GetClientRect(header, &headerArea);
+  RECT headerInView = {};
+  ::GetWindowRect(header, &headerInView);
+  ::MapWindowPoints(nullptr, view, reinterpret_cast<POINT*>(&headerInView), 2);
+  const POINT headerPoint = {headerArea.right - 6, headerArea.bottom / 2};
+  const POINT selectionPoint = {static_cast<LONG>(::MulDiv(140 + 8, ::GetDpiForWindow(view), 96)),
+                                headerInView.bottom + 4};
+  std::optional<COLORREF> headerColour, selectionColour;
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::optional<WindowPicture> picture = CaptureWindowPicture(processes);
+    if (!picture) return false;
+    headerColour = picture->AtClient(header, headerPoint);
+    selectionColour = picture->AtClient(view, selectionPoint);
+    return headerColour == kDarkHeader && selectionColour == kDarkUnfocusedSelection;
+  })) << "header " << std::hex << headerColour.value_or(0xFFFFFFFF) << ", selection "
+      << selectionColour.value_or(0xFFFFFFFF);
   TakeScreenshot(ArtifactName("dark"));
 }
 

@@ -11,7 +11,7 @@ namespace tarnwick {
 
 class FakeProgramStarter final : public ProgramStarter {
  public:
-  enum class How { Program, Elevated, WebPage };
+  enum class How { Program, Elevated, WebPage, FileInFolder };
   struct Call {
     How how;
     std::wstring path;  // or the URL
@@ -35,6 +35,11 @@ class FakeProgramStarter final : public ProgramStarter {
   }
   [[nodiscard]] bool OpenWebPage(const std::wstring& url) override {
     calls.push_back({How::WebPage, url, {}, {}});
+    return opens_pages;
+  }
+
+  [[nodiscard]] bool ShowFileInFolder(const std::wstring& path) override {
+    calls.push_back({How::FileInFolder, path, {}, {}});
     return opens_pages;
   }
 

@@ -372,7 +372,9 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   ::PostMessageW(view, WM_KEYDOWN, VK_RETURN, 1);
   HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
   ASSERT_NE(box, nullptr) << "no duplicate message";
-  EXPECT_THAT(StaticTexts(box), testing::Contains(L"ERROR: Item already in list"));
+  // The new entry is added; the listed one is named in a box of the Running Processes window.
+  EXPECT_THAT(StaticTexts(box), testing::Contains(L"CALC.EXE is already in the list."));
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), processes);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
   ASSERT_TRUE(WaitUntil([&] { return listChangedCount == 1; }));

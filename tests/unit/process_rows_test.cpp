@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace tarnwick {
 namespace {
 
@@ -38,6 +40,68 @@ TEST(ProcessRows, MethodCellWords) {
       {kNotApplicable, L"Not applicable"},
   };
   for (const auto& c : cases) EXPECT_EQ(MethodCellText(c.result), c.text) << c.text;
+}
+
+// A matched row's cell of a method switched off for the pass reads "Off";
+// an unmatched row's cells stay blank, and a method that ran says what it did.
+TEST(ProcessRows, OffCellsOnMatchedRowsOnly) {
+  const ProcessResult matched = Row(1, L"game.exe", L"game.exe", L"", {kPlaced, kNotRun, kNotRun});
+  const ProcessResult unmatched = Row(2, L"other.exe");
+  const MethodsOn onlyEfficiency = {true, false, false};
+  const MethodsOn none = {false, false, false};
+  const struct {
+    const ProcessResult* row;
+    MethodsOn on;
+    ProcessColumn column;
+    const wchar_t* text;
+  } cases[] = {
+      {&matched, onlyEfficiency, ProcessColumn::kEfficiencyMode, L"Placed"},
+      {&matched, onlyEfficiency, ProcessColumn::kCpuAffinity, L"Off"},
+      {&matched, onlyEfficiency, ProcessColumn::kCpuSets, L"Off"},
+      {&matched, none, ProcessColumn::kEfficiencyMode, L"Placed"},  // placed before it was switched off
+      {&matched, {true, true, true}, ProcessColumn::kCpuAffinity, L""},  // on, but the process had ended
+      {&unmatched, none, ProcessColumn::kCpuAffinity, L""},
+      {&matched, none, ProcessColumn::kPattern, L"game.exe"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProcessCellText(*c.row, c.column, c.on), c.text)
+        << c.row->fileName << " column " << static_cast<int>(c.column);
+  }
+  const std::vector<ProcessResult> rows = {matched};
+  const std::vector<uint32_t> selected = {0};
+  const ProcessColumnTitles titles = {L"a", L"b", L"c", L"d", L"e", L"f", L"g"};
+  EXPECT_EQ(ProcessRowsCopyText(titles, rows, selected, onlyEfficiency),
+            L"a\tb\tc\td\te\tf\tg\r\ngame.exe\t1\tgame.exe\tPlaced\tOff\tOff\t\r\n");
+}
+
+// Each method cell explains itself, with the system's own words for a failure.
+TEST(ProcessRows, MethodCellTips) {
+  const MethodsOn all = {true, true, true};
+  const struct {
+    MethodResult result;
+    ProcessColumn column;
+    MethodsOn on;
+    const wchar_t* systemMessage;
+    const wchar_t* tip;
+  } cases[] = {
+      {kPlaced, ProcessColumn::kCpuAffinity, all, L"", L"The process may run only on the P-cores."},
+      {kNotRun, ProcessColumn::kCpuSets, {true, true, false}, L"",
+       L"CPU Sets is switched off in the Methods menu of the main window."},
+      {kNotRun, ProcessColumn::kEfficiencyMode, all, L"", L"Efficiency Mode Off was not applied: the process had ended."},
+      {kUnsupported, ProcessColumn::kCpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
+      {Failed(87), ProcessColumn::kCpuAffinity, all, L"The parameter is incorrect.",
+       L"Windows refused the call with error 87: The parameter is incorrect."},
+      {Failed(1234), ProcessColumn::kCpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult row = Row(1, L"game.exe", L"game.exe", L"", {c.result, c.result, c.result});
+    EXPECT_EQ(MethodCellTip(row, c.column, c.on, c.systemMessage), c.tip) << testing::PrintToString(std::wstring(c.tip));
+  }
+  const ProcessResult denied = Row(1, L"game.exe", L"game.exe", L"", {kDenied, kNotRun, kNotRun});
+  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::kEfficiencyMode, all, L""),
+              ::testing::StartsWith(L"Windows denied access to this process."));
+  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::kCpuSets, all, L""), L"") << "not matched";
+  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::kPath, all, L""), L"") << "not a method column";
 }
 
 class ProcessOrderTest : public ::testing::Test {
@@ -113,17 +177,184 @@ TEST(ProcessRows, TextSortsAsTheSystemsOrdinalIgnoringCase) {
   }
 }
 
-TEST_F(ProcessOrderTest, HeaderClicksSortThenReverse) {
+TEST_F(ProcessOrderTest, HeaderClicksSortThenReverseThenGoBackToTheDefaultOrder) {
   ProcessSort sort;
   sort = SortAfterHeaderClick(sort, 1);
   EXPECT_EQ(sort.column, 1);
   EXPECT_FALSE(sort.descending);
   sort = SortAfterHeaderClick(sort, 1);
   EXPECT_TRUE(sort.descending);
-  sort = SortAfterHeaderClick(sort, 6);
+  sort = SortAfterHeaderClick(sort, 1);
+  EXPECT_EQ(sort.column, -1) << "a third click: matched first again";
+  EXPECT_FALSE(sort.descending);
+  sort = SortAfterHeaderClick(SortAfterHeaderClick(sort, 1), 6);
   EXPECT_EQ(sort.column, 6);
   EXPECT_FALSE(sort.descending);
   EXPECT_EQ(SortAfterHeaderClick(sort, kProcessColumnCount).column, 6) << "a header that is not a column";
+}
+
+// The filter box: name, path or pattern contain the text, letter case
+// ignored (outside ASCII as the system's table ignores it); it combines with
+// "Only matched processes".
+TEST_F(ProcessOrderTest, TheFilterFindsNamePathOrPatternIgnoringCase) {
+  rows_.push_back(Row(40, L"\u00c4rger.exe", L"", L"D:\\Spiele\\\u00c4rger.exe"));
+  const struct {
+    const wchar_t* filter;
+    bool onlyMatched;
+    std::vector<std::wstring> expected;
+  } cases[] = {
+      {L"", false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8",
+                    L"\u00c4rger.exe:40"}},
+      {L"GAME", false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12"}},  // anticheat by its path
+      {L"c:\\games\\*", false, {L"anticheat.exe:30"}},                        // by its pattern
+      {L"ALPHA.EXE", false, {L"alpha.exe:4"}},
+      {L"\u00e4rg", false, {L"\u00c4rger.exe:40"}},
+      {L"spiele\\\u00e4", false, {L"\u00c4rger.exe:40"}},
+      {L"eta", false, {L"zeta.exe:8"}},
+      {L"a.exe", false, {L"alpha.exe:4", L"zeta.exe:8"}},
+      {L"a.exe", true, {}},
+      {L"e.exe", true, {L"game.exe:9", L"Game.exe:12"}},
+      {L"nothing", false, {}},
+      {L"zeta.exe ", false, {}},
+  };
+  for (const auto& c : cases) {
+    OrderProcessRows(rows_, c.onlyMatched, {}, order_, c.filter);
+    EXPECT_EQ(Names(rows_, order_), c.expected) << testing::PrintToString(std::wstring(c.filter));
+    for (const ProcessResult& row : rows_) {
+      const bool shown = std::any_of(order_.begin(), order_.end(), [&](uint32_t i) { return &rows_[i] == &row; });
+      EXPECT_EQ(shown, RowPassesFilter(row, c.filter) && (!c.onlyMatched || row.matched));
+    }
+  }
+}
+
+TEST(ProcessRows, CountLine) {
+  EXPECT_EQ(ProcessCountText(460, 226, 6), L"460 processes, 226 matched, 6 shown");
+  EXPECT_EQ(ProcessCountText(1, 0, 1), L"1 process, 0 matched, 1 shown");
+  EXPECT_EQ(ProcessCountText(0, 0, 0), L"0 processes, 0 matched, 0 shown");
+}
+
+// Type-to-find looks in the sort column (the name in the default order) from
+// the given row on and wraps round.
+TEST_F(ProcessOrderTest, TypeToFindLooksInTheSortColumnFromTheGivenRow) {
+  const struct {
+    ProcessSort sort;
+    const wchar_t* prefix;
+    size_t start;
+    int expected;
+  } cases[] = {
+      // Default order: anticheat.exe, game.exe, Game.exe, alpha.exe, zeta.exe.
+      {{}, L"g", 0, 1},
+      {{}, L"G", 2, 2},
+      {{}, L"g", 3, 1},  // wraps round
+      {{}, L"ALPHA", 0, 3},
+      {{}, L"alphax", 0, -1},
+      {{}, L"", 0, -1},
+      {{}, L"z", 99, 4},  // a start past the end is the top
+      // By path: alpha (C:\alpha), anticheat, Game (C:\Games\Game.exe), game (no path), zeta (none).
+      {{static_cast<int>(ProcessColumn::kPath), false}, L"c:\\games\\g", 0, 2},
+      // By PID: 4, 8, 9, 12, 30.
+      {{static_cast<int>(ProcessColumn::kPid), false}, L"1", 0, 3},
+      {{static_cast<int>(ProcessColumn::kPid), false}, L"3", 0, 4},
+      // By a method column, the cell's word: game 9, Game 12 (placed), anticheat (denied), alpha, zeta.
+      {{static_cast<int>(ProcessColumn::kEfficiencyMode), false}, L"den", 0, 2},
+  };
+  for (const auto& c : cases) {
+    OrderProcessRows(rows_, false, c.sort, order_);
+    EXPECT_EQ(FindRowStartingWith(rows_, order_, c.sort, c.prefix, c.start), c.expected)
+        << testing::PrintToString(std::wstring(c.prefix)) << " from " << c.start << " column " << c.sort.column;
+  }
+}
+
+// When the focused row is gone, the focus goes to the row that was below it
+// and is still shown, or, at the end, to the one above.
+TEST_F(ProcessOrderTest, AFocusWhoseRowIsGoneMovesToItsNeighbour) {
+  OrderProcessRows(rows_, false, {}, order_);  // anticheat 30, game 9, Game 12, alpha 4, zeta 8
+  const struct {
+    const char* name;
+    std::vector<DWORD> ended;
+    size_t focused;
+    bool onlyMatched;
+    int expected;  // new position, -1 for none
+  } cases[] = {
+      {"the middle row ends", {9}, 1, false, 1},          // Game 12 moves up into its place
+      {"it and the row below end", {9, 12}, 1, false, 1},  // alpha 4
+      {"the last row ends", {8}, 4, false, 3},             // alpha 4, above it
+      {"the first row ends", {30}, 0, false, 0},
+      {"every row ends", {30, 9, 12, 4, 8}, 2, false, -1},
+      {"hidden by the filter", {}, 3, true, 2},  // alpha hidden: Game 12 is the last matched row
+  };
+  for (const auto& c : cases) {
+    std::vector<ProcessResult> next;
+    for (const ProcessResult& row : rows_) {
+      if (std::find(c.ended.begin(), c.ended.end(), row.processId) == c.ended.end()) next.push_back(row);
+    }
+    std::vector<uint32_t> order;
+    OrderProcessRows(next, c.onlyMatched, {}, order);
+    EXPECT_EQ(NeighbourPosition(rows_, order_, c.focused, next, order), c.expected) << c.name;
+  }
+}
+
+// Adding from the window: what is new is added, what is listed is named, a
+// name that had to change is said, and more than one new entry is asked about.
+TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
+  rows_.push_back(Row(50, L"a;b.exe"));
+  const struct {
+    const char* name;
+    std::vector<uint32_t> selected;
+    std::vector<std::wstring> listed;
+    std::vector<std::wstring> entries;
+    std::wstring question;
+    std::wstring report;
+  } cases[] = {
+      {"one new", {2}, {}, {L"alpha.exe"}, L"", L""},
+      {"one listed", {2}, {L"ALPHA.EXE"}, {}, L"", L"alpha.exe is already in the list."},
+      {"two new, one listed", {1, 2, 0}, {L"alpha.exe"}, {L"Game.exe", L"zeta.exe"},
+       L"Add 2 entries to the list?\nGame.exe\nzeta.exe\n\nalpha.exe is already in the list.", L""},
+      {"one new, two listed", {1, 2, 0}, {L"zeta.exe", L"game.exe"}, {L"alpha.exe"}, L"",
+       L"Already in the list:\nGame.exe\nzeta.exe"},
+      {"a name with ';'", {5}, {}, {L"a?b.exe"}, L"",
+       L"a;b.exe is listed as a?b.exe\n(';' would begin a new pattern, and spaces at its start are left out.)"},
+      {"renamed among two", {5, 0}, {}, {L"a?b.exe", L"zeta.exe"},
+       L"Add 2 entries to the list?\na?b.exe\nzeta.exe\n\na;b.exe is listed as a?b.exe\n(';' would begin a new "
+       L"pattern, and spaces at its start are left out.)",
+       L""},
+      {"a renamed name listed already", {5}, {L"a?b.exe"}, {}, L"", L"a?b.exe is already in the list."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const AddPlan plan = PlanAdd(rows_, c.selected, AddWhat::kName, c.listed);
+    EXPECT_EQ(plan.entries, c.entries);
+    EXPECT_EQ(AddQuestionText(plan), c.question);
+    EXPECT_EQ(AddReportText(plan), c.report);
+  }
+  std::vector<ProcessResult> many;
+  std::vector<uint32_t> all;
+  for (DWORD id = 0; id < 12; ++id) {
+    many.push_back(Row(id, L"p" + std::to_wstring(id) + L".exe"));
+    all.push_back(id);
+  }
+  const std::wstring question = AddQuestionText(PlanAdd(many, all, AddWhat::kName, {}));
+  EXPECT_THAT(question, ::testing::StartsWith(L"Add 12 entries to the list?\np0.exe\n"));
+  EXPECT_THAT(question, ::testing::EndsWith(L"\np9.exe\n(and 2 more)"));
+}
+
+// Remove From List takes the patterns of the selected matched rows, once
+// each, and asks only when a pattern matches other running processes too.
+TEST_F(ProcessOrderTest, RemoveAsksWhenAPatternMatchesOtherProcessesToo) {
+  const std::vector<uint32_t> both = {1, 4};  // Game.exe 12 and game.exe 9, both by game.exe
+  const std::vector<PatternToRemove> alone = PlanRemove(rows_, both);
+  ASSERT_EQ(alone.size(), 1u);
+  EXPECT_EQ(alone[0].pattern, L"game.exe");
+  EXPECT_TRUE(alone[0].alsoMatches.empty());
+  EXPECT_EQ(RemoveQuestionText(alone), L"");
+
+  const std::vector<uint32_t> one = {1, 3, 0};  // Game.exe 12, anticheat.exe, zeta.exe (not matched)
+  const std::vector<PatternToRemove> shared = PlanRemove(rows_, one);
+  ASSERT_EQ(shared.size(), 2u);
+  EXPECT_THAT(shared[0].alsoMatches, ElementsAre(L"game.exe"));
+  EXPECT_EQ(RemoveQuestionText(shared),
+            L"Remove 2 entries from the list?\n\ngame.exe also matches 1 other running process:\ngame.exe");
+  EXPECT_TRUE(PlanRemove(rows_, std::vector<uint32_t>{0, 2}).empty()) << "no matched row";
 }
 
 // The selection follows its processes by id and name: a process that ended is

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "config/settings_names.h"
 #include "res/resource.h"
 #include "platform/gdi_scope.h"
+#include "tests/fakes/fake_program_starter.h"
 #include "tests/support/clipboard_text.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"
@@ -26,6 +28,67 @@ namespace tarnwick {
 namespace {
 
 using ::testing::ElementsAre;
+
+// The message boxes the window shows while one is installed, each answered
+// at once with `answer`: who owns it and what it says. The box is made on
+// the test's thread, so a CBT hook sees it before it shows.
+class BoxAnswerer {
+ public:
+  struct Box {
+    HWND owner = nullptr;
+    std::wstring text;
+  };
+  explicit BoxAnswerer(int answer) : answer_(answer) {
+    current_ = this;
+    hook_ = ::SetWindowsHookExW(WH_CBT, Hook, nullptr, ::GetCurrentThreadId());
+  }
+  ~BoxAnswerer() {
+    ::UnhookWindowsHookEx(hook_);
+    current_ = nullptr;
+  }
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+  const std::vector<Box>& boxes() const { return boxes_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) noexcept {
+    if (code == HCBT_ACTIVATE && current_ != nullptr) {
+      HWND box = reinterpret_cast<HWND>(wParam);
+      wchar_t className[32] = {};
+      ::GetClassNameW(box, className, 32);
+      // Wine activates a box more than once.
+      const bool seenBefore = std::find(current_->seen_.begin(), current_->seen_.end(), box) != current_->seen_.end();
+      wchar_t caption[32] = {};
+      ::GetWindowTextW(box, caption, 32);
+      if (std::wstring(className) == L"#32770" && std::wstring(caption) == L"Tarnwick" && !seenBefore) {
+        current_->seen_.push_back(box);
+        Box seen;
+        seen.owner = ::GetWindow(box, GW_OWNER);
+        // The message is the box's longest static text (the icon is a static too).
+        ::EnumChildWindows(
+            box,
+            [](HWND child, LPARAM parameter) noexcept -> BOOL {
+              wchar_t text[2048] = {};
+              ::GetWindowTextW(child, text, 2048);
+              auto* longest = reinterpret_cast<std::wstring*>(parameter);
+              if (std::wstring(text).size() > longest->size()) *longest = text;
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&seen.text));
+        current_->boxes_.push_back(seen);
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(current_->answer_, BN_CLICKED), 0);
+      }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  static inline BoxAnswerer* current_ = nullptr;
+  int answer_;
+  HHOOK hook_ = nullptr;
+  std::vector<Box> boxes_;
+  std::vector<HWND> seen_;
+};
+
 class ProcessesWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,8 +100,9 @@ class ProcessesWindowTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
   }
 
-  void Publish(const std::vector<ProcessResult>& rows) {
+  void Publish(const std::vector<ProcessResult>& rows, const MethodsOn& on = {true, true, true}) {
     source_.BeginPass();
+    source_.SetMethodsOn(on);
     uint32_t matched = 0;
     for (const ProcessResult& row : rows) {
       source_.NextRow() = row;
@@ -48,10 +112,17 @@ class ProcessesWindowTest : public ::testing::Test {
   }
 
   HWND Open() {
-    window_ = OpenProcessesWindow(nullptr, source_, [this](HWND owner, std::span<const std::wstring> entries) {
+    ProcessesWindowList list;
+    list.add = [this](HWND owner, std::span<const std::wstring> entries) {
       EXPECT_EQ(owner, window_);
       added_.emplace_back(entries.begin(), entries.end());
-    });
+    };
+    list.listed = [this] { return listed_; };
+    list.remove = [this](HWND owner, const std::wstring& entry) {
+      EXPECT_EQ(owner, window_);
+      removed_.push_back(entry);
+    };
+    window_ = OpenProcessesWindow(nullptr, source_, std::move(list));
     view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
     return window_;
   }
@@ -105,6 +176,21 @@ class ProcessesWindowTest : public ::testing::Test {
     return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
   }
 
+  // Whether `window` (frame included) shows what a full repaint of it and its
+  // children would: nothing stale, nothing missing.
+  static bool SameAsAFullRepaint(HWND window) {
+    RECT frame = {};
+    ::GetWindowRect(window, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    Canvas shown(width, height);
+    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Canvas repainted(width, height);
+    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+    return shown.SamePixels(repainted);
+  }
+
   // `count` rows, shown by name: proc0, proc1, proc10, proc100, proc101, ...
   static std::vector<ProcessResult> Rows(DWORD count) {
     std::vector<ProcessResult> many;
@@ -129,7 +215,14 @@ class ProcessesWindowTest : public ::testing::Test {
   HWND window_ = nullptr;
   HWND view_ = nullptr;
   std::vector<std::vector<std::wstring>> added_;
+  std::vector<std::wstring> listed_;
+  std::vector<std::wstring> removed_;
 };
+
+std::vector<ProcessResult> with_rows(std::vector<ProcessResult> rows, std::initializer_list<ProcessResult> more) {
+  rows.insert(rows.end(), more);
+  return rows;
+}
 
 const std::vector<ProcessResult> kRows = {
     Row(8, L"zeta.exe", L"", L"C:\\zeta.exe"),
@@ -162,7 +255,7 @@ TEST_F(ProcessesWindowTest, ShowsEveryProcessMatchedFirstWithTheTitlesOfTheStrin
   EXPECT_THAT(game, ElementsAre(L"game.exe", L"Placed", L"Denied", L"Not supported", L"C:\\Games\\game.exe"));
   EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window_, IDC_ADD_NAME)), FALSE) << "nothing selected yet";
 
-  EXPECT_EQ(OpenProcessesWindow(nullptr, source_, nullptr), window_) << "one window at a time";
+  EXPECT_EQ(OpenProcessesWindow(nullptr, source_, {}), window_) << "one window at a time";
 }
 
 TEST_F(ProcessesWindowTest, HeaderClicksSortWithAnArrowAndTheCheckBoxFilters) {
@@ -271,7 +364,15 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     int scrollTo = -1;          // a row scrolled into view before the pass
     bool paintedBefore = true;  // false: the window's first paint still waits
     int selected = -1;          // a row selected before the pass
+    bool onlyMatchedAfter = false;  // "Only matched processes" ticked instead of a pass
+    const wchar_t* filterAfter = nullptr;  // typed into the filter box instead of a pass
   };
+  // Twelve rows, the first three matched: matched first, the others after.
+  std::vector<ProcessResult> someMatched = Rows(12);
+  for (size_t i = 0; i < 3; ++i) {
+    someMatched[i].matched = true;
+    someMatched[i].pattern = L"proc*";
+  }
   const Case cases[] = {
       {"one more", thousand, Rows(1001)},
       {"the thumb grows", thousand, Rows(300)},
@@ -284,6 +385,11 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
       {"two rows end, one starts", thousand, with(without(thousand, {10, 101}), {Row(98, L"proc1000a.exe")})},
       {"the top row ends below a selection", thousand, without(thousand, {0}), -1, true, 4},
       {"a row ends mid-page while scrolled", thousand, without(thousand, {500}), 510, true, 505},
+      // Rows gone from the end of a list shorter than the page: nothing may stay below the new last row.
+      {"the last row ends", Rows(9), Rows(8)},
+      {"the last rows end, with a selection", Rows(12), Rows(5), -1, true, 3},
+      {"only matched hides the rows at the end", someMatched, someMatched, -1, true, -1, true},
+      {"the filter hides the rows at the end", Rows(12), Rows(12), -1, true, -1, false, L"proc1"},
   };
   for (const Case& change : cases) {
     SCOPED_TRACE(change.name);
@@ -294,22 +400,23 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     if (change.selected >= 0) Select({change.selected}, change.selected);
     if (change.paintedBefore) ::UpdateWindow(window_);
 
-    Publish(change.after);
-    ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+    if (change.onlyMatchedAfter) {
+      ::CheckDlgButton(window_, IDC_ONLY_MATCHED, BST_CHECKED);
+      ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ONLY_MATCHED, BN_CLICKED), 0);
+    } else if (change.filterAfter != nullptr) {
+      ::SetDlgItemTextW(window_, IDC_PROCESS_FILTER, change.filterAfter);
+    } else {
+      Publish(change.after);
+      ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+    }
     ::UpdateWindow(window_);
-    RECT frame = {};
-    ::GetWindowRect(view_, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    Canvas shown(width, height);
-    ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    ::RedrawWindow(view_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Canvas repainted(width, height);
-    ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(view_, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    EXPECT_TRUE(shown.SamePixels(repainted));
-    EXPECT_EQ(Count(), static_cast<int>(change.after.size()));
+    EXPECT_TRUE(SameAsAFullRepaint(view_));
+    if (!change.onlyMatchedAfter && change.filterAfter == nullptr) {
+      EXPECT_EQ(Count(), static_cast<int>(change.after.size()));
+    }
     ::DestroyWindow(window_);
   }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");  // the check box is remembered
 }
 
 // A frame paint redraws both scroll bars, which costs more than the rest of
@@ -345,8 +452,13 @@ TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   Select({1, 3, 2}, 1);  // game.exe, zeta.exe, alpha.exe in display order
   // The selected processes end before the click: their names still serve.
   Publish({});
-  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_PATH, BN_CLICKED), 0);
+  {
+    const BoxAnswerer yes(IDYES);
+    ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+    ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_PATH, BN_CLICKED), 0);
+    ASSERT_EQ(yes.boxes().size(), 2u);
+    EXPECT_THAT(yes.boxes()[0].text, ::testing::StartsWith(L"Add 3 entries to the list?"));
+  }
   EXPECT_THAT(added_, ElementsAre(ElementsAre(L"game.exe", L"alpha.exe", L"zeta.exe"),
                                   ElementsAre(L"C:\\Games\\game.exe", L"C:\\alpha.exe", L"C:\\zeta.exe")));
 
@@ -419,6 +531,375 @@ TEST_F(ProcessesWindowTest, ColumnsFollowTheWindowsDpiAndAreStoredAt96) {
   EXPECT_EQ(stored.width, 500u);
   EXPECT_EQ(stored.height, 350u);
   EXPECT_EQ(stored.pathColumn, 300u);
+}
+
+// The screen of the whole window, frame included, equals a full repaint
+// after the window grew: every control drawn at its new place.
+TEST_F(ProcessesWindowTest, ControlsAreDrawnAtTheirNewPlaceWhenTheWindowGrows) {
+  Publish(kRows);
+  for (const bool maximise : {false, true}) {
+    SCOPED_TRACE(maximise ? "maximised" : "a corner dragged");
+    ASSERT_NE(Open(), nullptr);
+    ::SetWindowPos(window_, nullptr, 0, 0, 500, 320, SWP_NOZORDER);
+    ::UpdateWindow(window_);
+    if (maximise) {
+      ::ShowWindow(window_, SW_MAXIMIZE);
+    } else {
+      // A drag grows the window in steps, each painted before the next.
+      for (int step = 1; step <= 4; ++step) {
+        ::SetWindowPos(window_, nullptr, 0, 0, 500 + 60 * step, 320 + 40 * step, SWP_NOMOVE | SWP_NOZORDER);
+        ::UpdateWindow(window_);
+      }
+    }
+    ::UpdateWindow(window_);
+    EXPECT_TRUE(SameAsAFullRepaint(window_));
+    ::DestroyWindow(window_);
+  }
+}
+
+// At its smallest the window still shows every control whole: the check
+// box's label beside the buttons, the label beside the filter box, some rows.
+TEST_F(ProcessesWindowTest, TheSmallestSizeShowsEveryControlWhole) {
+  ASSERT_NE(Open(), nullptr);
+  ::SetWindowPos(window_, nullptr, 0, 0, 50, 50, SWP_NOMOVE | SWP_NOZORDER);
+  auto place = [this](int id) {
+    RECT rect = {};
+    ::GetWindowRect(::GetDlgItem(window_, id), &rect);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  };
+  // What the check box's label needs: its text in its font, beside the box.
+  HWND check = ::GetDlgItem(window_, IDC_ONLY_MATCHED);
+  HDC dc = ::GetDC(check);
+  const HGDIOBJ former = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(check, WM_GETFONT, 0, 0)));
+  SIZE text = {};
+  ::GetTextExtentPoint32W(dc, L"Only matched processes", 22, &text);
+  ::SelectObject(dc, former);
+  ::ReleaseDC(check, dc);
+  const RECT checkBox = place(IDC_ONLY_MATCHED);
+  EXPECT_GE(checkBox.right - checkBox.left, text.cx + ::GetSystemMetrics(SM_CXMENUCHECK));
+  EXPECT_LE(checkBox.right, place(IDC_ADD_NAME).left);
+  EXPECT_LE(place(IDC_PROCESS_VIEW_LABEL).right, place(IDC_PROCESS_FILTER).left);
+  EXPECT_GT(place(IDC_PROCESS_FILTER).right - place(IDC_PROCESS_FILTER).left, text.cx / 3);
+  const RECT view = place(IDC_PROCESS_VIEW);
+  EXPECT_GT(view.bottom - view.top, 4 * text.cy) << "a few rows under the header";
+  EXPECT_LE(view.bottom, place(IDC_PROCESS_COUNT).top);
+  RECT client = {};
+  ::GetClientRect(window_, &client);
+  EXPECT_LE(place(IDCANCEL).right, client.right);
+  EXPECT_LE(place(IDCANCEL).bottom, client.bottom);
+  EXPECT_GE(place(IDC_ONLY_MATCHED).left, 0);
+}
+
+// Adding rows of which some are listed already: the new ones are added
+// after one question that names the listed ones; one new entry is added at
+// once and the listed ones are said; every box is the window's own, and the
+// window is active again after it, whatever the add brought forward.
+TEST_F(ProcessesWindowTest, APartlyListedAddNamesTheListedAndComesBack) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  // The main window comes forward while it adds, as a box of its own would bring it.
+  HWND mainWindow = ::CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(mainWindow, nullptr);
+  ProcessesWindowList list;
+  std::vector<std::vector<std::wstring>> added;
+  // A second window over the same rows is not possible: reopen with the stand-in main window.
+  ::DestroyWindow(window_);
+  list.add = [&](HWND owner, std::span<const std::wstring> entries) {
+    EXPECT_EQ(owner, window_);
+    added.emplace_back(entries.begin(), entries.end());
+    ::SetActiveWindow(mainWindow);
+  };
+  list.listed = [] { return std::vector<std::wstring>{L"GAME.EXE", L"zeta.exe"}; };
+  window_ = OpenProcessesWindow(nullptr, source_, list);
+  view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+  ASSERT_NE(window_, nullptr);
+
+  Select({1, 2, 3}, 1);  // game.exe (listed), alpha.exe, zeta.exe (listed)
+  {
+    const BoxAnswerer yes(IDYES);
+    ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+    ASSERT_EQ(yes.boxes().size(), 1u);
+    EXPECT_EQ(yes.boxes()[0].owner, window_);
+    EXPECT_EQ(yes.boxes()[0].text, L"Already in the list:\ngame.exe\nzeta.exe") << "one new entry: no question";
+  }
+  EXPECT_THAT(added, ElementsAre(ElementsAre(L"alpha.exe")));
+  EXPECT_EQ(::GetActiveWindow(), window_);
+
+  Publish(with_rows(kRows, {Row(40, L"beta.exe", L"", L"C:\\beta.exe")}));
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  Select({0, 1, 2, 3, 4}, 0);  // anticheat, game (listed), alpha, beta, zeta (listed)
+  added.clear();
+  {
+    const BoxAnswerer no(IDNO);
+    ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+    ASSERT_EQ(no.boxes().size(), 1u);
+    EXPECT_EQ(no.boxes()[0].owner, window_);
+    EXPECT_EQ(no.boxes()[0].text,
+              L"Add 3 entries to the list?\nanticheat.exe\nalpha.exe\nbeta.exe\n\nAlready in the list:\ngame.exe\n"
+              L"zeta.exe");
+  }
+  EXPECT_TRUE(added.empty()) << "No adds nothing";
+  EXPECT_EQ(::GetActiveWindow(), window_);
+  {
+    const BoxAnswerer yes(IDYES);
+    ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+    EXPECT_EQ(yes.boxes().size(), 1u) << "the question says it all: no second box";
+  }
+  EXPECT_THAT(added, ElementsAre(ElementsAre(L"anticheat.exe", L"alpha.exe", L"beta.exe")));
+  EXPECT_EQ(::GetActiveWindow(), window_);
+  ::DestroyWindow(window_);
+  ::DestroyWindow(mainWindow);
+}
+
+// A name holding ';' is added as a pattern that matches it, and the box says so.
+TEST_F(ProcessesWindowTest, ANameWithASemicolonIsSaidToBeListedWithAQuestionMark) {
+  Publish({Row(5, L"a;b.exe")});
+  ASSERT_NE(Open(), nullptr);
+  Select({0}, 0);
+  const BoxAnswerer ok(IDOK);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  EXPECT_THAT(added_, ElementsAre(ElementsAre(L"a?b.exe")));
+  ASSERT_EQ(ok.boxes().size(), 1u);
+  EXPECT_THAT(ok.boxes()[0].text, ::testing::StartsWith(L"a;b.exe is listed as a?b.exe"));
+  EXPECT_EQ(ok.boxes()[0].owner, window_);
+}
+
+// When the focused, selected process ends, its neighbour below takes the
+// focus and the selection, and Down goes on from there.
+TEST_F(ProcessesWindowTest, WhenTheSelectedProcessEndsItsNeighbourTakesFocusAndSelection) {
+  const std::vector<ProcessResult> rows = Rows(20);
+  Publish(rows);
+  ASSERT_NE(Open(), nullptr);
+  ::SetFocus(view_);
+  Select({5}, 5);
+  const std::vector<std::wstring> before = Shown();
+  std::vector<ProcessResult> after;
+  for (const ProcessResult& row : rows) {
+    if (row.fileName + L":" + std::to_wstring(row.processId) != before[5]) after.push_back(row);
+  }
+  Publish(after);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  auto focused = [this] {
+    const int row = static_cast<int>(::SendMessageW(view_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    return row < 0 ? std::wstring(L"none") : Cell(row, 0) + L":" + Cell(row, 1);
+  };
+  EXPECT_EQ(focused(), before[6]);
+  EXPECT_THAT(Selected(), ElementsAre(before[6]));
+  ::SendMessageW(view_, WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(focused(), before[7]) << "Down goes on from the neighbour, not from the top";
+
+  // The last row ends: the one above it takes over.
+  Select({18}, 18);
+  const std::vector<std::wstring> shownBefore = Shown();
+  after.erase(std::find_if(after.begin(), after.end(), [&](const ProcessResult& row) {
+    return row.fileName + L":" + std::to_wstring(row.processId) == shownBefore[18];
+  }));
+  Publish(after);
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  EXPECT_EQ(focused(), shownBefore[17]);
+  EXPECT_THAT(Selected(), ElementsAre(shownBefore[17]));
+}
+
+// The filter box narrows the rows as the user types, the count line says
+// how many are shown, and Escape in the box empties it (and only then closes).
+TEST_F(ProcessesWindowTest, TheFilterBoxNarrowsTheRowsAndTheCountLineSaysHowMany) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  HWND filter = ::GetDlgItem(window_, IDC_PROCESS_FILTER);
+  wchar_t cue[32] = {};
+  ::SendMessageW(filter, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 32);
+  EXPECT_STREQ(cue, L"Filter");
+  auto countLine = [this] {
+    wchar_t text[128] = {};
+    ::GetDlgItemTextW(window_, IDC_PROCESS_COUNT, text, 128);
+    return std::wstring(text);
+  };
+  EXPECT_EQ(countLine(), L"4 processes, 2 matched, 4 shown");
+  ::SetWindowTextW(filter, L"GAME");
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12"));
+  EXPECT_EQ(countLine(), L"4 processes, 2 matched, 2 shown");
+  ::SetWindowTextW(filter, L"alpha");
+  ::CheckDlgButton(window_, IDC_ONLY_MATCHED, BST_CHECKED);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ONLY_MATCHED, BN_CLICKED), 0);
+  EXPECT_EQ(Count(), 0) << "both narrow the rows";
+  EXPECT_EQ(countLine(), L"4 processes, 2 matched, 0 shown");
+
+  // Escape reaches the box through the dialog manager, as a key press does.
+  MSG escape = {filter, WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
+  EXPECT_TRUE(::IsDialogMessageW(window_, &escape));
+  EXPECT_EQ(::GetWindowTextLengthW(filter), 0);
+  EXPECT_TRUE(::IsWindow(window_)) << "the first Escape only empties the box";
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12"));
+  ::IsDialogMessageW(window_, &escape);
+  EXPECT_FALSE(::IsWindow(window_)) << "Escape in the empty box closes the window";
+}
+
+// Typing selects the next row whose sort column starts with the letters.
+TEST_F(ProcessesWindowTest, TypingSelectsTheNextRowStartingWithTheLetters) {
+  Publish(kRows);  // anticheat 30, game 12 (matched), alpha 4, zeta 8
+  ASSERT_NE(Open(), nullptr);
+  ::SetFocus(view_);
+  // One key press each (the repeat count is 1).
+  ::SendMessageW(view_, WM_CHAR, 'z', 1);
+  EXPECT_THAT(Selected(), ElementsAre(L"zeta.exe:8"));
+  // Letters typed within a second make one word: a new window starts afresh.
+  ::DestroyWindow(window_);
+  ASSERT_NE(Open(), nullptr);
+  ::SetFocus(view_);
+  ClickHeader(1);  // by PID: alpha 4, zeta 8, game 12, anticheat 30
+  ::SendMessageW(view_, WM_CHAR, '3', 1);
+  EXPECT_THAT(Selected(), ElementsAre(L"anticheat.exe:30"));
+}
+
+// Double-click does what Enter does (Add Name); Remove From List takes the
+// matched row's pattern out of the list.
+TEST_F(ProcessesWindowTest, DoubleClickAddsAndRemoveFromListRemovesThePattern) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  Select({2}, 2);  // alpha.exe
+  NMITEMACTIVATE click = {};
+  click.hdr = {view_, IDC_PROCESS_VIEW, static_cast<UINT>(NM_DBLCLK)};
+  click.iItem = 2;
+  ::SendMessageW(window_, WM_NOTIFY, IDC_PROCESS_VIEW, reinterpret_cast<LPARAM>(&click));
+  EXPECT_THAT(added_, ElementsAre(ElementsAre(L"alpha.exe")));
+
+  Select({1}, 1);  // game.exe, matched by game.exe, the only process it matches
+  const BoxAnswerer no(IDNO);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_REMOVE_FROM_LIST, 0), 0);
+  EXPECT_THAT(removed_, ElementsAre(L"game.exe"));
+  EXPECT_TRUE(no.boxes().empty()) << "nothing else matches it: no question";
+}
+
+// Open File Location shows the selected process's file through the starter,
+// which opens it as the desktop's user; when it cannot, the user is told.
+TEST_F(ProcessesWindowTest, OpenFileLocationShowsTheFileAsTheDesktopsUser) {
+  Publish(kRows);
+  FakeProgramStarter starter;
+  ProcessesWindowList list;
+  list.starter = &starter;
+  window_ = OpenProcessesWindow(nullptr, source_, list);
+  ASSERT_NE(window_, nullptr);
+  view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+  Select({1}, 1);  // game.exe
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  ASSERT_EQ(starter.calls.size(), 1u);
+  EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::FileInFolder);
+  EXPECT_EQ(starter.calls[0].path, L"C:\\Games\\game.exe");
+
+  starter.opens_pages = false;
+  const BoxAnswerer ok(IDOK);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  ASSERT_EQ(ok.boxes().size(), 1u);
+  EXPECT_EQ(ok.boxes()[0].owner, window_);
+  EXPECT_THAT(ok.boxes()[0].text, ::testing::EndsWith(L"C:\\Games\\game.exe"));
+  Select({0}, 0);  // anticheat.exe: no path known
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
+  EXPECT_EQ(starter.calls.size(), 2u) << "nothing to show";
+}
+
+// The sort, the check box and the place are kept with the size; the default
+// order comes back from the menu.
+TEST_F(ProcessesWindowTest, RemembersSortCheckBoxAndPlace) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  ::SetWindowPos(window_, nullptr, 40, 50, 640, 400, SWP_NOZORDER);
+  ClickHeader(1);
+  ClickHeader(1);  // by PID, descending
+  ::CheckDlgButton(window_, IDC_ONLY_MATCHED, BST_CHECKED);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ONLY_MATCHED, BN_CLICKED), 0);
+  ::DestroyWindow(window_);
+
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12"));
+  EXPECT_EQ(SortArrow(1), HDF_SORTDOWN);
+  EXPECT_EQ(::IsDlgButtonChecked(window_, IDC_ONLY_MATCHED), static_cast<UINT>(BST_CHECKED));
+  RECT frame = {};
+  ::GetWindowRect(window_, &frame);
+  EXPECT_EQ(frame.left, 40);
+  EXPECT_EQ(frame.top, 50);
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_DEFAULT_ORDER, 0), 0);
+  EXPECT_EQ(SortArrow(1), 0);
+  EXPECT_THAT(Shown(), ElementsAre(L"anticheat.exe:30", L"game.exe:12"));
+  ::DestroyWindow(window_);
+
+  // A place on no screen (a monitor since unplugged) is not used.
+  UserSettings->WriteValue(kProcessesWindowLeft, static_cast<uint32_t>(-30000));
+  ASSERT_NE(Open(), nullptr);
+  ::GetWindowRect(window_, &frame);
+  EXPECT_GE(frame.left, 0);
+}
+
+// A method switched off reads "Off" on matched rows; switching it on again
+// changes no row, yet the words on screen follow at the next pass.
+TEST_F(ProcessesWindowTest, AMethodSwitchedOffReadsOffOnMatchedRows) {
+  Publish(kRows, {true, false, false});
+  ASSERT_NE(Open(), nullptr);
+  ::UpdateWindow(window_);
+  EXPECT_EQ(Cell(1, 4), L"Denied") << "game.exe: what the last call did";
+  EXPECT_EQ(Cell(0, 5), L"Off") << "anticheat.exe: CPU sets are off";
+  EXPECT_EQ(Cell(2, 5), L"") << "alpha.exe is not matched";
+  Publish(kRows, {true, false, true});
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  RECT update = {};
+  EXPECT_TRUE(::GetUpdateRect(view_, &update, FALSE)) << "the rows are repainted with their new words";
+  EXPECT_EQ(Cell(0, 5), L"");
+}
+
+// The tip over a cell: a method cell explains its word, with the system's
+// message for a failure; a cell the column cuts off shows its whole text;
+// other cells show none.
+TEST_F(ProcessesWindowTest, CellTipsExplainMethodsAndShowCutOffText) {
+  Publish(kRows);  // anticheat 30 (Denied, Failed (87)), game 12, alpha 4, zeta 8
+  ASSERT_NE(Open(), nullptr);
+  ::SendMessageW(view_, LVM_SETCOLUMNWIDTH, 6, 40);  // the Path column cuts its text off
+  HWND tip = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM found) noexcept -> BOOL {
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (std::wstring(name) == TOOLTIPS_CLASSW && ::GetWindow(window, GW_OWNER) == ProcessesWindow()) {
+          *reinterpret_cast<HWND*>(found) = window;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&tip));
+  ASSERT_NE(tip, nullptr);
+  auto tipOver = [&](int row, int column) {
+    RECT cell = {};
+    cell.top = column;
+    cell.left = LVIR_BOUNDS;
+    ::SendMessageW(view_, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
+    const int right = column == 0 ? static_cast<int>(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 0, 0)) : cell.right;
+    ::SendMessageW(view_, WM_MOUSEMOVE, 0, MAKELPARAM((cell.left + right) / 2, (cell.top + cell.bottom) / 2));
+    NMTTDISPINFOW info = {};
+    info.hdr = {tip, 0, static_cast<UINT>(TTN_GETDISPINFOW)};
+    ::SendMessageW(window_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    return info.lpszText != nullptr ? std::wstring(info.lpszText) : std::wstring();
+  };
+  EXPECT_THAT(tipOver(0, 3), ::testing::StartsWith(L"Windows denied access to this process."));
+  // The system's own words for error 87, as it gives them.
+  wchar_t words[256] = {};
+  ASSERT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 87, 0, words, 256,
+                             nullptr),
+            0u);
+  std::wstring message = words;
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+  EXPECT_EQ(tipOver(0, 4), L"Windows refused the call with error 87: " + message);
+  EXPECT_EQ(tipOver(1, 6), L"C:\\Games\\game.exe") << "cut off by the narrow column";
+  EXPECT_EQ(tipOver(1, 0), L"") << "game.exe fits its column";
+  EXPECT_EQ(tipOver(2, 3), L"") << "alpha.exe is not matched";
+}
+
+// The program's icon, and a taskbar button of its own, so that the window
+// can be found when the main window covers it.
+TEST_F(ProcessesWindowTest, HasTheProgramsIconAndATaskbarButton) {
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_NE(::SendMessageW(window_, WM_GETICON, ICON_BIG, 0), 0);
+  EXPECT_NE(::SendMessageW(window_, WM_GETICON, ICON_SMALL, 0), 0);
+  EXPECT_TRUE(::GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
 }
 
 // A live switch between light and dark, as the system announces it:

@@ -383,14 +383,15 @@ namespace {
 // Saves the display, or `window`'s rectangle of it, as `picture`: a Unix path
 // whose extension, or an ImageMagick prefix such as "bmp3:", names the
 // format. `picture_path` is the same file's Windows path.
-bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path, HWND window) {
+bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path, HWND window,
+                    bool repaint_first = true) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr) return false;
   ::DeleteFileW(picture_path.c_str());
   // A window that has only just shown may not have painted yet: it is
   // repainted whole, and the picture waits until nothing of it is left to
   // paint. Its thread puts the painting on the screen when it is idle again.
-  if (window != nullptr) {
+  if (window != nullptr && repaint_first) {
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     WaitUntil([window] { return !NeedsPainting(window); });
   }
@@ -429,7 +430,7 @@ bool TakeScreenshot(const std::string& name, HWND window) {
   return CaptureDisplay(picture, WindowsPathOf(picture), window);
 }
 
-std::optional<WindowPicture> CaptureWindowPicture(HWND window) {
+std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaint_first) {
   const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
   RECT area{};
   if (artifacts == nullptr || *artifacts == '\0' || !::GetWindowRect(window, &area)) return std::nullopt;
@@ -438,7 +439,8 @@ std::optional<WindowPicture> CaptureWindowPicture(HWND window) {
                               std::to_string(++taken) + ".bmp";
   const std::wstring picture_path = WindowsPathOf(picture);
   // ImageMagick writes a plain 24-bit BMP with the "bmp3:" prefix, which LoadImageW reads.
-  if (!CaptureDisplay("bmp3:" + picture, picture_path, window)) return std::nullopt;
+  if (!repaint_first) WaitUntil([window] { return !NeedsPainting(window); });
+  if (!CaptureDisplay("bmp3:" + picture, picture_path, window, repaint_first)) return std::nullopt;
   unique_hbitmap bitmap(static_cast<HBITMAP>(
       ::LoadImageW(nullptr, picture_path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
   ::DeleteFileW(picture_path.c_str());

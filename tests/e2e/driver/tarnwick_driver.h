@@ -177,7 +177,9 @@ struct WindowPicture {
 };
 // Captures `window`'s rectangle of the display (after it has painted, as
 // TakeScreenshot does); nullopt without TARNWICK_ARTIFACTS or on failure.
-[[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window);
+// Without `repaint_first` the window is not repainted whole first: the
+// picture shows what its own painting left on the screen.
+[[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaint_first = true);
 
 // The number of GDI objects `process` holds now (its GDI handle table).
 [[nodiscard]] std::optional<size_t> LiveGdiObjects(const TarnwickProcess& process);
