@@ -15,9 +15,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace tarnwick {
 namespace {
+
+// The longest an installer's signer may be looked up in its CA's revocation
+// list: a server that has not answered by then counts as unreachable.
+constexpr uint64_t kRevocationCheckMaxMs = 20'000;
 
 // Often enough that the end of a download shows at once, rarely enough to
 // cost nothing.
@@ -141,7 +147,34 @@ std::wstring FetchLatestVersionUnderDialog(HWND owner) {
   return TakeVersionFile(fetch);
 }
 
+namespace {
+
+// The signer's revocation is asked of its CA's server, which may not answer:
+// on a thread of its own under the dialog, within what is left of the
+// download's time (at most kRevocationCheckMaxMs). True when the signer is
+// not revoked or nothing could be learned in that time; false when it is
+// revoked or the user cancelled.
+bool SignerNotRevokedUnderDialog(HWND owner, std::shared_ptr<const SignerCertificates> signer, uint64_t left_ms) {
+  const uint64_t allowed = std::min(left_ms, kRevocationCheckMaxMs);
+  BackgroundFetch check(
+      [signer = std::move(signer), allowed](FetchControl&) -> std::optional<std::vector<std::byte>> {
+        if (signer->CheckRevocation(static_cast<DWORD>(allowed)) == RevocationStatus::Revoked) return std::nullopt;
+        return std::vector<std::byte>(1);
+      },
+      DownloadLimits{allowed, allowed + 1, 0});
+  switch (RunDownloadDialog(owner, IDS_CHECKING_SIGNER, check)) {
+    case BackgroundFetch::Outcome::Done:
+    case BackgroundFetch::Outcome::TooSlow:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
+  const ULONGLONG started = ::GetTickCount64();
   BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
                         kInstallerLimits);
   switch (RunDownloadDialog(owner, IDS_DOWNLOADING_UPDATE, fetch)) {
@@ -154,8 +187,15 @@ UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
   }
   const auto installer = fetch.TakeBody();
   Win32ProgramStarter starter;
-  return installer && LaunchDownloadedUpdate(*installer, announced_version, starter) ? UpdateLaunch::Started
-                                                                                      : UpdateLaunch::Failed;
+  // The download's deadline covers the revocation check as well.
+  const auto check_revocation = [owner, started](std::shared_ptr<const SignerCertificates> signer) {
+    const uint64_t spent = ::GetTickCount64() - started;
+    const uint64_t left = spent < kInstallerLimits.overall_ms ? kInstallerLimits.overall_ms - spent : 0;
+    return SignerNotRevokedUnderDialog(owner, std::move(signer), left);
+  };
+  return installer && LaunchDownloadedUpdate(*installer, announced_version, starter, check_revocation)
+             ? UpdateLaunch::Started
+             : UpdateLaunch::Failed;
 }
 
 }  // namespace tarnwick

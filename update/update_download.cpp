@@ -119,6 +119,16 @@ bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pin
          ChainsToMachineRootForCodeSigning(leaf->pCert);
 }
 
+// The signer of the signature that WinVerifyTrust checked: the one pinned.
+std::shared_ptr<const SignerCertificates> CopySigner(HANDLE trust_state) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
+  CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (leaf == nullptr || leaf->pCert == nullptr) return nullptr;
+  auto copy = std::make_shared<const SignerCertificates>(leaf->pCert);
+  return copy->Valid() ? copy : nullptr;
+}
+
 bool Rewind(HANDLE file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
@@ -160,7 +170,8 @@ void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::
 }
 
 bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
-                    uint32_t announced_version, bool elevated, ProgramStarter& starter) {
+                    uint32_t announced_version, bool elevated, ProgramStarter& starter,
+                    const RevocationCheck& check_revocation) {
   if (!WriteInstaller(path, bytes)) return false;
   // Opened without write or delete sharing: from here until the start call
   // has returned, nobody can change, rename or remove the file, and what it
@@ -181,7 +192,11 @@ bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::s
   // the program to a version with known faults. The file checked above is
   // what was read through the same handle.
   if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
-  return elevated ? starter.StartProgram(path, L"/S", folder) : starter.StartElevated(path, L"/S");
+  // A pinned key that was stolen is revoked by its CA: what it signs is
+  // refused, until every user has a release with a new pin.
+  if (!trust.signer || !check_revocation(trust.signer)) return false;
+  return elevated ? starter.StartProgram(path, kInstallerArguments, folder)
+                  : starter.StartElevated(path, kInstallerArguments);
 }
 
 }  // namespace
@@ -361,6 +376,7 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
   if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
+  if (result.status == 0) result.signer = CopySigner(data.hWVTStateData);
   return result;
 }
 
@@ -368,15 +384,66 @@ bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint3
   return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
 }
 
+RevocationStatus RevocationOfChain(DWORD chain_error_status) {
+  if ((chain_error_status & CERT_TRUST_IS_REVOKED) != 0) return RevocationStatus::Revoked;
+  // Offline, no answer within the time, or no list to ask: Windows sets
+  // both bits, Wine neither.
+  if ((chain_error_status & (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) != 0) {
+    return RevocationStatus::Unknown;
+  }
+  return RevocationStatus::NotRevoked;
+}
+
+SignerCertificates::SignerCertificates(PCCERT_CONTEXT signer) {
+  store_ = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  if (store_ == nullptr) return;
+  // The intermediate certificates come with the signature.
+  if (signer->hCertStore != nullptr) {
+    for (PCCERT_CONTEXT carried = ::CertEnumCertificatesInStore(signer->hCertStore, nullptr); carried != nullptr;
+         carried = ::CertEnumCertificatesInStore(signer->hCertStore, carried)) {
+      ::CertAddCertificateContextToStore(store_, carried, CERT_STORE_ADD_USE_EXISTING, nullptr);
+    }
+  }
+  if (!::CertAddCertificateContextToStore(store_, signer, CERT_STORE_ADD_USE_EXISTING, &signer_)) signer_ = nullptr;
+}
+
+SignerCertificates::~SignerCertificates() {
+  if (signer_ != nullptr) ::CertFreeCertificateContext(signer_);
+  if (store_ != nullptr) ::CertCloseStore(store_, 0);
+}
+
+RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
+  if (signer_ == nullptr) return RevocationStatus::Unknown;
+  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
+  // With the accumulative flag this bounds all the chain's retrievals
+  // together, not each one.
+  parameters.dwUrlRetrievalTimeout = timeout_ms;
+  unique_cert_chain chain;
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, &parameters,
+                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                 nullptr, chain.put())) {
+    return RevocationStatus::Unknown;
+  }
+  return RevocationOfChain(chain.get()->TrustStatus.dwErrorStatus);
+}
+
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter) {
+                            ProgramStarter& starter, const RevocationCheck& check_revocation) {
   if (installer_bytes.size() <= kInstallerMinBytes) return false;
 
   const bool elevated = starter.IsElevated();
   const std::wstring folder = PrepareDownloadFolder(elevated);
   if (folder.empty()) return false;
   const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-  if (VerifyAndStart(folder, path, installer_bytes, announced_version, elevated, starter)) return true;
+  if (VerifyAndStart(folder, path, installer_bytes, announced_version, elevated, starter, check_revocation)) {
+    return true;
+  }
   RemoveUnusedDownload(elevated, folder, path);
   return false;
 }

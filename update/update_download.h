@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +24,10 @@ inline constexpr std::wstring_view kSetupFileName = L"TarnwickSetup.exe";
 // truncated file.
 inline constexpr size_t kInstallerMinBytes = 16384;
 inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
+// The installer runs silently; "/UPDATE" tells it that a user asked for this
+// update, so that an install it cannot complete is shown, not only returned
+// as its exit code (which nobody reads here).
+inline constexpr const wchar_t* kInstallerArguments = L"/S /UPDATE";
 
 // The installer's URL: the files directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring InstallerUrl(bool beta);
@@ -53,10 +59,47 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 // started is what this read.
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes);
 
-// A WinVerifyTrust status and the last-error value that came with it.
+// What a chain built with revocation checked says: Revoked when a CA's list
+// names one of its certificates; Unknown when a list could not be had (no
+// network, no answer in time, none named), which is accepted, as most
+// signature checks do; NotRevoked otherwise.
+enum class RevocationStatus { NotRevoked, Unknown, Revoked };
+[[nodiscard]] RevocationStatus RevocationOfChain(DWORD chain_error_status);
+
+// An installer's signer certificate with the certificates its signature
+// carries, copied so that they outlive the signature check: the revocation
+// check asks the network, and may run on a thread of its own.
+class SignerCertificates {
+ public:
+  // Empty (Valid() false) when the copy could not be made.
+  explicit SignerCertificates(PCCERT_CONTEXT signer);
+  ~SignerCertificates();
+  SignerCertificates(const SignerCertificates&) = delete;
+  SignerCertificates& operator=(const SignerCertificates&) = delete;
+
+  [[nodiscard]] bool Valid() const noexcept { return signer_ != nullptr; }
+  [[nodiscard]] PCCERT_CONTEXT Signer() const noexcept { return signer_; }
+  // The signer's chain, built by the local machine's engine for code
+  // signing, with the revocation of every certificate but the root asked of
+  // the CAs' servers, all within `timeout_ms`.
+  [[nodiscard]] RevocationStatus CheckRevocation(DWORD timeout_ms) const;
+
+ private:
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT signer_ = nullptr;
+};
+
+// Asked once an installer's signature, signer and version passed: whether
+// the signer may be trusted (false when its chain names a revoked
+// certificate, or the check was given up).
+using RevocationCheck = std::function<bool(std::shared_ptr<const SignerCertificates> signer)>;
+
+// A WinVerifyTrust status and the last-error value that came with it, and
+// the signer of a signature that passed.
 struct TrustResult {
   LONG status = 0;
   DWORD last_error = 0;
+  std::shared_ptr<const SignerCertificates> signer;
 };
 
 // The reason for a signature check's status, as the user reads it.
@@ -88,14 +131,15 @@ struct TrustResult {
 
 // Checks the downloaded installer `installer_bytes` (more than the smallest
 // size) for its signature and its version (`announced_version`, packed, as
-// the version file said) and starts it with "/S". Elevated, the installer
+// the version file said) and starts it with `kInstallerArguments`. Elevated, the installer
 // goes into a new protected folder and is started directly from there (it
 // inherits the rights); otherwise it goes into the user's download folder and
 // is started with the consent prompt. True when the installer was started. A
 // refused signature shows a warning that offers the error page (opened
 // un-elevated, or its address shown when it cannot be); every other failure
-// is silent (the callers report it).
+// is silent (the callers report it), a signer that `check_revocation`
+// refuses among them.
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter);
+                            ProgramStarter& starter, const RevocationCheck& check_revocation);
 
 }  // namespace tarnwick
