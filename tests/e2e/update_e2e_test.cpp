@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cwchar>
 #include <initializer_list>
 #include <thread>
 #include <filesystem>
@@ -156,6 +158,29 @@ std::wstring ShortcutCommand(const std::wstring& shortcut) {
   }
   if (SUCCEEDED(initialized)) ::CoUninitialize();
   return command;
+}
+
+// Whether `path` is to be deleted at the next restart (MoveFileEx with
+// MOVEFILE_DELAY_UNTIL_REBOOT: a "\??\" path followed by an empty target in
+// PendingFileRenameOperations).
+bool DeletedAtRestart(const std::wstring& path) {
+  std::vector<wchar_t> pending(32768);
+  DWORD size = static_cast<DWORD>(pending.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending.data(),
+                     &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring wanted = L"\\??\\" + path;
+  for (const wchar_t* entry = pending.data(); *entry != L'\0';) {
+    std::wstring source(entry);
+    const wchar_t* target = entry + source.size() + 1;
+    // A folder may be named with a backslash at its end.
+    if (source.size() > wanted.size() && source.back() == L'\\') source.pop_back();
+    if (_wcsicmp(source.c_str(), wanted.c_str()) == 0 && *target == L'\0') return true;
+    entry = target + std::wcslen(target) + 1;
+  }
+  return false;
 }
 
 // A value of the uninstall entry, as Apps & features reads it.
@@ -968,6 +993,14 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
   EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick")));
   EXPECT_FALSE(FileExists(TaskFile(L"Tarn Wick")));
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+  // The uninstaller that ran in place goes now, or at the next restart.
+  const std::wstring uninstaller = ProgramFilesFolder() + L"\\uninstall.exe";
+  EXPECT_TRUE(!FileExists(uninstaller) || DeletedAtRestart(uninstaller)) << "the uninstaller stays for good";
+  EXPECT_TRUE(!FileExists(ProgramFilesFolder()) || DeletedAtRestart(ProgramFilesFolder()))
+      << "the program's folder stays for good";
+  std::printf("after the uninstall: uninstall.exe %s, the folder %s\n",
+              FileExists(uninstaller) ? "waits for the restart" : "is gone",
+              FileExists(ProgramFilesFolder()) ? "waits for the restart" : "is gone");
   // Last: a program the watcher put in place of a copy would have run by now.
   EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
   std::filesystem::remove_all(working_folder);
