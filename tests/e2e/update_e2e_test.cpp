@@ -567,6 +567,22 @@ class UpdateTest : public TarnwickTest {
 
 using UpdateCheck = UpdateTest;
 
+// Whether each window answers a message within 1 s, asked every 100 ms for
+// `period`; the windows of a download that held the thread would not.
+void ExpectAnswersWithinASecond(std::initializer_list<HWND> windows, std::chrono::milliseconds period) {
+  const auto end = std::chrono::steady_clock::now() + period;
+  int asked = 0;
+  do {
+    for (const HWND window : windows) {
+      DWORD_PTR ignored = 0;
+      ASSERT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored), 0)
+          << "a window held for a second, after " << asked << " answers";
+      ++asked;
+    }
+    std::this_thread::sleep_for(100ms);
+  } while (std::chrono::steady_clock::now() < end);
+}
+
 TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
   server_->PutFixture(kInstallerPath, "signed");
@@ -582,6 +598,17 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
       << "the balloon's click downloads no installer";
   EXPECT_EQ(server_->Requests()[1], "/files/TarnwickSetup.exe");
+  // While the CA's server keeps the program waiting, its windows answer.
+  HWND check = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        check = DownloadDialog();
+        return check != nullptr && ::IsWindowVisible(check) &&
+               Joined(StaticTextsOf(check)).find("publisher is still trusted") != std::string::npos;
+      },
+      kDownloadTimeout))
+      << "no sign that the signer's revocation is being looked up";
+  ExpectAnswersWithinASecond({tray, check}, 2s);
 
   // The installer closes the running program, installs silently and starts
   // the installed program.
@@ -672,22 +699,6 @@ TEST_F(UpdateCheck, AClosedProgramEndsWhileTheCheckerWaitsForTheServer) {
 // --- A server that trickles ----------------------------------------------------
 
 using UpdateNetwork = UpdateTest;
-
-// Whether each window answers a message within 1 s, asked every 100 ms for
-// `period`; the windows of a download that held the thread would not.
-void ExpectAnswersWithinASecond(std::initializer_list<HWND> windows, std::chrono::milliseconds period) {
-  const auto end = std::chrono::steady_clock::now() + period;
-  int asked = 0;
-  do {
-    for (const HWND window : windows) {
-      DWORD_PTR ignored = 0;
-      ASSERT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored), 0)
-          << "a window held for a second, after " << asked << " answers";
-      ++asked;
-    }
-    std::this_thread::sleep_for(100ms);
-  } while (std::chrono::steady_clock::now() < end);
-}
 
 TEST_F(UpdateNetwork, ATricklingServerHoldsNoWindowAndItsDownloadCanBeCancelledOrEndsByItself) {
   server_->PutTrickle(kVersionPath);
