@@ -15,15 +15,9 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace tarnwick {
 namespace {
-
-// The longest an installer's signer may be looked up in its CA's revocation
-// list: a server that has not answered by then counts as unreachable.
-constexpr uint64_t kRevocationCheckMaxMs = 20'000;
 
 // Often enough that the end of a download shows at once, rarely enough to
 // cost nothing.
@@ -37,6 +31,7 @@ struct DownloadDialogState {
   // message ends the dialog's loop without a word to the dialog.
   BackgroundFetch::Outcome outcome = BackgroundFetch::Outcome::Cancelled;
   bool marquee = false;
+  bool verifying_shown = false;
 };
 
 // The one dialog open, if any.
@@ -49,7 +44,12 @@ DownloadDialogState& StateOf(HWND dialog) noexcept {
 
 void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
   const HWND bar = ::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
-  const size_t expected = state.fetch->Expected();
+  if (state.fetch->Checking() && !state.verifying_shown) {
+    // The body is all here; what takes the time now is checking it.
+    ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(IDS_VERIFYING_UPDATE).c_str());
+    state.verifying_shown = true;
+  }
+  const size_t expected = state.verifying_shown ? 0 : state.fetch->Expected();
   if (expected == 0) {
     // No declared length: the bar only shows that something is under way.
     if (!state.marquee) {
@@ -147,37 +147,21 @@ std::wstring FetchLatestVersionUnderDialog(HWND owner) {
   return TakeVersionFile(fetch);
 }
 
-namespace {
-
-// The signer's revocation is asked of its CA's server, which may not answer:
-// on a thread of its own under the dialog, within what is left of the
-// download's time (at most kRevocationCheckMaxMs). True when the signer is
-// not revoked or nothing could be learned in that time; false when it is
-// revoked or the user cancelled.
-bool SignerNotRevokedUnderDialog(HWND owner, std::shared_ptr<const SignerCertificates> signer, uint64_t left_ms) {
-  const uint64_t allowed = std::min(left_ms, kRevocationCheckMaxMs);
-  BackgroundFetch check(
-      [signer = std::move(signer), allowed](FetchControl&) -> std::optional<std::vector<std::byte>> {
-        if (signer->CheckRevocation(static_cast<DWORD>(allowed)) == RevocationStatus::Revoked) return std::nullopt;
-        return std::vector<std::byte>(1);
-      },
-      DownloadLimits{allowed, allowed + 1, 0});
-  switch (RunDownloadDialog(owner, IDS_CHECKING_SIGNER, check)) {
-    case BackgroundFetch::Outcome::Done:
-    case BackgroundFetch::Outcome::TooSlow:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
 UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
-  const ULONGLONG started = ::GetTickCount64();
+  Win32ProgramStarter starter;
+  // Written and checked on the download's thread, under the dialog's
+  // "Verifying..." step; the thread may outlive this call when the user
+  // cancels, so it shares what it prepares.
+  auto prepared = std::make_shared<std::unique_ptr<PreparedInstaller>>();
   BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
-                        kInstallerLimits);
-  switch (RunDownloadDialog(owner, IDS_DOWNLOADING_UPDATE, fetch)) {
+                        kInstallerLimits,
+                        [prepared, announced_version, elevated = starter.IsElevated()](std::vector<std::byte>& body) {
+                          *prepared = PrepareInstaller(body, announced_version, elevated);
+                          body = {};
+                        });
+  // A hidden owner (the tray window) would hide the dialog with it: it then stands alone.
+  const HWND dialog_owner = owner != nullptr && ::IsWindowVisible(owner) ? owner : nullptr;
+  switch (RunDownloadDialog(dialog_owner, IDS_DOWNLOADING_UPDATE, fetch)) {
     case BackgroundFetch::Outcome::Cancelled:
       return UpdateLaunch::Cancelled;
     case BackgroundFetch::Outcome::Done:
@@ -185,17 +169,9 @@ UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
     default:
       return UpdateLaunch::Failed;
   }
-  const auto installer = fetch.TakeBody();
-  Win32ProgramStarter starter;
-  // The download's deadline covers the revocation check as well.
-  const auto check_revocation = [owner, started](std::shared_ptr<const SignerCertificates> signer) {
-    const uint64_t spent = ::GetTickCount64() - started;
-    const uint64_t left = spent < kInstallerLimits.overall_ms ? kInstallerLimits.overall_ms - spent : 0;
-    return SignerNotRevokedUnderDialog(owner, std::move(signer), left);
-  };
-  return installer && LaunchDownloadedUpdate(*installer, announced_version, starter, check_revocation)
-             ? UpdateLaunch::Started
-             : UpdateLaunch::Failed;
+  // Done: the download's thread has finished with `prepared`.
+  return *prepared && StartPreparedInstaller(**prepared, owner, starter) ? UpdateLaunch::Started
+                                                                         : UpdateLaunch::Failed;
 }
 
 }  // namespace tarnwick

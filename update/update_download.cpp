@@ -3,6 +3,7 @@
 #include "app/resource_text.h"
 #include "config/product.h"
 #include "install/program_protection.h"
+#include "platform/detached_thread.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "update/update_check.h"
@@ -17,6 +18,7 @@
 #include <softpub.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <initializer_list>
 #include <vector>
@@ -67,32 +69,22 @@ std::wstring FillTextField(std::wstring format, const std::wstring& value) {
   return format;
 }
 
-// Chain parameters that ask for a chain valid for code signing.
-class CodeSigningChainParameters {
- public:
-  CodeSigningChainParameters() noexcept {
-    parameters_.cbSize = sizeof(parameters_);
-    parameters_.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    parameters_.RequestedUsage.Usage.cUsageIdentifier = 1;
-    parameters_.RequestedUsage.Usage.rgpszUsageIdentifier = usage_;
-  }
-  CodeSigningChainParameters(const CodeSigningChainParameters&) = delete;
-  CodeSigningChainParameters& operator=(const CodeSigningChainParameters&) = delete;
-  CERT_CHAIN_PARA* get() noexcept { return &parameters_; }
-
- private:
-  LPSTR usage_[1] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-  CERT_CHAIN_PARA parameters_{};
-};
-
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
-bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
-  CodeSigningChainParameters parameters;
+bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate, const std::optional<FILETIME>& at) {
+  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
   unique_cert_chain chain;
-  // The signature's own store supplies the intermediate certificates.
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr, certificate->hCertStore, parameters.get(),
-                                 0, nullptr, chain.put())) {
+  // The signature's own store supplies the intermediate certificates. Every
+  // certificate of the chain is judged valid or not as of `at` (the current
+  // time when there is none).
+  FILETIME moment = at.value_or(FILETIME{});
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, at ? &moment : nullptr, certificate->hCertStore,
+                                 &parameters, 0, nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
@@ -123,13 +115,14 @@ bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> p
 // trusts (and some systems, any signature at all): the signer's key is pinned
 // here, its certificate must be for code signing, and its chain must end at a
 // root the machine trusts.
-bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys) {
+bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys,
+                       const SigningTimeReader& signing_time) {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
   return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
-         ChainsToMachineRootForCodeSigning(leaf->pCert);
+         ChainsToMachineRootForCodeSigning(leaf->pCert, signing_time(*signer));
 }
 
 // The signer of the signature that WinVerifyTrust checked: the one pinned.
@@ -149,13 +142,13 @@ bool Rewind(HANDLE file) {
 
 // After "Yes" the user waits for a browser: when none could be asked to open
 // the page, they are given its address instead.
-void OfferErrorPage(const TrustResult& trust, ProgramStarter& starter) {
-  if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) != IDYES) {
+void OfferErrorPage(const TrustResult& trust, HWND owner, ProgramStarter& starter) {
+  if (::MessageBoxW(owner, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) != IDYES) {
     return;
   }
   const std::wstring url(kUpdateErrorPageUrl);
   if (!starter.OpenWebPage(url)) {
-    ::MessageBoxW(nullptr, ErrorPageNotOpenedText(url).c_str(), kProductName, MB_ICONWARNING);
+    ::MessageBoxW(owner, ErrorPageNotOpenedText(url).c_str(), kProductName, MB_ICONWARNING);
   }
 }
 
@@ -172,44 +165,6 @@ std::wstring PrepareDownloadFolder(bool elevated) {
   // An existing folder is fine: it is the user's own.
   if (!folder.empty()) ::CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
-}
-
-// A protected folder is made for one download: one whose installer is not
-// started goes again.
-void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::wstring& path) {
-  if (!elevated) return;
-  ::DeleteFileW(path.c_str());
-  ::RemoveDirectoryW(folder.c_str());
-}
-
-bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
-                    uint32_t announced_version, bool elevated, ProgramStarter& starter,
-                    const RevocationCheck& check_revocation) {
-  if (!WriteInstaller(path, bytes)) return false;
-  // Opened without write or delete sharing: from here until the start call
-  // has returned, nobody can change, rename or remove the file, and what it
-  // holds is checked to be what was downloaded. (The writing handle cannot be
-  // kept: the system would not start a program that is open for writing.)
-  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!installer) return false;
-  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
-  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), bytes.begin(), bytes.end())) return false;
-
-  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
-  if (trust.status != 0) {
-    OfferErrorPage(trust, starter);
-    return false;
-  }
-  // A genuine installer of an older release, served again, would downgrade
-  // the program to a version with known faults. The file checked above is
-  // what was read through the same handle.
-  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
-  // A pinned key that was stolen is revoked by its CA: what it signs is
-  // refused, until every user has a release with a new pin.
-  if (!trust.signer || !check_revocation(trust.signer)) return false;
-  return elevated ? starter.StartProgram(path, kInstallerArguments, folder)
-                  : starter.StartElevated(path, kInstallerArguments);
 }
 
 }  // namespace
@@ -368,8 +323,18 @@ std::wstring ErrorPageNotOpenedText(const std::wstring& url) {
   return FillTextField(LoadResourceText(IDS_ERROR_PAGE_NOT_OPENED), url);
 }
 
+std::optional<FILETIME> TrustedSigningTime(const CRYPT_PROVIDER_SGNR& signer) {
+  // sftVerifyAsOf is the time stamp's time only when a time stamp was found
+  // and verified; a provider may fill it from an attribute it never checked,
+  // so the counter-signer that WinVerifyTrust verified must be there too.
+  if (signer.csCounterSigners == 0 || signer.pasCounterSigners == nullptr) return std::nullopt;
+  if (signer.pasCounterSigners[0].dwError != ERROR_SUCCESS) return std::nullopt;
+  return signer.sftVerifyAsOf;
+}
+
 TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                     std::span<const std::string_view> pinned_keys) {
+                                     std::span<const std::string_view> pinned_keys,
+                                     const SigningTimeReader& signing_time) {
   WINTRUST_FILE_INFO file_info{};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.c_str();
@@ -386,7 +351,7 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
   result.status = ::WinVerifyTrust(nullptr, &action, &data);
   result.last_error = ::GetLastError();
   const TrustState state(action, data);
-  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys)) {
+  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys, signing_time)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
   if (result.status == 0) result.signer = CopySigner(data.hWVTStateData);
@@ -395,6 +360,15 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
 
 bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version) {
   return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
+}
+
+PreparedInstaller::~PreparedInstaller() {
+  // A protected folder is made for one download: one whose installer is not
+  // started goes again.
+  if (!elevated_ || started_ || folder_.empty()) return;
+  held_.reset();
+  ::DeleteFileW(path_.c_str());
+  ::RemoveDirectoryW(folder_.c_str());
 }
 
 RevocationStatus RevocationOfChain(DWORD chain_error_status) {
@@ -427,12 +401,17 @@ SignerCertificates::~SignerCertificates() {
 
 RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
   if (signer_ == nullptr) return RevocationStatus::Unknown;
-  CodeSigningChainParameters parameters;
+  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
   // With the accumulative flag this bounds all the chain's retrievals
   // together, not each one.
-  parameters.get()->dwUrlRetrievalTimeout = timeout_ms;
+  parameters.dwUrlRetrievalTimeout = timeout_ms;
   unique_cert_chain chain;
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, parameters.get(),
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, &parameters,
                                  CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
                                      CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
                                  nullptr, chain.put())) {
@@ -441,19 +420,78 @@ RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
   return RevocationOfChain(chain.get()->TrustStatus.dwErrorStatus);
 }
 
-bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, const RevocationCheck& check_revocation) {
-  if (installer_bytes.size() <= kInstallerMinBytes) return false;
-
-  const bool elevated = starter.IsElevated();
-  const std::wstring folder = PrepareDownloadFolder(elevated);
-  if (folder.empty()) return false;
-  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-  if (VerifyAndStart(folder, path, installer_bytes, announced_version, elevated, starter, check_revocation)) {
-    return true;
+RevocationStatus CheckRevocationWithinBound(const std::shared_ptr<const SignerCertificates>& signer) {
+  struct Lookup {
+    unique_handle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<RevocationStatus> status{RevocationStatus::Unknown};
+  };
+  auto lookup = std::make_shared<Lookup>();
+  if (!signer || !lookup->done) return RevocationStatus::Unknown;
+  // The thread owns what it uses: it may outlive this wait.
+  if (!StartDetachedThread([lookup, signer]() noexcept {
+        lookup->status = signer->CheckRevocation(kRevocationCheckMaxMs);
+        ::SetEvent(lookup->done.get());
+      })) {
+    return RevocationStatus::Unknown;
   }
-  RemoveUnusedDownload(elevated, folder, path);
-  return false;
+  ::WaitForSingleObject(lookup->done.get(), kRevocationCheckMaxMs);
+  return lookup->status.load();
+}
+
+std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
+                                                    uint32_t announced_version, bool elevated,
+                                                    const RevocationCheck& check_revocation) {
+  auto prepared = std::make_unique<PreparedInstaller>();
+  prepared->elevated_ = elevated;
+  if (installer_bytes.size() <= kInstallerMinBytes) return prepared;
+  prepared->folder_ = PrepareDownloadFolder(elevated);
+  if (prepared->folder_.empty()) return prepared;
+  prepared->path_ = prepared->folder_ + L"\\" + std::wstring(kSetupFileName);
+  if (!WriteInstaller(prepared->path_, installer_bytes)) return prepared;
+  // Opened without write or delete sharing: from here until the start call
+  // has returned, nobody can change, rename or remove the file, and what it
+  // holds is checked to be what was downloaded. (The writing handle cannot be
+  // kept: the system would not start a program that is open for writing.)
+  unique_hfile installer(::CreateFileW(prepared->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!installer) return prepared;
+  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), installer_bytes.begin(),
+                                 installer_bytes.end())) {
+    return prepared;
+  }
+  prepared->trust_ = VerifyInstallerSignature(installer.get(), prepared->path_, kUpdateSignerKeys);
+  // A genuine installer of an older release, served again, would downgrade
+  // the program to a version with known faults. The file checked above is
+  // what was read through the same handle.
+  prepared->version_acceptable_ = InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version);
+  // A pinned key that was stolen is revoked by its CA: what it signs is
+  // refused, until every user has a release with a new pin.
+  if (prepared->trust_.status == 0 && prepared->version_acceptable_) {
+    prepared->signer_revoked_ =
+        !prepared->trust_.signer || check_revocation(prepared->trust_.signer) == RevocationStatus::Revoked;
+  }
+  prepared->held_ = std::move(installer);
+  return prepared;
+}
+
+bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramStarter& starter) {
+  if (!installer.held_) return false;
+  if (installer.trust_.status != 0) {
+    OfferErrorPage(installer.trust_, owner, starter);
+    return false;
+  }
+  if (!installer.version_acceptable_ || installer.signer_revoked_) return false;
+  installer.started_ = installer.elevated_
+                           ? starter.StartProgram(installer.path_, kInstallerArguments, installer.folder_)
+                           : starter.StartElevated(installer.path_, kInstallerArguments);
+  return installer.started_;
+}
+
+bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
+                            ProgramStarter& starter, HWND owner, const RevocationCheck& check_revocation) {
+  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated(), check_revocation);
+  return StartPreparedInstaller(*prepared, owner, starter);
 }
 
 }  // namespace tarnwick
