@@ -69,22 +69,35 @@ std::wstring FillTextField(std::wstring format, const std::wstring& value) {
   return format;
 }
 
+// Chain parameters that ask for a chain valid for code signing.
+class CodeSigningChainParameters {
+ public:
+  CodeSigningChainParameters() noexcept {
+    parameters_.cbSize = sizeof(parameters_);
+    parameters_.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    parameters_.RequestedUsage.Usage.cUsageIdentifier = 1;
+    parameters_.RequestedUsage.Usage.rgpszUsageIdentifier = usage_;
+  }
+  CodeSigningChainParameters(const CodeSigningChainParameters&) = delete;
+  CodeSigningChainParameters& operator=(const CodeSigningChainParameters&) = delete;
+  CERT_CHAIN_PARA* get() noexcept { return &parameters_; }
+
+ private:
+  LPSTR usage_[1] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters_{};
+};
+
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
 bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate, const std::optional<FILETIME>& at) {
-  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-  CERT_CHAIN_PARA parameters{};
-  parameters.cbSize = sizeof(parameters);
-  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
+  CodeSigningChainParameters parameters;
   unique_cert_chain chain;
   // The signature's own store supplies the intermediate certificates. Every
   // certificate of the chain is judged valid or not as of `at` (the current
   // time when there is none).
   FILETIME moment = at.value_or(FILETIME{});
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, at ? &moment : nullptr, certificate->hCertStore,
-                                 &parameters, 0, nullptr, chain.put())) {
+                                 parameters.get(), 0, nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
@@ -401,17 +414,12 @@ SignerCertificates::~SignerCertificates() {
 
 RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
   if (signer_ == nullptr) return RevocationStatus::Unknown;
-  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-  CERT_CHAIN_PARA parameters{};
-  parameters.cbSize = sizeof(parameters);
-  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
+  CodeSigningChainParameters parameters;
   // With the accumulative flag this bounds all the chain's retrievals
   // together, not each one.
-  parameters.dwUrlRetrievalTimeout = timeout_ms;
+  parameters.get()->dwUrlRetrievalTimeout = timeout_ms;
   unique_cert_chain chain;
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, &parameters,
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, parameters.get(),
                                  CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
                                      CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
                                  nullptr, chain.put())) {
