@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tarnwick {
@@ -58,9 +59,12 @@ int ShowHelp() {
 int InstallLogonTaskForThisProgram() {
   const std::wstring program = CurrentProgramPath();
   if (!program.empty() && OthersCanReplaceProgram(program)) {
-    WriteToStandardError(
+    const bool removed = RunRefusedInstall(MakeComTaskScheduler);
+    WriteToStandardError(std::string(
         "Tarnwick: not installing the logon task: accounts other than administrators can replace this program "
-        "or a folder on its path; install it into Program Files first.\n");
+        "or a folder on its path; install it into Program Files first. ") +
+        (removed ? "Tarnwick will not start at logon (earlier logon tasks were removed).\n"
+                 : "The Task Scheduler could not be reached to remove earlier logon tasks.\n"));
     return 1;
   }
   return RunInstall(MakeComTaskScheduler, program);

@@ -23,6 +23,11 @@ int RunInstall(const TaskSchedulerFactory& make_scheduler, const std::wstring& p
   return RegisterLogonTask(*make_scheduler(), kLogonTaskName, program_path, kLogonTaskArguments) ? 0 : 1;
 }
 
+bool RunRefusedInstall(const TaskSchedulerFactory& make_scheduler) {
+  const bool reached = DeleteTaskWithOwnCom(make_scheduler, kLogonTaskName);
+  return DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName) && reached;
+}
+
 int RunUninstall(const TaskSchedulerFactory& make_scheduler) {
   // Settings stay when the task cannot be removed, so that a retry finds
   // everything as it was.

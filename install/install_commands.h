@@ -23,6 +23,13 @@ using TaskSchedulerFactory = std::function<std::unique_ptr<TaskSchedulerApi>()>;
 // path is empty or the registration failed.
 int RunInstall(const TaskSchedulerFactory& make_scheduler, const std::wstring& program_path);
 
+// An install that was refused: the tasks of earlier installs would go on
+// starting, with the highest rights at every logon, the very file that was
+// judged replaceable, so the logon task and the one of the older name are
+// deleted. True when the Task Scheduler was reached for both (a task that
+// did not exist counts as deleted).
+[[nodiscard]] bool RunRefusedInstall(const TaskSchedulerFactory& make_scheduler);
+
 // Deletes the logon task and then the settings keys under both roots: 0, or
 // 1 with the keys left alone when the Task Scheduler cannot be reached.
 int RunUninstall(const TaskSchedulerFactory& make_scheduler);

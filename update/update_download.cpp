@@ -3,6 +3,7 @@
 #include "app/resource_text.h"
 #include "config/product.h"
 #include "install/program_protection.h"
+#include "platform/detached_thread.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "update/update_check.h"
@@ -17,6 +18,7 @@
 #include <softpub.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <initializer_list>
 #include <vector>
@@ -67,22 +69,35 @@ std::wstring FillTextField(std::wstring format, const std::wstring& value) {
   return format;
 }
 
+// Chain parameters that ask for a chain valid for code signing.
+class CodeSigningChainParameters {
+ public:
+  CodeSigningChainParameters() noexcept {
+    parameters_.cbSize = sizeof(parameters_);
+    parameters_.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    parameters_.RequestedUsage.Usage.cUsageIdentifier = 1;
+    parameters_.RequestedUsage.Usage.rgpszUsageIdentifier = usage_;
+  }
+  CodeSigningChainParameters(const CodeSigningChainParameters&) = delete;
+  CodeSigningChainParameters& operator=(const CodeSigningChainParameters&) = delete;
+  CERT_CHAIN_PARA* get() noexcept { return &parameters_; }
+
+ private:
+  LPSTR usage_[1] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+  CERT_CHAIN_PARA parameters_{};
+};
+
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
 bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate, const std::optional<FILETIME>& at) {
-  LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-  CERT_CHAIN_PARA parameters{};
-  parameters.cbSize = sizeof(parameters);
-  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
+  CodeSigningChainParameters parameters;
   unique_cert_chain chain;
   // The signature's own store supplies the intermediate certificates. Every
   // certificate of the chain is judged valid or not as of `at` (the current
   // time when there is none).
   FILETIME moment = at.value_or(FILETIME{});
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, at ? &moment : nullptr, certificate->hCertStore,
-                                 &parameters, 0, nullptr, chain.put())) {
+                                 parameters.get(), 0, nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
@@ -121,6 +136,16 @@ bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pin
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
   return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
          ChainsToMachineRootForCodeSigning(leaf->pCert, signing_time(*signer));
+}
+
+// The signer of the signature that WinVerifyTrust checked: the one pinned.
+std::shared_ptr<const SignerCertificates> CopySigner(HANDLE trust_state) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
+  CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (leaf == nullptr || leaf->pCert == nullptr) return nullptr;
+  auto copy = std::make_shared<const SignerCertificates>(leaf->pCert);
+  return copy->Valid() ? copy : nullptr;
 }
 
 bool Rewind(HANDLE file) {
@@ -342,6 +367,7 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
   if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys, signing_time)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
+  if (result.status == 0) result.signer = CopySigner(data.hWVTStateData);
   return result;
 }
 
@@ -358,8 +384,71 @@ PreparedInstaller::~PreparedInstaller() {
   ::RemoveDirectoryW(folder_.c_str());
 }
 
+RevocationStatus RevocationOfChain(DWORD chain_error_status) {
+  if ((chain_error_status & CERT_TRUST_IS_REVOKED) != 0) return RevocationStatus::Revoked;
+  // Offline, no answer within the time, or no list to ask: Windows sets
+  // both bits, Wine neither.
+  if ((chain_error_status & (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) != 0) {
+    return RevocationStatus::Unknown;
+  }
+  return RevocationStatus::NotRevoked;
+}
+
+SignerCertificates::SignerCertificates(PCCERT_CONTEXT signer) {
+  store_ = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  if (store_ == nullptr) return;
+  // The intermediate certificates come with the signature.
+  if (signer->hCertStore != nullptr) {
+    for (PCCERT_CONTEXT carried = ::CertEnumCertificatesInStore(signer->hCertStore, nullptr); carried != nullptr;
+         carried = ::CertEnumCertificatesInStore(signer->hCertStore, carried)) {
+      ::CertAddCertificateContextToStore(store_, carried, CERT_STORE_ADD_USE_EXISTING, nullptr);
+    }
+  }
+  if (!::CertAddCertificateContextToStore(store_, signer, CERT_STORE_ADD_USE_EXISTING, &signer_)) signer_ = nullptr;
+}
+
+SignerCertificates::~SignerCertificates() {
+  if (signer_ != nullptr) ::CertFreeCertificateContext(signer_);
+  if (store_ != nullptr) ::CertCloseStore(store_, 0);
+}
+
+RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
+  if (signer_ == nullptr) return RevocationStatus::Unknown;
+  CodeSigningChainParameters parameters;
+  // With the accumulative flag this bounds all the chain's retrievals
+  // together, not each one.
+  parameters.get()->dwUrlRetrievalTimeout = timeout_ms;
+  unique_cert_chain chain;
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, parameters.get(),
+                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                 nullptr, chain.put())) {
+    return RevocationStatus::Unknown;
+  }
+  return RevocationOfChain(chain.get()->TrustStatus.dwErrorStatus);
+}
+
+RevocationStatus CheckRevocationWithinBound(const std::shared_ptr<const SignerCertificates>& signer) {
+  struct Lookup {
+    unique_handle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<RevocationStatus> status{RevocationStatus::Unknown};
+  };
+  auto lookup = std::make_shared<Lookup>();
+  if (!signer || !lookup->done) return RevocationStatus::Unknown;
+  // The thread owns what it uses: it may outlive this wait.
+  if (!StartDetachedThread([lookup, signer]() noexcept {
+        lookup->status = signer->CheckRevocation(kRevocationCheckMaxMs);
+        ::SetEvent(lookup->done.get());
+      })) {
+    return RevocationStatus::Unknown;
+  }
+  ::WaitForSingleObject(lookup->done.get(), kRevocationCheckMaxMs);
+  return lookup->status.load();
+}
+
 std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
-                                                    uint32_t announced_version, bool elevated) {
+                                                    uint32_t announced_version, bool elevated,
+                                                    const RevocationCheck& check_revocation) {
   auto prepared = std::make_unique<PreparedInstaller>();
   prepared->elevated_ = elevated;
   if (installer_bytes.size() <= kInstallerMinBytes) return prepared;
@@ -384,6 +473,12 @@ std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> i
   // the program to a version with known faults. The file checked above is
   // what was read through the same handle.
   prepared->version_acceptable_ = InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version);
+  // A pinned key that was stolen is revoked by its CA: what it signs is
+  // refused, until every user has a release with a new pin.
+  if (prepared->trust_.status == 0 && prepared->version_acceptable_) {
+    prepared->signer_revoked_ =
+        !prepared->trust_.signer || check_revocation(prepared->trust_.signer) == RevocationStatus::Revoked;
+  }
   prepared->held_ = std::move(installer);
   return prepared;
 }
@@ -394,15 +489,16 @@ bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramSta
     OfferErrorPage(installer.trust_, owner, starter);
     return false;
   }
-  if (!installer.version_acceptable_) return false;
-  installer.started_ = installer.elevated_ ? starter.StartProgram(installer.path_, L"/S", installer.folder_)
-                                           : starter.StartElevated(installer.path_, L"/S");
+  if (!installer.version_acceptable_ || installer.signer_revoked_) return false;
+  installer.started_ = installer.elevated_
+                           ? starter.StartProgram(installer.path_, kInstallerArguments, installer.folder_)
+                           : starter.StartElevated(installer.path_, kInstallerArguments);
   return installer.started_;
 }
 
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, HWND owner) {
-  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated());
+                            ProgramStarter& starter, HWND owner, const RevocationCheck& check_revocation) {
+  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated(), check_revocation);
   return StartPreparedInstaller(*prepared, owner, starter);
 }
 

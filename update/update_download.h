@@ -26,6 +26,13 @@ inline constexpr std::wstring_view kSetupFileName = L"TarnwickSetup.exe";
 // truncated file.
 inline constexpr size_t kInstallerMinBytes = 16384;
 inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
+// The installer runs silently; "/UPDATE" tells it that a user asked for this
+// update, so that an install it cannot complete is shown, not only returned
+// as its exit code (which nobody reads here).
+inline constexpr const wchar_t* kInstallerArguments = L"/S /UPDATE";
+// The longest an installer's signer is looked up in its CAs' revocation
+// lists: a server that has not answered by then counts as unreachable.
+inline constexpr DWORD kRevocationCheckMaxMs = 20'000;
 
 // The installer's URL: the files directory, or its "beta/" subdirectory.
 [[nodiscard]] std::wstring InstallerUrl(bool beta);
@@ -57,10 +64,48 @@ inline constexpr size_t kInstallerMaxBytes = 256u * 1024 * 1024;
 // started is what this read.
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes);
 
-// A WinVerifyTrust status and the last-error value that came with it.
+// What a chain built with revocation checked says: Revoked when a CA's list
+// names one of its certificates; Unknown when a list could not be had (no
+// network, no answer in time, none named), which is accepted, as most
+// signature checks do; NotRevoked otherwise.
+enum class RevocationStatus { NotRevoked, Unknown, Revoked };
+[[nodiscard]] RevocationStatus RevocationOfChain(DWORD chain_error_status);
+
+// An installer's signer certificate with the certificates its signature
+// carries, copied so that they outlive the signature check: the revocation
+// check asks the network, on a thread of its own.
+class SignerCertificates {
+ public:
+  // Empty (Valid() false) when the copy could not be made.
+  explicit SignerCertificates(PCCERT_CONTEXT signer);
+  ~SignerCertificates();
+  SignerCertificates(const SignerCertificates&) = delete;
+  SignerCertificates& operator=(const SignerCertificates&) = delete;
+
+  [[nodiscard]] bool Valid() const noexcept { return signer_ != nullptr; }
+  [[nodiscard]] PCCERT_CONTEXT Signer() const noexcept { return signer_; }
+  // The signer's chain, built by the local machine's engine for code
+  // signing, with the revocation of every certificate but the root asked of
+  // the CAs' servers, all within `timeout_ms`.
+  [[nodiscard]] RevocationStatus CheckRevocation(DWORD timeout_ms) const;
+
+ private:
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT signer_ = nullptr;
+};
+
+// Looks the signer up on a thread of its own and waits at most
+// kRevocationCheckMaxMs: a server that keeps it waiting longer (Wine ignores
+// the retrieval time-out) counts as unreachable, Unknown.
+[[nodiscard]] RevocationStatus CheckRevocationWithinBound(const std::shared_ptr<const SignerCertificates>& signer);
+using RevocationCheck = std::function<RevocationStatus(const std::shared_ptr<const SignerCertificates>&)>;
+
+// A WinVerifyTrust status and the last-error value that came with it, and
+// the signer of a signature that passed.
 struct TrustResult {
   LONG status = 0;
   DWORD last_error = 0;
+  std::shared_ptr<const SignerCertificates> signer;
 };
 
 // The reason for a signature check's status, as the user reads it.
@@ -111,7 +156,8 @@ class PreparedInstaller {
   PreparedInstaller& operator=(const PreparedInstaller&) = delete;
 
  private:
-  friend std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte>, uint32_t, bool);
+  friend std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte>, uint32_t, bool,
+                                                             const RevocationCheck&);
   friend bool StartPreparedInstaller(PreparedInstaller&, HWND, ProgramStarter&);
   bool elevated_ = false;
   bool started_ = false;
@@ -120,6 +166,7 @@ class PreparedInstaller {
   unique_hfile held_;  // null: not written, or not what was downloaded
   TrustResult trust_;
   bool version_acceptable_ = false;
+  bool signer_revoked_ = false;
 };
 
 // The slow half, for the download's thread: writes `installer_bytes` (more
@@ -127,10 +174,13 @@ class PreparedInstaller {
 // and its version (`announced_version`, packed, as the version file said).
 // Elevated, the folder is a new protected one, from which the installer is
 // started directly (it inherits the rights); otherwise the user's download
-// folder, and the start goes through the consent prompt.
-[[nodiscard]] std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
-                                                                  uint32_t announced_version, bool elevated);
-// The window's half: starts an installer that passed every check with "/S".
+// folder, and the start goes through the consent prompt. Last, the signer of
+// an installer that passed is looked up through `check_revocation`.
+[[nodiscard]] std::unique_ptr<PreparedInstaller> PrepareInstaller(
+    std::span<const std::byte> installer_bytes, uint32_t announced_version, bool elevated,
+    const RevocationCheck& check_revocation = CheckRevocationWithinBound);
+// The window's half: starts an installer that passed every check (its signer
+// not revoked) with `kInstallerArguments`.
 // True when it was started. A refused signature shows a warning over `owner`
 // that offers the error page (opened un-elevated, or its address shown when
 // it cannot be); every other failure is silent (the callers report it).
@@ -138,6 +188,7 @@ bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramSta
 
 // Both halves on the calling thread.
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, HWND owner = nullptr);
+                            ProgramStarter& starter, HWND owner = nullptr,
+                            const RevocationCheck& check_revocation = CheckRevocationWithinBound);
 
 }  // namespace tarnwick

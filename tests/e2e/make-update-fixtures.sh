@@ -13,7 +13,7 @@ sign() {  # sign <certificate name> <unsigned installer> <output>
 }
 sign signer "$newer" "$out/signed.exe"
 cp "$newer" "$out/unsigned.exe"
-for signer in other same-name other-root user-root server-only; do
+for signer in other same-name other-root user-root server-only revoked; do
   sign "$signer" "$newer" "$out/$signer.exe"
 done
 sign rogue "$newer" "$out/self-signed.exe"

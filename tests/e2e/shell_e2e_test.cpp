@@ -365,14 +365,10 @@ TEST_F(ShellCommands, CloseWithNoInstanceExitsWithOneAtOnce) {
 
 class ShellInstall : public TarnwickTest {
  protected:
-  static std::wstring TaskFile(const wchar_t* name) {
-    wchar_t system[MAX_PATH] = {};
-    ::GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\Tasks\\" + name;
-  }
   void TearDown() override {
     TarnwickTest::TearDown();
     ::DeleteFileW(TaskFile(L"Tarnwick").c_str());
+    ::DeleteFileW(TaskFile(L"Tarn Wick").c_str());
     DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
   }
 };
@@ -385,23 +381,22 @@ TEST_F(ShellInstall, UninstallRemovesTheSettingsAndExitsWithZero) {
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 }
 
-TEST_F(ShellInstall, InstallOfAProgramItsUserCouldReplaceLeavesTheTasksAlone) {
-  // An older registration, as the task scheduler stores it.
-  const std::string older_task =
-      "<?xml version=\"1.0\"?>\n<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-      "<Actions><Exec><Command>C:\\old\\tarnwick.exe</Command></Exec></Actions></Task>\n";
-  WriteFileBytes(TaskFile(L"Tarnwick"), older_task);
-  ASSERT_TRUE(FileExists(TaskFile(L"Tarnwick")));
+TEST_F(ShellInstall, ARefusedInstallRemovesTheTasksOfEarlierInstalls) {
+  // The tasks an earlier release registered, both names, starting this very
+  // program with the highest rights at every logon.
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarnwick", TarnwickExePath()));
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarn Wick", TarnwickExePath()));
 
   const RunResult result = Run({L"--install"});
   EXPECT_TRUE(result.exited);
   // Wine keeps no owner or access list of a file: the program belongs to the
-  // user, whose ordinary programs could replace it, so it is refused before
-  // the task scheduler is asked for anything.
+  // user, whose ordinary programs could replace it, so it is refused; a task
+  // left behind would go on starting it with the highest rights.
   EXPECT_EQ(result.exit_code, 1u);
   EXPECT_THAT(result.standard_error, HasSubstr("not installing the logon task"));
-  EXPECT_EQ(ReadFileBytes(TaskFile(L"Tarnwick")), std::optional<std::string>(older_task))
-      << "a refused install changes no task";
+  EXPECT_THAT(result.standard_error, HasSubstr("Tarnwick will not start at logon"));
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick"))) << "the earlier task still starts the refused program";
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarn Wick"))) << "the task of the older name stays";
 }
 
 }  // namespace

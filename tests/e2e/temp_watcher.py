@@ -8,6 +8,12 @@ folder while the update tests install, started and stopped by the test:
                      watcher's own; once a file appears there, the link is
                      re-pointed to --substitute, a folder whose files have
                      the same names.
+  --replace PROGRAM  once a file (other than the planted DLL) appears in a
+                     new folder below a --watch folder, that folder is
+                     renamed and a folder of its name is made in its place,
+                     holding PROGRAM under the name of each file it had: what
+                     the user's programs could do to a copy that an elevated
+                     program makes in the user's temporary folder and starts.
 
 It polls every few milliseconds, writes CONTROL/ready once it has seen the
 folders as they were, and ends when CONTROL/stop appears (or after ten
@@ -39,6 +45,7 @@ def main():
     parser.add_argument("--swap")
     parser.add_argument("--first")
     parser.add_argument("--substitute")
+    parser.add_argument("--replace")
     args = parser.parse_args()
 
     def log(line):
@@ -48,6 +55,8 @@ def main():
     if args.swap:
         os.symlink(args.first, args.swap)
     known = folders_below(args.watch)
+    planted_name = args.plant[1].lower() if args.plant else None
+    unreplaced = set()
     swapped = False
     open(os.path.join(args.control, "ready"), "w").close()
     started = time.monotonic()
@@ -55,14 +64,35 @@ def main():
         while not os.path.exists(os.path.join(args.control, "stop")):
             if time.monotonic() - started > LIFETIME_S:
                 break
-            if args.plant:
-                for folder in folders_below(args.watch) - known:
-                    known.add(folder)
+            for folder in folders_below(args.watch) - known:
+                known.add(folder)
+                if args.replace:
+                    unreplaced.add(folder)
+                if args.plant:
                     try:
                         shutil.copyfile(args.plant[0], os.path.join(folder, args.plant[1]))
                         log("planted " + folder)
                     except OSError:
                         pass  # gone again
+            for folder in list(unreplaced):
+                try:
+                    names = [name for name in os.listdir(folder) if name.lower() != planted_name]
+                except OSError:
+                    unreplaced.discard(folder)  # gone again
+                    continue
+                if not names:
+                    continue
+                unreplaced.discard(folder)
+                try:
+                    aside = folder + ".renamed-by-watcher"
+                    os.rename(folder, aside)
+                    known.add(aside)
+                    os.mkdir(folder)
+                    for name in names:
+                        shutil.copyfile(args.replace, os.path.join(folder, name))
+                    log("replaced %s (%s)" % (folder, ", ".join(names)))
+                except OSError as error:
+                    log("could not replace %s: %s" % (folder, error))
             if args.swap and not swapped and os.listdir(args.swap):
                 target = os.readlink(args.swap)
                 os.unlink(args.swap)

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cwchar>
 #include <initializer_list>
 #include <thread>
 #include <filesystem>
@@ -103,6 +106,101 @@ bool InstalledProgramRuns() {
     if (_wcsicmp(image.c_str(), installed) == 0) return true;
   }
   return false;
+}
+
+// The box of the installer (a process of its image name), or null.
+HWND InstallerBox() {
+  std::vector<DWORD> installers;
+  const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot || !::Process32FirstW(snapshot.get(), &entry)) return nullptr;
+  do {
+    if (_wcsicmp(entry.szExeFile, L"TarnwickSetup.exe") == 0) installers.push_back(entry.th32ProcessID);
+  } while (::Process32NextW(snapshot.get(), &entry));
+  for (HWND window = ::FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window != nullptr;
+       window = ::FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+    if (::IsWindowVisible(window) &&
+        std::find(installers.begin(), installers.end(), WindowProcessId(window)) != installers.end()) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
+// Where the installer puts the Start menu entry for all users.
+std::wstring StartMenuEntry() {
+  wchar_t entry[MAX_PATH] = {};
+  ::ExpandEnvironmentStringsW(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Tarnwick.lnk", entry, MAX_PATH);
+  return entry;
+}
+
+// The program and the arguments a shortcut starts, "program|arguments";
+// empty when it cannot be read.
+std::wstring ShortcutCommand(const std::wstring& shortcut) {
+  const HRESULT initialized = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::wstring command;
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      wchar_t target[MAX_PATH] = {};
+      wchar_t arguments[MAX_PATH] = {};
+      if (SUCCEEDED(file->Load(shortcut.c_str(), STGM_READ)) &&
+          SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
+          SUCCEEDED(link->GetArguments(arguments, MAX_PATH))) {
+        command = std::wstring(target) + L"|" + arguments;
+      }
+      file->Release();
+    }
+    link->Release();
+  }
+  if (SUCCEEDED(initialized)) ::CoUninitialize();
+  return command;
+}
+
+// Whether `path` is to be deleted at the next restart (MoveFileEx with
+// MOVEFILE_DELAY_UNTIL_REBOOT: a "\??\" path followed by an empty target in
+// PendingFileRenameOperations).
+bool DeletedAtRestart(const std::wstring& path) {
+  std::vector<wchar_t> pending(32768);
+  DWORD size = static_cast<DWORD>(pending.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending.data(),
+                     &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring wanted = L"\\??\\" + path;
+  for (const wchar_t* entry = pending.data(); *entry != L'\0';) {
+    std::wstring source(entry);
+    const wchar_t* target = entry + source.size() + 1;
+    // A folder may be named with a backslash at its end.
+    if (source.size() > wanted.size() && source.back() == L'\\') source.pop_back();
+    if (_wcsicmp(source.c_str(), wanted.c_str()) == 0 && *target == L'\0') return true;
+    entry = target + std::wcslen(target) + 1;
+  }
+  return false;
+}
+
+// A value of the uninstall entry, as Apps & features reads it.
+std::optional<std::wstring> UninstallEntryText(const wchar_t* name) {
+  wchar_t text[1024] = {};
+  DWORD size = sizeof(text);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text,
+                     &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return text;
+}
+std::optional<DWORD> UninstallEntryNumber(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, name, RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     &value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 // The folders that elevated downloads were made in: the program runs elevated
@@ -237,6 +335,14 @@ class UpdateServer {
 
   // The request paths so far, with their queries.
   [[nodiscard]] std::vector<std::string> Requests() const { return Lines("requests.log"); }
+  // The revocation lists asked for (over plain HTTP).
+  [[nodiscard]] std::vector<std::string> CrlRequests() const { return Lines("crl-requests.log"); }
+  // Publishes the test CA's revocation list, which names the "revoked" signer.
+  void PutRevocationList() {
+    const auto list = ReadFileBytes(WindowsPathOf(TARNWICK_TEST_PKI_DIR "/ca.crl"));
+    ASSERT_TRUE(list.has_value()) << "no test CRL";
+    Put(TARNWICK_TEST_CRL_PATH, *list);
+  }
   bool WaitForRequests(size_t count, Timeout timeout = kDefaultTimeout) const {
     return WaitUntil([&] { return Requests().size() >= count; }, timeout);
   }
@@ -340,6 +446,29 @@ class UpdateTest : public TarnwickTest {
     ::DeleteFileW((installed + L"\\uninstall.exe").c_str());
     ::RemoveDirectoryW(installed.c_str());
     ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+    ::DeleteFileW(StartMenuEntry().c_str());
+    ::DeleteFileW(TaskFile(L"Tarnwick").c_str());
+    ::DeleteFileW(TaskFile(L"Tarn Wick").c_str());
+  }
+
+  // The installer that the updater started (silently) says that the install
+  // could not be completed: under Wine "--install" refuses every program.
+  void ExpectTheInstallersBoxSaysTheProgramWillNotStartAtLogon() {
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = InstallerBox()) != nullptr; }, kDownloadTimeout))
+        << "the user who asked for the update is not told that it failed";
+    const std::string text = Joined(StaticTextsOf(box));
+    EXPECT_THAT(text, HasSubstr("its logon task could not be registered"));
+    EXPECT_THAT(text, HasSubstr("Tarnwick will not start at logon; start it from the Start menu."));
+    ClickButton(box, IDOK);
+  }
+
+  // The uninstall as Apps & features runs it: the registered command, as it is.
+  std::optional<DWORD> RunRegisteredUninstall(const wchar_t* value, const std::wstring& working_folder = {}) {
+    const std::optional<std::wstring> command = UninstallEntryText(value);
+    EXPECT_TRUE(command.has_value()) << "no " << Joined({value});
+    if (!command) return std::nullopt;
+    return RunCommandLine(*command, kDownloadTimeout, working_folder);
   }
 
   static std::wstring InstallerDownloadPath() { return DownloadFolder() + L"\\TarnwickSetup.exe"; }
@@ -438,9 +567,29 @@ class UpdateTest : public TarnwickTest {
 
 using UpdateCheck = UpdateTest;
 
+// Whether each window answers a message within 1 s, asked every 100 ms for
+// `period`; the windows of a download that held the thread would not.
+void ExpectAnswersWithinASecond(std::initializer_list<HWND> windows, std::chrono::milliseconds period) {
+  const auto end = std::chrono::steady_clock::now() + period;
+  int asked = 0;
+  do {
+    for (const HWND window : windows) {
+      DWORD_PTR ignored = 0;
+      ASSERT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored), 0)
+          << "a window held for a second, after " << asked << " answers";
+      ++asked;
+    }
+    std::this_thread::sleep_for(100ms);
+  } while (std::chrono::steady_clock::now() < end);
+}
+
 TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
   server_->PutFixture(kInstallerPath, "signed");
+  // The CA's revocation list is asked for and never comes: as when the
+  // machine is offline, the genuine update still installs, and the check
+  // holds nothing for longer than its bound.
+  server_->PutStall(TARNWICK_TEST_CRL_PATH);
   instance_ = &StartInstance();
   const HWND tray = TrayWindowOf(instance_->Id());
   ASSERT_TRUE(server_->WaitForRequests(1));
@@ -449,6 +598,17 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
       << "the balloon's click downloads no installer";
   EXPECT_EQ(server_->Requests()[1], "/files/TarnwickSetup.exe");
+  // While the CA's server keeps the program waiting, its windows answer.
+  HWND check = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        check = DownloadDialog();
+        return check != nullptr && ::IsWindowVisible(check) &&
+               Joined(StaticTextsOf(check)).find("Verifying...") != std::string::npos;
+      },
+      kDownloadTimeout))
+      << "no sign that the signer's revocation is being looked up";
+  ExpectAnswersWithinASecond({tray, check}, 2s);
 
   // The installer closes the running program, installs silently and starts
   // the installed program.
@@ -459,9 +619,11 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
       << "nothing installed under Program Files";
   EXPECT_EQ(ReadFileBytes(installed), ReadFileBytes(TarnwickExePath()));
   EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+  EXPECT_THAT(server_->CrlRequests(), Contains("/" TARNWICK_TEST_CRL_PATH)) << "the signer's CA was not asked";
   // The installer starts the program again through its logon task only:
   // never itself, as its own (perhaps another administrator's) account. Wine
   // registers no logon task, so the installer ends having said so.
+  ExpectTheInstallersBoxSaysTheProgramWillNotStartAtLogon();
   EXPECT_TRUE(WaitUntil([] { return !InstallerRuns(); }, kDownloadTimeout)) << "the installer does not end";
   EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
   // Elevated, the installer was downloaded into a folder of its own that only
@@ -471,13 +633,20 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   EXPECT_TRUE(FileExists(downloads[0] + L"\\TarnwickSetup.exe")) << "the installer stays where it was downloaded";
   EXPECT_FALSE(FileExists(DownloadFolder()));
 
-  // The uninstaller closes the program and removes what the installer made.
-  TarnwickProcess uninstall({L"/S"}, ProgramFilesFolder() + L"\\uninstall.exe");
-  EXPECT_TRUE(WaitUntil([&] { return !FileExists(installed) && !RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey); },
-                        kDownloadTimeout))
-      << "the uninstaller left the program behind";
-  EXPECT_TRUE(WaitUntil([] { return FindTrayWindow() == nullptr; })) << "the uninstaller did not close the program";
-  EXPECT_TRUE(WaitUntil([] { return !FileExists(ProgramFilesFolder()); })) << "the program's folder stays";
+  // The way back after Exit: the Start menu entry for all users.
+  EXPECT_TRUE(FileExists(StartMenuEntry()));
+
+  // The uninstaller, as Apps & features starts it, closes the program (the
+  // user started it again from the Start menu) and removes what the
+  // installer made.
+  TarnwickProcess started_again({L"--show"}, installed);
+  ASSERT_TRUE(WaitUntil([] { return FindTrayWindow() != nullptr; })) << "the installed program does not start";
+  EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString"), std::optional<DWORD>(0));
+  EXPECT_TRUE(started_again.WaitForExit()) << "the uninstaller did not close the program";
+  EXPECT_EQ(FindTrayWindow(), nullptr);
+  EXPECT_FALSE(FileExists(installed)) << "the uninstaller left the program behind";
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+  EXPECT_FALSE(FileExists(StartMenuEntry()));
 }
 
 TEST_F(UpdateCheck, CheckForUpdateAnswersNewerAndNotNewerAndNothingForARefusedAnswer) {
@@ -530,22 +699,6 @@ TEST_F(UpdateCheck, AClosedProgramEndsWhileTheCheckerWaitsForTheServer) {
 // --- A server that trickles ----------------------------------------------------
 
 using UpdateNetwork = UpdateTest;
-
-// Whether each window answers a message within 1 s, asked every 100 ms for
-// `period`; the windows of a download that held the thread would not.
-void ExpectAnswersWithinASecond(std::initializer_list<HWND> windows, std::chrono::milliseconds period) {
-  const auto end = std::chrono::steady_clock::now() + period;
-  int asked = 0;
-  do {
-    for (const HWND window : windows) {
-      DWORD_PTR ignored = 0;
-      ASSERT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored), 0)
-          << "a window held for a second, after " << asked << " answers";
-      ++asked;
-    }
-    std::this_thread::sleep_for(100ms);
-  } while (std::chrono::steady_clock::now() < end);
-}
 
 TEST_F(UpdateNetwork, ATricklingServerHoldsNoWindowAndItsDownloadCanBeCancelledOrEndsByItself) {
   server_->PutTrickle(kVersionPath);
@@ -614,6 +767,7 @@ using UpdateInstallers = UpdateTest;
 
 TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
+  server_->PutRevocationList();
   const BrowserStandIn browser;
   StartAndOpenMainWindow();
   ASSERT_NE(main_, nullptr);
@@ -642,6 +796,9 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
       // Genuine, but of an older release than the one announced: refused
       // without a signature warning.
       {"older", nullptr},
+      // The pinned key and name, but the CA has revoked the certificate (its
+      // key was stolen): refused without a warning about the file.
+      {"revoked", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture != nullptr ? c.fixture : "404");
@@ -673,6 +830,7 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
   }
   EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe")) << "a refused installer ran";
   EXPECT_TRUE(instance_->IsRunning());
+  EXPECT_THAT(server_->CrlRequests(), Contains("/" TARNWICK_TEST_CRL_PATH)) << "the signer's CA was not asked";
   // "Yes" opened the error page once, in the browser.
   EXPECT_TRUE(WaitUntil([&] { return browser.OpenedUrls().size() == 1; }));
   EXPECT_THAT(browser.OpenedUrls(),
@@ -686,7 +844,10 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
 // temporary folder and, when asked, re-points the user's download folder.
 class TempWatcher {
  public:
-  explicit TempWatcher(bool swap_download_folder)
+  // `swap_download_folder`: re-point the user's download folder;
+  // `replace_copies`: put the substitute program in place of whatever is
+  // copied into a new folder of the temporary folder.
+  explicit TempWatcher(bool swap_download_folder, bool replace_copies = false)
       : control_(WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/watcher-" +
                                std::to_string(::GetCurrentProcessId()))) {
     std::filesystem::remove_all(control_);
@@ -702,6 +863,7 @@ class TempWatcher {
     std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_TEMP_WATCHER_SCRIPT) + L" --control " +
                                 UnixPathOf(control_) + L" --watch " + UnixPathOf(temp_folder) + L" --plant " +
                                 Wide(TARNWICK_PLANTED_DLL) + L" pdh.dll";
+    if (replace_copies) command_line += L" --replace " + Wide(TARNWICK_SUBSTITUTE_PROGRAM);
     if (swap_download_folder) {
       ::RemoveDirectoryW(DownloadFolder().c_str());
       command_line += L" --swap " + UnixPathOf(temp_folder) + L"/ombrix --first " + UnixPathOf(control_ + L"\\first") +
@@ -778,18 +940,82 @@ TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
   ::DeleteFileW(record_.c_str());
   std::filesystem::remove_all(probe_folder);
 
-  // A running program, closed by the installer.
-  instance_ = &StartInstance();
-  TarnwickProcess installer({L"/S"}, WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
-  ASSERT_TRUE(installer.WaitForExit(kDownloadTimeout));
+  // A running program, closed by the installer, and the logon tasks of an
+  // earlier release (both names) that start the program it replaces.
   const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarnwick", installed));
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarn Wick", installed));
+  instance_ = &StartInstance();
+  // A fleet's silent install: whatever happens, nothing is shown (a box
+  // would hold the installer until it is answered).
+  TarnwickProcess installer({L"/S"}, WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
+  ASSERT_TRUE(installer.WaitForExit(kDownloadTimeout)) << "the silent installer waits for something";
   EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";
   EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
   // Under Wine the program's folder belongs to the user, so "--install"
   // refuses it: the installer says the install failed, and starts nothing
-  // (the logon task, which would, is missing).
+  // (the logon task, which would, is missing). The earlier tasks would go on
+  // starting the refused program with the highest rights: they are gone.
   EXPECT_EQ(installer.ExitCode(), std::optional<DWORD>(3));
   EXPECT_FALSE(InstalledProgramRuns()) << "the installer started the program itself";
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick"))) << "the earlier task still starts the refused program";
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarn Wick"))) << "the task of the older name stays";
+
+  // The way back after the tray menu's Exit, for every user, and what Apps &
+  // features shows.
+  EXPECT_EQ(ShortcutCommand(StartMenuEntry()), installed + L"|--show");
+  const std::optional<DWORD> size = UninstallEntryNumber(L"EstimatedSize");
+  ASSERT_TRUE(size.has_value());
+  const auto program_size = ReadFileBytes(installed).value_or("").size();
+  EXPECT_GE(*size, program_size / 1024) << "EstimatedSize is in KiB";
+  EXPECT_LE(*size, 4 * (program_size / 1024 + 1));
+  EXPECT_EQ(UninstallEntryNumber(L"NoModify"), std::optional<DWORD>(1));
+  EXPECT_EQ(UninstallEntryNumber(L"NoRepair"), std::optional<DWORD>(1));
+}
+
+TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrReplace) {
+  TarnwickProcess installer({L"/S"}, WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe"));
+  ASSERT_TRUE(installer.WaitForExit(kDownloadTimeout));
+  const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
+  ASSERT_TRUE(FileExists(installed));
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarnwick", installed));
+  ASSERT_TRUE(CreateLogonTaskWithSchtasks(L"Tarn Wick", installed));
+  WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUSets", 1);
+  TarnwickProcess running({}, installed);
+  ASSERT_TRUE(WaitUntil([] { return FindTrayWindow() != nullptr; })) << "the installed program does not start";
+
+  // The user's ordinary programs replace whatever is copied into a new
+  // folder of the temporary folder, and plant a DLL into every such folder;
+  // the uninstall is started, as Apps & features may start it, from a
+  // folder they planted into.
+  const TempWatcher watcher(/*swap_download_folder=*/false, /*replace_copies=*/true);
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring working_folder = std::wstring(temp) + L"uninstall-started-here";
+  ASSERT_TRUE(::CreateDirectoryW(working_folder.c_str(), nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(working_folder + L"\\pdh.dll"); })) << watcher.Actions();
+
+  // Its exit code is the uninstall's own: what it says is done when it ends.
+  EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString", working_folder), std::optional<DWORD>(0))
+      << "watcher: " << watcher.Actions();
+  EXPECT_TRUE(running.WaitForExit()) << "the uninstaller did not close the program";
+  EXPECT_FALSE(FileExists(installed)) << "the uninstaller left the program behind";
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+  EXPECT_FALSE(FileExists(StartMenuEntry()));
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick")));
+  EXPECT_FALSE(FileExists(TaskFile(L"Tarn Wick")));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+  // The uninstaller that ran in place goes now, or at the next restart.
+  const std::wstring uninstaller = ProgramFilesFolder() + L"\\uninstall.exe";
+  EXPECT_TRUE(!FileExists(uninstaller) || DeletedAtRestart(uninstaller)) << "the uninstaller stays for good";
+  EXPECT_TRUE(!FileExists(ProgramFilesFolder()) || DeletedAtRestart(ProgramFilesFolder()))
+      << "the program's folder stays for good";
+  std::printf("after the uninstall: uninstall.exe %s, the folder %s\n",
+              FileExists(uninstaller) ? "waits for the restart" : "is gone",
+              FileExists(ProgramFilesFolder()) ? "waits for the restart" : "is gone");
+  // Last: a program the watcher put in place of a copy would have run by now.
+  EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
+  std::filesystem::remove_all(working_folder);
 }
 
 TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) {
@@ -803,6 +1029,7 @@ TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) 
 
   const std::wstring installed = ProgramFilesFolder() + L"\\tarnwick.exe";
   EXPECT_TRUE(instance_->WaitForExit(kDownloadTimeout)) << "the installer did not close the running program";
+  ExpectTheInstallersBoxSaysTheProgramWillNotStartAtLogon();
   EXPECT_TRUE(WaitUntil([&] { return FileExists(installed) && !InstallerRuns(); }, kDownloadTimeout))
       << "the genuine update was not installed";
   EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(TarnwickExePath())) << "not the program that was built";

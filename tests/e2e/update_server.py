@@ -14,7 +14,9 @@ test. It serves the folder ROOT as the test laid it out:
                        every half second until ROOT/release exists or the
                        client goes.
 
-Every request line is appended to ROOT/requests.log. The server writes
+The same port answers plain HTTP (as CAs publish their revocation lists),
+but only for paths below /crl/; those requests go to ROOT/crl-requests.log.
+Every other request line is appended to ROOT/requests.log. The server writes
 ROOT/ready once it listens and ends when ROOT/stop appears (or after ten
 minutes, whatever happened to the test), removing ROOT/ready.
 """
@@ -43,11 +45,13 @@ def main():
         return os.path.exists(os.path.join(root, name))
 
     class Handler(http.server.BaseHTTPRequestHandler):
+        request_log = "requests.log"
+
         def log_message(self, *unused):
             pass
 
         def do_GET(self):
-            with log_lock, open(os.path.join(root, "requests.log"), "a") as log:
+            with log_lock, open(os.path.join(root, self.request_log), "a") as log:
                 log.write(self.path + "\n")
             path = self.path.split("?", 1)[0].lstrip("/")
             if ".." in path.split("/"):
@@ -107,9 +111,35 @@ def main():
             self.end_headers()
             self.wfile.write(body)
 
+    class PlainHandler(Handler):
+        request_log = "crl-requests.log"
+
+        def do_GET(self):
+            if not self.path.startswith("/crl/"):
+                return self.send_error(400)
+            Handler.do_GET(self)
+
     class Server(http.server.ThreadingHTTPServer):
         daemon_threads = True
         allow_reuse_address = True
+
+        # On the connection's own thread: a TLS handshake begins with 0x16.
+        def finish_request(self, request, client_address):
+            try:
+                first = request.recv(1, socket.MSG_PEEK)
+            except OSError:
+                return
+            if first != b"\x16":
+                PlainHandler(request, client_address, self)
+                return
+            try:
+                secure = context.wrap_socket(request, server_side=True)
+            except (OSError, ssl.SSLError):
+                return
+            try:
+                Handler(secure, client_address, self)
+            finally:
+                secure.close()
 
     class Server6(Server):
         address_family = socket.AF_INET6
@@ -123,7 +153,6 @@ def main():
     except OSError:
         pass
     for server in servers:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
     open(os.path.join(root, "ready"), "w").close()
     try:

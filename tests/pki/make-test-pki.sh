@@ -12,13 +12,18 @@
 #   server-only the pinned key and name, for server authentication only
 #   no-usage    the pinned key and name, without any extended key usage
 #   rogue       the pinned name, self-signed, trusted by nobody
+#   revoked     the pinned key and name, from the CA, which then revokes it
+# With a CRL URL, the genuine signer and the revoked one name it as their
+# CRL distribution point, and ca.crl (DER) is the CA's list, naming the
+# revoked signer; the tests serve it there.
 # No private key of these ever leaves the build folder.
-#   make-test-pki.sh <output folder> <pinned signer common name>
+#   make-test-pki.sh <output folder> <pinned signer common name> [<CRL URL>]
 set -euo pipefail
-out=$1 signer=$2
+out=$1 signer=$2 crl_url=${3:-}
 mkdir -p "$out"
 cd "$out"
-rm -f ./*.pem ./*.der ./*.srl ./*.sha256
+rm -f ./*.pem ./*.der ./*.srl ./*.sha256 ./*.crl
+rm -rf ca-database
 
 key() { openssl genrsa -out "$1" 2048 2>/dev/null; }
 ext() { printf '%s\n' "$@" > "$ext_file"; }
@@ -48,10 +53,12 @@ issue() {
   rm -f "$name.csr"
 }
 code_signing=("basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning")
+listed_signing=("${code_signing[@]}")
+if [ -n "$crl_url" ]; then listed_signing+=("crlDistributionPoints=URI:$crl_url"); fi
 
 issue server ca new localhost "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
   "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost"
-issue signer ca new "$signer" "${code_signing[@]}"
+issue signer ca new "$signer" "${listed_signing[@]}"
 issue other ca new "Another Publisher" "${code_signing[@]}"
 issue same-name ca new "$signer" "${code_signing[@]}"
 issue other-root ca2 new "$signer" "${code_signing[@]}"
@@ -59,6 +66,20 @@ issue user-root user-ca signer-key.pem "$signer" "${code_signing[@]}"
 issue server-only ca signer-key.pem "$signer" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
   "extendedKeyUsage=serverAuth"
 issue no-usage ca signer-key.pem "$signer" "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature"
+
+issue revoked ca signer-key.pem "$signer" "${listed_signing[@]}"
+
+# The CA revokes that one and publishes its list.
+mkdir ca-database
+touch ca-database/index.txt
+echo 01 > ca-database/crlnumber
+printf '%s\n' "[ ca ]" "default_ca = test_ca" "[ test_ca ]" "database = ca-database/index.txt" \
+  "crlnumber = ca-database/crlnumber" "certificate = ca.pem" "private_key = ca-key.pem" "default_md = sha256" \
+  "default_crl_days = 30" > ca-database/ca.cnf
+openssl ca -config ca-database/ca.cnf -revoke revoked.pem -crl_reason keyCompromise 2>/dev/null
+openssl ca -config ca-database/ca.cnf -gencrl -out ca-crl.pem 2>/dev/null
+openssl crl -in ca-crl.pem -outform DER -out ca.crl
+rm -rf ca-database ca-crl.pem
 
 # The pinned name, but trusted by nobody.
 key rogue-key.pem

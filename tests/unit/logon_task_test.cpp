@@ -195,6 +195,18 @@ TEST_F(InstallCommandsTest, InstallFailsWithoutAPathOrARegistration) {
   EXPECT_TRUE(Journaled(L"RegisterTaskDefinition").empty());
 }
 
+TEST_F(InstallCommandsTest, ARefusedInstallDeletesBothTasksAndRegistersNothing) {
+  failures_[L"DeleteTask"] = kFileNotFound;
+  EXPECT_TRUE(RunRefusedInstall(Factory()));
+  EXPECT_THAT(Journaled(L"DeleteTask"), ElementsAre(L"DeleteTask(Tarnwick)", L"DeleteTask(Tarn Wick)"));
+  EXPECT_TRUE(Journaled(L"NewTask").empty());
+  EXPECT_TRUE(Journaled(L"RegisterTaskDefinition").empty());
+  // Unreachable: said so, and the second name is still tried.
+  journal_.clear();
+  failures_[L"Connect"] = HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE);
+  EXPECT_FALSE(RunRefusedInstall(Factory()));
+}
+
 TEST_F(InstallCommandsTest, UninstallRemovesBothTasksAndTheSettings) {
   CreateSettingsKeys();
   failures_[L"DeleteTask"] = kFileNotFound;

@@ -364,6 +364,58 @@ bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>&
   return true;
 }
 
+std::wstring TaskFile(const std::wstring& name) {
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system) + L"\\Tasks\\" + name;
+}
+
+bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& program) {
+  std::string command;
+  for (const wchar_t c : program) command += static_cast<char>(c < 0x80 ? c : '?');
+  const std::string task =
+      "<?xml version=\"1.0\"?>\n"
+      "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
+      "  <RegistrationInfo><Author>Ombrix LLC</Author></RegistrationInfo>\n"
+      "  <Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers>\n"
+      "  <Principals><Principal id=\"Author\"><GroupId>S-1-5-32-545</GroupId>"
+      "<RunLevel>HighestAvailable</RunLevel></Principal></Principals>\n"
+      "  <Settings><Enabled>true</Enabled></Settings>\n"
+      "  <Actions Context=\"Author\"><Exec><Command>\"" + command + "\"</Command>"
+      "<Arguments>-tray</Arguments></Exec></Actions>\n"
+      "</Task>\n";
+  const std::wstring definition = TempFileName();
+  WriteFileBytes(definition, task);
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring schtasks = std::wstring(system) + L"\\schtasks.exe";
+  (void)RunCommandLine(CommandLineOf(schtasks, {L"/create", L"/xml", definition, L"/tn", name}), kDefaultTimeout);
+  ::DeleteFileW(definition.c_str());
+  return FileExists(TaskFile(name));
+}
+
+std::optional<DWORD> RunCommandLine(const std::wstring& command_line, Timeout timeout,
+                                   const std::wstring& working_folder) {
+  std::wstring writable = command_line;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &started)) {
+    return std::nullopt;
+  }
+  unique_handle process(started.hProcess);
+  unique_handle thread(started.hThread);
+  if (::WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process.get(), &code)) return std::nullopt;
+  return code;
+}
+
 std::wstring UnixPathOf(const std::wstring& windows_path) {
   using UnixFileName = char* (*)(const wchar_t*);
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");

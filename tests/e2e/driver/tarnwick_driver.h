@@ -155,6 +155,25 @@ bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>&
 // The Linux path of a Windows path, as Wine maps it; empty outside Wine.
 [[nodiscard]] std::wstring UnixPathOf(const std::wstring& windows_path);
 
+// --- Logon tasks -----------------------------------------------------------------
+
+// The file in which Wine's task scheduler keeps the task `name`.
+[[nodiscard]] std::wstring TaskFile(const std::wstring& name);
+// Registers the task `name` with Wine's own "schtasks /create /xml", as an
+// earlier release's install left it: a logon task of the Users group at the
+// highest run level that starts `program` with "-tray". True once its file
+// exists.
+bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& program);
+
+// --- Other programs ---------------------------------------------------------------
+
+// Starts `command_line` as it is (CreateProcessW without an application name,
+// as the shell runs a registered command), in `working_folder` when one is
+// given, and waits up to `timeout` for its end: its exit code, or nullopt
+// when it could not be started or still ran (then it is ended).
+[[nodiscard]] std::optional<DWORD> RunCommandLine(const std::wstring& command_line, Timeout timeout,
+                                                  const std::wstring& working_folder = {});
+
 // --- Screen -------------------------------------------------------------------
 
 // Saves the whole X display, or only `window`'s rectangle of it, as
