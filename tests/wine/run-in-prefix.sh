@@ -59,5 +59,10 @@ trap cleanup EXIT
 cp -a "$template/." "$prefix/"
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+# A test of the windows at a display scaling: the prefix's DPI, as Wine reads
+# it at every program's start (96 is 100 %, 192 is 200 %).
+if [ -n "${TARNWICK_LOGPIXELS:-}" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TARNWICK_LOGPIXELS" /f >/dev/null 2>&1
+fi
 [ -n "${TARNWICK_DESKTOP_SHELL_CHECK:-}" ] && start_desktop_session
 wine "$@"
