@@ -41,6 +41,20 @@ using namespace std::chrono_literals;
 constexpr auto kDeadline = 20s;
 constexpr UINT WMT_OPEN_DOWNLOAD_DIALOG = WM_APP + 1;
 
+// The E-core marker drawn for each scaling this program runs at.
+int DrawnMarkerSize(int dpi) {
+  switch (dpi) {
+    case 120:
+      return 20;
+    case 144:
+      return 24;
+    case 192:
+      return 32;
+    default:
+      return 16;
+  }
+}
+
 HWND WaitFor(const std::function<HWND()>& found) {
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -373,7 +387,7 @@ TEST_F(DpiLayoutTest, MainWindowLabelsFitNothingOverlapsAndTheGraphAndStatusBarT
   GraphState& graph = SharedGraphState();
   ASSERT_FALSE(graph.panels.empty());
   EXPECT_EQ(graph.dpi, dpi_);
-  EXPECT_EQ(graph.marker.width, MarkerSizeForDpi(dpi_)) << "the E-core marker drawn for this DPI";
+  EXPECT_EQ(graph.marker.width, DrawnMarkerSize(dpi_)) << "the E-core marker drawn for this DPI";
   const NodePanel& panel = *graph.panels[0];
   ASSERT_FALSE(panel.cells.empty());
   RECT box{};
@@ -418,7 +432,7 @@ TEST_F(DpiLayoutTest, AfterADpiChangeTheGraphStatusBarAndFontsAreThoseOfTheNewDp
   SendDpiChanged(main, other_);
   GraphState& graph = SharedGraphState();
   EXPECT_EQ(graph.dpi, other_);
-  EXPECT_EQ(graph.marker.width, MarkerSizeForDpi(other_));
+  EXPECT_EQ(graph.marker.width, DrawnMarkerSize(other_));
   ASSERT_FALSE(graph.panels.empty());
   const NodePanel& panel = *graph.panels[0];
   ASSERT_FALSE(panel.cells.empty());
