@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
+#include "tests/support/window_tree.h"
 
 namespace tarnwick::e2e {
 namespace {
@@ -35,16 +36,8 @@ void PrintTo(const Place& place, std::ostream* out) {
 }
 
 std::vector<Place> LayoutOf(HWND top) {
-  std::vector<HWND> windows;
-  ::EnumChildWindows(
-      top,
-      [](HWND child, LPARAM parameter) noexcept -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
   std::vector<Place> places;
-  for (HWND window : windows) {
+  for (HWND window : testing_support::DescendantsOf(top)) {
     wchar_t name[64] = {};
     ::GetClassNameW(window, name, 64);
     RECT rect{};

@@ -23,11 +23,12 @@
 #include "app/messages.h"
 #include "monitor/graph_geometry.h"
 #include "monitor/graph_state.h"
-#include "platform/detached_thread.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "res/resource.h"
+#include "tests/unit/stand_in_tray.h"
+#include "tests/support/window_tree.h"
 #include "ui/dialog_dpi.h"
 #include "ui/download_dialog.h"
 #include "ui/status_format.h"
@@ -55,14 +56,7 @@ int DrawnMarkerSize(int dpi) {
   }
 }
 
-HWND WaitFor(const std::function<HWND()>& found) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (HWND window = found()) return window;
-    std::this_thread::sleep_for(20ms);
-  }
-  return nullptr;
-}
+HWND WaitFor(const std::function<HWND()>& found) { return testing_support::WaitForWindow(found, kDeadline); }
 
 bool WaitUntil(const std::function<bool()>& condition) {
   return WaitFor([&]() -> HWND { return condition() ? HWND_BOTTOM : nullptr; }) != nullptr;
@@ -79,7 +73,6 @@ void RunHangingDownloadDialog() {
   (void)RunDownloadDialog(nullptr, IDS_CHECKING_FOR_UPDATE, fetch);
 }
 
-std::atomic<HWND> standInTray{nullptr};
 std::atomic<DWORD> windowThreadId{0};
 std::atomic<int> openingsEnded{0};
 
@@ -96,25 +89,8 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The windows live on a thread as long-lived as the program (see the main
-// window's tests for why under Wine).
-HWND StandInTray() {
-  static const bool started = StartDetachedThread([]() noexcept {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = StandInTrayProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TarnwickDpiStandInTray";
-    HWND tray = ::CreateWindowExW(0, MAKEINTATOM(::RegisterClassW(&windowClass)), L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (tray == nullptr) return;
-    TrayWindowHandle = tray;
-    windowThreadId = ::GetCurrentThreadId();
-    standInTray = tray;
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
-  });
-  return started ? WaitFor([] { return standInTray.load(); }) : nullptr;
-}
+// The windows live on the stand-in's thread (tests/unit/stand_in_tray.h).
+HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, windowThreadId, kDeadline); }
 
 std::wstring TextOf(HWND window) {
   wchar_t text[2048] = {};
@@ -178,16 +154,8 @@ struct Place {
 };
 
 std::vector<Place> LayoutOf(HWND top) {
-  std::vector<HWND> windows;
-  ::EnumChildWindows(
-      top,
-      [](HWND child, LPARAM parameter) noexcept -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
   std::vector<Place> places;
-  for (HWND window : windows) places.push_back({window, ClientRectIn(window, top), FontHeight(FontOf(window))});
+  for (HWND window : testing_support::DescendantsOf(top)) places.push_back({window, ClientRectIn(window, top), FontHeight(FontOf(window))});
   return places;
 }
 
