@@ -4,11 +4,14 @@
 #include "app/hooks.h"
 #include "app/messages.h"
 #include "app/resource_text.h"
+#include "platform/unique_handle.h"
+#include "platform/window_dpi.h"
 #include "res/resource.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
+#include <utility>
 #include <string_view>
 
 namespace tarnwick {
@@ -22,7 +25,7 @@ constexpr UINT kIconRetryPeriodMs = 1000;
 constexpr UINT kUpdateBalloonTimeoutMs = 10000;
 
 struct TrayState {
-  HICON icon = nullptr;  // a shared resource icon: never destroyed
+  unique_hicon icon;     // the small icon at the tray window's DPI
   unique_hmenu menu;     // loaded on first use, kept for the process's life
   UINT taskbar_created_message = 0;
   bool icon_added = false;
@@ -69,9 +72,13 @@ UINT RegisterTaskbarCreatedMessage(HWND window) {
   return message;
 }
 
+// The notification area shows a small icon: the icon's image of the small-icon
+// size at `dpi` (20 pixels at 125 %, 32 at 200 %).
+unique_hicon LoadTrayIcon(int dpi) { return LoadIconForDpi(AppInstance, IDI_TARNWICK, SM_CXSMICON, dpi); }
+
 LRESULT OnCreate(HWND window) {
   TrayWindowHandle = window;
-  Tray.icon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
+  Tray.icon = LoadTrayIcon(WindowDpi(window));
   Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
@@ -84,7 +91,7 @@ LRESULT OnAddTrayIcon(HWND window) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = WMU_TRAY_CALLBACK;
-  data.hIcon = Tray.icon;
+  data.hIcon = Tray.icon.get();
   CopyTruncated(data.szTip, kProductName);
   for (int attempt = 0; attempt < kIconAddTries; ++attempt) {
     if (attempt > 0) ::Sleep(kIconAddRetryDelayMs);
@@ -174,6 +181,25 @@ LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
   return 0;
 }
 
+// The taskbar's monitor took another scaling: the icon of its size, once the
+// shell shows the new one (it keeps its own copy).
+LRESULT OnDpiChanged(HWND window, WPARAM wparam, LPARAM lparam) {
+  if (const auto* suggested = reinterpret_cast<const RECT*>(lparam)) {
+    ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  unique_hicon icon = LoadTrayIcon(LOWORD(wparam));
+  if (!icon) return 0;
+  std::swap(Tray.icon, icon);
+  if (Tray.icon_added) {
+    NOTIFYICONDATAW data = IconIdentity(window);
+    data.uFlags = NIF_ICON;
+    data.hIcon = Tray.icon.get();
+    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+  }
+  return 0;
+}
+
 LRESULT OnOpenMainWindow() {
   // A hand-over that arrives while the program is ending opens nothing.
   if (IsSet(QuitEvent)) return 0;
@@ -205,6 +231,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
+    case WM_DPICHANGED: return OnDpiChanged(window, wparam, lparam);
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
     default: break;

@@ -89,7 +89,7 @@ LRESULT PaintCellWindow(HWND cell, NodePanel& panel, HDC target) noexcept {
 }
 
 LRESULT OnTipText(NodePanel& panel, NMTTDISPINFOW& info) noexcept {
-  ::SendMessageW(info.hdr.hwndFrom, TTM_SETMAXTIPWIDTH, 0, 150);
+  ::SendMessageW(info.hdr.hwndFrom, TTM_SETMAXTIPWIDTH, 0, TipWrapWidth(panel.dpi));
   info.szText[0] = L'\0';
   const auto cell = reinterpret_cast<HWND>(info.hdr.idFrom);
   const auto base = panel.tipTexts.find(cell);

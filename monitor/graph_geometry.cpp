@@ -16,6 +16,7 @@ constexpr int kOneRowReserve = 30;
 constexpr int kTwoRowReserve = 32;
 constexpr int kRowGap = 2;
 constexpr int kMinimumVisibleHeight = 6;
+constexpr int kTipWrapWidth = 150;
 
 }  // namespace
 
@@ -34,24 +35,27 @@ std::vector<PanelSlot> PanelSlots(std::span<const uint32_t> processorCounts, int
   return slots;
 }
 
-bool RoomToShow(int left, int top, int width, int height) noexcept {
-  return left >= 0 && top >= 0 && width >= 1 && height >= kMinimumVisibleHeight;
+bool RoomToShow(int left, int top, int width, int height, int dpi) noexcept {
+  return left >= 0 && top >= 0 && width >= 1 && height >= ScaleForDpi(kMinimumVisibleHeight, dpi);
 }
 
-bool PanelBoxVisible(int x, int width, int height) noexcept { return RoomToShow(x, 0, width, height); }
+bool PanelBoxVisible(int x, int width, int height, int dpi) noexcept { return RoomToShow(x, 0, width, height, dpi); }
 
-CellGrid CellGridFor(size_t cellCount, const RECT& client) noexcept {
+CellGrid CellGridFor(size_t cellCount, const RECT& client, int dpi) noexcept {
   CellGrid grid;
+  grid.dpi = dpi;
   if (cellCount == 0) return grid;
+  const int sideInset = ScaleForDpi(kSideInset, dpi);
   grid.rows = cellCount > 1 && cellCount % 2 == 0 ? 2 : 1;
   const int height = static_cast<int>(client.bottom - client.top);
-  grid.rowHeight = std::max(0, grid.rows == 2 ? (height - kTwoRowReserve) / 2 : height - kOneRowReserve);
-  const int innerWidth = std::max(0, static_cast<int>((client.right - kSideInset) - (client.left + kSideInset)));
+  grid.rowHeight = std::max(0, grid.rows == 2 ? (height - ScaleForDpi(kTwoRowReserve, dpi)) / 2
+                                              : height - ScaleForDpi(kOneRowReserve, dpi));
+  const int innerWidth = std::max(0, static_cast<int>((client.right - sideInset) - (client.left + sideInset)));
   grid.perRow = static_cast<int>(cellCount) / grid.rows;
   grid.cellWidth = innerWidth / grid.perRow;
   const int spare = innerWidth % grid.perRow;
-  grid.left = static_cast<int>(client.left) + kSideInset + spare / 2;
-  grid.top = static_cast<int>(client.top) + kTopInset;
+  grid.left = static_cast<int>(client.left) + sideInset + spare / 2;
+  grid.top = static_cast<int>(client.top) + ScaleForDpi(kTopInset, dpi);
   return grid;
 }
 
@@ -61,10 +65,10 @@ CellPlacement PlaceCell(const CellGrid& grid, size_t k) noexcept {
   const bool secondRow = grid.rows == 2 && index >= grid.perRow;
   const int column = secondRow ? index - grid.perRow : index;
   cell.left = grid.left + column * grid.cellWidth;
-  cell.top = secondRow ? grid.top + grid.rowHeight + kRowGap : grid.top;
+  cell.top = secondRow ? grid.top + grid.rowHeight + ScaleForDpi(kRowGap, grid.dpi) : grid.top;
   cell.width = grid.cellWidth;
   cell.height = grid.rowHeight;
-  cell.visible = RoomToShow(cell.left, cell.top, cell.width, cell.height);
+  cell.visible = RoomToShow(cell.left, cell.top, cell.width, cell.height, grid.dpi);
   return cell;
 }
 
@@ -94,6 +98,17 @@ MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int 
   }
   return marker;
 }
+
+int MarkerSizeForDpi(int dpi) noexcept {
+  const int wanted = ScaleForDpi(kMarkerSizes[0], dpi);
+  int chosen = kMarkerSizes[0];
+  for (const int size : kMarkerSizes) {
+    if (size <= wanted) chosen = size;
+  }
+  return chosen;
+}
+
+int TipWrapWidth(int dpi) noexcept { return ScaleForDpi(kTipWrapWidth, dpi); }
 
 std::wstring ComposeTipText(std::wstring_view base, bool efficient, bool parked, std::wstring_view efficientLabel,
                             std::wstring_view parkedLabel) {

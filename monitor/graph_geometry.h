@@ -13,7 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/window_dpi.h"
+
 namespace tarnwick {
+
+// Every length below is given at 96 DPI and scaled to the graph's DPI.
 
 // A panel's place in the graph: panels sit side by side at y = 0.
 struct PanelSlot {
@@ -28,10 +32,10 @@ struct PanelSlot {
 [[nodiscard]] std::vector<PanelSlot> PanelSlots(std::span<const uint32_t> processorCounts, int graphWidth);
 
 // A group box or cell is shown only where the layout gave it a place inside
-// its parent and at least 1 x 6 pixels.
-[[nodiscard]] bool RoomToShow(int left, int top, int width, int height) noexcept;
+// its parent and at least 1 x 6 pixels (at 96 DPI).
+[[nodiscard]] bool RoomToShow(int left, int top, int width, int height, int dpi = kDefaultDpi) noexcept;
 // The same for a group box, which always sits at the top of the graph.
-[[nodiscard]] bool PanelBoxVisible(int x, int width, int height) noexcept;
+[[nodiscard]] bool PanelBoxVisible(int x, int width, int height, int dpi = kDefaultDpi) noexcept;
 
 // How a panel's cells are arranged in its client rectangle.
 struct CellGrid {
@@ -41,8 +45,10 @@ struct CellGrid {
   int rowHeight = 0;   // never negative: a panel too low for its rows gets 0 and hides its cells
   int left = 0;        // left edge of the first cell of a row, with the spare pixels' half as margin
   int top = 0;         // top of the first row
+  int dpi = kDefaultDpi;
 };
-[[nodiscard]] CellGrid CellGridFor(size_t cellCount, const RECT& client) noexcept;
+// Insets, reserves and the gap between rows scale with `dpi`.
+[[nodiscard]] CellGrid CellGridFor(size_t cellCount, const RECT& client, int dpi = kDefaultDpi) noexcept;
 
 struct CellPlacement {
   int left = 0;
@@ -70,6 +76,16 @@ struct MarkerPlacement {
 // Without a bitmap there is no marker at all.
 [[nodiscard]] MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int markerWidth,
                                           int markerHeight) noexcept;
+
+// The E-core marker bitmaps come in these sizes (square, in pixels); the
+// first is the one drawn at 96 DPI.
+inline constexpr int kMarkerSizes[] = {16, 20, 24, 32};
+// The marker for `dpi`: the largest size not above 16 pixels scaled to it,
+// so the badge never outgrows the cells it was drawn for; 16 below 96 DPI.
+[[nodiscard]] int MarkerSizeForDpi(int dpi) noexcept;
+
+// The width at which a cell's tooltip wraps its lines.
+[[nodiscard]] int TipWrapWidth(int dpi) noexcept;
 
 // A tooltip text holds at most this many characters besides its terminator.
 inline constexpr size_t kTipTextCapacity = 80;

@@ -89,11 +89,11 @@ GraphBrushes CurrentBrushes(const GraphState& graph) noexcept {
 }
 
 // Whether the layout left the window room to show (see LayoutPanel).
-bool LaidOutToShow(HWND window) noexcept {
+bool LaidOutToShow(HWND window, int dpi) noexcept {
   RECT rect{};
   ::GetWindowRect(window, &rect);
   ::MapWindowPoints(HWND_DESKTOP, ::GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
-  return RoomToShow(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  return RoomToShow(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, dpi);
 }
 
 // Showing keeps hidden what the layout hid for want of room, so that a panel
@@ -101,7 +101,9 @@ bool LaidOutToShow(HWND window) noexcept {
 void SetPanelVisibility(NodePanel& panel, bool show) noexcept {
   std::lock_guard lock(panel.panelLock);
   if (panel.groupBox == nullptr) return;
-  auto apply = [show](HWND window) { ::ShowWindow(window, show && LaidOutToShow(window) ? SW_SHOWNORMAL : SW_HIDE); };
+  auto apply = [show, dpi = panel.dpi](HWND window) {
+    ::ShowWindow(window, show && LaidOutToShow(window, dpi) ? SW_SHOWNORMAL : SW_HIDE);
+  };
   for (HWND cell : panel.cells) apply(cell);
   apply(panel.groupBox);
 }
@@ -242,6 +244,7 @@ void BuildPanels(GraphState& graph) {
   // The highest node number is asked again for every node, as the system may add one.
   for (uint32_t node = 0; node <= HighestNode(graph.topology); ++node) {
     auto panel = std::make_unique<NodePanel>();
+    panel->dpi = graph.dpi;
     panel->parkedLabel = graph.parkedLabel;
     panel->efficientLabel = graph.efficientLabel;
     const std::wstring title =
@@ -260,13 +263,18 @@ void BuildPanels(GraphState& graph) {
   }
 }
 
-// The caption font, made once and kept across openings, for the titles and cells.
+// The caption font at the graph's DPI, for the titles and cells: made once
+// per DPI and kept across openings.
 void SetGraphFont(GraphState& graph) noexcept {
-  if (!graph.GraphFont) {
+  unique_hfont former;
+  if (!graph.GraphFont || graph.fontDpi != graph.dpi) {
     NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-      graph.GraphFont.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
+    if (NonClientMetricsForDpi(graph.dpi, metrics)) {
+      if (unique_hfont font{::CreateFontIndirectW(&metrics.lfCaptionFont)}) {
+        // The former font goes once no control draws with it any more.
+        former = std::exchange(graph.GraphFont, std::move(font));
+        graph.fontDpi = graph.dpi;
+      }
     }
   }
   if (!graph.GraphFont) return;
@@ -299,6 +307,7 @@ bool CreateGraph(GraphState& graph, HWND parent, int x, int y, int width, int he
   // A graph window still open is replaced; its panels go with it.
   if (graph.graphWindow != nullptr) ::DestroyWindow(graph.graphWindow);
   graph.panels.clear();
+  graph.dpi = WindowDpi(parent);
   graph.graphWindow = ::CreateWindowExW(0, kGraphWindowClass, nullptr, WS_CHILD | WS_CLIPCHILDREN, x, y, width,
                                         height, parent, nullptr, ModuleInstance(), &graph);
   if (graph.graphWindow == nullptr) return false;
@@ -310,14 +319,24 @@ bool CreateGraph(GraphState& graph, HWND parent, int x, int y, int width, int he
   return true;
 }
 
+void LayoutGraphAtDpi(GraphState& graph, int dpi, int x, int y, int width, int height) noexcept {
+  if (graph.graphWindow == nullptr || dpi <= 0) return;
+  graph.dpi = dpi;
+  for (const auto& panel : graph.panels) panel->dpi = dpi;
+  SetGraphFont(graph);
+  ::SetWindowPos(graph.graphWindow, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayoutPanels(graph, width, height);
+  ::RedrawWindow(graph.graphWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void LayoutPanel(NodePanel& panel, int x, int width, int height) noexcept {
   if (panel.groupBox == nullptr) return;
-  ::ShowWindow(panel.groupBox, PanelBoxVisible(x, width, height) ? SW_SHOWNORMAL : SW_HIDE);
+  ::ShowWindow(panel.groupBox, PanelBoxVisible(x, width, height, panel.dpi) ? SW_SHOWNORMAL : SW_HIDE);
   ::SetWindowPos(panel.groupBox, nullptr, x, 0, width, height, SWP_NOZORDER);
   if (panel.cells.empty()) return;
   RECT client{};
   ::GetClientRect(panel.groupBox, &client);
-  const CellGrid grid = CellGridFor(panel.cells.size(), client);
+  const CellGrid grid = CellGridFor(panel.cells.size(), client, panel.dpi);
   for (size_t k = 0; k < panel.cells.size(); ++k) {
     const CellPlacement place = PlaceCell(grid, k);
     ::ShowWindow(panel.cells[k], place.visible ? SW_SHOWNORMAL : SW_HIDE);

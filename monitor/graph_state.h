@@ -25,6 +25,7 @@
 #include "platform/counter_source.h"
 #include "platform/topology_api.h"
 #include "platform/unique_handle.h"
+#include "platform/window_dpi.h"
 #include "topology/core_map.h"
 
 namespace tarnwick {
@@ -104,6 +105,7 @@ struct NodePanel {
   MarkerLook marker;
   std::wstring parkedLabel;
   std::wstring efficientLabel;
+  int dpi = kDefaultDpi;  // the graph's: the panel is laid out at it
 };
 
 struct GraphState {
@@ -127,6 +129,8 @@ struct GraphState {
   unique_hbrush frameBrush;
   GraphColours colours;
   unique_hfont GraphFont;
+  int dpi = kDefaultDpi;  // the graph window's, set by CreateGraph and LayoutGraphAtDpi
+  int fontDpi = 0;        // the DPI GraphFont was made for
   MarkerLook marker;  // EfficiencyMarkBitmap, its size and blend
   HWND graphWindow = nullptr;
   std::vector<std::unique_ptr<NodePanel>> panels;  // index = NUMA node
@@ -142,9 +146,14 @@ struct GraphState {
 // Registers the graph window class once per process and notes it in `graph`.
 bool RegisterGraphClass(GraphState& graph, HINSTANCE instance) noexcept;
 // Creates the graph window (hidden) over the given client rectangle of
-// `parent`, one panel per NUMA node, coloured with the current brushes. False
-// without a registered class or when the window cannot be made.
+// `parent`, one panel per NUMA node, coloured with the current brushes and
+// laid out at the parent's DPI. False without a registered class or when the
+// window cannot be made.
 bool CreateGraph(GraphState& graph, HWND parent, int x, int y, int width, int height) noexcept;
+// Lays the graph out again at `dpi` over the given client rectangle of its
+// parent: its font, its panels and their cells (the parent moved to a monitor
+// of another scaling). The caller gives the marker of that DPI.
+void LayoutGraphAtDpi(GraphState& graph, int dpi, int x, int y, int width, int height) noexcept;
 // Replaces the sampler with a new one; false without a registered class or
 // when the sampler cannot start.
 bool StartSampling(GraphState& graph) noexcept;

@@ -17,9 +17,16 @@
 // Icon of the tray, the windows and the executable.
 #define IDI_TARNWICK 106
 
-// E-core markers of the utilization graph, on light and on dark colours.
+// E-core markers of the utilization graph, on light and on dark colours:
+// 16 x 16 for 96 DPI, and 20, 24 and 32 pixels for 125, 150 and 200 %.
 #define IDB_EFFICIENCY_MARK_LIGHT 120
 #define IDB_EFFICIENCY_MARK_DARK 121
+#define IDB_EFFICIENCY_MARK_LIGHT_20 160
+#define IDB_EFFICIENCY_MARK_DARK_20 161
+#define IDB_EFFICIENCY_MARK_LIGHT_24 162
+#define IDB_EFFICIENCY_MARK_DARK_24 163
+#define IDB_EFFICIENCY_MARK_LIGHT_32 164
+#define IDB_EFFICIENCY_MARK_DARK_32 165
 
 // String table.
 #define IDS_SIGNATURE_VERIFIED 111

@@ -11,7 +11,8 @@ tarnwick_start_xvfb() {
   while [ $tries -lt 20 ]; do
     tries=$((tries + 1))
     if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then n=$((n + 1)); continue; fi
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # Room for a test's virtual desktop that holds the main window at 200 %.
+    Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
     TARNWICK_STARTED_XVFB_PID=$!
     export DISPLAY=":$n"
     local deadline=$((SECONDS + 20))

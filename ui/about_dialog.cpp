@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "res/resource.h"
+#include "ui/dialog_dpi.h"
 #include "ui/theme.h"
 #include "update/version.h"
 
@@ -12,6 +13,7 @@ namespace {
 PaletteBrush AboutDialogBrush(kDialogBackgroundSlot);
 
 INT_PTR OnInitDialog(HWND dialog) noexcept {
+  EnableDialogDpiScaling(dialog);
   ::SetWindowTextW(dialog, L"About Tarnwick");
   ::SetDlgItemTextW(dialog, IDC_ABOUT_TEXT, AboutText().c_str());
   ::SendMessageW(dialog, WM_THEMECHANGED, 0, 0);

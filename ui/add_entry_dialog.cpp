@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "res/resource.h"
+#include "ui/dialog_dpi.h"
 #include "ui/theme.h"
 
 namespace tarnwick {
@@ -21,6 +22,7 @@ std::wstring* EntryBuffer(HWND dialog) noexcept {
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
   if (parameter == 0) return FALSE;
+  EnableDialogDpiScaling(dialog);
   ::SetWindowLongPtrW(dialog, GWLP_USERDATA, parameter);
   const std::wstring* entry = EntryBuffer(dialog);
   if (!entry->empty()) ::SetDlgItemTextW(dialog, IDC_ENTRY_EDIT, entry->c_str());

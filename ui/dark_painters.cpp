@@ -1,5 +1,7 @@
 #include "ui/dark_painters.h"
 
+#include <algorithm>
+#include <climits>
 #include <string>
 
 #include "app/globals.h"
@@ -81,7 +83,10 @@ void PaintMenuBarBottomLine(HWND window) noexcept {
   RECT client = {};
   if (!::GetWindowRect(window, &windowRect) || !::GetClientRect(window, &client)) return;
   ::MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
-  const RECT line = MenuBarBottomLine(client, windowRect);
+  MENUBARINFO bar = {};
+  bar.cbSize = sizeof(bar);
+  const LONG barBottom = ::GetMenuBarInfo(window, OBJID_MENU, 0, &bar) ? bar.rcBar.bottom : LONG_MAX;
+  const RECT line = MenuBarBottomLine(client, windowRect, barBottom);
   if (::IsRectEmpty(&line)) return;
   window_dc dc(window, window_dc::whole_window);
   if (dc) PaintMenuBarBackground(window, dc.get(), line);
@@ -163,11 +168,11 @@ RECT MenuBarPaintRect(const RECT& barOnScreen, const RECT& windowOnScreen) noexc
   return area;
 }
 
-RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen) noexcept {
+RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen, LONG barBottomOnScreen) noexcept {
   RECT line = clientOnScreen;
-  ::OffsetRect(&line, -windowOnScreen.left, -windowOnScreen.top);
   line.bottom = line.top;
-  line.top -= 1;
+  line.top = std::min(line.top - 1, barBottomOnScreen);
+  ::OffsetRect(&line, -windowOnScreen.left, -windowOnScreen.top);
   return line;
 }
 
@@ -207,7 +212,10 @@ LRESULT CALLBACK MenuBarPainter(HWND window, UINT message, WPARAM wParam, LPARAM
       return result;
     }
     case WM_THEMECHANGED:
-      // A handle opened under the former theme would keep drawing it.
+    case WM_DPICHANGED:
+      // A handle opened under the former theme, or for the former DPI (the
+      // theme's sizes and fonts are those of the DPI it was opened at),
+      // would keep drawing with it.
       MenuBarTheme.reset();
       break;
     case WM_NCDESTROY:

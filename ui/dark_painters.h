@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <climits>
 #include <cstddef>
 #include <memory>
 
@@ -62,9 +63,12 @@ static_assert(sizeof(MenuBarItemRecord) == 144);
 // covers the line the system leaves between the caption and the bar.
 [[nodiscard]] RECT MenuBarPaintRect(const RECT& barOnScreen, const RECT& windowOnScreen) noexcept;
 
-// The row between the menu bar and the client area, in window coordinates:
-// the default frame painting draws it light, and no menu bar message paints it.
-[[nodiscard]] RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen) noexcept;
+// The rows between the menu bar and the client area, in window coordinates:
+// the default frame painting draws them light, and no menu bar message paints
+// them. From the bar's bottom edge (as far down as the system draws the bar
+// at the window's DPI) to the client area, and at least the one row above it.
+[[nodiscard]] RECT MenuBarBottomLine(const RECT& clientOnScreen, const RECT& windowOnScreen,
+                                     LONG barBottomOnScreen = LONG_MAX) noexcept;
 
 struct MenuItemColours {
   COLORREF background;

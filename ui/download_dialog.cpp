@@ -7,6 +7,7 @@
 #include "config/settings_store.h"
 #include "platform/win32_program_starter.h"
 #include "res/resource.h"
+#include "ui/dialog_dpi.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
@@ -69,6 +70,7 @@ void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
 }
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM lParam) noexcept {
+  EnableDialogDpiScaling(dialog);
   ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
   DownloadDialogState& state = StateOf(dialog);
   OpenDownloadDialog = dialog;

@@ -23,10 +23,13 @@
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_program_starter.h"
+#include "platform/window_dpi.h"
+#include "monitor/graph_geometry.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
 #include "ui/dark_painters.h"
+#include "ui/dialog_dpi.h"
 #include "ui/download_dialog.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
@@ -60,8 +63,13 @@ constexpr std::array<MethodSwitch, 3> kMethodSwitches = {{
 // window only while none is open.
 struct MainWindowState {
   HWND StatusBarHandle = nullptr;
+  // The DPI the window is laid out at: its monitor's at the opening, then
+  // that of each WM_DPICHANGED.
+  int dpi = kDefaultDpi;
   unique_hfont CaptionFont;
   unique_hfont CountFont;
+  unique_hfont StatusFont;  // the status bar's, at the window's DPI
+  unique_hicon BigIcon;
   // The entry taken out of the list box by a double-click, while the add flow edits it.
   std::optional<std::wstring> PendingEntryText;
   std::vector<HWND> ThemedChildList;
@@ -155,21 +163,32 @@ void ShowSaveFailed(HWND window, DWORD error) noexcept {
 
 // --- Initialisation ---------------------------------------------------------
 
-void CreateFonts(HWND window) noexcept {
-  MainWindowState& state = State();
+// The window's own fonts at its DPI: the caption font (the dark status bar's),
+// the count label's (the caption font twice as high and bold) and the status
+// bar's. The former ones are handed back, to be released once no control
+// draws with them any more.
+struct MainWindowFonts {
+  unique_hfont caption;
+  unique_hfont count;
+  unique_hfont status;
+};
+
+MainWindowFonts ReplaceFonts(HWND window, MainWindowState& state) noexcept {
   NONCLIENTMETRICSW metrics = {};
   static_assert(sizeof(metrics) == 504);
-  metrics.cbSize = sizeof(metrics);
-  ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-  state.CaptionFont.reset(::CreateFontIndirectW(&metrics.lfCaptionFont));
-  if (!state.CountFont) {
-    LOGFONTW large = metrics.lfCaptionFont;
-    large.lfHeight *= 2;
-    large.lfWeight *= 2;
-    state.CountFont.reset(::CreateFontIndirectW(&large));
-    ::SendDlgItemMessageW(window, IDC_COUNT_LABEL, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(state.CountFont.get()), TRUE);
+  MainWindowFonts former;
+  if (!NonClientMetricsForDpi(state.dpi, metrics)) return former;
+  LOGFONTW large = metrics.lfCaptionFont;
+  large.lfHeight *= 2;
+  large.lfWeight *= 2;
+  former.caption = std::exchange(state.CaptionFont, unique_hfont(::CreateFontIndirectW(&metrics.lfCaptionFont)));
+  former.count = std::exchange(state.CountFont, unique_hfont(::CreateFontIndirectW(&large)));
+  former.status = std::exchange(state.StatusFont, unique_hfont(::CreateFontIndirectW(&metrics.lfStatusFont)));
+  ::SendDlgItemMessageW(window, IDC_COUNT_LABEL, WM_SETFONT, reinterpret_cast<WPARAM>(state.CountFont.get()), TRUE);
+  if (state.StatusBarHandle != nullptr && state.StatusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), TRUE);
   }
+  return former;
 }
 
 BOOL CALLBACK CollectThemedChild(HWND child, LPARAM) noexcept {
@@ -177,10 +196,13 @@ BOOL CALLBACK CollectThemedChild(HWND child, LPARAM) noexcept {
   return TRUE;
 }
 
-void SetBigIcon(HWND window) noexcept {
-  // Shared: the system keeps the icon, the window only shows it.
-  HANDLE icon = ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON, 32, 32, LR_SHARED);
-  if (icon != nullptr) ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+// The big icon (32 x 32 at 96 DPI) at the window's DPI, from the icon's
+// nearest larger image. The window keeps it until it has the next one.
+void SetBigIcon(HWND window, MainWindowState& state) noexcept {
+  unique_hicon icon = LoadIconForDpi(ProgramInstance(), IDI_TARNWICK, SM_CXICON, state.dpi);
+  if (!icon) return;
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon.get()));
+  state.BigIcon = std::move(icon);
 }
 
 void CreateStatusBar(HWND window) noexcept {
@@ -188,18 +210,25 @@ void CreateStatusBar(HWND window) noexcept {
   state.StatusBarHandle = ::CreateWindowExW(
       0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
+  if (state.StatusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), FALSE);
+  }
   std::array<int, kStatusPartCount> edges = {};
   ::SendMessageW(state.StatusBarHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
-// The graph goes over the hidden placeholder's rectangle.
-void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
+// The hidden placeholder's rectangle in client coordinates: where the graph goes.
+RECT PlaceholderRect(HWND window) noexcept {
   RECT placeholder = {};
   ::GetWindowRect(::GetDlgItem(window, IDC_GRAPH_PLACEHOLDER), &placeholder);
-  POINT topLeft = {placeholder.left, placeholder.top};
-  ::ScreenToClient(window, &topLeft);
+  ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&placeholder), 2);
+  return placeholder;
+}
+
+void CreateGraphOverPlaceholder(HWND window, GraphState& graph) noexcept {
+  const RECT placeholder = PlaceholderRect(window);
   if (!RegisterGraphClass(graph, ProgramInstance())) return;
-  CreateGraph(graph, window, topLeft.x, topLeft.y, placeholder.right - placeholder.left,
+  CreateGraph(graph, window, placeholder.left, placeholder.top, placeholder.right - placeholder.left,
               placeholder.bottom - placeholder.top);
   StartSampling(graph);
 }
@@ -210,21 +239,41 @@ void SetMenuBar(HWND window) noexcept {
   if (menu && ::SetMenu(window, menu.get())) (void)menu.release();
 }
 
-// The E-core markers, light and dark, loaded once and kept for the process.
-HBITMAP EfficiencyMarkBitmap(bool dark) noexcept {
-  static const unique_hbitmap light(static_cast<HBITMAP>(
-      ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_LIGHT), IMAGE_BITMAP, 0, 0, 0)));
-  static const unique_hbitmap darkMark(static_cast<HBITMAP>(
-      ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDB_EFFICIENCY_MARK_DARK), IMAGE_BITMAP, 0, 0, 0)));
-  return dark ? darkMark.get() : light.get();
+// The E-core markers, light and dark, drawn at each size of kMarkerSizes;
+// each is loaded on first need and kept for the process.
+HBITMAP EfficiencyMarkBitmap(bool dark, int size) noexcept {
+  struct MarkerResources {
+    int size;
+    int light;
+    int dark;
+  };
+  static constexpr MarkerResources kResources[] = {
+      {16, IDB_EFFICIENCY_MARK_LIGHT, IDB_EFFICIENCY_MARK_DARK},
+      {20, IDB_EFFICIENCY_MARK_LIGHT_20, IDB_EFFICIENCY_MARK_DARK_20},
+      {24, IDB_EFFICIENCY_MARK_LIGHT_24, IDB_EFFICIENCY_MARK_DARK_24},
+      {32, IDB_EFFICIENCY_MARK_LIGHT_32, IDB_EFFICIENCY_MARK_DARK_32},
+  };
+  static_assert(std::size(kResources) == std::size(kMarkerSizes));
+  static std::array<std::array<unique_hbitmap, 2>, std::size(kResources)> loaded;
+  for (size_t index = 0; index < std::size(kResources); ++index) {
+    if (kResources[index].size != size) continue;
+    unique_hbitmap& bitmap = loaded[index][dark ? 1 : 0];
+    if (!bitmap) {
+      const int id = dark ? kResources[index].dark : kResources[index].light;
+      bitmap.reset(static_cast<HBITMAP>(
+          ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
+    }
+    return bitmap.get();
+  }
+  return nullptr;
 }
 
-// The graph takes the palette's colours and the matching marker, whether or
-// not the system offers dark mode.
+// The graph takes the palette's colours and the matching marker at its DPI,
+// whether or not the system offers dark mode.
 void ColourGraph(GraphState& graph) noexcept {
   const bool dark = DarkModeActive();
   MarkerLook marker;
-  marker.bitmap = EfficiencyMarkBitmap(dark);
+  marker.bitmap = EfficiencyMarkBitmap(dark, MarkerSizeForDpi(graph.dpi));
   // The light marker darkens the cell; the dark one is drawn black-transparent.
   marker.blendWithAnd = !dark;
   SetGraphColours(graph, GraphColoursFromPalette(ThemePalette), marker);
@@ -252,6 +301,23 @@ void ThemeGraphWindows(GraphState& graph) noexcept {
     SetWindowVisualStyle(panel->groupBox, L"", L"");
     for (HWND cell : PanelCells(*panel)) SetWindowVisualStyle(cell, L"", L"");
   }
+}
+
+// The menu bar and the status bar take their rows from the client area the
+// template laid out: the window grows by them, so that the status bar covers
+// no control at any DPI. The frame is the one the window has now.
+void FitClientToTemplate(HWND window, bool keepCentre) noexcept {
+  const SIZE layout = DialogTemplateClientSize(window);
+  RECT statusBar = {};
+  ::GetWindowRect(State().StatusBarHandle, &statusBar);
+  RECT place = {};
+  RECT client = {};
+  if (layout.cx <= 0 || !::GetWindowRect(window, &place) || !::GetClientRect(window, &client)) return;
+  const int width = layout.cx + (place.right - place.left) - client.right;
+  const int height = layout.cy + (statusBar.bottom - statusBar.top) + (place.bottom - place.top) - client.bottom;
+  const int top = keepCentre ? place.top - (height - (place.bottom - place.top)) / 2 : place.top;
+  const int left = keepCentre ? place.left - (width - (place.right - place.left)) / 2 : place.left;
+  ::SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
@@ -289,18 +355,22 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   state.ThemedChildList.clear();
   state.status.Reset();
   state.closedWithOk = false;
-  CreateFonts(window);
+  // First: only the template's controls exist yet.
+  EnableDialogDpiScaling(window);
+  state.dpi = WindowDpi(window);
+  (void)ReplaceFonts(window, state);
   if (DarkModeSupported()) {
     InstallMenuBarPainter(window);
     // Only the template's controls exist yet: they are the ones themed with the window.
     ::EnumChildWindows(window, CollectThemedChild, 0);
   }
-  SetBigIcon(window);
+  SetBigIcon(window, state);
   ::SetDlgItemTextW(window, IDC_VERSION, (L"v" + std::wstring(CurrentVersionText)).c_str());
   CreateStatusBar(window);
   CreateGraphOverPlaceholder(window, graph);
   ::SetTimer(window, IDT_SAMPLE, kSampleIntervalMs, SampleTimerProc);
   SetMenuBar(window);
+  FitClientToTemplate(window, /*keepCentre=*/true);
   ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
   LoadListIntoListBox(window);
   if (!state.PassEventRegistered) {
@@ -537,7 +607,7 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
     ::GetTextExtentPoint32W(dc.get(), texts[part].c_str(), static_cast<int>(texts[part].size()), &extent);
     widths[part] = extent.cx;
   }
-  const std::vector<int> edges = StatusPartRightEdges(widths);
+  const std::vector<int> edges = StatusPartRightEdges(widths, ScaleForDpi(kStatusPartPadding, State().dpi));
   if (!edges.empty()) {
     ::SendMessageW(statusBar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
   }
@@ -613,6 +683,39 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   return 0;
 }
 
+// --- DPI ------------------------------------------------------------------
+
+// After the template's controls were placed for the new DPI (ui/dialog_dpi.h):
+// the fonts, the status bar, the graph and the icon follow.
+INT_PTR OnDpiChanged(HWND window, GraphState& graph, int dpi) noexcept {
+  MainWindowState& state = State();
+  if (dpi <= 0) return 0;
+  state.dpi = dpi;
+  const MainWindowFonts former = ReplaceFonts(window, state);
+  // The status bar docks itself to the client area in its new font.
+  ::SendMessageW(state.StatusBarHandle, WM_SIZE, 0, 0);
+  FitClientToTemplate(window, /*keepCentre=*/false);
+  ThemeStatusBar(state);
+  const RECT placeholder = PlaceholderRect(window);
+  LayoutGraphAtDpi(graph, dpi, placeholder.left, placeholder.top, placeholder.right - placeholder.left,
+                   placeholder.bottom - placeholder.top);
+  ColourGraph(graph);
+  SetBigIcon(window, state);
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+  return 0;
+}
+
+// Asked before a move to a monitor of `dpi`: the template's size there
+// (filled in by ui/dialog_dpi.h) grows by the menu bar and the status bar.
+INT_PTR OnGetDpiScaledSize(int dpi, SIZE* size) noexcept {
+  MainWindowState& state = State();
+  if (size == nullptr || dpi <= 0) return FALSE;
+  RECT statusBar = {};
+  ::GetWindowRect(state.StatusBarHandle, &statusBar);
+  size->cy += SystemMetricForDpi(SM_CYMENU, dpi) + ::MulDiv(statusBar.bottom - statusBar.top, dpi, state.dpi);
+  return TRUE;
+}
+
 // --- Teardown ---------------------------------------------------------------
 
 INT_PTR OnDestroy(GraphState& graph) noexcept {
@@ -622,6 +725,7 @@ INT_PTR OnDestroy(GraphState& graph) noexcept {
   state.StatusBarHandle = nullptr;
   state.CaptionFont.reset();
   state.CountFont.reset();
+  state.StatusFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
   MainWindowHandle = nullptr;
@@ -655,6 +759,10 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return ColorListBox(reinterpret_cast<HDC>(wParam), State().ListBrush);
     case WM_ENTERMENULOOP:
       return OnEnterMenuLoop(window);
+    case WM_DPICHANGED:
+      return OnDpiChanged(window, graph, LOWORD(wParam));
+    case WM_GETDPISCALEDSIZE:
+      return OnGetDpiScaledSize(LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
     case WMU_PASS_DONE:
       return OnPassDone(window, graph);
     case WM_NOTIFY:

@@ -92,13 +92,13 @@ StatusChanges RefreshStatus(StatusDisplay& display, const StatusReading& reading
   return changes;
 }
 
-std::vector<int> StatusPartRightEdges(std::span<const int> textWidths) {
+std::vector<int> StatusPartRightEdges(std::span<const int> textWidths, int padding) {
   if (textWidths.empty() || textWidths.size() > 255) return {};
   std::vector<int> edges;
   edges.reserve(textWidths.size());
   int total = 0;
   for (const int width : textWidths) {
-    total += width + kStatusPartPadding;
+    total += width + padding;
     edges.push_back(total);
   }
   edges.back() = -1;

@@ -15,7 +15,7 @@ namespace tarnwick {
 inline constexpr size_t kStatusPartCount = 4;
 // The part that shows "Matched processes: %d of %d".
 inline constexpr size_t kMatchedStatusPart = 3;
-// Pixels added to each part's measured text width.
+// Pixels added to each part's measured text width, at 96 DPI.
 inline constexpr int kStatusPartPadding = 20;
 
 // The values one refresh reads: the worker's running flag, the registry
@@ -65,8 +65,9 @@ struct StatusChanges {
 [[nodiscard]] StatusChanges RefreshStatus(StatusDisplay& display, const StatusReading& reading);
 
 // Right edges of the parts from their text widths: a running total of each
-// width plus the padding; the last part reaches the right border (-1).
-// Empty when the count is 0 or above 255.
-[[nodiscard]] std::vector<int> StatusPartRightEdges(std::span<const int> textWidths);
+// width plus `padding` (kStatusPartPadding at the window's DPI); the last
+// part reaches the right border (-1). Empty when the count is 0 or above 255.
+[[nodiscard]] std::vector<int> StatusPartRightEdges(std::span<const int> textWidths,
+                                                    int padding = kStatusPartPadding);
 
 }  // namespace tarnwick

@@ -57,6 +57,9 @@ TEST(MenuBarRules, TextFlagsHideTheAccessKeyOnlyWhenAsked) {
 TEST(MenuBarRules, BarRectangleInWindowCoordinatesOnePixelHigherAndTheLineBelowIt) {
   EXPECT_TRUE(SameRect(MenuBarPaintRect({110, 130, 410, 150}, {100, 100, 420, 400}), RECT{10, 29, 310, 50}));
   EXPECT_TRUE(SameRect(MenuBarBottomLine({110, 151, 410, 390}, {100, 100, 420, 400}), RECT{10, 50, 310, 51}));
+  // At 200 % the system may leave more than one row under the bar: all are covered, and always the last.
+  EXPECT_TRUE(SameRect(MenuBarBottomLine({110, 151, 410, 390}, {100, 100, 420, 400}, 149), RECT{10, 49, 310, 51}));
+  EXPECT_TRUE(SameRect(MenuBarBottomLine({110, 151, 410, 390}, {100, 100, 420, 400}, 151), RECT{10, 50, 310, 51}));
 }
 
 TEST(StatusBarRules, PartStripsLeaveTheGapAndTheBorder) {

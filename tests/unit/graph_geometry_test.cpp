@@ -66,6 +66,54 @@ TEST(CellLayout, RowsColumnsAndPlacesFollowTheCellCountAndPanelSize) {
   }
 }
 
+// The same panel at 125 %, 150 % and 200 %: insets, reserves, gap and the
+// least height shown all grow with the DPI, so the cells keep their share.
+TEST(CellLayout, InsetsRowsAndGapScaleWithTheDpi) {
+  struct Case {
+    int dpi;
+    RECT client;
+    int cellWidth, rowHeight;
+    int secondRowLeft, secondRowTop;  // cell 5 of 8
+  } cases[] = {
+      {96, {0, 0, 400, 100}, 95, 34, 105, 56},
+      {120, {0, 0, 500, 125}, 118, 42, 13 + 1 + 118, 25 + 42 + 3},
+      {144, {0, 0, 600, 150}, 142, 51, 15 + 1 + 142, 30 + 51 + 3},
+      {192, {0, 0, 800, 200}, 190, 68, 20 + 190, 40 + 68 + 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    const CellGrid grid = CellGridFor(8, c.client, c.dpi);
+    EXPECT_EQ(grid.cellWidth, c.cellWidth);
+    EXPECT_EQ(grid.rowHeight, c.rowHeight);
+    EXPECT_EQ(grid.top, ScaleForDpi(20, c.dpi));
+    const CellPlacement place = PlaceCell(grid, 5);
+    EXPECT_EQ(place.left, c.secondRowLeft);
+    EXPECT_EQ(place.top, c.secondRowTop);
+    // One row is shown from 6 pixels (scaled) below the title and bottom edge.
+    const int lowest = ScaleForDpi(30, c.dpi) + ScaleForDpi(6, c.dpi);
+    EXPECT_TRUE(PlaceCell(CellGridFor(7, {0, 0, 400, lowest}, c.dpi), 0).visible);
+    EXPECT_FALSE(PlaceCell(CellGridFor(7, {0, 0, 400, lowest - 1}, c.dpi), 0).visible);
+  }
+  EXPECT_TRUE(PanelBoxVisible(0, 1, 12, 192));
+  EXPECT_FALSE(PanelBoxVisible(0, 1, 11, 192));
+}
+
+TEST(MarkerSize, TheLargestDrawnSizeNotAboveSixteenPixelsScaled) {
+  const std::pair<int, int> cases[] = {{72, 16}, {96, 16}, {110, 16}, {120, 20}, {144, 24}, {168, 24},
+                                       {192, 32}, {240, 32}, {288, 32}};
+  for (const auto& [dpi, size] : cases) EXPECT_EQ(MarkerSizeForDpi(dpi), size) << dpi << " DPI";
+  EXPECT_EQ(TipWrapWidth(96), 150);
+  EXPECT_EQ(TipWrapWidth(192), 300);
+}
+
+TEST(ScaleForDpi, RoundsToTheNearestPixel) {
+  EXPECT_EQ(ScaleForDpi(20, 96), 20);
+  EXPECT_EQ(ScaleForDpi(2, 120), 3);  // 2.5
+  EXPECT_EQ(ScaleForDpi(10, 120), 13);  // 12.5
+  EXPECT_EQ(ScaleForDpi(30, 144), 45);
+  EXPECT_EQ(ScaleForDpi(-3, 192), -6);
+}
+
 TEST(PanelBoxVisible, NeedsAPlaceAndOneBySixPixels) {
   EXPECT_TRUE(PanelBoxVisible(0, 1, 6));
   EXPECT_FALSE(PanelBoxVisible(0, 1, 5));

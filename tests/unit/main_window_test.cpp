@@ -33,6 +33,7 @@
 #include "platform/gdi_scope.h"
 #include "res/resource.h"
 #include "tests/unit/canvas.h"
+#include "tests/unit/stand_in_tray.h"
 #include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/theme.h"
@@ -63,49 +64,16 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Waits until `found` yields a window, or the deadline passes (null).
-HWND WaitFor(const std::function<HWND()>& found) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (HWND window = found()) return window;
-    std::this_thread::sleep_for(20ms);
-  }
-  return nullptr;
-}
+HWND WaitFor(const std::function<HWND()>& found) { return testing_support::WaitForWindow(found, kDeadline); }
 
 bool WaitUntil(const std::function<bool()>& condition) {
   return WaitFor([&]() -> HWND { return condition() ? HWND_BOTTOM : nullptr; }) != nullptr;
 }
 
-std::atomic<HWND> standInTray{nullptr};
 std::atomic<DWORD> windowThreadId{0};
 
-// The stand-in tray window, on a thread that lives as long as this program,
-// as the tray window's thread lives as long as Tarnwick: every opening of
-// every test runs there. Under Wine a window thread that ends closes its X
-// connection, and the X server hands that connection's window ids to the next
-// client, another Wine program on the display included. Wine asks for a
-// drawing context of a window on a connection of its own as the window is
-// closed; a request still queued there when the thread has ended can meet the
-// other program's window of the same id and end this program with an X error
-// (BadMatch at X_CreateGC).
-HWND StandInTray() {
-  static const bool started = StartDetachedThread([]() noexcept {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = StandInTrayProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TarnwickStandInTray";
-    HWND tray = ::CreateWindowExW(0, MAKEINTATOM(::RegisterClassW(&windowClass)), L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (tray == nullptr) return;
-    TrayWindowHandle = tray;
-    windowThreadId = ::GetCurrentThreadId();
-    standInTray = tray;
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
-  });
-  return started ? WaitFor([] { return standInTray.load(); }) : nullptr;
-}
+// Every opening of every test runs on the stand-in's thread (tests/unit/stand_in_tray.h).
+HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, windowThreadId, kDeadline); }
 
 std::wstring WindowText(HWND window) {
   wchar_t text[2048] = {};

@@ -108,6 +108,8 @@ TEST(StatusPartEdges, RunningTotalsOfWidthPlusPaddingWithTheLastToTheBorder) {
     EXPECT_EQ(StatusPartRightEdges(c.widths), c.edges) << "for " << c.widths.size() << " parts";
   }
   EXPECT_EQ(StatusPartRightEdges(std::vector<int>(255, 1)).size(), 255u);
+  // At 200 % the padding is 40 pixels.
+  EXPECT_EQ(StatusPartRightEdges(std::vector<int>{70, 95, 95, 150}, 40), (std::vector<int>{110, 245, 380, -1}));
 }
 
 }  // namespace

@@ -59,5 +59,16 @@ trap cleanup EXIT
 cp -a "$template/." "$prefix/"
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+# A virtual desktop of another size than the template's (WIDTHxHEIGHT), such
+# as one that holds the main window at 200 %: written into the copy's registry
+# file, as the desktop is made by the first Wine program of the session.
+if [ -n "${TARNWICK_DESKTOP_SIZE:-}" ]; then
+  sed -i "s/^\"Default\"=\"[0-9]*x[0-9]*\"/\"Default\"=\"$TARNWICK_DESKTOP_SIZE\"/" "$prefix/user.reg"
+fi
+# A test of the windows at a display scaling: the prefix's DPI, as Wine reads
+# it at every program's start (96 is 100 %, 192 is 200 %).
+if [ -n "${TARNWICK_LOGPIXELS:-}" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TARNWICK_LOGPIXELS" /f >/dev/null 2>&1
+fi
 [ -n "${TARNWICK_DESKTOP_SHELL_CHECK:-}" ] && start_desktop_session
 wine "$@"

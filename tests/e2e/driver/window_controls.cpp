@@ -71,6 +71,14 @@ std::wstring StatusBarPartText(HWND status_bar, int part) {
   return text;
 }
 
+bool SendDpiChanged(HWND window, int dpi, const RECT& suggested) {
+  RemoteBuffer remote(window, sizeof(RECT));
+  if (!remote || !remote.Write(0, &suggested, sizeof(suggested))) return false;
+  DWORD_PTR ignored = 0;
+  return ::SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.At()),
+                               SMTO_ABORTIFHUNG, static_cast<UINT>(kDefaultTimeout.count()), &ignored) != 0;
+}
+
 std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns) {
   constexpr SIZE_T kTextOffset = 256;
   constexpr size_t kTextCharacters = 2048;

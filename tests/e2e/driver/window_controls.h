@@ -38,6 +38,13 @@ struct GraphPanel {
 // buffer placed in the program. Empty when no tooltip holds that tool.
 [[nodiscard]] std::wstring ToolTipText(HWND tool_window, HWND tool);
 
+// Tells a window of the program that it moved to a monitor of `dpi`, as
+// Windows does with WM_DPICHANGED, with `suggested` (screen coordinates) as
+// its new place: the rectangle is placed in the program's memory, as the
+// message is not marshalled between processes. False when it was not handled
+// within the driver's deadline.
+bool SendDpiChanged(HWND window, int dpi, const RECT& suggested);
+
 // The text of a window or control, asked of the control itself.
 [[nodiscard]] std::wstring WindowTextOf(HWND window);
 // The texts of a dialog's static controls, such as a message box's message.
