@@ -11,8 +11,9 @@ namespace {
 // One dialog at a time: it is modal and owned by the main window.
 PaletteBrush AddDialogBrush(kDialogBackgroundSlot);
 
-// The edit field is read into 1024 characters with a count of 1023, so at
-// most 1022 characters come back; longer texts are cut without a message.
+// The edit field takes at most 1023 characters, typed or pasted, and is read
+// into 1024 (its terminating zero included): every text it holds comes back
+// whole. The main window opens no longer entry in it.
 constexpr int kEntryBufferLength = 1024;
 
 std::wstring* EntryBuffer(HWND dialog) noexcept {
@@ -23,6 +24,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
   if (parameter == 0) return FALSE;
   ::SetWindowLongPtrW(dialog, GWLP_USERDATA, parameter);
   const std::wstring* entry = EntryBuffer(dialog);
+  ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, EM_LIMITTEXT, kEntryBufferLength - 1, 0);
   if (!entry->empty()) ::SetDlgItemTextW(dialog, IDC_ENTRY_EDIT, entry->c_str());
   ::SendMessageW(dialog, WM_THEMECHANGED, 0, 0);
   // The edit field is the first tab stop: the dialog manager focuses it and selects its text.
@@ -31,7 +33,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
 
 void OnOk(HWND dialog) noexcept {
   wchar_t text[kEntryBufferLength] = {};
-  ::GetWindowTextW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), text, kEntryBufferLength - 1);
+  ::GetWindowTextW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), text, kEntryBufferLength);
   if (std::wstring* entry = EntryBuffer(dialog)) entry->assign(text);
   ::EndDialog(dialog, 0);
 }

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -62,9 +63,7 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
 // The first "%s" of `format` becomes `value`; the resource text is never
 // used as a printf format.
 std::wstring FillTextField(std::wstring format, const std::wstring& value) {
-  const size_t field = format.find(L"%s");
-  if (field != std::wstring::npos) format.replace(field, 2, value);
-  return format;
+  return FillTextFields(std::move(format), {value});
 }
 
 // Built by the local machine's engine: a root that only the user's own store
