@@ -62,6 +62,13 @@ class ProcessListFile : public ::testing::Test {
     }
     return bytes;
   }
+  // Written back by the program, every entry reads back unaltered.
+  void ExpectWrittenBackUnaltered(const std::vector<std::wstring>& entries) {
+    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
+    std::vector<std::wstring> again;
+    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
+    EXPECT_EQ(again, entries);
+  }
   std::vector<std::wstring> FolderContents() const {
     std::vector<std::wstring> names;
     for (const auto& item : std::filesystem::directory_iterator(folder_)) names.push_back(item.path().filename().wstring());
@@ -174,11 +181,7 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
     }
     EXPECT_EQ(status, ListFileStatus::Read);
     EXPECT_EQ(entries, *c.expected);
-    // Written back by the program, every entry reads back unaltered.
-    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
-    std::vector<std::wstring> again;
-    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
-    EXPECT_EQ(again, entries);
+    ExpectWrittenBackUnaltered(entries);
   }
 }
 
@@ -529,10 +532,7 @@ TEST_F(ProcessListFile, AFileWrittenInTwoEncodingsIsReadPartByPartOrRefusedWithI
     }
     EXPECT_EQ(status, ListFileStatus::Read);
     EXPECT_EQ(entries, *c.expected);
-    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
-    std::vector<std::wstring> again;
-    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
-    EXPECT_EQ(again, entries);
+    ExpectWrittenBackUnaltered(entries);
   }
 }
 
