@@ -32,6 +32,13 @@ void WatchFolders(const std::wstring& list_path, std::vector<WatchedFolder>& wat
   std::vector<WatchedFolder> next;
   for (std::wstring& folder : ListFileFolders(list_path)) {
     WatchedFolder entry{std::move(folder), {}};
+    // A watch holds its folder open: one whose folder was removed is let go,
+    // or the removed folder's name could not be used again meanwhile.
+    const DWORD attributes = ::GetFileAttributesW(entry.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      next.push_back(std::move(entry));
+      continue;
+    }
     for (WatchedFolder& old : watched) {
       if (old.change && old.path == entry.path) entry.change = std::move(old.change);
     }
