@@ -1,10 +1,26 @@
 // The program's start: dispatch on the command line and the paths it leads to.
 #pragma once
 
+#include "platform/com_initialization.h"
+
 #include <string>
 #include <vector>
 
 namespace tarnwick {
+
+// What the thread of the tray window holds for the whole run, made before its
+// first window: COM as a single-threaded apartment without OLE 1 DDE, which
+// the shell's calls (ShellExecuteExW, Shell_NotifyIconW, the desktop's shell
+// dispatch) require of their caller, and the common controls.
+class WindowThreadSetUp {
+ public:
+  WindowThreadSetUp();
+  WindowThreadSetUp(const WindowThreadSetUp&) = delete;
+  WindowThreadSetUp& operator=(const WindowThreadSetUp&) = delete;
+
+ private:
+  ScopedComInitialization apartment_{kWindowThreadApartment};
+};
 
 // Runs the program for `arguments` (program name excluded) and returns the
 // process exit code.
