@@ -46,6 +46,7 @@ std::atomic<HWND> TrayWindowHandle{nullptr};
 std::atomic<HWND> MainWindowHandle{nullptr};
 std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);
 std::wstring ListFilePath = MakeListFilePath(RoamingAppDataFolder());
+ListFileStamp KnownListFileStamp;
 unique_handle QuitEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 unique_handle CloseRequestEvent = CreateCloseRequestEvent(kCloseEventName);
 unique_handle PassDoneEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};

@@ -2,6 +2,7 @@
 // declaration in globals.cpp and destroyed in the reverse order.
 #pragma once
 
+#include "config/process_list.h"
 #include "config/product.h"
 #include "config/settings_store.h"
 #include "enforce/stored_worker_settings.h"
@@ -35,6 +36,10 @@ inline constexpr const wchar_t* kTrayWindowTitle = L"Tarnwick_TrayWnd";
 extern std::unique_ptr<SettingsStore> UserSettings;
 // %APPDATA%\Tarnwick\config\p-core-list.txt; its folders exist from start-up.
 extern std::wstring ListFilePath;
+// What the program last learnt the list file holds (a read, or a save of its
+// own): a change notification about the same content is no change. On the
+// user-interface thread only.
+extern ListFileStamp KnownListFileStamp;
 // Milliseconds between two enforcement passes.
 extern DWORD PassInterval;
 // Set by the command line's "show": open the main window at start-up.

@@ -2,6 +2,8 @@
 // functions in its own folder (enforcement's in app/worker_hooks.cpp).
 #pragma once
 
+#include "config/process_list.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -25,6 +27,12 @@ void OpenMainWindow();
 // Tells the user that the list file was missing and a copy left by an
 // interrupted save was put in its place.
 void ShowListFileRestored(HWND owner);
+// Tells the user why the list file is refused (too large, unreadable,
+// undecodable) and that it will not be overwritten.
+void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFileReading& reading);
+// What the tray window's WMU_OPEN_MAIN_WINDOW returns when the main window
+// was opened or brought forward.
+inline constexpr LRESULT kMainWindowOpened = 1;
 // Dark mode support at start-up, unless the user switched it off ("darkmode_disabled").
 void InitDarkMode();
 

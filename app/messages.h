@@ -22,6 +22,10 @@ inline constexpr UINT WMU_SHOW_LIST_FILE_REFUSED = WM_APP + 1;
 // To the main window or the tray window: reading the list put back a copy
 // that an interrupted save left; the user is told once.
 inline constexpr UINT WMU_SHOW_LIST_FILE_RESTORED = WM_APP + 2;
+// To the tray window, posted by the list file's watcher: the list's folder
+// changed. The tray window sends it on to the main window when the file's
+// content did: the main window shows what the file holds now.
+inline constexpr UINT WMU_LIST_FILE_CHANGED = WM_APP + 3;
 
 inline constexpr UINT_PTR IDT_SAMPLE = 1;        // main window: one-second sampling tick
 inline constexpr UINT_PTR IDT_DOWNLOAD_POLL = 2; // download dialog: look at the download's progress

@@ -4,6 +4,7 @@
 #include "app/globals.h"
 #include "app/hooks.h"
 #include "app/messages.h"
+#include "app/list_file_watcher.h"
 #include "app/relay_threads.h"
 #include "app/tray_window.h"
 #include "install/install_commands.h"
@@ -76,14 +77,17 @@ int RejectCommandLine(const std::string& problem) {
 }
 
 DWORD WINAPI SendOpenMainWindow(void* running) noexcept {
-  ::SendMessageW(static_cast<HWND>(running), WMU_OPEN_MAIN_WINDOW, 0, 0);
-  return 0;
+  return static_cast<DWORD>(::SendMessageW(static_cast<HWND>(running), WMU_OPEN_MAIN_WINDOW, 0, 0));
 }
+
+// How a hand-over to a running instance ended.
+enum class HandOver { Answered, Closed, NotAnswered };
 
 // Another instance runs: it opens (or brings forward) its main window. The
 // request is answered once that window is closed, so this process waits for
-// it, unless the instance ends or a close request ends this wait first.
-void HandOverToRunningInstance(HWND running) {
+// it, unless the instance ends or a close request ends this wait first. An
+// instance that is ending answers 0, or not at all.
+HandOver HandOverToRunningInstance(HWND running) {
   // This start has the foreground (the user just started it): it passes the
   // right on, or Windows would refuse the running instance's window and only
   // flash its taskbar button.
@@ -95,14 +99,21 @@ void HandOverToRunningInstance(HWND running) {
   // waits in it, and ends with the process whatever it is waiting for.
   unique_handle sender(::CreateThread(nullptr, 0, SendOpenMainWindow, running, 0, nullptr));
   if (!sender) {
-    ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0);
-    return;
+    return ::SendMessageW(running, WMU_OPEN_MAIN_WINDOW, 0, 0) == kMainWindowOpened ? HandOver::Answered
+                                                                                    : HandOver::NotAnswered;
   }
   HANDLE waits[3] = {sender.get()};
   DWORD count = 1;
   if (instance) waits[count++] = instance.get();
   if (CloseRequestEvent) waits[count++] = CloseRequestEvent.get();
   ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+  if (IsSet(CloseRequestEvent)) return HandOver::Closed;
+  DWORD answer = 0;
+  if (::WaitForSingleObject(sender.get(), 0) == WAIT_OBJECT_0 && ::GetExitCodeThread(sender.get(), &answer) &&
+      answer == kMainWindowOpened) {
+    return HandOver::Answered;
+  }
+  return HandOver::NotAnswered;
 }
 
 // The outcome of taking the instance mutex.
@@ -110,7 +121,7 @@ enum class InstanceRole { Run, HandedOver, Ended, NoWindow };
 
 // One instance per session: the start that owns the mutex runs; any other
 // waits (bounded) for the owner's tray window and hands over to it, or takes
-// the mutex over when the owner ended without one.
+// the mutex over when the owner ended without one (or was ending when asked).
 InstanceRole TakeInstanceRole(unique_handle& mutex) {
   mutex.reset(::CreateMutexW(nullptr, TRUE, kInstanceMutexName));
   const DWORD error = ::GetLastError();
@@ -119,6 +130,7 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
   // made by an elevated instance and denied to this start: only hand over.
   if (!mutex && error != ERROR_ACCESS_DENIED) return InstanceRole::Run;
   const ULONGLONG deadline = ::GetTickCount64() + kOwnerWindowWaitMs;
+  HWND ending = nullptr;
   while (true) {
     if (mutex) {
       const DWORD wait = ::WaitForSingleObject(mutex.get(), kOwnerPollIntervalMs);
@@ -127,9 +139,15 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
     } else {
       ::Sleep(kOwnerPollIntervalMs);
     }
-    if (const HWND running = ::FindWindowW(kTrayWindowClass, nullptr)) {
-      HandOverToRunningInstance(running);
-      return InstanceRole::HandedOver;
+    const HWND running = ::FindWindowW(kTrayWindowClass, nullptr);
+    if (running != nullptr && running != ending) {
+      switch (HandOverToRunningInstance(running)) {
+        case HandOver::Answered: return InstanceRole::HandedOver;
+        case HandOver::Closed: return InstanceRole::Ended;
+        // The instance is ending: its mutex comes free soon, and its window
+        // is not asked again meanwhile.
+        case HandOver::NotAnswered: ending = running; break;
+      }
     }
     if (IsSet(CloseRequestEvent)) return InstanceRole::Ended;
     if (::GetTickCount64() >= deadline) return InstanceRole::NoWindow;
@@ -193,6 +211,8 @@ int RunTrayApplication() {
   if (IsSet(QuitEvent)) ::DestroyWindow(TrayWindowHandle.load());
   // Without the relay only the main window's status refresh after each pass is lost.
   (void)StartPassRelay(QuitEvent.get(), PassDoneEvent.get(), MainWindowHandle);
+  // Without the watcher, changes other programs make show at the next opening or save.
+  (void)StartListFileWatcher(QuitEvent.get(), ListFilePath, TrayWindowHandle);
   RunMessageLoop();
   RemoveTrayIcon();
   StopWorkerBeforeExit();

@@ -4,6 +4,7 @@
 #include "app/hooks.h"
 #include "app/messages.h"
 #include "app/resource_text.h"
+#include "config/process_list.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "res/resource.h"
@@ -11,8 +12,10 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <utility>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -130,7 +133,9 @@ void ShowTrayMenu(HWND window) {
   Tray.menu_open = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
-    ::PostQuitMessage(0);
+    // The window goes first, as after a close request: a start that comes
+    // now finds no window to hand over to and waits to become the instance.
+    ::DestroyWindow(window);
   } else if (command == IDM_OPEN) {
     ::SendMessageW(window, WMU_TRAY_CALLBACK, 0, WM_LBUTTONUP);
   }
@@ -200,15 +205,45 @@ LRESULT OnDpiChanged(HWND window, WPARAM wparam, LPARAM lparam) {
   return 0;
 }
 
+// 1 when the main window was opened (and has closed again) or brought
+// forward; 0 while the program is ending, when a start that handed over must
+// wait to become the instance itself.
 LRESULT OnOpenMainWindow() {
-  // A hand-over that arrives while the program is ending opens nothing.
   if (IsSet(QuitEvent)) return 0;
   if (const HWND main_window = MainWindowHandle.load()) {
     // The Add dialog or a message box over the main window, which is disabled meanwhile.
     ::SetForegroundWindow(::GetLastActivePopup(main_window));
-    return 0;
+    return kMainWindowOpened;
   }
   OpenMainWindow();
+  return kMainWindowOpened;
+}
+
+// Another program changed the list's folder. When the file's content changed,
+// the worker restarts with it (unless the file only cannot be read now: the
+// worker keeps its list) and the main window shows it; a refused file is told
+// once per change.
+LRESULT OnListFileChanged() {
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
+  if (reading.stamp == KnownListFileStamp) return 0;
+  KnownListFileStamp = reading.stamp;
+  if (status != ListFileStatus::Unreadable) RestartWorkerIfRunning();
+  if (const HWND main_window = MainWindowHandle.load()) {
+    ::SendMessageW(main_window, WMU_LIST_FILE_CHANGED, 0, 0);
+    return 0;
+  }
+  if (reading.restored) ShowListFileRestored(nullptr);
+  if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
+      status == ListFileStatus::Undecodable) {
+    // One box at a time: a change while it shows is told by the main window's next opening.
+    static bool showing = false;
+    if (showing) return 0;
+    showing = true;
+    ShowListFileRefusedMessage(nullptr, status, reading);
+    showing = false;
+  }
   return 0;
 }
 
@@ -234,6 +269,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DPICHANGED: return OnDpiChanged(window, wparam, lparam);
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
+    case WMU_LIST_FILE_CHANGED: return OnListFileChanged();
     default: break;
   }
   // Explorer restarted: its new notification area has no icon of ours.

@@ -28,6 +28,7 @@ void StartWorkerFromListFile() {
   std::vector<std::wstring> entries;
   ListFileReading reading;
   ReadProcessListFile(ListFilePath, entries, &reading);
+  KnownListFileStamp = reading.stamp;
   // Told after the worker has started, from the tray window's own message.
   if (reading.restored) ::PostMessageW(TrayWindowHandle.load(), WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   // Without a thread no worker runs: the status shows it stopped, and the

@@ -164,22 +164,189 @@ ListEncoding DetectListEncoding(std::span<const std::byte> bytes) {
   return eight_bit_encoding == ListEncoding::Utf8 ? ListEncoding::Utf8 : utf16_encoding;
 }
 
-bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries) {
+namespace {
+
+constexpr std::byte kLineFeed{0x0A};
+constexpr std::byte kCarriageReturn{0x0D};
+constexpr std::byte kZero{0};
+
+// The line (counted from 1) that starts at or holds `offset`: one more than
+// the line ends before it, read as UTF-16 little endian units or as bytes.
+size_t LineAt(std::span<const std::byte> bytes, size_t offset, bool utf16) {
+  size_t line = 1;
+  if (utf16) {
+    for (size_t i = 0; i + 1 < offset && i + 1 < bytes.size(); i += 2) {
+      if (bytes[i] == kLineFeed && bytes[i + 1] == kZero) ++line;
+    }
+  } else {
+    line += static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + std::min(offset, bytes.size()), kLineFeed));
+  }
+  return line;
+}
+
+// Where 8-bit lines sit inside text read as UTF-16 little endian: cmd's
+// "echo text>> list" ends its line with the bytes CR LF side by side, where
+// UTF-16's own line ends put a zero byte after each. The offset of the
+// zero-free run that holds them.
+std::optional<size_t> EmbeddedEightBitLine(std::span<const std::byte> bytes) {
+  for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] != kCarriageReturn || bytes[i + 1] != kLineFeed) continue;
+    size_t start = i;
+    while (start > 0 && bytes[start - 1] != kZero) --start;
+    return start;
+  }
+  return std::nullopt;
+}
+
+// Where a UTF-16 line ("cmd /u /c echo text>> list") sits inside 8-bit text:
+// its CR LF units are the bytes CR, zero, LF, zero. The offset of the first
+// unit of that line.
+std::optional<size_t> EmbeddedUtf16Line(std::span<const std::byte> bytes) {
+  constexpr std::byte kUtf16LineEnd[] = {kCarriageReturn, kZero, kLineFeed, kZero};
+  const auto found = std::search(bytes.begin(), bytes.end(), std::begin(kUtf16LineEnd), std::end(kUtf16LineEnd));
+  if (found == bytes.end()) return std::nullopt;
+  size_t start = static_cast<size_t>(found - bytes.begin());
+  while (start >= 2 && bytes[start - 1] == kZero && bytes[start - 2] != kZero) start -= 2;
+  return start;
+}
+
+// The bytes as one encoding, or nullopt with the line that shows they are
+// not (0 when no single line does).
+std::optional<std::wstring> DecodeWhole(std::span<const std::byte> bytes, size_t& undecodable_line) {
+  undecodable_line = 0;
   const ListEncoding encoding = DetectListEncoding(bytes);
-  const std::span<const std::byte> body = bytes.subspan(MarkLength(bytes));
-  std::wstring text;
+  const size_t mark = MarkLength(bytes);
+  const std::span<const std::byte> body = bytes.subspan(mark);
   switch (encoding) {
-    case ListEncoding::Undecodable: return false;
-    case ListEncoding::Utf16Le: text = Utf16Units(body, false); break;
-    case ListEncoding::Utf16Be: text = Utf16Units(body, true); break;
-    case ListEncoding::Utf8: text = Utf8ToWide(AsChars(WithoutZeroPadding(body))); break;
+    case ListEncoding::Undecodable: return std::nullopt;
+    case ListEncoding::Utf16Le:
+      // A mark says what the whole file is; without one, 8-bit lines amid
+      // the units would turn into characters of other scripts.
+      if (const std::optional<size_t> line = EmbeddedEightBitLine(body); line && mark == 0) {
+        undecodable_line = LineAt(bytes, *line, true);
+        return std::nullopt;
+      }
+      return Utf16Units(body, false);
+    case ListEncoding::Utf16Be: return Utf16Units(body, true);
+    case ListEncoding::Utf8:
     case ListEncoding::Ansi: {
-      std::optional<std::wstring> ansi = AnsiToWide(WithoutZeroPadding(body));
-      if (!ansi) return false;
-      text = std::move(*ansi);
-      break;
+      const std::span<const std::byte> text = WithoutZeroPadding(body);
+      if (const std::optional<size_t> line = EmbeddedUtf16Line(text)) {
+        undecodable_line = LineAt(bytes, mark + *line, false);
+        return std::nullopt;
+      }
+      if (encoding == ListEncoding::Utf8) return Utf8ToWide(AsChars(text));
+      return AnsiToWide(text);
     }
   }
+  return std::nullopt;
+}
+
+// 8-bit lines with nothing else in them: no zero byte and no control byte.
+std::optional<std::wstring> DecodePlainEightBit(std::span<const std::byte> bytes) {
+  if (std::find(bytes.begin(), bytes.end(), kZero) != bytes.end() || HasControlBytes(bytes)) return std::nullopt;
+  if (IsValidUtf8(bytes)) return Utf8ToWide(AsChars(bytes));
+  return AnsiToWide(bytes);
+}
+
+bool EndsWithUtf16LineFeed(std::span<const std::byte> bytes) {
+  return bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes[bytes.size() - 2] == kLineFeed &&
+         bytes.back() == kZero;
+}
+
+// A file whose parts were written in two encodings: UTF-16 text that lines
+// appended by "echo text>> list" follow, or 8-bit text that lines appended by
+// "cmd /u" follow. Each part is read as what it is when the seam between them
+// is certain.
+enum class MixedRead { NotMixed, Read, Refused };
+
+// UTF-16 little endian text, then 8-bit lines. The 8-bit part holds no zero
+// byte, so it starts after the last one, which must end a UTF-16 line feed.
+MixedRead ReadUtf16ThenEightBit(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodable_line) {
+  const auto last_zero = std::find(bytes.rbegin(), bytes.rend(), kZero);
+  if (last_zero == bytes.rend()) return MixedRead::NotMixed;
+  const size_t seam = static_cast<size_t>(bytes.rend() - last_zero);  // one past the zero
+  if (seam == bytes.size() || seam % 2 != 0 || bytes[seam - 2] != kLineFeed) return MixedRead::NotMixed;
+  const std::span<const std::byte> head = bytes.first(seam);
+  const std::span<const std::byte> tail = bytes.subspan(seam);
+  // An even tail not ending in LF may be UTF-16 of other scripts (a last line without a line end).
+  if (tail.size() % 2 == 0 && tail.back() != kLineFeed) return MixedRead::NotMixed;
+  // Text that starts with 8-bit lines is no UTF-16 text that lines were appended to.
+  if (DetectListEncoding(head) != ListEncoding::Utf16Le || EmbeddedEightBitLine(head) == 0) {
+    return MixedRead::NotMixed;
+  }
+  std::optional<std::wstring> first = DecodeWhole(head, undecodable_line);
+  if (!first) return MixedRead::Refused;
+  std::optional<std::wstring> second = DecodePlainEightBit(tail);
+  if (!second) {
+    undecodable_line = LineAt(bytes, seam, true);
+    return MixedRead::Refused;
+  }
+  text = std::move(*first) + *second;
+  return MixedRead::Read;
+}
+
+// 8-bit lines, then UTF-16 little endian lines of Latin text: the UTF-16
+// part starts one byte before the first zero, right after an 8-bit line feed,
+// and ends with a UTF-16 line feed.
+MixedRead ReadEightBitThenUtf16(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodable_line) {
+  if (StartsWith(bytes, kUtf16LeByteOrderMark) || StartsWith(bytes, kUtf16BeByteOrderMark)) return MixedRead::NotMixed;
+  const auto first_zero = std::find(bytes.begin(), bytes.end(), kZero);
+  if (first_zero == bytes.end()) return MixedRead::NotMixed;
+  const size_t zero = static_cast<size_t>(first_zero - bytes.begin());
+  if (zero < 2 || bytes[zero - 2] != kLineFeed) return MixedRead::NotMixed;
+  const size_t seam = zero - 1;
+  const std::span<const std::byte> head = bytes.first(seam);
+  const std::span<const std::byte> tail = bytes.subspan(seam);
+  if (!EndsWithUtf16LineFeed(tail)) return MixedRead::NotMixed;
+  for (size_t i = 0; i < tail.size(); i += 2) {
+    if (tail[i] == kZero) return MixedRead::NotMixed;  // a zero low byte: no Latin UTF-16 line
+  }
+  const std::span<const std::byte> head_text = head.subspan(StartsWith(head, kUtf8ByteOrderMark) ? 3 : 0);
+  std::optional<std::wstring> first = DecodePlainEightBit(head_text);
+  if (!first) return MixedRead::NotMixed;
+  std::optional<std::wstring> second = DecodeWhole(tail, undecodable_line);
+  if (!second) {
+    if (undecodable_line != 0) undecodable_line += LineAt(bytes, seam, false) - 1;
+    return MixedRead::Refused;
+  }
+  text = std::move(*first) + *second;
+  return MixedRead::Read;
+}
+
+// The first line in the other encoding of a file that no reading above
+// takes: 8-bit lines amid UTF-16, or UTF-16 lines amid 8-bit text, as the
+// file starts; 0 when there is none.
+size_t LineOfOtherEncoding(std::span<const std::byte> bytes) {
+  const auto first_zero = std::find(bytes.begin(), bytes.end(), kZero);
+  const auto first_line_feed = std::find(bytes.begin(), bytes.end(), kLineFeed);
+  if (first_zero != bytes.end() && first_line_feed < first_zero) {
+    const std::optional<size_t> line = EmbeddedUtf16Line(bytes);
+    return line ? LineAt(bytes, *line, false) : 0;
+  }
+  const std::optional<size_t> line = EmbeddedEightBitLine(bytes);
+  return line ? LineAt(bytes, *line, true) : 0;
+}
+
+}  // namespace
+
+bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries,
+                       size_t* undecodable_line) {
+  size_t line = 0;
+  std::wstring text;
+  MixedRead mixed = ReadUtf16ThenEightBit(bytes, text, line);
+  if (mixed == MixedRead::NotMixed) mixed = ReadEightBitThenUtf16(bytes, text, line);
+  if (mixed == MixedRead::NotMixed) {
+    std::optional<std::wstring> whole = DecodeWhole(bytes, line);
+    if (whole) {
+      text = std::move(*whole);
+      mixed = MixedRead::Read;
+    } else if (line == 0) {
+      line = LineOfOtherEncoding(bytes);
+    }
+  }
+  if (undecodable_line != nullptr) *undecodable_line = mixed == MixedRead::Read ? 0 : line;
+  if (mixed != MixedRead::Read) return false;
   SplitLines(text, entries);
   return true;
 }
@@ -195,7 +362,11 @@ std::wstring EncodeProcessList(const std::vector<std::wstring>& entries) {
   // every list written reads back the same.
   const auto bytes = std::as_bytes(std::span(content));
   static_assert(sizeof(wchar_t) == 2, "the file holds 16-bit units");
-  if (!content.empty() && (MarkLength(bytes) != 0 || DetectListEncoding(bytes) != ListEncoding::Utf16Le)) {
+  auto reads_back = [&] {
+    std::vector<std::wstring> read;
+    return DecodeProcessList(bytes, read) && read == entries;
+  };
+  if (!content.empty() && (MarkLength(bytes) != 0 || !reads_back())) {
     content.insert(content.begin(), kByteOrderMark);
   }
   return content;
@@ -240,21 +411,24 @@ bool EndsWithNoCase(std::wstring_view name, std::wstring_view suffix) {
 enum class Leftover {
   None,
   Incomplete,  // a save's content still being written, or of unknown state
-  Complete,    // whole content of a list: a finished write, or an old list moved aside
+  Complete,    // whole content of a list: a write that finished
 };
 
 // What the files that interrupted saves leave behind are: this program's own
 // (".tmp" while written, ".new" once complete), "tw<hex>.tmp" of the versions
-// that asked GetTempFileNameW, and "rf<hex>.tmp", the old list that a
-// ReplaceFileW moved aside (seen under Wine).
-Leftover ClassifyLeftover(std::wstring_view name, std::wstring_view list_name) {
+// that asked GetTempFileNameW, and "rf<hex>.tmp" of a ReplaceFileW (seen
+// under Wine), which is the old list moved aside or, when the replace failed
+// before that move, the empty file it made for it: never known complete.
+// The two system names count only in the list's own folder, not in the
+// folder of a file a link leads to, where other programs' files may bear them.
+Leftover ClassifyLeftover(std::wstring_view name, std::wstring_view list_name, bool own_folder) {
   const bool complete = EndsWithNoCase(name, kCompleteSuffix);
   if (!complete && !EndsWithNoCase(name, kWritingSuffix)) return Leftover::None;
   static_assert(kWritingSuffix.size() == kCompleteSuffix.size());
   const std::wstring_view stem = name.substr(0, name.size() - kCompleteSuffix.size());
-  if (!complete && stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2))) {
-    if (_wcsnicmp(stem.data(), L"rf", 2) == 0) return Leftover::Complete;
-    if (_wcsnicmp(stem.data(), L"tw", 2) == 0) return Leftover::Incomplete;
+  if (own_folder && !complete && stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2)) &&
+      (_wcsnicmp(stem.data(), L"rf", 2) == 0 || _wcsnicmp(stem.data(), L"tw", 2) == 0)) {
+    return Leftover::Incomplete;
   }
   if (stem.size() <= list_name.size() + 1 || stem[list_name.size()] != L'.' ||
       _wcsnicmp(stem.data(), list_name.data(), list_name.size()) != 0) {
@@ -274,14 +448,14 @@ struct LeftoverFile {
   FILETIME written;
 };
 
-std::vector<LeftoverFile> FindLeftovers(const std::wstring& folder, std::wstring_view list_name) {
+std::vector<LeftoverFile> FindLeftovers(const std::wstring& folder, std::wstring_view list_name, bool own_folder) {
   std::vector<LeftoverFile> found_files;
   WIN32_FIND_DATAW found{};
   unique_find find(::FindFirstFileW((folder + L"*").c_str(), &found));
   if (!find) return found_files;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    const Leftover kind = ClassifyLeftover(found.cFileName, list_name);
+    const Leftover kind = ClassifyLeftover(found.cFileName, list_name, own_folder);
     if (kind != Leftover::None) found_files.push_back({found.cFileName, kind, found.ftLastWriteTime});
   } while (::FindNextFileW(find.get(), &found));
   return found_files;
@@ -291,9 +465,10 @@ bool ListExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_s
 
 // Only while the list exists: a leftover may otherwise be the only copy. A
 // file still open in a save under way cannot be deleted and stays.
-void RemoveLeftovers(const std::wstring& path) {
+void RemoveLeftovers(const std::wstring& path, bool own_folder) {
   const std::wstring folder = FolderOf(path);
-  for (const LeftoverFile& leftover : FindLeftovers(folder, std::wstring_view(path).substr(folder.size()))) {
+  for (const LeftoverFile& leftover :
+       FindLeftovers(folder, std::wstring_view(path).substr(folder.size()), own_folder)) {
     if (!ListExists(path)) return;
     ::DeleteFileW((folder + leftover.name).c_str());
   }
@@ -303,7 +478,7 @@ void RemoveLeftovers(const std::wstring& path) {
 // when one did.
 bool RestoreFromLeftover(const std::wstring& path) {
   const std::wstring folder = FolderOf(path);
-  std::vector<LeftoverFile> leftovers = FindLeftovers(folder, std::wstring_view(path).substr(folder.size()));
+  std::vector<LeftoverFile> leftovers = FindLeftovers(folder, std::wstring_view(path).substr(folder.size()), true);
   std::erase_if(leftovers, [](const LeftoverFile& leftover) { return leftover.kind != Leftover::Complete; });
   std::sort(leftovers.begin(), leftovers.end(), [](const LeftoverFile& a, const LeftoverFile& b) {
     return ::CompareFileTime(&a.written, &b.written) > 0;
@@ -318,6 +493,91 @@ bool RestoreFromLeftover(const std::wstring& path) {
 
 }  // namespace
 
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+uint64_t ContentHash(std::span<const std::byte> bytes) {
+  // FNV-1a: only to tell one content from another.
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (const std::byte b : bytes) hash = (hash ^ static_cast<uint64_t>(b)) * 0x100000001b3ull;
+  return hash;
+}
+
+// The file's bytes as they are now, or why there are none.
+struct RawListFile {
+  ListFileStamp stamp;
+  std::vector<std::byte> bytes;
+};
+
+// Reads the list's bytes; Read, Missing, Unreadable or TooLarge. The file is
+// read while other programs hold it open (for writing or deleting too).
+RawListFile ReadRawListFile(HANDLE file) {
+  RawListFile raw;
+  raw.stamp.status = ListFileStatus::Unreadable;
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+    raw.stamp.error = ::GetLastError();
+    return raw;
+  }
+  raw.stamp.size = static_cast<uint64_t>(size.QuadPart);
+  if (raw.stamp.size > kMaxListFileBytes) {
+    FILETIME written{};
+    ::GetFileTime(file, nullptr, nullptr, &written);
+    raw.stamp.last_write = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    raw.stamp.status = ListFileStatus::TooLarge;
+    return raw;
+  }
+  raw.bytes.resize(static_cast<size_t>(raw.stamp.size));
+  DWORD read = 0;
+  if (!raw.bytes.empty() && !::ReadFile(file, raw.bytes.data(), static_cast<DWORD>(raw.bytes.size()), &read, nullptr)) {
+    raw.stamp.error = ::GetLastError();
+    raw.bytes.clear();
+    return raw;
+  }
+  // A file that shrank while it was read yields only what was read.
+  raw.bytes.resize(read);
+  raw.stamp.size = read;
+  raw.stamp.content_hash = ContentHash(raw.bytes);
+  raw.stamp.status = ListFileStatus::Read;
+  return raw;
+}
+
+unique_hfile OpenListForReading(const std::wstring& path) {
+  return unique_hfile(
+      ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool IsMissingReason(DWORD reason) { return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND; }
+
+// The stamp of the file at an (extended) path as it is now, without restoring anything.
+ListFileStamp StampNow(const std::wstring& path) {
+  unique_hfile file = OpenListForReading(path);
+  if (!file) {
+    ListFileStamp stamp;
+    const DWORD reason = ::GetLastError();
+    if (!IsMissingReason(reason)) {
+      stamp.status = ListFileStatus::Unreadable;
+      stamp.error = reason;
+    }
+    return stamp;
+  }
+  return ReadRawListFile(file.get()).stamp;
+}
+
+}  // namespace
+
+ListFileStamp StampProcessListFile(const std::wstring& list_path, LimitedTokenSource limited_token) {
+  const LimitedRightsScope limited(limited_token);
+  if (!limited.ok()) {
+    ListFileStamp stamp;
+    stamp.status = ListFileStatus::Unreadable;
+    stamp.error = limited.error();
+    return stamp;
+  }
+  return StampNow(ExtendedLengthPath(list_path));
+}
+
 ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<std::wstring>& entries,
                                    ListFileReading* reading, LimitedTokenSource limited_token) {
   ListFileReading ignored;
@@ -325,6 +585,8 @@ ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<st
   *reading = {};
   auto unreadable = [reading](DWORD reason) {
     reading->error = reason;
+    reading->stamp.status = ListFileStatus::Unreadable;
+    reading->stamp.error = reason;
     return ListFileStatus::Unreadable;
   };
   // A planted link must not show the user a file only administrators may
@@ -333,30 +595,21 @@ ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<st
   if (!limited.ok()) return unreadable(limited.error());
   const std::wstring path = ExtendedLengthPath(list_path);
   // Another program that holds the list open (an editor, a sync tool) does not make it unreadable.
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  unique_hfile file(
-      ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  unique_hfile file = OpenListForReading(path);
   if (!file) {
     const DWORD reason = ::GetLastError();
-    if (reason != ERROR_FILE_NOT_FOUND && reason != ERROR_PATH_NOT_FOUND) return unreadable(reason);
+    if (!IsMissingReason(reason)) return unreadable(reason);
     if (reason == ERROR_PATH_NOT_FOUND || !RestoreFromLeftover(path)) return ListFileStatus::Missing;
     reading->restored = true;
-    file.reset(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+    file = OpenListForReading(path);
     if (!file) return unreadable(::GetLastError());
   }
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return unreadable(::GetLastError());
-  if (static_cast<uint64_t>(size.QuadPart) > kMaxListFileBytes) return ListFileStatus::TooLarge;
-  if (size.QuadPart == 0) return ListFileStatus::Read;
-  std::vector<std::byte> bytes(static_cast<size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-    return unreadable(::GetLastError());
-  }
-  // A file that shrank while it was read yields only what was read.
-  return DecodeProcessList(std::span(bytes).first(read), entries) ? ListFileStatus::Read
-                                                                  : ListFileStatus::Undecodable;
+  const RawListFile raw = ReadRawListFile(file.get());
+  reading->stamp = raw.stamp;
+  reading->error = raw.stamp.error;
+  if (raw.stamp.status != ListFileStatus::Read) return raw.stamp.status;
+  return DecodeProcessList(raw.bytes, entries, &reading->undecodable_line) ? ListFileStatus::Read
+                                                                           : ListFileStatus::Undecodable;
 }
 
 int64_t LoadProcessList(const std::wstring& path, std::vector<std::wstring>& entries) {
@@ -439,42 +692,75 @@ class TemporaryFile {
 // A replace can fail after the old list is gone (ERROR_UNABLE_TO_MOVE_REPLACEMENT):
 // the new content then goes into the empty place.
 bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool list_exists, ListFileReplacer replace,
-                   DWORD& error) {
+                   ListFileSave& save) {
   if (list_exists) {
     if (replace(path.c_str(), complete.path().c_str())) {
       complete.Keep();
       return true;
     }
-    error = ::GetLastError();
+    save.error = ::GetLastError();
     if (ListExists(path)) return false;
   }
   if (::MoveFileExW(complete.path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     complete.Keep();
     return true;
   }
-  if (!list_exists) error = ::GetLastError();
+  if (!list_exists) save.error = ::GetLastError();
   // The list is gone and the new content is its only copy: it stays, and the
   // next read puts it in place.
-  if (!ListExists(path)) complete.Keep();
+  if (!ListExists(path)) {
+    save.kept_copy = complete.path();
+    complete.Keep();
+  }
   return false;
 }
 
-}  // namespace
-
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries) {
-  DWORD error = ERROR_SUCCESS;
-  return SaveProcessList(path, std::move(entries), error);
+// The file that `path` names once every link on the way is followed, in the
+// "\\?\" form; `path` itself when it names no existing file or the system
+// cannot say. A save that replaced the link itself would leave the user's
+// file behind (Wine's ReplaceFileW even deletes it).
+std::wstring FinalPathOf(const std::wstring& path) {
+  unique_hfile file(::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr));
+  if (!file) return path;
+  std::wstring final_path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), final_path.data(),
+                                                     static_cast<DWORD>(final_path.size()), FILE_NAME_NORMALIZED);
+    if (length == 0) return path;
+    if (length < final_path.size()) {
+      final_path.resize(length);
+      return final_path;
+    }
+    final_path.assign(length, L'\0');  // the length the path needs, with its terminating zero
+  }
+  return path;
 }
 
-int32_t SaveProcessList(const std::wstring& list_path, std::vector<std::wstring> entries, DWORD& error,
-                        const ListFileSaveSteps& steps) {
-  const std::wstring path = ExtendedLengthPath(list_path);
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  auto without_prefix = [](std::wstring_view path) {
+    return path.starts_with(L"\\\\?\\") ? path.substr(4) : path;
+  };
+  const std::wstring first_folder = FolderOf(a);
+  const std::wstring second_folder = FolderOf(b);
+  const std::wstring_view first = without_prefix(first_folder);
+  const std::wstring_view second = without_prefix(second_folder);
+  return first.size() == second.size() &&
+         ::CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The private reason of a save given up because the file changed after it was read.
+constexpr DWORD kListChangedMeanwhile = ERROR_BUSY;
+
+int32_t SaveListFile(const std::wstring& list_path, const std::vector<std::wstring>& entries, ListFileSave& save,
+                     const ListFileSaveSteps& steps, const ListFileStamp* expected) {
   const ListFileWriter write = steps.write != nullptr ? steps.write : WriteWholeFile;
   const ListFileReplacer replace = steps.replace != nullptr ? steps.replace : ReplaceWithSystem;
-  error = ERROR_SUCCESS;
+  save = {};
   // Every failure below records the system's reason before any clean-up can change it.
-  auto fail = [&error](DWORD reason) {
-    error = reason != ERROR_SUCCESS ? reason : ERROR_GEN_FAILURE;
+  auto fail = [&save](DWORD reason) {
+    save.error = reason != ERROR_SUCCESS ? reason : ERROR_GEN_FAILURE;
     return -1;
   };
   const std::wstring content = EncodeProcessList(entries);
@@ -484,7 +770,10 @@ int32_t SaveProcessList(const std::wstring& list_path, std::vector<std::wstring>
   // Declared before the temporary file, whose clean-up runs inside it too.
   const LimitedRightsScope limited(steps.limited_token);
   if (!limited.ok()) return fail(limited.error());
-  RemoveLeftovers(path);
+  const std::wstring named = ExtendedLengthPath(list_path);
+  // A link stays a link: its target is written, in its own folder.
+  const std::wstring path = FinalPathOf(named);
+  RemoveLeftovers(path, SameFolder(path, named));
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   const bool list_exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (list_exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(kErrorDirectoryNotSupported);
@@ -509,9 +798,65 @@ int32_t SaveProcessList(const std::wstring& list_path, std::vector<std::wstring>
   if (list_exists && (attributes & kKeptAttributes) != 0) {
     ::SetFileAttributesW(temporary.path().c_str(), attributes & kKeptAttributes);
   }
-  DWORD place_error = ERROR_SUCCESS;
-  if (!MoveIntoPlace(temporary, path, list_exists, replace, place_error)) return fail(place_error);
+  // The last look before the old content goes: what another program wrote
+  // since the read is never replaced unseen.
+  if (expected != nullptr && StampNow(named) != *expected) return fail(kListChangedMeanwhile);
+  if (!MoveIntoPlace(temporary, path, list_exists, replace, save)) return fail(save.error);
+  const auto bytes = std::as_bytes(std::span(content));
+  save.written.status = ListFileStatus::Read;
+  save.written.size = bytes.size();
+  save.written.content_hash = ContentHash(bytes);
   return static_cast<int32_t>(entries.size());
+}
+
+}  // namespace
+
+int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries) {
+  DWORD error = ERROR_SUCCESS;
+  return SaveProcessList(path, std::move(entries), error);
+}
+
+int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
+                        const ListFileSaveSteps& steps) {
+  ListFileSave save;
+  const int32_t saved = SaveListFile(path, entries, save, steps, nullptr);
+  error = save.error;
+  return saved;
+}
+
+int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, ListFileSave& save,
+                        const ListFileSaveSteps& steps) {
+  return SaveListFile(path, entries, save, steps, nullptr);
+}
+
+std::vector<std::wstring> ListFileFolders(const std::wstring& list_path) {
+  const std::wstring named = ExtendedLengthPath(list_path);
+  std::vector<std::wstring> folders = {FolderOf(named)};
+  const std::wstring target = FinalPathOf(named);
+  if (!SameFolder(target, named)) folders.push_back(FolderOf(target));
+  return folders;
+}
+
+ListFileUpdate UpdateProcessListFile(const std::wstring& path, const ListFileEdit& edit,
+                                     const ListFileSaveSteps& steps) {
+  // Each try is given up only when another program wrote the file meanwhile;
+  // one that keeps writing it gets the last word after these.
+  constexpr int kTries = 8;
+  ListFileUpdate update;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    update = {};
+    update.status = ReadProcessListFile(path, update.entries, &update.reading, steps.limited_token);
+    if (update.status != ListFileStatus::Read && update.status != ListFileStatus::Missing) return update;
+    std::optional<std::vector<std::wstring>> edited = edit(update.entries);
+    if (!edited) return update;
+    if (SaveListFile(path, *edited, update.save, steps, &update.reading.stamp) >= 0) {
+      update.saved = true;
+      update.entries = std::move(*edited);
+      return update;
+    }
+    if (update.save.error != kListChangedMeanwhile) return update;
+  }
+  return update;
 }
 
 }  // namespace tarnwick

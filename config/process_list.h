@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,13 +38,31 @@ enum class ListFileStatus {
 // How the bytes of a list file are taken.
 enum class ListEncoding { Utf16Le, Utf16Be, Utf8, Ansi, Undecodable };
 
+// What a read of the list file met, so that a later read tells whether
+// another program changed the file meanwhile: equal for the same bytes.
+struct ListFileStamp {
+  ListFileStatus status = ListFileStatus::Missing;  // Read also for a file that cannot be decoded
+  DWORD error = ERROR_SUCCESS;                      // the system's reason for Unreadable
+  uint64_t size = 0;
+  uint64_t content_hash = 0;  // of the bytes read
+  uint64_t last_write = 0;    // of a file too large to be read
+  friend bool operator==(const ListFileStamp&, const ListFileStamp&) = default;
+};
+
 // What reading the list file found besides its status.
 struct ListFileReading {
   DWORD error = ERROR_SUCCESS;  // the system's reason for Unreadable
   // The list was missing and a complete copy that an interrupted save left
   // beside it was put in its place (the user should be told, once).
   bool restored = false;
+  // For Undecodable: the line (from 1) where a second encoding shows; 0 when
+  // no single line does.
+  size_t undecodable_line = 0;
+  ListFileStamp stamp;
 };
+
+// The stamp of what the file at path holds now (a read without decoding).
+[[nodiscard]] ListFileStamp StampProcessListFile(const std::wstring& path, LimitedTokenSource limited_token = nullptr);
 
 // Appends the entries of the file at path to entries and returns what was
 // found. Nothing is appended unless the status is Read. The file is read
@@ -75,6 +95,17 @@ struct ListFileSaveSteps {
   LimitedTokenSource limited_token = nullptr;
 };
 
+// How a save ended, beyond its count.
+struct ListFileSave {
+  DWORD error = ERROR_SUCCESS;  // the system's reason for a failure
+  // Set when the save failed after the old list was already gone: the new
+  // content is kept, complete, in this file, and the next read of the list
+  // puts it in place.
+  std::wstring kept_copy;
+  // What the file holds after a save: the stamp a read of it gives.
+  ListFileStamp written;
+};
+
 // Replaces the file's content with entries and returns their number, or -1
 // with the system's error code in `error` (ERROR_SUCCESS after a save).
 // The new content is written to "<list>.<id>.tmp" beside the list, renamed
@@ -87,9 +118,40 @@ struct ListFileSaveSteps {
 // save fails with ERROR_FILE_READ_ONLY. Every file step runs with the rights
 // of the user's ordinary programs (LimitedRightsScope); an elevated process
 // that cannot take them on writes nothing and the save fails with the reason.
+// A list that is a symbolic link (or lies behind one) keeps the link: the
+// save writes the file it leads to, with the same steps in that file's folder.
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
                         const ListFileSaveSteps& steps = {});
+int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, ListFileSave& save,
+                        const ListFileSaveSteps& steps = {});
 int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries);
+
+// The folders whose changes can change the list: its own, and the folder of
+// the file it leads to when it is a link (or lies behind one).
+[[nodiscard]] std::vector<std::wstring> ListFileFolders(const std::wstring& path);
+
+// One edit of the user's: from the entries the file holds now, the entries
+// to save, or nullopt to leave the file as it is. May be called more than
+// once, each time with what the file holds then.
+using ListFileEdit =
+    std::function<std::optional<std::vector<std::wstring>>(const std::vector<std::wstring>& entries)>;
+
+// What an edit of the list file found and did.
+struct ListFileUpdate {
+  ListFileStatus status = ListFileStatus::Missing;  // of the file the edit was given (or that was refused)
+  ListFileReading reading;                          // of that read
+  std::vector<std::wstring> entries;                // what the file holds now
+  bool saved = false;
+  ListFileSave save;  // why a save failed; after a save, what it wrote
+};
+
+// Applies `edit` to what the file holds now and saves the result, unless the
+// file is refused (too large, unreadable, undecodable: then it is left
+// untouched and `edit` is not called). When another program changes the file
+// between the read and the save, the save is abandoned before it replaces
+// anything and the edit is applied again to the new content.
+ListFileUpdate UpdateProcessListFile(const std::wstring& path, const ListFileEdit& edit,
+                                     const ListFileSaveSteps& steps = {});
 
 // Which encoding the bytes are in. A byte-order mark decides. Otherwise the
 // zero bytes tell: UTF-16 text has a zero in most high bytes of its Latin
@@ -103,8 +165,14 @@ int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entr
 // The file's bytes as entries, appended to entries; false (nothing appended)
 // when the encoding cannot be told. A line ends at CR LF, LF or CR alone; a
 // last line without a line end is an entry too. Zero bytes that pad the end
-// of an 8-bit file are not part of it.
-bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries);
+// of an 8-bit file are not part of it. A file whose parts were written in two
+// encodings (UTF-16 followed by lines that "echo text>> list" appended, or
+// 8-bit text followed by lines that "cmd /u" appended) has each part read as
+// what it is when the seam is certain; otherwise it cannot be decoded, and
+// `undecodable_line`, when given, is set to the line (from 1) where the other
+// encoding shows, or 0 when no single line does.
+bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries,
+                       size_t* undecodable_line = nullptr);
 
 // The file content for entries: each followed by CR LF, after a byte-order
 // mark only when the first entry's own units would otherwise read as one.

@@ -72,6 +72,9 @@ inline void FindCloseIgnoringResult(HANDLE find) noexcept { ::FindClose(find); }
 inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
 inline void GlobalFreeAny(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
 inline void UnhookWindowsHookExIgnoringResult(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
+inline void FindCloseChangeNotificationIgnoringResult(HANDLE change) noexcept {
+  ::FindCloseChangeNotification(change);
+}
 }  // namespace detail
 
 // Kernel objects whose failure value is null: events, threads, processes.
@@ -95,6 +98,9 @@ using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeAny>;
 // Memory for the clipboard, until SetClipboardData takes it over.
 using unique_hglobal = unique_any<HGLOBAL, detail::GlobalFreeAny>;
 using unique_hhook = unique_any<HHOOK, detail::UnhookWindowsHookExIgnoringResult>;
+// FindFirstChangeNotificationW's handle (INVALID_HANDLE_VALUE on failure).
+using unique_change_notification =
+    unique_any<HANDLE, detail::FindCloseChangeNotificationIgnoringResult, detail::InvalidHandleValue>;
 
 // A BSTR owned by this scope: SysFreeString on exit.
 class unique_bstr {

@@ -5,6 +5,10 @@
 #include "ui/dialog_dpi.h"
 #include "ui/theme.h"
 
+#include <algorithm>
+#include <string>
+#include <utility>
+
 namespace tarnwick {
 
 namespace {
@@ -12,9 +16,9 @@ namespace {
 // One dialog at a time: it is modal and owned by the main window.
 PaletteBrush AddDialogBrush(kDialogBackgroundSlot);
 
-// The edit field is read into 1024 characters with a count of 1023, so at
-// most 1022 characters come back; longer texts are cut without a message.
-constexpr int kEntryBufferLength = 1024;
+// The edit field takes at most 1023 characters typed or pasted, and every
+// text it holds comes back whole. The main window opens no longer entry in it.
+constexpr int kEntryMaxLength = 1023;
 
 std::wstring* EntryBuffer(HWND dialog) noexcept {
   return reinterpret_cast<std::wstring*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -25,6 +29,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
   EnableDialogDpiScaling(dialog);
   ::SetWindowLongPtrW(dialog, GWLP_USERDATA, parameter);
   const std::wstring* entry = EntryBuffer(dialog);
+  ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, EM_LIMITTEXT, kEntryMaxLength, 0);
   if (!entry->empty()) ::SetDlgItemTextW(dialog, IDC_ENTRY_EDIT, entry->c_str());
   ::SendMessageW(dialog, WM_THEMECHANGED, 0, 0);
   // The edit field is the first tab stop: the dialog manager focuses it and selects its text.
@@ -32,9 +37,11 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
 }
 
 void OnOk(HWND dialog) noexcept {
-  wchar_t text[kEntryBufferLength] = {};
-  ::GetWindowTextW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), text, kEntryBufferLength - 1);
-  if (std::wstring* entry = EntryBuffer(dialog)) entry->assign(text);
+  // Read at its own length: a text set by a program may exceed what typing allows.
+  const HWND field = ::GetDlgItem(dialog, IDC_ENTRY_EDIT);
+  std::wstring text(static_cast<size_t>(std::max(::GetWindowTextLengthW(field), 0)) + 1, L'\0');
+  text.resize(static_cast<size_t>(std::max(::GetWindowTextW(field, text.data(), static_cast<int>(text.size())), 0)));
+  if (std::wstring* entry = EntryBuffer(dialog)) *entry = std::move(text);
   ::EndDialog(dialog, 0);
 }
 

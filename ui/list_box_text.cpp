@@ -25,20 +25,53 @@ std::vector<std::wstring> ReadListBoxEntries(HWND list) {
   return entries;
 }
 
+LRESULT FindListBoxEntry(HWND list, const std::wstring& text) {
+  // LB_FINDSTRINGEXACT ignores letter case: each candidate is read back.
+  LRESULT first = -1;
+  LRESULT index = -1;
+  while (true) {
+    index = ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(index),
+                           reinterpret_cast<LPARAM>(text.c_str()));
+    if (index < 0 || index == first) return -1;
+    if (first < 0) first = index;
+    if (ReadListBoxEntry(list, index) == text) return index;
+  }
+}
+
+namespace {
+
+// Ranks entries as a sorted list box does; nothing for another list box.
+bool SortsLikeListBox(HWND list, LCID& locale) {
+  if ((::GetWindowLongPtrW(list, GWL_STYLE) & LBS_SORT) == 0) return false;
+  locale = static_cast<LCID>(::SendMessageW(list, LB_GETLOCALE, 0, 0));
+  return true;
+}
+
+bool ListBoxOrderLess(LCID locale, const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringW(locale, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                          static_cast<int>(b.size())) == CSTR_LESS_THAN;
+}
+
+}  // namespace
+
+void SortLikeListBox(HWND list, std::vector<std::wstring>& entries) {
+  LCID locale = 0;
+  if (!SortsLikeListBox(list, locale)) return;
+  std::stable_sort(entries.begin(), entries.end(),
+                   [locale](const std::wstring& a, const std::wstring& b) { return ListBoxOrderLess(locale, a, b); });
+}
+
 void AddListBoxEntries(HWND list, const std::vector<std::wstring>& entries) noexcept {
   if (entries.empty()) return;
   // A sorted list box places each new entry by a binary search and moves
   // every entry after it: in its own order every entry goes to the end.
-  // Sorted here with the comparison such a list box uses (its locale,
-  // letter case ignored); another list box's order is left to it.
   std::vector<const std::wstring*> order;
   order.reserve(entries.size());
   for (const std::wstring& entry : entries) order.push_back(&entry);
-  if (::GetWindowLongPtrW(list, GWL_STYLE) & LBS_SORT) {
-    const auto locale = static_cast<LCID>(::SendMessageW(list, LB_GETLOCALE, 0, 0));
+  LCID locale = 0;
+  if (SortsLikeListBox(list, locale)) {
     std::stable_sort(order.begin(), order.end(), [locale](const std::wstring* a, const std::wstring* b) {
-      return ::CompareStringW(locale, NORM_IGNORECASE, a->c_str(), static_cast<int>(a->size()), b->c_str(),
-                              static_cast<int>(b->size())) == CSTR_LESS_THAN;
+      return ListBoxOrderLess(locale, *a, *b);
     });
   }
   size_t characters = 0;

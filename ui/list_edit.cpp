@@ -33,21 +33,52 @@ bool IsAlreadyListed(std::span<const std::wstring> listed, std::wstring_view can
   });
 }
 
-AddFlowSteps DecideAddFlow(bool accepted, std::wstring_view entry,
-                           const std::optional<std::wstring>& pending, bool duplicate) {
-  AddFlowSteps steps;
-  if (accepted && !entry.empty()) {
-    if (!duplicate) {
-      steps.insert = std::wstring(entry);
-      steps.saveAndAnnounce = true;
-      return steps;
+AppliedChange ApplyListChange(const std::vector<std::wstring>& entries, const ListChange& change) {
+  AppliedChange applied;
+  applied.entries = entries;
+  std::vector<std::wstring>& listed = applied.entries;
+  const auto same = std::find(listed.begin(), listed.end(), change.entry);
+  switch (change.kind) {
+    case ListChange::Kind::Add:
+      for (const std::wstring& text : change.added) {
+        if (text.empty()) continue;
+        if (IsAlreadyListed(listed, text)) {
+          applied.duplicate = true;
+          continue;
+        }
+        listed.push_back(text);
+        applied.added.push_back(text);
+      }
+      applied.save = !applied.added.empty();
+      break;
+    case ListChange::Kind::Remove:
+      if (same != listed.end()) listed.erase(same);
+      applied.save = true;
+      break;
+    case ListChange::Kind::Edit: {
+      if (change.replacement.empty() || change.replacement == change.entry) break;
+      // The entry itself may change its letter case.
+      std::vector<std::wstring> others = listed;
+      if (same != listed.end()) others.erase(others.begin() + (same - listed.begin()));
+      if (IsAlreadyListed(others, change.replacement)) {
+        applied.duplicate = true;
+        break;
+      }
+      if (same != listed.end()) {
+        *same = change.replacement;
+      } else {
+        listed.push_back(change.replacement);
+      }
+      applied.added.push_back(change.replacement);
+      applied.save = true;
+      break;
     }
-    steps.showDuplicateMessage = true;
+    case ListChange::Kind::Clear:
+      listed.clear();
+      applied.save = true;
+      break;
   }
-  // Nothing new goes in: an entry taken out for editing returns unchanged, and
-  // the file, which still holds it, needs no rewrite.
-  if (pending) steps.insert = *pending;
-  return steps;
+  return applied;
 }
 
 }  // namespace tarnwick

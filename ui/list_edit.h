@@ -1,6 +1,6 @@
 // The rules of the main window's list editing, apart from the list box: which
-// entries a save writes, when a text counts as already listed, and what the
-// add flow does with the Add New Entry dialog's answer.
+// entries a save writes, when a text counts as already listed, and what one
+// edit of the user's makes of the entries the list file holds.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,9 @@
 
 namespace tarnwick {
 
-// Entries this long or longer are not edited by a double-click (the Add New
-// Entry dialog takes less); a save keeps them like any other.
+// Entries this long or longer are not edited by a double-click: the Add New
+// Entry dialog takes at most kMaxEntryLength - 1 characters, and the user is
+// told instead. A save keeps them like any other.
 inline constexpr size_t kMaxEntryLength = 1024;
 
 // The entries a save writes, in list order: empty entries are left out,
@@ -27,19 +28,31 @@ inline constexpr size_t kMaxEntryLength = 1024;
 // True when `candidate` equals a whole listed entry, letter case ignored.
 [[nodiscard]] bool IsAlreadyListed(std::span<const std::wstring> listed, std::wstring_view candidate);
 
-// What the add flow does once the Add New Entry dialog has ended.
-struct AddFlowSteps {
-  bool showDuplicateMessage = false;
-  std::optional<std::wstring> insert;  // the text to put into the list box
-  bool saveAndAnnounce = false;        // save the list and tell the tray window
+// One edit of the user's, to be applied to what the list file holds when it
+// is saved: another program may have changed the file since the window showed it.
+struct ListChange {
+  enum class Kind { Add, Remove, Edit, Clear };
+  Kind kind = Kind::Add;
+  std::vector<std::wstring> added;  // Add: the texts to add, in order
+  std::wstring entry;               // Remove: the entry taken out; Edit: the entry changed
+  std::wstring replacement;         // Edit: its new text
 };
 
-// `accepted`: the dialog ended with OK. `entry`: its text. `pending`: the entry
-// taken out of the list box by a double-click, if the flow edits one.
-// `duplicate`: `entry` is already listed (the pending entry is out of the list).
-// An edit that is cancelled, confirmed empty or confirmed as a duplicate puts
-// the former entry back, so that the list box keeps agreeing with the file.
-[[nodiscard]] AddFlowSteps DecideAddFlow(bool accepted, std::wstring_view entry,
-                                         const std::optional<std::wstring>& pending, bool duplicate);
+// What an edit makes of the entries a file holds.
+struct AppliedChange {
+  std::vector<std::wstring> entries;  // the entries to save
+  std::vector<std::wstring> added;    // the texts that went in
+  bool duplicate = false;             // a text was refused as already listed
+  bool save = false;                  // the file is to be written
+};
+
+// Add: every text not empty and not already listed (letter case ignored) is
+// appended; a listed one sets `duplicate`; saved when one went in. Remove: the
+// first entry equal to `entry` goes, if it is still there; always saved.
+// Edit: the first entry equal to `entry` becomes `replacement` (which is
+// added when `entry` is gone meanwhile); nothing changes for an empty
+// replacement, an unchanged one, or one that another entry already is
+// (`duplicate`). Clear: no entries; always saved.
+[[nodiscard]] AppliedChange ApplyListChange(const std::vector<std::wstring>& entries, const ListChange& change);
 
 }  // namespace tarnwick

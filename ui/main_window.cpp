@@ -70,7 +70,8 @@ struct MainWindowState {
   unique_hfont CountFont;
   unique_hfont StatusFont;  // the status bar's, at the window's DPI
   unique_hicon BigIcon;
-  // The entry taken out of the list box by a double-click, while the add flow edits it.
+  // The entry a double-click opened in the add flow. It stays listed (box,
+  // file, worker) until the dialog returns another text.
   std::optional<std::wstring> PendingEntryText;
   std::vector<HWND> ThemedChildList;
   bool PassEventRegistered = false;
@@ -80,6 +81,7 @@ struct MainWindowState {
   // overwritten.
   ListFileStatus listFileStatus = ListFileStatus::Missing;
   DWORD listReadError = ERROR_SUCCESS;
+  size_t listUndecodableLine = 0;
   bool listHasZeroCharacter = false;
   // What the file holds: as read at the opening, then as each save wrote it.
   // A failed save puts the list box back to it, so that the box, the file and
@@ -102,10 +104,10 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
 }
 
 // Every edit is saved at once and announced, so that a running worker
-// restarts with it. A save that failed has told the user and put the list box
-// back to what the file holds, which the worker still runs with.
-bool SaveAndAnnounce(HWND window) noexcept {
-  if (::SendMessageW(window, WMU_SAVE_LIST, 0, 0) == 0) return false;
+// restarts with it. A save that failed has told the user and the list box
+// shows what the file holds, which the worker still runs with.
+bool SaveAndAnnounce(HWND window, const ListChange& change) noexcept {
+  if (::SendMessageW(window, WMU_SAVE_LIST, 0, reinterpret_cast<LPARAM>(&change)) == 0) return false;
   ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
   return true;
 }
@@ -127,37 +129,52 @@ std::wstring SystemErrorText(DWORD error) {
   return L"Error " + std::to_wstring(error) + L".";
 }
 
-bool ListFileRefused() noexcept {
-  const ListFileStatus status = State().listFileStatus;
+bool IsRefusedStatus(ListFileStatus status) noexcept {
   return status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
-         status == ListFileStatus::Undecodable || State().listHasZeroCharacter;
+         status == ListFileStatus::Undecodable;
 }
 
+bool ListFileRefused() noexcept { return IsRefusedStatus(State().listFileStatus) || State().listHasZeroCharacter; }
+
 // Why the list file was not opened, and that no edit will replace it.
-void ShowListFileRefused(HWND window) noexcept {
-  const MainWindowState& state = State();
-  std::wstring text;
-  if (state.listFileStatus == ListFileStatus::TooLarge) {
-    text = L"The list file is too large to open:\n" + ListFilePath +
+std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine,
+                                 bool zeroCharacter) {
+  if (status == ListFileStatus::Undecodable && undecodableLine != 0) {
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_MIXED_ENCODINGS),
+                          {std::to_wstring(undecodableLine), ListFilePath});
+  }
+  if (status == ListFileStatus::TooLarge) {
+    return L"The list file is too large to open:\n" + ListFilePath +
            L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
            L" will not overwrite it.";
-  } else if (state.listFileStatus == ListFileStatus::Undecodable) {
-    text = L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
+  }
+  if (status == ListFileStatus::Undecodable) {
+    return L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
            L"\n\nNo process is kept off the E-cores while it cannot be read, and " + kCaption +
            L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
-  } else if (state.listHasZeroCharacter) {
-    text = L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
-           kCaption + L" will not overwrite it. Remove the character with an editor.";
-  } else {
-    text = L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(state.listReadError) +
-           L"\n\n" + kCaption + L" will not overwrite it. Open this window again once the file can be read.";
   }
+  if (zeroCharacter) {
+    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
+           kCaption + L" will not overwrite it. Remove the character with an editor.";
+  }
+  return L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
+         kCaption + L" will not overwrite it. Open this window again once the file can be read.";
+}
+
+void ShowListFileRefused(HWND window) noexcept {
+  const MainWindowState& state = State();
+  const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError,
+                                                state.listUndecodableLine, state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
-void ShowSaveFailed(HWND window, DWORD error) noexcept {
-  const std::wstring text = L"The list could not be saved to:\n" + ListFilePath + L"\n\n" +
-                            SystemErrorText(error) + L"\n\nThe list shows what the file still holds.";
+void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
+  const std::wstring text =
+      save.kept_copy.empty()
+          ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(save.error) +
+                L"\n\nThe list shows what the file still holds."
+          : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
+                           {ListFilePath, SystemErrorText(save.error), save.kept_copy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -322,31 +339,62 @@ void FitClientToTemplate(HWND window, bool keepCentre) noexcept {
 
 void CALLBACK SampleTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept { SampleTick(SharedGraphState()); }
 
+// The list box shows `entries`, keeping the selected entry and the scroll
+// position where they still exist.
+void ShowEntries(HWND window, const std::vector<std::wstring>& entries) noexcept {
+  HWND list = ListBox(window);
+  const std::optional<std::wstring> selected = ReadListBoxEntry(list, ::SendMessageW(list, LB_GETCURSEL, 0, 0));
+  const LRESULT top = ::SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+  ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  AddListBoxEntries(list, entries);
+  if (top > 0) ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+  if (selected) {
+    const LRESULT found = FindListBoxEntry(list, *selected);
+    if (found >= 0) ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+  }
+}
+
+// The window takes what a read of the list file found: the entries, or, for
+// a file that is refused, no entries and no edit buttons.
+void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& reading,
+                  const std::vector<std::wstring>& entries) noexcept {
+  MainWindowState& state = State();
+  state.listFileStatus = status;
+  state.listReadError = reading.error;
+  state.listUndecodableLine = reading.undecodable_line;
+  state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
+  const bool refused = ListFileRefused();
+  // Nothing to edit, and no edit may replace the file.
+  for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), !refused);
+  state.savedEntries = refused ? std::vector<std::wstring>() : entries;
+  // What the list box can show of a file with a zero character is shown.
+  ShowEntries(window, refused && !state.listHasZeroCharacter ? std::vector<std::wstring>() : entries);
+}
+
 void LoadListIntoListBox(HWND window) noexcept {
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
+  KnownListFileStamp = reading.stamp;
+  if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
+  TakeListFile(window, status, reading, entries);
+  if (ListFileRefused()) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
+}
+
+// Another program changed the list file (the tray window saw it): the window
+// shows what it holds now, and says so once when it is refused.
+INT_PTR OnListFileChanged(HWND window) noexcept {
   MainWindowState& state = State();
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  state.listFileStatus = ReadProcessListFile(ListFilePath, entries, &reading);
-  state.listReadError = reading.error;
-  state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
-  if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
-  if (ListFileRefused()) {
-    // Nothing to edit, and no edit may replace the file.
-    for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), FALSE);
-    ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
-    // What the list box can show of it is shown.
-    if (state.listHasZeroCharacter) AddListBoxEntries(ListBox(window), entries);
-    return;
-  }
-  state.savedEntries = entries;
-  if (!entries.empty()) AddListBoxEntries(ListBox(window), entries);
-}
-
-// After a failed save: the list box shows what the file still holds.
-void ShowSavedEntries(HWND window) noexcept {
-  HWND list = ListBox(window);
-  ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
-  AddListBoxEntries(list, State().savedEntries);
+  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
+  KnownListFileStamp = reading.stamp;
+  const bool refused = IsRefusedStatus(status) || !ListBoxCanHoldEntries(entries);
+  if (!ListFileRefused() && !refused && entries == state.savedEntries) return 0;
+  TakeListFile(window, status, reading, entries);
+  if (reading.restored) ShowListFileRestored(window);
+  if (ListFileRefused()) ShowListFileRefused(window);
+  return 0;
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
@@ -393,16 +441,19 @@ void OnAdd(HWND window) noexcept {
   MainWindowState& state = State();
   std::wstring entry = state.PendingEntryText.value_or(std::wstring());
   const bool accepted = RunAddEntryDialog(window, entry) == 0;
-  const bool duplicate =
-      accepted && !entry.empty() && IsAlreadyListed(ReadListBoxEntries(ListBox(window)), entry);
-  const AddFlowSteps steps = DecideAddFlow(accepted, entry, state.PendingEntryText, duplicate);
-  if (steps.showDuplicateMessage) ShowAlreadyListed(window);
-  if (steps.saveAndAnnounce) {
-    AddEntriesToList(window, {*steps.insert});
-  } else if (steps.insert) {
-    AddToListBox(window, *steps.insert);
-  }
+  const std::optional<std::wstring> edited = std::move(state.PendingEntryText);
   state.PendingEntryText.reset();
+  // Cancelled, or confirmed empty or unchanged: the list stays as it is.
+  if (!accepted || entry.empty() || entry == edited) return;
+  ListChange change;
+  if (edited) {
+    change.kind = ListChange::Kind::Edit;
+    change.entry = *edited;
+    change.replacement = std::move(entry);
+  } else {
+    change.added.push_back(std::move(entry));
+  }
+  SaveAndAnnounce(window, change);
 }
 
 // Entries chosen in the Running Processes window take the Add dialog's way
@@ -423,16 +474,15 @@ void RemoveEntryFromProcesses(HWND window, HWND messageOwner, const std::wstring
     ShowListFileRefused(messageOwner);
     return;
   }
-  HWND list = ListBox(window);
-  const std::vector<std::wstring> listed = ReadListBoxEntries(list);
-  bool removed = false;
-  for (size_t index = listed.size(); index-- > 0;) {
-    if (IsAlreadyListed(std::span<const std::wstring>(&listed[index], 1), entry)) {
-      ::SendMessageW(list, LB_DELETESTRING, index, 0);
-      removed = true;
-    }
+  // Each listed spelling of the pattern is one Remove, applied to what the
+  // file holds when it is saved, as Remove in this window is.
+  for (const std::wstring& listed : ReadListBoxEntries(ListBox(window))) {
+    if (!IsAlreadyListed(std::span<const std::wstring>(&entry, 1), listed)) continue;
+    ListChange change;
+    change.kind = ListChange::Kind::Remove;
+    change.entry = listed;
+    if (!SaveAndAnnounce(window, change)) return;
   }
-  if (removed) SaveAndAnnounce(window);
 }
 
 void OpenProcesses(HWND window) noexcept {
@@ -449,47 +499,118 @@ void OpenProcesses(HWND window) noexcept {
   OpenProcessesWindow(window, Worker.Results, std::move(list));
 }
 
-// A double-click takes the selected entry out of the list box and edits it in the add flow.
+void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
+  const std::wstring text =
+      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), ListFilePath});
+  ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONINFORMATION);
+}
+
+// A double-click edits the selected entry in the add flow. It stays in the
+// list box (and so in every save meanwhile) until the dialog returns another
+// text; one longer than the dialog takes is not opened, so never cut.
 void OnEditSelected(HWND window) noexcept {
   HWND list = ListBox(window);
   const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
   std::optional<std::wstring> text = ReadListBoxEntry(list, selected);
-  if (!text || text->size() >= kMaxEntryLength) return;
-  ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+  if (!text) return;
+  if (text->size() >= kMaxEntryLength) {
+    ShowEntryTooLongToEdit(window, text->size());
+    return;
+  }
   State().PendingEntryText = std::move(text);
   ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
 }
 
 void OnRemove(HWND window) noexcept {
   HWND list = ListBox(window);
-  const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
-  if (selected >= 0) ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
-  SaveAndAnnounce(window);
+  ListChange change;
+  change.kind = ListChange::Kind::Remove;
+  // Without a selection nothing goes, and the file is still written.
+  if (std::optional<std::wstring> text = ReadListBoxEntry(list, ::SendMessageW(list, LB_GETCURSEL, 0, 0))) {
+    change.entry = std::move(*text);
+  }
+  SaveAndAnnounce(window, change);
 }
 
 void OnClearAll(HWND window) noexcept {
-  ::SendMessageW(ListBox(window), LB_RESETCONTENT, 0, 0);
-  SaveAndAnnounce(window);
+  ListChange change;
+  change.kind = ListChange::Kind::Clear;
+  SaveAndAnnounce(window, change);
 }
 
-// The result (DWLP_MSGRESULT) is 1 when the list was saved, 0 when the user
-// was told why not; the list box then shows what the file still holds.
-INT_PTR OnSaveList(HWND window) noexcept {
-  MainWindowState& state = State();
-  bool saved = false;
-  if (ListFileRefused()) {
-    ShowListFileRefused(window);
-  } else {
-    DWORD error = ERROR_SUCCESS;
-    std::vector<std::wstring> entries = EntriesToSave(ReadListBoxEntries(ListBox(window)));
-    saved = SaveProcessList(ListFilePath, entries, error) >= 0;
-    if (saved) {
-      state.savedEntries = std::move(entries);
-    } else {
-      ShowSavedEntries(window);
-      ShowSaveFailed(window, error);
-    }
+// A refused file found by a save: told, never written, and the worker
+// restarts with what it yields (nothing), as the message says; a file that
+// only cannot be read now leaves the worker with the list it has.
+void TakeRefusedFileFoundBySave(HWND window, const ListFileUpdate& update) noexcept {
+  TakeListFile(window, update.status, update.reading, update.entries);
+  ShowListFileRefused(window);
+  if (update.status != ListFileStatus::Unreadable) {
+    ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
   }
+}
+
+// Applies the change to what the file holds now, saves that and shows it.
+// The result (DWLP_MSGRESULT) is 1 when the list was saved, 0 when nothing was
+// to be saved or the user was told why not; the list box then shows what the
+// file holds.
+INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
+  MainWindowState& state = State();
+  static const ListChange kRewrite{ListChange::Kind::Remove, {}, {}, {}};
+  const ListChange& change = requested != nullptr ? *requested : kRewrite;
+  HWND list = ListBox(window);
+  AppliedChange applied;
+  std::vector<std::wstring> attempted;
+  bool zeroCharacter = false;
+  bool unchangedSinceShown = false;
+  const ListFileUpdate update =
+      UpdateProcessListFile(ListFilePath, [&](const std::vector<std::wstring>& entries)
+                                              -> std::optional<std::vector<std::wstring>> {
+        applied = {};
+        zeroCharacter = !ListBoxCanHoldEntries(entries);
+        if (zeroCharacter) return std::nullopt;
+        unchangedSinceShown = !ListFileRefused() && entries == state.savedEntries;
+        applied = ApplyListChange(entries, change);
+        if (!applied.save) return std::nullopt;
+        attempted = EntriesToSave(applied.entries);
+        SortLikeListBox(list, attempted);
+        return attempted;
+      });
+  if (update.reading.restored) ShowListFileRestored(window);
+  bool saved = false;
+  if (IsRefusedStatus(update.status) || zeroCharacter) {
+    KnownListFileStamp = update.reading.stamp;
+    TakeRefusedFileFoundBySave(window, update);
+  } else if (update.saved) {
+    saved = true;
+    KnownListFileStamp = update.save.written;
+    // Only what another program changed, or what the save left out, needs
+    // the list box built anew.
+    const bool boxFollows = unchangedSinceShown && change.kind != ListChange::Kind::Edit &&
+                            applied.entries.size() == update.entries.size();
+    if (!boxFollows) {
+      ShowEntries(window, update.entries);
+    } else if (change.kind == ListChange::Kind::Clear) {
+      ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    } else if (change.kind == ListChange::Kind::Remove) {
+      const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+      if (selected >= 0) ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+    } else {
+      for (const std::wstring& entry : applied.added) AddToListBox(window, entry);
+    }
+    state.savedEntries = update.entries;
+  } else if (update.save.error != ERROR_SUCCESS) {
+    // The file keeps what it held, or (the old list gone) the new content
+    // waits beside it to be put in place.
+    KnownListFileStamp = update.reading.stamp;
+    state.savedEntries = update.save.kept_copy.empty() ? update.entries : attempted;
+    ShowEntries(window, state.savedEntries);
+    ShowSaveFailed(window, update.save);
+  } else if (!unchangedSinceShown) {
+    // Nothing to save (an added text already listed): the box shows what the file holds.
+    KnownListFileStamp = update.reading.stamp;
+    TakeListFile(window, update.status, update.reading, update.entries);
+  }
+  if (applied.duplicate) ShowAlreadyListed(window);
   ::SetWindowLongPtrW(window, DWLP_MSGRESULT, saved ? 1 : 0);
   return TRUE;
 }
@@ -768,7 +889,9 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
       return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam), lParam);
     case WMU_SAVE_LIST:
-      return OnSaveList(window);
+      return OnSaveList(window, reinterpret_cast<const ListChange*>(lParam));
+    case WMU_LIST_FILE_CHANGED:
+      return OnListFileChanged(window);
     case WMU_SHOW_LIST_FILE_REFUSED:
       // Posted at the opening: the box goes over the window, which shows first.
       ::ShowWindow(window, SW_SHOW);
@@ -788,6 +911,11 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
+void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFileReading& reading) {
+  const std::wstring text = ListFileRefusedText(status, reading.error, reading.undecodable_line, false);
+  ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONERROR);
+}
+
 void ShowListFileRestored(HWND owner) {
   const std::wstring text = L"The list file was missing after a save that did not finish. " + std::wstring(kCaption) +
                             L" put back the newest complete copy that the save left:\n" + ListFilePath;
@@ -796,21 +924,9 @@ void ShowListFileRestored(HWND owner) {
 
 bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noexcept {
   if (window == nullptr || ListFileRefused()) return false;
-  std::vector<std::wstring> listed = ReadListBoxEntries(ListBox(window));
-  bool refused = false;
-  bool added = false;
-  for (const std::wstring& entry : entries) {
-    if (entry.empty()) continue;
-    if (IsAlreadyListed(listed, entry)) {
-      refused = true;
-      continue;
-    }
-    AddToListBox(window, entry);
-    listed.push_back(entry);
-    added = true;
-  }
-  if (refused) ShowAlreadyListed(window);
-  return added && SaveAndAnnounce(window);
+  ListChange change;
+  change.added = entries;
+  return SaveAndAnnounce(window, change);
 }
 
 void OpenMainWindow() {

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cwchar>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -64,9 +65,7 @@ std::wstring FillHexFields(std::wstring format, std::initializer_list<DWORD> val
 // The first "%s" of `format` becomes `value`; the resource text is never
 // used as a printf format.
 std::wstring FillTextField(std::wstring format, const std::wstring& value) {
-  const size_t field = format.find(L"%s");
-  if (field != std::wstring::npos) format.replace(field, 2, value);
-  return format;
+  return FillTextFields(std::move(format), {value});
 }
 
 // Chain parameters that ask for a chain valid for code signing.

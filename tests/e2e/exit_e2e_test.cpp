@@ -3,6 +3,7 @@
 // seconds, whatever its list holds; "--close" tells the truth about it while
 // other processes of the program come and go beside it.
 #include "tests/e2e/driver/tarnwick_driver.h"
+#include "app/messages.h"
 #include "platform/unique_handle.h"
 
 #include <gmock/gmock.h>
@@ -119,6 +120,59 @@ TEST_F(ShellExit, CloseBesideTheCommandFormsFindsNoInstance) {
   EXPECT_EQ(close.exit_code, 1u) << close.standard_error;
   // Waiting for instances to go takes at least 10 s; none may happen here.
   EXPECT_LT(close.duration, 8s);
+}
+
+
+// An instance that is ending, played by this test: it holds the instance
+// mutex and shows a tray window that answers a hand-over with 0, as the
+// program does once its end has begun.
+int handovers_declined = 0;
+LRESULT CALLBACK EndingTrayProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  if (message == tarnwick::WMU_OPEN_MAIN_WINDOW) {
+    ++handovers_declined;
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST_F(ShellExit, AStartDuringAnExitWaitsAndBecomesTheInstance) {
+  {
+    unique_handle mutex(::CreateMutexW(nullptr, TRUE, L"Local\\{f372ebd9-2e97-4246-87b2-febe6486ee32}-instance"));
+    ASSERT_TRUE(mutex);
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = EndingTrayProc;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"Tarnwick_TrayClass";
+    ASSERT_NE(::RegisterClassExW(&window_class), 0);
+    HWND ending = ::CreateWindowExW(0, L"Tarnwick_TrayClass", L"ending", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                    window_class.hInstance, nullptr);
+    ASSERT_NE(ending, nullptr);
+    TarnwickProcess& next = Start();
+    EXPECT_TRUE(WaitUntil([] { return handovers_declined > 0; })) << "the start never asked the ending instance";
+    // The ending instance goes; the start that waited takes its place.
+    ::DestroyWindow(ending);
+    ::UnregisterClassW(L"Tarnwick_TrayClass", window_class.hInstance);
+    ::ReleaseMutex(mutex.get());
+    mutex.reset();
+    EXPECT_TRUE(WaitUntil([&] { return WindowProcessId(FindTrayWindow()) == next.Id(); }))
+        << "the start did not become the instance: " << next.StandardError();
+    EXPECT_TRUE(next.IsRunning());
+    EXPECT_EQ(handovers_declined, 1) << "the ending instance was asked again";
+    next.End();
+  }
+
+  // The tray menu's Exit, and a start at once.
+  TarnwickProcess& first = StartInstance();
+  PostTrayCallback(FindTrayWindow(), WM_RBUTTONUP);
+  const HWND menu = WaitForPopupMenu(first.Id());
+  ASSERT_NE(menu, nullptr);
+  ChooseMenuItem(menu, L'x');
+  TarnwickProcess& second = Start();
+  ASSERT_TRUE(first.WaitForExit());
+  EXPECT_EQ(first.ExitCode(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return WindowProcessId(FindTrayWindow()) == second.Id(); }))
+      << "nothing runs after the exit: " << second.StandardError();
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST_F(UiListEditing, ADoubleClickEditThatChangesNothingPutsTheEntryBackAndLeave
   HWND dialog = WaitForAddDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), L"notepad.exe");
-  EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe")) << "the entry is out while it is edited";
+  EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe", L"notepad.exe")) << "the entry stays while edited";
   Answer(dialog, L"changed.exe", IDCANCEL);
   EXPECT_THAT(Listed(main), ElementsAre(L"calc.exe", L"notepad.exe"));
 
@@ -211,13 +211,14 @@ TEST_F(UiListEditing, RemoveAndClearAllRewriteTheFileAndRestartTheWorker) {
   EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
   EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; })) << "no worker restart after Remove";
 
-  // Remove without a selection still saves the list box and restarts the worker.
+  // Remove without a selection still saves the list (as the file holds it
+  // now, another program's change included) and restarts the worker.
   ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-  WriteListFile({L"changed behind the window's back"});
+  WriteListFile({L"zzz.exe", L"changed behind the window's back"});
   FILETIME clicked = Now();
   ClickButton(main, IDC_REMOVE);
-  EXPECT_TRUE(WaitForListFile({L"zzz.exe"}));
-  EXPECT_THAT(Listed(main), ElementsAre(L"zzz.exe"));
+  EXPECT_TRUE(WaitForListFile({L"changed behind the window's back", L"zzz.exe"}));
+  EXPECT_TRUE(WaitForListed(main, {L"changed behind the window's back", L"zzz.exe"}));
   EXPECT_TRUE(WaitUntil([&] { return ThreadStartedAfter(instance_->Id(), clicked); })) << "no worker restart";
 
   // Clear All, once the child is listed again.
@@ -300,7 +301,7 @@ class UiListFile : public MainWindowTest {
 
 TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheFileHolds) {
   WriteListFile({L"kept.exe"});
-  const HWND main = StartAndOpen();
+  HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   ASSERT_TRUE(WaitForListed(main, {L"kept.exe"}));
   const std::wstring list = ListFilePath();
@@ -317,6 +318,9 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
     std::function<void()> make;
     std::function<void()> check_and_undo;  // the file as it was, then the failure undone
     const wchar_t* reason = nullptr;       // the system's words, where the save itself decides
+    // The save's own read finds the file refused: it is left alone and said
+    // so as at the opening, and the window shows the file again once reopened.
+    bool refused_at_read = false;
   };
   const Failure failures[] = {
       {"read-only list",
@@ -345,29 +349,8 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
        [&] {
          locker.reset();
          EXPECT_EQ(ReadFileBytes(list), kept);
-       }},
-      {"a folder where the list belongs",
-       [&] {
-         ASSERT_TRUE(::DeleteFileW(list.c_str()));
-         ASSERT_TRUE(::CreateDirectoryW(list.c_str(), nullptr));
        },
-       [&] {
-         EXPECT_EQ(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
-         ::RemoveDirectoryW(list.c_str());
-         WriteListFile({L"kept.exe"});
-       },
-       L"directory"},
-      {"a file where the config folder belongs",
-       [&] {
-         ASSERT_TRUE(::DeleteFileW(list.c_str()));
-         ASSERT_TRUE(::RemoveDirectoryW(folder.c_str())) << testing::PrintToString(FolderNames(folder));
-         WriteFileBytes(folder, "");
-       },
-       [&] {
-         EXPECT_EQ(ReadFileBytes(folder), std::string());
-         ::DeleteFileW(folder.c_str());
-         WriteListFile({L"kept.exe"});
-       }},
+       L"could not be read", true},
   };
   std::vector<std::wstring> typed;
   for (const Failure& failure : failures) {
@@ -381,6 +364,15 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
     EXPECT_GT(message.size(), message.find(list) + list.size() + 4) << "and the system's reason";
     if (failure.reason != nullptr) {
       EXPECT_NE(message.find(failure.reason), std::wstring::npos) << testing::PrintToString(message);
+    }
+    if (failure.refused_at_read) {
+      EXPECT_THAT(Listed(main), IsEmpty());
+      failure.check_and_undo();
+      CloseAndSettle(main, WM_CLOSE, 0);
+      main = OpenFromTray();
+      ASSERT_NE(main, nullptr);
+      EXPECT_TRUE(WaitForListed(main, {L"kept.exe"}));
+      continue;
     }
     // The list box, the file and the worker agree on what the file holds.
     EXPECT_EQ(Listed(main), std::vector<std::wstring>{L"kept.exe"}) << "the list box shows what the file holds";
@@ -489,6 +481,289 @@ TEST_F(UiListFile, AListFileThatCannotBeReadIsNotOverwritten) {
   EXPECT_TRUE(WaitForListed(main, {L"kept.exe"}));
   Add(main, L"new.exe");
   EXPECT_TRUE(WaitForListFile({L"kept.exe", L"new.exe"}));
+}
+
+// --- The list file while the window is open ------------------------------------
+
+// Runs "cmd /c <command>" (or "cmd /u /c": its output in UTF-16) in this
+// prefix, as a user's script would, and waits for it.
+bool RunCmd(const std::wstring& command, bool unicode = false) {
+  std::wstring line = std::wstring(L"cmd.exe ") + (unicode ? L"/u " : L"") + L"/c " + command;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &started)) {
+    return false;
+  }
+  unique_handle process(started.hProcess);
+  unique_handle thread(started.hThread);
+  return ::WaitForSingleObject(process.get(), 20000) == WAIT_OBJECT_0;
+}
+
+// "echo <text>>> list": the system's 8-bit text and CR LF, appended.
+bool EchoIntoList(const std::wstring& text, bool unicode = false) {
+  return RunCmd(L"echo " + text + L">> \"" + ListFilePath() + L"\"", unicode);
+}
+
+class UiListChanges : public UiListFile {
+ protected:
+  // Puts `bytes` in place of the list in one step, as an editor saves.
+  static void ReplaceListFile(const std::string& bytes) {
+    const std::wstring written = ListFilePath() + L".written-by-test";
+    WriteFileBytes(written, bytes);
+    ASSERT_TRUE(::MoveFileExW(written.c_str(), ListFilePath().c_str(), MOVEFILE_REPLACE_EXISTING));
+  }
+
+  // No box shows once everything sent so far has been handled.
+  void ExpectNoBoxOver(HWND main) {
+    WaitForWindowIdle(FindTrayWindow());
+    WaitForWindowIdle(main);
+    EXPECT_EQ(WaitForDialog(instance_->Id(), L"Tarnwick", main, 0ms), nullptr) << "told twice";
+  }
+};
+
+TEST_F(UiListChanges, AnotherProgramsChangeShowsRestartsTheWorkerAndTheNextEditKeepsIt) {
+  WriteListFile({L"alpha.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"alpha.exe"}));
+  ASSERT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 0u; }));
+
+  // A script appends a line to the file the program wrote.
+  ASSERT_TRUE(EchoIntoList(kOwnImage));
+  EXPECT_TRUE(WaitForListed(main, {L"alpha.exe", kOwnImage})) << "the box does not show the change";
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; })) << "the worker did not restart";
+
+  Add(main, L"beta.exe");
+  EXPECT_TRUE(WaitForListFile({L"alpha.exe", L"beta.exe", kOwnImage})) << "the appended line was lost";
+  EXPECT_THAT(Listed(main), ElementsAre(L"alpha.exe", L"beta.exe", kOwnImage));
+}
+
+TEST_F(UiListChanges, AFileMadeTooLargeOrUndecodableMeanwhileIsToldOnceAndNeverOverwritten) {
+  WriteListFile({L"alpha.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"alpha.exe"}));
+
+  std::string huge = ListFileBytes({L"alpha.exe"});
+  huge.resize(16 * 1024 * 1024 + 2, 'x');
+  const std::string mixed = ListFileBytes({L"a.exe"}) + "b.exe\r\n" + ListFileBytes({L"c.exe"});
+  struct Refused {
+    const char* what;
+    std::string bytes;
+    const wchar_t* said;
+  };
+  const Refused refused[] = {
+      {"over 16 MiB", huge, L"too large to open"},
+      {"two encodings", mixed, L"line 2 is not in the encoding"},
+  };
+  for (const Refused& file : refused) {
+    SCOPED_TRACE(file.what);
+    ReplaceListFile(file.bytes);
+    const std::wstring message = DismissErrorBox(main);
+    EXPECT_NE(message.find(file.said), std::wstring::npos) << testing::PrintToString(message);
+    ExpectNoBoxOver(main);
+    EXPECT_THAT(Listed(main), IsEmpty());
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_ADD)));
+    // An edit that reaches the window all the same is refused and said so.
+    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_CLEAR_ALL, BN_CLICKED), 0);
+    DismissErrorBox(main);
+    ExpectNoBoxOver(main);
+    EXPECT_EQ(ReadFileBytes(ListFilePath()), file.bytes) << "the refused file was overwritten";
+  }
+
+  // A list again: shown, and edited.
+  ReplaceListFile(ListFileBytes({L"gamma.exe"}));
+  EXPECT_TRUE(WaitForListed(main, {L"gamma.exe"}));
+  EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_ADD)) != FALSE; }));
+  Add(main, L"delta.exe");
+  EXPECT_TRUE(WaitForListFile({L"delta.exe", L"gamma.exe"}));
+}
+
+TEST_F(UiListChanges, AnEntryUnderEditStaysListedWhileTheProcessesWindowAdds) {
+  WriteListFile({L"calc.exe", L"zzz.exe"});
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  const HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
+  ASSERT_TRUE(WaitForListed(main, {L"calc.exe", L"zzz.exe"}));
+  DoubleClickListEntry(list, 0);
+  const HWND dialog = WaitForAddDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe", L"zzz.exe")) << "the entry left the list";
+
+  // Running Processes is no modal window: its Add Name saves meanwhile.
+  ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
+  const HWND processes = WaitForDialog(instance_->Id(), L"Running Processes");
+  ASSERT_NE(processes, nullptr);
+  const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
+  int own_row = -1;
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto rows = ListViewRows(view, 7);
+    for (size_t row = 0; row < rows.size(); ++row) {
+      if (rows[row][0] == kOwnImage) own_row = static_cast<int>(row);
+    }
+    return own_row >= 0;
+  }));
+  SelectListViewRows(view, {own_row});
+  ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitForListFile({L"calc.exe", kOwnImage, L"zzz.exe"})) << "the entry under edit was dropped";
+  EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; }));
+
+  Answer(dialog, L"changed.exe", IDCANCEL);
+  EXPECT_THAT(Listed(main), ElementsAre(L"calc.exe", kOwnImage, L"zzz.exe"));
+  EXPECT_TRUE(WaitForListFile({L"calc.exe", kOwnImage, L"zzz.exe"}));
+
+  // OK with another text replaces it, in the box and the file.
+  DoubleClickListEntry(list, 0);
+  Answer(WaitForAddDialog(), L"calc2.exe");
+  EXPECT_TRUE(WaitForListFile({L"calc2.exe", kOwnImage, L"zzz.exe"}));
+  EXPECT_THAT(Listed(main), ElementsAre(L"calc2.exe", kOwnImage, L"zzz.exe"));
+}
+
+// --- Entries as the user and other tools write them -------------------------------
+
+using UiListEntries = UiListChanges;
+
+TEST_F(UiListEntries, EntriesAroundTheDialogsLimitComeBackWholeOrAreNotOpened) {
+  struct Entry {
+    size_t length;
+    bool editable;
+  };
+  const Entry sizes[] = {{1022, true}, {1023, true}, {1024, false}, {1025, false}, {5000, false}};
+  std::vector<std::wstring> entries;
+  // A first letter of its own for each, so that the sorted box keeps this order.
+  for (const Entry& size : sizes) {
+    entries.push_back(std::wstring(1, static_cast<wchar_t>(L'a' + entries.size())) +
+                      std::wstring(size.length - 5, L'x') + L".exe");
+  }
+  WriteListFile(entries);
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  const HWND list = ::GetDlgItem(main, IDC_PROCESS_LIST);
+  ASSERT_TRUE(WaitForListed(main, entries));
+  for (size_t index = 0; index < entries.size(); ++index) {
+    SCOPED_TRACE(testing::Message() << sizes[index].length << " characters");
+    const std::string before = *ReadFileBytes(ListFilePath());
+    DoubleClickListEntry(list, static_cast<int>(index));
+    if (!sizes[index].editable) {
+      const std::wstring message = DismissErrorBox(main);
+      EXPECT_NE(message.find(std::to_wstring(sizes[index].length) + L" characters"), std::wstring::npos)
+          << testing::PrintToString(message);
+      EXPECT_EQ(WaitForDialog(instance_->Id(), L"Add New Entry", nullptr, 0ms), nullptr);
+      EXPECT_EQ(ReadFileBytes(ListFilePath()), before);
+      continue;
+    }
+    // An unchanged OK gives the entry back as it was: nothing to save.
+    HWND dialog = WaitForAddDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, IDC_ENTRY_EDIT)), entries[index]);
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(dialog));
+    EXPECT_EQ(Listed(main), entries);
+    EXPECT_EQ(ReadFileBytes(ListFilePath()), before) << "an unchanged entry was rewritten";
+    // A changed one goes in whole.
+    DoubleClickListEntry(list, static_cast<int>(index));
+    entries[index].back() = L'X';
+    Answer(WaitForAddDialog(), entries[index]);
+    EXPECT_TRUE(WaitForListFile(entries));
+  }
+}
+
+TEST_F(UiListEntries, LinesThatScriptsAppendAreReadAsTheyWereWritten) {
+  instance_ = &StartInstance();
+  const std::wstring list = ListFilePath();
+  struct Made {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::wstring> expected;
+  };
+  const Made files[] = {
+      {"the program's UTF-16, then an echo of even length",
+       [&] {
+         WriteListFile({L"a.exe", L"b.exe"});
+         ASSERT_TRUE(EchoIntoList(L"fooo.exe"));
+       },
+       {L"a.exe", L"b.exe", L"fooo.exe"}},
+      {"the program's UTF-16, then an echo of odd length",
+       [&] {
+         WriteListFile({L"a.exe", L"b.exe"});
+         ASSERT_TRUE(EchoIntoList(L"foo.exe"));
+       },
+       {L"a.exe", L"b.exe", L"foo.exe"}},
+      {"cmd's own 8-bit lines, then cmd /u",
+       [&] {
+         ASSERT_TRUE(RunCmd(L"echo a.exe> \"" + list + L"\""));
+         ASSERT_TRUE(EchoIntoList(L"b.exe"));
+         ASSERT_TRUE(EchoIntoList(L"c.exe", true));
+       },
+       {L"a.exe", L"b.exe", L"c.exe"}},
+  };
+  for (const Made& file : files) {
+    SCOPED_TRACE(file.what);
+    file.make();
+    if (HasFatalFailure()) return;
+    const HWND main = OpenFromTray();
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(WaitForListed(main, file.expected)) << testing::PrintToString(ReadFileBytes(list));
+    Add(main, L"new.exe");
+    std::vector<std::wstring> saved = file.expected;
+    saved.push_back(L"new.exe");
+    EXPECT_TRUE(WaitForListFile(saved)) << testing::PrintToString(ReadFileBytes(list));
+    CloseAndSettle(main, WM_CLOSE, 0);
+  }
+
+  // Three parts: no single seam. Refused, with the line, and left alone.
+  WriteListFile({L"a.exe", L"b.exe"});
+  ASSERT_TRUE(EchoIntoList(L"fooo.exe"));
+  const std::string three_parts = *ReadFileBytes(list) + ListFileBytes({L"c.exe"});
+  WriteFileBytes(list, three_parts);
+  const HWND main = OpenWithABoxOver();
+  ASSERT_NE(main, nullptr);
+  const std::wstring message = DismissErrorBox(main);
+  EXPECT_NE(message.find(L"line 3 is not"), std::wstring::npos) << testing::PrintToString(message);
+  EXPECT_THAT(Listed(main), IsEmpty());
+  EXPECT_EQ(ReadFileBytes(list), three_parts);
+}
+
+// Runs a shell command line of the Linux side and waits for it.
+bool RunShell(const std::wstring& script) { return RunUnixProgram("/bin/sh", {L"-c", script}); }
+
+TEST_F(UiListEntries, AListThatIsALinkStaysALinkAndTheFileItLeadsToIsWritten) {
+  const std::wstring list = ListFilePath();
+  const std::wstring config = list.substr(0, list.rfind(L'\\'));
+  const std::wstring synced = config.substr(0, config.rfind(L'\\')) + L"\\synced";
+  ::CreateDirectoryW(synced.c_str(), nullptr);
+  const std::wstring target = synced + L"\\my list.txt";
+  WriteFileBytes(target, ListFileBytes({L"alpha.exe"}));
+  ::DeleteFileW(list.c_str());
+  const std::wstring unix_list = UnixPathOf(list);
+  const std::wstring unix_target = UnixPathOf(target);
+  ASSERT_FALSE(unix_list.empty());
+  ASSERT_TRUE(RunUnixProgram("/bin/ln", {L"-s", unix_target, unix_list}));
+  ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(list) == ListFileBytes({L"alpha.exe"}); }));
+
+  const HWND main = StartAndOpen();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForListed(main, {L"alpha.exe"}));
+  Add(main, L"beta.exe");
+  EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(target) == ListFileBytes({L"alpha.exe", L"beta.exe"}); }))
+      << "the file the link leads to was not written";
+  const std::wstring marker = synced + L"\\still-a-link";
+  RunShell(L"test -L '" + unix_list + L"' && touch '" + UnixPathOf(marker) + L"'");
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(marker); })) << "the link was replaced by a file";
+  // The file changed through the link shows, too.
+  WriteFileBytes(target, ListFileBytes({L"alpha.exe", L"beta.exe", L"gamma.exe"}));
+  EXPECT_TRUE(WaitForListed(main, {L"alpha.exe", L"beta.exe", L"gamma.exe"}));
+  Add(main, L"delta.exe");
+  EXPECT_TRUE(WaitUntil([&] {
+    return ReadFileBytes(target) == ListFileBytes({L"alpha.exe", L"beta.exe", L"delta.exe", L"gamma.exe"});
+  }));
+  EXPECT_THAT(FolderNames(synced), testing::UnorderedElementsAre(L".", L"..", L"my list.txt", L"still-a-link"));
+  ::DeleteFileW(list.c_str());
+  ::DeleteFileW(marker.c_str());
+  ::DeleteFileW(target.c_str());
+  ::RemoveDirectoryW(synced.c_str());
 }
 
 // --- The worker and the status ------------------------------------------------

@@ -43,35 +43,45 @@ TEST(ListDuplicates, WholeEntriesCompareWithoutRegardToCase) {
   EXPECT_FALSE(IsAlreadyListed(std::vector<std::wstring>{}, L"abc.exe"));
 }
 
-// What the list box gains after the Add New Entry dialog ends.
-TEST(AddFlow, NewEntriesAreSavedAndAnEditedEntryNeverVanishes) {
+// What one edit makes of the entries the file holds now, which another
+// program may have changed since the window showed them.
+TEST(ListChanges, AnEditAppliesToWhatTheFileHoldsAndNeverDropsAnotherEntry) {
+  using Kind = ListChange::Kind;
+  const std::vector<std::wstring> file = {L"calc.exe", L"notepad.exe", L"", L"gamma.exe"};
   struct Case {
     const char* what;
-    bool accepted;
-    std::wstring entry;
-    std::optional<std::wstring> pending;
+    ListChange change;
+    std::vector<std::wstring> entries;
     bool duplicate;
-    bool message;
-    std::optional<std::wstring> insert;
     bool save;
   };
   const Case cases[] = {
-      {"add confirmed", true, L"notepad.exe", std::nullopt, false, false, L"notepad.exe", true},
-      {"add cancelled", false, L"", std::nullopt, false, false, std::nullopt, false},
-      {"add confirmed empty", true, L"", std::nullopt, false, false, std::nullopt, false},
-      {"add of a listed text", true, L"NOTEPAD.EXE", std::nullopt, true, true, std::nullopt, false},
-      {"edit confirmed", true, L"calc.exe", L"notepad.exe", false, false, L"calc.exe", true},
-      {"edit cancelled", false, L"notepad.exe", L"notepad.exe", false, false, L"notepad.exe", false},
-      {"edit confirmed empty", true, L"", L"notepad.exe", false, false, L"notepad.exe", false},
-      {"edit to a listed text", true, L"CALC.EXE", L"notepad.exe", true, true, L"notepad.exe", false},
-      {"edit of an empty entry cancelled", false, L"", L"", false, false, L"", false},
+      {"add", {Kind::Add, {L"new.exe"}, {}, {}}, {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"new.exe"}, false,
+       true},
+      {"add of a listed text", {Kind::Add, {L"NOTEPAD.EXE"}, {}, {}}, file, true, false},
+      {"add of two, one listed", {Kind::Add, {L"Gamma.exe", L"b.exe", L""}, {}, {}},
+       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"b.exe"}, true, true},
+      {"remove", {Kind::Remove, {}, L"notepad.exe", {}}, {L"calc.exe", L"", L"gamma.exe"}, false, true},
+      {"remove of an entry already gone", {Kind::Remove, {}, L"gone.exe", {}}, file, false, true},
+      {"edit", {Kind::Edit, {}, L"calc.exe", L"calc2.exe"}, {L"calc2.exe", L"notepad.exe", L"", L"gamma.exe"},
+       false, true},
+      {"edit of the letter case", {Kind::Edit, {}, L"calc.exe", L"Calc.exe"},
+       {L"Calc.exe", L"notepad.exe", L"", L"gamma.exe"}, false, true},
+      {"edit to another listed text", {Kind::Edit, {}, L"calc.exe", L"GAMMA.EXE"}, file, true, false},
+      {"edit confirmed unchanged", {Kind::Edit, {}, L"calc.exe", L"calc.exe"}, file, false, false},
+      {"edit confirmed empty", {Kind::Edit, {}, L"calc.exe", L""}, file, false, false},
+      {"edit of an entry another program removed", {Kind::Edit, {}, L"gone.exe", L"back.exe"},
+       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"back.exe"}, false, true},
+      {"edit of an empty line", {Kind::Edit, {}, L"", L"blank.exe"},
+       {L"calc.exe", L"notepad.exe", L"blank.exe", L"gamma.exe"}, false, true},
+      {"clear", {Kind::Clear, {}, {}, {}}, {}, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const AddFlowSteps steps = DecideAddFlow(c.accepted, c.entry, c.pending, c.duplicate);
-    EXPECT_EQ(steps.showDuplicateMessage, c.message);
-    EXPECT_EQ(steps.insert, c.insert);
-    EXPECT_EQ(steps.saveAndAnnounce, c.save);
+    const AppliedChange applied = ApplyListChange(file, c.change);
+    EXPECT_EQ(applied.entries, c.entries);
+    EXPECT_EQ(applied.duplicate, c.duplicate);
+    EXPECT_EQ(applied.save, c.save);
   }
 }
 

@@ -354,8 +354,7 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   Worker.Results.Publish(1, 0);
   ::SendMessageW(main, WMU_PASS_DONE, 0, 0);
   ASSERT_EQ(::SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), 1);
-  ASSERT_TRUE(::DeleteFileW(ListFilePath.c_str()));
-  ASSERT_TRUE(::CreateDirectoryW(ListFilePath.c_str(), nullptr));
+  ASSERT_TRUE(::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_READONLY));
   ::SendMessageW(view, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&selected));
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
   HWND failed = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
@@ -367,7 +366,7 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   ::PostMessageW(failed, WM_COMMAND, IDOK, 0);
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe")) << "what the file still holds";
   EXPECT_EQ(listChangedCount, 1) << "a list that was not saved is not announced";
-  ::RemoveDirectoryW(ListFilePath.c_str());
+  ::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_NORMAL);
 
   ::PostMessageW(view, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(processes); })) << "Escape closes the window";
@@ -687,15 +686,20 @@ TEST_F(MainWindowTest, MethodSwitchesFlipTheirSettingAndCheckMark) {
   EXPECT_EQ(startWorkerCount, 0);
 }
 
-TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion) {
+TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
   HWND main = Open();
   ASSERT_NE(main, nullptr);
-  TypeAndConfirm(main, std::wstring(1500, L'x'));
-  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1022, L'x')));
-  EXPECT_THAT(ReadListFile(), ElementsAre(std::wstring(1022, L'x')));
+  Click(main, IDC_ADD);
+  HWND field = ::GetDlgItem(WaitForAddDialog(), IDC_ENTRY_EDIT);
+  EXPECT_EQ(::SendMessageW(field, EM_GETLIMITTEXT, 0, 0), 1023) << "typing or pasting stops at 1023 characters";
+  ::SendMessageW(::GetParent(field), WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(field); }));
+  TypeAndConfirm(main, std::wstring(1023, L'x'));
+  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1023, L'x')));
+  EXPECT_THAT(ReadListFile(), ElementsAre(std::wstring(1023, L'x')));
 
   TypeAndConfirm(main, L"");
-  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1022, L'x'))) << "an empty text adds nothing";
+  EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1023, L'x'))) << "an empty text adds nothing";
   EXPECT_EQ(listChangedCount, 1);
 
   // The keyboard: Escape cancels, Enter confirms.
@@ -707,7 +711,7 @@ TEST_F(MainWindowTest, AddDialogKeepsAtMost1022CharactersAndAboutNamesTheVersion
     ::PostMessageW(::GetDlgItem(dialog, IDC_ENTRY_EDIT), WM_KEYDOWN, key, 1);
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
   }
-  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"keyed.exe", std::wstring(1022, L'x')));
+  EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"keyed.exe", std::wstring(1023, L'x')));
   EXPECT_EQ(listChangedCount, 2);
 
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);

@@ -62,6 +62,13 @@ class ProcessListFile : public ::testing::Test {
     }
     return bytes;
   }
+  // Written back by the program, every entry reads back unaltered.
+  void ExpectWrittenBackUnaltered(const std::vector<std::wstring>& entries) {
+    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
+    std::vector<std::wstring> again;
+    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
+    EXPECT_EQ(again, entries);
+  }
   std::vector<std::wstring> FolderContents() const {
     std::vector<std::wstring> names;
     for (const auto& item : std::filesystem::directory_iterator(folder_)) names.push_back(item.path().filename().wstring());
@@ -174,11 +181,7 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
     }
     EXPECT_EQ(status, ListFileStatus::Read);
     EXPECT_EQ(entries, *c.expected);
-    // Written back by the program, every entry reads back unaltered.
-    ASSERT_EQ(SaveProcessList(path_, entries), static_cast<int32_t>(entries.size()));
-    std::vector<std::wstring> again;
-    EXPECT_EQ(ReadProcessListFile(path_, again), ListFileStatus::Read);
-    EXPECT_EQ(again, entries);
+    ExpectWrittenBackUnaltered(entries);
   }
 }
 
@@ -349,8 +352,8 @@ TEST_F(ProcessListFile, EveryListTheProgramWritesReadsBackTheSame) {
 }
 
 TEST_F(ProcessListFile, AFileOver16MiBIsNotRead) {
-  std::vector<std::byte> bytes = Utf16(L"a.exe\r\n");
-  bytes.resize(kMaxListFileBytes, std::byte{'x'});
+  std::vector<std::byte> bytes = Utf16(L"a.exe\r\n" + std::wstring(kMaxListFileBytes / 2, L'x'));
+  bytes.resize(kMaxListFileBytes);
   WriteRaw(bytes);
   std::vector<std::wstring> entries;
   EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read) << "16 MiB is still a list";
@@ -472,6 +475,196 @@ TEST_F(ProcessListFile, WithoutTheLimitedRightsAnElevatedProcessTouchesNothing) 
   EXPECT_TRUE(reading.restored);
   EXPECT_THAT(entries, ElementsAre(L"kept.exe"));
   EXPECT_FALSE(ThreadImpersonates());
+}
+
+
+// What "cmd /c echo text>> list" appends: the system's 8-bit text with CR LF.
+std::vector<std::byte> EchoLine(const std::string& text) {
+  std::vector<std::byte> bytes;
+  for (const char c : text + "\r\n") bytes.push_back(static_cast<std::byte>(c));
+  return bytes;
+}
+
+TEST_F(ProcessListFile, AFileWrittenInTwoEncodingsIsReadPartByPartOrRefusedWithItsLine) {
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    std::optional<std::vector<std::wstring>> expected;  // nullopt: refused
+    size_t line = 0;                                    // the line a refusal names
+  };
+  const std::vector<std::byte> ours = Utf16(L"a.exe\r\nb.exe\r\n");
+  const std::vector<std::byte> cmds = EchoLine("a.exe") + EchoLine("b.exe");
+  const std::vector<Case> cases = {
+      {"UTF-16, then an echo of even length", ours + EchoLine("fooo.exe"), {{L"a.exe", L"b.exe", L"fooo.exe"}}},
+      {"UTF-16, then an echo of odd length", ours + EchoLine("foo.exe"), {{L"a.exe", L"b.exe", L"foo.exe"}}},
+      {"UTF-16, then two echoes", ours + EchoLine("c.exe") + EchoLine("dd.exe"),
+       {{L"a.exe", L"b.exe", L"c.exe", L"dd.exe"}}},
+      {"UTF-16 with its mark, then an echo", Utf16(L"\xFEFF" L"a.exe\r\n") + EchoLine("gamma.exe"),
+       {{L"a.exe", L"gamma.exe"}}},
+      {"UTF-16, then a line ended by LF alone", ours + Bytes({'c', '.', 'e', 'x', 'e', '\n'}),
+       {{L"a.exe", L"b.exe", L"c.exe"}}},
+      {"UTF-16, then UTF-8", ours + Bytes({'c', 'a', 'f', 0xC3, 0xA9, '\r', '\n'}),
+       {{L"a.exe", L"b.exe", L"caf\x00E9"}}},
+      {"UTF-16 of another script, then an echo", Utf16(L"\x6E38\x620F\r\n") + EchoLine("x.exe"),
+       {{L"\x6E38\x620F", L"x.exe"}}},
+      {"8-bit, then cmd /u", cmds + Utf16(L"c.exe\r\n"), {{L"a.exe", L"b.exe", L"c.exe"}}},
+      {"8-bit of odd length, then cmd /u", EchoLine("ab.exe") + Utf16(L"c.exe\r\nd.exe\r\n"),
+       {{L"ab.exe", L"c.exe", L"d.exe"}}},
+      {"UTF-8 with its mark, then cmd /u", Bytes({0xEF, 0xBB, 0xBF}) + EchoLine("a.exe") + Utf16(L"c.exe\r\n"),
+       {{L"a.exe", L"c.exe"}}},
+      // Refused: no single seam, or a part that is no text.
+      {"UTF-16, an echo, UTF-16 again", ours + EchoLine("fooo.exe") + Utf16(L"c.exe\r\n"), std::nullopt, 3},
+      {"8-bit, cmd /u, 8-bit again", cmds + Utf16(L"c.exe\r\n") + EchoLine("d.exe"), std::nullopt, 3},
+      {"UTF-16, then 8-bit with a control byte", ours + Bytes({'c', 0x01, '.', 'e', 'x', 'e', '\r', '\n'}),
+       std::nullopt, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteRaw(c.bytes);
+    std::vector<std::wstring> entries;
+    ListFileReading reading;
+    const ListFileStatus status = ReadProcessListFile(path_, entries, &reading);
+    if (!c.expected) {
+      EXPECT_EQ(status, ListFileStatus::Undecodable);
+      EXPECT_THAT(entries, IsEmpty());
+      EXPECT_EQ(reading.undecodable_line, c.line);
+      continue;
+    }
+    EXPECT_EQ(status, ListFileStatus::Read);
+    EXPECT_EQ(entries, *c.expected);
+    ExpectWrittenBackUnaltered(entries);
+  }
+}
+
+// An empty "rf<hex>.tmp" is what a ReplaceFileW that failed on a locked list
+// leaves: it is no copy of a list, and never restored as one.
+TEST_F(ProcessListFile, OnlyACopyKnownCompleteIsRestored) {
+  std::ofstream(folder_ / "rf2fd1.tmp");
+  const std::vector<std::byte> old_list = Utf16(L"old.exe\r\n");
+  std::ofstream(folder_ / "rf2fd2.tmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(old_list.data()), static_cast<std::streamsize>(old_list.size()));
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Missing);
+  EXPECT_FALSE(reading.restored);
+  EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+// The replace failed after the old list was gone, and the new content could
+// not take its place either: it is kept whole, the save says where, and the
+// next read puts it in place.
+HANDLE held_replacement = INVALID_HANDLE_VALUE;
+bool ReplaceLosingTheOldListWhileTheNewOneIsHeld(const wchar_t* list, const wchar_t* replacement) {
+  ::DeleteFileW(list);
+  held_replacement = ::CreateFileW(replacement, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ::SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+  return false;
+}
+
+TEST_F(ProcessListFile, ASaveThatLostTheOldListSaysWhereTheNewOneWaits) {
+  ASSERT_EQ(SaveProcessList(path_, {L"old.exe"}), 1);
+  ListFileSave save;
+  EXPECT_EQ(SaveProcessList(path_, {L"new.exe"}, save, {nullptr, ReplaceLosingTheOldListWhileTheNewOneIsHeld}), -1);
+  unique_hfile held(held_replacement);
+  held_replacement = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(save.error, static_cast<DWORD>(ERROR_UNABLE_TO_MOVE_REPLACEMENT));
+  ASSERT_FALSE(save.kept_copy.empty());
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  held.reset();
+  std::vector<std::wstring> entries;
+  ListFileReading reading;
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Read);
+  EXPECT_TRUE(reading.restored);
+  EXPECT_THAT(entries, ElementsAre(L"new.exe"));
+}
+
+std::vector<std::wstring> AddEntry(const std::vector<std::wstring>& entries, const std::wstring& entry) {
+  std::vector<std::wstring> edited = entries;
+  edited.push_back(entry);
+  return edited;
+}
+
+TEST_F(ProcessListFile, AnEditIsAppliedToWhatTheFileHoldsNow) {
+  ASSERT_EQ(SaveProcessList(path_, {L"alpha.exe"}), 1);
+  // Another program appends a line after the window read the file.
+  WriteRaw(ReadRaw() + EchoLine("gamma.exe"));
+  int calls = 0;
+  const ListFileUpdate update = UpdateProcessListFile(path_, [&](const std::vector<std::wstring>& entries) {
+    ++calls;
+    return std::optional(AddEntry(entries, L"beta.exe"));
+  });
+  EXPECT_TRUE(update.saved);
+  EXPECT_EQ(calls, 1);
+  EXPECT_THAT(update.entries, ElementsAre(L"alpha.exe", L"gamma.exe", L"beta.exe"));
+  EXPECT_EQ(ReadRaw(), Utf16(L"alpha.exe\r\ngamma.exe\r\nbeta.exe\r\n"));
+  EXPECT_EQ(update.save.written, StampProcessListFile(path_)) << "what the save wrote is what a read finds";
+}
+
+// Another program writes the list while the save writes its new content.
+std::wstring list_written_meanwhile;
+int writes_meanwhile = 0;
+bool WriteWhileAnotherProgramAppends(HANDLE file, const void* data, DWORD size) {
+  if (writes_meanwhile-- > 0) {
+    unique_hfile list(::CreateFileW(list_written_meanwhile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    const std::vector<std::byte> line = EchoLine("late" + std::to_string(writes_meanwhile) + ".exe");
+    ::WriteFile(list.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+  DWORD written = 0;
+  return ::WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+TEST_F(ProcessListFile, AChangeDuringTheSaveIsNeverReplacedUnseen) {
+  ASSERT_EQ(SaveProcessList(path_, {L"alpha.exe"}), 1);
+  list_written_meanwhile = path_;
+  writes_meanwhile = 2;
+  int calls = 0;
+  const ListFileUpdate update = UpdateProcessListFile(
+      path_,
+      [&](const std::vector<std::wstring>& entries) {
+        ++calls;
+        return std::optional(AddEntry(entries, L"beta.exe"));
+      },
+      {WriteWhileAnotherProgramAppends});
+  EXPECT_TRUE(update.saved);
+  EXPECT_EQ(calls, 3) << "the edit is applied again to each new content";
+  EXPECT_THAT(update.entries, ElementsAre(L"alpha.exe", L"late1.exe", L"late0.exe", L"beta.exe"));
+  std::vector<std::wstring> entries;
+  EXPECT_EQ(ReadProcessListFile(path_, entries), ListFileStatus::Read);
+  EXPECT_EQ(entries, update.entries);
+  EXPECT_THAT(FolderContents(), ElementsAre(L"p-core-list.txt"));
+}
+
+TEST_F(ProcessListFile, AFileRefusedNowIsNeitherEditedNorTouched) {
+  std::vector<std::byte> huge = Utf16(L"a.exe\r\n");
+  huge.resize(kMaxListFileBytes + 2, std::byte{'x'});
+  const std::vector<std::vector<std::byte>> refused = {
+      huge,
+      Utf16(L"a.exe\r\n") + EchoLine("b.exe") + Utf16(L"c.exe\r\n"),  // undecodable
+  };
+  for (const std::vector<std::byte>& bytes : refused) {
+    WriteRaw(bytes);
+    bool called = false;
+    const ListFileUpdate update = UpdateProcessListFile(path_, [&](const std::vector<std::wstring>& entries) {
+      called = true;
+      return std::optional(entries);
+    });
+    EXPECT_FALSE(update.saved);
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(update.status == ListFileStatus::TooLarge || update.status == ListFileStatus::Undecodable);
+    EXPECT_TRUE(ReadRaw() == bytes) << "the file was touched";
+  }
+  WriteRaw(Utf16(L"a.exe\r\n"));
+  unique_hfile locked(::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(locked);
+  const ListFileUpdate update = UpdateProcessListFile(path_, [](const std::vector<std::wstring>& entries) {
+    return std::optional(AddEntry(entries, L"b.exe"));
+  });
+  EXPECT_EQ(update.status, ListFileStatus::Unreadable);
+  EXPECT_FALSE(update.saved);
+  locked.reset();
+  EXPECT_EQ(ReadRaw(), Utf16(L"a.exe\r\n"));
 }
 
 }  // namespace
