@@ -1,10 +1,16 @@
 // The program's start: dispatch on the command line and the paths it leads to.
 #pragma once
 
+#include "platform/process_start_source.h"
+
 #include <string>
 #include <vector>
 
 namespace tarnwick {
+
+// Test builds: the source of process starts in place of the system's event
+// tracing session; set before RunTarnwick, alive until the process ends.
+void UseProcessStartSource(ProcessStartSource& source);
 
 // Runs the program for `arguments` (program name excluded) and returns the
 // process exit code.

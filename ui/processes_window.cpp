@@ -16,6 +16,7 @@
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "ui/process_rows.h"
+#include "ui/start_watch_label.h"
 #include "ui/theme.h"
 
 namespace tarnwick {
@@ -256,6 +257,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   std::vector<ProcessResult> visibleBefore;
   const size_t topBefore = CopyVisibleRows(state, visibleBefore);
   if (readNewPass && (state.source == nullptr || !state.source->CopyLatest(state.rows))) return;
+  ShowStartWatchLabel(::GetDlgItem(state.window, IDC_PROCESS_VIEW_LABEL), state.rows.startWatch);
   const size_t countBefore = state.order.size();
   OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order);
 

@@ -1,0 +1,71 @@
+// tarnwick.exe with its process start events fed by a test: Wine reports no
+// process starts, so this build reads them from a mailslot (see
+// fed_start_events.h) and hands them to the worker exactly where the event
+// tracing session would. Everything else is the real program on Wine.
+#include <windows.h>
+
+#include "app/startup.h"
+#include "platform/unique_handle.h"
+#include "tests/e2e/fed_starts/fed_start_events.h"
+
+#include <atomic>
+#include <thread>
+
+namespace tarnwick {
+namespace {
+
+// A read gives up after this long to look at the stop flag.
+constexpr DWORD kSlotReadTimeoutMs = 100;
+
+class MailslotStartSource final : public ProcessStartSource {
+ public:
+  StartWatchState Start(ProcessStartSink& sink) override {
+    if (reader_.joinable()) return StartWatchState::kWatching;
+    slot_.reset(::CreateMailslotW(FedStartEventsSlot(::GetCurrentProcessId()).c_str(), sizeof(ProcessStartEvent),
+                                  kSlotReadTimeoutMs, nullptr));
+    if (!slot_) {
+      sink.OnWatchState(StartWatchState::kUnavailable, ::GetLastError());
+      return StartWatchState::kUnavailable;
+    }
+    sink_ = &sink;
+    stopping_ = false;
+    reader_ = std::thread([this] { Read(); });
+    sink.OnWatchState(StartWatchState::kWatching, ERROR_SUCCESS);
+    return StartWatchState::kWatching;
+  }
+
+  void Stop() noexcept override {
+    stopping_ = true;
+    if (reader_.joinable()) reader_.join();
+    slot_.reset();
+    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kOff, ERROR_SUCCESS);
+    sink_ = nullptr;
+  }
+
+ private:
+  void Read() noexcept {
+    while (!stopping_) {
+      ProcessStartEvent event;
+      DWORD read = 0;
+      // A message of another size is not one of ours.
+      if (::ReadFile(slot_.get(), &event, sizeof(event), &read, nullptr) && read == sizeof(event)) {
+        event.fileName[kStartEventNameCapacity - 1] = L'\0';
+        sink_->OnProcessStart(event);
+      }
+    }
+  }
+
+  unique_hfile slot_;
+  ProcessStartSink* sink_ = nullptr;
+  std::atomic<bool> stopping_{false};
+  std::thread reader_;
+};
+
+}  // namespace
+}  // namespace tarnwick
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  static tarnwick::MailslotStartSource fed;
+  tarnwick::UseProcessStartSource(fed);
+  return tarnwick::RunTarnwickFromEntryPoint();
+}
