@@ -37,6 +37,7 @@ void SignalPassNotifyEvents(WorkerControl& control) {
 
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
   const MethodSwitches methods = settings.ReadMethodSwitches();
+  control.LastPassMethods = methods;
   ProcessApi& processes = control.Processes;
   ProcessApiHandle snapshot(processes, processes.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
@@ -86,8 +87,11 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
   batch.reserve(control.StartEvents.Capacity());
   control.StartEvents.TakeAll(batch);
   if (batch.empty()) return 0;
-  const MethodSwitches methods = settings.ReadMethodSwitches();
-  // One thread snapshot for the batch, taken at its first efficiency-mode placement.
+  // The switches of the last pass: a change in the menu reaches placements at
+  // start with the next pass, as it reaches the pass, without reading the
+  // registry at every start.
+  if (!control.LastPassMethods) control.LastPassMethods = settings.ReadMethodSwitches();
+  const MethodSwitches methods = *control.LastPassMethods;
   ThreadCountTable threads;
   ProcessResult row;
   size_t placed = 0;
@@ -106,6 +110,11 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
       if (row.matched) return;
       row.matched = true;
       row.pattern.assign(patterns.Patterns()[pattern]);
+      // The event says the process was just made with its first thread: the
+      // thread snapshot that keeps a pass off ended processes would cost far
+      // more than the placement itself, at every start.
+      threads.clear();
+      threads[event.processId] = 1;
       control.Placements.Apply(event.processId, methods, threads, control.PerformanceCoreMask,
                                control.PerformanceCoreGroups, row.methods);
     });

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,6 +82,8 @@ struct WorkerControl {
   // were last signalled for placements at start.
   std::vector<ProcessStartEvent> StartBatch;
   ULONGLONG LastStartNotifyTick = 0;
+  // The method switches the last pass read; placements at start use them.
+  std::optional<MethodSwitches> LastPassMethods;
 };
 
 // Stops a running worker, then starts one with its own copy of patterns that
@@ -109,7 +112,8 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
 
 // Places the processes of the start events waiting in control.StartEvents as
 // a pass would: resolved through the path cache, matched against patterns,
-// placed by the enabled methods, each placement's row added to the published
+// placed by the methods the last pass found enabled (settings are read only
+// before the first pass), each placement's row added to the published
 // results. A process gone before its event (no image path), an unlisted one
 // and a repeated event are left alone. Returns the number placed.
 size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);

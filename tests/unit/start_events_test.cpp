@@ -306,12 +306,25 @@ TEST_F(StartPlacementTest, ARepeatedEventPlacesOnceAndANewProcessOnTheIdAgain) {
   EXPECT_EQ(Shown().processes.size(), 1u) << "one row per process";
 }
 
-TEST_F(StartPlacementTest, OneThreadSnapshotPerBatch) {
+TEST_F(StartPlacementTest, StartsCostNoThreadSnapshotAndNoSettingsReadAfterAPass) {
   for (DWORD id = 10; id < 20; ++id) system_.processes.push_back({id, L"cl.exe", L"C:\\VS\\cl.exe"});
+  PatternList list({L"cl.exe"}, system_);
+  ASSERT_TRUE(EnforcementPass(control_, list, settings_));
+  const int reads = settings_.Reads();
+  system_.ClearCalls();
   for (DWORD id = 10; id < 20; ++id) source_.Deliver(StartEventOf(id, L"cl.exe"));
-  EXPECT_EQ(Place({L"cl.exe"}), 10u);
-  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 1u);
+  EXPECT_EQ(PlaceStartedProcesses(control_, list, settings_), 10u);
+  EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot"), 0u);
   EXPECT_EQ(system_.CountCalls("SetProcessInformation"), 10u);
+  EXPECT_EQ(settings_.Reads(), reads);
+  // A switch changed in the menu reaches the starts with the next pass.
+  settings_.SetMethods(MethodSwitches{false, false, true});
+  ASSERT_TRUE(EnforcementPass(control_, list, settings_));
+  system_.ClearCalls();
+  source_.Deliver(StartEventOf(10, L"cl.exe", 2));
+  EXPECT_EQ(PlaceStartedProcesses(control_, list, settings_), 1u);
+  EXPECT_EQ(system_.CountCalls("SetProcessInformation"), 0u);
+  EXPECT_EQ(system_.CountCalls("SetProcessDefaultCpuSets 10"), 1u);
 }
 
 TEST_F(StartPlacementTest, AStormBeyondTheQueueIsDroppedAndPlacedByThePass) {

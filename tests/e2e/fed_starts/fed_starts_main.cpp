@@ -14,15 +14,13 @@
 namespace tarnwick {
 namespace {
 
-// A read gives up after this long to look at the stop flag.
-constexpr DWORD kSlotReadTimeoutMs = 100;
 
 class MailslotStartSource final : public ProcessStartSource {
  public:
   StartWatchState Start(ProcessStartSink& sink) override {
     if (reader_.joinable()) return StartWatchState::kWatching;
     slot_.reset(::CreateMailslotW(FedStartEventsSlot(::GetCurrentProcessId()).c_str(), sizeof(ProcessStartEvent),
-                                  kSlotReadTimeoutMs, nullptr));
+                                  MAILSLOT_WAIT_FOREVER, nullptr));
     if (!slot_) {
       sink.OnWatchState(StartWatchState::kUnavailable, ::GetLastError());
       return StartWatchState::kUnavailable;
@@ -36,7 +34,18 @@ class MailslotStartSource final : public ProcessStartSource {
 
   void Stop() noexcept override {
     stopping_ = true;
-    if (reader_.joinable()) reader_.join();
+    if (reader_.joinable()) {
+      // A message of its own ends the reader's wait.
+      unique_hfile writer(::CreateFileW(FedStartEventsSlot(::GetCurrentProcessId()).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      const char wake = 0;
+      DWORD written = 0;
+      if (writer && ::WriteFile(writer.get(), &wake, sizeof(wake), &written, nullptr)) {
+        reader_.join();
+      } else {
+        reader_.detach();
+      }
+    }
     slot_.reset();
     if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kOff, ERROR_SUCCESS);
     sink_ = nullptr;
@@ -48,7 +57,11 @@ class MailslotStartSource final : public ProcessStartSource {
       ProcessStartEvent event;
       DWORD read = 0;
       // A message of another size is not one of ours.
-      if (::ReadFile(slot_.get(), &event, sizeof(event), &read, nullptr) && read == sizeof(event)) {
+      if (!::ReadFile(slot_.get(), &event, sizeof(event), &read, nullptr)) {
+        if (::GetLastError() != ERROR_SEM_TIMEOUT) return;
+        continue;
+      }
+      if (read == sizeof(event) && !stopping_) {
         event.fileName[kStartEventNameCapacity - 1] = L'\0';
         sink_->OnProcessStart(event);
       }
