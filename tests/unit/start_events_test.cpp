@@ -8,6 +8,7 @@
 #include "tests/fakes/fake_process_start_source.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_trace_api.h"
+#include "tests/unit/recording_start_sink.h"
 #include "tests/unit/process_result_rows.h"
 #include "ui/start_watch_label.h"
 
@@ -15,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,38 +27,12 @@ using ::testing::IsEmpty;
 
 constexpr const wchar_t* kSessionName = L"Starts";
 
-// What a sink was told, from whichever thread told it.
-class RecordingSink final : public ProcessStartSink {
- public:
-  void OnProcessStart(const ProcessStartEvent& event) noexcept override {
-    std::lock_guard lock(lock_);
-    events_.push_back(event);
-  }
-  void OnWatchState(StartWatchState state, DWORD error) noexcept override {
-    std::lock_guard lock(lock_);
-    states_.push_back({state, error});
-  }
-  [[nodiscard]] std::vector<ProcessStartEvent> Events() const {
-    std::lock_guard lock(lock_);
-    return events_;
-  }
-  [[nodiscard]] std::vector<StartWatchStatus> States() const {
-    std::lock_guard lock(lock_);
-    return states_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<ProcessStartEvent> events_;
-  std::vector<StartWatchStatus> states_;
-};
-
 // --- The event tracing session ----------------------------------------------
 
 class EtwSourceTest : public ::testing::Test {
  protected:
   FakeTraceApi trace_;
-  RecordingSink sink_;
+  RecordingStartSink sink_;
   EtwProcessStartSource source_{trace_, kSessionName};
 };
 
@@ -150,7 +124,7 @@ TEST_F(EtwSourceTest, EachRefusalSaysWhyAndLeavesNoSession) {
     trace.startError = c.startError;
     trace.enableError = c.enableError;
     trace.openError = c.openError;
-    RecordingSink sink;
+    RecordingStartSink sink;
     EtwProcessStartSource source(trace, kSessionName);
     EXPECT_EQ(source.Start(sink), c.expected.state);
     EXPECT_THAT(sink.States(), ElementsAre(c.expected));

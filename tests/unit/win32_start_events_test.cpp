@@ -6,13 +6,12 @@
 #include "platform/etw_process_starts.h"
 #include "platform/win32_system.h"
 #include "tests/child/child_processes.h"
+#include "tests/unit/recording_start_sink.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <vector>
 
 namespace tarnwick {
 namespace {
@@ -21,37 +20,6 @@ bool UnderWine() {
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
-
-class LoggingSink final : public ProcessStartSink {
- public:
-  void OnProcessStart(const ProcessStartEvent& event) noexcept override {
-    std::lock_guard lock(lock_);
-    events_.push_back(event);
-  }
-  void OnWatchState(StartWatchState state, DWORD error) noexcept override {
-    std::lock_guard lock(lock_);
-    last_ = {state, error};
-  }
-  [[nodiscard]] bool Find(DWORD processId, ProcessStartEvent& found) const {
-    std::lock_guard lock(lock_);
-    for (const ProcessStartEvent& event : events_) {
-      if (event.processId == processId) {
-        found = event;
-        return true;
-      }
-    }
-    return false;
-  }
-  [[nodiscard]] StartWatchStatus Last() const {
-    std::lock_guard lock(lock_);
-    return last_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<ProcessStartEvent> events_;
-  StartWatchStatus last_;
-};
 
 // Whether a session of that name runs, asked of the system by name.
 bool SessionRuns(const std::wstring& name) {
@@ -65,23 +33,43 @@ bool SessionRuns(const std::wstring& name) {
   return ::ControlTraceW(0, name.c_str(), &block.properties, EVENT_TRACE_CONTROL_QUERY) == ERROR_SUCCESS;
 }
 
+// A real-time session of that name with nobody reading it, as an instance
+// that crashed leaves it behind.
+ULONG LeaveSession(const std::wstring& name) {
+  struct {
+    EVENT_TRACE_PROPERTIES properties;
+    wchar_t name[1024];
+  } block;
+  std::memset(&block, 0, sizeof(block));
+  block.properties.Wnode.BufferSize = sizeof(block);
+  block.properties.Wnode.Flags = WNODE_FLAG_TRACED_GUID;
+  block.properties.Wnode.ClientContext = 1;
+  block.properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
+  block.properties.LoggerNameOffset = offsetof(decltype(block), name);
+  TRACEHANDLE session = 0;
+  return ::StartTraceW(&session, name.c_str(), &block.properties);
+}
+
 TEST(Win32StartEvents, AChildStartArrivesThroughTheSystemSessionOrTheReasonIsNamed) {
   const std::wstring name = L"Tarnwick test starts " + std::to_wstring(::GetCurrentProcessId());
-  LoggingSink sink;
+  // On Windows with administrator rights the source finds it and makes it afresh.
+  const ULONG left = UnderWine() ? ERROR_NOT_SUPPORTED : LeaveSession(name);
+  RecordingStartSink sink;
   EtwProcessStartSource source(Win32TraceApi(), name);
   const StartWatchState state = source.Start(sink);
   if (UnderWine()) {
     // StartTraceW and EnableTraceEx2 succeed, OpenTraceW of a real-time session does not.
     EXPECT_EQ(state, StartWatchState::kUnavailable);
-    EXPECT_EQ(sink.Last(), (StartWatchStatus{StartWatchState::kUnavailable, ERROR_ACCESS_DENIED}));
+    EXPECT_EQ(sink.States().back(), (StartWatchStatus{StartWatchState::kUnavailable, ERROR_ACCESS_DENIED}));
     source.Stop();
     return;
   }
   if (state == StartWatchState::kNotElevated) {
-    EXPECT_EQ(sink.Last().error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(sink.States().back().error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     GTEST_SKIP() << "process starts are watched only with administrator rights";
   }
-  ASSERT_EQ(state, StartWatchState::kWatching) << "error " << sink.Last().error;
+  ASSERT_EQ(left, static_cast<ULONG>(ERROR_SUCCESS)) << "the leftover session could not be made";
+  ASSERT_EQ(state, StartWatchState::kWatching) << "error " << sink.States().back().error;
   EXPECT_TRUE(SessionRuns(name));
   ChildProcesses children(FindIdleChildProgram());
   const std::wstring child = L"tw_etw_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
