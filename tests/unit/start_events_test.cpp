@@ -15,8 +15,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -362,6 +364,24 @@ TEST_F(StartPlacementTest, TheWorkerPlacesAStartBetweenPasses) {
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask 42"), 1u);
   EXPECT_EQ(settings_.Published().size(), 1u) << "no second pass ran";
   EXPECT_EQ(Shown().processes.back(), Row(42, L"cl.exe", L"cl.exe", L"C:\\VS\\cl.exe", {kPlaced, kPlaced, kNotRun}));
+}
+
+// Start events that never stop coming (the queue full the whole time) must
+// not keep the worker from its passes: those place what the queue dropped.
+TEST_F(StartPlacementTest, AStreamOfStartsDoesNotHoldThePassesBack) {
+  system_.processes = {{42, L"cl.exe", L"C:\\VS\\cl.exe"}};
+  system_.recording = false;  // every event is placed: the log would only grow
+  ASSERT_TRUE(StartWorker(control_, {L"cl.exe"}, settings_, 20));
+  std::atomic<bool> done{false};
+  std::thread storm([&] {
+    for (uint64_t createTime = 1; !done.load(); ++createTime) source_.Deliver(StartEventOf(42, L"cl.exe", createTime));
+  });
+  const ULONGLONG deadline = ::GetTickCount64() + 10000;
+  while (settings_.Published().size() < 5 && ::GetTickCount64() < deadline) ::Sleep(5);
+  done.store(true);
+  storm.join();
+  ASSERT_TRUE(StopWorker(control_));
+  EXPECT_GE(settings_.Published().size(), 5u);
 }
 
 }  // namespace
