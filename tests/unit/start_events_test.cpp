@@ -15,10 +15,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tarnwick {
@@ -366,22 +364,37 @@ TEST_F(StartPlacementTest, TheWorkerPlacesAStartBetweenPasses) {
   EXPECT_EQ(Shown().processes.back(), Row(42, L"cl.exe", L"cl.exe", L"C:\\VS\\cl.exe", {kPlaced, kPlaced, kNotRun}));
 }
 
-// Start events that never stop coming (the queue full the whole time) must
-// not keep the worker from its passes: those place what the queue dropped.
-TEST_F(StartPlacementTest, AStreamOfStartsDoesNotHoldThePassesBack) {
+// The matching rule of the fake system, handing the queue the next start
+// event at every match it is asked for: the worker, back from a batch, always
+// finds events waiting. Each event names another parent, so the process is
+// matched afresh and the chain never ends.
+class RefillingMatcher final : public PathMatcher {
+ public:
+  RefillingMatcher(FakeSystem& rule, FakeProcessStartSource& source) : rule_(rule), source_(source) {}
+  bool PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) override {
+    ++createTime_;
+    source_.Deliver(StartEventOf(42, L"cl.exe", createTime_, static_cast<DWORD>(createTime_ % 2 + 1)));
+    return rule_.PathMatchSpecW(name, pattern);
+  }
+
+ private:
+  FakeSystem& rule_;
+  FakeProcessStartSource& source_;
+  uint64_t createTime_ = 0;
+};
+
+TEST_F(StartPlacementTest, StartEventsThatNeverStopComingDoNotHoldThePassesBack) {
   system_.processes = {{42, L"cl.exe", L"C:\\VS\\cl.exe"}};
   system_.recording = false;  // every event is placed: the log would only grow
-  ASSERT_TRUE(StartWorker(control_, {L"cl.exe"}, settings_, 20));
-  std::atomic<bool> done{false};
-  std::thread storm([&] {
-    for (uint64_t createTime = 1; !done.load(); ++createTime) source_.Deliver(StartEventOf(42, L"cl.exe", createTime));
-  });
+  FakeProcessStartSource source;
+  RefillingMatcher matcher(system_, source);
+  WorkerControl control(0xF0F, system_, system_, matcher);
+  source.Start(control.StartEvents);
+  ASSERT_TRUE(StartWorker(control, {L"cl.exe"}, settings_, 20));
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
   while (settings_.Published().size() < 5 && ::GetTickCount64() < deadline) ::Sleep(5);
-  done.store(true);
-  storm.join();
-  ASSERT_TRUE(StopWorker(control_));
-  EXPECT_GE(settings_.Published().size(), 5u);
+  ASSERT_TRUE(StopWorker(control));
+  EXPECT_GE(settings_.Published().size(), 5u) << "passes waited for the start events to end";
 }
 
 }  // namespace
