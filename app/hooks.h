@@ -36,8 +36,9 @@ void InitDarkMode();
 void StartUpdateChecker();
 enum class UpdateLaunch { Started, Failed, Cancelled };
 // Downloads the installer of `announced_version` (packed) under a dialog
-// over `owner` that shows the download and can cancel it, verifies it and
-// starts it. The caller tells the user of a failure; a cancelled download
+// over `owner` (when it is shown) that shows the download and its
+// verification and can cancel them, and starts it. Its message boxes belong
+// to `owner`. The caller tells the user of a failure; a cancelled download
 // (by the user, or by the program's end) shows nothing.
 UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version);
 

@@ -132,12 +132,6 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
   }
 }
 
-void InitCommonControlsOnce() {
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
-  if (!::InitCommonControlsEx(&controls)) ::InitCommonControls();
-}
 
 void RunMessageLoop() {
   MSG message{};
@@ -180,7 +174,7 @@ int RunTrayApplication() {
       return 1;
   }
   const QuitSignalOnReturn quit_signal;
-  InitCommonControlsOnce();
+  const WindowThreadSetUp window_thread;
   // Does nothing more than read the setting when the user switched dark mode off.
   InitDarkMode();
 
@@ -287,6 +281,13 @@ int CloseRunningInstances() {
   }
   ::Sleep(kCloseGraceMs);
   return 0;
+}
+
+WindowThreadSetUp::WindowThreadSetUp() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
+  if (!::InitCommonControlsEx(&controls)) ::InitCommonControls();
 }
 
 int RunTarnwickFromEntryPoint() {

@@ -134,8 +134,9 @@ void OnUpdateBalloonClicked(HWND window) {
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
   Tray.update_balloon_pending = false;
-  // The tray window is never shown: the download's dialog stands alone.
-  if (DownloadAndLaunchUpdate(nullptr, Tray.announced_version) == UpdateLaunch::Failed) {
+  // The tray window is never shown: the download's dialog stands alone, and
+  // the boxes of the flow belong to this window, which caused them.
+  if (DownloadAndLaunchUpdate(window, Tray.announced_version) == UpdateLaunch::Failed) {
     ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
                   MB_ICONERROR);
   }

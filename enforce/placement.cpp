@@ -7,6 +7,7 @@ namespace tarnwick {
 namespace {
 
 constexpr MethodResult kMissingFunction{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+constexpr MethodResult kNotApplicable{MethodResult::Outcome::kNotApplicable, ERROR_SUCCESS};
 
 size_t MethodIndex(PlacementMethod method) { return static_cast<size_t>(method); }
 
@@ -16,6 +17,7 @@ void Placement::SetUpOnce() {
   std::call_once(set_up_, [this] {
     active_processor_mask_ = topology_.GetActiveProcessorMask();
     has_set_process_information_ = processes_.LookUpSetProcessInformation();
+    has_get_process_information_ = processes_.LookUpGetProcessInformation();
   });
 }
 
@@ -50,6 +52,19 @@ void Placement::FillThreadCounts(ThreadCountTable& threads) {
   }
 }
 
+// Task Manager's efficiency mode: EcoQoS on (execution speed throttled) and
+// the Idle priority class. Either alone is not it: a priority the user chose
+// for a process stays.
+bool Placement::InEfficiencyMode(HANDLE process) {
+  if (!has_get_process_information_) return false;
+  // The query names the layout it expects, as the set call does.
+  PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, 0, 0};
+  if (!processes_.GetProcessInformation(process, ProcessPowerThrottling, &state, sizeof(state))) return false;
+  const bool ecoQosOn = (state.ControlMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0 &&
+                        (state.StateMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0;
+  return ecoQosOn && processes_.GetPriorityClass(process) == IDLE_PRIORITY_CLASS;
+}
+
 MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads) {
   // The one thread snapshot of a pass, taken at its first match for this method.
   if (threads.empty()) FillThreadCounts(threads);
@@ -57,10 +72,31 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
   // A process that owns no thread any more has ended: leave it alone.
   if (it == threads.end() || it->second == 0) return {};
   if (!has_set_process_information_) return kMissingFunction;
-  ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_SET_INFORMATION, processId));
+  // The query right reads whether the process is in efficiency mode; where it
+  // is refused, EcoQoS is still turned off. The full query right brings the
+  // limited one along, so it serves GetProcessInformation and GetPriorityClass
+  // whichever of the two each one checks.
+  bool readable = true;
+  ProcessApiHandle process(processes_,
+                           processes_.OpenProcess(PROCESS_SET_INFORMATION | PROCESS_QUERY_INFORMATION, processId));
+  if (!process && processes_.LastError() == ERROR_ACCESS_DENIED) {
+    readable = false;
+    process = ProcessApiHandle(processes_, processes_.OpenProcess(PROCESS_SET_INFORMATION, processId));
+  }
   if (!process) return Outcome(false);
+  // Read before the change: turning EcoQoS off leaves the priority class as it was.
+  const bool inEfficiencyMode = readable && InEfficiencyMode(process.get());
   PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
-  return Outcome(processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state)));
+  MethodResult result =
+      Outcome(processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state)));
+  if (result.outcome != MethodResult::Outcome::kPlaced || !inEfficiencyMode) return result;
+  if (processes_.SetPriorityClass(process.get(), NORMAL_PRIORITY_CLASS)) {
+    result.priority = MethodResult::Priority::kNormal;
+  } else {
+    result.priority = MethodResult::Priority::kStillIdle;
+    result.priorityError = processes_.LastError();
+  }
+  return result;
 }
 
 MethodResult Placement::RestrictAffinity(DWORD processId, uint64_t performanceCoreMask) {
@@ -80,7 +116,8 @@ MethodResult Placement::SetDefaultCpuSets(DWORD processId, const std::vector<GRO
   if (!cpu_sets_.CpuSetIdsFor(topology_, has_cpu_set_functions_, performanceCoreGroups, ids)) {
     return kMissingFunction;
   }
-  // Called with a count of 0 too, when no Id is known.
+  // A count of 0 would clear the process's CPU sets, not give it the P-cores.
+  if (ids.empty()) return kNotApplicable;
   return Outcome(processes_.SetProcessDefaultCpuSets(process.get(), ids.data(), static_cast<ULONG>(ids.size())));
 }
 

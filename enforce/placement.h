@@ -42,6 +42,7 @@ class Placement {
 
  private:
   MethodResult TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
+  bool InEfficiencyMode(HANDLE process);
   MethodResult RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
   MethodResult SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
   // Placed, or failed with the error the platform gives for the call just made.
@@ -53,6 +54,7 @@ class Placement {
   TopologyApi& topology_;
   std::once_flag set_up_;
   bool has_set_process_information_ = false;
+  bool has_get_process_information_ = false;
   uint64_t active_processor_mask_ = 0;
   std::once_flag cpu_set_set_up_;
   bool has_cpu_set_functions_ = false;

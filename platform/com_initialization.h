@@ -6,6 +6,11 @@
 
 namespace tarnwick {
 
+// What a thread with windows needs before it calls the shell
+// (ShellExecuteExW, Shell_NotifyIconW, the desktop's shell dispatch): a
+// single-threaded apartment, without the OLE 1 DDE window.
+inline constexpr DWORD kWindowThreadApartment = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;
+
 class ScopedComInitialization {
  public:
   explicit ScopedComInitialization(DWORD model = COINIT_MULTITHREADED) noexcept

@@ -42,6 +42,17 @@ class ProcessApi {
   // Needs PROCESS_SET_INFORMATION; false without a call when the lookup found nothing.
   [[nodiscard]] virtual bool SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
                                                    void* information, DWORD size) = 0;
+  // Looks GetProcessInformation up the same way (Windows 8 and later).
+  [[nodiscard]] virtual bool LookUpGetProcessInformation() = 0;
+  // Needs a query right (PROCESS_QUERY_INFORMATION brings the limited one
+  // along); false without a call when the lookup found nothing. Builds that
+  // cannot report a class fail the call.
+  [[nodiscard]] virtual bool GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
+                                                   void* information, DWORD size) = 0;
+  // Needs PROCESS_QUERY_LIMITED_INFORMATION; 0 on failure.
+  [[nodiscard]] virtual DWORD GetPriorityClass(HANDLE process) = 0;
+  // Needs PROCESS_SET_INFORMATION.
+  [[nodiscard]] virtual bool SetPriorityClass(HANDLE process, DWORD priorityClass) = 0;
   // Looks GetProcessDefaultCpuSets, SetProcessDefaultCpuSets and
   // GetSystemCpuSetInformation up; true only when all three exist.
   [[nodiscard]] virtual bool LookUpCpuSetFunctions() = 0;
@@ -63,7 +74,14 @@ class ProcessApiHandle {
   ProcessApiHandle& operator=(const ProcessApiHandle&) = delete;
   ProcessApiHandle(ProcessApiHandle&& other) noexcept
       : api_(other.api_), handle_(std::exchange(other.handle_, nullptr)) {}
-  ProcessApiHandle& operator=(ProcessApiHandle&&) = delete;
+  ProcessApiHandle& operator=(ProcessApiHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      api_ = other.api_;
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
 
   [[nodiscard]] HANDLE get() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return handle_ != nullptr; }

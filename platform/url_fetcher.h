@@ -25,8 +25,13 @@ class FetchControl {
   [[nodiscard]] size_t Received() const noexcept { return received_.load(); }
   [[nodiscard]] size_t Expected() const noexcept { return expected_.load(); }
 
+  // The whole body is here and is being checked: no byte is to come.
+  void BeginChecking() noexcept { checking_.store(true); }
+  [[nodiscard]] bool Checking() const noexcept { return checking_.load(); }
+
  private:
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> checking_{false};
   std::atomic<size_t> received_{0};
   std::atomic<size_t> expected_{0};
 };

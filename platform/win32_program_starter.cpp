@@ -99,8 +99,8 @@ bool Win32ProgramStarter::OpenWebPage(const std::wstring& url) {
     return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr,
                                                      SW_SHOWNORMAL)) > 32;
   }
-  // The window's thread: a single-threaded apartment, or whatever it already has.
-  const ScopedComInitialization com(COINIT_APARTMENTTHREADED);
+  // The window's thread has its apartment already; another caller gets one.
+  const ScopedComInitialization com(kWindowThreadApartment);
   const com_ptr<IShellDispatch2> shell = DesktopShellDispatch();
   if (!shell) return false;
   const unique_bstr file(url.c_str());

@@ -8,6 +8,7 @@ namespace tarnwick {
 namespace {
 
 using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+using GetProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
 using GetProcessDefaultCpuSetsFn = BOOL(WINAPI*)(HANDLE, PULONG, ULONG, PULONG);
 using SetProcessDefaultCpuSetsFn = BOOL(WINAPI*)(HANDLE, const ULONG*, ULONG);
 using GetSystemCpuSetInformationFn = BOOL(WINAPI*)(void*, ULONG, PULONG, HANDLE, ULONG);
@@ -56,6 +57,20 @@ class Win32Processes final : public ProcessApi {
     auto function = set_process_information_.load();
     return function != nullptr && function(process, informationClass, information, size) != FALSE;
   }
+  bool LookUpGetProcessInformation() override {
+    auto function = LookUpKernelFunction<GetProcessInformationFn>("GetProcessInformation");
+    get_process_information_.store(function);
+    return function != nullptr;
+  }
+  bool GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
+                             DWORD size) override {
+    auto function = get_process_information_.load();
+    return function != nullptr && function(process, informationClass, information, size) != FALSE;
+  }
+  DWORD GetPriorityClass(HANDLE process) override { return ::GetPriorityClass(process); }
+  bool SetPriorityClass(HANDLE process, DWORD priorityClass) override {
+    return ::SetPriorityClass(process, priorityClass) != FALSE;
+  }
   bool LookUpCpuSetFunctions() override {
     auto get_defaults = LookUpKernelFunction<GetProcessDefaultCpuSetsFn>("GetProcessDefaultCpuSets");
     auto set_defaults = LookUpKernelFunction<SetProcessDefaultCpuSetsFn>("SetProcessDefaultCpuSets");
@@ -73,6 +88,7 @@ class Win32Processes final : public ProcessApi {
 
  private:
   std::atomic<SetProcessInformationFn> set_process_information_{nullptr};
+  std::atomic<GetProcessInformationFn> get_process_information_{nullptr};
   std::atomic<SetProcessDefaultCpuSetsFn> set_process_default_cpu_sets_{nullptr};
 };
 

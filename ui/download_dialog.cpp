@@ -31,6 +31,7 @@ struct DownloadDialogState {
   // message ends the dialog's loop without a word to the dialog.
   BackgroundFetch::Outcome outcome = BackgroundFetch::Outcome::Cancelled;
   bool marquee = false;
+  bool verifying_shown = false;
 };
 
 // The one dialog open, if any.
@@ -43,7 +44,12 @@ DownloadDialogState& StateOf(HWND dialog) noexcept {
 
 void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
   const HWND bar = ::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
-  const size_t expected = state.fetch->Expected();
+  if (state.fetch->Checking() && !state.verifying_shown) {
+    // The body is all here; what takes the time now is checking it.
+    ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(IDS_VERIFYING_UPDATE).c_str());
+    state.verifying_shown = true;
+  }
+  const size_t expected = state.verifying_shown ? 0 : state.fetch->Expected();
   if (expected == 0) {
     // No declared length: the bar only shows that something is under way.
     if (!state.marquee) {
@@ -142,9 +148,20 @@ std::wstring FetchLatestVersionUnderDialog(HWND owner) {
 }
 
 UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
+  Win32ProgramStarter starter;
+  // Written and checked on the download's thread, under the dialog's
+  // "Verifying..." step; the thread may outlive this call when the user
+  // cancels, so it shares what it prepares.
+  auto prepared = std::make_shared<std::unique_ptr<PreparedInstaller>>();
   BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
-                        kInstallerLimits);
-  switch (RunDownloadDialog(owner, IDS_DOWNLOADING_UPDATE, fetch)) {
+                        kInstallerLimits,
+                        [prepared, announced_version, elevated = starter.IsElevated()](std::vector<std::byte>& body) {
+                          *prepared = PrepareInstaller(body, announced_version, elevated);
+                          body = {};
+                        });
+  // A hidden owner (the tray window) would hide the dialog with it: it then stands alone.
+  const HWND dialog_owner = owner != nullptr && ::IsWindowVisible(owner) ? owner : nullptr;
+  switch (RunDownloadDialog(dialog_owner, IDS_DOWNLOADING_UPDATE, fetch)) {
     case BackgroundFetch::Outcome::Cancelled:
       return UpdateLaunch::Cancelled;
     case BackgroundFetch::Outcome::Done:
@@ -152,10 +169,9 @@ UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
     default:
       return UpdateLaunch::Failed;
   }
-  const auto installer = fetch.TakeBody();
-  Win32ProgramStarter starter;
-  return installer && LaunchDownloadedUpdate(*installer, announced_version, starter) ? UpdateLaunch::Started
-                                                                                      : UpdateLaunch::Failed;
+  // Done: the download's thread has finished with `prepared`.
+  return *prepared && StartPreparedInstaller(**prepared, owner, starter) ? UpdateLaunch::Started
+                                                                         : UpdateLaunch::Failed;
 }
 
 }  // namespace tarnwick

@@ -54,19 +54,22 @@ int CompareText(const std::wstring& a, const std::wstring& b) noexcept {
          CSTR_EQUAL;
 }
 
-// Placed, then the refusals, then not run: what a reader looks for first.
+// Placed, then the refusals, then not applicable, then not run: what a
+// reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
   switch (result.outcome) {
     case MethodResult::Outcome::kPlaced: return 0;
     case MethodResult::Outcome::kFailed: return 1;
-    case MethodResult::Outcome::kNotRun: return 2;
+    case MethodResult::Outcome::kNotApplicable: return 2;
+    case MethodResult::Outcome::kNotRun: return 3;
   }
-  return 2;
+  return 3;
 }
 
 int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
   if (MethodRank(a) != MethodRank(b)) return MethodRank(a) < MethodRank(b) ? -1 : 1;
   if (a.error != b.error) return a.error < b.error ? -1 : 1;
+  if (a.priority != b.priority) return a.priority < b.priority ? -1 : 1;
   return 0;
 }
 
@@ -108,11 +111,22 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
     case MethodResult::Outcome::kNotRun: return std::wstring();
-    case MethodResult::Outcome::kPlaced: return L"Placed";
+    case MethodResult::Outcome::kPlaced:
+      switch (result.priority) {
+        case MethodResult::Priority::kUntouched: return L"Placed";
+        case MethodResult::Priority::kNormal: return L"Placed, priority Normal";
+        case MethodResult::Priority::kStillIdle:
+          return L"Placed, priority left Idle (" +
+                 (result.priorityError == ERROR_ACCESS_DENIED ? std::wstring(L"denied")
+                                                              : L"error " + std::to_wstring(result.priorityError)) +
+                 L")";
+      }
+      return L"Placed";
     case MethodResult::Outcome::kFailed:
       if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
       if (IsUnsupported(result.error)) return L"Not supported";
       return L"Failed (" + std::to_wstring(result.error) + L")";
+    case MethodResult::Outcome::kNotApplicable: return L"Not applicable";
   }
   return std::wstring();
 }

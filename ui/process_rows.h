@@ -30,8 +30,9 @@ inline constexpr int kProcessColumnCount = 7;
 
 using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 
-// "Placed", "Denied", "Not supported", "Failed (N)", or empty for a method
-// that did not run.
+// "Placed" (with ", priority Normal" when efficiency mode's Idle class was
+// raised too, or why it was left Idle), "Denied", "Not supported",
+// "Failed (N)", "Not applicable", or empty for a method that did not run.
 [[nodiscard]] std::wstring MethodCellText(const MethodResult& result);
 
 [[nodiscard]] std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column);

@@ -32,17 +32,24 @@ bool DownloadPace::Acceptable(uint64_t now_ms, size_t received, size_t expected)
   return true;
 }
 
-BackgroundFetch::BackgroundFetch(FetchJob job, DownloadLimits limits) : pace_(limits, ::GetTickCount64()) {
+BackgroundFetch::BackgroundFetch(FetchJob job, DownloadLimits limits, CheckJob check)
+    : pace_(limits, ::GetTickCount64()) {
   if (!shared_->finished) {
     outcome_ = Outcome::Failed;
     return;
   }
-  const bool started = StartDetachedThread([shared = shared_, job = std::move(job)]() noexcept {
+  const bool started =
+      StartDetachedThread([shared = shared_, job = std::move(job), check = std::move(check)]() noexcept {
     std::optional<std::vector<std::byte>> body;
     try {
       body = job(shared->control);
+      if (body && check && !shared->control.Cancelled()) {
+        shared->control.BeginChecking();
+        check(*body);
+      }
     } catch (const std::bad_alloc&) {
       // A body the memory cannot hold is no body.
+      body.reset();
     }
     {
       const std::lock_guard lock(shared->lock);
@@ -65,7 +72,7 @@ BackgroundFetch::Outcome BackgroundFetch::Poll() {
   if (::WaitForSingleObject(shared_->finished.get(), 0) == WAIT_OBJECT_0) {
     const std::lock_guard lock(shared_->lock);
     outcome_ = shared_->body ? Outcome::Done : Outcome::Failed;
-  } else if (!pace_.Acceptable(::GetTickCount64(), Received(), Expected())) {
+  } else if (!Checking() && !pace_.Acceptable(::GetTickCount64(), Received(), Expected())) {
     shared_->control.Cancel();
     outcome_ = Outcome::TooSlow;
   }

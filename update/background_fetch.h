@@ -52,11 +52,18 @@ using FetchJob = std::function<std::optional<std::vector<std::byte>>(FetchContro
 // it keeps alive.
 [[nodiscard]] FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t max_bytes);
 
+// What checks a body on the download's thread once it has arrived whole
+// (hashing, certificate chains: too slow for a window's thread); it may take
+// the body. Like the job, it owns everything it uses.
+using CheckJob = std::function<void(std::vector<std::byte>& body)>;
+
 class BackgroundFetch {
  public:
   enum class Outcome { Running, Done, Failed, TooSlow, Cancelled };
 
-  BackgroundFetch(FetchJob job, DownloadLimits limits);
+  // `check`, when given, runs after a successful fetch before the download
+  // counts as Done; its time is not held against the download's limits.
+  BackgroundFetch(FetchJob job, DownloadLimits limits, CheckJob check = {});
   // Cancels a download still running; never waits for its thread.
   ~BackgroundFetch();
   BackgroundFetch(const BackgroundFetch&) = delete;
@@ -72,6 +79,8 @@ class BackgroundFetch {
 
   [[nodiscard]] size_t Received() const noexcept { return shared_->control.Received(); }
   [[nodiscard]] size_t Expected() const noexcept { return shared_->control.Expected(); }
+  // The body has arrived and the check runs.
+  [[nodiscard]] bool Checking() const noexcept { return shared_->control.Checking(); }
   // The body of a download that is Done (once).
   [[nodiscard]] std::optional<std::vector<std::byte>> TakeBody();
 

@@ -69,7 +69,7 @@ std::wstring FillTextField(std::wstring format, const std::wstring& value) {
 
 // Built by the local machine's engine: a root that only the user's own store
 // trusts (any program of the user may add one) does not count.
-bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
+bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate, const std::optional<FILETIME>& at) {
   LPSTR code_signing[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof(parameters);
@@ -77,9 +77,12 @@ bool ChainsToMachineRootForCodeSigning(PCCERT_CONTEXT certificate) {
   parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = code_signing;
   unique_cert_chain chain;
-  // The signature's own store supplies the intermediate certificates.
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr, certificate->hCertStore, &parameters, 0,
-                                 nullptr, chain.put())) {
+  // The signature's own store supplies the intermediate certificates. Every
+  // certificate of the chain is judged valid or not as of `at` (the current
+  // time when there is none).
+  FILETIME moment = at.value_or(FILETIME{});
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, at ? &moment : nullptr, certificate->hCertStore,
+                                 &parameters, 0, nullptr, chain.put())) {
     return false;
   }
   return chain.get()->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
@@ -110,13 +113,14 @@ bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> p
 // trusts (and some systems, any signature at all): the signer's key is pinned
 // here, its certificate must be for code signing, and its chain must end at a
 // root the machine trusts.
-bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys) {
+bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys,
+                       const SigningTimeReader& signing_time) {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
   return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
-         ChainsToMachineRootForCodeSigning(leaf->pCert);
+         ChainsToMachineRootForCodeSigning(leaf->pCert, signing_time(*signer));
 }
 
 bool Rewind(HANDLE file) {
@@ -126,13 +130,13 @@ bool Rewind(HANDLE file) {
 
 // After "Yes" the user waits for a browser: when none could be asked to open
 // the page, they are given its address instead.
-void OfferErrorPage(const TrustResult& trust, ProgramStarter& starter) {
-  if (::MessageBoxW(nullptr, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) != IDYES) {
+void OfferErrorPage(const TrustResult& trust, HWND owner, ProgramStarter& starter) {
+  if (::MessageBoxW(owner, SignatureWarningText(trust).c_str(), kProductName, MB_ICONWARNING | MB_YESNO) != IDYES) {
     return;
   }
   const std::wstring url(kUpdateErrorPageUrl);
   if (!starter.OpenWebPage(url)) {
-    ::MessageBoxW(nullptr, ErrorPageNotOpenedText(url).c_str(), kProductName, MB_ICONWARNING);
+    ::MessageBoxW(owner, ErrorPageNotOpenedText(url).c_str(), kProductName, MB_ICONWARNING);
   }
 }
 
@@ -149,39 +153,6 @@ std::wstring PrepareDownloadFolder(bool elevated) {
   // An existing folder is fine: it is the user's own.
   if (!folder.empty()) ::CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
-}
-
-// A protected folder is made for one download: one whose installer is not
-// started goes again.
-void RemoveUnusedDownload(bool elevated, const std::wstring& folder, const std::wstring& path) {
-  if (!elevated) return;
-  ::DeleteFileW(path.c_str());
-  ::RemoveDirectoryW(folder.c_str());
-}
-
-bool VerifyAndStart(const std::wstring& folder, const std::wstring& path, std::span<const std::byte> bytes,
-                    uint32_t announced_version, bool elevated, ProgramStarter& starter) {
-  if (!WriteInstaller(path, bytes)) return false;
-  // Opened without write or delete sharing: from here until the start call
-  // has returned, nobody can change, rename or remove the file, and what it
-  // holds is checked to be what was downloaded. (The writing handle cannot be
-  // kept: the system would not start a program that is open for writing.)
-  const unique_hfile installer(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!installer) return false;
-  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
-  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), bytes.begin(), bytes.end())) return false;
-
-  const TrustResult trust = VerifyInstallerSignature(installer.get(), path, kUpdateSignerKeys);
-  if (trust.status != 0) {
-    OfferErrorPage(trust, starter);
-    return false;
-  }
-  // A genuine installer of an older release, served again, would downgrade
-  // the program to a version with known faults. The file checked above is
-  // what was read through the same handle.
-  if (!InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version)) return false;
-  return elevated ? starter.StartProgram(path, L"/S", folder) : starter.StartElevated(path, L"/S");
 }
 
 }  // namespace
@@ -340,8 +311,18 @@ std::wstring ErrorPageNotOpenedText(const std::wstring& url) {
   return FillTextField(LoadResourceText(IDS_ERROR_PAGE_NOT_OPENED), url);
 }
 
+std::optional<FILETIME> TrustedSigningTime(const CRYPT_PROVIDER_SGNR& signer) {
+  // sftVerifyAsOf is the time stamp's time only when a time stamp was found
+  // and verified; a provider may fill it from an attribute it never checked,
+  // so the counter-signer that WinVerifyTrust verified must be there too.
+  if (signer.csCounterSigners == 0 || signer.pasCounterSigners == nullptr) return std::nullopt;
+  if (signer.pasCounterSigners[0].dwError != ERROR_SUCCESS) return std::nullopt;
+  return signer.sftVerifyAsOf;
+}
+
 TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                     std::span<const std::string_view> pinned_keys) {
+                                     std::span<const std::string_view> pinned_keys,
+                                     const SigningTimeReader& signing_time) {
   WINTRUST_FILE_INFO file_info{};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.c_str();
@@ -358,7 +339,7 @@ TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
   result.status = ::WinVerifyTrust(nullptr, &action, &data);
   result.last_error = ::GetLastError();
   const TrustState state(action, data);
-  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys)) {
+  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys, signing_time)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
   return result;
@@ -368,17 +349,61 @@ bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint3
   return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
 }
 
-bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter) {
-  if (installer_bytes.size() <= kInstallerMinBytes) return false;
+PreparedInstaller::~PreparedInstaller() {
+  // A protected folder is made for one download: one whose installer is not
+  // started goes again.
+  if (!elevated_ || started_ || folder_.empty()) return;
+  held_.reset();
+  ::DeleteFileW(path_.c_str());
+  ::RemoveDirectoryW(folder_.c_str());
+}
 
-  const bool elevated = starter.IsElevated();
-  const std::wstring folder = PrepareDownloadFolder(elevated);
-  if (folder.empty()) return false;
-  const std::wstring path = folder + L"\\" + std::wstring(kSetupFileName);
-  if (VerifyAndStart(folder, path, installer_bytes, announced_version, elevated, starter)) return true;
-  RemoveUnusedDownload(elevated, folder, path);
-  return false;
+std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
+                                                    uint32_t announced_version, bool elevated) {
+  auto prepared = std::make_unique<PreparedInstaller>();
+  prepared->elevated_ = elevated;
+  if (installer_bytes.size() <= kInstallerMinBytes) return prepared;
+  prepared->folder_ = PrepareDownloadFolder(elevated);
+  if (prepared->folder_.empty()) return prepared;
+  prepared->path_ = prepared->folder_ + L"\\" + std::wstring(kSetupFileName);
+  if (!WriteInstaller(prepared->path_, installer_bytes)) return prepared;
+  // Opened without write or delete sharing: from here until the start call
+  // has returned, nobody can change, rename or remove the file, and what it
+  // holds is checked to be what was downloaded. (The writing handle cannot be
+  // kept: the system would not start a program that is open for writing.)
+  unique_hfile installer(::CreateFileW(prepared->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!installer) return prepared;
+  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), installer_bytes.begin(),
+                                 installer_bytes.end())) {
+    return prepared;
+  }
+  prepared->trust_ = VerifyInstallerSignature(installer.get(), prepared->path_, kUpdateSignerKeys);
+  // A genuine installer of an older release, served again, would downgrade
+  // the program to a version with known faults. The file checked above is
+  // what was read through the same handle.
+  prepared->version_acceptable_ = InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version);
+  prepared->held_ = std::move(installer);
+  return prepared;
+}
+
+bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramStarter& starter) {
+  if (!installer.held_) return false;
+  if (installer.trust_.status != 0) {
+    OfferErrorPage(installer.trust_, owner, starter);
+    return false;
+  }
+  if (!installer.version_acceptable_) return false;
+  installer.started_ = installer.elevated_ ? starter.StartProgram(installer.path_, L"/S", installer.folder_)
+                                           : starter.StartElevated(installer.path_, L"/S");
+  return installer.started_;
+}
+
+bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
+                            ProgramStarter& starter, HWND owner) {
+  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated());
+  return StartPreparedInstaller(*prepared, owner, starter);
 }
 
 }  // namespace tarnwick

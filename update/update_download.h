@@ -2,13 +2,17 @@
 #pragma once
 
 #include "platform/program_starter.h"
+#include "platform/unique_handle.h"
 #include "platform/url_fetcher.h"
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,29 +77,67 @@ struct TrustResult {
 // lowercase hexadecimal; empty when it cannot be computed.
 [[nodiscard]] std::string PublicKeyDigest(PCCERT_CONTEXT certificate);
 
+// The moment a signer's certificate chain is judged at: the time its
+// signature was time-stamped, when WinVerifyTrust verified a time stamp (a
+// counter-signer without error) with it; otherwise none, for the current time.
+[[nodiscard]] std::optional<FILETIME> TrustedSigningTime(const CRYPT_PROVIDER_SGNR& signer);
+using SigningTimeReader = std::function<std::optional<FILETIME>(const CRYPT_PROVIDER_SGNR&)>;
+
 // Checks the Authenticode signature of the open file `file` (at `path`).
 // Status 0 only when the signature is valid, the signer's public key is one
 // of `pinned_keys`, its certificate is for code signing and chains, for code
-// signing, to a root that the local machine trusts; any other signer gives
+// signing, to a root that the local machine trusts, as of the signing time
+// that `signing_time` reads (so a time-stamped installer outlives its
+// certificate, as Windows itself accepts it); any other signer gives
 // TRUST_E_SUBJECT_NOT_TRUSTED.
 [[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                                   std::span<const std::string_view> pinned_keys);
+                                                   std::span<const std::string_view> pinned_keys,
+                                                   const SigningTimeReader& signing_time = TrustedSigningTime);
 
 // Whether a verified installer whose version resource says `installer_version`
 // may be started for the update to `announced_version` (both packed): only
 // that very version, and only when it is newer than the running program.
 [[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version);
 
-// Checks the downloaded installer `installer_bytes` (more than the smallest
-// size) for its signature and its version (`announced_version`, packed, as
-// the version file said) and starts it with "/S". Elevated, the installer
-// goes into a new protected folder and is started directly from there (it
-// inherits the rights); otherwise it goes into the user's download folder and
-// is started with the consent prompt. True when the installer was started. A
-// refused signature shows a warning that offers the error page (opened
-// un-elevated, or its address shown when it cannot be); every other failure
-// is silent (the callers report it).
+// A downloaded installer written into its folder and checked, held open
+// without write or delete sharing so that what is started is what was
+// checked. Made on the download's thread, started on the window's; one that
+// is never started leaves no protected folder behind.
+class PreparedInstaller {
+ public:
+  PreparedInstaller() = default;
+  ~PreparedInstaller();
+  PreparedInstaller(const PreparedInstaller&) = delete;
+  PreparedInstaller& operator=(const PreparedInstaller&) = delete;
+
+ private:
+  friend std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte>, uint32_t, bool);
+  friend bool StartPreparedInstaller(PreparedInstaller&, HWND, ProgramStarter&);
+  bool elevated_ = false;
+  bool started_ = false;
+  std::wstring folder_;  // empty: no folder could be made
+  std::wstring path_;
+  unique_hfile held_;  // null: not written, or not what was downloaded
+  TrustResult trust_;
+  bool version_acceptable_ = false;
+};
+
+// The slow half, for the download's thread: writes `installer_bytes` (more
+// than the smallest size) into the download folder and checks its signature
+// and its version (`announced_version`, packed, as the version file said).
+// Elevated, the folder is a new protected one, from which the installer is
+// started directly (it inherits the rights); otherwise the user's download
+// folder, and the start goes through the consent prompt.
+[[nodiscard]] std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
+                                                                  uint32_t announced_version, bool elevated);
+// The window's half: starts an installer that passed every check with "/S".
+// True when it was started. A refused signature shows a warning over `owner`
+// that offers the error page (opened un-elevated, or its address shown when
+// it cannot be); every other failure is silent (the callers report it).
+bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramStarter& starter);
+
+// Both halves on the calling thread.
 bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter);
+                            ProgramStarter& starter, HWND owner = nullptr);
 
 }  // namespace tarnwick

@@ -658,6 +658,7 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
     HWND box = WaitForMessageBox(kDownloadTimeout);
     std::string text = Joined(StaticTextsOf(box));
     if (c.reason != nullptr) {
+      EXPECT_EQ(::GetWindow(box, GW_OWNER), main_) << "the window whose command led to it owns the warning";
       EXPECT_THAT(text, HasSubstr("There was an error validating the digital signature of the update package."));
       EXPECT_THAT(text, HasSubstr(c.reason));
       EXPECT_THAT(text, HasSubstr("Would you like to visit Ombrix to manually download the installer?"));

@@ -1,9 +1,12 @@
 #include "tests/fakes/fake_system.h"
 
+#include "platform/system_records.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace tarnwick {
 
@@ -44,13 +47,28 @@ const FakeProcess* FakeSystem::FindProcess(DWORD processId) const {
   return nullptr;
 }
 
-bool FakeSystem::CallResult(Handle* handle, DWORD FakeProcess::*error) {
-  if (handle == nullptr) {
+FakeProcess* FakeSystem::FindProcess(DWORD processId) {
+  return const_cast<FakeProcess*>(std::as_const(*this).FindProcess(processId));
+}
+
+FakeProcess* FakeSystem::Target(Handle* handle, DWORD rights) {
+  if (handle == nullptr || handle->kind != Handle::Kind::kProcess) {
     last_error_ = ERROR_INVALID_HANDLE;
-    return false;
+    return nullptr;
   }
-  const FakeProcess* process = FindProcess(handle->processId);
-  const DWORD code = process != nullptr ? process->*error : ERROR_SUCCESS;
+  if ((handle->access & rights) == 0) {
+    last_error_ = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  FakeProcess* process = FindProcess(handle->processId);
+  if (process == nullptr) last_error_ = ERROR_INVALID_HANDLE;
+  return process;
+}
+
+bool FakeSystem::CallResult(Handle* handle, DWORD rights, DWORD FakeProcess::*error) {
+  const FakeProcess* process = Target(handle, rights);
+  if (process == nullptr) return false;
+  const DWORD code = process->*error;
   if (code == ERROR_SUCCESS) return true;
   last_error_ = code;
   return false;
@@ -61,7 +79,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   if (flags == TH32CS_SNAPPROCESS) {
     if (onProcessSnapshot) onProcessSnapshot();
     if (processSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::kProcessSnapshot, 0, processes, 0});
+    return NewHandle({Handle::Kind::kProcessSnapshot, 0, 0, processes, 0});
   }
   if (flags == TH32CS_SNAPTHREAD) {
     if (threadSnapshotFailures > 0) {
@@ -69,7 +87,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
       return nullptr;
     }
     if (threadSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::kThreadSnapshot, 0, processes, 0});
+    return NewHandle({Handle::Kind::kThreadSnapshot, 0, 0, processes, 0});
   }
   return nullptr;
 }
@@ -127,19 +145,23 @@ HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
     last_error_ = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  const bool allowed = access == PROCESS_QUERY_LIMITED_INFORMATION ? process->canQuery : process->canSet;
-  if (!allowed) {
+  const bool wantsQuery = (access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
+  const bool wantsSet = (access & (PROCESS_SET_INFORMATION | kProcessSetLimitedInformation)) != 0;
+  if ((wantsQuery && !process->canQuery) || (wantsSet && !process->canSet)) {
     last_error_ = process->openError;
     return nullptr;
   }
-  return NewHandle({Handle::Kind::kProcess, processId, {}, 0});
+  // As Windows grants them: each full right brings its limited one along.
+  DWORD granted = access;
+  if ((access & PROCESS_QUERY_INFORMATION) != 0) granted |= PROCESS_QUERY_LIMITED_INFORMATION;
+  if ((access & PROCESS_SET_INFORMATION) != 0) granted |= kProcessSetLimitedInformation;
+  return NewHandle({Handle::Kind::kProcess, processId, granted, {}, 0});
 }
 
 bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) {
   Handle* handle = Find(process);
   Record("QueryFullProcessImageNameW %lu %lu %lu", handle ? handle->processId : 0, flags, size);
-  if (handle == nullptr) return false;
-  const FakeProcess* target = FindProcess(handle->processId);
+  const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
   if (target == nullptr || target->imagePath.empty()) return false;
   if (target->pathFillsBuffer) {
     // A misbehaving query: success with every character written and no terminating zero.
@@ -156,7 +178,7 @@ bool FakeSystem::SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
   Handle* handle = Find(process);
   Record("SetProcessAffinityMask %lu 0x%llx", handle ? handle->processId : 0,
          static_cast<unsigned long long>(mask));
-  return CallResult(handle, &FakeProcess::affinityError);
+  return CallResult(handle, PROCESS_SET_INFORMATION, &FakeProcess::affinityError);
 }
 
 bool FakeSystem::LookUpSetProcessInformation() {
@@ -173,7 +195,57 @@ bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
   if (information != nullptr && size >= sizeof(state)) std::memcpy(state, information, sizeof(state));
   Record("SetProcessInformation %lu %d {%lu,%lu,%lu} %lu", handle ? handle->processId : 0,
          static_cast<int>(informationClass), state[0], state[1], state[2], size);
-  return CallResult(handle, &FakeProcess::efficiencyError);
+  if (!CallResult(handle, PROCESS_SET_INFORMATION, &FakeProcess::efficiencyError)) return false;
+  if (informationClass == ProcessPowerThrottling && (state[1] & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0) {
+    FindProcess(handle->processId)->ecoQos = (state[2] & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0;
+  }
+  return true;
+}
+
+bool FakeSystem::LookUpGetProcessInformation() {
+  Record("LookUpGetProcessInformation");
+  get_process_information_found_ = hasGetProcessInformation;
+  return get_process_information_found_;
+}
+
+bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
+                                       void* information, DWORD size) {
+  if (!get_process_information_found_) return false;
+  Handle* handle = Find(process);
+  Record("GetProcessInformation %lu %d %lu", handle ? handle->processId : 0, static_cast<int>(informationClass),
+         size);
+  const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
+  if (target == nullptr) return false;
+  PowerThrottlingState state{};
+  // The caller names the layout it reads: the current version, 12 bytes.
+  if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state) ||
+      (std::memcpy(&state, information, sizeof(state)), state.Version != PROCESS_POWER_THROTTLING_CURRENT_VERSION)) {
+    last_error_ = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  if (target->throttlingQueryError != ERROR_SUCCESS) {
+    last_error_ = target->throttlingQueryError;
+    return false;
+  }
+  state.ControlMask = target->ecoQos ? PROCESS_POWER_THROTTLING_EXECUTION_SPEED : 0;
+  state.StateMask = state.ControlMask;
+  std::memcpy(information, &state, sizeof(state));
+  return true;
+}
+
+DWORD FakeSystem::GetPriorityClass(HANDLE process) {
+  Handle* handle = Find(process);
+  Record("GetPriorityClass %lu", handle ? handle->processId : 0);
+  const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
+  return target != nullptr ? target->priorityClass : 0;
+}
+
+bool FakeSystem::SetPriorityClass(HANDLE process, DWORD priorityClass) {
+  Handle* handle = Find(process);
+  Record("SetPriorityClass %lu 0x%lx", handle ? handle->processId : 0, priorityClass);
+  if (!CallResult(handle, PROCESS_SET_INFORMATION, &FakeProcess::priorityError)) return false;
+  FindProcess(handle->processId)->priorityClass = priorityClass;
+  return true;
 }
 
 bool FakeSystem::LookUpCpuSetFunctions() {
@@ -191,7 +263,7 @@ bool FakeSystem::SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULON
     list += std::to_string(ids[i]);
   }
   Record("SetProcessDefaultCpuSets %lu [%s] %lu", handle ? handle->processId : 0, list.c_str(), count);
-  return CallResult(handle, &FakeProcess::cpuSetsError);
+  return CallResult(handle, kProcessSetLimitedInformation, &FakeProcess::cpuSetsError);
 }
 
 void FakeSystem::CloseHandle(HANDLE handle) {

@@ -32,6 +32,16 @@ struct FakeProcess {
   DWORD efficiencyError = 0;
   DWORD affinityError = 0;
   DWORD cpuSetsError = 0;
+  // Its power throttling state as GetProcessInformation reports it, and its
+  // priority class; the set calls change them. Task Manager's efficiency
+  // mode is EcoQoS on and IDLE_PRIORITY_CLASS.
+  bool ecoQos = false;
+  DWORD priorityClass = NORMAL_PRIORITY_CLASS;
+  // Nonzero: GetProcessInformation(ProcessPowerThrottling) fails with this
+  // error (a build that cannot report it).
+  DWORD throttlingQueryError = 0;
+  // Nonzero: SetPriorityClass fails with this error.
+  DWORD priorityError = 0;
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {
@@ -42,6 +52,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool threadSnapshotFails = false;
   int threadSnapshotFailures = 0;  // the next this many thread snapshots fail
   bool hasSetProcessInformation = true;
+  bool hasGetProcessInformation = true;
   bool hasCpuSetFunctions = true;
   std::vector<std::byte> relationshipReport;
   bool relationshipReportFails = false;
@@ -77,6 +88,11 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool LookUpSetProcessInformation() override;
   bool SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
                              DWORD size) override;
+  bool LookUpGetProcessInformation() override;
+  bool GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
+                             DWORD size) override;
+  DWORD GetPriorityClass(HANDLE process) override;
+  bool SetPriorityClass(HANDLE process, DWORD priorityClass) override;
   bool LookUpCpuSetFunctions() override;
   bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) override;
   void CloseHandle(HANDLE handle) override;
@@ -97,6 +113,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   struct Handle {
     enum class Kind { kProcessSnapshot, kThreadSnapshot, kProcess } kind;
     DWORD processId = 0;                 // kProcess
+    DWORD access = 0;                    // kProcess: the rights it was opened with
     std::vector<FakeProcess> processes;  // snapshots: the processes when it was taken
     size_t position = 0;                 // snapshots: the next entry (threads: flattened)
   };
@@ -104,8 +121,14 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   HANDLE NewHandle(Handle handle);
   Handle* Find(HANDLE handle);
   const FakeProcess* FindProcess(DWORD processId) const;
-  // The result of a placement call on handle: fails with `error` when it is nonzero.
-  bool CallResult(Handle* handle, DWORD FakeProcess::*error);
+  FakeProcess* FindProcess(DWORD processId);
+  // The process a call on `handle` acts on, when the handle is a process
+  // opened with one of `rights`; otherwise null, with the error Windows gives
+  // (ERROR_INVALID_HANDLE, or ERROR_ACCESS_DENIED for a missing right).
+  FakeProcess* Target(Handle* handle, DWORD rights);
+  // The result of a placement call on handle, which needs one of `rights`:
+  // fails with `error` when it is nonzero.
+  bool CallResult(Handle* handle, DWORD rights, DWORD FakeProcess::*error);
 
   std::vector<std::string> calls_;
   std::map<uintptr_t, Handle> handles_;
@@ -113,6 +136,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   uint64_t path_match_calls_ = 0;
   DWORD last_error_ = ERROR_SUCCESS;
   bool set_process_information_found_ = false;
+  bool get_process_information_found_ = false;
   bool cpu_set_functions_found_ = false;
 };
 

@@ -23,9 +23,10 @@ using ::testing::Pair;
 constexpr MethodSwitches kAllMethods{true, true, true};
 constexpr MethodSwitches kNoMethods{false, false, false};
 
-std::vector<std::byte> CpuSetReport(std::initializer_list<DWORD> ids) {
+// One record per Id, for logical processors `firstProcessor` on.
+std::vector<std::byte> CpuSetReport(std::initializer_list<DWORD> ids, BYTE firstProcessor = 0) {
   std::vector<CpuSetInformationRecord> records;
-  BYTE index = 0;
+  BYTE index = firstProcessor;
   for (DWORD id : ids) {
     CpuSetInformationRecord record{};
     record.Size = sizeof(record);
@@ -77,8 +78,9 @@ TEST_F(EnforcementPassTest, AllMethodsInOrderWithTheirArguments) {
   ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
   EXPECT_THAT(PlacementCalls(system_),
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
-                          "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28", "CloseHandle thread snapshot",
-                          "OpenProcess 0x200 42", "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42",
+                          "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
+                          "CloseHandle thread snapshot", "OpenProcess 0x600 42", "GetProcessInformation 42 4 12",
+                          "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42",
                           "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
                           "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0",
                           "GetSystemCpuSetInformation 128", "SetProcessDefaultCpuSets 42 [256,257,258,259] 4",
@@ -103,6 +105,7 @@ TEST_F(EnforcementPassTest, ProcessWithoutThreadsIsLeftAlone) {
   // Ended between the process snapshot and the thread snapshot.
   system_.processes = {{42, L"game.exe", L"", 0}};
   ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{true, false, false}));
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x600"), 0u);
   EXPECT_EQ(system_.CountCalls("OpenProcess 0x200"), 0u);
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
 }
@@ -114,10 +117,85 @@ TEST_F(EnforcementPassTest, MissingFunctionsTurnTheirMethodsIntoNothing) {
   ASSERT_TRUE(Pass({L"game.exe"}, kAllMethods));
   EXPECT_THAT(PlacementCalls(system_),
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
-                          "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28", "CloseHandle thread snapshot",
-                          "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
+                          "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
+                          "CloseHandle thread snapshot", "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf",
+                          "CloseHandle process 42",
                           "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "CloseHandle process 42",
                           "CloseHandle process snapshot"));
+}
+
+// Task Manager's efficiency mode is EcoQoS on and the Idle priority class.
+// Turning it off raises Idle to Normal too, on the same handle; a priority
+// chosen without EcoQoS stays. The handle's rights are Windows' own: the
+// state and the class are read with the query right, changed with the set
+// right, and a handle without the right fails the call.
+TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
+  struct Case {
+    const char* name;
+    bool ecoQos;
+    DWORD priority;
+    DWORD throttlingQueryError = 0;
+    bool canQuery = true;
+    DWORD priorityError = 0;
+    DWORD efficiencyError = 0;
+    std::vector<std::string> calls;
+    MethodResult result;
+    bool ecoQosAfter;
+    DWORD priorityAfter;
+  };
+  const std::string open_both = "OpenProcess 0x600 42", read = "GetProcessInformation 42 4 12",
+                    priority = "GetPriorityClass 42", eco_off = "SetProcessInformation 42 4 {1,1,0} 12",
+                    normal = "SetPriorityClass 42 0x20", close = "CloseHandle process 42";
+  const Case cases[] = {
+      {"EcoQoS on, Idle: both changed", true, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
+       {open_both, read, priority, eco_off, normal, close}, kPlacedPriorityNormal, false, NORMAL_PRIORITY_CLASS},
+      {"EcoQoS off, Idle: the user's priority stays", false, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
+       {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+      {"EcoQoS on, below normal: the user's priority stays", true, BELOW_NORMAL_PRIORITY_CLASS, 0, true, 0, 0,
+       {open_both, read, priority, eco_off, close}, kPlaced, false, BELOW_NORMAL_PRIORITY_CLASS},
+      {"state unreadable on this build: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, ERROR_INVALID_PARAMETER, true,
+       0, 0, {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+      {"query right refused: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, 0, false, 0, 0,
+       {open_both, "OpenProcess 0x200 42", eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+      {"priority change denied: told, EcoQoS off kept", true, IDLE_PRIORITY_CLASS, 0, true, ERROR_ACCESS_DENIED, 0,
+       {open_both, read, priority, eco_off, normal, close}, PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), false,
+       IDLE_PRIORITY_CLASS},
+      {"EcoQoS off refused: the priority is not touched either", true, IDLE_PRIORITY_CLASS, 0, true, 0,
+       ERROR_ACCESS_DENIED, {open_both, read, priority, eco_off, close}, kDenied, true, IDLE_PRIORITY_CLASS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    FakeProcess game{42, L"game.exe", L""};
+    game.ecoQos = c.ecoQos;
+    game.priorityClass = c.priority;
+    game.throttlingQueryError = c.throttlingQueryError;
+    game.canQuery = c.canQuery;
+    game.priorityError = c.priorityError;
+    game.efficiencyError = c.efficiencyError;
+    system.processes = {game};
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(MethodSwitches{true, false, false});
+    PatternList list({L"game.exe"}, system);
+    ASSERT_TRUE(EnforcementPass(control, list, settings));
+
+    std::vector<std::string> calls;
+    for (const std::string& call : system.Calls()) {
+      if (call.find(" 42") != std::string::npos && call.rfind("OpenProcess 0x1000", 0) != 0 &&
+          call.rfind("QueryFullProcessImageNameW", 0) != 0) {
+        calls.push_back(call);
+      }
+    }
+    // The path query's own open and close come first.
+    calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), open_both));
+    EXPECT_EQ(calls, c.calls);
+    PassResults results;
+    ASSERT_TRUE(control.Results.CopyLatest(results));
+    EXPECT_EQ(results.processes.at(0).methods[0], c.result);
+    EXPECT_EQ(system.processes[0].ecoQos, c.ecoQosAfter);
+    EXPECT_EQ(system.processes[0].priorityClass, c.priorityAfter);
+    EXPECT_EQ(system.OpenHandles(), 0u);
+  }
 }
 
 TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
@@ -125,14 +203,19 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
     uint64_t activeMask;
     std::vector<std::byte> cpuSets;
     const char* affinityCall;
-    const char* cpuSetCall;
+    const char* cpuSetCall;  // null: no call
+    MethodResult cpuSetResult;
   };
   const Case cases[] = {
       {0xFF, CpuSetReport({256, 257, 258, 259}), "SetProcessAffinityMask 42 0xf",
-       "SetProcessDefaultCpuSets 42 [256,257,258,259] 4"},
+       "SetProcessDefaultCpuSets 42 [256,257,258,259] 4", kPlaced},
       {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}),
-       "SetProcessAffinityMask 42 0xf0f", "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8"},
-      {0xFF, {}, "SetProcessAffinityMask 42 0xf", "SetProcessDefaultCpuSets 42 [] 0"},
+       "SetProcessAffinityMask 42 0xf0f", "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8", kPlaced},
+      // No Id known for a P-core: a count of 0 would clear the process's CPU
+      // sets, so nothing is called and the method does not apply. The
+      // process is still matched and counted.
+      {0xFF, {}, "SetProcessAffinityMask 42 0xf", nullptr, kNotApplicable},
+      {0xFF, CpuSetReport({260, 261, 262, 263}, 4), "SetProcessAffinityMask 42 0xf", nullptr, kNotApplicable},
   };
   for (const Case& c : cases) {
     FakeSystem system;
@@ -144,7 +227,17 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
     PatternList list({L"game.exe"}, system);
     ASSERT_TRUE(EnforcementPass(control, list, settings));
     EXPECT_THAT(system.CallsStartingWith("SetProcessAffinityMask"), ElementsAre(c.affinityCall));
-    EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), ElementsAre(c.cpuSetCall));
+    if (c.cpuSetCall != nullptr) {
+      EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), ElementsAre(c.cpuSetCall));
+    } else {
+      EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), IsEmpty());
+    }
+    PassResults results;
+    ASSERT_TRUE(control.Results.CopyLatest(results));
+    ASSERT_EQ(results.processes.size(), 1u);
+    EXPECT_EQ(results.processes[0].methods[2], c.cpuSetResult);
+    EXPECT_THAT(settings.Published(), ElementsAre(Pair(1u, 1u)));
+    EXPECT_EQ(system.OpenHandles(), 0u);
   }
 }
 

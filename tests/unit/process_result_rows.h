@@ -18,6 +18,15 @@ inline constexpr MethodResult kDenied{MethodResult::Outcome::kFailed, ERROR_ACCE
 inline constexpr MethodResult kUnsupported{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
 
 constexpr MethodResult Failed(DWORD error) { return MethodResult{MethodResult::Outcome::kFailed, error}; }
+// Efficiency mode off for a process in Task Manager's efficiency mode: its
+// Idle priority class raised to Normal too, or left for `error`.
+inline constexpr MethodResult kPlacedPriorityNormal{MethodResult::Outcome::kPlaced, ERROR_SUCCESS,
+                                                    MethodResult::Priority::kNormal};
+constexpr MethodResult PlacedPriorityLeftIdle(DWORD error) {
+  return MethodResult{MethodResult::Outcome::kPlaced, ERROR_SUCCESS, MethodResult::Priority::kStillIdle, error};
+}
+// CPU sets with no Id known for any P-core: no call made.
+inline constexpr MethodResult kNotApplicable{MethodResult::Outcome::kNotApplicable, ERROR_SUCCESS};
 
 // A process row; an empty pattern means it matched none.
 inline ProcessResult Row(DWORD id, std::wstring name, std::wstring pattern = L"", std::wstring path = L"",

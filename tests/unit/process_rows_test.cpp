@@ -31,6 +31,11 @@ TEST(ProcessRows, MethodCellWords) {
       {Failed(ERROR_CALL_NOT_IMPLEMENTED), L"Not supported"},
       {Failed(ERROR_INVALID_PARAMETER), L"Failed (87)"},
       {Failed(0xC0000022), L"Failed (3221225506)"},
+      // Efficiency mode that Task Manager had set: EcoQoS off and the Idle class raised, or left.
+      {kPlacedPriorityNormal, L"Placed, priority Normal"},
+      {PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), L"Placed, priority left Idle (denied)"},
+      {PlacedPriorityLeftIdle(ERROR_INVALID_PARAMETER), L"Placed, priority left Idle (error 87)"},
+      {kNotApplicable, L"Not applicable"},
   };
   for (const auto& c : cases) EXPECT_EQ(MethodCellText(c.result), c.text) << c.text;
 }

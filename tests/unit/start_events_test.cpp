@@ -298,7 +298,7 @@ TEST_F(StartPlacementTest, StartsCostNoThreadSnapshotAndNoSettingsReadAfterAPass
   source_.Deliver(StartEventOf(10, L"cl.exe", 2));
   EXPECT_EQ(PlaceStartedProcesses(control_, list, settings_), 1u);
   EXPECT_EQ(system_.CountCalls("SetProcessInformation"), 0u);
-  EXPECT_EQ(system_.CountCalls("SetProcessDefaultCpuSets 10"), 1u);
+  EXPECT_EQ(system_.CountCalls("OpenProcess 0x2000 10"), 1u) << "the CPU set method ran";
 }
 
 TEST_F(StartPlacementTest, AStormBeyondTheQueueIsDroppedAndPlacedByThePass) {

@@ -4,6 +4,8 @@
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
 #include "tests/support/scratch_registry.h"
+#include "res/resource.h"
+#include "ui/download_dialog.h"
 #include "update/background_fetch.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
@@ -346,6 +348,33 @@ TEST(SignatureTexts, EveryStatusHasItsReason) {
                 L"5 800b010a\n\nWould you like to visit Ombrix to manually download the installer?");
 }
 
+uint64_t Ticks(const FILETIME& time) { return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+
+// What WinVerifyTrust reports of a signer: sftVerifyAsOf is the time stamp's
+// time for a time-stamped signature, the call's own time otherwise; a time
+// stamp it verified is a counter-signer without error. A time is trusted
+// only with such a counter-signer.
+TEST(InstallerSignature, TheSigningTimeIsTheTimeStampsOnlyWithAVerifiedTimeStamp) {
+  const FILETIME stamped{0x89ABCDEF, 0x01D90000};
+  CRYPT_PROVIDER_SGNR time_stamp{};
+  time_stamp.cbStruct = sizeof(time_stamp);
+  CRYPT_PROVIDER_SGNR signer{};
+  signer.cbStruct = sizeof(signer);
+  signer.sftVerifyAsOf = stamped;
+  EXPECT_FALSE(TrustedSigningTime(signer).has_value()) << "no time stamp: the current time";
+
+  signer.csCounterSigners = 1;
+  signer.pasCounterSigners = &time_stamp;
+  const auto trusted = TrustedSigningTime(signer);
+  ASSERT_TRUE(trusted.has_value());
+  EXPECT_EQ(Ticks(*trusted), Ticks(stamped));
+
+  time_stamp.dwError = static_cast<DWORD>(TRUST_E_TIME_STAMP);
+  EXPECT_FALSE(TrustedSigningTime(signer).has_value()) << "a time stamp that did not verify";
+  signer.pasCounterSigners = nullptr;
+  EXPECT_FALSE(TrustedSigningTime(signer).has_value());
+}
+
 class InstallerDownload : public testing::Test {
  protected:
   void SetUp() override {
@@ -473,6 +502,11 @@ class BoxAnswerer {
     const std::lock_guard lock(mutex_);
     return texts_;
   }
+  // The owner window of each box, in the same order.
+  [[nodiscard]] std::vector<HWND> Owners() {
+    const std::lock_guard lock(mutex_);
+    return owners_;
+  }
 
  private:
   static std::wstring MessageOf(HWND box) {
@@ -516,6 +550,7 @@ class BoxAnswerer {
       {
         const std::lock_guard lock(mutex_);
         texts_.push_back(message);
+        owners_.push_back(::GetWindow(box, GW_OWNER));
       }
       // A box with Yes gets the answer; one with OK only, OK.
       const HWND yes = ::GetDlgItem(box, IDYES);
@@ -530,6 +565,7 @@ class BoxAnswerer {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::vector<std::wstring> texts_;
+  std::vector<HWND> owners_;
   std::thread worker_;
 };
 
@@ -556,16 +592,23 @@ TEST_F(InstallerDownload, TheErrorPageIsOfferedAndItsAddressShownWhenNoBrowserOp
       {"yes, the browser opens it", IDYES, true, true, false},
       {"yes, no browser could be asked", IDYES, false, true, true},
   };
+  // The window whose command led to the download owns every box.
+  const unique_hwnd owner(::CreateWindowExW(0, L"Static", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                            nullptr, nullptr));
+  ASSERT_TRUE(owner);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeProgramStarter starter;
     starter.opens_pages = c.opens;
     std::vector<std::wstring> boxes;
+    std::vector<HWND> owners;
     {
       BoxAnswerer answerer(::GetCurrentThreadId(), c.answer);
-      EXPECT_FALSE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter));
+      EXPECT_FALSE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter, owner.get()));
       boxes = answerer.Texts();
+      owners = answerer.Owners();
     }
+    EXPECT_EQ(owners, std::vector<HWND>(boxes.size(), owner.get()));
     ASSERT_EQ(starter.calls.size(), c.page_asked ? 1u : 0u);
     if (c.page_asked) {
       EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::WebPage);
@@ -577,6 +620,76 @@ TEST_F(InstallerDownload, TheErrorPageIsOfferedAndItsAddressShownWhenNoBrowserOp
       EXPECT_EQ(boxes[1], address_text);
     }
   }
+}
+
+// The text of the download dialog that `thread` shows, or empty while none shows.
+std::wstring DownloadDialogText(DWORD thread, HWND& dialog) {
+  dialog = nullptr;
+  ::EnumThreadWindows(
+      thread,
+      [](HWND window, LPARAM found) noexcept -> BOOL {
+        if (::GetDlgItem(window, IDC_DOWNLOAD_TEXT) == nullptr || !::IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&dialog));
+  wchar_t text[256] = {};
+  if (dialog != nullptr) ::GetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+// Checking a downloaded installer (hashing it, building chains) runs on the
+// download's thread, after the last byte and before the download counts as
+// done, while the dialog says so and its window's thread goes on answering;
+// its time is not held against the download's pace.
+TEST(DownloadDialog, TheBodyIsCheckedOnTheDownloadsThreadUnderAVerifyingStep) {
+  struct Shared {
+    unique_event release;
+    std::atomic<DWORD> check_thread{0};
+  };
+  const auto shared = std::make_shared<Shared>();
+  // A window of one byte per 10 s would end a download that sent nothing for that long.
+  constexpr DownloadLimits kStrict{60'000, 200, 1};
+  BackgroundFetch fetch(
+      [](FetchControl& control) -> std::optional<std::vector<std::byte>> {
+        control.Report(4, 4);
+        return std::vector<std::byte>(4);
+      },
+      kStrict,
+      [shared](std::vector<std::byte>& body) {
+        shared->check_thread = ::GetCurrentThreadId();
+        ::WaitForSingleObject(shared->release.handle.get(), 30'000);
+        body.push_back(std::byte{1});
+      });
+
+  const DWORD window_thread = ::GetCurrentThreadId();
+  std::wstring text_while_checking;
+  bool answered_while_checking = false;
+  std::thread watcher([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    HWND dialog = nullptr;
+    while (std::chrono::steady_clock::now() < deadline) {
+      text_while_checking = DownloadDialogText(window_thread, dialog);
+      if (text_while_checking == L"Verifying...") break;
+      std::this_thread::sleep_for(10ms);
+    }
+    // Past several of the pace's windows, the check still holds the download.
+    std::this_thread::sleep_for(1s);
+    DWORD_PTR result = 0;
+    answered_while_checking = dialog != nullptr && fetch.Checking() &&
+                              ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+    ::SetEvent(shared->release.handle.get());
+  });
+  const BackgroundFetch::Outcome outcome = RunDownloadDialog(nullptr, IDS_DOWNLOADING_UPDATE, fetch);
+  watcher.join();
+  EXPECT_EQ(text_while_checking, L"Verifying...");
+  EXPECT_TRUE(answered_while_checking);
+  EXPECT_EQ(outcome, BackgroundFetch::Outcome::Done);
+  EXPECT_NE(shared->check_thread.load(), 0u);
+  EXPECT_NE(shared->check_thread.load(), window_thread);
+  const auto body = fetch.TakeBody();
+  ASSERT_TRUE(body.has_value());
+  EXPECT_EQ(body->size(), 5u) << "the body as the check left it";
 }
 
 TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
@@ -690,6 +803,10 @@ class TestRoots {
     Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca.der");
     Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ca2.der");
     Add(CERT_SYSTEM_STORE_CURRENT_USER, "user-ca.der");
+#ifdef TARNWICK_TIMESTAMPED_SAMPLES_DIR
+    // The long-lived root of the expired signer and of the time-stamp authority.
+    Add(CERT_SYSTEM_STORE_LOCAL_MACHINE, "ts-root.der", TARNWICK_TIMESTAMPED_SAMPLES_DIR);
+#endif
   }
   ~TestRoots() {
     for (auto& [location, certificate] : added_) {
@@ -705,8 +822,8 @@ class TestRoots {
   TestRoots& operator=(const TestRoots&) = delete;
 
  private:
-  void Add(DWORD location, const char* name) {
-    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(TARNWICK_TEST_PKI_DIR) + "/" + name).c_str(),
+  void Add(DWORD location, const char* name, const char* folder = TARNWICK_TEST_PKI_DIR) {
+    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(folder) + "/" + name).c_str(),
                                           GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     const auto der = file ? ReadOpenFile(file.get(), 1 << 20) : std::nullopt;
     ASSERT_TRUE(der.has_value()) << name;
@@ -761,6 +878,62 @@ TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccept
   const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
   EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
             static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+}
+#endif
+
+#ifdef TARNWICK_TIMESTAMPED_SAMPLES_DIR
+// The moment a sample's time stamp names, as the time-stamp authority was told.
+std::optional<FILETIME> StampedTime(const std::string& sample) {
+  const unique_hfile file(
+      ::CreateFileW(WindowsPathOf(std::string(TARNWICK_TIMESTAMPED_SAMPLES_DIR) + "/" + sample + ".time").c_str(),
+                    GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return std::nullopt;
+  const auto text = ReadOpenFile(file.get(), 64);
+  if (!text) return std::nullopt;
+  const uint64_t seconds = std::stoull(std::string(reinterpret_cast<const char*>(text->data()), text->size()));
+  // FILETIME counts 100 ns from 1601; Unix time, seconds from 1970.
+  const uint64_t ticks = (seconds + 11644473600ull) * 10'000'000ull;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// An installer signed with the pinned key under a certificate that has since
+// expired, time-stamped (RFC 3161, by a local authority) while it was valid,
+// after it expired, or not at all. Windows judges the chain as of a verified
+// time stamp; Wine 8's wintrust does not read RFC 3161 time stamps (it
+// reports no counter-signer and the current time), so under Wine the time
+// stamp's time is also given through the reader, as Windows would report it.
+TEST(InstallerSignature, AnExpiredSignersInstallerCountsAsOfItsTimeStamp) {
+  if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
+  const TestRoots roots;
+  struct Case {
+    const char* sample;
+    LONG status;
+  };
+  const Case cases[] = {
+      {"stamped-inside", 0},
+      {"unstamped", TRUST_E_SUBJECT_NOT_TRUSTED},
+      {"stamped-after", TRUST_E_SUBJECT_NOT_TRUSTED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sample);
+    const std::wstring path = WindowsPathOf(std::string(TARNWICK_TIMESTAMPED_SAMPLES_DIR) + "/" + c.sample + ".exe");
+    const unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const std::optional<FILETIME> stamp = StampedTime(c.sample);
+    ASSERT_EQ(stamp.has_value(), std::string_view(c.sample) != "unstamped");
+    // Through the seam: the time stamp's time as a verified time stamp gives it.
+    const auto as_windows_reports = [&](const CRYPT_PROVIDER_SGNR&) { return stamp; };
+    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, as_windows_reports).status),
+              static_cast<DWORD>(c.status));
+    // Wine's own report: no time stamp seen, so the current time, which
+    // refuses the expired certificate whatever its stamp says.
+    std::optional<FILETIME> reported;
+    const auto through_wine = [&](const CRYPT_PROVIDER_SGNR& signer) { return reported = TrustedSigningTime(signer); };
+    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, through_wine).status),
+              static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
+    EXPECT_FALSE(reported.has_value()) << "Wine now reports a verified time stamp: drop the seam for this case";
+  }
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include "enforce/worker.h"
 
 #include "fake_worker_settings.h"
+#include "platform/system_records.h"
 #include "tests/child/child_processes.h"
 #include "tests/fakes/fake_process_start_source.h"
 #include "topology/core_map.h"
@@ -101,6 +102,35 @@ TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
   }
   ASSERT_TRUE(StopWorker(control));
   EXPECT_EQ(settings.Published().size(), 1u) << "placed by its start event, not by a pass";
+}
+
+// Efficiency mode off through the real calls. A priority class the user
+// chose (Idle, without EcoQoS) stays; Task Manager's efficiency mode (EcoQoS
+// on and Idle) is left with EcoQoS off and the Normal class. Wine 8 refuses
+// SetProcessInformation(ProcessPowerThrottling), so there only the first
+// half can be shown; on Windows both run.
+TEST_F(Win32PlacementTest, EfficiencyModeOffLeavesTheUsersPriorityAndUndoesTaskManagersIdle) {
+  const HANDLE child = children_.Handle(0);
+  ASSERT_TRUE(::SetPriorityClass(child, IDLE_PRIORITY_CLASS));
+  WorkerControl control(performance_cores_);
+  FakeWorkerSettings settings(MethodSwitches{true, false, false});
+  PatternList list({name_}, control.Matcher);
+  ASSERT_TRUE(EnforcementPass(control, list, settings));
+  EXPECT_EQ(::GetPriorityClass(child), static_cast<DWORD>(IDLE_PRIORITY_CLASS)) << "chosen without efficiency mode";
+
+  // Task Manager's efficiency mode, as it sets it.
+  PowerThrottlingState on{PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED,
+                          PROCESS_POWER_THROTTLING_EXECUTION_SPEED};
+  if (!::SetProcessInformation(child, ProcessPowerThrottling, &on, sizeof(on))) {
+    GTEST_SKIP() << "this system cannot put a process into efficiency mode (Wine), error " << ::GetLastError();
+  }
+  ASSERT_TRUE(EnforcementPass(control, list, settings));
+  EXPECT_EQ(::GetPriorityClass(child), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
+  PowerThrottlingState after{PROCESS_POWER_THROTTLING_CURRENT_VERSION, 0, 0};
+  ASSERT_TRUE(::GetProcessInformation(child, ProcessPowerThrottling, &after, sizeof(after)));
+  EXPECT_EQ(after.ControlMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED,
+            static_cast<ULONG>(PROCESS_POWER_THROTTLING_EXECUTION_SPEED));
+  EXPECT_EQ(after.StateMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0u) << "EcoQoS off";
 }
 
 }  // namespace
