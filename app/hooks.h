@@ -15,9 +15,13 @@ namespace tarnwick {
 void StartWorkerFromListFile();
 // The list file changed: restart the worker only when one is running.
 void RestartWorkerIfRunning();
-// After the message loop: stops the worker, or ends the process at once when
-// its pass does not end within a few seconds.
+// After the message loop: stops watching process starts, then stops the
+// worker, or ends the process at once when its pass does not end within a
+// few seconds.
 void StopWorkerBeforeExit();
+// Ends the session that reports process starts (it would outlive the
+// process): on every road out of the program.
+void StopWatchingProcessStarts();
 
 // Main window. Runs it modally (DialogBoxParamW of IDD_MAIN_WINDOW, no
 // owner) and, when it ends with OK, sends WMU_START_WORKER to the tray window.

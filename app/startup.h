@@ -2,11 +2,16 @@
 #pragma once
 
 #include "platform/com_initialization.h"
+#include "platform/process_start_source.h"
 
 #include <string>
 #include <vector>
 
 namespace tarnwick {
+
+// Test builds: the source of process starts in place of the system's event
+// tracing session; set before RunTarnwick, alive until the process ends.
+void UseProcessStartSource(ProcessStartSource& source);
 
 // What the thread of the tray window holds for the whole run, made before its
 // first window: COM as a single-threaded apartment without OLE 1 DDE, which

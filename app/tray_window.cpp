@@ -268,6 +268,8 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
     case WM_DPICHANGED: return OnDpiChanged(window, wparam, lparam);
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    // Windows ends the process after this without returning to the loop.
+    case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
     case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
     case WMU_LIST_FILE_CHANGED: return OnListFileChanged();
     default: break;

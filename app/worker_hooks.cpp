@@ -4,8 +4,12 @@
 #include "app/globals.h"
 #include "app/hooks.h"
 #include "app/messages.h"
+#include "app/startup.h"
 #include "config/process_list.h"
+#include "config/product.h"
 #include "enforce/worker.h"
+#include "platform/etw_process_starts.h"
+#include "platform/win32_system.h"
 
 #include <string>
 #include <vector>
@@ -17,7 +21,33 @@ namespace {
 // How long the end of the program waits for a pass in progress.
 constexpr DWORD kExitWorkerStopTimeoutMs = 3000;
 
+ProcessStartSource* StartSourceInUse = nullptr;
+
+// The session's name is the program's own and fixed per logon session (one
+// instance runs in each): a session of that name is one this session's
+// instance left behind, never another user's live one.
+std::wstring StartSessionName() {
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) session = 0;
+  return TARNWICK_PRODUCT_NAME L" process starts (session " + std::to_wstring(session) + L")";
+}
+
+ProcessStartSource& StartSource() {
+  if (StartSourceInUse == nullptr) {
+    // Made at the first start of the worker and destroyed (stopped) before the worker's block.
+    static EtwProcessStartSource system_source(Win32TraceApi(), StartSessionName());
+    StartSourceInUse = &system_source;
+  }
+  return *StartSourceInUse;
+}
+
 }  // namespace
+
+void UseProcessStartSource(ProcessStartSource& source) { StartSourceInUse = &source; }
+
+void StopWatchingProcessStarts() {
+  if (StartSourceInUse != nullptr) StartSourceInUse->Stop();
+}
 
 void StartWorkerFromListFile() {
   StopWorker(Worker);
@@ -34,9 +64,14 @@ void StartWorkerFromListFile() {
   // Without a thread no worker runs: the status shows it stopped, and the
   // next OK of the main window tries again.
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
+  // Once per run (a restart for a new list keeps the session and its
+  // queue); refused or unavailable, the passes place every process alone.
+  if (Worker.StartEvents.Status().state == StartWatchState::kOff) (void)StartSource().Start(Worker.StartEvents);
 }
 
 void StopWorkerBeforeExit() {
+  // First: the forced end below would leave the session running.
+  StopWatchingProcessStarts();
   // A pass that does not end in time must not keep the program alive after
   // it was asked to close: end without it (a pass changes nothing that an
   // interrupted one would leave half done). The exit code tells it.

@@ -1,5 +1,6 @@
 #include "enforce/pass_results.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarnwick {
@@ -27,6 +28,20 @@ void PassResultsExchange::Publish(uint32_t scanned, uint32_t matched) {
   used_ = 0;
 }
 
+void PassResultsExchange::PublishStartPlacement(const ProcessResult& row) {
+  std::lock_guard lock(lock_);
+  auto& rows = published_.processes;
+  auto same = std::find_if(rows.begin(), rows.end(), [&row](const ProcessResult& shown) {
+    return shown.processId == row.processId && shown.fileName == row.fileName;
+  });
+  if (same != rows.end()) {
+    *same = row;
+  } else {
+    rows.push_back(row);
+  }
+  published_.pass = ++passes_;
+}
+
 bool PassResultsExchange::CopyLatest(PassResults& out) const {
   std::lock_guard lock(lock_);
   if (published_.pass == 0 || published_.pass == out.pass) return false;
@@ -34,6 +49,7 @@ bool PassResultsExchange::CopyLatest(PassResults& out) const {
   out.scanned = published_.scanned;
   out.matched = published_.matched;
   out.methodsOn = published_.methodsOn;
+  out.startWatch = published_.startWatch;
   // Element-wise assignment: strings keep the reader's storage where it suffices.
   out.processes = published_.processes;
   return true;

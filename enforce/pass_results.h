@@ -6,6 +6,8 @@
 // before last and the reader copies into storage of its own.
 #pragma once
 
+#include "platform/process_start_source.h"
+
 #include <windows.h>
 
 #include <array>
@@ -64,6 +66,7 @@ struct PassResults {
   uint32_t scanned = 0;
   uint32_t matched = 0;  // processes matched, as published to the settings
   MethodsOn methodsOn{true, true, true};
+  StartWatchStatus startWatch;  // whether processes are also placed as they start
   std::vector<ProcessResult> processes;
 };
 
@@ -82,6 +85,11 @@ class PassResultsExchange {
   void SetMethodsOn(const MethodsOn& on) noexcept { filling_.methodsOn = on; }
   // Worker thread only: publishes the rows filled since BeginPass.
   void Publish(uint32_t scanned, uint32_t matched);
+  // Worker thread only, before Publish: whether starts are watched.
+  void SetStartWatch(const StartWatchStatus& status) noexcept { filling_.startWatch = status; }
+  // Worker thread only, between passes: the row of a process placed as it
+  // started joins the published pass (in place of its own row, if listed).
+  void PublishStartPlacement(const ProcessResult& row);
 
   // Any thread: copies the latest published pass into `out` when it is newer
   // than out.pass. False when there was nothing newer.

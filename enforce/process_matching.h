@@ -33,6 +33,9 @@ struct ProcessRecord {
   uint64_t matchGeneration = 0;
   bool matchedWithImagePath = false;
   std::vector<uint64_t> matchBits;
+  // The creation time a start event gave for this process (0: none came):
+  // the same event again is a repeat, another time a new process on the id.
+  uint64_t startEventCreateTime = 0;
 };
 
 // Process id -> what is known of the process. Lives for the whole run and is

@@ -22,8 +22,22 @@ WorkerControl::WorkerControl(uint64_t performanceCoreMask)
 
 WorkerControl::~WorkerControl() { StopWorker(*this); }
 
+namespace {
+
+// At most this often for placements at start: a storm of starts must not
+// make every window that listens refresh hundreds of times a second.
+constexpr ULONGLONG kStartNotifyIntervalMs = 100;
+
+void SignalPassNotifyEvents(WorkerControl& control) {
+  std::lock_guard lock(control.PassNotifyLock);
+  for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
+}
+
+}  // namespace
+
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
   const MethodSwitches methods = settings.ReadMethodSwitches();
+  control.LastPassMethods = methods;
   ProcessApi& processes = control.Processes;
   ProcessApiHandle snapshot(processes, processes.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
@@ -62,11 +76,62 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   control.PathCache.Purge();
 
   // Before the counts and the events: whoever is told of the pass finds its rows.
+  control.Results.SetStartWatch(control.StartEvents.Status());
   control.Results.Publish(scanned, matched);
   settings.PublishPassCounts(scanned, matched);
-  std::lock_guard lock(control.PassNotifyLock);
-  for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
+  SignalPassNotifyEvents(control);
   return true;
+}
+
+size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
+  std::vector<ProcessStartEvent>& batch = control.StartBatch;
+  batch.reserve(control.StartEvents.Capacity());
+  control.StartEvents.TakeAll(batch);
+  if (batch.empty()) return 0;
+  // The switches of the last pass: a change in the menu reaches placements at
+  // start with the next pass, as it reaches the pass, without reading the
+  // registry at every start.
+  if (!control.LastPassMethods) control.LastPassMethods = settings.ReadMethodSwitches();
+  const MethodSwitches methods = *control.LastPassMethods;
+  ThreadCountTable threads;
+  ProcessResult row;
+  size_t placed = 0;
+  for (const ProcessStartEvent& event : batch) {
+    if (event.fileName[0] == L'\0') continue;
+    ProcessRecord& record =
+        control.PathCache.Resolve(control.Processes, event.processId, event.parentProcessId, event.fileName);
+    // Ended before its event (or unreadable): the pass decides, as for any process it lists.
+    if (record.imagePath.empty()) continue;
+    if (event.createTime != 0 && record.startEventCreateTime == event.createTime) continue;
+    record.startEventCreateTime = event.createTime;
+    row.matched = false;
+    row.methods = {};
+    // As the pass: placed once, by the first pattern that matches.
+    patterns.ForEachMatch(record, event.fileName, [&](size_t pattern) {
+      if (row.matched) return;
+      row.matched = true;
+      row.pattern.assign(patterns.Patterns()[pattern]);
+      // The event says the process was just made with its first thread: the
+      // thread snapshot that keeps a pass off ended processes would cost far
+      // more than the placement itself, at every start.
+      threads.clear();
+      threads[event.processId] = 1;
+      control.Placements.Apply(event.processId, methods, threads, control.PerformanceCoreMask,
+                               control.PerformanceCoreGroups, row.methods);
+    });
+    if (!row.matched) continue;
+    row.processId = event.processId;
+    row.fileName.assign(event.fileName);
+    row.imagePath.assign(record.imagePath);
+    control.Results.PublishStartPlacement(row);
+    ++placed;
+  }
+  const ULONGLONG now = ::GetTickCount64();
+  if (placed > 0 && now - control.LastStartNotifyTick >= kStartNotifyIntervalMs) {
+    control.LastStartNotifyTick = now;
+    SignalPassNotifyEvents(control);
+  }
+  return placed;
 }
 
 namespace {
@@ -76,9 +141,23 @@ void RunPasses(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstrin
   PatternList list(std::move(patterns), control.Matcher);
   control.Running.store(1);
   EnforcementPass(control, list, settings);
-  // Any result but a time-out (the stop event, a failed wait) ends the loop.
-  while (::WaitForMultipleObjects(1, &stopEvent, FALSE, passInterval) == WAIT_TIMEOUT) {
-    EnforcementPass(control, list, settings);
+  ULONGLONG next_pass = ::GetTickCount64() + passInterval;
+  const HANDLE waits[2] = {stopEvent, control.StartEvents.ReadyEvent()};
+  const DWORD wait_count = waits[1] != nullptr ? 2 : 1;
+  while (true) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= next_pass) {
+      // Due: start events waiting the whole time must not hold the pass back.
+      if (::WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT) break;
+      EnforcementPass(control, list, settings);
+      next_pass = ::GetTickCount64() + passInterval;
+      continue;
+    }
+    // Any result but a time-out or start events (the stop event, a failed wait) ends the loop.
+    const DWORD wait = ::WaitForMultipleObjects(wait_count, waits, FALSE, static_cast<DWORD>(next_pass - now));
+    if (wait == WAIT_TIMEOUT) continue;
+    if (wait != WAIT_OBJECT_0 + 1) break;
+    PlaceStartedProcesses(control, list, settings);
   }
   control.Running.store(0);
 }

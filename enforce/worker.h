@@ -6,6 +6,7 @@
 #include "enforce/pass_results.h"
 #include "enforce/placement.h"
 #include "enforce/process_matching.h"
+#include "enforce/start_event_queue.h"
 #include "platform/path_matcher.h"
 #include "platform/process_api.h"
 #include "platform/topology_api.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,10 +74,21 @@ struct WorkerControl {
 
   // Filled by the worker, read by any window after the pass-done event.
   PassResultsExchange Results;
+
+  // Process starts from the start source's thread: the worker wakes for them
+  // between passes. Outlives every worker, so a restart keeps what waits.
+  ProcessStartQueue StartEvents;
+  // Worker thread only: the batch being placed, and when the notify events
+  // were last signalled for placements at start.
+  std::vector<ProcessStartEvent> StartBatch;
+  ULONGLONG LastStartNotifyTick = 0;
+  // The method switches the last pass read; placements at start use them.
+  std::optional<MethodSwitches> LastPassMethods;
 };
 
 // Stops a running worker, then starts one with its own copy of patterns that
-// runs a pass at once and then one passInterval after the end of each pass.
+// runs a pass at once and then one passInterval after the end of each pass;
+// between passes it places the processes whose start events arrive.
 // settings must outlive the worker. False when the thread cannot be created;
 // no worker then runs.
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
@@ -96,5 +109,13 @@ void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event);
 // One pass over all processes; false when the process snapshot could not be
 // taken (nothing is then published or signalled).
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);
+
+// Places the processes of the start events waiting in control.StartEvents as
+// a pass would: resolved through the path cache, matched against patterns,
+// placed by the methods the last pass found enabled (settings are read only
+// before the first pass), each placement's row added to the published
+// results. A process gone before its event (no image path), an unlisted one
+// and a repeated event are left alone. Returns the number placed.
+size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);
 
 }  // namespace tarnwick

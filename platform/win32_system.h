@@ -5,6 +5,7 @@
 #include "platform/path_matcher.h"
 #include "platform/process_api.h"
 #include "platform/topology_api.h"
+#include "platform/trace_api.h"
 
 namespace tarnwick {
 
@@ -15,5 +16,6 @@ namespace tarnwick {
 [[nodiscard]] PathMatcher& Win32PathMatcher();
 // The same rule in bounded time (MatchesPathSpec): the worker's matcher.
 [[nodiscard]] PathMatcher& BoundedPathMatcher();
+[[nodiscard]] TraceApi& Win32TraceApi();
 
 }  // namespace tarnwick

@@ -17,6 +17,7 @@
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "ui/process_rows.h"
+#include "ui/start_watch_label.h"
 #include "ui/theme.h"
 
 namespace tarnwick {
@@ -312,6 +313,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
     state.previousRows.pass = state.rows.pass;
     if (!state.source->CopyLatest(state.previousRows)) return;
     std::swap(state.rows, state.previousRows);
+    ShowStartWatchLabel(::GetDlgItem(state.window, IDC_PROCESS_VIEW_LABEL), state.rows.startWatch);
   }
   const std::vector<ProcessResult>& oldRows = readNewPass ? state.previousRows.processes : state.rows.processes;
   // A method switched on or off changes the words of unchanged rows.

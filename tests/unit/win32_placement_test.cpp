@@ -5,6 +5,7 @@
 #include "fake_worker_settings.h"
 #include "platform/system_records.h"
 #include "tests/child/child_processes.h"
+#include "tests/fakes/fake_process_start_source.h"
 #include "topology/core_map.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,38 @@ TEST_F(Win32PlacementTest, AllMethodsTogetherStillPlaceByAffinity) {
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
   EXPECT_EQ(ProcessAffinity(children_.Handle(0)), performance_cores_ & system);
   EXPECT_EQ(settings.Published().at(0).second, 1u) << "matched through the image path";
+}
+
+// A start event reaches the real process through the worker thread long
+// before the next pass could (a minute away).
+TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
+  WorkerControl control(performance_cores_);
+  FakeProcessStartSource source;
+  source.Start(control.StartEvents);
+  FakeWorkerSettings settings(MethodSwitches{false, true, false});
+  unique_handle notified(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  RegisterPassNotifyEvent(control, notified.get());
+  ASSERT_TRUE(StartWorker(control, {name_}, settings, 60000));
+  ASSERT_EQ(::WaitForSingleObject(notified.get(), 10000), WAIT_OBJECT_0) << "the first pass";
+  // As if the process had only now started: back on processor 0.
+  ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(0), 1));
+  DWORD_PTR own = 0, system = 0;
+  ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
+  const uint64_t expected = performance_cores_ & system;
+  ASSERT_NE(expected, 1u) << "one processor only: a placement cannot be seen";
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ASSERT_TRUE(::GetProcessTimes(children_.Handle(0), &created, &exited, &kernel, &user));
+  ASSERT_TRUE(source.Deliver(StartEventOf(children_.Id(0), name_.c_str(),
+                                          (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime,
+                                          ::GetCurrentProcessId())));
+  const ULONGLONG deadline = ::GetTickCount64() + 10000;
+  while (ProcessAffinity(children_.Handle(0)) != expected && ::GetTickCount64() < deadline) ::Sleep(1);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), expected);
+  if (host_id_ != 0) {
+    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), HostProcessorList(expected));
+  }
+  ASSERT_TRUE(StopWorker(control));
+  EXPECT_EQ(settings.Published().size(), 1u) << "placed by its start event, not by a pass";
 }
 
 // Efficiency mode off through the real calls. A priority class the user

@@ -4,7 +4,9 @@
 #include "app/command_line.h"
 #include "app/globals.h"
 #include "app/hooks.h"
+#include "app/startup.h"
 #include "platform/unique_handle.h"
+#include "tests/fakes/fake_process_start_source.h"
 #include "tests/unit/fake_worker_settings.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +51,55 @@ TEST(WorkerHooksDeathTest, AnExitDuringAPassThatDoesNotStopEndsTheProgramWithCod
         }
       },
       testing::ExitedWithCode(4), "");
+}
+
+// The program's own source of process starts, for the whole test program:
+// the hooks keep a pointer to it.
+FakeProcessStartSource& TestStartSource() {
+  static FakeProcessStartSource source;
+  return source;
+}
+
+TEST(WorkerHooks, ARestartForANewListKeepsTheSessionAndTheExitStopsIt) {
+  FakeProcessStartSource& source = TestStartSource();
+  UseProcessStartSource(source);
+  const int starts = source.Starts();
+  const int stops = source.Stops();
+  StartWorkerFromListFile();
+  ASSERT_TRUE(Worker.StopEvent) << "a worker runs";
+  StartWorkerFromListFile();
+  EXPECT_EQ(source.Starts(), starts + 1);
+  EXPECT_EQ(Worker.StartEvents.Status().state, StartWatchState::kWatching);
+  StopWorkerBeforeExit();
+  EXPECT_EQ(source.Stops(), stops + 1);
+  EXPECT_FALSE(Worker.StopEvent);
+}
+
+constexpr const wchar_t* kSessionStoppedEventName = L"Local\\TarnwickTestStartSessionStopped";
+
+// The forced end of the program is preceded by the end of the session: the
+// system would keep it running for nobody.
+TEST(WorkerHooksDeathTest, AnExitForcedByAStuckPassStopsTheSessionFirst) {
+  unique_handle stopped(::CreateEventW(nullptr, TRUE, FALSE, kSessionStoppedEventName));
+  ASSERT_TRUE(stopped);
+  ::ResetEvent(stopped.get());
+  StuckSettings settings;
+  EXPECT_EXIT(
+      {
+        FakeProcessStartSource& source = TestStartSource();
+        source.onStop = [] {
+          unique_handle told(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kSessionStoppedEventName));
+          if (told) ::SetEvent(told.get());
+        };
+        UseProcessStartSource(source);
+        (void)source.Start(Worker.StartEvents);
+        if (StartWorker(Worker, {}, settings, 60000) &&
+            ::WaitForSingleObject(settings.PassEntered(), 10000) == WAIT_OBJECT_0) {
+          StopWorkerBeforeExit();
+        }
+      },
+      testing::ExitedWithCode(4), "");
+  EXPECT_EQ(::WaitForSingleObject(stopped.get(), 0), WAIT_OBJECT_0);
 }
 
 }  // namespace
