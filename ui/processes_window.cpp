@@ -15,6 +15,7 @@
 #include "config/settings_names.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
+#include "platform/window_dpi.h"
 #include "res/resource.h"
 #include "ui/process_rows.h"
 #include "ui/start_watch_label.h"
@@ -24,7 +25,6 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kDefaultDpi = 96;
 // Column widths at 96 DPI, in column order.
 constexpr std::array<int, kProcessColumnCount> kDefaultColumnWidths = {140, 60, 120, 130, 100, 90, 320};
 // Stored sizes outside these bounds (a damaged or hand-edited value) are not used.
@@ -73,41 +73,6 @@ struct ProcessesWindowState {
 ProcessesWindowState& State() {
   static ProcessesWindowState state;
   return state;
-}
-
-// GetDpiForWindow where this Windows has it (10, 1607 on), else the screen's.
-int WindowDpi(HWND window) noexcept {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = [] {
-    HMODULE user = ::GetModuleHandleW(L"user32.dll");
-    return user == nullptr ? nullptr
-                           : reinterpret_cast<GetDpiForWindowFn>(
-                                 reinterpret_cast<void (*)()>(::GetProcAddress(user, "GetDpiForWindow")));
-  }();
-  if (getDpiForWindow != nullptr) {
-    const UINT dpi = getDpiForWindow(window);
-    if (dpi != 0) return static_cast<int>(dpi);
-  }
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : kDefaultDpi;
-  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kDefaultDpi;
-}
-
-int Scale(int value, int dpi) noexcept { return ::MulDiv(value, dpi, kDefaultDpi); }
-
-// GetSystemMetricsForDpi where this Windows has it (10, 1607 on), else the
-// metric scaled from the system's DPI.
-int SystemMetricAtDpi(int index, int dpi) noexcept {
-  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
-  static const auto forDpi = [] {
-    HMODULE user = ::GetModuleHandleW(L"user32.dll");
-    return user == nullptr ? nullptr
-                           : reinterpret_cast<GetSystemMetricsForDpiFn>(
-                                 reinterpret_cast<void (*)()>(::GetProcAddress(user, "GetSystemMetricsForDpi")));
-  }();
-  if (forDpi != nullptr) return forDpi(index, static_cast<UINT>(dpi));
-  return ::MulDiv(::GetSystemMetrics(index), dpi, WindowDpi(nullptr));
 }
 
 std::wstring ColumnWidthSetting(int column) { return L"ProcessesColumn" + std::to_wstring(column) + L"Width"; }
@@ -535,14 +500,11 @@ LayoutMeasures MeasuresOf(HWND window) noexcept {
 int TextWidth(HWND control) noexcept {
   wchar_t text[128] = {};
   ::GetWindowTextW(control, text, static_cast<int>(std::size(text)));
-  HDC dc = ::GetDC(control);
-  if (dc == nullptr) return 0;
+  window_dc dc(control);
+  if (!dc) return 0;
   RECT area = {};
-  {
-    select_object_scope font(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-    ::DrawTextW(dc, text, -1, &area, DT_CALCRECT | DT_SINGLELINE);
-  }
-  ::ReleaseDC(control, dc);
+  select_object_scope font(dc.get(), reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+  ::DrawTextW(dc.get(), text, -1, &area, DT_CALCRECT | DT_SINGLELINE);
   return area.right - area.left;
 }
 
@@ -550,7 +512,7 @@ int TextWidth(HWND control) noexcept {
 // it needs, or the box's width at the window's DPI and a gap.
 int CheckBoxWidth(HWND checkBox, int dpi) noexcept {
   SIZE ideal = {};
-  const int own = TextWidth(checkBox) + SystemMetricAtDpi(SM_CXMENUCHECK, dpi) + Scale(6, dpi);
+  const int own = TextWidth(checkBox) + SystemMetricForDpi(SM_CXMENUCHECK, dpi) + ScaleForDpi(6, dpi);
   if (::SendMessageW(checkBox, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) {
     return std::max<int>(own, ideal.cx);
   }
@@ -626,8 +588,8 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
                       UserSettings->ReadNumber(kProcessesWindowHeight, height);
   if (stored && width >= kMinStoredWindowSize && width <= kMaxStoredWindowSize && height >= kMinStoredWindowSize &&
       height <= kMaxStoredWindowSize) {
-    const int pixelWidth = Scale(static_cast<int>(width), state.dpi);
-    const int pixelHeight = Scale(static_cast<int>(height), state.dpi);
+    const int pixelWidth = ScaleForDpi(static_cast<int>(width), state.dpi);
+    const int pixelHeight = ScaleForDpi(static_cast<int>(height), state.dpi);
     // Centred over the owner, as the template's own size is, unless a place
     // on a screen that is still there was kept.
     RECT owner = {};
@@ -663,7 +625,7 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
         columnWidth >= kMinStoredColumnWidth && columnWidth <= kMaxStoredColumnWidth) {
       width96 = static_cast<int>(columnWidth);
     }
-    ::SendMessageW(state.view, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), Scale(width96, state.dpi));
+    ::SendMessageW(state.view, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), ScaleForDpi(width96, state.dpi));
   }
 }
 
@@ -729,9 +691,9 @@ void FillWith(HDC dc, const RECT& area, COLORREF colour) noexcept {
 // A small triangle pointing up or down, centred at the top of `item`, as the
 // light header shows the sort.
 void PaintSortArrow(HDC dc, const RECT& item, bool descending, int dpi, COLORREF colour) noexcept {
-  const int half = Scale(4, dpi);
+  const int half = ScaleForDpi(4, dpi);
   const int centre = (item.left + item.right) / 2;
-  const int top = item.top + Scale(1, dpi);
+  const int top = item.top + ScaleForDpi(1, dpi);
   for (int line = 0; line < half; ++line) {
     const int reach = descending ? half - 1 - line : line;
     const RECT row = {centre - reach, top + line, centre + reach + 1, top + line + 1};
@@ -763,7 +725,7 @@ void PaintDarkHeader(HWND header, int dpi) noexcept {
     info.cchTextMax = static_cast<int>(std::size(text));
     ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&info));
     RECT title = item;
-    ::InflateRect(&title, -Scale(6, dpi), 0);
+    ::InflateRect(&title, -ScaleForDpi(6, dpi), 0);
     ::DrawTextW(dc, text, -1, &title,
                 DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX |
                     ((info.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT ? DT_RIGHT : DT_LEFT));
@@ -846,7 +808,7 @@ std::wstring CellTipText(const ProcessesWindowState& state, int position, int co
   const LRESULT width = ::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0);
   // The list view leaves about 6 pixels (at 96 DPI) on each side of a cell's text.
   const LRESULT needed = ::SendMessageW(state.view, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())) +
-                         Scale(12, state.dpi);
+                         ScaleForDpi(12, state.dpi);
   return !text.empty() && needed > width ? text : std::wstring();
 }
 
@@ -883,7 +845,7 @@ void CreateCellTips(ProcessesWindowState& state) noexcept {
   tool.uId = reinterpret_cast<UINT_PTR>(state.view);
   tool.lpszText = LPSTR_TEXTCALLBACKW;
   ::SendMessageW(state.tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  ::SendMessageW(state.tip, TTM_SETMAXTIPWIDTH, 0, Scale(400, state.dpi));
+  ::SendMessageW(state.tip, TTM_SETMAXTIPWIDTH, 0, ScaleForDpi(400, state.dpi));
   ::SetWindowSubclass(state.view, CellTipTracker, kCellTipTrackerId, 0);
 }
 
@@ -943,7 +905,7 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
     LVCOLUMNW info = {};
     info.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     info.fmt = column == static_cast<int>(ProcessColumn::kPid) ? LVCFMT_RIGHT : LVCFMT_LEFT;
-    info.cx = Scale(kDefaultColumnWidths[static_cast<size_t>(column)], state.dpi);
+    info.cx = ScaleForDpi(kDefaultColumnWidths[static_cast<size_t>(column)], state.dpi);
     info.pszText = state.titles[static_cast<size_t>(column)].data();
     info.iSubItem = column;
     ::SendMessageW(state.view, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info));
@@ -955,7 +917,7 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
 void SetIcons(ProcessesWindowState& state) noexcept {
   auto load = [&](int width, int height) {
     return static_cast<HICON>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
-                                           SystemMetricAtDpi(width, state.dpi), SystemMetricAtDpi(height, state.dpi), 0));
+                                           SystemMetricForDpi(width, state.dpi), SystemMetricForDpi(height, state.dpi), 0));
   };
   unique_hicon big(load(SM_CXICON, SM_CYICON));
   unique_hicon small(load(SM_CXSMICON, SM_CYSMICON));
