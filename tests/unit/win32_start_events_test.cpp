@@ -21,31 +21,35 @@ bool UnderWine() {
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// Whether a session of that name runs, asked of the system by name.
-bool SessionRuns(const std::wstring& name) {
-  struct {
-    EVENT_TRACE_PROPERTIES properties;
-    wchar_t name[1024];
-  } block;
+// Session properties with room for the session's name after them, as the
+// tracing calls want them.
+struct TraceBlock {
+  EVENT_TRACE_PROPERTIES properties;
+  wchar_t name[1024];
+};
+
+TraceBlock EmptyTraceBlock() {
+  TraceBlock block;
   std::memset(&block, 0, sizeof(block));
   block.properties.Wnode.BufferSize = sizeof(block);
-  block.properties.LoggerNameOffset = offsetof(decltype(block), name);
+  return block;
+}
+
+// Whether a session of that name runs, asked of the system by name.
+bool SessionRuns(const std::wstring& name) {
+  TraceBlock block = EmptyTraceBlock();
+  block.properties.LoggerNameOffset = offsetof(TraceBlock, name);
   return ::ControlTraceW(0, name.c_str(), &block.properties, EVENT_TRACE_CONTROL_QUERY) == ERROR_SUCCESS;
 }
 
 // A real-time session of that name with nobody reading it, as an instance
 // that crashed leaves it behind.
 ULONG LeaveSession(const std::wstring& name) {
-  struct {
-    EVENT_TRACE_PROPERTIES properties;
-    wchar_t name[1024];
-  } block;
-  std::memset(&block, 0, sizeof(block));
-  block.properties.Wnode.BufferSize = sizeof(block);
+  TraceBlock block = EmptyTraceBlock();
   block.properties.Wnode.Flags = WNODE_FLAG_TRACED_GUID;
   block.properties.Wnode.ClientContext = 1;
   block.properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
-  block.properties.LoggerNameOffset = offsetof(decltype(block), name);
+  block.properties.LoggerNameOffset = offsetof(TraceBlock, name);
   TRACEHANDLE session = 0;
   return ::StartTraceW(&session, name.c_str(), &block.properties);
 }
