@@ -37,12 +37,13 @@ void SignalPassNotifyEvents(WorkerControl& control) {
 constexpr const wchar_t* kMethodNames[kPlacementMethodCount] = {L"efficiency mode", L"CPU affinity", L"CPU sets"};
 constexpr uint8_t kPriorityFailureBit = 1U << kPlacementMethodCount;
 
-void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error) {
+void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error,
+                   bool protectedProcess = false) {
   if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::kWarning)) return;
   // Marked only once told: a trace started later still hears of a process that keeps refusing.
   record.reportedFailures |= bit;
-  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId, L") ",
-                   what, L": ", Win32Error{error});
+  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
+                   protectedProcess ? L", protected) " : L") ", what, L": ", Win32Error{error});
 }
 
 // Each method that failed for the process, once per process and method.
@@ -50,7 +51,8 @@ void ReportRefusedPlacements(ProcessRecord& record, const ProcessResult& row) {
   for (size_t method = 0; method < kPlacementMethodCount; ++method) {
     const MethodResult& result = row.methods[method];
     if (result.outcome == MethodResult::Outcome::kFailed) {
-      ReportRefusal(record, static_cast<uint8_t>(1U << method), row, kMethodNames[method], result.error);
+      ReportRefusal(record, static_cast<uint8_t>(1U << method), row, kMethodNames[method], result.error,
+                    result.deniedAsProtected);
     }
   }
   const MethodResult& efficiency = row.methods[static_cast<size_t>(PlacementMethod::kEfficiencyMode)];

@@ -536,6 +536,8 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
   cpuSets.cpuSetsError = ERROR_GEN_FAILURE;
   FakeProcess unopenable{42, L"game.exe", L""};
   unopenable.canSet = false;
+  FakeProcess shielded{42, L"game.exe", L""};
+  shielded.isProtected = true;
   FakeProcess stillIdle{42, L"game.exe", L""};
   stillIdle.ecoQos = true;
   stillIdle.priorityClass = IDLE_PRIORITY_CLASS;
@@ -549,6 +551,10 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
        {L"placement refused: game.exe (pid 42) efficiency mode: error 5",
         L"placement refused: game.exe (pid 42) CPU affinity: error 5",
         L"placement refused: game.exe (pid 42) CPU sets: error 5"}},
+      {"protected process",
+       shielded,
+       {L"placement refused: game.exe (pid 42, protected) efficiency mode: error 5",
+        L"placement refused: game.exe (pid 42, protected) CPU affinity: error 5"}},
       {"priority class left Idle", stillIdle, {L"placement refused: game.exe (pid 42) priority class: error 5"}},
       {"placed", FakeProcess{42, L"game.exe", L""}, {}},
   };
