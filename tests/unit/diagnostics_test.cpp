@@ -70,7 +70,9 @@ TEST(EtwDiagnostics, RegistersTheProviderAndSendsNothingWhileNoSessionRecordsIt)
   const InstalledDiagnostics installed(provider);
   int formatted = 0;
   ReportDiagnostic(DiagnosticLevel::kError, CountedPart{&formatted});
-  if (testing_support::RunningUnderWine()) EXPECT_EQ(formatted, 0);
+  if (testing_support::RunningUnderWine()) {
+    EXPECT_EQ(formatted, 0);
+  }
   // A write without a listener is dropped by the system, never an error of ours.
   provider.Write(DiagnosticLevel::kError, L"written while no one listens");
 }
