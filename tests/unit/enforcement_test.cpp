@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <system_error>
@@ -528,35 +529,35 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
     FakeProcess process;
     std::vector<std::wstring> reported;
   };
-  FakeProcess affinity{42, L"game.exe", L""};
-  affinity.affinityError = ERROR_ACCESS_DENIED;
-  FakeProcess efficiency{42, L"game.exe", L""};
-  efficiency.efficiencyError = ERROR_INVALID_PARAMETER;
-  FakeProcess cpuSets{42, L"game.exe", L""};
-  cpuSets.cpuSetsError = ERROR_GEN_FAILURE;
-  FakeProcess unopenable{42, L"game.exe", L""};
-  unopenable.canSet = false;
-  FakeProcess shielded{42, L"game.exe", L""};
-  shielded.isProtected = true;
-  FakeProcess stillIdle{42, L"game.exe", L""};
-  stillIdle.ecoQos = true;
-  stillIdle.priorityClass = IDLE_PRIORITY_CLASS;
-  stillIdle.priorityError = ERROR_ACCESS_DENIED;
+  const auto game = [](const std::function<void(FakeProcess&)>& change) {
+    FakeProcess process{42, L"game.exe", L""};
+    change(process);
+    return process;
+  };
   const Case cases[] = {
-      {"affinity refused", affinity, {L"placement refused: game.exe (pid 42) CPU affinity: error 5"}},
-      {"efficiency mode refused", efficiency, {L"placement refused: game.exe (pid 42) efficiency mode: error 87"}},
-      {"CPU sets refused", cpuSets, {L"placement refused: game.exe (pid 42) CPU sets: error 31"}},
+      {"affinity refused", game([](FakeProcess& p) { p.affinityError = ERROR_ACCESS_DENIED; }),
+       {L"placement refused: game.exe (pid 42) CPU affinity: error 5"}},
+      {"efficiency mode refused", game([](FakeProcess& p) { p.efficiencyError = ERROR_INVALID_PARAMETER; }),
+       {L"placement refused: game.exe (pid 42) efficiency mode: error 87"}},
+      {"CPU sets refused", game([](FakeProcess& p) { p.cpuSetsError = ERROR_GEN_FAILURE; }),
+       {L"placement refused: game.exe (pid 42) CPU sets: error 31"}},
       {"process cannot be opened",
-       unopenable,
+       game([](FakeProcess& p) { p.canSet = false; }),
        {L"placement refused: game.exe (pid 42) efficiency mode: error 5",
         L"placement refused: game.exe (pid 42) CPU affinity: error 5",
         L"placement refused: game.exe (pid 42) CPU sets: error 5"}},
       {"protected process",
-       shielded,
+       game([](FakeProcess& p) { p.isProtected = true; }),
        {L"placement refused: game.exe (pid 42, protected) efficiency mode: error 5",
         L"placement refused: game.exe (pid 42, protected) CPU affinity: error 5"}},
-      {"priority class left Idle", stillIdle, {L"placement refused: game.exe (pid 42) priority class: error 5"}},
-      {"placed", FakeProcess{42, L"game.exe", L""}, {}},
+      {"priority class left Idle",
+       game([](FakeProcess& p) {
+         p.ecoQos = true;
+         p.priorityClass = IDLE_PRIORITY_CLASS;
+         p.priorityError = ERROR_ACCESS_DENIED;
+       }),
+       {L"placement refused: game.exe (pid 42) priority class: error 5"}},
+      {"placed", game([](FakeProcess&) {}), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
