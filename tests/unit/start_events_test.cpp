@@ -287,9 +287,11 @@ TEST_F(StartPlacementTest, ARefusalAtStartIsToldOnceAndNotAgainByThePass) {
   system_.processes[0].affinityError = ERROR_ACCESS_DENIED;
   source_.Deliver(StartEventOf(42, L"cl.exe", 100));
   EXPECT_EQ(Place({L"cl.exe"}), 1u);
+  const std::vector<std::wstring> told = {L"placement refused: cl.exe (pid 42) CPU affinity: error 5"};
+  EXPECT_EQ(diagnostics.Texts(), told) << "told at its start, not a pass later";
   PatternList list({L"cl.exe"}, system_);
   ASSERT_TRUE(EnforcementPass(control_, list, settings_));
-  EXPECT_THAT(diagnostics.Texts(), ElementsAre(L"placement refused: cl.exe (pid 42) CPU affinity: error 5"));
+  EXPECT_EQ(diagnostics.Texts(), told);
 }
 
 TEST_F(StartPlacementTest, StartsCostNoThreadSnapshotAndNoSettingsReadAfterAPass) {
