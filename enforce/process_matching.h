@@ -36,6 +36,10 @@ struct ProcessRecord {
   // The creation time a start event gave for this process (0: none came):
   // the same event again is a repeat, another time a new process on the id.
   uint64_t startEventCreateTime = 0;
+  // The placement failures already reported to diagnostics, a bit per
+  // method (and one for the priority class): each is told once per process,
+  // not at every pass.
+  uint8_t reportedFailures = 0;
 };
 
 // Process id -> what is known of the process. Lives for the whole run and is

@@ -1,5 +1,6 @@
 #include "enforce/worker.h"
 
+#include "platform/diagnostics.h"
 #include "platform/win32_system.h"
 
 #include <algorithm>
@@ -31,6 +32,33 @@ constexpr ULONGLONG kStartNotifyIntervalMs = 100;
 void SignalPassNotifyEvents(WorkerControl& control) {
   std::lock_guard lock(control.PassNotifyLock);
   for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
+}
+
+constexpr const wchar_t* kMethodNames[kPlacementMethodCount] = {L"efficiency mode", L"CPU affinity", L"CPU sets"};
+constexpr uint8_t kPriorityFailureBit = 1U << kPlacementMethodCount;
+
+void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error,
+                   bool protectedProcess = false) {
+  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  // Marked only once told: a trace started later still hears of a process that keeps refusing.
+  record.reportedFailures |= bit;
+  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
+                   protectedProcess ? L", protected) " : L") ", what, L": ", Win32Error{error});
+}
+
+// Each method that failed for the process, once per process and method.
+void ReportRefusedPlacements(ProcessRecord& record, const ProcessResult& row) {
+  for (size_t method = 0; method < kPlacementMethodCount; ++method) {
+    const MethodResult& result = row.methods[method];
+    if (result.outcome == MethodResult::Outcome::kFailed) {
+      ReportRefusal(record, static_cast<uint8_t>(1U << method), row, kMethodNames[method], result.error,
+                    result.deniedAsProtected);
+    }
+  }
+  const MethodResult& efficiency = row.methods[static_cast<size_t>(PlacementMethod::kEfficiencyMode)];
+  if (efficiency.priority == MethodResult::Priority::kStillIdle) {
+    ReportRefusal(record, kPriorityFailureBit, row, L"priority class", efficiency.priorityError);
+  }
 }
 
 }  // namespace
@@ -71,6 +99,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
       control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
                                control.PerformanceCoreGroups, row.methods);
     });
+    if (row.matched) ReportRefusedPlacements(record, row);
   }
   snapshot.reset();
   control.PathCache.Purge();
@@ -123,6 +152,7 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
     row.processId = event.processId;
     row.fileName.assign(event.fileName);
     row.imagePath.assign(record.imagePath);
+    ReportRefusedPlacements(record, row);
     control.Results.PublishStartPlacement(row);
     ++placed;
   }
@@ -171,21 +201,28 @@ void WorkerLoop(WorkerControl& control, HANDLE stopEvent, HANDLE endedEvent, std
 
 }  // namespace
 
+std::thread MakeWorkerThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
                  DWORD passInterval) {
   StopWorker(control);
   control.StopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  control.WorkerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (control.StopEvent) control.WorkerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!control.StopEvent || !control.WorkerEnded) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: event: ", Win32Error{::GetLastError()});
     control.StopEvent.reset();
     control.WorkerEnded.reset();
     return false;
   }
   try {
-    control.WorkerThread = std::thread(WorkerLoop, std::ref(control), control.StopEvent.get(),
-                                       control.WorkerEnded.get(), std::move(patterns), std::ref(settings),
-                                       passInterval);
-  } catch (const std::system_error&) {
+    control.WorkerThread = control.MakeThread(
+        [&control, stopEvent = control.StopEvent.get(), endedEvent = control.WorkerEnded.get(),
+         patterns = std::move(patterns), &settings, passInterval]() mutable {
+          WorkerLoop(control, stopEvent, endedEvent, std::move(patterns), settings, passInterval);
+        });
+  } catch (const std::system_error& error) {
+    // The runtime's code, not a Win32 one: std::thread tells no other.
+    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: thread: errno ", error.code().value());
     // No thread: leave the control block as if no worker had been started.
     control.StopEvent.reset();
     control.WorkerEnded.reset();

@@ -79,6 +79,8 @@ class BackgroundFetch {
 
   [[nodiscard]] size_t Received() const noexcept { return shared_->control.Received(); }
   [[nodiscard]] size_t Expected() const noexcept { return shared_->control.Expected(); }
+  // Why a download that ended Failed failed, as its fetch told it.
+  [[nodiscard]] FetchControl::Failure Failure() const noexcept { return shared_->control.Failed(); }
   // The body has arrived and the check runs.
   [[nodiscard]] bool Checking() const noexcept { return shared_->control.Checking(); }
   // The body of a download that is Done (once).

@@ -2,6 +2,7 @@
 
 #include "fake_worker_settings.h"
 #include "tests/fakes/fake_system.h"
+#include "tests/fakes/recording_diagnostics.h"
 #include "tests/unit/process_result_rows.h"
 #include "platform/system_records.h"
 
@@ -10,8 +11,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
+#include <system_error>
 
 namespace tarnwick {
 namespace {
@@ -520,6 +523,82 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   }
 }
 
+TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWithItsError) {
+  struct Case {
+    const char* name;
+    FakeProcess process;
+    std::vector<std::wstring> reported;
+  };
+  const auto game = [](const std::function<void(FakeProcess&)>& change) {
+    FakeProcess process{42, L"game.exe", L""};
+    change(process);
+    return process;
+  };
+  const Case cases[] = {
+      {"affinity refused", game([](FakeProcess& p) { p.affinityError = ERROR_ACCESS_DENIED; }),
+       {L"placement refused: game.exe (pid 42) CPU affinity: error 5"}},
+      {"efficiency mode refused", game([](FakeProcess& p) { p.efficiencyError = ERROR_INVALID_PARAMETER; }),
+       {L"placement refused: game.exe (pid 42) efficiency mode: error 87"}},
+      {"CPU sets refused", game([](FakeProcess& p) { p.cpuSetsError = ERROR_GEN_FAILURE; }),
+       {L"placement refused: game.exe (pid 42) CPU sets: error 31"}},
+      {"process cannot be opened",
+       game([](FakeProcess& p) { p.canSet = false; }),
+       {L"placement refused: game.exe (pid 42) efficiency mode: error 5",
+        L"placement refused: game.exe (pid 42) CPU affinity: error 5",
+        L"placement refused: game.exe (pid 42) CPU sets: error 5"}},
+      {"protected process",
+       game([](FakeProcess& p) { p.isProtected = true; }),
+       {L"placement refused: game.exe (pid 42, protected) efficiency mode: error 5",
+        L"placement refused: game.exe (pid 42, protected) CPU affinity: error 5"}},
+      {"priority class left Idle",
+       game([](FakeProcess& p) {
+         p.ecoQos = true;
+         p.priorityClass = IDLE_PRIORITY_CLASS;
+         p.priorityError = ERROR_ACCESS_DENIED;
+       }),
+       {L"placement refused: game.exe (pid 42) priority class: error 5"}},
+      {"placed", game([](FakeProcess&) {}), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDiagnostics diagnostics;
+    FakeSystem system;
+    system.activeProcessorMask = 0xFF;
+    system.cpuSetReport = CpuSetReport({256, 257});
+    system.processes = {c.process, {7, L"other.exe", L""}};
+    system.processes[1].affinityError = ERROR_ACCESS_DENIED;  // not listed: never tried, never told
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(kAllMethods);
+    PatternList list({L"game.exe"}, system);
+    for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(EnforcementPass(control, list, settings));
+    EXPECT_EQ(diagnostics.Texts(), c.reported) << "once, however many passes refuse it";
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+  }
+}
+
+TEST_F(EnforcementPassTest, ARefusalIsToldToATraceStartedLaterAndAgainForANewProcessOnTheSameId) {
+  RecordingDiagnostics diagnostics;
+  diagnostics.SetListening(false);
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.processes[0].affinityError = ERROR_ACCESS_DENIED;
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_THAT(diagnostics.Texts(), IsEmpty());
+  EXPECT_EQ(diagnostics.Unasked(), 0u) << "formatted and sent while no one listened";
+
+  diagnostics.SetListening(true);
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_THAT(diagnostics.Texts(), ElementsAre(L"placement refused: game.exe (pid 42) CPU affinity: error 5"));
+
+  // The id now names another process: its refusal is its own.
+  FakeProcess successor{42, L"game.exe", L""};
+  successor.parentId = 99;
+  successor.affinityError = ERROR_ACCESS_DENIED;
+  system_.processes = {successor};
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_EQ(diagnostics.Texts().size(), 2u);
+}
+
 class WorkerTest : public ::testing::Test {
  protected:
   WorkerTest() : control_(0x3, system_, system_, system_), pass_done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -534,6 +613,28 @@ class WorkerTest : public ::testing::Test {
   WorkerControl control_;
   unique_handle pass_done_;
 };
+
+TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingRunning) {
+  RecordingDiagnostics diagnostics;
+  control_.MakeThread = [](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  EXPECT_FALSE(StartWorker(control_, {L"game.exe"}, settings_, 0));
+  EXPECT_FALSE(control_.StopEvent);
+  EXPECT_FALSE(control_.WorkerThread.joinable());
+  const auto events = diagnostics.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(events[0].text, L"worker not started: thread: errno " +
+                                std::to_wstring(static_cast<int>(std::errc::resource_unavailable_try_again)));
+
+  // Started: nothing to tell.
+  control_.MakeThread = MakeWorkerThread;
+  diagnostics.Clear();
+  EXPECT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
+  EXPECT_TRUE(StopWorker(control_));
+  EXPECT_THAT(diagnostics.Texts(), IsEmpty());
+}
 
 TEST_F(WorkerTest, StopWithoutAWorkerReportsFalse) {
   EXPECT_FALSE(StopWorker(control_));
