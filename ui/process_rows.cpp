@@ -354,11 +354,6 @@ std::wstring PatternMatchingItself(std::wstring text) {
   return text;
 }
 
-std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected,
-                                       AddWhat what) {
-  return PlanAdd(rows, selected, what, {}).entries;
-}
-
 AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected, AddWhat what,
                 std::span<const std::wstring> listed) {
   AddPlan plan;

@@ -597,7 +597,10 @@ TEST_F(ProcessListFile, AnEditIsAppliedToWhatTheFileHoldsNow) {
   EXPECT_EQ(calls, 1);
   EXPECT_THAT(update.entries, ElementsAre(L"alpha.exe", L"gamma.exe", L"beta.exe"));
   EXPECT_EQ(ReadRaw(), Utf16(L"alpha.exe\r\ngamma.exe\r\nbeta.exe\r\n"));
-  EXPECT_EQ(update.save.written, StampProcessListFile(path_)) << "what the save wrote is what a read finds";
+  std::vector<std::wstring> reread;
+  ListFileReading reading;
+  ASSERT_EQ(ReadProcessListFile(path_, reread, &reading), ListFileStatus::Read);
+  EXPECT_EQ(update.save.written, reading.stamp) << "what the save wrote is what a read finds";
 }
 
 // Another program writes the list while the save writes its new content.
