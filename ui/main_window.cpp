@@ -124,9 +124,9 @@ std::wstring SystemErrorText(DWORD error) {
   if (!text.empty()) return text;
   // The reasons the save itself gives, in the system's words, for systems
   // without them (Wine has neither).
-  if (error == ERROR_FILE_READ_ONLY) return L"The specified file is read only.";
-  if (error == kErrorDirectoryNotSupported) return L"An operation is not supported on a directory.";
-  return L"Error " + std::to_wstring(error) + L".";
+  if (error == ERROR_FILE_READ_ONLY) return LoadResourceText(IDS_FILE_READ_ONLY);
+  if (error == kErrorDirectoryNotSupported) return LoadResourceText(IDS_DIRECTORY_NOT_SUPPORTED);
+  return FillTextFields(LoadResourceText(IDS_ERROR_NUMBER), {std::to_wstring(error)});
 }
 
 bool IsRefusedStatus(ListFileStatus status) noexcept {
@@ -144,21 +144,16 @@ std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t 
                           {std::to_wstring(undecodableLine), ListFilePath});
   }
   if (status == ListFileStatus::TooLarge) {
-    return L"The list file is too large to open:\n" + ListFilePath +
-           L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
-           L" will not overwrite it.";
+    constexpr uint64_t kMebibyte = 1024 * 1024;
+    static_assert(kMaxListFileBytes % kMebibyte == 0, "the limit is told in whole MiB");
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_TOO_LARGE),
+                          {ListFilePath, std::to_wstring(kMaxListFileBytes / kMebibyte)});
   }
   if (status == ListFileStatus::Undecodable) {
-    return L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
-           L"\n\nNo process is kept off the E-cores while it cannot be read, and " + kCaption +
-           L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_ENCODING_UNKNOWN), {ListFilePath});
   }
-  if (zeroCharacter) {
-    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
-           kCaption + L" will not overwrite it. Remove the character with an editor.";
-  }
-  return L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
-         kCaption + L" will not overwrite it. Open this window again once the file can be read.";
+  if (zeroCharacter) return FillTextFields(LoadResourceText(IDS_LIST_FILE_ZERO_CHARACTER), {ListFilePath});
+  return FillTextFields(LoadResourceText(IDS_LIST_FILE_UNREADABLE), {ListFilePath, SystemErrorText(readError)});
 }
 
 void ShowListFileRefused(HWND window) noexcept {
@@ -171,8 +166,7 @@ void ShowListFileRefused(HWND window) noexcept {
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
   const std::wstring text =
       save.kept_copy.empty()
-          ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(save.error) +
-                L"\n\nThe list shows what the file still holds."
+          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {ListFilePath, SystemErrorText(save.error)})
           : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
                            {ListFilePath, SystemErrorText(save.error), save.kept_copy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
@@ -434,7 +428,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
 // --- List editing -----------------------------------------------------------
 
 void ShowAlreadyListed(HWND window) noexcept {
-  ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+  ::MessageBoxW(window, LoadResourceText(IDS_ITEM_ALREADY_LISTED).c_str(), kCaption, MB_ICONERROR);
 }
 
 void OnAdd(HWND window) noexcept {
@@ -648,10 +642,10 @@ void OnCheckForUpdate(HWND window) noexcept {
     case UpdateAnswer::NoAnswer:
       return;
     case UpdateAnswer::NotNewer:
-      ::MessageBoxW(window, L"No update available.", kCaption, MB_ICONINFORMATION);
+      ::MessageBoxW(window, LoadResourceText(IDS_NO_UPDATE_AVAILABLE).c_str(), kCaption, MB_ICONINFORMATION);
       return;
     case UpdateAnswer::Newer:
-      if (::MessageBoxW(window, L"A newer version is available. Update now?", kCaption,
+      if (::MessageBoxW(window, LoadResourceText(IDS_UPDATE_NOW).c_str(), kCaption,
                         MB_ICONINFORMATION | MB_YESNO) == IDYES &&
           DownloadAndLaunchUpdate(window, PackVersion(latest)) == UpdateLaunch::Failed) {
         ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
@@ -917,8 +911,7 @@ void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFil
 }
 
 void ShowListFileRestored(HWND owner) {
-  const std::wstring text = L"The list file was missing after a save that did not finish. " + std::wstring(kCaption) +
-                            L" put back the newest complete copy that the save left:\n" + ListFilePath;
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {ListFilePath});
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
