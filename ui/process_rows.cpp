@@ -159,7 +159,9 @@ std::wstring MethodCellText(const MethodResult& result) {
       }
       return LoadResourceText(IDS_METHOD_PLACED);
     case MethodResult::Outcome::kFailed:
-      if (result.error == ERROR_ACCESS_DENIED) return LoadResourceText(IDS_METHOD_DENIED);
+      if (result.error == ERROR_ACCESS_DENIED) {
+        return LoadResourceText(result.deniedAsProtected ? IDS_METHOD_DENIED_PROTECTED : IDS_METHOD_DENIED);
+      }
       if (IsUnsupported(result.error)) return LoadResourceText(IDS_METHOD_NOT_SUPPORTED);
       return FillTextFields(LoadResourceText(IDS_METHOD_FAILED), {std::to_wstring(result.error)});
     case MethodResult::Outcome::kNotApplicable: return LoadResourceText(IDS_METHOD_NOT_APPLICABLE);
@@ -215,6 +217,7 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
     case MethodResult::Outcome::kFailed:
       break;
   }
+  if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) return LoadResourceText(IDS_TIP_PROTECTED);
   if (result.error == ERROR_ACCESS_DENIED) return LoadResourceText(IDS_TIP_ACCESS_DENIED);
   if (IsUnsupported(result.error)) return FillTextFields(LoadResourceText(IDS_TIP_NOT_OFFERED), {name});
   const std::wstring error = std::to_wstring(result.error);
