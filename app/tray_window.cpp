@@ -8,11 +8,13 @@
 #include "platform/diagnostics.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,9 +30,10 @@ constexpr DWORD kIconAddRetryDelayMs = 100;
 constexpr UINT kIconRetryPeriodMs = 1000;
 constexpr UINT kUpdateBalloonTimeoutMs = 10000;
 
-struct TrayState {
+// The tray window's own state, made with the window and freed with it.
+struct TrayState : WindowStateLifetime {
   unique_hicon icon;     // the small icon at the tray window's DPI
-  unique_hmenu menu;     // loaded on first use, kept for the process's life
+  unique_hmenu menu;     // loaded on first use, kept for the window's life
   UINT taskbar_created_message = 0;
   bool icon_added = false;
   // The icon's last round of tries failed and diagnostics were told: the
@@ -41,8 +44,9 @@ struct TrayState {
   bool menu_open = false;
   bool update_balloon_pending = false;
   uint32_t announced_version = 0;  // packed; the version the balloon offers
+  // A box that tells of a refused list file shows: one at a time.
+  bool refused_box_showing = false;
 };
-TrayState Tray;
 
 template <size_t N>
 void CopyTruncated(wchar_t (&field)[N], std::wstring_view text) {
@@ -83,10 +87,10 @@ UINT RegisterTaskbarCreatedMessage(HWND window) {
 // size at `dpi` (20 pixels at 125 %, 32 at 200 %).
 unique_hicon LoadTrayIcon(int dpi) { return LoadIconForDpi(AppInstance, IDI_TARNWICK, SM_CXSMICON, dpi); }
 
-LRESULT OnCreate(HWND window) {
+LRESULT OnCreate(TrayState& tray, HWND window) {
   TrayWindowHandle = window;
-  Tray.icon = LoadTrayIcon(WindowDpi(window));
-  Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  tray.icon = LoadTrayIcon(WindowDpi(window));
+  tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
   if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
@@ -94,11 +98,11 @@ LRESULT OnCreate(HWND window) {
   return 0;
 }
 
-LRESULT OnAddTrayIcon(HWND window) {
+LRESULT OnAddTrayIcon(TrayState& tray, HWND window) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = WMU_TRAY_CALLBACK;
-  data.hIcon = Tray.icon.get();
+  data.hIcon = tray.icon.get();
   CopyTruncated(data.szTip, kProductName);
   bool added = false;
   DWORD error = ERROR_SUCCESS;
@@ -108,41 +112,41 @@ LRESULT OnAddTrayIcon(HWND window) {
     if (!added) error = ::GetLastError();
   }
   if (added) {
-    Tray.icon_added = true;
-    Tray.icon_failure_reported = false;
-  } else if (!Tray.icon_failure_reported && DiagnosticsListening(DiagnosticLevel::kError)) {
-    Tray.icon_failure_reported = true;
+    tray.icon_added = true;
+    tray.icon_failure_reported = false;
+  } else if (!tray.icon_failure_reported && DiagnosticsListening(DiagnosticLevel::kError)) {
+    tray.icon_failure_reported = true;
     ReportDiagnostic(DiagnosticLevel::kError, L"tray icon given up after ", kIconAddTries, L" tries: ",
                      Win32Error{error});
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
   ::Shell_NotifyIconW(NIM_SETVERSION, &data);
-  if (Tray.taskbar_created_message == 0) Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  if (tray.taskbar_created_message == 0) tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
 
-LRESULT OnTimer(HWND window, WPARAM timer_id) {
+LRESULT OnTimer(const TrayState& tray, HWND window, WPARAM timer_id) {
   if (timer_id != IDT_TRAY_ICON) return 0;
-  if (!Tray.icon_added) ReAddTrayIcon(window);
-  if (Tray.icon_added) ::KillTimer(window, IDT_TRAY_ICON);
+  if (!tray.icon_added) ReAddTrayIcon(window);
+  if (tray.icon_added) ::KillTimer(window, IDT_TRAY_ICON);
   return 0;
 }
 
-void ShowTrayMenu(HWND window) {
+void ShowTrayMenu(TrayState& tray, HWND window) {
   // The shell's next notification can arrive while the menu's own loop runs.
-  if (Tray.menu_open) return;
-  if (!Tray.menu) Tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
-  const HMENU popup = ::GetSubMenu(Tray.menu.get(), 0);
+  if (tray.menu_open) return;
+  if (!tray.menu) tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+  const HMENU popup = ::GetSubMenu(tray.menu.get(), 0);
   if (popup == nullptr) return;
   POINT cursor{};
   ::GetCursorPos(&cursor);
   // Without the foreground the menu would not close on a click elsewhere.
   ::SetForegroundWindow(window);
-  Tray.menu_open = true;
+  tray.menu_open = true;
   const UINT command = static_cast<UINT>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
-  Tray.menu_open = false;
+  tray.menu_open = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
     // The window goes first, as after a close request: a start that comes
@@ -153,20 +157,20 @@ void ShowTrayMenu(HWND window) {
   }
 }
 
-void OnUpdateBalloonClicked(HWND window) {
-  if (!Tray.update_balloon_pending) return;
+void OnUpdateBalloonClicked(TrayState& tray, HWND window) {
+  if (!tray.update_balloon_pending) return;
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
-  Tray.update_balloon_pending = false;
+  tray.update_balloon_pending = false;
   // The tray window is never shown: the download's dialog stands alone, and
   // the boxes of the flow belong to this window, which caused them.
-  if (DownloadAndLaunchUpdate(window, Tray.announced_version) == UpdateLaunch::Failed) {
+  if (DownloadAndLaunchUpdate(window, tray.announced_version) == UpdateLaunch::Failed) {
     ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
                   MB_ICONERROR);
   }
 }
 
-LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
+LRESULT OnTrayCallback(TrayState& tray, HWND window, WPARAM wparam, LPARAM lparam) {
   switch (static_cast<UINT>(lparam)) {
     case WM_LBUTTONUP:
     case WM_LBUTTONDBLCLK:
@@ -176,42 +180,42 @@ LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
     // WM_CONTEXTMENU alone comes from the keyboard (Shift+F10, the menu key);
     // after a right click it finds the menu already open.
     case WM_RBUTTONUP:
-    case WM_CONTEXTMENU: ShowTrayMenu(window); break;
-    case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(window); break;
+    case WM_CONTEXTMENU: ShowTrayMenu(tray, window); break;
+    case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(tray, window); break;
     case NIN_BALLOONHIDE:
-    case NIN_BALLOONTIMEOUT: Tray.update_balloon_pending = false; break;
+    case NIN_BALLOONTIMEOUT: tray.update_balloon_pending = false; break;
     default: break;
   }
   return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wparam, lparam);
 }
 
-LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
+LRESULT OnShowUpdateBalloon(TrayState& tray, HWND window, WPARAM version) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_INFO;
   data.uTimeout = kUpdateBalloonTimeoutMs;
-  CopyTruncated(data.szInfoTitle, L"Update for " TARNWICK_PRODUCT_NAME L" is available");
-  CopyTruncated(data.szInfo, L"Click here to update.");
+  CopyTruncated(data.szInfoTitle, LoadResourceText(IDS_UPDATE_BALLOON_TITLE, AppInstance));
+  CopyTruncated(data.szInfo, LoadResourceText(IDS_UPDATE_BALLOON_TEXT, AppInstance));
   data.dwInfoFlags = NIIF_NONE;
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
-  Tray.update_balloon_pending = true;
-  Tray.announced_version = static_cast<uint32_t>(version);
+  tray.update_balloon_pending = true;
+  tray.announced_version = static_cast<uint32_t>(version);
   return 0;
 }
 
 // The taskbar's monitor took another scaling: the icon of its size, once the
 // shell shows the new one (it keeps its own copy).
-LRESULT OnDpiChanged(HWND window, WPARAM wparam, LPARAM lparam) {
+LRESULT OnDpiChanged(TrayState& tray, HWND window, WPARAM wparam, LPARAM lparam) {
   if (const auto* suggested = reinterpret_cast<const RECT*>(lparam)) {
     ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   unique_hicon icon = LoadTrayIcon(LOWORD(wparam));
   if (!icon) return 0;
-  std::swap(Tray.icon, icon);
-  if (Tray.icon_added) {
+  std::swap(tray.icon, icon);
+  if (tray.icon_added) {
     NOTIFYICONDATAW data = IconIdentity(window);
     data.uFlags = NIF_ICON;
-    data.hIcon = Tray.icon.get();
+    data.hIcon = tray.icon.get();
     ::Shell_NotifyIconW(NIM_MODIFY, &data);
   }
   return 0;
@@ -235,7 +239,7 @@ LRESULT OnOpenMainWindow() {
 // the worker restarts with it (unless the file only cannot be read now: the
 // worker keeps its list) and the main window shows it; a refused file is told
 // once per change.
-LRESULT OnListFileChanged() {
+LRESULT OnListFileChanged(TrayState& tray) {
   std::vector<std::wstring> entries;
   ListFileReading reading;
   const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
@@ -250,11 +254,10 @@ LRESULT OnListFileChanged() {
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
-    static bool showing = false;
-    if (showing) return 0;
-    showing = true;
+    if (tray.refused_box_showing) return 0;
+    tray.refused_box_showing = true;
     ShowListFileRefusedMessage(nullptr, status, reading);
-    showing = false;
+    tray.refused_box_showing = false;
   }
   return 0;
 }
@@ -266,41 +269,45 @@ LRESULT OnDestroy() {
   return 0;
 }
 
-LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_CREATE: return OnCreate(window);
-    case WM_TIMER: return OnTimer(window, wparam);
+    case WM_CREATE: return OnCreate(tray, window);
+    case WM_TIMER: return OnTimer(tray, window, wparam);
     case WM_DESTROY: return OnDestroy();
-    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(window);
-    case WMU_TRAY_CALLBACK: return OnTrayCallback(window, wparam, lparam);
-    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window, wparam);
+    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(tray, window);
+    case WMU_TRAY_CALLBACK: return OnTrayCallback(tray, window, wparam, lparam);
+    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(tray, window, wparam);
     case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
     case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
-    case WM_DPICHANGED: return OnDpiChanged(window, wparam, lparam);
+    case WM_DPICHANGED: return OnDpiChanged(tray, window, wparam, lparam);
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     // Windows ends the process after this without returning to the loop.
     case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
     case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
-    case WMU_LIST_FILE_CHANGED: return OnListFileChanged();
+    case WMU_LIST_FILE_CHANGED: return OnListFileChanged(tray);
     default: break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
-  if (Tray.taskbar_created_message != 0 && message == Tray.taskbar_created_message) {
+  if (tray.taskbar_created_message != 0 && message == tray.taskbar_created_message) {
     ReAddTrayIcon(window);
     return 0;
   }
   return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  if (message == WM_NCCREATE) AttachWindowState(window, kWindowStateSlot, std::make_unique<TrayState>());
+  TrayState* tray = WindowStateOf<TrayState>(window, kWindowStateSlot);
+  if (tray == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
+  const WindowStateUse use(window, kWindowStateSlot, *tray, message);
+  return Dispatch(*tray, window, message, wparam, lparam);
+}
+
 }  // namespace
 
-bool CreateTrayWindow(bool create) {
-  if (!create) {
-    if (const HWND window = TrayWindowHandle.load()) ReAddTrayIcon(window);
-    return true;
-  }
+bool CreateTrayWindow() {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_HREDRAW | CS_VREDRAW;

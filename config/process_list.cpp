@@ -567,17 +567,6 @@ ListFileStamp StampNow(const std::wstring& path) {
 
 }  // namespace
 
-ListFileStamp StampProcessListFile(const std::wstring& list_path, LimitedTokenSource limited_token) {
-  const LimitedRightsScope limited(limited_token);
-  if (!limited.ok()) {
-    ListFileStamp stamp;
-    stamp.status = ListFileStatus::Unreadable;
-    stamp.error = limited.error();
-    return stamp;
-  }
-  return StampNow(ExtendedLengthPath(list_path));
-}
-
 ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<std::wstring>& entries,
                                    ListFileReading* reading, LimitedTokenSource limited_token) {
   ListFileReading ignored;

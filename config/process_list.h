@@ -61,9 +61,6 @@ struct ListFileReading {
   ListFileStamp stamp;
 };
 
-// The stamp of what the file at path holds now (a read without decoding).
-[[nodiscard]] ListFileStamp StampProcessListFile(const std::wstring& path, LimitedTokenSource limited_token = nullptr);
-
 // Appends the entries of the file at path to entries and returns what was
 // found. Nothing is appended unless the status is Read. The file is read
 // while other programs hold it open (for writing or deleting too). A

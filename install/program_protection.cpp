@@ -17,15 +17,13 @@ constexpr std::array<DWORD, 6> kTrustedInstallerSubAuthorities = {80,         95
 
 bool IsTrustedInstaller(PSID sid) {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID trusted_installer = nullptr;
+  unique_sid trusted_installer;
   const auto& sub = kTrustedInstallerSubAuthorities;
   if (!::AllocateAndInitializeSid(&nt_authority, static_cast<BYTE>(sub.size()), sub[0], sub[1], sub[2], sub[3],
-                                  sub[4], sub[5], 0, 0, &trusted_installer)) {
+                                  sub[4], sub[5], 0, 0, trusted_installer.put())) {
     return false;
   }
-  const bool equal = ::EqualSid(sid, trusted_installer) != FALSE;
-  ::FreeSid(trusted_installer);
-  return equal;
+  return ::EqualSid(sid, trusted_installer.get()) != FALSE;
 }
 
 // The SID of an allow entry of the plain or callback kind (both keep the SID

@@ -495,10 +495,4 @@ bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramSta
   return installer.started_;
 }
 
-bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, HWND owner, const RevocationCheck& check_revocation) {
-  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated(), check_revocation);
-  return StartPreparedInstaller(*prepared, owner, starter);
-}
-
 }  // namespace tarnwick

@@ -186,9 +186,4 @@ class PreparedInstaller {
 // it cannot be); every other failure is silent (the callers report it).
 bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramStarter& starter);
 
-// Both halves on the calling thread.
-bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, HWND owner = nullptr,
-                            const RevocationCheck& check_revocation = CheckRevocationWithinBound);
-
 }  // namespace tarnwick

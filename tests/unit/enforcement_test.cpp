@@ -1,6 +1,6 @@
 #include "enforce/worker.h"
 
-#include "fake_worker_settings.h"
+#include "tests/fakes/fake_worker_settings.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/recording_diagnostics.h"
 #include "tests/unit/process_result_rows.h"

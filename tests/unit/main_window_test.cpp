@@ -37,6 +37,7 @@
 #include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/theme.h"
+#include "update/version.h"
 
 namespace tarnwick {
 namespace {
@@ -718,12 +719,13 @@ TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
   HWND about = WaitFor([&] { return FindDialog(uiThread_, L"About Tarnwick"); });
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(::GetWindow(about, GW_OWNER), main) << "owned by the main window";
-  EXPECT_EQ(WindowText(::GetDlgItem(about, IDC_ABOUT_TEXT)).substr(0, 18), L"Tarnwick v1.2.2.4\n");
+  const std::wstring firstLine = L"Tarnwick v" + std::wstring(CurrentVersionText) + L"\n";
+  EXPECT_EQ(WindowText(::GetDlgItem(about, IDC_ABOUT_TEXT)).substr(0, firstLine.size()), firstLine);
   ::SendMessageW(about, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(::IsWindowVisible(about)) << "Escape does nothing in the About dialog";
   Click(about, IDOK);
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
-  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v1.2.2.4");
+  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v" + std::wstring(CurrentVersionText));
 
   Click(main, IDOK);
   WaitClosed();

@@ -392,11 +392,11 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
             L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n");
 }
 
-TEST_F(ProcessOrderTest, EntriesToAddSkipMissingPathsAndRepeats) {
+TEST_F(ProcessOrderTest, AnAddSkipsMissingPathsAndRepeats) {
   const std::vector<uint32_t> selected = {1, 4, 2, 0};  // Game.exe, game.exe (no path), alpha.exe, zeta.exe
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::kName),
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::kName, {}).entries,
               ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::kPath),
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::kPath, {}).entries,
               ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
 }
 
@@ -416,7 +416,7 @@ TEST(ProcessRows, AddedEntriesMatchTheirProcessOnly) {
   for (const auto& c : cases) {
     const std::vector<ProcessResult> rows = {Row(1, c.text, L"", c.text)};
     const std::vector<uint32_t> selected = {0};
-    EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::kName), ElementsAre(c.entry)) << c.text;
+    EXPECT_THAT(PlanAdd(rows, selected, AddWhat::kName, {}).entries, ElementsAre(c.entry)) << c.text;
     EXPECT_TRUE(MatchesPathSpec(c.text, c.entry)) << c.text;
     EXPECT_FALSE(MatchesPathSpec(L"other.exe", c.entry)) << c.text;
   }
@@ -430,7 +430,7 @@ TEST(ProcessRows, LongAndSupplementaryNamesPassThrough) {
   EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::kProcess), name);
   EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::kPath), path);
   const std::vector<uint32_t> selected = {0};
-  EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::kPath), ElementsAre(path));
+  EXPECT_THAT(PlanAdd(rows, selected, AddWhat::kPath, {}).entries, ElementsAre(path));
 }
 
 }  // namespace

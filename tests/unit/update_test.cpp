@@ -45,6 +45,14 @@ const RevocationCheck kNothingRevoked = [](const std::shared_ptr<const SignerCer
   return RevocationStatus::NotRevoked;
 };
 
+// Both halves of an update's launch on this thread, as the download dialog
+// runs them on its two threads.
+bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
+                            ProgramStarter& starter, HWND owner, const RevocationCheck& check_revocation) {
+  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated(), check_revocation);
+  return StartPreparedInstaller(*prepared, owner, starter);
+}
+
 struct unique_event {
   unique_handle handle{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
