@@ -1,13 +1,17 @@
 #include "app/tray_window.h"
 
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
+#include "app/worker_hooks.h"
 #include "config/process_list.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "res/resource.h"
+#include "ui/download_dialog.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
+#include "ui/program_instance.h"
+#include "update/update_check.h"
 
 #include <shellapi.h>
 
@@ -215,7 +219,7 @@ LRESULT OnOpenMainWindow() {
     ::SetForegroundWindow(::GetLastActivePopup(main_window));
     return kMainWindowOpened;
   }
-  OpenMainWindow();
+  OpenMainWindow(ProgramMainWindowLinks());
   return kMainWindowOpened;
 }
 
@@ -234,17 +238,25 @@ LRESULT OnListFileChanged() {
     ::SendMessageW(main_window, WMU_LIST_FILE_CHANGED, 0, 0);
     return 0;
   }
-  if (reading.restored) ShowListFileRestored(nullptr);
+  if (reading.restored) ShowListFileRestored(nullptr, ListFilePath);
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
     static bool showing = false;
     if (showing) return 0;
     showing = true;
-    ShowListFileRefusedMessage(nullptr, status, reading);
+    ShowListFileRefusedMessage(nullptr, ListFilePath, status, reading);
     showing = false;
   }
   return 0;
+}
+
+// The checker tells this window of each newer version; it keeps its own copy
+// of the handle, as it may outlive the window while the program ends.
+void StartUpdateCheckerForTray(HWND window) {
+  StartUpdateChecker(QuitEvent.get(), [window](uint32_t version) {
+    ::PostMessageW(window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
+  });
 }
 
 LRESULT OnDestroy() {
@@ -262,7 +274,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(window);
     case WMU_TRAY_CALLBACK: return OnTrayCallback(window, wparam, lparam);
     case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window, wparam);
-    case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
+    case WMU_START_UPDATE_CHECK: StartUpdateCheckerForTray(window); return 0;
     case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
@@ -270,7 +282,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     // Windows ends the process after this without returning to the loop.
     case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr, ListFilePath); return 0;
     case WMU_LIST_FILE_CHANGED: return OnListFileChanged();
     default: break;
   }

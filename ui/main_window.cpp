@@ -11,20 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "config/settings_store.h"
 #include "enforce/worker.h"
+#include "monitor/graph_geometry.h"
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_program_starter.h"
 #include "platform/window_dpi.h"
-#include "monitor/graph_geometry.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
@@ -33,7 +30,9 @@
 #include "ui/download_dialog.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
+#include "ui/messages.h"
 #include "ui/processes_window.h"
+#include "ui/program_instance.h"
 #include "ui/status_format.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
@@ -62,6 +61,8 @@ constexpr std::array<MethodSwitch, 3> kMethodSwitches = {{
 // The one main window of the process: it is modal and opened by the tray
 // window only while none is open.
 struct MainWindowState {
+  // What the window uses of the program, as the last opening was handed it.
+  std::optional<MainWindowLinks> links;
   HWND StatusBarHandle = nullptr;
   // The DPI the window is laid out at: its monitor's at the opening, then
   // that of each WM_DPICHANGED.
@@ -97,6 +98,8 @@ MainWindowState& State() {
   return state;
 }
 
+const MainWindowLinks& Links() { return *State().links; }
+
 HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
 
 void AddToListBox(HWND window, const std::wstring& entry) noexcept {
@@ -108,7 +111,7 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
 // shows what the file holds, which the worker still runs with.
 bool SaveAndAnnounce(HWND window, const ListChange& change) noexcept {
   if (::SendMessageW(window, WMU_SAVE_LIST, 0, reinterpret_cast<LPARAM>(&change)) == 0) return false;
-  ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+  ::SendMessageW(Links().tray_window.load(), WMU_LIST_CHANGED, 0, 0);
   return true;
 }
 
@@ -137,33 +140,33 @@ bool IsRefusedStatus(ListFileStatus status) noexcept {
 bool ListFileRefused() noexcept { return IsRefusedStatus(State().listFileStatus) || State().listHasZeroCharacter; }
 
 // Why the list file was not opened, and that no edit will replace it.
-std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine,
-                                 bool zeroCharacter) {
+std::wstring ListFileRefusedText(const std::wstring& listFilePath, ListFileStatus status, DWORD readError,
+                                 size_t undecodableLine, bool zeroCharacter) {
   if (status == ListFileStatus::Undecodable && undecodableLine != 0) {
     return FillTextFields(LoadResourceText(IDS_LIST_FILE_MIXED_ENCODINGS),
-                          {std::to_wstring(undecodableLine), ListFilePath});
+                          {std::to_wstring(undecodableLine), listFilePath});
   }
   if (status == ListFileStatus::TooLarge) {
-    return L"The list file is too large to open:\n" + ListFilePath +
+    return L"The list file is too large to open:\n" + listFilePath +
            L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
            L" will not overwrite it.";
   }
   if (status == ListFileStatus::Undecodable) {
-    return L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
+    return L"The list file is in an encoding that cannot be told with confidence:\n" + listFilePath +
            L"\n\nNo process is kept off the E-cores while it cannot be read, and " + kCaption +
            L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
   }
   if (zeroCharacter) {
-    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
+    return L"The list file holds a zero character, which this list cannot show:\n" + listFilePath + L"\n\n" +
            kCaption + L" will not overwrite it. Remove the character with an editor.";
   }
-  return L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
+  return L"The list file could not be read:\n" + listFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
          kCaption + L" will not overwrite it. Open this window again once the file can be read.";
 }
 
 void ShowListFileRefused(HWND window) noexcept {
   const MainWindowState& state = State();
-  const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError,
+  const std::wstring text = ListFileRefusedText(Links().list_file_path, state.listFileStatus, state.listReadError,
                                                 state.listUndecodableLine, state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
@@ -171,10 +174,10 @@ void ShowListFileRefused(HWND window) noexcept {
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
   const std::wstring text =
       save.kept_copy.empty()
-          ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(save.error) +
+          ? L"The list could not be saved to:\n" + Links().list_file_path + L"\n\n" + SystemErrorText(save.error) +
                 L"\n\nThe list shows what the file still holds."
           : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                           {ListFilePath, SystemErrorText(save.error), save.kept_copy});
+                           {Links().list_file_path, SystemErrorText(save.error), save.kept_copy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -312,7 +315,7 @@ void ThemeGraphWindows(GraphState& graph) noexcept {
     }
   }
   bool unthemedBars = false;
-  UserSettings->ReadFlag(kNoThemedProgressBars, unthemedBars, false);
+  Links().settings.ReadFlag(kNoThemedProgressBars, unthemedBars, false);
   if (!unthemedBars) return;
   for (const auto& panel : graph.panels) {
     SetWindowVisualStyle(panel->groupBox, L"", L"");
@@ -374,8 +377,8 @@ void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& rea
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
-  KnownListFileStamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links().list_file_path, entries, &reading);
+  Links().known_list_file_stamp = reading.stamp;
   if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   TakeListFile(window, status, reading, entries);
   if (ListFileRefused()) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
@@ -387,19 +390,19 @@ INT_PTR OnListFileChanged(HWND window) noexcept {
   MainWindowState& state = State();
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
-  KnownListFileStamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links().list_file_path, entries, &reading);
+  Links().known_list_file_stamp = reading.stamp;
   const bool refused = IsRefusedStatus(status) || !ListBoxCanHoldEntries(entries);
   if (!ListFileRefused() && !refused && entries == state.savedEntries) return 0;
   TakeListFile(window, status, reading, entries);
-  if (reading.restored) ShowListFileRestored(window);
+  if (reading.restored) ShowListFileRestored(window, Links().list_file_path);
   if (ListFileRefused()) ShowListFileRefused(window);
   return 0;
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
-  MainWindowHandle = window;
+  Links().main_window = window;
   state.ThemedChildList.clear();
   state.status.Reset();
   state.closedWithOk = false;
@@ -422,7 +425,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
   LoadListIntoListBox(window);
   if (!state.PassEventRegistered) {
-    RegisterPassNotifyEvent(Worker, PassDoneEvent.get());
+    RegisterPassNotifyEvent(Links().worker, Links().pass_done_event);
     state.PassEventRegistered = true;
   }
   ::SendMessageW(window, WMU_PASS_DONE, 0, 0);
@@ -496,12 +499,12 @@ void OpenProcesses(HWND window) noexcept {
   };
   static Win32ProgramStarter starter;
   list.starter = &starter;
-  OpenProcessesWindow(window, Worker.Results, std::move(list));
+  OpenProcessesWindow(window, Links().worker.Results, std::move(list), Links().settings);
 }
 
 void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
   const std::wstring text =
-      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), ListFilePath});
+      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), Links().list_file_path});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -545,7 +548,7 @@ void TakeRefusedFileFoundBySave(HWND window, const ListFileUpdate& update) noexc
   TakeListFile(window, update.status, update.reading, update.entries);
   ShowListFileRefused(window);
   if (update.status != ListFileStatus::Unreadable) {
-    ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+    ::SendMessageW(Links().tray_window.load(), WMU_LIST_CHANGED, 0, 0);
   }
 }
 
@@ -563,7 +566,7 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   bool zeroCharacter = false;
   bool unchangedSinceShown = false;
   const ListFileUpdate update =
-      UpdateProcessListFile(ListFilePath, [&](const std::vector<std::wstring>& entries)
+      UpdateProcessListFile(Links().list_file_path, [&](const std::vector<std::wstring>& entries)
                                               -> std::optional<std::vector<std::wstring>> {
         applied = {};
         zeroCharacter = !ListBoxCanHoldEntries(entries);
@@ -575,14 +578,14 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
         SortLikeListBox(list, attempted);
         return attempted;
       });
-  if (update.reading.restored) ShowListFileRestored(window);
+  if (update.reading.restored) ShowListFileRestored(window, Links().list_file_path);
   bool saved = false;
   if (IsRefusedStatus(update.status) || zeroCharacter) {
-    KnownListFileStamp = update.reading.stamp;
+    Links().known_list_file_stamp = update.reading.stamp;
     TakeRefusedFileFoundBySave(window, update);
   } else if (update.saved) {
     saved = true;
-    KnownListFileStamp = update.save.written;
+    Links().known_list_file_stamp = update.save.written;
     // Only what another program changed, or what the save left out, needs
     // the list box built anew.
     const bool boxFollows = unchangedSinceShown && change.kind != ListChange::Kind::Edit &&
@@ -601,13 +604,13 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   } else if (update.save.error != ERROR_SUCCESS) {
     // The file keeps what it held, or (the old list gone) the new content
     // waits beside it to be put in place.
-    KnownListFileStamp = update.reading.stamp;
+    Links().known_list_file_stamp = update.reading.stamp;
     state.savedEntries = update.save.kept_copy.empty() ? update.entries : attempted;
     ShowEntries(window, state.savedEntries);
     ShowSaveFailed(window, update.save);
   } else if (!unchangedSinceShown) {
     // Nothing to save (an added text already listed): the box shows what the file holds.
-    KnownListFileStamp = update.reading.stamp;
+    Links().known_list_file_stamp = update.reading.stamp;
     TakeListFile(window, update.status, update.reading, update.entries);
   }
   if (applied.duplicate) ShowAlreadyListed(window);
@@ -619,14 +622,14 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
 
 bool MethodIsOn(const MethodSwitch& method) noexcept {
   bool on = method.defaultOn;
-  UserSettings->ReadFlag(method.setting, on, method.defaultOn);
+  Links().settings.ReadFlag(method.setting, on, method.defaultOn);
   return on;
 }
 
 // The worker reads the switches at the start of every pass: no restart is needed.
 void FlipMethod(const MethodSwitch& method) noexcept {
-  UserSettings->WriteFlag(method.setting, !MethodIsOn(method));
-  UserSettings->Invalidate(method.setting);
+  Links().settings.WriteFlag(method.setting, !MethodIsOn(method));
+  Links().settings.Invalidate(method.setting);
 }
 
 // The marks are read afresh at every menu entry, so changes made elsewhere show.
@@ -737,7 +740,7 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
 INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   StatusReading reading;
-  reading.running = Worker.Running.load();
+  reading.running = Links().worker.Running.load();
   reading.scanned = ReadStatistic(kLastScannedCount);
   reading.matched = ReadStatistic(kCurrentEnforcedCount);
   reading.eUsage = CoreClassMeanUsage(graph, true).mean;
@@ -849,7 +852,7 @@ INT_PTR OnDestroy(GraphState& graph) noexcept {
   state.StatusFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
-  MainWindowHandle = nullptr;
+  Links().main_window = nullptr;
   StopGraph(graph);
   state.ThemedChildList.clear();
   return 0;
@@ -899,7 +902,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case WMU_SHOW_LIST_FILE_RESTORED:
       ::ShowWindow(window, SW_SHOW);
-      ShowListFileRestored(window);
+      ShowListFileRestored(window, Links().list_file_path);
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
@@ -911,14 +914,15 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFileReading& reading) {
-  const std::wstring text = ListFileRefusedText(status, reading.error, reading.undecodable_line, false);
+void ShowListFileRefusedMessage(HWND owner, const std::wstring& list_file_path, ListFileStatus status,
+                                const ListFileReading& reading) {
+  const std::wstring text = ListFileRefusedText(list_file_path, status, reading.error, reading.undecodable_line, false);
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONERROR);
 }
 
-void ShowListFileRestored(HWND owner) {
+void ShowListFileRestored(HWND owner, const std::wstring& list_file_path) {
   const std::wstring text = L"The list file was missing after a save that did not finish. " + std::wstring(kCaption) +
-                            L" put back the newest complete copy that the save left:\n" + ListFilePath;
+                            L" put back the newest complete copy that the save left:\n" + list_file_path;
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -929,12 +933,13 @@ bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noe
   return SaveAndAnnounce(window, change);
 }
 
-void OpenMainWindow() {
+void OpenMainWindow(const MainWindowLinks& links) {
   // The tray window calls this only while no main window is open.
+  State().links.emplace(links);
   const INT_PTR result =
       ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
-  if (result == 0 && State().closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
+  if (result == 0 && State().closedWithOk) ::SendMessageW(links.tray_window.load(), WMU_START_WORKER, 0, 0);
 }
 
 }  // namespace tarnwick

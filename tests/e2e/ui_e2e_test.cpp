@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
 #include "ui/list_box_text.h"
+#include "ui/messages.h"
 
 namespace tarnwick::e2e {
 namespace {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "app/globals.h"
-#include "app/messages.h"
 #include "app/tray_window.h"
+#include "ui/messages.h"
 
 namespace tarnwick {
 namespace {
