@@ -1,14 +1,21 @@
 # cmake -DFOLDER=<folder> -DREACH=<a,b,...> -DKNOWN=<a,b,...> -DROOT=<source dir> -P CheckLayerIncludes.cmake
 # Fails when a file of FOLDER includes a header of a folder in KNOWN that is
-# not in REACH (the folder itself and the layers its library uses).
+# not in REACH (the folder itself and the layers its library uses), or
+# includes a path that starts with "../".
 cmake_minimum_required(VERSION 3.20)
 string(REPLACE "," ";" reach "${REACH}")
 string(REPLACE "," ";" known "${KNOWN}")
 file(GLOB files ${ROOT}/${FOLDER}/*.h ${ROOT}/${FOLDER}/*.cpp ${ROOT}/${FOLDER}/*.in)
 set(findings)
 foreach(file IN LISTS files)
-  file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"][A-Za-z0-9_]+/")
+  file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](\\.\\./|[A-Za-z0-9_]+/)")
   foreach(line IN LISTS lines)
+    # A path out of the folder would pass by the check: never one.
+    if(line MATCHES "[<\"]\\.\\./")
+      file(RELATIVE_PATH name ${ROOT} ${file})
+      list(APPEND findings "  ${name}: ${line}")
+      continue()
+    endif()
     string(REGEX MATCH "[<\"]([A-Za-z0-9_]+)/[^>\"]*" included "${line}")
     set(included_folder ${CMAKE_MATCH_1})
     string(SUBSTRING "${included}" 1 -1 included)
@@ -20,11 +27,14 @@ foreach(file IN LISTS files)
 endforeach()
 if(findings)
   list(REMOVE_ITEM reach ${FOLDER})
+  list(SORT reach)
   string(REPLACE ";" ", " reach_text "${reach}")
-  if(NOT reach_text)
-    set(reach_text "no other folder")
+  if(reach_text)
+    set(allowed "its own headers and those of ${reach_text}")
+  else()
+    set(allowed "only its own headers")
   endif()
   string(REPLACE ";" "\n" findings_text "${findings}")
-  message(FATAL_ERROR "${FOLDER}/ may include only its own headers and those of ${reach_text}:\n${findings_text}\n"
+  message(FATAL_ERROR "${FOLDER}/ may include ${allowed}:\n${findings_text}\n"
                       "Hand down what a lower folder needs from a higher one, or move the header down.")
 endif()
