@@ -10,6 +10,8 @@
 # Every folder whose headers the check knows; an include of any other path
 # (system, third-party, generated) is not the check's business.
 set(TARNWICK_SOURCE_FOLDERS app config enforce install monitor platform res topology ui update tests bench)
+set(TARNWICK_LAYER_LINK_MAIN ${CMAKE_BINARY_DIR}/layers/links_alone.cpp)
+file(CONFIGURE OUTPUT ${TARNWICK_LAYER_LINK_MAIN} CONTENT "int main() { return 0; }\n")
 
 function(tarnwick_layer_reach folder uses out)
   set(reach ${folder})
@@ -59,4 +61,10 @@ function(tarnwick_layer folder)
     VERBATIM)
   add_custom_target(${target}_includes DEPENDS ${stamp})
   add_dependencies(${target} ${target}_includes)
+
+  if(NOT folder STREQUAL "app" AND CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
+    add_executable(${target}_alone ${TARNWICK_LAYER_LINK_MAIN})
+    target_link_libraries(${target}_alone PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${target}>")
+    set_target_properties(${target}_alone PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/layers)
+  endif()
 endfunction()
