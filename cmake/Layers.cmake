@@ -62,7 +62,8 @@ function(tarnwick_layer folder)
   add_custom_target(${target}_includes DEPENDS ${stamp})
   add_dependencies(${target} ${target}_includes)
 
-  if(NOT folder STREQUAL "app" AND CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
+  if(NOT folder STREQUAL "app" AND
+     (CMAKE_LINK_LIBRARY_USING_WHOLE_ARCHIVE_SUPPORTED OR CMAKE_CXX_LINK_LIBRARY_USING_WHOLE_ARCHIVE_SUPPORTED))
     add_executable(${target}_alone ${TARNWICK_LAYER_LINK_MAIN})
     target_link_libraries(${target}_alone PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${target}>")
     set_target_properties(${target}_alone PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/layers)
