@@ -5,7 +5,6 @@
 
 #include "app/close_event.h"
 #include "topology/core_map.h"
-#include "ui/palette.h"
 
 #include <shlobj.h>
 
@@ -23,6 +22,11 @@ std::wstring RoamingAppDataFolder() {
 
 }  // namespace
 
+MainWindowLinks ProgramMainWindowLinks() {
+  return {*UserSettings, ListFilePath, KnownListFileStamp, Worker, PassDoneEvent.get(), TrayWindowHandle,
+          MainWindowHandle};
+}
+
 std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token) {
   const std::wstring product = app_data + L"\\" TARNWICK_PRODUCT_NAME;
   const std::wstring config = product + L"\\config";
@@ -35,13 +39,8 @@ std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource l
   return config + L"\\p-core-list.txt";
 }
 
-std::array<COLORREF, 8> ThemePalette = LightPalette();
 DWORD PassInterval = 1000;
 bool ShowAtStartup = false;
-HINSTANCE AppInstance = nullptr;
-
-HINSTANCE ProgramInstance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
-
 std::atomic<HWND> TrayWindowHandle{nullptr};
 std::atomic<HWND> MainWindowHandle{nullptr};
 std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);

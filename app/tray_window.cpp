@@ -1,15 +1,19 @@
 #include "app/tray_window.h"
 
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
+#include "app/worker_hooks.h"
 #include "config/process_list.h"
 #include "platform/diagnostics.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "platform/window_state.h"
 #include "res/resource.h"
+#include "ui/download_dialog.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
+#include "ui/program_instance.h"
+#include "update/update_check.h"
 
 #include <shellapi.h>
 
@@ -231,7 +235,7 @@ LRESULT OnOpenMainWindow() {
     ::SetForegroundWindow(::GetLastActivePopup(main_window));
     return kMainWindowOpened;
   }
-  OpenMainWindow();
+  OpenMainWindow(ProgramMainWindowLinks());
   return kMainWindowOpened;
 }
 
@@ -250,16 +254,24 @@ LRESULT OnListFileChanged(TrayState& tray) {
     ::SendMessageW(main_window, WMU_LIST_FILE_CHANGED, 0, 0);
     return 0;
   }
-  if (reading.restored) ShowListFileRestored(nullptr);
+  if (reading.restored) ShowListFileRestored(nullptr, ListFilePath);
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
     if (tray.refused_box_showing) return 0;
     tray.refused_box_showing = true;
-    ShowListFileRefusedMessage(nullptr, status, reading);
+    ShowListFileRefusedMessage(nullptr, ListFilePath, status, reading);
     tray.refused_box_showing = false;
   }
   return 0;
+}
+
+// The checker tells this window of each newer version; it keeps its own copy
+// of the handle, as it may outlive the window while the program ends.
+void StartUpdateCheckerForTray(HWND window) {
+  StartUpdateChecker(QuitEvent.get(), [window](uint32_t version) {
+    ::PostMessageW(window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
+  });
 }
 
 LRESULT OnDestroy() {
@@ -277,7 +289,7 @@ LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wparam, LPAR
     case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(tray, window);
     case WMU_TRAY_CALLBACK: return OnTrayCallback(tray, window, wparam, lparam);
     case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(tray, window, wparam);
-    case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
+    case WMU_START_UPDATE_CHECK: StartUpdateCheckerForTray(window); return 0;
     case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
     case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
     case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
@@ -285,7 +297,7 @@ LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wparam, LPAR
     case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     // Windows ends the process after this without returning to the loop.
     case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr, ListFilePath); return 0;
     case WMU_LIST_FILE_CHANGED: return OnListFileChanged(tray);
     default: break;
   }

@@ -1,8 +1,5 @@
 #include "update/update_check.h"
 
-#include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
 #include "config/product.h"
 #include "config/settings_store.h"
 #include "platform/detached_thread.h"
@@ -101,16 +98,13 @@ void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWO
   } while (::WaitForSingleObject(quit_event, interval_ms) == WAIT_TIMEOUT);
 }
 
-void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
-  RunUpdateChecks(MakeUpdateFetcher(), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
-                  [tray_window](uint32_t version) {
-                    ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
-                  });
+void UpdateCheckerThread(unique_handle quit_event, const std::function<void(uint32_t)>& announce_newer) noexcept {
+  RunUpdateChecks(MakeUpdateFetcher(), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates, announce_newer);
 }
 
-void StartUpdateChecker() {
+void StartUpdateChecker(HANDLE quit_event, std::function<void(uint32_t)> announce_newer) {
   HANDLE own_quit_event = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &own_quit_event, 0, FALSE,
+  if (!::DuplicateHandle(::GetCurrentProcess(), quit_event, ::GetCurrentProcess(), &own_quit_event, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
     ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: quit event: ",
                      Win32Error{::GetLastError()});
@@ -118,8 +112,8 @@ void StartUpdateChecker() {
   }
   // Without the thread there is no automatic check; "Check for Update" still works.
   if (!StartDetachedThread(
-          [quit_event = unique_handle(own_quit_event), tray_window = TrayWindowHandle.load()]() mutable noexcept {
-            UpdateCheckerThread(std::move(quit_event), tray_window);
+          [quit_event = unique_handle(own_quit_event), announce_newer = std::move(announce_newer)]() mutable noexcept {
+            UpdateCheckerThread(std::move(quit_event), announce_newer);
           })) {
     ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: thread: ", Win32Error{::GetLastError()});
   }

@@ -55,10 +55,15 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
                      const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer);
 
-// The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window`, with
-// the packed version in wParam, when a newer version exists. It owns everything it uses (its own handle of the
-// quit event, a copy of the window handle), so it may outlive the program's
-// globals while a download finishes during the program's exit.
-void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept;
+// The checker's thread: RunUpdateChecks once a day with the system's
+// fetcher, running `announce_newer` with the packed version of each newer
+// one. It owns everything it uses (its own handle of the quit event, a copy
+// of the announcement), so it may outlive the program's globals while a
+// download finishes during the program's exit.
+void UpdateCheckerThread(unique_handle quit_event, const std::function<void(uint32_t)>& announce_newer) noexcept;
+
+// Starts the detached checker thread with its own handle of `quit_event`;
+// nothing when the handle cannot be duplicated or the thread started.
+void StartUpdateChecker(HANDLE quit_event, std::function<void(uint32_t)> announce_newer);
 
 }  // namespace tarnwick
