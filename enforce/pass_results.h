@@ -42,6 +42,10 @@ struct MethodResult {
   DWORD error = ERROR_SUCCESS;
   Priority priority = Priority::kUntouched;
   DWORD priorityError = ERROR_SUCCESS;
+  // Failed with ERROR_ACCESS_DENIED on a process that Windows protects (an
+  // anti-malware service, a system process): it refuses the change to every
+  // caller, administrators included.
+  bool deniedAsProtected = false;
 
   friend bool operator==(const MethodResult&, const MethodResult&) = default;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/system_records.h"
 
+#include <optional>
+
 namespace tarnwick {
 
 namespace {
@@ -39,6 +41,18 @@ void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCoun
   if (methods.cpuSets) {
     results[MethodIndex(PlacementMethod::kCpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
   }
+  // Protection explains a denial of the set right only: the CPU set call
+  // needs just the limited one, which protected processes give.
+  MethodResult* deniable[] = {methods.efficiencyMode ? &results[MethodIndex(PlacementMethod::kEfficiencyMode)] : nullptr,
+                              methods.cpuAffinity ? &results[MethodIndex(PlacementMethod::kCpuAffinity)] : nullptr};
+  std::optional<bool> isProtected;
+  for (MethodResult* result : deniable) {
+    if (result == nullptr || result->outcome != MethodResult::Outcome::kFailed || result->error != ERROR_ACCESS_DENIED) {
+      continue;
+    }
+    if (!isProtected) isProtected = IsProtected(processId);
+    result->deniedAsProtected = *isProtected;
+  }
 }
 
 void Placement::FillThreadCounts(ThreadCountTable& threads) {
@@ -63,6 +77,18 @@ bool Placement::InEfficiencyMode(HANDLE process) {
   const bool ecoQosOn = (state.ControlMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0 &&
                         (state.StateMask & PROCESS_POWER_THROTTLING_EXECUTION_SPEED) != 0;
   return ecoQosOn && processes_.GetPriorityClass(process) == IDLE_PRIORITY_CLASS;
+}
+
+// Asked only after a denial, so an unprotected process costs nothing more.
+// The limited query right is one that protected processes give.
+bool Placement::IsProtected(DWORD processId) {
+  if (!has_get_process_information_) return false;
+  ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, processId));
+  if (!process) return false;
+  PROCESS_PROTECTION_LEVEL_INFORMATION protection{PROTECTION_LEVEL_NONE};
+  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection,
+                                          sizeof(protection)) &&
+         protection.ProtectionLevel != PROTECTION_LEVEL_NONE;
 }
 
 MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads) {

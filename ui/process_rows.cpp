@@ -156,7 +156,7 @@ std::wstring MethodCellText(const MethodResult& result) {
       }
       return L"Placed";
     case MethodResult::Outcome::kFailed:
-      if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
+      if (result.error == ERROR_ACCESS_DENIED) return result.deniedAsProtected ? L"Denied (protected)" : L"Denied";
       if (IsUnsupported(result.error)) return L"Not supported";
       return L"Failed (" + std::to_wstring(result.error) + L")";
     case MethodResult::Outcome::kNotApplicable: return L"Not applicable";
@@ -210,6 +210,10 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
       return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
     case MethodResult::Outcome::kFailed:
       break;
+  }
+  if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) {
+    return L"Windows protects this process and refuses this change to every program, administrators included. Only "
+           L"CPU Sets can still be applied to it (switched on in the Methods menu of the main window).";
   }
   if (result.error == ERROR_ACCESS_DENIED) {
     return L"Windows denied access to this process. A process of another user or with higher rights can be placed "

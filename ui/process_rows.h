@@ -32,7 +32,8 @@ inline constexpr int kProcessColumnCount = 7;
 using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 
 // "Placed" (with ", priority Normal" when efficiency mode's Idle class was
-// raised too, or why it was left Idle), "Denied", "Not supported",
+// raised too, or why it was left Idle), "Denied" ("Denied (protected)" for a
+// process Windows protects), "Not supported",
 // "Failed (N)", "Not applicable", or empty for a method that did not run.
 [[nodiscard]] std::wstring MethodCellText(const MethodResult& result);
 

@@ -151,6 +151,12 @@ HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
     last_error_ = process->openError;
     return nullptr;
   }
+  constexpr DWORD kRightsProtectedProcessesGive =
+      PROCESS_QUERY_LIMITED_INFORMATION | kProcessSetLimitedInformation | PROCESS_TERMINATE | SYNCHRONIZE;
+  if (process->isProtected && (access & ~kRightsProtectedProcessesGive) != 0) {
+    last_error_ = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
   // As Windows grants them: each full right brings its limited one along.
   DWORD granted = access;
   if ((access & PROCESS_QUERY_INFORMATION) != 0) granted |= PROCESS_QUERY_LIMITED_INFORMATION;
@@ -216,6 +222,16 @@ bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
          size);
   const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
   if (target == nullptr) return false;
+  if (informationClass == ProcessProtectionLevelInfo) {
+    if (information == nullptr || size != sizeof(PROCESS_PROTECTION_LEVEL_INFORMATION)) {
+      last_error_ = ERROR_INVALID_PARAMETER;
+      return false;
+    }
+    const PROCESS_PROTECTION_LEVEL_INFORMATION level{target->isProtected ? PROTECTION_LEVEL_ANTIMALWARE_LIGHT
+                                                                         : PROTECTION_LEVEL_NONE};
+    std::memcpy(information, &level, sizeof(level));
+    return true;
+  }
   PowerThrottlingState state{};
   // The caller names the layout it reads: the current version, 12 bytes.
   if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state)) {

@@ -42,6 +42,10 @@ struct FakeProcess {
   DWORD throttlingQueryError = 0;
   // Nonzero: SetPriorityClass fails with this error.
   DWORD priorityError = 0;
+  // A protected process (ProcessProtectionLevelInfo reports a level): every
+  // open asking more than the limited query and set rights is refused with
+  // ERROR_ACCESS_DENIED, whoever asks.
+  bool isProtected = false;
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {

@@ -161,7 +161,8 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
        {open_both, read, priority, eco_off, normal, close}, PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), false,
        IDLE_PRIORITY_CLASS},
       {"EcoQoS off refused: the priority is not touched either", true, IDLE_PRIORITY_CLASS, 0, true, 0,
-       ERROR_ACCESS_DENIED, {open_both, read, priority, eco_off, close}, kDenied, true, IDLE_PRIORITY_CLASS},
+       ERROR_ACCESS_DENIED, {open_both, read, priority, eco_off, close, "GetProcessInformation 42 7 4", close},
+       kDenied, true, IDLE_PRIORITY_CLASS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -352,8 +353,10 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
                        {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
                        {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
                        {45, L"gone.exe", L"", 0},
-                       {46, L"idle.exe", L"C:\\idle.exe"}};
-  system_.processes[1].canSet = false;  // protected: every open is refused
+                       {46, L"idle.exe", L"C:\\idle.exe"},
+                       {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
+  system_.processes[1].canSet = false;  // another user's: the set rights are refused
+  system_.processes[5].isProtected = true;  // only the limited rights are given
   system_.processes[2].efficiencyError = ERROR_INVALID_FUNCTION;
   system_.processes[2].affinityError = ERROR_INVALID_PARAMETER;
   system_.processes[2].cpuSetsError = ERROR_NOT_SUPPORTED;
@@ -362,9 +365,9 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   PassResults results;
   ASSERT_TRUE(control_.Results.CopyLatest(results));
   EXPECT_EQ(results.pass, 1u);
-  EXPECT_EQ(results.scanned, 5u);
-  EXPECT_EQ(results.matched, 4u) << "game.exe matched two patterns and counts once";
-  ASSERT_EQ(results.processes.size(), 5u);
+  EXPECT_EQ(results.scanned, 6u);
+  EXPECT_EQ(results.matched, 5u) << "game.exe matched two patterns and counts once";
+  ASSERT_EQ(results.processes.size(), 6u);
   struct Expected {
     DWORD id;
     const wchar_t* name;
@@ -382,6 +385,8 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
       // its path was never read.
       {45, L"gone.exe", L"", L"gone.exe", {kNotRun, kPlaced, kPlaced}},
       {46, L"idle.exe", L"C:\\idle.exe", L"", {kNotRun, kNotRun, kNotRun}},
+      // Protected: the set right is refused to everyone, the CPU sets' limited one is not.
+      {47, L"guard.exe", L"C:\\Games\\guard.exe", L"C:\\Games\\*", {kDeniedProtected, kDeniedProtected, kPlaced}},
   };
   for (size_t i = 0; i < std::size(expected); ++i) {
     const ProcessResult& row = results.processes[i];

@@ -14,6 +14,9 @@ namespace tarnwick {
 inline constexpr MethodResult kNotRun{};
 inline constexpr MethodResult kPlaced{MethodResult::Outcome::kPlaced, ERROR_SUCCESS};
 inline constexpr MethodResult kDenied{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED};
+// Denied on a process that Windows protects.
+inline constexpr MethodResult kDeniedProtected{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED,
+                                               MethodResult::Priority::kUntouched, ERROR_SUCCESS, true};
 // What a method reports when its function is missing from the system.
 inline constexpr MethodResult kUnsupported{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
 

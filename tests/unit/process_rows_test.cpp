@@ -26,6 +26,7 @@ TEST(ProcessRows, MethodCellWords) {
       {kNotRun, L""},
       {kPlaced, L"Placed"},
       {kDenied, L"Denied"},
+      {kDeniedProtected, L"Denied (protected)"},
       // A function this Windows lacks, and the answers of a system that refuses the call as unsupported.
       {Failed(ERROR_PROC_NOT_FOUND), L"Not supported"},
       {Failed(ERROR_INVALID_FUNCTION), L"Not supported"},
@@ -92,6 +93,9 @@ TEST(ProcessRows, MethodCellTips) {
       {Failed(87), ProcessColumn::kCpuAffinity, all, L"The parameter is incorrect.",
        L"Windows refused the call with error 87: The parameter is incorrect."},
       {Failed(1234), ProcessColumn::kCpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+      {kDeniedProtected, ProcessColumn::kEfficiencyMode, all, L"Access is denied.",
+       L"Windows protects this process and refuses this change to every program, administrators included. Only CPU "
+       L"Sets can still be applied to it (switched on in the Methods menu of the main window)."},
   };
   for (const auto& c : cases) {
     const ProcessResult row = Row(1, L"game.exe", L"game.exe", L"", {c.result, c.result, c.result});
