@@ -329,8 +329,9 @@ TEST_F(ProcessListFile, ListInAFolderTooLongForGetTempFileName) {
   while (deep.wstring().size() < MAX_PATH - 20) deep /= "abcdefghij";
   std::filesystem::create_directories(deep);
   const std::wstring path = (deep / "p-core-list.txt").wstring();
-  EXPECT_EQ(SaveProcessList(path, {L"a.exe"}), 1);
-  EXPECT_EQ(SaveProcessList(path, {L"b.exe"}), 1);
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path, {L"a.exe"}, error), 1) << "error " << error;
+  EXPECT_EQ(SaveProcessList(path, {L"b.exe"}, error), 1) << "error " << error;
   std::vector<std::wstring> entries;
   EXPECT_EQ(LoadProcessList(path, entries), 1);
   EXPECT_THAT(entries, ElementsAre(L"b.exe"));
