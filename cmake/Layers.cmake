@@ -11,6 +11,10 @@
 # (system, third-party, generated) is not the check's business.
 set(TARNWICK_SOURCE_FOLDERS app config enforce install monitor platform res topology ui update tests bench)
 set(TARNWICK_LAYER_LINK_MAIN ${CMAKE_BINARY_DIR}/layers/links_alone.cpp)
+# A library linked whole, in the words both GNU ld and LLD's MinGW driver
+# take: CMake's own WHOLE_ARCHIVE wraps them in --push-state, which LLD lacks.
+set(CMAKE_LINK_LIBRARY_USING_TARNWICK_WHOLE_ARCHIVE "LINKER:--whole-archive" "<LINK_ITEM>" "LINKER:--no-whole-archive")
+set(CMAKE_LINK_LIBRARY_USING_TARNWICK_WHOLE_ARCHIVE_SUPPORTED TRUE)
 file(CONFIGURE OUTPUT ${TARNWICK_LAYER_LINK_MAIN} CONTENT "int main() { return 0; }\n")
 
 function(tarnwick_layer_reach folder uses out)
@@ -62,10 +66,9 @@ function(tarnwick_layer folder)
   add_custom_target(${target}_includes DEPENDS ${stamp})
   add_dependencies(${target} ${target}_includes)
 
-  if(NOT folder STREQUAL "app" AND
-     (CMAKE_LINK_LIBRARY_USING_WHOLE_ARCHIVE_SUPPORTED OR CMAKE_CXX_LINK_LIBRARY_USING_WHOLE_ARCHIVE_SUPPORTED))
+  if(NOT folder STREQUAL "app" AND CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
     add_executable(${target}_alone ${TARNWICK_LAYER_LINK_MAIN})
-    target_link_libraries(${target}_alone PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${target}>")
+    target_link_libraries(${target}_alone PRIVATE "$<LINK_LIBRARY:TARNWICK_WHOLE_ARCHIVE,${target}>")
     set_target_properties(${target}_alone PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/layers)
   endif()
 endfunction()
