@@ -216,7 +216,11 @@ RowShift MoveShiftedRows(HWND view, size_t top, const RowShift& shift) noexcept 
   ::GetClientRect(view, &band);
   band.top = std::max(band.top, first.top);
   if (band.top >= band.bottom) return {};
-  ::ScrollWindowEx(view, 0, -shift.rows * (first.bottom - first.top), &band, &band, nullptr, nullptr, SW_INVALIDATE);
+  // A window that cannot be drawn now moves nothing: its rows are repainted.
+  if (::ScrollWindowEx(view, 0, -shift.rows * (first.bottom - first.top), &band, &band, nullptr, nullptr,
+                       SW_INVALIDATE) == ERROR) {
+    return {};
+  }
   return shift;
 }
 
