@@ -132,10 +132,15 @@ void UpdateButtons(const ProcessesWindowState& state) noexcept {
   ::EnableWindow(state.addPath, any);
 }
 
+// The position of the row the list view shows on top.
+size_t TopRow(HWND view) noexcept {
+  return static_cast<size_t>(std::max<LRESULT>(::SendMessageW(view, LVM_GETTOPINDEX, 0, 0), 0));
+}
+
 // The rows the list view shows now, top to bottom (a page and one more);
 // returns the position of the top one.
 size_t CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
-  const size_t top = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETTOPINDEX, 0, 0), 0));
+  const size_t top = TopRow(state.view);
   const size_t page = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETCOUNTPERPAGE, 0, 0), 0));
   visible.clear();
   for (size_t position = top; position < state.order.size() && position <= top + page; ++position) {
@@ -438,8 +443,7 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   }
   state.refreshing = false;
 
-  const size_t topShown = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETTOPINDEX, 0, 0), 0));
-  if (topShown != topBefore || topAfter != topBefore) {
+  if (TopRow(state.view) != topBefore || topAfter != topBefore) {
     // The list view scrolled: every row is repainted, and the ground below the last.
     EraseBelowLastRow(state.view, state.order.size());
     ::InvalidateRect(state.view, nullptr, FALSE);
