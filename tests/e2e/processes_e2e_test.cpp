@@ -265,6 +265,11 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   children_.End(top);
   ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 3; }));
   EXPECT_TRUE(ScreenEqualsAFullRepaint(view)) << "after the top row's process ended";
+  // Nothing selected, the focus in the filter box again, for what follows.
+  SelectListViewRows(view, {});
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)),
+                 TRUE);
+  WaitForWindowIdle(processes);
 
   children_.End(ending);
   ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 2; }));
