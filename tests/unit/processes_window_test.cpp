@@ -373,9 +373,9 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
     ASSERT_GT(page, 3);
     Publish(ends ? Without(thousand, {0}) : oneOnTop);
     ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
-    // A row ending on top brings the row below the page into view, whose top
-    // part shows below the last whole row.
-    const int cameIntoView = ends ? page : 0;
+    // A row ending on top brings the row below the page into view: the
+    // ground the move uncovers reaches into the last whole row.
+    const int cameIntoView = ends ? page - 1 : 0;
     EXPECT_TRUE(invalid(rowRect(cameIntoView)));
     for (int row = ends ? 0 : 1; row < (ends ? page - 1 : page); ++row) {
       EXPECT_FALSE(invalid(rowRect(row))) << "row " << row << " was moved, not repainted";
