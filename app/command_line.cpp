@@ -14,12 +14,15 @@ namespace {
 
 po::options_description MakeOptionsDescription(bool& show_main_window) {
   po::options_description options("Options");
+  // One option a line, as --help lists them.
+  // clang-format off
   options.add_options()
       ("help,h", "show help")
       ("close,c", "Close running instances.")
       ("install,i", "Run install tasks.")
       ("uninstall,u", "Run uninstall tasks.")
       ("show,w", po::bool_switch(&show_main_window), "Open main window at startup.");
+  // clang-format on
   return options;
 }
 
