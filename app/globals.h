@@ -75,6 +75,6 @@ extern WorkerControl Worker;
 // rights of the user's ordinary programs (failures are ignored: a missing
 // folder only makes the file unreadable and unwritable; so does an elevated
 // process that cannot take those rights on: it creates nothing).
-[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token = nullptr);
+[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource limitedToken = nullptr);
 
 }  // namespace tarnwick

@@ -48,6 +48,6 @@ enum class UpdateLaunch { Started, Failed, Cancelled };
 // verification and can cancel them, and starts it. Its message boxes belong
 // to `owner`. The caller tells the user of a failure; a cancelled download
 // (by the user, or by the program's end) shows nothing.
-UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version);
+UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announcedVersion);
 
 }  // namespace tarnwick

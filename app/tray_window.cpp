@@ -28,15 +28,15 @@ constexpr UINT kIconRetryPeriodMs = 1000;
 constexpr UINT kUpdateBalloonTimeoutMs = 10000;
 
 struct TrayState {
-  unique_hicon icon;     // the small icon at the tray window's DPI
-  unique_hmenu menu;     // loaded on first use, kept for the process's life
-  UINT taskbar_created_message = 0;
-  bool icon_added = false;
+  unique_hicon icon;  // the small icon at the tray window's DPI
+  unique_hmenu menu;  // loaded on first use, kept for the process's life
+  UINT taskbarCreatedMessage = 0;
+  bool iconAdded = false;
   // With callback version 3 a right click brings WM_RBUTTONUP and then
   // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
-  bool menu_open = false;
-  bool update_balloon_pending = false;
-  uint32_t announced_version = 0;  // packed; the version the balloon offers
+  bool menuOpen = false;
+  bool updateBalloonPending = false;
+  uint32_t announcedVersion = 0;  // packed; the version the balloon offers
 };
 TrayState Tray;
 
@@ -82,7 +82,7 @@ unique_hicon LoadTrayIcon(int dpi) { return LoadIconForDpi(AppInstance, IDI_TARN
 LRESULT OnCreate(HWND window) {
   TrayWindowHandle = window;
   Tray.icon = LoadTrayIcon(WindowDpi(window));
-  Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  Tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
   if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
@@ -99,27 +99,27 @@ LRESULT OnAddTrayIcon(HWND window) {
   for (int attempt = 0; attempt < kIconAddTries; ++attempt) {
     if (attempt > 0) ::Sleep(kIconAddRetryDelayMs);
     if (::Shell_NotifyIconW(NIM_ADD, &data)) {
-      Tray.icon_added = true;
+      Tray.iconAdded = true;
       break;
     }
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
   ::Shell_NotifyIconW(NIM_SETVERSION, &data);
-  if (Tray.taskbar_created_message == 0) Tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  if (Tray.taskbarCreatedMessage == 0) Tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
 
-LRESULT OnTimer(HWND window, WPARAM timer_id) {
-  if (timer_id != IDT_TRAY_ICON) return 0;
-  if (!Tray.icon_added) ReAddTrayIcon(window);
-  if (Tray.icon_added) ::KillTimer(window, IDT_TRAY_ICON);
+LRESULT OnTimer(HWND window, WPARAM timerId) {
+  if (timerId != IDT_TRAY_ICON) return 0;
+  if (!Tray.iconAdded) ReAddTrayIcon(window);
+  if (Tray.iconAdded) ::KillTimer(window, IDT_TRAY_ICON);
   return 0;
 }
 
 void ShowTrayMenu(HWND window) {
   // The shell's next notification can arrive while the menu's own loop runs.
-  if (Tray.menu_open) return;
+  if (Tray.menuOpen) return;
   if (!Tray.menu) Tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
   const HMENU popup = ::GetSubMenu(Tray.menu.get(), 0);
   if (popup == nullptr) return;
@@ -127,10 +127,10 @@ void ShowTrayMenu(HWND window) {
   ::GetCursorPos(&cursor);
   // Without the foreground the menu would not close on a click elsewhere.
   ::SetForegroundWindow(window);
-  Tray.menu_open = true;
+  Tray.menuOpen = true;
   const UINT command = static_cast<UINT>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
-  Tray.menu_open = false;
+  Tray.menuOpen = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
     // The window goes first, as after a close request: a start that comes
@@ -142,35 +142,43 @@ void ShowTrayMenu(HWND window) {
 }
 
 void OnUpdateBalloonClicked(HWND window) {
-  if (!Tray.update_balloon_pending) return;
+  if (!Tray.updateBalloonPending) return;
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
-  Tray.update_balloon_pending = false;
+  Tray.updateBalloonPending = false;
   // The tray window is never shown: the download's dialog stands alone, and
   // the boxes of the flow belong to this window, which caused them.
-  if (DownloadAndLaunchUpdate(window, Tray.announced_version) == UpdateLaunch::Failed) {
-    ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
-                  MB_ICONERROR);
+  if (DownloadAndLaunchUpdate(window, Tray.announcedVersion) == UpdateLaunch::Failed) {
+    ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName, MB_ICONERROR);
   }
 }
 
-LRESULT OnTrayCallback(HWND window, WPARAM wparam, LPARAM lparam) {
-  switch (static_cast<UINT>(lparam)) {
+LRESULT OnTrayCallback(HWND window, WPARAM wParam, LPARAM lParam) {
+  switch (static_cast<UINT>(lParam)) {
     case WM_LBUTTONUP:
     case WM_LBUTTONDBLCLK:
     // The keyboard: Enter or Space on the icon, or a selection with the mouse and Enter.
     case NIN_SELECT:
-    case NIN_KEYSELECT: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
+    case NIN_KEYSELECT:
+      ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
+      break;
     // WM_CONTEXTMENU alone comes from the keyboard (Shift+F10, the menu key);
     // after a right click it finds the menu already open.
     case WM_RBUTTONUP:
-    case WM_CONTEXTMENU: ShowTrayMenu(window); break;
-    case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(window); break;
+    case WM_CONTEXTMENU:
+      ShowTrayMenu(window);
+      break;
+    case NIN_BALLOONUSERCLICK:
+      OnUpdateBalloonClicked(window);
+      break;
     case NIN_BALLOONHIDE:
-    case NIN_BALLOONTIMEOUT: Tray.update_balloon_pending = false; break;
-    default: break;
+    case NIN_BALLOONTIMEOUT:
+      Tray.updateBalloonPending = false;
+      break;
+    default:
+      break;
   }
-  return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wparam, lparam);
+  return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wParam, lParam);
 }
 
 LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
@@ -181,22 +189,22 @@ LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
   CopyTruncated(data.szInfo, L"Click here to update.");
   data.dwInfoFlags = NIIF_NONE;
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
-  Tray.update_balloon_pending = true;
-  Tray.announced_version = static_cast<uint32_t>(version);
+  Tray.updateBalloonPending = true;
+  Tray.announcedVersion = static_cast<uint32_t>(version);
   return 0;
 }
 
 // The taskbar's monitor took another scaling: the icon of its size, once the
 // shell shows the new one (it keeps its own copy).
-LRESULT OnDpiChanged(HWND window, WPARAM wparam, LPARAM lparam) {
-  if (const auto* suggested = reinterpret_cast<const RECT*>(lparam)) {
+LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
     ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  unique_hicon icon = LoadTrayIcon(LOWORD(wparam));
+  unique_hicon icon = LoadTrayIcon(LOWORD(wParam));
   if (!icon) return 0;
   std::swap(Tray.icon, icon);
-  if (Tray.icon_added) {
+  if (Tray.iconAdded) {
     NOTIFYICONDATAW data = IconIdentity(window);
     data.uFlags = NIF_ICON;
     data.hIcon = Tray.icon.get();
@@ -210,9 +218,9 @@ LRESULT OnDpiChanged(HWND window, WPARAM wparam, LPARAM lparam) {
 // wait to become the instance itself.
 LRESULT OnOpenMainWindow() {
   if (IsSet(QuitEvent)) return 0;
-  if (const HWND main_window = MainWindowHandle.load()) {
+  if (const HWND mainWindow = MainWindowHandle.load()) {
     // The Add dialog or a message box over the main window, which is disabled meanwhile.
-    ::SetForegroundWindow(::GetLastActivePopup(main_window));
+    ::SetForegroundWindow(::GetLastActivePopup(mainWindow));
     return kMainWindowOpened;
   }
   OpenMainWindow();
@@ -230,8 +238,8 @@ LRESULT OnListFileChanged() {
   if (reading.stamp == KnownListFileStamp) return 0;
   KnownListFileStamp = reading.stamp;
   if (status != ListFileStatus::Unreadable) RestartWorkerIfRunning();
-  if (const HWND main_window = MainWindowHandle.load()) {
-    ::SendMessageW(main_window, WMU_LIST_FILE_CHANGED, 0, 0);
+  if (const HWND mainWindow = MainWindowHandle.load()) {
+    ::SendMessageW(mainWindow, WMU_LIST_FILE_CHANGED, 0, 0);
     return 0;
   }
   if (reading.restored) ShowListFileRestored(nullptr);
@@ -254,32 +262,54 @@ LRESULT OnDestroy() {
   return 0;
 }
 
-LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   switch (message) {
-    case WM_CREATE: return OnCreate(window);
-    case WM_TIMER: return OnTimer(window, wparam);
-    case WM_DESTROY: return OnDestroy();
-    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(window);
-    case WMU_TRAY_CALLBACK: return OnTrayCallback(window, wparam, lparam);
-    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(window, wparam);
-    case WMU_START_UPDATE_CHECK: StartUpdateChecker(); return 0;
-    case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
-    case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
-    case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
-    case WM_DPICHANGED: return OnDpiChanged(window, wparam, lparam);
-    case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    case WM_CREATE:
+      return OnCreate(window);
+    case WM_TIMER:
+      return OnTimer(window, wParam);
+    case WM_DESTROY:
+      return OnDestroy();
+    case WMU_ADD_TRAY_ICON:
+      return OnAddTrayIcon(window);
+    case WMU_TRAY_CALLBACK:
+      return OnTrayCallback(window, wParam, lParam);
+    case WMU_SHOW_UPDATE_BALLOON:
+      return OnShowUpdateBalloon(window, wParam);
+    case WMU_START_UPDATE_CHECK:
+      StartUpdateChecker();
+      return 0;
+    case WMU_START_WORKER:
+      StartWorkerFromListFile();
+      return 0;
+    case WMU_LIST_CHANGED:
+      RestartWorkerIfRunning();
+      return 0;
+    case WMU_OPEN_MAIN_WINDOW:
+      return OnOpenMainWindow();
+    case WM_DPICHANGED:
+      return OnDpiChanged(window, wParam, lParam);
+    case WMU_EXIT_APP:
+      ::DestroyWindow(window);
+      return 0;
     // Windows ends the process after this without returning to the loop.
-    case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr); return 0;
-    case WMU_LIST_FILE_CHANGED: return OnListFileChanged();
-    default: break;
+    case WM_ENDSESSION:
+      if (wParam) StopWatchingProcessStarts();
+      return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED:
+      ShowListFileRestored(nullptr);
+      return 0;
+    case WMU_LIST_FILE_CHANGED:
+      return OnListFileChanged();
+    default:
+      break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
-  if (Tray.taskbar_created_message != 0 && message == Tray.taskbar_created_message) {
+  if (Tray.taskbarCreatedMessage != 0 && message == Tray.taskbarCreatedMessage) {
     ReAddTrayIcon(window);
     return 0;
   }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace
@@ -289,20 +319,20 @@ bool CreateTrayWindow(bool create) {
     if (const HWND window = TrayWindowHandle.load()) ReAddTrayIcon(window);
     return true;
   }
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
-  window_class.lpfnWndProc = TrayWindowProc;
-  window_class.hInstance = AppInstance;
-  window_class.hIcon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
-  window_class.hIconSm = window_class.hIcon;
-  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  window_class.lpszMenuName = MAKEINTRESOURCEW(IDR_TRAY_MENU);
-  window_class.lpszClassName = kTrayWindowClass;
-  ::RegisterClassExW(&window_class);
-  ::CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                    CW_USEDEFAULT, 0, nullptr, nullptr, AppInstance, nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = TrayWindowProc;
+  windowClass.hInstance = AppInstance;
+  windowClass.hIcon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
+  windowClass.hIconSm = windowClass.hIcon;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_TRAY_MENU);
+  windowClass.lpszClassName = kTrayWindowClass;
+  ::RegisterClassExW(&windowClass);
+  ::CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                    nullptr, nullptr, AppInstance, nullptr);
   const HWND window = TrayWindowHandle.load();
   if (window == nullptr) return false;
   ::SendMessageW(window, WMU_ADD_TRAY_ICON, 0, 0);

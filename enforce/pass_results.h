@@ -20,27 +20,27 @@
 namespace tarnwick {
 
 // The placement methods in the order the worker applies them.
-enum class PlacementMethod : uint8_t { kEfficiencyMode, kCpuAffinity, kCpuSets };
+enum class PlacementMethod : uint8_t { KEfficiencyMode, KCpuAffinity, KCpuSets };
 inline constexpr size_t kPlacementMethodCount = 3;
 
 struct MethodResult {
   enum class Outcome : uint8_t {
-    kNotRun,  // switched off, not matched, or the process had ended
-    kPlaced,
-    kFailed,  // error holds the code: of the open, of the call, or ERROR_PROC_NOT_FOUND for a missing function
-    kNotApplicable,  // nothing to give: no CPU set Id is known for any P-core, so no call was made
+    KNotRun,  // switched off, not matched, or the process had ended
+    KPlaced,
+    KFailed,         // error holds the code: of the open, of the call, or ERROR_PROC_NOT_FOUND for a missing function
+    KNotApplicable,  // nothing to give: no CPU set Id is known for any P-core, so no call was made
   };
   // Efficiency mode only. Task Manager's efficiency mode is EcoQoS and the
   // Idle priority class together; with EcoQoS turned off, the Idle class of
   // such a process is raised to Normal as well.
   enum class Priority : uint8_t {
-    kUntouched,  // not in efficiency mode, or its state could not be read
-    kNormal,     // raised from Idle to Normal
-    kStillIdle,  // raising it failed; priorityError holds the code
+    KUntouched,  // not in efficiency mode, or its state could not be read
+    KNormal,     // raised from Idle to Normal
+    KStillIdle,  // raising it failed; priorityError holds the code
   };
-  Outcome outcome = Outcome::kNotRun;
+  Outcome outcome = Outcome::KNotRun;
   DWORD error = ERROR_SUCCESS;
-  Priority priority = Priority::kUntouched;
+  Priority priority = Priority::KUntouched;
   DWORD priorityError = ERROR_SUCCESS;
 
   friend bool operator==(const MethodResult&, const MethodResult&) = default;

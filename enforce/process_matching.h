@@ -21,9 +21,9 @@ inline constexpr int32_t kImagePathAttempts = 5;
 inline constexpr DWORD kImagePathCapacity = 1024;  // characters
 
 struct ProcessRecord {
-  std::wstring fileName;   // the snapshot's name when the entry was made
+  std::wstring fileName;      // the snapshot's name when the entry was made
   DWORD parentProcessId = 0;  // the snapshot's parent id, fixed for a process's life
-  std::wstring imagePath;  // empty until a query succeeded
+  std::wstring imagePath;     // empty until a query succeeded
   int32_t lookupAttempts = 0;
   bool seen = false;
   // Results of the pattern list whose generation is matchGeneration (0: none):
@@ -65,15 +65,14 @@ class ProcessPathCache {
 
 // kUncached applies the rule to every pattern at every call, as if no result
 // were kept: the reference that tests and the benchmark compare the cache with.
-enum class MatchCaching { kCached, kUncached };
+enum class MatchCaching { KCached, KUncached };
 
 // A worker's own copy of the pattern list, and the match results it caches in
 // the process records. Each list is a new generation, so a restarted worker
 // never sees the results of the previous list.
 class PatternList {
  public:
-  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher,
-              MatchCaching caching = MatchCaching::kCached);
+  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher, MatchCaching caching = MatchCaching::KCached);
   // The records' match bits name this list by its generation: a copy would
   // share it, and a moved-from list would leave bits pointing past its end.
   PatternList(const PatternList&) = delete;
@@ -85,7 +84,7 @@ class PatternList {
   // list order; a process matching two patterns is visited for each.
   template <typename Visit>
   void ForEachMatch(ProcessRecord& record, const wchar_t* fileName, Visit&& visit) {
-    if (caching_ == MatchCaching::kUncached) {
+    if (caching_ == MatchCaching::KUncached) {
       for (size_t i = 0; i < patterns_.size(); ++i) {
         if (ProcessMatches(*matcher_, fileName, record, patterns_[i])) visit(i);
       }

@@ -50,40 +50,40 @@ struct WorkerControl {
   WorkerControl& operator=(const WorkerControl&) = delete;
 
   // Written by the starting and stopping thread only while no worker runs.
-  unique_handle StopEvent;
-  std::thread WorkerThread;
+  unique_handle stopEvent;
+  std::thread workerThread;
   // Manual reset, set by the worker as its last act: lets a stop wait with a deadline.
-  unique_handle WorkerEnded;
+  unique_handle workerEnded;
 
   const uint64_t PerformanceCoreMask;
-  const std::vector<GROUP_AFFINITY> PerformanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
+  const std::vector<GROUP_AFFINITY> performanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
 
   // Signalled at the end of every pass; registered handles stay owned by their registrant.
-  std::mutex PassNotifyLock;
+  std::mutex passNotifyLock;
   std::vector<HANDLE> PassNotifyEvents;
 
   // 1 while a worker thread is inside its loop.
-  std::atomic<uint32_t> Running{0};
+  std::atomic<uint32_t> running{0};
 
   // State of the whole run, touched only by the (single) worker thread.
-  ProcessApi& Processes;
-  TopologyApi& Topology;
-  PathMatcher& Matcher;
-  ProcessPathCache PathCache;
-  Placement Placements;
+  ProcessApi& processes;
+  TopologyApi& topology;
+  PathMatcher& matcher;
+  ProcessPathCache pathCache;
+  Placement placements;
 
   // Filled by the worker, read by any window after the pass-done event.
-  PassResultsExchange Results;
+  PassResultsExchange results;
 
   // Process starts from the start source's thread: the worker wakes for them
   // between passes. Outlives every worker, so a restart keeps what waits.
-  ProcessStartQueue StartEvents;
+  ProcessStartQueue startEvents;
   // Worker thread only: the batch being placed, and when the notify events
   // were last signalled for placements at start.
-  std::vector<ProcessStartEvent> StartBatch;
-  ULONGLONG LastStartNotifyTick = 0;
+  std::vector<ProcessStartEvent> startBatch;
+  ULONGLONG lastStartNotifyTick = 0;
   // The method switches the last pass read; placements at start use them.
-  std::optional<MethodSwitches> LastPassMethods;
+  std::optional<MethodSwitches> lastPassMethods;
 };
 
 // Stops a running worker, then starts one with its own copy of patterns that

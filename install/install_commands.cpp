@@ -9,32 +9,32 @@
 namespace tarnwick {
 namespace {
 
-bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& make_scheduler, const wchar_t* name) {
+bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& makeScheduler, const wchar_t* name) {
   ScopedComInitialization com;
-  return DeleteLogonTask(*make_scheduler(), name);
+  return DeleteLogonTask(*makeScheduler(), name);
 }
 
 }  // namespace
 
-int RunInstall(const TaskSchedulerFactory& make_scheduler, const std::wstring& program_path) {
-  (void)DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName);
-  if (program_path.empty()) return 1;
+int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& programPath) {
+  (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
+  if (programPath.empty()) return 1;
   ScopedComInitialization com;
-  return RegisterLogonTask(*make_scheduler(), kLogonTaskName, program_path, kLogonTaskArguments) ? 0 : 1;
+  return RegisterLogonTask(*makeScheduler(), kLogonTaskName, programPath, kLogonTaskArguments) ? 0 : 1;
 }
 
-bool RunRefusedInstall(const TaskSchedulerFactory& make_scheduler) {
-  const bool reached = DeleteTaskWithOwnCom(make_scheduler, kLogonTaskName);
-  return DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName) && reached;
+bool RunRefusedInstall(const TaskSchedulerFactory& makeScheduler) {
+  const bool reached = DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName);
+  return DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName) && reached;
 }
 
-int RunUninstall(const TaskSchedulerFactory& make_scheduler) {
+int RunUninstall(const TaskSchedulerFactory& makeScheduler) {
   // Settings stay when the task cannot be removed, so that a retry finds
   // everything as it was.
-  if (!DeleteTaskWithOwnCom(make_scheduler, kLogonTaskName)) return 1;
+  if (!DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName)) return 1;
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKeyPath);
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
-  (void)DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName);
+  (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
   return 0;
 }
 

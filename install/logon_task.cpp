@@ -5,12 +5,12 @@
 namespace tarnwick {
 namespace {
 
-constexpr int kTaskTriggerLogon = 9;          // TASK_TRIGGER_LOGON
-constexpr int kTaskActionExec = 0;            // TASK_ACTION_EXEC
-constexpr int kTaskInstancesParallel = 0;     // TASK_INSTANCES_PARALLEL
-constexpr int kTaskRunLevelHighest = 1;       // TASK_RUNLEVEL_HIGHEST
-constexpr int kTaskCreateOrUpdate = 6;        // TASK_CREATE_OR_UPDATE
-constexpr int kTaskLogonGroup = 4;            // TASK_LOGON_GROUP
+constexpr int kTaskTriggerLogon = 9;       // TASK_TRIGGER_LOGON
+constexpr int kTaskActionExec = 0;         // TASK_ACTION_EXEC
+constexpr int kTaskInstancesParallel = 0;  // TASK_INSTANCES_PARALLEL
+constexpr int kTaskRunLevelHighest = 1;    // TASK_RUNLEVEL_HIGHEST
+constexpr int kTaskCreateOrUpdate = 6;     // TASK_CREATE_OR_UPDATE
+constexpr int kTaskLogonGroup = 4;         // TASK_LOGON_GROUP
 constexpr const wchar_t* kUsersGroupSid = L"S-1-5-32-545";
 
 std::wstring TrimLeadingSpace(const std::wstring& text) {
@@ -47,7 +47,7 @@ bool DescribePrincipal(TaskSchedulerApi& api) {
 }
 
 bool DescribeLogonTrigger(TaskSchedulerApi& api) {
-  ScopedTaskObject logon_trigger(api, TaskObject::LogonTrigger);
+  ScopedTaskObject logonTrigger(api, TaskObject::LogonTrigger);
   {
     ScopedTaskObject collection(api, TaskObject::TriggerCollection);
     ScopedTaskObject trigger(api, TaskObject::Trigger);
@@ -59,8 +59,8 @@ bool DescribeLogonTrigger(TaskSchedulerApi& api) {
   return SUCCEEDED(api.PutTriggerId(L"Trigger1")) && SUCCEEDED(api.PutTriggerUserId(L""));
 }
 
-bool DescribeAction(TaskSchedulerApi& api, const std::wstring& program_path, const std::wstring& arguments) {
-  ScopedTaskObject exec_action(api, TaskObject::ExecAction);
+bool DescribeAction(TaskSchedulerApi& api, const std::wstring& programPath, const std::wstring& arguments) {
+  ScopedTaskObject execAction(api, TaskObject::ExecAction);
   {
     ScopedTaskObject collection(api, TaskObject::ActionCollection);
     ScopedTaskObject action(api, TaskObject::Action);
@@ -69,9 +69,9 @@ bool DescribeAction(TaskSchedulerApi& api, const std::wstring& program_path, con
     if (FAILED(api.QueryExecAction())) return false;
   }
   // The path's status counts only after the arguments have been tried.
-  const HRESULT path_status = api.PutActionPath(QuoteActionPath(program_path));
+  const HRESULT pathStatus = api.PutActionPath(QuoteActionPath(programPath));
   (void)api.PutActionArguments(arguments);
-  return SUCCEEDED(path_status);
+  return SUCCEEDED(pathStatus);
 }
 
 }  // namespace
@@ -82,32 +82,31 @@ std::wstring QuoteActionPath(const std::wstring& path) {
   return trimmed;
 }
 
-bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& program_path,
+bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
                        const std::wstring& arguments) {
   ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject root_folder(api, TaskObject::RootFolder);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
   if (!OpenRootFolder(api)) return false;
   // Replacing the task keeps its path current after the program has moved.
   (void)api.DeleteTask(name);
 
   ScopedTaskObject definition(api, TaskObject::Definition);
-  const HRESULT new_task_status = api.NewTask();
+  const HRESULT newTaskStatus = api.NewTask();
   service.reset();
-  if (FAILED(new_task_status)) return false;
+  if (FAILED(newTaskStatus)) return false;
 
-  if (!DescribeRegistration(api) || !DescribeSettings(api) || !DescribePrincipal(api) ||
-      !DescribeLogonTrigger(api) || !DescribeAction(api, program_path, arguments)) {
+  if (!DescribeRegistration(api) || !DescribeSettings(api) || !DescribePrincipal(api) || !DescribeLogonTrigger(api) ||
+      !DescribeAction(api, programPath, arguments)) {
     return false;
   }
 
-  ScopedTaskObject registered_task(api, TaskObject::RegisteredTask);
-  return SUCCEEDED(
-      api.RegisterTaskDefinition(name, kTaskCreateOrUpdate, kUsersGroupSid, kTaskLogonGroup, L""));
+  ScopedTaskObject registeredTask(api, TaskObject::RegisteredTask);
+  return SUCCEEDED(api.RegisterTaskDefinition(name, kTaskCreateOrUpdate, kUsersGroupSid, kTaskLogonGroup, L""));
 }
 
 bool DeleteLogonTask(TaskSchedulerApi& api, const std::wstring& name) {
   ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject root_folder(api, TaskObject::RootFolder);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
   if (!OpenRootFolder(api)) return false;
   // A missing task is the normal case of a first install or a repeated uninstall.
   if (!name.empty()) (void)api.DeleteTask(name);

@@ -14,7 +14,7 @@ inline constexpr const wchar_t* kLogonTaskArguments = L"-tray";
 // any user's logon, highest run level, no time limit, also on batteries.
 // True when the task was registered. An older task of the same name is
 // deleted first, so a failure may leave no task at all.
-bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& program_path,
+bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
                        const std::wstring& arguments);
 
 // Deletes the task `name` (nothing when empty) from the root folder. True

@@ -15,6 +15,6 @@ namespace tarnwick {
 // the process environment block with PROCESS_QUERY_INFORMATION and
 // PROCESS_VM_READ. Nullopt when it cannot be read: the process is gone, is
 // still being made or is ending, or denies the access.
-[[nodiscard]] std::optional<std::wstring> ReadProcessCommandLine(DWORD process_id);
+[[nodiscard]] std::optional<std::wstring> ReadProcessCommandLine(DWORD processId);
 
 }  // namespace tarnwick

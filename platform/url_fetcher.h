@@ -48,7 +48,7 @@ class UrlFetcher {
   // another status, a redirect to another host or scheme, a failed read, an
   // empty body, a body longer than `max_bytes` (nothing of it is kept), or
   // `control` cancelled. Progress is reported to `control` as it arrives.
-  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t maxBytes,
                                                                     FetchControl& control) = 0;
 };
 

@@ -6,7 +6,7 @@
 #
 # The build folder (default: build) holds the compile_commands.json of a
 # configured build; scripts/test.sh makes one. --fix applies clang-tidy's
-# fixes (renames included) and reformats, then reports what is left.
+# fixes (renames included) and reformats; check again after a build.
 # TARNWICK_LINT_JOBS sets the parallel clang-tidy runs (default: the cores).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,8 +44,7 @@ tidy_args=(-p "$build" --quiet
   "--extra-arg=-isystem$cxx_headers" "--extra-arg=-isystem$cxx_headers/x86_64-w64-mingw32"
   --extra-arg=-Wno-unknown-warning-option)
 
-run_tidy() {  # $1: fix folder or empty
-  local fixes=$1
+run_tidy() {  # with FIXES set: also export clang-tidy's fixes there
   mkdir -p "$work/tidy"
   rm -f "$work/tidy"/*
   # shellcheck disable=SC2016
@@ -57,12 +56,6 @@ run_tidy() {  # $1: fix folder or empty
   ' _ "$work" {} "${tidy_args[@]}" {} < "$work/units"
 }
 
-if [ "$fix" -eq 1 ]; then
-  mkdir -p "$work/fixes"
-  FIXES="$work/fixes" run_tidy "$work/fixes"
-  clang-apply-replacements "$work/fixes"
-fi
-
 status=0
 # File names: lower_case .cpp and .h.
 if grep -vE '(^|/)[a-z0-9_]+\.(cpp|h)$' "$work/sources"; then
@@ -70,7 +63,15 @@ if grep -vE '(^|/)[a-z0-9_]+\.(cpp|h)$' "$work/sources"; then
   status=1
 fi
 if [ "$fix" -eq 1 ]; then
+  # Renames first: a header's fix comes from every unit that includes it, and
+  # clang-apply-replacements applies each once.
+  mkdir -p "$work/fixes"
+  export FIXES="$work/fixes"
+  run_tidy
+  clang-apply-replacements "$work/fixes"
   xargs -P "$jobs" clang-format -i < "$work/sources"
+  echo "lint: fixes applied; build, then run scripts/lint.sh again for what is left" >&2
+  exit $status
 fi
 if ! xargs -P "$jobs" clang-format --dry-run -Werror < "$work/sources" > "$work/format" 2>&1; then
   grep -E '^[^ ].*: (error|warning):' "$work/format" | sed 's/ \[-Wclang-format-violations\]//' | sort -u | head -50 || true
@@ -79,7 +80,8 @@ if ! xargs -P "$jobs" clang-format --dry-run -Werror < "$work/sources" > "$work/
 fi
 
 start=$SECONDS
-FIXES="" run_tidy ""
+export FIXES=""
+run_tidy
 if compgen -G "$work/tidy/*.failed" >/dev/null; then
   # A header's finding shows in every unit that includes it: once is enough.
   cat "$work"/tidy/* | grep -v '^failed$' | awk '

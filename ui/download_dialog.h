@@ -15,7 +15,7 @@ namespace tarnwick {
 // the user cancels (Cancel, Escape, the close box), or a quit message ends the
 // loop (cancelled). While one dialog runs, another is not opened: that one is
 // brought forward and the call reads Cancelled.
-[[nodiscard]] BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundFetch& fetch);
+[[nodiscard]] BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT textId, BackgroundFetch& fetch);
 
 // The latest version on the server, asked under the dialog through WinINet on
 // the channel that BetaUpdates picks; empty when nothing was learned or the

@@ -68,8 +68,8 @@ struct MainWindowState {
   int dpi = kDefaultDpi;
   unique_hfont CaptionFont;
   unique_hfont CountFont;
-  unique_hfont StatusFont;  // the status bar's, at the window's DPI
-  unique_hicon BigIcon;
+  unique_hfont statusFont;  // the status bar's, at the window's DPI
+  unique_hicon bigIcon;
   // The entry a double-click opened in the add flow. It stays listed (box,
   // file, worker) until the dialog returns another text.
   std::optional<std::wstring> PendingEntryText;
@@ -115,9 +115,9 @@ bool SaveAndAnnounce(HWND window, const ListChange& change) noexcept {
 // The system's own words for an error code, without the final line end.
 std::wstring SystemErrorText(DWORD error) {
   unique_hlocal buffer;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-      0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
   std::wstring text;
   if (length > 0 && buffer) text.assign(static_cast<const wchar_t*>(buffer.get()), length);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -137,8 +137,7 @@ bool IsRefusedStatus(ListFileStatus status) noexcept {
 bool ListFileRefused() noexcept { return IsRefusedStatus(State().listFileStatus) || State().listHasZeroCharacter; }
 
 // Why the list file was not opened, and that no edit will replace it.
-std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine,
-                                 bool zeroCharacter) {
+std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine, bool zeroCharacter) {
   if (status == ListFileStatus::Undecodable && undecodableLine != 0) {
     return FillTextFields(LoadResourceText(IDS_LIST_FILE_MIXED_ENCODINGS),
                           {std::to_wstring(undecodableLine), ListFilePath});
@@ -154,8 +153,8 @@ std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t 
            L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
   }
   if (zeroCharacter) {
-    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" +
-           kCaption + L" will not overwrite it. Remove the character with an editor.";
+    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" + kCaption +
+           L" will not overwrite it. Remove the character with an editor.";
   }
   return L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
          kCaption + L" will not overwrite it. Open this window again once the file can be read.";
@@ -163,18 +162,17 @@ std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t 
 
 void ShowListFileRefused(HWND window) noexcept {
   const MainWindowState& state = State();
-  const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError,
-                                                state.listUndecodableLine, state.listHasZeroCharacter);
+  const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError, state.listUndecodableLine,
+                                                state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
-  const std::wstring text =
-      save.kept_copy.empty()
-          ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" + SystemErrorText(save.error) +
-                L"\n\nThe list shows what the file still holds."
-          : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                           {ListFilePath, SystemErrorText(save.error), save.kept_copy});
+  const std::wstring text = save.keptCopy.empty()
+                                ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" +
+                                      SystemErrorText(save.error) + L"\n\nThe list shows what the file still holds."
+                                : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
+                                                 {ListFilePath, SystemErrorText(save.error), save.keptCopy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -200,10 +198,10 @@ MainWindowFonts ReplaceFonts(HWND window, MainWindowState& state) noexcept {
   large.lfWeight *= 2;
   former.caption = std::exchange(state.CaptionFont, unique_hfont(::CreateFontIndirectW(&metrics.lfCaptionFont)));
   former.count = std::exchange(state.CountFont, unique_hfont(::CreateFontIndirectW(&large)));
-  former.status = std::exchange(state.StatusFont, unique_hfont(::CreateFontIndirectW(&metrics.lfStatusFont)));
+  former.status = std::exchange(state.statusFont, unique_hfont(::CreateFontIndirectW(&metrics.lfStatusFont)));
   ::SendDlgItemMessageW(window, IDC_COUNT_LABEL, WM_SETFONT, reinterpret_cast<WPARAM>(state.CountFont.get()), TRUE);
-  if (state.StatusBarHandle != nullptr && state.StatusFont) {
-    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), TRUE);
+  if (state.StatusBarHandle != nullptr && state.statusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.statusFont.get()), TRUE);
   }
   return former;
 }
@@ -219,16 +217,16 @@ void SetBigIcon(HWND window, MainWindowState& state) noexcept {
   unique_hicon icon = LoadIconForDpi(ProgramInstance(), IDI_TARNWICK, SM_CXICON, state.dpi);
   if (!icon) return;
   ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon.get()));
-  state.BigIcon = std::move(icon);
+  state.bigIcon = std::move(icon);
 }
 
 void CreateStatusBar(HWND window) noexcept {
   MainWindowState& state = State();
-  state.StatusBarHandle = ::CreateWindowExW(
-      0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
-  if (state.StatusFont) {
-    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), FALSE);
+  state.StatusBarHandle =
+      ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
+  if (state.statusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.statusFont.get()), FALSE);
   }
   std::array<int, kStatusPartCount> edges = {};
   ::SendMessageW(state.StatusBarHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
@@ -277,8 +275,7 @@ HBITMAP EfficiencyMarkBitmap(bool dark, int size) noexcept {
     unique_hbitmap& bitmap = loaded[index][dark ? 1 : 0];
     if (!bitmap) {
       const int id = dark ? kResources[index].dark : kResources[index].light;
-      bitmap.reset(static_cast<HBITMAP>(
-          ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
+      bitmap.reset(static_cast<HBITMAP>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
     }
     return bitmap.get();
   }
@@ -361,7 +358,7 @@ void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& rea
   MainWindowState& state = State();
   state.listFileStatus = status;
   state.listReadError = reading.error;
-  state.listUndecodableLine = reading.undecodable_line;
+  state.listUndecodableLine = reading.undecodableLine;
   state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
   const bool refused = ListFileRefused();
   // Nothing to edit, and no edit may replace the file.
@@ -496,7 +493,7 @@ void OpenProcesses(HWND window) noexcept {
   };
   static Win32ProgramStarter starter;
   list.starter = &starter;
-  OpenProcessesWindow(window, Worker.Results, std::move(list));
+  OpenProcessesWindow(window, Worker.results, std::move(list));
 }
 
 void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
@@ -562,9 +559,8 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   std::vector<std::wstring> attempted;
   bool zeroCharacter = false;
   bool unchangedSinceShown = false;
-  const ListFileUpdate update =
-      UpdateProcessListFile(ListFilePath, [&](const std::vector<std::wstring>& entries)
-                                              -> std::optional<std::vector<std::wstring>> {
+  const ListFileUpdate update = UpdateProcessListFile(
+      ListFilePath, [&](const std::vector<std::wstring>& entries) -> std::optional<std::vector<std::wstring>> {
         applied = {};
         zeroCharacter = !ListBoxCanHoldEntries(entries);
         if (zeroCharacter) return std::nullopt;
@@ -585,8 +581,8 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
     KnownListFileStamp = update.save.written;
     // Only what another program changed, or what the save left out, needs
     // the list box built anew.
-    const bool boxFollows = unchangedSinceShown && change.kind != ListChange::Kind::Edit &&
-                            applied.entries.size() == update.entries.size();
+    const bool boxFollows =
+        unchangedSinceShown && change.kind != ListChange::Kind::Edit && applied.entries.size() == update.entries.size();
     if (!boxFollows) {
       ShowEntries(window, update.entries);
     } else if (change.kind == ListChange::Kind::Clear) {
@@ -602,7 +598,7 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
     // The file keeps what it held, or (the old list gone) the new content
     // waits beside it to be put in place.
     KnownListFileStamp = update.reading.stamp;
-    state.savedEntries = update.save.kept_copy.empty() ? update.entries : attempted;
+    state.savedEntries = update.save.keptCopy.empty() ? update.entries : attempted;
     ShowEntries(window, state.savedEntries);
     ShowSaveFailed(window, update.save);
   } else if (!unchangedSinceShown) {
@@ -737,7 +733,7 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
 INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State();
   StatusReading reading;
-  reading.running = Worker.Running.load();
+  reading.running = Worker.running.load();
   reading.scanned = ReadStatistic(kLastScannedCount);
   reading.matched = ReadStatistic(kCurrentEnforcedCount);
   reading.eUsage = CoreClassMeanUsage(graph, true).mean;
@@ -846,7 +842,7 @@ INT_PTR OnDestroy(GraphState& graph) noexcept {
   state.StatusBarHandle = nullptr;
   state.CaptionFont.reset();
   state.CountFont.reset();
-  state.StatusFont.reset();
+  state.statusFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
   MainWindowHandle = nullptr;
@@ -912,7 +908,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFileReading& reading) {
-  const std::wstring text = ListFileRefusedText(status, reading.error, reading.undecodable_line, false);
+  const std::wstring text = ListFileRefusedText(status, reading.error, reading.undecodableLine, false);
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONERROR);
 }
 

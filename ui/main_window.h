@@ -21,6 +21,6 @@ namespace tarnwick {
 // saved and the tray window told. A failed save is reported and the list box
 // goes back to what the file holds. True when the list was saved with them.
 // On the main window's thread only.
-bool AddEntriesToList(HWND main_window, const std::vector<std::wstring>& entries) noexcept;
+bool AddEntriesToList(HWND mainWindow, const std::vector<std::wstring>& entries) noexcept;
 
 }  // namespace tarnwick

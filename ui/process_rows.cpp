@@ -20,11 +20,11 @@ bool IsUnsupported(DWORD error) noexcept {
 
 // The method a method column shows; the columns follow the methods' order.
 const MethodResult& MethodIn(const ProcessResult& row, ProcessColumn column) noexcept {
-  static_assert(static_cast<int>(ProcessColumn::kCpuAffinity) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::kCpuAffinity) &&
-                static_cast<int>(ProcessColumn::kCpuSets) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::kCpuSets));
-  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode))];
+  static_assert(static_cast<int>(ProcessColumn::KCpuAffinity) - static_cast<int>(ProcessColumn::KEfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::KCpuAffinity) &&
+                static_cast<int>(ProcessColumn::KCpuSets) - static_cast<int>(ProcessColumn::KEfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::KCpuSets));
+  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode))];
 }
 
 int ClampedLength(std::wstring_view text) noexcept {
@@ -91,10 +91,14 @@ bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) noexce
 // reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
   switch (result.outcome) {
-    case MethodResult::Outcome::kPlaced: return 0;
-    case MethodResult::Outcome::kFailed: return 1;
-    case MethodResult::Outcome::kNotApplicable: return 2;
-    case MethodResult::Outcome::kNotRun: return 3;
+    case MethodResult::Outcome::KPlaced:
+      return 0;
+    case MethodResult::Outcome::KFailed:
+      return 1;
+    case MethodResult::Outcome::KNotApplicable:
+      return 2;
+    case MethodResult::Outcome::KNotRun:
+      return 3;
   }
   return 3;
 }
@@ -108,16 +112,19 @@ int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
 
 int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn column) noexcept {
   switch (column) {
-    case ProcessColumn::kProcess: return CompareText(a.fileName, b.fileName);
-    case ProcessColumn::kPid: return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
-    case ProcessColumn::kPattern:
+    case ProcessColumn::KProcess:
+      return CompareText(a.fileName, b.fileName);
+    case ProcessColumn::KPid:
+      return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
+    case ProcessColumn::KPattern:
       // Matched rows before the empty pattern cells, whatever the patterns say.
       if (a.matched != b.matched) return a.matched ? -1 : 1;
       return CompareText(a.pattern, b.pattern);
-    case ProcessColumn::kEfficiencyMode:
-    case ProcessColumn::kCpuAffinity:
-    case ProcessColumn::kCpuSets: return CompareMethod(MethodIn(a, column), MethodIn(b, column));
-    case ProcessColumn::kPath:
+    case ProcessColumn::KEfficiencyMode:
+    case ProcessColumn::KCpuAffinity:
+    case ProcessColumn::KCpuSets:
+      return CompareMethod(MethodIn(a, column), MethodIn(b, column));
+    case ProcessColumn::KPath:
       if (a.imagePath.empty() != b.imagePath.empty()) return a.imagePath.empty() ? 1 : -1;
       return CompareText(a.imagePath, b.imagePath);
   }
@@ -127,7 +134,7 @@ int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn 
 int CompareNameThenId(const ProcessResult& a, const ProcessResult& b) noexcept {
   const int byName = CompareText(a.fileName, b.fileName);
   if (byName != 0) return byName;
-  return CompareColumn(a, b, ProcessColumn::kPid);
+  return CompareColumn(a, b, ProcessColumn::KPid);
 }
 
 void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColumnCount>& cells) {
@@ -143,44 +150,53 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
-    case MethodResult::Outcome::kNotRun: return std::wstring();
-    case MethodResult::Outcome::kPlaced:
+    case MethodResult::Outcome::KNotRun:
+      return std::wstring();
+    case MethodResult::Outcome::KPlaced:
       switch (result.priority) {
-        case MethodResult::Priority::kUntouched: return L"Placed";
-        case MethodResult::Priority::kNormal: return L"Placed, priority Normal";
-        case MethodResult::Priority::kStillIdle:
+        case MethodResult::Priority::KUntouched:
+          return L"Placed";
+        case MethodResult::Priority::KNormal:
+          return L"Placed, priority Normal";
+        case MethodResult::Priority::KStillIdle:
           return L"Placed, priority left Idle (" +
                  (result.priorityError == ERROR_ACCESS_DENIED ? std::wstring(L"denied")
                                                               : L"error " + std::to_wstring(result.priorityError)) +
                  L")";
       }
       return L"Placed";
-    case MethodResult::Outcome::kFailed:
+    case MethodResult::Outcome::KFailed:
       if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
       if (IsUnsupported(result.error)) return L"Not supported";
       return L"Failed (" + std::to_wstring(result.error) + L")";
-    case MethodResult::Outcome::kNotApplicable: return L"Not applicable";
+    case MethodResult::Outcome::KNotApplicable:
+      return L"Not applicable";
   }
   return std::wstring();
 }
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
   switch (column) {
-    case ProcessColumn::kProcess: return row.fileName;
-    case ProcessColumn::kPid: return std::to_wstring(row.processId);
-    case ProcessColumn::kPattern: return row.pattern;
-    case ProcessColumn::kEfficiencyMode:
-    case ProcessColumn::kCpuAffinity:
-    case ProcessColumn::kCpuSets: return MethodCellText(MethodIn(row, column));
-    case ProcessColumn::kPath: return row.imagePath;
+    case ProcessColumn::KProcess:
+      return row.fileName;
+    case ProcessColumn::KPid:
+      return std::to_wstring(row.processId);
+    case ProcessColumn::KPattern:
+      return row.pattern;
+    case ProcessColumn::KEfficiencyMode:
+    case ProcessColumn::KCpuAffinity:
+    case ProcessColumn::KCpuSets:
+      return MethodCellText(MethodIn(row, column));
+    case ProcessColumn::KPath:
+      return row.imagePath;
   }
   return std::wstring();
 }
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode);
   if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
-      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::kNotRun) {
+      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::KNotRun) {
     return L"Off";
   }
   return ProcessCellText(row, column);
@@ -188,7 +204,7 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, con
 
 std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
                            std::wstring_view systemMessage) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode);
   if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
   static constexpr const wchar_t* kNames[] = {L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets"};
   static constexpr const wchar_t* kPlaced[] = {
@@ -198,17 +214,17 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
   const std::wstring name = kNames[method];
   const MethodResult& result = MethodIn(row, column);
   switch (result.outcome) {
-    case MethodResult::Outcome::kNotRun:
+    case MethodResult::Outcome::KNotRun:
       if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
       return name + L" was not applied: the process had ended.";
-    case MethodResult::Outcome::kPlaced:
-      if (result.priority == MethodResult::Priority::kNormal) {
+    case MethodResult::Outcome::KPlaced:
+      if (result.priority == MethodResult::Priority::KNormal) {
         return std::wstring(kPlaced[method]) + L" Its Idle priority class was raised to Normal as well.";
       }
       return kPlaced[method];
-    case MethodResult::Outcome::kNotApplicable:
+    case MethodResult::Outcome::KNotApplicable:
       return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
-    case MethodResult::Outcome::kFailed:
+    case MethodResult::Outcome::KFailed:
       break;
   }
   if (result.error == ERROR_ACCESS_DENIED) {
@@ -237,7 +253,8 @@ void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, Pro
                       std::vector<uint32_t>& order, std::wstring_view filter) {
   order.clear();
   for (size_t i = 0; i < rows.size() && i < std::numeric_limits<uint32_t>::max(); ++i) {
-    if ((!onlyMatched || rows[i].matched) && RowPassesFilter(rows[i], filter)) order.push_back(static_cast<uint32_t>(i));
+    if ((!onlyMatched || rows[i].matched) && RowPassesFilter(rows[i], filter))
+      order.push_back(static_cast<uint32_t>(i));
   }
   const bool byColumn = sort.column >= 0 && sort.column < kProcessColumnCount;
   std::sort(order.begin(), order.end(), [&](uint32_t left, uint32_t right) {
@@ -264,15 +281,15 @@ int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uin
   if (order.empty() || prefix.empty()) return -1;
   const ProcessColumn column = sort.column >= 0 && sort.column < kProcessColumnCount
                                    ? static_cast<ProcessColumn>(sort.column)
-                                   : ProcessColumn::kProcess;
+                                   : ProcessColumn::KProcess;
   const size_t from = start < order.size() ? start : 0;
   for (size_t step = 0; step < order.size(); ++step) {
     const size_t position = (from + step) % order.size();
     if (order[position] >= rows.size()) continue;
     const ProcessResult& row = rows[order[position]];
     // The two columns that are rows' own strings are not copied for the test.
-    const bool found = column == ProcessColumn::kProcess ? StartsWithIgnoringCase(row.fileName, prefix)
-                       : column == ProcessColumn::kPath  ? StartsWithIgnoringCase(row.imagePath, prefix)
+    const bool found = column == ProcessColumn::KProcess ? StartsWithIgnoringCase(row.fileName, prefix)
+                       : column == ProcessColumn::KPath  ? StartsWithIgnoringCase(row.imagePath, prefix)
                                                          : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
     if (found) return static_cast<int>(position);
   }
@@ -364,7 +381,7 @@ AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> s
   AddPlan plan;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
-    const std::wstring& text = what == AddWhat::kName ? rows[index].fileName : rows[index].imagePath;
+    const std::wstring& text = what == AddWhat::KName ? rows[index].fileName : rows[index].imagePath;
     if (text.empty()) continue;
     std::wstring entry = PatternMatchingItself(text);
     if (IsAlreadyListed(plan.entries, entry) || IsAlreadyListed(plan.alreadyListed, entry)) continue;

@@ -19,13 +19,13 @@
 namespace tarnwick {
 
 enum class ProcessColumn : int {
-  kProcess,
-  kPid,
-  kPattern,
-  kEfficiencyMode,
-  kCpuAffinity,
-  kCpuSets,
-  kPath,
+  KProcess,
+  KPid,
+  KPattern,
+  KEfficiencyMode,
+  KCpuAffinity,
+  KCpuSets,
+  KPath,
 };
 inline constexpr int kProcessColumnCount = 7;
 
@@ -87,8 +87,7 @@ struct ProcessRowKey {
 
 // The display positions of `keys` in the new order, ascending; keys whose
 // process is gone (or is filtered out) are left out.
-[[nodiscard]] std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows,
-                                               std::span<const uint32_t> order,
+[[nodiscard]] std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows, std::span<const uint32_t> order,
                                                std::span<const ProcessRowKey> keys);
 
 // Where the focus goes when its row is gone from the new order: to the
@@ -100,8 +99,7 @@ struct ProcessRowKey {
 
 // The selected rows as tab-separated text: a line of the column titles, then
 // one line per row in the order given, every line ending in CR LF.
-[[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles,
-                                               std::span<const ProcessResult> rows,
+[[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
                                                std::span<const uint32_t> selected,
                                                const MethodsOn& on = {true, true, true});
 
@@ -115,7 +113,7 @@ struct ProcessRowKey {
 // What "Add Name" or "Add Path" would add for the selected rows: their file
 // names or full paths in display order as patterns matching themselves, each
 // once (letter case ignored), rows without a readable path giving no path.
-enum class AddWhat { kName, kPath };
+enum class AddWhat { KName, KPath };
 [[nodiscard]] std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows,
                                                      std::span<const uint32_t> selected, AddWhat what);
 

@@ -31,14 +31,14 @@ std::wstring ParseVersionFile(std::span<const std::byte> body) {
   // Editors on Windows like to start a UTF-8 file with a byte-order mark.
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   const std::wstring text = Utf8ToWide(bytes);
-  const size_t line_end = text.find_first_of(L"\r\n");
-  if (text.size() < kVersionFileMarker.size() || line_end == std::wstring::npos ||
+  const size_t lineEnd = text.find_first_of(L"\r\n");
+  if (text.size() < kVersionFileMarker.size() || lineEnd == std::wstring::npos ||
       text.find(L'.') == std::wstring::npos || text.find(kVersionFileMarker) == std::wstring::npos) {
     return {};
   }
   // Anything but four plain fields of 0-255 could pack to a number larger
   // than every real release ("-1.2.2.4" would stay "newer" for ever).
-  std::wstring version = text.substr(0, line_end);
+  std::wstring version = text.substr(0, lineEnd);
   if (!ParseStrictVersion(version)) return {};
   return version;
 }
@@ -48,40 +48,39 @@ std::wstring TakeVersionFile(BackgroundFetch& fetch) {
   return body ? ParseVersionFile(*body) : std::wstring();
 }
 
-std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event) {
-  BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes),
-                        kVersionFileLimits);
-  if (fetch.Wait(quit_event) != BackgroundFetch::Outcome::Done) return {};
+std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent) {
+  BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes), kVersionFileLimits);
+  if (fetch.Wait(quitEvent) != BackgroundFetch::Outcome::Done) return {};
   return TakeVersionFile(fetch);
 }
 
-void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
-                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer) {
+void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announceNewer) {
   do {
-    const std::wstring latest = FetchLatestVersion(fetcher, beta(), quit_event);
-    if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announce_newer(PackVersion(latest));
+    const std::wstring latest = FetchLatestVersion(fetcher, beta(), quitEvent);
+    if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announceNewer(PackVersion(latest));
     // A wait that fails would fail again at once: checking again would turn
     // the daily check into a stream of downloads, so the thread ends.
-  } while (::WaitForSingleObject(quit_event, interval_ms) == WAIT_TIMEOUT);
+  } while (::WaitForSingleObject(quitEvent, intervalMs) == WAIT_TIMEOUT);
 }
 
-void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept {
-  RunUpdateChecks(MakeUpdateFetcher(), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
-                  [tray_window](uint32_t version) {
-                    ::PostMessageW(tray_window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
+void UpdateCheckerThread(unique_handle quitEvent, HWND trayWindow) noexcept {
+  RunUpdateChecks(MakeUpdateFetcher(), quitEvent.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
+                  [trayWindow](uint32_t version) {
+                    ::PostMessageW(trayWindow, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
                   });
 }
 
 void StartUpdateChecker() {
-  HANDLE own_quit_event = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &own_quit_event, 0, FALSE,
+  HANDLE ownQuitEvent = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
     return;
   }
   // Without the thread there is no automatic check; "Check for Update" still works.
   static_cast<void>(StartDetachedThread(
-      [quit_event = unique_handle(own_quit_event), tray_window = TrayWindowHandle.load()]() mutable noexcept {
-        UpdateCheckerThread(std::move(quit_event), tray_window);
+      [quitEvent = unique_handle(ownQuitEvent), trayWindow = TrayWindowHandle.load()]() mutable noexcept {
+        UpdateCheckerThread(std::move(quitEvent), trayWindow);
       }));
 }
 

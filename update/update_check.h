@@ -46,19 +46,19 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 
 // The latest version on the server, or empty when nothing could be learned
 // within the version file's limits, or `quit_event` was set meanwhile.
-[[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event);
+[[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent);
 
 // Asks at once and then every `interval_ms` until `quit_event` is set (which
 // also ends a check under way); `announce_newer` runs with the packed
 // version after each check that found a newer one. `beta` is asked before
 // every check.
-void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
-                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer);
+void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announceNewer);
 
 // The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window`, with
 // the packed version in wParam, when a newer version exists. It owns everything it uses (its own handle of the
 // quit event, a copy of the window handle), so it may outlive the program's
 // globals while a download finishes during the program's exit.
-void UpdateCheckerThread(unique_handle quit_event, HWND tray_window) noexcept;
+void UpdateCheckerThread(unique_handle quitEvent, HWND trayWindow) noexcept;
 
 }  // namespace tarnwick

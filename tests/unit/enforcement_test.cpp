@@ -80,11 +80,11 @@ TEST_F(EnforcementPassTest, AllMethodsInOrderWithTheirArguments) {
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
                           "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
                           "CloseHandle thread snapshot", "OpenProcess 0x600 42", "GetProcessInformation 42 4 12",
-                          "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42",
-                          "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
-                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0",
-                          "GetSystemCpuSetInformation 128", "SetProcessDefaultCpuSets 42 [256,257,258,259] 4",
-                          "CloseHandle process 42", "CloseHandle process snapshot"));
+                          "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42", "OpenProcess 0x200 42",
+                          "SetProcessAffinityMask 42 0xf", "CloseHandle process 42", "LookUpCpuSetFunctions",
+                          "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0", "GetSystemCpuSetInformation 128",
+                          "SetProcessDefaultCpuSets 42 [256,257,258,259] 4", "CloseHandle process 42",
+                          "CloseHandle process snapshot"));
   EXPECT_THAT(system_.CallsStartingWith("Process32FirstW"), ElementsAre("Process32FirstW 568"));
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 1u)));
   EXPECT_EQ(system_.OpenHandles(), 0u);
@@ -119,9 +119,8 @@ TEST_F(EnforcementPassTest, MissingFunctionsTurnTheirMethodsIntoNothing) {
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
                           "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
                           "CloseHandle thread snapshot", "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf",
-                          "CloseHandle process 42",
-                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "CloseHandle process 42",
-                          "CloseHandle process snapshot"));
+                          "CloseHandle process 42", "LookUpCpuSetFunctions", "OpenProcess 0x2000 42",
+                          "CloseHandle process 42", "CloseHandle process snapshot"));
 }
 
 // Task Manager's efficiency mode is EcoQoS on and the Idle priority class.
@@ -143,25 +142,87 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
     bool ecoQosAfter;
     DWORD priorityAfter;
   };
-  const std::string open_both = "OpenProcess 0x600 42", read = "GetProcessInformation 42 4 12",
-                    priority = "GetPriorityClass 42", eco_off = "SetProcessInformation 42 4 {1,1,0} 12",
+  const std::string openBoth = "OpenProcess 0x600 42", read = "GetProcessInformation 42 4 12",
+                    priority = "GetPriorityClass 42", ecoOff = "SetProcessInformation 42 4 {1,1,0} 12",
                     normal = "SetPriorityClass 42 0x20", close = "CloseHandle process 42";
   const Case cases[] = {
-      {"EcoQoS on, Idle: both changed", true, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, priority, eco_off, normal, close}, kPlacedPriorityNormal, false, NORMAL_PRIORITY_CLASS},
-      {"EcoQoS off, Idle: the user's priority stays", false, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
-      {"EcoQoS on, below normal: the user's priority stays", true, BELOW_NORMAL_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, priority, eco_off, close}, kPlaced, false, BELOW_NORMAL_PRIORITY_CLASS},
-      {"state unreadable on this build: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, ERROR_INVALID_PARAMETER, true,
-       0, 0, {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
-      {"query right refused: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, 0, false, 0, 0,
-       {open_both, "OpenProcess 0x200 42", eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
-      {"priority change denied: told, EcoQoS off kept", true, IDLE_PRIORITY_CLASS, 0, true, ERROR_ACCESS_DENIED, 0,
-       {open_both, read, priority, eco_off, normal, close}, PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), false,
+      {"EcoQoS on, Idle: both changed",
+       true,
+       IDLE_PRIORITY_CLASS,
+       0,
+       true,
+       0,
+       0,
+       {openBoth, read, priority, ecoOff, normal, close},
+       kPlacedPriorityNormal,
+       false,
+       NORMAL_PRIORITY_CLASS},
+      {"EcoQoS off, Idle: the user's priority stays",
+       false,
+       IDLE_PRIORITY_CLASS,
+       0,
+       true,
+       0,
+       0,
+       {openBoth, read, ecoOff, close},
+       kPlaced,
+       false,
        IDLE_PRIORITY_CLASS},
-      {"EcoQoS off refused: the priority is not touched either", true, IDLE_PRIORITY_CLASS, 0, true, 0,
-       ERROR_ACCESS_DENIED, {open_both, read, priority, eco_off, close}, kDenied, true, IDLE_PRIORITY_CLASS},
+      {"EcoQoS on, below normal: the user's priority stays",
+       true,
+       BELOW_NORMAL_PRIORITY_CLASS,
+       0,
+       true,
+       0,
+       0,
+       {openBoth, read, priority, ecoOff, close},
+       kPlaced,
+       false,
+       BELOW_NORMAL_PRIORITY_CLASS},
+      {"state unreadable on this build: EcoQoS off alone",
+       true,
+       IDLE_PRIORITY_CLASS,
+       ERROR_INVALID_PARAMETER,
+       true,
+       0,
+       0,
+       {openBoth, read, ecoOff, close},
+       kPlaced,
+       false,
+       IDLE_PRIORITY_CLASS},
+      {"query right refused: EcoQoS off alone",
+       true,
+       IDLE_PRIORITY_CLASS,
+       0,
+       false,
+       0,
+       0,
+       {openBoth, "OpenProcess 0x200 42", ecoOff, close},
+       kPlaced,
+       false,
+       IDLE_PRIORITY_CLASS},
+      {"priority change denied: told, EcoQoS off kept",
+       true,
+       IDLE_PRIORITY_CLASS,
+       0,
+       true,
+       ERROR_ACCESS_DENIED,
+       0,
+       {openBoth, read, priority, ecoOff, normal, close},
+       PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED),
+       false,
+       IDLE_PRIORITY_CLASS},
+      {"EcoQoS off refused: the priority is not touched either",
+       true,
+       IDLE_PRIORITY_CLASS,
+       0,
+       true,
+       0,
+       ERROR_ACCESS_DENIED,
+       {openBoth, read, priority, ecoOff, close},
+       kDenied,
+       true,
+       IDLE_PRIORITY_CLASS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,10 +248,10 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
       }
     }
     // The path query's own open and close come first.
-    calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), open_both));
+    calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), openBoth));
     EXPECT_EQ(calls, c.calls);
     PassResults results;
-    ASSERT_TRUE(control.Results.CopyLatest(results));
+    ASSERT_TRUE(control.results.CopyLatest(results));
     EXPECT_EQ(results.processes.at(0).methods[0], c.result);
     EXPECT_EQ(system.processes[0].ecoQos, c.ecoQosAfter);
     EXPECT_EQ(system.processes[0].priorityClass, c.priorityAfter);
@@ -209,8 +270,8 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
   const Case cases[] = {
       {0xFF, CpuSetReport({256, 257, 258, 259}), "SetProcessAffinityMask 42 0xf",
        "SetProcessDefaultCpuSets 42 [256,257,258,259] 4", kPlaced},
-      {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}),
-       "SetProcessAffinityMask 42 0xf0f", "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8", kPlaced},
+      {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}), "SetProcessAffinityMask 42 0xf0f",
+       "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8", kPlaced},
       // No Id known for a P-core: a count of 0 would clear the process's CPU
       // sets, so nothing is called and the method does not apply. The
       // process is still matched and counted.
@@ -233,7 +294,7 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
       EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), IsEmpty());
     }
     PassResults results;
-    ASSERT_TRUE(control.Results.CopyLatest(results));
+    ASSERT_TRUE(control.results.CopyLatest(results));
     ASSERT_EQ(results.processes.size(), 1u);
     EXPECT_EQ(results.processes[0].methods[2], c.cpuSetResult);
     EXPECT_THAT(settings.Published(), ElementsAre(Pair(1u, 1u)));
@@ -248,8 +309,7 @@ TEST_F(EnforcementPassTest, ProcessThatCannotBeOpenedIsSkippedAndTriedAgainNextP
   EXPECT_EQ(system_.CountCalls("OpenProcess 0x200 42"), 2u) << "opened for efficiency mode and affinity";
   EXPECT_EQ(system_.CountCalls("OpenProcess 0x2000 42"), 1u) << "opened for CPU sets";
   EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"), ElementsAre("SetProcessAffinityMask 43 0xf"));
-  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
-              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"), ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
   EXPECT_THAT(system_.CallsStartingWith("SetProcessDefaultCpuSets"),
               ElementsAre("SetProcessDefaultCpuSets 43 [256,257,258,259] 4"));
 
@@ -270,8 +330,7 @@ TEST_F(EnforcementPassTest, FailedThreadSnapshotIsTakenAgainAtTheNextMatch) {
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
   // Without thread counts game.exe cannot be told from an ended process: it waits for the next pass.
   EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 2u);
-  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
-              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"), ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
 
   system_.ClearCalls();
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
@@ -321,8 +380,8 @@ TEST_F(EnforcementPassTest, FailedSnapshotPublishesAndSignalsNothing) {
 }
 
 TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
-  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"", 1, false},
-                       {44, L"game.exe", L"D:\\game.exe"}};
+  system_.processes = {
+      {42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"", 1, false}, {44, L"game.exe", L"D:\\game.exe"}};
   const std::vector<std::wstring> patterns{L"game.exe", L"C:\\Games\\*", L"tool.exe", L"D:\\*"};
   auto run = [&](MatchCaching caching) {
     FakeSystem system;
@@ -338,8 +397,8 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
     }
     return std::make_pair(system.Calls(), settings.Published());
   };
-  const auto cached = run(MatchCaching::kCached);
-  const auto uncached = run(MatchCaching::kUncached);
+  const auto cached = run(MatchCaching::KCached);
+  const auto uncached = run(MatchCaching::KUncached);
   EXPECT_EQ(cached.first, uncached.first);
   EXPECT_EQ(cached.second, uncached.second);
 }
@@ -360,7 +419,7 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   ASSERT_TRUE(Pass({L"none.exe", L"C:\\Games\\*", L"game.exe", L"tool.exe", L"gone.exe"}, kAllMethods));
 
   PassResults results;
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_EQ(results.pass, 1u);
   EXPECT_EQ(results.scanned, 5u);
   EXPECT_EQ(results.matched, 4u) << "game.exe matched two patterns and counts once";
@@ -374,9 +433,15 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   };
   const Expected expected[] = {
       {42, L"game.exe", L"C:\\Games\\game.exe", L"C:\\Games\\*", {kPlaced, kPlaced, kPlaced}},
-      {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe", L"C:\\Games\\*",
+      {43,
+       L"anticheat.exe",
+       L"C:\\Games\\anticheat.exe",
+       L"C:\\Games\\*",
        {Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED)}},
-      {44, L"tool.exe", L"C:\\Tools\\tool.exe", L"tool.exe",
+      {44,
+       L"tool.exe",
+       L"C:\\Tools\\tool.exe",
+       L"tool.exe",
        {Failed(ERROR_INVALID_FUNCTION), Failed(ERROR_INVALID_PARAMETER), Failed(ERROR_NOT_SUPPORTED)}},
       // Ended before the thread snapshot: efficiency mode leaves it alone, and
       // its path was never read.
@@ -393,7 +458,7 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
     EXPECT_EQ(row.matched, *expected[i].pattern != L'\0');
     EXPECT_EQ(row.methods, expected[i].methods);
   }
-  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "nothing newer than the copy";
+  EXPECT_FALSE(control_.results.CopyLatest(results)) << "nothing newer than the copy";
 }
 
 TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
@@ -402,7 +467,7 @@ TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
   system_.hasCpuSetFunctions = false;
   ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{true, false, true}));
   PassResults results;
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   ASSERT_EQ(results.processes.size(), 1u);
   EXPECT_EQ(results.processes[0].methods, (MethodResults{kUnsupported, kNotRun, kUnsupported}));
 }
@@ -414,14 +479,14 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
   system_.processes = {{42, L"game.exe", L"C:\\game.exe"}, {43, L"tool.exe", L"C:\\tool.exe"}};
   PassResults results;
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, kAllMethods));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   ASSERT_EQ(results.processes.size(), 2u);
 
   system_.processes.erase(system_.processes.begin());
   system_.processes.push_back({44, L"new.exe", L"C:\\new.exe"});
   ASSERT_TRUE(Pass({L"tool.exe"}, MethodSwitches{false, true, false}));
   ASSERT_TRUE(Pass({L"new.exe"}, MethodSwitches{false, true, false}));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_EQ(results.pass, 3u) << "the reader gets the latest pass, not the next one";
   ASSERT_EQ(results.processes.size(), 2u);
   EXPECT_EQ(results.processes[0].fileName, L"tool.exe");
@@ -430,16 +495,16 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
   EXPECT_EQ(results.processes[0].methods, MethodResults{});
   EXPECT_EQ(results.processes[1].fileName, L"new.exe");
   EXPECT_EQ(results.processes[1].pattern, L"new.exe");
-  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::kPlaced);
+  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::KPlaced);
 
   system_.processes.clear();
   ASSERT_TRUE(Pass({L"new.exe"}, kAllMethods));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_TRUE(results.processes.empty());
 
   system_.processSnapshotFails = true;
   EXPECT_FALSE(Pass({L"new.exe"}, kAllMethods));
-  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "a failed pass publishes nothing";
+  EXPECT_FALSE(control_.results.CopyLatest(results)) << "a failed pass publishes nothing";
 }
 
 // Many passes over a seeded churn: processes start and end, image paths
@@ -452,15 +517,15 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   const std::vector<std::wstring> folders{L"C:\\VS\\", L"C:\\Tools\\", L"D:\\Games\\", L"C:\\Windows\\"};
   const std::vector<std::wstring> first_list{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
                                              L"*\\python.exe"};
-  const std::vector<std::wstring> second_list{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
+  const std::vector<std::wstring> secondList{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
   constexpr int kPasses = 400;
   constexpr DWORD kIdCount = 64;  // few ids, so that ended ones come back
 
-  auto run = [&](MatchCaching caching, uint32_t seed) {
+  auto run = [secondList](MatchCaching caching, uint32_t seed) {
     std::mt19937 random(seed);
     auto chance = [&](unsigned percent) { return random() % 100 < percent; };
     auto pick = [&](const std::vector<std::wstring>& from) { return from[random() % from.size()]; };
-    auto make_process = [&](DWORD id, const std::wstring& name) {
+    auto makeProcess = [&](DWORD id, const std::wstring& name) {
       FakeProcess process{id, name, pick(folders) + name};
       process.parentId = 1000 + random() % 3;
       process.threads = 1 + random() % 3;
@@ -474,15 +539,15 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
     WorkerControl control(0xF0F, system, system, system);
     FakeWorkerSettings settings(kAllMethods);
     auto list = std::make_unique<PatternList>(first_list, system, caching);
-    for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(make_process(id, pick(names)));
+    for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(makeProcess(id, pick(names)));
     for (int pass = 0; pass < kPasses; ++pass) {
-      if (pass == kPasses / 2) list = std::make_unique<PatternList>(second_list, system, caching);
+      if (pass == kPasses / 2) list = std::make_unique<PatternList>(secondList, system, caching);
       std::vector<FakeProcess> next;
       for (FakeProcess& process : system.processes) {
         if (chance(4)) continue;  // ended
         if (chance(3)) {
           // Ended, and its id taken at once: by the same program or by another.
-          next.push_back(make_process(process.id, chance(50) ? process.fileName : pick(names)));
+          next.push_back(makeProcess(process.id, chance(50) ? process.fileName : pick(names)));
           continue;
         }
         if (!process.canQuery && chance(25)) process.canQuery = true;  // its path becomes readable
@@ -491,8 +556,8 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
       }
       for (int started = static_cast<int>(random() % 3); started > 0; --started) {
         const DWORD id = 4 * (1 + random() % kIdCount);
-        const bool in_use = std::any_of(next.begin(), next.end(), [&](const FakeProcess& p) { return p.id == id; });
-        if (!in_use) next.push_back(make_process(id, pick(names)));
+        const bool inUse = std::any_of(next.begin(), next.end(), [&](const FakeProcess& p) { return p.id == id; });
+        if (!inUse) next.push_back(makeProcess(id, pick(names)));
       }
       system.processes = std::move(next);
       EXPECT_TRUE(EnforcementPass(control, *list, settings));
@@ -503,8 +568,8 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
 
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
-    const auto cached = run(MatchCaching::kCached, seed);
-    const auto uncached = run(MatchCaching::kUncached, seed);
+    const auto cached = run(MatchCaching::KCached, seed);
+    const auto uncached = run(MatchCaching::KUncached, seed);
     ASSERT_EQ(cached.second.size(), static_cast<size_t>(kPasses));
     EXPECT_EQ(cached.second, uncached.second);
     EXPECT_TRUE(cached.first == uncached.first) << "the platform calls differ";
@@ -517,63 +582,63 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
 
 class WorkerTest : public ::testing::Test {
  protected:
-  WorkerTest() : control_(0x3, system_, system_, system_), pass_done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    RegisterPassNotifyEvent(control_, pass_done_.get());
+  WorkerTest() : control_(0x3, system_, system_, system_), passDone_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    RegisterPassNotifyEvent(control_, passDone_.get());
   }
   ~WorkerTest() override { StopWorker(control_); }
 
-  bool WaitForPass() { return ::WaitForSingleObject(pass_done_.get(), 10000) == WAIT_OBJECT_0; }
+  bool WaitForPass() { return ::WaitForSingleObject(passDone_.get(), 10000) == WAIT_OBJECT_0; }
 
   FakeSystem system_;
   FakeWorkerSettings settings_{MethodSwitches{false, true, false}};
   WorkerControl control_;
-  unique_handle pass_done_;
+  unique_handle passDone_;
 };
 
 TEST_F(WorkerTest, StopWithoutAWorkerReportsFalse) {
   EXPECT_FALSE(StopWorker(control_));
-  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_EQ(control_.running.load(), 0u);
 }
 
 TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
   system_.processes = {{42, L"game.exe", L""}};
   int snapshots = 0;
-  uint32_t running_inside = 0;
-  system_.onProcessSnapshot = [&] {
+  uint32_t runningInside = 0;
+  system_.onProcessSnapshot = [runningInside] {
     if (++snapshots == 1) {
-      running_inside = control_.Running.load();
-      ::SetEvent(control_.StopEvent.get());
+      runningInside = control_.running.load();
+      ::SetEvent(control_.stopEvent.get());
     }
   };
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
   ASSERT_TRUE(WaitForPass());
   EXPECT_TRUE(StopWorker(control_));
   EXPECT_EQ(snapshots, 1) << "no pass after the stop request";
-  EXPECT_EQ(running_inside, 1u);
-  EXPECT_EQ(control_.Running.load(), 0u);
-  EXPECT_FALSE(control_.StopEvent);
-  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_EQ(runningInside, 1u);
+  EXPECT_EQ(control_.running.load(), 0u);
+  EXPECT_FALSE(control_.stopEvent);
+  EXPECT_FALSE(control_.workerThread.joinable());
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask"), 1u);
 }
 
 TEST_F(WorkerTest, StopWithADeadlineLeavesAPassThatDoesNotEnd) {
-  unique_handle in_pass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  unique_handle inPass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   system_.processes = {{42, L"game.exe", L""}};
-  system_.onProcessSnapshot = [&] {
-    ::SetEvent(in_pass.get());
+  system_.onProcessSnapshot = [inPass] {
+    ::SetEvent(inPass.get());
     ::WaitForSingleObject(release.get(), 30000);
   };
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
-  ASSERT_EQ(::WaitForSingleObject(in_pass.get(), 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(::WaitForSingleObject(inPass.get(), 10000), WAIT_OBJECT_0);
   EXPECT_FALSE(StopWorkerWithin(control_, 100)) << "the pass is still running";
-  EXPECT_TRUE(control_.StopEvent) << "the control block stays as it was";
-  EXPECT_TRUE(control_.WorkerThread.joinable());
+  EXPECT_TRUE(control_.stopEvent) << "the control block stays as it was";
+  EXPECT_TRUE(control_.workerThread.joinable());
   ::SetEvent(release.get());
   EXPECT_TRUE(StopWorkerWithin(control_, 10000));
-  EXPECT_FALSE(control_.WorkerThread.joinable());
-  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_FALSE(control_.workerThread.joinable());
+  EXPECT_EQ(control_.running.load(), 0u);
   EXPECT_FALSE(StopWorkerWithin(control_, 0)) << "nothing left to stop";
 }
 
@@ -593,7 +658,7 @@ TEST_F(WorkerTest, RestartUsesTheNewListAndKeepsKnownPaths) {
 TEST_F(WorkerTest, ReadsTheSwitchesEveryPassAndSignalsEveryRegisteredEvent) {
   unique_handle second(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   RegisterPassNotifyEvent(control_, second.get());
-  RegisterPassNotifyEvent(control_, pass_done_.get());
+  RegisterPassNotifyEvent(control_, passDone_.get());
   EXPECT_EQ(control_.PassNotifyEvents.size(), 2u) << "registered once only";
   system_.processes = {{42, L"game.exe", L""}};
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
@@ -601,7 +666,7 @@ TEST_F(WorkerTest, ReadsTheSwitchesEveryPassAndSignalsEveryRegisteredEvent) {
   ASSERT_TRUE(WaitForPass());
   ASSERT_TRUE(WaitForPass());
   EXPECT_EQ(::WaitForSingleObject(second.get(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(control_.Running.load(), 1u);
+  EXPECT_EQ(control_.running.load(), 1u);
   EXPECT_TRUE(StopWorker(control_));
   EXPECT_GE(settings_.Reads(), 3);
   EXPECT_EQ(static_cast<size_t>(settings_.Reads()), settings_.Published().size());

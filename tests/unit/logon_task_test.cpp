@@ -17,20 +17,46 @@ namespace {
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
-const std::vector<std::wstring> kRegistrationCalls = {
-    L"CreateService", L"Connect", L"GetRootFolder", L"DeleteTask(Tarnwick)", L"NewTask", L"Release(Service)",
-    L"GetRegistrationInfo", L"PutAuthor(Ombrix LLC)", L"Release(RegistrationInfo)",
-    L"GetSettings", L"PutStartWhenAvailable(true)", L"PutExecutionTimeLimit(PT0S)",
-    L"PutDisallowStartIfOnBatteries(false)", L"PutStopIfGoingOnBatteries(false)", L"PutMultipleInstances(0)",
-    L"PutEnabled(true)", L"Release(Settings)",
-    L"GetPrincipal", L"PutRunLevel(1)", L"Release(Principal)",
-    L"GetTriggers", L"CreateTrigger(9)", L"Release(TriggerCollection)", L"QueryLogonTrigger", L"Release(Trigger)",
-    L"PutTriggerId(Trigger1)", L"PutTriggerUserId", L"Release(LogonTrigger)",
-    L"GetActions", L"CreateAction(0)", L"Release(ActionCollection)", L"QueryExecAction", L"Release(Action)",
-    L"PutActionPath(\"C:\\Program Files\\Tarnwick\\tarnwick.exe\")", L"PutActionArguments(-tray)",
-    L"Release(ExecAction)",
-    L"RegisterTaskDefinition(Tarnwick,6,S-1-5-32-545,4,\"\")", L"Release(RegisteredTask)",
-    L"Release(Definition)", L"Release(RootFolder)"};
+const std::vector<std::wstring> kRegistrationCalls = {L"CreateService",
+                                                      L"Connect",
+                                                      L"GetRootFolder",
+                                                      L"DeleteTask(Tarnwick)",
+                                                      L"NewTask",
+                                                      L"Release(Service)",
+                                                      L"GetRegistrationInfo",
+                                                      L"PutAuthor(Ombrix LLC)",
+                                                      L"Release(RegistrationInfo)",
+                                                      L"GetSettings",
+                                                      L"PutStartWhenAvailable(true)",
+                                                      L"PutExecutionTimeLimit(PT0S)",
+                                                      L"PutDisallowStartIfOnBatteries(false)",
+                                                      L"PutStopIfGoingOnBatteries(false)",
+                                                      L"PutMultipleInstances(0)",
+                                                      L"PutEnabled(true)",
+                                                      L"Release(Settings)",
+                                                      L"GetPrincipal",
+                                                      L"PutRunLevel(1)",
+                                                      L"Release(Principal)",
+                                                      L"GetTriggers",
+                                                      L"CreateTrigger(9)",
+                                                      L"Release(TriggerCollection)",
+                                                      L"QueryLogonTrigger",
+                                                      L"Release(Trigger)",
+                                                      L"PutTriggerId(Trigger1)",
+                                                      L"PutTriggerUserId",
+                                                      L"Release(LogonTrigger)",
+                                                      L"GetActions",
+                                                      L"CreateAction(0)",
+                                                      L"Release(ActionCollection)",
+                                                      L"QueryExecAction",
+                                                      L"Release(Action)",
+                                                      L"PutActionPath(\"C:\\Program Files\\Tarnwick\\tarnwick.exe\")",
+                                                      L"PutActionArguments(-tray)",
+                                                      L"Release(ExecAction)",
+                                                      L"RegisterTaskDefinition(Tarnwick,6,S-1-5-32-545,4,\"\")",
+                                                      L"Release(RegisteredTask)",
+                                                      L"Release(Definition)",
+                                                      L"Release(RootFolder)"};
 
 constexpr HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
@@ -57,8 +83,8 @@ TEST_P(RequiredStep, FailureEndsTheOperationWithEverythingReleased) {
   EXPECT_TRUE(scheduler.HeldObjects().empty());
 
   const auto& calls = scheduler.Calls();
-  const auto failed = std::find_if(calls.begin(), calls.end(),
-                                   [&](const std::wstring& call) { return CallName(call) == step; });
+  const auto failed =
+      std::find_if(calls.begin(), calls.end(), [&](const std::wstring& call) { return CallName(call) == step; });
   ASSERT_NE(failed, calls.end());
   // After the failing step only releases follow, except that the action's
   // arguments are still set after a refused path.
@@ -70,17 +96,17 @@ TEST_P(RequiredStep, FailureEndsTheOperationWithEverythingReleased) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, RequiredStep,
                          testing::Values(L"CreateService", L"Connect", L"GetRootFolder", L"NewTask",
-                                         L"GetRegistrationInfo", L"PutAuthor", L"GetSettings",
-                                         L"PutStartWhenAvailable", L"GetPrincipal", L"PutRunLevel",
-                                         L"GetTriggers", L"CreateTrigger", L"QueryLogonTrigger", L"PutTriggerId",
-                                         L"PutTriggerUserId", L"GetActions", L"CreateAction", L"QueryExecAction",
-                                         L"PutActionPath", L"RegisterTaskDefinition"));
+                                         L"GetRegistrationInfo", L"PutAuthor", L"GetSettings", L"PutStartWhenAvailable",
+                                         L"GetPrincipal", L"PutRunLevel", L"GetTriggers", L"CreateTrigger",
+                                         L"QueryLogonTrigger", L"PutTriggerId", L"PutTriggerUserId", L"GetActions",
+                                         L"CreateAction", L"QueryExecAction", L"PutActionPath",
+                                         L"RegisterTaskDefinition"));
 
 TEST(RegisterLogonTask, IgnoredStepsDoNotStopTheRegistration) {
   FakeTaskScheduler scheduler;
-  for (const wchar_t* step : {L"DeleteTask", L"PutExecutionTimeLimit", L"PutDisallowStartIfOnBatteries",
-                              L"PutStopIfGoingOnBatteries", L"PutMultipleInstances", L"PutEnabled",
-                              L"PutActionArguments"}) {
+  for (const wchar_t* step :
+       {L"DeleteTask", L"PutExecutionTimeLimit", L"PutDisallowStartIfOnBatteries", L"PutStopIfGoingOnBatteries",
+        L"PutMultipleInstances", L"PutEnabled", L"PutActionArguments"}) {
     scheduler.FailCall(step, step == std::wstring(L"DeleteTask") ? kFileNotFound : E_NOTIMPL);
   }
   EXPECT_TRUE(Register(scheduler));
@@ -99,7 +125,7 @@ TEST(RegisterLogonTask, ServiceIsReleasedRightAfterNewTaskEvenWhenItFails) {
 TEST(QuoteActionPath, QuotesUnlessAlreadyQuoted) {
   const struct {
     const wchar_t* path;
-    const wchar_t* action_path;
+    const wchar_t* actionPath;
   } cases[] = {
       {L"C:\\Program Files\\Tarnwick\\tarnwick.exe", L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\""},
       {L"\"C:\\Tarnwick\\tarnwick.exe\"", L"\"C:\\Tarnwick\\tarnwick.exe\""},
@@ -109,7 +135,8 @@ TEST(QuoteActionPath, QuotesUnlessAlreadyQuoted) {
       {L"  C:\\x.exe", L"\"  C:\\x.exe\""},
       {L"", L"\"\""},
   };
-  for (const auto& c : cases) EXPECT_EQ(QuoteActionPath(c.path), c.action_path) << testing::PrintToString(std::wstring(c.path));
+  for (const auto& c : cases)
+    EXPECT_EQ(QuoteActionPath(c.path), c.actionPath) << testing::PrintToString(std::wstring(c.path));
 }
 
 TEST(DeleteLogonTask, ReachingTheRootFolderIsSuccessWhetherOrNotTheTaskExists) {
@@ -141,7 +168,7 @@ TEST(DeleteLogonTask, UnreachableSchedulerFailsWithEverythingReleased) {
 class InstallCommandsTest : public testing::Test {
  protected:
   // Uninstall deletes the machine's settings key too.
-  testing_support::ScopedScratchLocalMachine scratch_machine_;
+  testing_support::ScopedScratchLocalMachine scratchMachine_;
   void SetUp() override { DeleteSettingsKeys(); }
   void TearDown() override { DeleteSettingsKeys(); }
 

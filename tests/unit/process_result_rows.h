@@ -12,21 +12,21 @@
 namespace tarnwick {
 
 inline constexpr MethodResult kNotRun{};
-inline constexpr MethodResult kPlaced{MethodResult::Outcome::kPlaced, ERROR_SUCCESS};
-inline constexpr MethodResult kDenied{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED};
+inline constexpr MethodResult kPlaced{MethodResult::Outcome::KPlaced, ERROR_SUCCESS};
+inline constexpr MethodResult kDenied{MethodResult::Outcome::KFailed, ERROR_ACCESS_DENIED};
 // What a method reports when its function is missing from the system.
-inline constexpr MethodResult kUnsupported{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
+inline constexpr MethodResult kUnsupported{MethodResult::Outcome::KFailed, ERROR_PROC_NOT_FOUND};
 
-constexpr MethodResult Failed(DWORD error) { return MethodResult{MethodResult::Outcome::kFailed, error}; }
+constexpr MethodResult Failed(DWORD error) { return MethodResult{MethodResult::Outcome::KFailed, error}; }
 // Efficiency mode off for a process in Task Manager's efficiency mode: its
 // Idle priority class raised to Normal too, or left for `error`.
-inline constexpr MethodResult kPlacedPriorityNormal{MethodResult::Outcome::kPlaced, ERROR_SUCCESS,
-                                                    MethodResult::Priority::kNormal};
+inline constexpr MethodResult kPlacedPriorityNormal{MethodResult::Outcome::KPlaced, ERROR_SUCCESS,
+                                                    MethodResult::Priority::KNormal};
 constexpr MethodResult PlacedPriorityLeftIdle(DWORD error) {
-  return MethodResult{MethodResult::Outcome::kPlaced, ERROR_SUCCESS, MethodResult::Priority::kStillIdle, error};
+  return MethodResult{MethodResult::Outcome::KPlaced, ERROR_SUCCESS, MethodResult::Priority::KStillIdle, error};
 }
 // CPU sets with no Id known for any P-core: no call made.
-inline constexpr MethodResult kNotApplicable{MethodResult::Outcome::kNotApplicable, ERROR_SUCCESS};
+inline constexpr MethodResult kNotApplicable{MethodResult::Outcome::KNotApplicable, ERROR_SUCCESS};
 
 // A process row; an empty pattern means it matched none.
 inline ProcessResult Row(DWORD id, std::wstring name, std::wstring pattern = L"", std::wstring path = L"",
