@@ -66,7 +66,7 @@ void StartWorkerFromListFile() {
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
   // Once per run (a restart for a new list keeps the session and its
   // queue); refused or unavailable, the passes place every process alone.
-  if (Worker.startEvents.Status().state == StartWatchState::KOff) (void)StartSource().Start(Worker.startEvents);
+  if (Worker.startEvents.Status().state == StartWatchState::Off) (void)StartSource().Start(Worker.startEvents);
 }
 
 void StopWorkerBeforeExit() {

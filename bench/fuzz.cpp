@@ -33,7 +33,7 @@
 namespace tarnwick {
 namespace {
 
-enum class InputKind { KProcessorReport, KCpuSetReport, KListFile, KVersionFile, KInstallerImage };
+enum class InputKind { ProcessorReport, CpuSetReport, ListFile, VersionFile, InstallerImage };
 constexpr const char* kKindNames[] = {"processor report", "CPU set report", "list file", "version file",
                                       "installer image"};
 constexpr int kKindCount = static_cast<int>(std::size(kKindNames));
@@ -258,7 +258,7 @@ void Mutate(std::vector<std::byte>& bytes, std::mt19937& random) {
 // results are touched so that nothing is optimised away.
 size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vector<std::byte>& bytes) {
   switch (kind) {
-    case InputKind::KProcessorReport: {
+    case InputKind::ProcessorReport: {
       const ProcessorRelationships relationships = ParseProcessorRelationships(input);
       // The whole classification too, from the same bytes through the seam.
       FakeSystem topology;
@@ -270,7 +270,7 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       for (const auto& [node, affinities] : map.NumaNodeTable()) total += map.NodeProcessorCount(node);
       return total;
     }
-    case InputKind::KCpuSetReport: {
+    case InputKind::CpuSetReport: {
       const std::vector<CpuSetRecord> records = ParseCpuSetReport(input);
       FakeSystem topology;
       topology.recording = false;
@@ -280,7 +280,7 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       inventory.CpuSetIdsFor(topology, true, {Affinity(~uint64_t{0}, 0), Affinity(0xFF, 1)}, ids);
       return records.size() + ids.size();
     }
-    case InputKind::KVersionFile: {
+    case InputKind::VersionFile: {
       // Whatever the server sends, a version read from it is one that packs.
       const std::wstring version = ParseVersionFile(input);
       if (!version.empty() && !ParseStrictVersion(version)) {
@@ -291,9 +291,9 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       }
       return version.size();
     }
-    case InputKind::KInstallerImage:
+    case InputKind::InstallerImage:
       return ReadImageFileVersion(input).value_or(0);
-    case InputKind::KListFile: {
+    case InputKind::ListFile: {
       std::vector<std::wstring> entries;
       // Whatever a file is read as, the program writes it so that it reads back the same.
       if (DecodeProcessList(input, entries)) {
@@ -347,20 +347,20 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   size_t checksum = 0;
-  std::thread fuzzer([perKind] {
+  std::thread fuzzer([&] {
     std::mt19937 random(Seed);
     GuardedBuffer guarded;
     struct SeedInput {
       InputKind kind;
       std::vector<std::byte> bytes;
     };
-    const SeedInput seeds[] = {{InputKind::KProcessorReport, ProcessorReportSeed()},
-                               {InputKind::KCpuSetReport, CpuSetReportSeed()},
-                               {InputKind::KListFile, ListFileSeed(0)},
-                               {InputKind::KListFile, ListFileSeed(1)},
-                               {InputKind::KVersionFile, VersionFileSeed(0)},
-                               {InputKind::KVersionFile, VersionFileSeed(1)},
-                               {InputKind::KInstallerImage, InstallerImageSeed()}};
+    const SeedInput seeds[] = {{InputKind::ProcessorReport, ProcessorReportSeed()},
+                               {InputKind::CpuSetReport, CpuSetReportSeed()},
+                               {InputKind::ListFile, ListFileSeed(0)},
+                               {InputKind::ListFile, ListFileSeed(1)},
+                               {InputKind::VersionFile, VersionFileSeed(0)},
+                               {InputKind::VersionFile, VersionFileSeed(1)},
+                               {InputKind::InstallerImage, InstallerImageSeed()}};
     for (uint64_t n = 0; n < count; ++n) {
       const SeedInput& seed = seeds[random() % std::size(seeds)];
       const InputKind kind = seed.kind;

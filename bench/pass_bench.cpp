@@ -150,8 +150,8 @@ void Synthetic(bool quick) {
   for (int i = 0; i < 5; ++i) patterns.push_back(L"proc000" + std::to_wstring(i) + L".exe");
   WorkerControl control(0xFF, system, system, BoundedPathMatcher());
   BenchSettings settings;
-  PatternList cached(patterns, control.matcher, MatchCaching::KCached);
-  PatternList uncached(patterns, control.matcher, MatchCaching::KUncached);
+  PatternList cached(patterns, control.matcher, MatchCaching::Cached);
+  PatternList uncached(patterns, control.matcher, MatchCaching::Uncached);
   EnforcementPass(control, cached, settings);
   EnforcementPass(control, uncached, settings);
   const auto costs = MeasureInterleaved(
@@ -228,8 +228,8 @@ void WindowRefresh(bool quick) {
       row.matched = i % 20 == 0;
       if (row.matched) {
         row.pattern = name;
-        row.methods = {MethodResult{MethodResult::Outcome::KPlaced, 0},
-                       MethodResult{MethodResult::Outcome::KFailed, ERROR_ACCESS_DENIED}, MethodResult{}};
+        row.methods = {MethodResult{MethodResult::Outcome::Placed, 0},
+                       MethodResult{MethodResult::Outcome::Failed, ERROR_ACCESS_DENIED}, MethodResult{}};
       }
     }
     if (arriving && pass % 2 != 0) {
@@ -376,8 +376,8 @@ bool Real(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
     for (int i = 0; i < scenario.matching; ++i) patterns.push_back(ChildName(L"tw_child", i));
     WorkerControl control(performanceCoreMask);
     BenchSettings settings;
-    PatternList cached(patterns, control.matcher, MatchCaching::KCached);
-    PatternList uncached(patterns, control.matcher, MatchCaching::KUncached);
+    PatternList cached(patterns, control.matcher, MatchCaching::Cached);
+    PatternList uncached(patterns, control.matcher, MatchCaching::Uncached);
     // The first passes learn the image paths; the steady state is what runs every second.
     for (int i = 0; i < 3; ++i) {
       EnforcementPass(control, cached, settings);

@@ -2,12 +2,14 @@
 
 #include "platform/system_records.h"
 
+#include <optional>
+
 namespace tarnwick {
 
 namespace {
 
-constexpr MethodResult kMissingFunction{MethodResult::Outcome::KFailed, ERROR_PROC_NOT_FOUND};
-constexpr MethodResult kNotApplicable{MethodResult::Outcome::KNotApplicable, ERROR_SUCCESS};
+constexpr MethodResult kMissingFunction{MethodResult::Outcome::Failed, ERROR_PROC_NOT_FOUND};
+constexpr MethodResult kNotApplicable{MethodResult::Outcome::NotApplicable, ERROR_SUCCESS};
 
 size_t MethodIndex(PlacementMethod method) { return static_cast<size_t>(method); }
 
@@ -22,8 +24,8 @@ void Placement::SetUpOnce() {
 }
 
 MethodResult Placement::Outcome(bool succeeded) {
-  if (succeeded) return {MethodResult::Outcome::KPlaced, ERROR_SUCCESS};
-  return {MethodResult::Outcome::KFailed, processes_.LastError()};
+  if (succeeded) return {MethodResult::Outcome::Placed, ERROR_SUCCESS};
+  return {MethodResult::Outcome::Failed, processes_.LastError()};
 }
 
 void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads,
@@ -31,13 +33,25 @@ void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCoun
                       MethodResults& results) {
   SetUpOnce();
   if (methods.efficiencyMode) {
-    results[MethodIndex(PlacementMethod::KEfficiencyMode)] = TurnOffEfficiencyMode(processId, threads);
+    results[MethodIndex(PlacementMethod::EfficiencyMode)] = TurnOffEfficiencyMode(processId, threads);
   }
   if (methods.cpuAffinity) {
-    results[MethodIndex(PlacementMethod::KCpuAffinity)] = RestrictAffinity(processId, performanceCoreMask);
+    results[MethodIndex(PlacementMethod::CpuAffinity)] = RestrictAffinity(processId, performanceCoreMask);
   }
   if (methods.cpuSets) {
-    results[MethodIndex(PlacementMethod::KCpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
+    results[MethodIndex(PlacementMethod::CpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
+  }
+  // Protection explains a denial of the set right only: the CPU set call
+  // needs just the limited one, which protected processes give.
+  MethodResult* deniable[] = {methods.efficiencyMode ? &results[MethodIndex(PlacementMethod::EfficiencyMode)] : nullptr,
+                              methods.cpuAffinity ? &results[MethodIndex(PlacementMethod::CpuAffinity)] : nullptr};
+  std::optional<bool> isProtected;
+  for (MethodResult* result : deniable) {
+    if (result == nullptr || result->outcome != MethodResult::Outcome::Failed || result->error != ERROR_ACCESS_DENIED) {
+      continue;
+    }
+    if (!isProtected) isProtected = IsProtected(processId);
+    result->deniedAsProtected = *isProtected;
   }
 }
 
@@ -65,6 +79,18 @@ bool Placement::InEfficiencyMode(HANDLE process) {
   return ecoQosOn && processes_.GetPriorityClass(process) == IDLE_PRIORITY_CLASS;
 }
 
+// Asked only after a denial, so an unprotected process costs nothing more.
+// The limited query right is one that protected processes give.
+bool Placement::IsProtected(DWORD processId) {
+  if (!hasGetProcessInformation_) return false;
+  ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, processId));
+  if (!process) return false;
+  PROCESS_PROTECTION_LEVEL_INFORMATION protection{PROTECTION_LEVEL_NONE};
+  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection,
+                                          sizeof(protection)) &&
+         protection.ProtectionLevel != PROTECTION_LEVEL_NONE;
+}
+
 MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads) {
   // The one thread snapshot of a pass, taken at its first match for this method.
   if (threads.empty()) FillThreadCounts(threads);
@@ -89,11 +115,11 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
   PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
   MethodResult result =
       Outcome(processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state)));
-  if (result.outcome != MethodResult::Outcome::KPlaced || !inEfficiencyMode) return result;
+  if (result.outcome != MethodResult::Outcome::Placed || !inEfficiencyMode) return result;
   if (processes_.SetPriorityClass(process.get(), NORMAL_PRIORITY_CLASS)) {
-    result.priority = MethodResult::Priority::KNormal;
+    result.priority = MethodResult::Priority::Normal;
   } else {
-    result.priority = MethodResult::Priority::KStillIdle;
+    result.priority = MethodResult::Priority::StillIdle;
     result.priorityError = processes_.LastError();
   }
   return result;

@@ -43,6 +43,7 @@ class Placement {
  private:
   MethodResult TurnOffEfficiencyMode(DWORD processId, ThreadCountTable& threads);
   bool InEfficiencyMode(HANDLE process);
+  bool IsProtected(DWORD processId);
   MethodResult RestrictAffinity(DWORD processId, uint64_t performanceCoreMask);
   MethodResult SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups);
   // Placed, or failed with the error the platform gives for the call just made.

@@ -65,14 +65,14 @@ class ProcessPathCache {
 
 // kUncached applies the rule to every pattern at every call, as if no result
 // were kept: the reference that tests and the benchmark compare the cache with.
-enum class MatchCaching { KCached, KUncached };
+enum class MatchCaching { Cached, Uncached };
 
 // A worker's own copy of the pattern list, and the match results it caches in
 // the process records. Each list is a new generation, so a restarted worker
 // never sees the results of the previous list.
 class PatternList {
  public:
-  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher, MatchCaching caching = MatchCaching::KCached);
+  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher, MatchCaching caching = MatchCaching::Cached);
   // The records' match bits name this list by its generation: a copy would
   // share it, and a moved-from list would leave bits pointing past its end.
   PatternList(const PatternList&) = delete;
@@ -84,7 +84,7 @@ class PatternList {
   // list order; a process matching two patterns is visited for each.
   template <typename Visit>
   void ForEachMatch(ProcessRecord& record, const wchar_t* fileName, Visit&& visit) {
-    if (caching_ == MatchCaching::KUncached) {
+    if (caching_ == MatchCaching::Uncached) {
       for (size_t i = 0; i < patterns_.size(); ++i) {
         if (ProcessMatches(*matcher_, fileName, record, patterns_[i])) visit(i);
       }

@@ -62,7 +62,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
     row.imagePath.assign(record.imagePath);
     // A process is counted and placed once, by the first pattern it matches:
     // a second pattern would repeat the same calls and count one process twice.
-    patterns.ForEachMatch(record, entry.szExeFile, [processId](size_t pattern) {
+    patterns.ForEachMatch(record, entry.szExeFile, [&](size_t pattern) {
       if (row.matched) return;
       ++matched;
       row.matched = true;

@@ -86,7 +86,7 @@ MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int 
   MarkerPlacement marker;
   if (!haveBitmap) return marker;
   if (markerWidth > 0 && markerHeight > 0 && markerWidth < cellWidth && markerHeight < cellHeight) {
-    marker = {MarkerPlacement::Kind::KBitmap, (cellWidth - markerWidth) / 2, (cellHeight - markerHeight) / 2,
+    marker = {MarkerPlacement::Kind::Bitmap, (cellWidth - markerWidth) / 2, (cellHeight - markerHeight) / 2,
               markerWidth, markerHeight};
     return marker;
   }
@@ -94,7 +94,7 @@ MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int 
   const int x = (cellWidth - diameter) / 2;
   const int y = (cellHeight - diameter) / 2;
   if (diameter > 0 && x >= 0 && y >= 0 && x + diameter <= cellWidth && y + diameter <= cellHeight) {
-    marker = {MarkerPlacement::Kind::KCircle, x, y, diameter, diameter};
+    marker = {MarkerPlacement::Kind::Circle, x, y, diameter, diameter};
   }
   return marker;
 }

@@ -65,7 +65,7 @@ struct CellPlacement {
 
 // Where the E-core marker goes in a cell of width x height.
 struct MarkerPlacement {
-  enum class Kind { KNone, KBitmap, KCircle } kind = Kind::KNone;
+  enum class Kind { None, Bitmap, Circle } kind = Kind::None;
   int x = 0;
   int y = 0;
   int width = 0;  // the bitmap's size, or the circle's diameter

@@ -103,21 +103,21 @@ StartWatchState EtwProcessStartSource::Report(StartWatchState state, DWORD error
 StartWatchState EtwProcessStartSource::Start(ProcessStartSink& sink) {
   std::lock_guard lock(lock_);
   if (consumer_.joinable()) {
-    if (::WaitForSingleObject(consumerEnded_.get(), 0) != WAIT_OBJECT_0) return StartWatchState::KWatching;
+    if (::WaitForSingleObject(consumerEnded_.get(), 0) != WAIT_OBJECT_0) return StartWatchState::Watching;
     JoinConsumer();  // ended from outside: a new session is made below
   }
   sink_ = &sink;
   stopping_.store(false);
   const ULONG started = StartSession();
   if (started != ERROR_SUCCESS) {
-    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::KNotElevated : StartWatchState::KNoSession,
+    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::NoSession,
                   started);
   }
   const ULONG enabled =
       api_.EnableProvider(session_, kKernelProcessProvider, TRACE_LEVEL_INFORMATION, kKernelProcessKeyword);
   if (enabled != ERROR_SUCCESS) {
     StopSession();
-    return Report(enabled == ERROR_ACCESS_DENIED ? StartWatchState::KNotElevated : StartWatchState::KUnavailable,
+    return Report(enabled == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::Unavailable,
                   enabled);
   }
   EVENT_TRACE_LOGFILEW logFile;
@@ -131,7 +131,7 @@ StartWatchState EtwProcessStartSource::Start(ProcessStartSink& sink) {
   if (trace_ == INVALID_PROCESSTRACE_HANDLE) {
     // Wine makes the session but has no real-time consumer.
     StopSession();
-    return Report(StartWatchState::KUnavailable, openError);
+    return Report(StartWatchState::Unavailable, openError);
   }
   consumerEnded_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   try {
@@ -141,9 +141,9 @@ StartWatchState EtwProcessStartSource::Start(ProcessStartSink& sink) {
     (void)api_.CloseTrace(trace_);
     trace_ = INVALID_PROCESSTRACE_HANDLE;
     StopSession();
-    return Report(StartWatchState::KUnavailable, ERROR_NOT_ENOUGH_MEMORY);
+    return Report(StartWatchState::Unavailable, ERROR_NOT_ENOUGH_MEMORY);
   }
-  return Report(StartWatchState::KWatching, ERROR_SUCCESS);
+  return Report(StartWatchState::Watching, ERROR_SUCCESS);
 }
 
 void EtwProcessStartSource::Consume() noexcept {
@@ -151,7 +151,7 @@ void EtwProcessStartSource::Consume() noexcept {
   const ULONG status = api_.ProcessTrace(trace_);
   if (!stopping_.load()) {
     // Stopped from outside, or the delivery failed: the pass carries on alone.
-    sink_->OnWatchState(StartWatchState::KEnded, status);
+    sink_->OnWatchState(StartWatchState::Ended, status);
   }
   ::SetEvent(consumerEnded_.get());
 }
@@ -193,7 +193,7 @@ void EtwProcessStartSource::Stop() noexcept {
   JoinConsumer();
   // The sink stays: a consumer still inside the system's call reads it, and
   // finds stopping_ set.
-  if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::KOff, ERROR_SUCCESS);
+  if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Off, ERROR_SUCCESS);
 }
 
 }  // namespace tarnwick

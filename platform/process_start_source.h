@@ -14,16 +14,16 @@ namespace tarnwick {
 // Whether process starts are being watched, and when not, why: the pass then
 // places every listed process alone.
 enum class StartWatchState : uint8_t {
-  KOff,          // not started, or stopped as the program ends
-  KWatching,     // starts arrive as they happen
-  KNotElevated,  // the system refused the session: it takes administrator rights
-  KNoSession,    // no session could be made (the system's limit of sessions reached, or another refusal)
-  KUnavailable,  // the system delivers no process start events (no such provider, or no real-time consumer)
-  KEnded,        // the session ended while the program ran (stopped from outside)
+  Off,          // not started, or stopped as the program ends
+  Watching,     // starts arrive as they happen
+  NotElevated,  // the system refused the session: it takes administrator rights
+  NoSession,    // no session could be made (the system's limit of sessions reached, or another refusal)
+  Unavailable,  // the system delivers no process start events (no such provider, or no real-time consumer)
+  Ended,        // the session ended while the program ran (stopped from outside)
 };
 
 struct StartWatchStatus {
-  StartWatchState state = StartWatchState::KOff;
+  StartWatchState state = StartWatchState::Off;
   DWORD error = ERROR_SUCCESS;  // the system's code behind a refusal, 0 when none
   friend bool operator==(const StartWatchStatus&, const StartWatchStatus&) = default;
 };

@@ -20,11 +20,11 @@ bool IsUnsupported(DWORD error) noexcept {
 
 // The method a method column shows; the columns follow the methods' order.
 const MethodResult& MethodIn(const ProcessResult& row, ProcessColumn column) noexcept {
-  static_assert(static_cast<int>(ProcessColumn::KCpuAffinity) - static_cast<int>(ProcessColumn::KEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::KCpuAffinity) &&
-                static_cast<int>(ProcessColumn::KCpuSets) - static_cast<int>(ProcessColumn::KEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::KCpuSets));
-  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode))];
+  static_assert(static_cast<int>(ProcessColumn::CpuAffinity) - static_cast<int>(ProcessColumn::EfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::CpuAffinity) &&
+                static_cast<int>(ProcessColumn::CpuSets) - static_cast<int>(ProcessColumn::EfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::CpuSets));
+  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode))];
 }
 
 int ClampedLength(std::wstring_view text) noexcept {
@@ -91,13 +91,13 @@ bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) noexce
 // reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
   switch (result.outcome) {
-    case MethodResult::Outcome::KPlaced:
+    case MethodResult::Outcome::Placed:
       return 0;
-    case MethodResult::Outcome::KFailed:
+    case MethodResult::Outcome::Failed:
       return 1;
-    case MethodResult::Outcome::KNotApplicable:
+    case MethodResult::Outcome::NotApplicable:
       return 2;
-    case MethodResult::Outcome::KNotRun:
+    case MethodResult::Outcome::NotRun:
       return 3;
   }
   return 3;
@@ -112,19 +112,19 @@ int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
 
 int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn column) noexcept {
   switch (column) {
-    case ProcessColumn::KProcess:
+    case ProcessColumn::Process:
       return CompareText(a.fileName, b.fileName);
-    case ProcessColumn::KPid:
+    case ProcessColumn::Pid:
       return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
-    case ProcessColumn::KPattern:
+    case ProcessColumn::Pattern:
       // Matched rows before the empty pattern cells, whatever the patterns say.
       if (a.matched != b.matched) return a.matched ? -1 : 1;
       return CompareText(a.pattern, b.pattern);
-    case ProcessColumn::KEfficiencyMode:
-    case ProcessColumn::KCpuAffinity:
-    case ProcessColumn::KCpuSets:
+    case ProcessColumn::EfficiencyMode:
+    case ProcessColumn::CpuAffinity:
+    case ProcessColumn::CpuSets:
       return CompareMethod(MethodIn(a, column), MethodIn(b, column));
-    case ProcessColumn::KPath:
+    case ProcessColumn::Path:
       if (a.imagePath.empty() != b.imagePath.empty()) return a.imagePath.empty() ? 1 : -1;
       return CompareText(a.imagePath, b.imagePath);
   }
@@ -134,7 +134,7 @@ int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn 
 int CompareNameThenId(const ProcessResult& a, const ProcessResult& b) noexcept {
   const int byName = CompareText(a.fileName, b.fileName);
   if (byName != 0) return byName;
-  return CompareColumn(a, b, ProcessColumn::KPid);
+  return CompareColumn(a, b, ProcessColumn::Pid);
 }
 
 void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColumnCount>& cells) {
@@ -150,26 +150,26 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
-    case MethodResult::Outcome::KNotRun:
+    case MethodResult::Outcome::NotRun:
       return std::wstring();
-    case MethodResult::Outcome::KPlaced:
+    case MethodResult::Outcome::Placed:
       switch (result.priority) {
-        case MethodResult::Priority::KUntouched:
+        case MethodResult::Priority::Untouched:
           return L"Placed";
-        case MethodResult::Priority::KNormal:
+        case MethodResult::Priority::Normal:
           return L"Placed, priority Normal";
-        case MethodResult::Priority::KStillIdle:
+        case MethodResult::Priority::StillIdle:
           return L"Placed, priority left Idle (" +
                  (result.priorityError == ERROR_ACCESS_DENIED ? std::wstring(L"denied")
                                                               : L"error " + std::to_wstring(result.priorityError)) +
                  L")";
       }
       return L"Placed";
-    case MethodResult::Outcome::KFailed:
-      if (result.error == ERROR_ACCESS_DENIED) return L"Denied";
+    case MethodResult::Outcome::Failed:
+      if (result.error == ERROR_ACCESS_DENIED) return result.deniedAsProtected ? L"Denied (protected)" : L"Denied";
       if (IsUnsupported(result.error)) return L"Not supported";
       return L"Failed (" + std::to_wstring(result.error) + L")";
-    case MethodResult::Outcome::KNotApplicable:
+    case MethodResult::Outcome::NotApplicable:
       return L"Not applicable";
   }
   return std::wstring();
@@ -177,26 +177,26 @@ std::wstring MethodCellText(const MethodResult& result) {
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
   switch (column) {
-    case ProcessColumn::KProcess:
+    case ProcessColumn::Process:
       return row.fileName;
-    case ProcessColumn::KPid:
+    case ProcessColumn::Pid:
       return std::to_wstring(row.processId);
-    case ProcessColumn::KPattern:
+    case ProcessColumn::Pattern:
       return row.pattern;
-    case ProcessColumn::KEfficiencyMode:
-    case ProcessColumn::KCpuAffinity:
-    case ProcessColumn::KCpuSets:
+    case ProcessColumn::EfficiencyMode:
+    case ProcessColumn::CpuAffinity:
+    case ProcessColumn::CpuSets:
       return MethodCellText(MethodIn(row, column));
-    case ProcessColumn::KPath:
+    case ProcessColumn::Path:
       return row.imagePath;
   }
   return std::wstring();
 }
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
-      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::KNotRun) {
+      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::NotRun) {
     return L"Off";
   }
   return ProcessCellText(row, column);
@@ -204,7 +204,7 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, con
 
 std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
                            std::wstring_view systemMessage) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::KEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
   static constexpr const wchar_t* kNames[] = {L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets"};
   static constexpr const wchar_t* kPlaced[] = {
@@ -214,18 +214,22 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
   const std::wstring name = kNames[method];
   const MethodResult& result = MethodIn(row, column);
   switch (result.outcome) {
-    case MethodResult::Outcome::KNotRun:
+    case MethodResult::Outcome::NotRun:
       if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
       return name + L" was not applied: the process had ended.";
-    case MethodResult::Outcome::KPlaced:
-      if (result.priority == MethodResult::Priority::KNormal) {
+    case MethodResult::Outcome::Placed:
+      if (result.priority == MethodResult::Priority::Normal) {
         return std::wstring(kPlaced[method]) + L" Its Idle priority class was raised to Normal as well.";
       }
       return kPlaced[method];
-    case MethodResult::Outcome::KNotApplicable:
+    case MethodResult::Outcome::NotApplicable:
       return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
-    case MethodResult::Outcome::KFailed:
+    case MethodResult::Outcome::Failed:
       break;
+  }
+  if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) {
+    return L"Windows protects this process and refuses this change to every program, administrators included. Only "
+           L"CPU Sets can still be applied to it (switched on in the Methods menu of the main window).";
   }
   if (result.error == ERROR_ACCESS_DENIED) {
     return L"Windows denied access to this process. A process of another user or with higher rights can be placed "
@@ -281,15 +285,15 @@ int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uin
   if (order.empty() || prefix.empty()) return -1;
   const ProcessColumn column = sort.column >= 0 && sort.column < kProcessColumnCount
                                    ? static_cast<ProcessColumn>(sort.column)
-                                   : ProcessColumn::KProcess;
+                                   : ProcessColumn::Process;
   const size_t from = start < order.size() ? start : 0;
   for (size_t step = 0; step < order.size(); ++step) {
     const size_t position = (from + step) % order.size();
     if (order[position] >= rows.size()) continue;
     const ProcessResult& row = rows[order[position]];
     // The two columns that are rows' own strings are not copied for the test.
-    const bool found = column == ProcessColumn::KProcess ? StartsWithIgnoringCase(row.fileName, prefix)
-                       : column == ProcessColumn::KPath  ? StartsWithIgnoringCase(row.imagePath, prefix)
+    const bool found = column == ProcessColumn::Process ? StartsWithIgnoringCase(row.fileName, prefix)
+                       : column == ProcessColumn::Path  ? StartsWithIgnoringCase(row.imagePath, prefix)
                                                          : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
     if (found) return static_cast<int>(position);
   }
@@ -381,7 +385,7 @@ AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> s
   AddPlan plan;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
-    const std::wstring& text = what == AddWhat::KName ? rows[index].fileName : rows[index].imagePath;
+    const std::wstring& text = what == AddWhat::Name ? rows[index].fileName : rows[index].imagePath;
     if (text.empty()) continue;
     std::wstring entry = PatternMatchingItself(text);
     if (IsAlreadyListed(plan.entries, entry) || IsAlreadyListed(plan.alreadyListed, entry)) continue;

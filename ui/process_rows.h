@@ -19,20 +19,21 @@
 namespace tarnwick {
 
 enum class ProcessColumn : int {
-  KProcess,
-  KPid,
-  KPattern,
-  KEfficiencyMode,
-  KCpuAffinity,
-  KCpuSets,
-  KPath,
+  Process,
+  Pid,
+  Pattern,
+  EfficiencyMode,
+  CpuAffinity,
+  CpuSets,
+  Path,
 };
 inline constexpr int kProcessColumnCount = 7;
 
 using ProcessColumnTitles = std::array<std::wstring, kProcessColumnCount>;
 
 // "Placed" (with ", priority Normal" when efficiency mode's Idle class was
-// raised too, or why it was left Idle), "Denied", "Not supported",
+// raised too, or why it was left Idle), "Denied" ("Denied (protected)" for a
+// process Windows protects), "Not supported",
 // "Failed (N)", "Not applicable", or empty for a method that did not run.
 [[nodiscard]] std::wstring MethodCellText(const MethodResult& result);
 
@@ -113,7 +114,7 @@ struct ProcessRowKey {
 // What "Add Name" or "Add Path" would add for the selected rows: their file
 // names or full paths in display order as patterns matching themselves, each
 // once (letter case ignored), rows without a readable path giving no path.
-enum class AddWhat { KName, KPath };
+enum class AddWhat { Name, Path };
 [[nodiscard]] std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows,
                                                      std::span<const uint32_t> selected, AddWhat what);
 

@@ -59,8 +59,8 @@ struct ProcessesWindowState {
   bool refreshing = false;  // selection changes of a refresh are not the user's
   ProcessColumnTitles titles;
   int dpi = kDefaultDpi;
-  unique_hhook dialogKeysHook;
-  bool inDialogKeysHook = false;
+  unique_hhook dialogLoopHook;
+  bool inDialogLoopHook = false;
   PaletteBrush dialogBrush{kDialogBackgroundSlot};
   unique_hicon bigIcon;
   unique_hicon smallIcon;
@@ -662,24 +662,6 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
   }
 }
 
-// --- Keyboard ---------------------------------------------------------------
-
-// The main window's modal loop gives only its own dialog the dialog keys; the
-// filter hook, called by every IsDialogMessageW of this thread, hands Tab,
-// Escape, Enter and the mnemonics of this window's controls to this window.
-LRESULT CALLBACK DialogKeysHook(int code, WPARAM wParam, LPARAM lParam) noexcept {
-  ProcessesWindowState& state = State();
-  auto* message = reinterpret_cast<MSG*>(lParam);
-  if (code == MSGF_DIALOGBOX && message != nullptr && state.window != nullptr && !state.inDialogKeysHook &&
-      (message->hwnd == state.window || ::IsChild(state.window, message->hwnd))) {
-    state.inDialogKeysHook = true;
-    const BOOL handled = ::IsDialogMessageW(state.window, message);
-    state.inDialogKeysHook = false;
-    if (handled) return TRUE;
-  }
-  return ::CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 // --- Dark painting ----------------------------------------------------------
 
 constexpr UINT_PTR kHeaderPainterId = 1;
@@ -777,8 +759,6 @@ LRESULT OnListCustomDraw(const ProcessesWindowState& state, NMLVCUSTOMDRAW& draw
 
 // --- Cell tips --------------------------------------------------------------
 
-constexpr UINT_PTR kCellTipTrackerId = 1;
-
 // The system's words for an error code, without the line end it ends in.
 std::wstring SystemMessage(DWORD error) {
   unique_hlocal buffer;
@@ -799,7 +779,7 @@ std::wstring CellTipText(const ProcessesWindowState& state, int position, int co
   }
   const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(position)]];
   const auto cell = static_cast<ProcessColumn>(column);
-  const int method = column - static_cast<int>(ProcessColumn::KEfficiencyMode);
+  const int method = column - static_cast<int>(ProcessColumn::EfficiencyMode);
   const DWORD error = method >= 0 && method < static_cast<int>(kPlacementMethodCount)
                           ? row.methods[static_cast<size_t>(method)].error
                           : ERROR_SUCCESS;
@@ -815,22 +795,26 @@ std::wstring CellTipText(const ProcessesWindowState& state, int position, int co
 }
 
 // The tip follows the cell under the mouse: moving to another cell hides
-// the one shown, and the next shows that cell's tip.
-LRESULT CALLBACK CellTipTracker(HWND view, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
-  ProcessesWindowState& state = State();
-  if (message == WM_MOUSEMOVE && state.tip != nullptr) {
+// the one shown, and the next shows that cell's tip. The mouse's messages
+// come from the dialog loop's filter below, not from a subclass of the list
+// view: a subclass adds a lookup to every message the list view gets, and
+// a refresh sends it many.
+void TrackCellUnderMouse(ProcessesWindowState& state, MSG& message) noexcept {
+  if (state.tip == nullptr || message.hwnd != state.view || message.message < WM_MOUSEFIRST ||
+      message.message > WM_MOUSELAST) {
+    return;
+  }
+  if (message.message == WM_MOUSEMOVE) {
     LVHITTESTINFO hit = {};
-    hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-    ::SendMessageW(view, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    hit.pt = {static_cast<short>(LOWORD(message.lParam)), static_cast<short>(HIWORD(message.lParam))};
+    ::SendMessageW(state.view, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     if (hit.iItem != state.tipRow || hit.iSubItem != state.tipColumn) {
       state.tipRow = hit.iItem;
       state.tipColumn = hit.iSubItem;
       ::SendMessageW(state.tip, TTM_POP, 0, 0);
     }
-  } else if (message == WM_NCDESTROY) {
-    ::RemoveWindowSubclass(view, CellTipTracker, kCellTipTrackerId);
   }
-  return ::DefSubclassProc(view, message, wParam, lParam);
+  ::SendMessageW(state.tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&message));
 }
 
 void CreateCellTips(ProcessesWindowState& state) noexcept {
@@ -842,18 +826,38 @@ void CreateCellTips(ProcessesWindowState& state) noexcept {
   if (state.tip == nullptr) return;
   TTTOOLINFOW tool = {};
   tool.cbSize = sizeof(tool);
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.uFlags = TTF_IDISHWND;
   tool.hwnd = state.window;
   tool.uId = reinterpret_cast<UINT_PTR>(state.view);
   tool.lpszText = LPSTR_TEXTCALLBACKW;
   ::SendMessageW(state.tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   ::SendMessageW(state.tip, TTM_SETMAXTIPWIDTH, 0, ScaleForDpi(400, state.dpi));
-  ::SetWindowSubclass(state.view, CellTipTracker, kCellTipTrackerId, 0);
 }
 
 void OnTipText(ProcessesWindowState& state, NMTTDISPINFOW& info) {
   state.tipText = CellTipText(state, state.tipRow, state.tipColumn);
   info.lpszText = state.tipText.data();
+}
+
+// --- Keyboard ---------------------------------------------------------------
+
+// The window lives inside the main window's modal loop, which gives only its
+// own dialog the dialog keys. The filter hook, called by every
+// IsDialogMessageW of this thread, hands Tab, Escape, Enter and the mnemonics
+// of this window's controls to this window, and the mouse over the list to
+// the cell tips.
+LRESULT CALLBACK DialogLoopHook(int code, WPARAM wParam, LPARAM lParam) noexcept {
+  ProcessesWindowState& state = State();
+  auto* message = reinterpret_cast<MSG*>(lParam);
+  if (code == MSGF_DIALOGBOX && message != nullptr && state.window != nullptr && !state.inDialogLoopHook &&
+      (message->hwnd == state.window || ::IsChild(state.window, message->hwnd))) {
+    TrackCellUnderMouse(state, *message);
+    state.inDialogLoopHook = true;
+    const BOOL handled = ::IsDialogMessageW(state.window, message);
+    state.inDialogLoopHook = false;
+    if (handled) return TRUE;
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 // --- Filter box -------------------------------------------------------------
@@ -906,7 +910,7 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
     state.titles[static_cast<size_t>(column)] = LoadResourceText(IDS_PROCESS_COLUMN_FIRST + column);
     LVCOLUMNW info = {};
     info.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
-    info.fmt = column == static_cast<int>(ProcessColumn::KPid) ? LVCFMT_RIGHT : LVCFMT_LEFT;
+    info.fmt = column == static_cast<int>(ProcessColumn::Pid) ? LVCFMT_RIGHT : LVCFMT_LEFT;
     info.cx = ScaleForDpi(kDefaultColumnWidths[static_cast<size_t>(column)], state.dpi);
     info.pszText = state.titles[static_cast<size_t>(column)].data();
     info.iSubItem = column;
@@ -947,8 +951,6 @@ INT_PTR OnInitDialog(HWND window) noexcept {
   SetIcons(state);
   ::SendMessageW(state.view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   InsertColumns(state);
-  HWND header = reinterpret_cast<HWND>(::SendMessageW(state.view, LVM_GETHEADER, 0, 0));
-  if (header != nullptr) ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, 0);
   HWND filter = ::GetDlgItem(window, IDC_PROCESS_FILTER);
   ::SendMessageW(filter, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter"));
   ::SetWindowSubclass(filter, FilterKeys, kFilterKeysId, 0);
@@ -956,7 +958,7 @@ INT_PTR OnInitDialog(HWND window) noexcept {
   RestoreSizeAndColumns(state);
   ShowSortArrow(state);
   Layout(state);
-  state.dialogKeysHook.reset(::SetWindowsHookExW(WH_MSGFILTER, DialogKeysHook, nullptr, ::GetCurrentThreadId()));
+  state.dialogLoopHook.reset(::SetWindowsHookExW(WH_MSGFILTER, DialogLoopHook, nullptr, ::GetCurrentThreadId()));
   ShowRows(state, true);
   ::SendMessageW(window, WM_THEMECHANGED, 0, 0);
   return TRUE;
@@ -1051,10 +1053,10 @@ INT_PTR OnCommand(ProcessesWindowState& state, WPARAM wParam) noexcept {
       OpenFileLocation(state);
       return TRUE;
     case IDC_ADD_NAME:
-      AddSelected(state, AddWhat::KName);
+      AddSelected(state, AddWhat::Name);
       return TRUE;
     case IDC_ADD_PATH:
-      AddSelected(state, AddWhat::KPath);
+      AddSelected(state, AddWhat::Path);
       return TRUE;
     case IDM_COPY_ROWS:
       CopySelected(state);
@@ -1073,6 +1075,15 @@ INT_PTR OnCommand(ProcessesWindowState& state, WPARAM wParam) noexcept {
 
 INT_PTR OnThemeChanged(ProcessesWindowState& state) noexcept {
   const bool themed = BeginThemeChange(state.window, {&state.dialogBrush});
+  // Painted here only while dark: the painter is a subclass, which adds a
+  // lookup to every message the header gets, and a refresh sends it many.
+  if (HWND header = reinterpret_cast<HWND>(::SendMessageW(state.view, LVM_GETHEADER, 0, 0))) {
+    if (DarkModeActive()) {
+      ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, 0);
+    } else {
+      ::RemoveWindowSubclass(header, HeaderPainter, kHeaderPainterId);
+    }
+  }
   // The list view takes the palette either way; the light palette is the system's colours.
   ::SendMessageW(state.view, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(ThemePalette[kListBackgroundSlot]));
   ::SendMessageW(state.view, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(ThemePalette[kListBackgroundSlot]));
@@ -1113,7 +1124,7 @@ INT_PTR OnDpiChanged(ProcessesWindowState& state, WPARAM wParam, LPARAM lParam) 
 
 INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
   SaveSizeAndColumns(state);
-  state.dialogKeysHook.reset();
+  state.dialogLoopHook.reset();
   state.dialogBrush.Reset();
   state.window = nullptr;
   state.view = nullptr;

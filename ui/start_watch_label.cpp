@@ -8,17 +8,17 @@ std::wstring StartWatchLabelText(const StartWatchStatus& status) {
   const std::wstring byPass = L"&Running processes (listed ones placed within a second; ";
   const std::wstring code = status.error != ERROR_SUCCESS ? L", error " + std::to_wstring(status.error) : L"";
   switch (status.state) {
-    case StartWatchState::KOff:
+    case StartWatchState::Off:
       break;
-    case StartWatchState::KWatching:
+    case StartWatchState::Watching:
       return L"&Running processes (listed ones placed as they start):";
-    case StartWatchState::KNotElevated:
+    case StartWatchState::NotElevated:
       return byPass + L"as they start needs administrator rights):";
-    case StartWatchState::KNoSession:
+    case StartWatchState::NoSession:
       return byPass + L"no event tracing session free" + code + L"):";
-    case StartWatchState::KUnavailable:
+    case StartWatchState::Unavailable:
       return byPass + L"this system reports no process starts" + code + L"):";
-    case StartWatchState::KEnded:
+    case StartWatchState::Ended:
       return byPass + L"the process start session was stopped" + code + L"):";
   }
   return L"&Running processes:";

@@ -25,7 +25,7 @@ constexpr int kColumns = 7;
 // selection without the focus are drawn in.
 constexpr COLORREF kDarkHeader = 0x383838;
 constexpr COLORREF kDarkUnfocusedSelection = 0x444444;
-enum Column { KProcess, KPid, KPattern, KEfficiencyMode, KCpuAffinities, KCpuSets, KPath };
+enum Column { Process, Pid, Pattern, EfficiencyMode, CpuAffinities, CpuSets, Path };
 
 class ProcessesWindowTest : public TarnwickTest {
  protected:
@@ -74,7 +74,7 @@ class ProcessesWindowTest : public TarnwickTest {
     WaitUntil(
         [&] {
           for (auto& row : ListViewRows(view, kColumns)) {
-            if (row[KProcess] == name) {
+            if (row[Process] == name) {
               found = row;
               return ready(row);
             }
@@ -108,7 +108,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   // Wine 8: SetProcessInformation answers ERROR_INVALID_FUNCTION and the CPU
   // set functions are absent, so both read "Not supported"; the affinity is real.
   const std::vector<std::wstring> shown =
-      WaitForRow(view, names_[listed], [](const auto& row) { return row[KCpuAffinities] == L"Placed"; });
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[CpuAffinities] == L"Placed"; });
   ASSERT_FALSE(shown.empty()) << "the listed child is not shown";
   // Wine makes the program's event tracing session but cannot deliver from
   // it: the program stops it, places by the pass alone and says why.
@@ -117,15 +117,15 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   EXPECT_STREQ(label,
                L"&Running processes (listed ones placed within a second; this system reports no process "
                L"starts, error 5):");
-  EXPECT_EQ(shown[KPid], std::to_wstring(children_.Id(listed)));
-  EXPECT_EQ(shown[KPattern], names_[listed]);
-  EXPECT_EQ(shown[KEfficiencyMode], L"Not supported");
-  EXPECT_EQ(shown[KCpuAffinities], L"Placed");
-  EXPECT_EQ(shown[KCpuSets], L"Not supported");
-  EXPECT_THAT(shown[KPath], testing::EndsWith(L"\\" + names_[listed]));
+  EXPECT_EQ(shown[Pid], std::to_wstring(children_.Id(listed)));
+  EXPECT_EQ(shown[Pattern], names_[listed]);
+  EXPECT_EQ(shown[EfficiencyMode], L"Not supported");
+  EXPECT_EQ(shown[CpuAffinities], L"Placed");
+  EXPECT_EQ(shown[CpuSets], L"Not supported");
+  EXPECT_THAT(shown[Path], testing::EndsWith(L"\\" + names_[listed]));
   const std::vector<std::wstring> other = WaitForRow(view, names_[unlisted], [](const auto&) { return true; });
   ASSERT_FALSE(other.empty()) << "the unlisted child is not shown";
-  EXPECT_THAT(std::vector<std::wstring>(other.begin() + KPattern, other.begin() + KPath),
+  EXPECT_THAT(std::vector<std::wstring>(other.begin() + Pattern, other.begin() + Path),
               testing::Each(std::wstring()));
 
   // The status bar and the rows come from the same pass.
@@ -133,7 +133,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   std::wstring status, rows;
   EXPECT_TRUE(WaitUntil([&] {
     const auto all = ListViewRows(view, kColumns);
-    const auto matched = std::count_if(all.begin(), all.end(), [](const auto& row) { return !row[KPattern].empty(); });
+    const auto matched = std::count_if(all.begin(), all.end(), [](const auto& row) { return !row[Pattern].empty(); });
     rows = L"Matched processes: " + std::to_wstring(matched) + L" of " + std::to_wstring(all.size());
     status = StatusBarPartText(statusBar, 3);
     return status == rows;
@@ -143,7 +143,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
 
   // Matched rows come first: the listed child is the top row.
   SelectListViewRows(view, {0});
-  ASSERT_EQ(ListViewRows(view, kColumns).at(0)[KProcess], names_[listed]);
+  ASSERT_EQ(ListViewRows(view, kColumns).at(0)[Process], names_[listed]);
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDM_COPY_ROWS, 0), 0);
   const std::wstring header = L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n";
   const std::wstring firstRow = names_[listed] + L"\t" + std::to_wstring(children_.Id(listed)) + L"\t" +
@@ -156,7 +156,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   int row = -1;
   const auto all = ListViewRows(view, kColumns);
   for (size_t i = 0; i < all.size(); ++i) {
-    if (all[i][KProcess] == names_[unlisted]) row = static_cast<int>(i);
+    if (all[i][Process] == names_[unlisted]) row = static_cast<int>(i);
   }
   ASSERT_GE(row, 0);
   SelectListViewRows(view, {row});
@@ -174,9 +174,9 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   // Saved in the main window's list box order, which is sorted.
   EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));
   const std::vector<std::wstring> added =
-      WaitForRow(view, names_[unlisted], [](const auto& row) { return row[KCpuAffinities] == L"Placed"; });
+      WaitForRow(view, names_[unlisted], [](const auto& row) { return row[CpuAffinities] == L"Placed"; });
   ASSERT_FALSE(added.empty());
-  EXPECT_EQ(added[KPattern], names_[unlisted]);
+  EXPECT_EQ(added[Pattern], names_[unlisted]);
 }
 
 // The list view as the screen shows it equals what a full repaint of it
@@ -210,11 +210,11 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   std::vector<std::vector<std::wstring>> rows;
   ASSERT_TRUE(WaitUntil([&] {
     rows = ListViewRows(view, kColumns);
-    return rows.size() == 3 && rows[0][KPattern] == names_[listed];
+    return rows.size() == 3 && rows[0][Pattern] == names_[listed];
   })) << rows.size()
       << " rows";
   // Matched first, then by name: a, b, c; c is the last row.
-  EXPECT_EQ(rows[2][KProcess], names_[ending]);
+  EXPECT_EQ(rows[2][Process], names_[ending]);
   std::wstring count;
   EXPECT_TRUE(WaitUntil([&] {
     count = WindowTextOf(::GetDlgItem(processes, IDC_PROCESS_COUNT));
@@ -257,7 +257,7 @@ TEST_F(UiProcessesDark, DarkScreenshot) {
   ASSERT_NE(processes, nullptr);
   const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
   ASSERT_FALSE(
-      WaitForRow(view, names_[listed], [](const auto& row) { return row[KCpuAffinities] == L"Placed"; }).empty());
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[CpuAffinities] == L"Placed"; }).empty());
   // The listed child's row selected, the focus in the filter box.
   SelectListViewRows(view, {0});
   ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)), TRUE);

@@ -228,7 +228,7 @@ class ShellTray : public TarnwickTest {
   // The main window of `process_id`: the dialog captioned "Tarnwick" with the list.
   static HWND WaitForMainWindow(DWORD processId) {
     HWND main = nullptr;
-    WaitUntil([processId] {
+    WaitUntil([&] {
       main = WaitForVisibleWindow(processId, L"#32770", L"Tarnwick", 0ms);
       return main != nullptr && ::GetDlgItem(main, IDC_PROCESS_LIST) != nullptr;
     });

@@ -930,7 +930,7 @@ TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring probeFolder = std::wstring(temp) + L"planted-probe";
   ASSERT_TRUE(::CreateDirectoryW(probeFolder.c_str(), nullptr));
-  ASSERT_TRUE(WaitUntil([probeFolder] { return FileExists(probeFolder + L"\\pdh.dll"); })) << watcher.Actions();
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(probeFolder + L"\\pdh.dll"); })) << watcher.Actions();
   ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), (probeFolder + L"\\tarnwick.exe").c_str(), FALSE));
   {
     TarnwickProcess probe({L"--close"}, probeFolder + L"\\tarnwick.exe");
@@ -993,7 +993,7 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring workingFolder = std::wstring(temp) + L"uninstall-started-here";
   ASSERT_TRUE(::CreateDirectoryW(workingFolder.c_str(), nullptr));
-  ASSERT_TRUE(WaitUntil([workingFolder] { return FileExists(workingFolder + L"\\pdh.dll"); })) << watcher.Actions();
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(workingFolder + L"\\pdh.dll"); })) << watcher.Actions();
 
   // Its exit code is the uninstall's own: what it says is done when it ends.
   EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString", workingFolder), std::optional<DWORD>(0))

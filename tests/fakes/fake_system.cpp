@@ -52,7 +52,7 @@ FakeProcess* FakeSystem::FindProcess(DWORD processId) {
 }
 
 FakeProcess* FakeSystem::Target(Handle* handle, DWORD rights) {
-  if (handle == nullptr || handle->kind != Handle::Kind::KProcess) {
+  if (handle == nullptr || handle->kind != Handle::Kind::Process) {
     lastError_ = ERROR_INVALID_HANDLE;
     return nullptr;
   }
@@ -79,7 +79,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   if (flags == TH32CS_SNAPPROCESS) {
     if (onProcessSnapshot) onProcessSnapshot();
     if (processSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::KProcessSnapshot, 0, 0, processes, 0});
+    return NewHandle({Handle::Kind::ProcessSnapshot, 0, 0, processes, 0});
   }
   if (flags == TH32CS_SNAPTHREAD) {
     if (threadSnapshotFailures > 0) {
@@ -87,7 +87,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
       return nullptr;
     }
     if (threadSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::KThreadSnapshot, 0, 0, processes, 0});
+    return NewHandle({Handle::Kind::ThreadSnapshot, 0, 0, processes, 0});
   }
   return nullptr;
 }
@@ -104,7 +104,7 @@ bool FakeSystem::Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) {
 
 bool FakeSystem::Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) {
   Handle* handle = Find(snapshot);
-  if (handle == nullptr || handle->kind != Handle::Kind::KProcessSnapshot) return false;
+  if (handle == nullptr || handle->kind != Handle::Kind::ProcessSnapshot) return false;
   if (handle->position >= handle->processes.size()) return false;
   const FakeProcess& process = handle->processes[handle->position++];
   entry.th32ProcessID = process.id;
@@ -123,7 +123,7 @@ bool FakeSystem::Thread32First(HANDLE snapshot, THREADENTRY32& entry) {
 
 bool FakeSystem::Thread32Next(HANDLE snapshot, THREADENTRY32& entry) {
   Handle* handle = Find(snapshot);
-  if (handle == nullptr || handle->kind != Handle::Kind::KThreadSnapshot) return false;
+  if (handle == nullptr || handle->kind != Handle::Kind::ThreadSnapshot) return false;
   // position counts threads across all processes of the snapshot.
   size_t index = handle->position;
   for (const FakeProcess& process : handle->processes) {
@@ -152,11 +152,17 @@ HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
     lastError_ = process->openError;
     return nullptr;
   }
+  constexpr DWORD kRightsProtectedProcessesGive =
+      PROCESS_QUERY_LIMITED_INFORMATION | kProcessSetLimitedInformation | PROCESS_TERMINATE | SYNCHRONIZE;
+  if (process->isProtected && (access & ~kRightsProtectedProcessesGive) != 0) {
+    lastError_ = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
   // As Windows grants them: each full right brings its limited one along.
   DWORD granted = access;
   if ((access & PROCESS_QUERY_INFORMATION) != 0) granted |= PROCESS_QUERY_LIMITED_INFORMATION;
   if ((access & PROCESS_SET_INFORMATION) != 0) granted |= kProcessSetLimitedInformation;
-  return NewHandle({Handle::Kind::KProcess, processId, granted, {}, 0});
+  return NewHandle({Handle::Kind::Process, processId, granted, {}, 0});
 }
 
 bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) {
@@ -215,6 +221,16 @@ bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
   Record("GetProcessInformation %lu %d %lu", handle ? handle->processId : 0, static_cast<int>(informationClass), size);
   const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
   if (target == nullptr) return false;
+  if (informationClass == ProcessProtectionLevelInfo) {
+    if (information == nullptr || size != sizeof(PROCESS_PROTECTION_LEVEL_INFORMATION)) {
+      lastError_ = ERROR_INVALID_PARAMETER;
+      return false;
+    }
+    const PROCESS_PROTECTION_LEVEL_INFORMATION level{target->isProtected ? PROTECTION_LEVEL_ANTIMALWARE_LIGHT
+                                                                         : PROTECTION_LEVEL_NONE};
+    std::memcpy(information, &level, sizeof(level));
+    return true;
+  }
   PowerThrottlingState state{};
   // The caller names the layout it reads: the current version, 12 bytes.
   if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state) ||
@@ -272,13 +288,13 @@ void FakeSystem::CloseHandle(HANDLE handle) {
     return;
   }
   switch (it->second.kind) {
-    case Handle::Kind::KProcess:
+    case Handle::Kind::Process:
       Record("CloseHandle process %lu", it->second.processId);
       break;
-    case Handle::Kind::KProcessSnapshot:
+    case Handle::Kind::ProcessSnapshot:
       Record("CloseHandle process snapshot");
       break;
-    case Handle::Kind::KThreadSnapshot:
+    case Handle::Kind::ThreadSnapshot:
       Record("CloseHandle thread snapshot");
       break;
   }

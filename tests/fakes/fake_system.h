@@ -42,6 +42,10 @@ struct FakeProcess {
   DWORD throttlingQueryError = 0;
   // Nonzero: SetPriorityClass fails with this error.
   DWORD priorityError = 0;
+  // A protected process (ProcessProtectionLevelInfo reports a level): every
+  // open asking more than the limited query and set rights is refused with
+  // ERROR_ACCESS_DENIED, whoever asks.
+  bool isProtected = false;
 };
 
 class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatcher {
@@ -111,7 +115,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
 
  private:
   struct Handle {
-    enum class Kind { KProcessSnapshot, KThreadSnapshot, KProcess } kind;
+    enum class Kind { ProcessSnapshot, ThreadSnapshot, Process } kind;
     DWORD processId = 0;                 // kProcess
     DWORD access = 0;                    // kProcess: the rights it was opened with
     std::vector<FakeProcess> processes;  // snapshots: the processes when it was taken

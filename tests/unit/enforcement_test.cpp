@@ -219,7 +219,7 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
        true,
        0,
        ERROR_ACCESS_DENIED,
-       {openBoth, read, priority, ecoOff, close},
+       {openBoth, read, priority, ecoOff, close, "GetProcessInformation 42 7 4", close},
        kDenied,
        true,
        IDLE_PRIORITY_CLASS},
@@ -397,8 +397,8 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
     }
     return std::make_pair(system.Calls(), settings.Published());
   };
-  const auto cached = run(MatchCaching::KCached);
-  const auto uncached = run(MatchCaching::KUncached);
+  const auto cached = run(MatchCaching::Cached);
+  const auto uncached = run(MatchCaching::Uncached);
   EXPECT_EQ(cached.first, uncached.first);
   EXPECT_EQ(cached.second, uncached.second);
 }
@@ -411,8 +411,10 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
                        {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
                        {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
                        {45, L"gone.exe", L"", 0},
-                       {46, L"idle.exe", L"C:\\idle.exe"}};
-  system_.processes[1].canSet = false;  // protected: every open is refused
+                       {46, L"idle.exe", L"C:\\idle.exe"},
+                       {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
+  system_.processes[1].canSet = false;      // another user's: the set rights are refused
+  system_.processes[5].isProtected = true;  // only the limited rights are given
   system_.processes[2].efficiencyError = ERROR_INVALID_FUNCTION;
   system_.processes[2].affinityError = ERROR_INVALID_PARAMETER;
   system_.processes[2].cpuSetsError = ERROR_NOT_SUPPORTED;
@@ -421,9 +423,9 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   PassResults results;
   ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_EQ(results.pass, 1u);
-  EXPECT_EQ(results.scanned, 5u);
-  EXPECT_EQ(results.matched, 4u) << "game.exe matched two patterns and counts once";
-  ASSERT_EQ(results.processes.size(), 5u);
+  EXPECT_EQ(results.scanned, 6u);
+  EXPECT_EQ(results.matched, 5u) << "game.exe matched two patterns and counts once";
+  ASSERT_EQ(results.processes.size(), 6u);
   struct Expected {
     DWORD id;
     const wchar_t* name;
@@ -447,6 +449,8 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
       // its path was never read.
       {45, L"gone.exe", L"", L"gone.exe", {kNotRun, kPlaced, kPlaced}},
       {46, L"idle.exe", L"C:\\idle.exe", L"", {kNotRun, kNotRun, kNotRun}},
+      // Protected: the set right is refused to everyone, the CPU sets' limited one is not.
+      {47, L"guard.exe", L"C:\\Games\\guard.exe", L"C:\\Games\\*", {kDeniedProtected, kDeniedProtected, kPlaced}},
   };
   for (size_t i = 0; i < std::size(expected); ++i) {
     const ProcessResult& row = results.processes[i];
@@ -495,7 +499,7 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
   EXPECT_EQ(results.processes[0].methods, MethodResults{});
   EXPECT_EQ(results.processes[1].fileName, L"new.exe");
   EXPECT_EQ(results.processes[1].pattern, L"new.exe");
-  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::KPlaced);
+  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::Placed);
 
   system_.processes.clear();
   ASSERT_TRUE(Pass({L"new.exe"}, kAllMethods));
@@ -521,7 +525,7 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   constexpr int kPasses = 400;
   constexpr DWORD kIdCount = 64;  // few ids, so that ended ones come back
 
-  auto run = [secondList](MatchCaching caching, uint32_t seed) {
+  auto run = [&](MatchCaching caching, uint32_t seed) {
     std::mt19937 random(seed);
     auto chance = [&](unsigned percent) { return random() % 100 < percent; };
     auto pick = [&](const std::vector<std::wstring>& from) { return from[random() % from.size()]; };
@@ -568,8 +572,8 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
 
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
-    const auto cached = run(MatchCaching::KCached, seed);
-    const auto uncached = run(MatchCaching::KUncached, seed);
+    const auto cached = run(MatchCaching::Cached, seed);
+    const auto uncached = run(MatchCaching::Uncached, seed);
     ASSERT_EQ(cached.second.size(), static_cast<size_t>(kPasses));
     EXPECT_EQ(cached.second, uncached.second);
     EXPECT_TRUE(cached.first == uncached.first) << "the platform calls differ";
@@ -604,7 +608,7 @@ TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
   system_.processes = {{42, L"game.exe", L""}};
   int snapshots = 0;
   uint32_t runningInside = 0;
-  system_.onProcessSnapshot = [runningInside] {
+  system_.onProcessSnapshot = [&] {
     if (++snapshots == 1) {
       runningInside = control_.running.load();
       ::SetEvent(control_.stopEvent.get());
@@ -626,7 +630,7 @@ TEST_F(WorkerTest, StopWithADeadlineLeavesAPassThatDoesNotEnd) {
   unique_handle inPass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   system_.processes = {{42, L"game.exe", L""}};
-  system_.onProcessSnapshot = [inPass] {
+  system_.onProcessSnapshot = [&] {
     ::SetEvent(inPass.get());
     ::WaitForSingleObject(release.get(), 30000);
   };

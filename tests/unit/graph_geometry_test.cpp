@@ -150,20 +150,20 @@ TEST(PlaceMarker, CentresTheBitmapOrFallsBackToACircle) {
     Kind kind;
     int x, y, size;
   } cases[] = {
-      {"16 x 16 in 20 x 40", 20, 40, true, 16, 16, Kind::KBitmap, 2, 12, 16},
-      {"in a 16-pixel-wide cell a circle of 8", 16, 40, true, 16, 16, Kind::KCircle, 4, 16, 8},
-      {"odd spare pixels truncate", 21, 41, true, 16, 16, Kind::KBitmap, 2, 12, 16},
-      {"a marker as high as the cell", 40, 30, true, 16, 30, Kind::KCircle, 10, 5, 20},
-      {"a circle that does not fit", 40, 10, true, 16, 16, Kind::KNone, 0, 0, 0},
-      {"an empty bitmap size", 40, 40, true, 0, 0, Kind::KCircle, 10, 10, 20},
-      {"no bitmap: no marker at all", 40, 40, false, 16, 16, Kind::KNone, 0, 0, 0},
-      {"a cell 1 pixel wide", 1, 40, true, 16, 16, Kind::KNone, 0, 0, 0},
+      {"16 x 16 in 20 x 40", 20, 40, true, 16, 16, Kind::Bitmap, 2, 12, 16},
+      {"in a 16-pixel-wide cell a circle of 8", 16, 40, true, 16, 16, Kind::Circle, 4, 16, 8},
+      {"odd spare pixels truncate", 21, 41, true, 16, 16, Kind::Bitmap, 2, 12, 16},
+      {"a marker as high as the cell", 40, 30, true, 16, 30, Kind::Circle, 10, 5, 20},
+      {"a circle that does not fit", 40, 10, true, 16, 16, Kind::None, 0, 0, 0},
+      {"an empty bitmap size", 40, 40, true, 0, 0, Kind::Circle, 10, 10, 20},
+      {"no bitmap: no marker at all", 40, 40, false, 16, 16, Kind::None, 0, 0, 0},
+      {"a cell 1 pixel wide", 1, 40, true, 16, 16, Kind::None, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const MarkerPlacement place = PlaceMarker(c.width, c.height, c.bitmap, c.markerWidth, c.markerHeight);
     EXPECT_EQ(place.kind, c.kind);
-    if (c.kind == Kind::KNone) continue;
+    if (c.kind == Kind::None) continue;
     EXPECT_EQ(place.x, c.x);
     EXPECT_EQ(place.y, c.y);
     EXPECT_EQ(place.width, c.size);

@@ -427,23 +427,23 @@ struct StepsSeen {
   int replaces = 0;
   int outside = 0;  // steps that ran without the limited token
 };
-StepsSeen StepsSeen;
+StepsSeen SeenSteps;
 
 bool WriteNotingTheToken(HANDLE file, const void* data, DWORD size) {
-  ++StepsSeen.writes;
-  if (!ThreadImpersonates()) ++StepsSeen.outside;
+  ++SeenSteps.writes;
+  if (!ThreadImpersonates()) ++SeenSteps.outside;
   DWORD written = 0;
   return ::WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
 bool ReplaceNotingTheToken(const wchar_t* list, const wchar_t* replacement) {
-  ++StepsSeen.replaces;
-  if (!ThreadImpersonates()) ++StepsSeen.outside;
+  ++SeenSteps.replaces;
+  if (!ThreadImpersonates()) ++SeenSteps.outside;
   return ::ReplaceFileW(list, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
 }
 
 TEST_F(ProcessListFile, ASaveWritesWithTheLimitedRightsAndEndsWithoutThem) {
-  StepsSeen = {};
+  SeenSteps = {};
   fake_limited_token::ImpersonableCalls = 0;
   const ListFileSaveSteps steps{WriteNotingTheToken, ReplaceNotingTheToken, fake_limited_token::Impersonable};
   DWORD error = ERROR_SUCCESS;
@@ -451,9 +451,9 @@ TEST_F(ProcessListFile, ASaveWritesWithTheLimitedRightsAndEndsWithoutThem) {
   EXPECT_EQ(SaveProcessList(path_, {L"second.exe", L"third.exe"}, error, steps), 2);  // a replace
   EXPECT_EQ(ReadRaw(), Utf16(L"second.exe\r\nthird.exe\r\n"));
   EXPECT_EQ(fake_limited_token::ImpersonableCalls, 2);
-  EXPECT_EQ(StepsSeen.writes, 2);
-  EXPECT_EQ(StepsSeen.replaces, 1);
-  EXPECT_EQ(StepsSeen.outside, 0) << "a step ran with the process's own rights";
+  EXPECT_EQ(SeenSteps.writes, 2);
+  EXPECT_EQ(SeenSteps.replaces, 1);
+  EXPECT_EQ(SeenSteps.outside, 0) << "a step ran with the process's own rights";
   EXPECT_FALSE(ThreadImpersonates()) << "the thread still impersonates after the save";
 }
 

@@ -259,7 +259,7 @@ TEST_F(PatternListTest, CachedResultsEqualTheRuleAndAreComputedOnce) {
   for (int i = 0; i < 70; ++i) patterns.push_back(L"filler" + std::to_wstring(i) + L".exe");
   patterns.push_back(L"*.exe");
   PatternList cached(patterns, system_);
-  PatternList uncached(patterns, system_, MatchCaching::KUncached);
+  PatternList uncached(patterns, system_, MatchCaching::Uncached);
   EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));
   const uint64_t afterFirst = system_.PathMatchCalls();
   EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));

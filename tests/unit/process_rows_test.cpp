@@ -27,6 +27,7 @@ TEST(ProcessRows, MethodCellWords) {
       {kNotRun, L""},
       {kPlaced, L"Placed"},
       {kDenied, L"Denied"},
+      {kDeniedProtected, L"Denied (protected)"},
       // A function this Windows lacks, and the answers of a system that refuses the call as unsupported.
       {Failed(ERROR_PROC_NOT_FOUND), L"Not supported"},
       {Failed(ERROR_INVALID_FUNCTION), L"Not supported"},
@@ -56,13 +57,13 @@ TEST(ProcessRows, OffCellsOnMatchedRowsOnly) {
     ProcessColumn column;
     const wchar_t* text;
   } cases[] = {
-      {&matched, onlyEfficiency, ProcessColumn::KEfficiencyMode, L"Placed"},
-      {&matched, onlyEfficiency, ProcessColumn::KCpuAffinity, L"Off"},
-      {&matched, onlyEfficiency, ProcessColumn::KCpuSets, L"Off"},
-      {&matched, none, ProcessColumn::KEfficiencyMode, L"Placed"},       // placed before it was switched off
-      {&matched, {true, true, true}, ProcessColumn::KCpuAffinity, L""},  // on, but the process had ended
-      {&unmatched, none, ProcessColumn::KCpuAffinity, L""},
-      {&matched, none, ProcessColumn::KPattern, L"game.exe"},
+      {&matched, onlyEfficiency, ProcessColumn::EfficiencyMode, L"Placed"},
+      {&matched, onlyEfficiency, ProcessColumn::CpuAffinity, L"Off"},
+      {&matched, onlyEfficiency, ProcessColumn::CpuSets, L"Off"},
+      {&matched, none, ProcessColumn::EfficiencyMode, L"Placed"},       // placed before it was switched off
+      {&matched, {true, true, true}, ProcessColumn::CpuAffinity, L""},  // on, but the process had ended
+      {&unmatched, none, ProcessColumn::CpuAffinity, L""},
+      {&matched, none, ProcessColumn::Pattern, L"game.exe"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ProcessCellText(*c.row, c.column, c.on), c.text)
@@ -85,18 +86,21 @@ TEST(ProcessRows, MethodCellTips) {
     const wchar_t* systemMessage;
     const wchar_t* tip;
   } cases[] = {
-      {kPlaced, ProcessColumn::KCpuAffinity, all, L"", L"The process may run only on the P-cores."},
+      {kPlaced, ProcessColumn::CpuAffinity, all, L"", L"The process may run only on the P-cores."},
       {kNotRun,
-       ProcessColumn::KCpuSets,
+       ProcessColumn::CpuSets,
        {true, true, false},
        L"",
        L"CPU Sets is switched off in the Methods menu of the main window."},
-      {kNotRun, ProcessColumn::KEfficiencyMode, all, L"",
+      {kNotRun, ProcessColumn::EfficiencyMode, all, L"",
        L"Efficiency Mode Off was not applied: the process had ended."},
-      {kUnsupported, ProcessColumn::KCpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
-      {Failed(87), ProcessColumn::KCpuAffinity, all, L"The parameter is incorrect.",
+      {kUnsupported, ProcessColumn::CpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
+      {Failed(87), ProcessColumn::CpuAffinity, all, L"The parameter is incorrect.",
        L"Windows refused the call with error 87: The parameter is incorrect."},
-      {Failed(1234), ProcessColumn::KCpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+      {Failed(1234), ProcessColumn::CpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+      {kDeniedProtected, ProcessColumn::EfficiencyMode, all, L"Access is denied.",
+       L"Windows protects this process and refuses this change to every program, administrators included. Only CPU "
+       L"Sets can still be applied to it (switched on in the Methods menu of the main window)."},
   };
   for (const auto& c : cases) {
     const ProcessResult row = Row(1, L"game.exe", L"game.exe", L"", {c.result, c.result, c.result});
@@ -104,10 +108,10 @@ TEST(ProcessRows, MethodCellTips) {
         << testing::PrintToString(std::wstring(c.tip));
   }
   const ProcessResult denied = Row(1, L"game.exe", L"game.exe", L"", {kDenied, kNotRun, kNotRun});
-  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::KEfficiencyMode, all, L""),
+  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::EfficiencyMode, all, L""),
               ::testing::StartsWith(L"Windows denied access to this process."));
-  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::KCpuSets, all, L""), L"") << "not matched";
-  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::KPath, all, L""), L"") << "not a method column";
+  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::CpuSets, all, L""), L"") << "not matched";
+  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::Path, all, L""), L"") << "not a method column";
 }
 
 class ProcessOrderTest : public ::testing::Test {
@@ -132,24 +136,24 @@ TEST_F(ProcessOrderTest, SortsAndFilters) {
       // Matched first, each group by name (letter case ignored), then id.
       {{}, false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
       {{}, true, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12"}},
-      {{static_cast<int>(ProcessColumn::KPid), false},
+      {{static_cast<int>(ProcessColumn::Pid), false},
        false,
        {L"alpha.exe:4", L"zeta.exe:8", L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
-      {{static_cast<int>(ProcessColumn::KPid), true},
+      {{static_cast<int>(ProcessColumn::Pid), true},
        false,
        {L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8", L"alpha.exe:4"}},
       // Placed before refused before not run; ties by name.
-      {{static_cast<int>(ProcessColumn::KCpuAffinity), false},
+      {{static_cast<int>(ProcessColumn::CpuAffinity), false},
        false,
        {L"game.exe:9", L"anticheat.exe:30", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
       // Rows without a pattern stay last under the pattern column, rows without a path under the path column.
-      {{static_cast<int>(ProcessColumn::KPattern), false},
+      {{static_cast<int>(ProcessColumn::Pattern), false},
        false,
        {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
-      {{static_cast<int>(ProcessColumn::KPath), false},
+      {{static_cast<int>(ProcessColumn::Path), false},
        false,
        {L"alpha.exe:4", L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8"}},
-      {{static_cast<int>(ProcessColumn::KProcess), true}, true, {L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
+      {{static_cast<int>(ProcessColumn::Process), true}, true, {L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
   };
   for (const auto& c : cases) {
     OrderProcessRows(rows_, c.onlyMatched, c.sort, order_);
@@ -194,11 +198,11 @@ TEST(ProcessRows, TextSortsAsTheSystemsOrdinalIgnoringCase) {
       // The same name for both, so that only the text decides, else the id.
       const std::vector<ProcessResult> pair = {Row(1, L"same.exe", L"", paths[i]), Row(2, L"same.exe", L"", paths[j])};
       std::vector<uint32_t> order;
-      OrderProcessRows(pair, false, {static_cast<int>(ProcessColumn::KPath), false}, order);
+      OrderProcessRows(pair, false, {static_cast<int>(ProcessColumn::Path), false}, order);
       const bool firstBefore = ordinal(paths[i], paths[j]) != CSTR_GREATER_THAN;
       EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j;
       const std::vector<ProcessResult> named = {Row(1, paths[i]), Row(2, paths[j])};
-      OrderProcessRows(named, false, {static_cast<int>(ProcessColumn::KProcess), false}, order);
+      OrderProcessRows(named, false, {static_cast<int>(ProcessColumn::Process), false}, order);
       EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j << " by name";
     }
   }
@@ -279,12 +283,12 @@ TEST_F(ProcessOrderTest, TypeToFindLooksInTheSortColumnFromTheGivenRow) {
       {{}, L"", 0, -1},
       {{}, L"z", 99, 4},  // a start past the end is the top
       // By path: alpha (C:\alpha), anticheat, Game (C:\Games\Game.exe), game (no path), zeta (none).
-      {{static_cast<int>(ProcessColumn::KPath), false}, L"c:\\games\\g", 0, 2},
+      {{static_cast<int>(ProcessColumn::Path), false}, L"c:\\games\\g", 0, 2},
       // By PID: 4, 8, 9, 12, 30.
-      {{static_cast<int>(ProcessColumn::KPid), false}, L"1", 0, 3},
-      {{static_cast<int>(ProcessColumn::KPid), false}, L"3", 0, 4},
+      {{static_cast<int>(ProcessColumn::Pid), false}, L"1", 0, 3},
+      {{static_cast<int>(ProcessColumn::Pid), false}, L"3", 0, 4},
       // By a method column, the cell's word: game 9, Game 12 (placed), anticheat (denied), alpha, zeta.
-      {{static_cast<int>(ProcessColumn::KEfficiencyMode), false}, L"den", 0, 2},
+      {{static_cast<int>(ProcessColumn::EfficiencyMode), false}, L"den", 0, 2},
   };
   for (const auto& c : cases) {
     OrderProcessRows(rows_, false, c.sort, order_);
@@ -365,7 +369,7 @@ TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const AddPlan plan = PlanAdd(rows_, c.selected, AddWhat::KName, c.listed);
+    const AddPlan plan = PlanAdd(rows_, c.selected, AddWhat::Name, c.listed);
     EXPECT_EQ(plan.entries, c.entries);
     EXPECT_EQ(AddQuestionText(plan), c.question);
     EXPECT_EQ(AddReportText(plan), c.report);
@@ -376,7 +380,7 @@ TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
     many.push_back(Row(id, L"p" + std::to_wstring(id) + L".exe"));
     all.push_back(id);
   }
-  const std::wstring question = AddQuestionText(PlanAdd(many, all, AddWhat::KName, {}));
+  const std::wstring question = AddQuestionText(PlanAdd(many, all, AddWhat::Name, {}));
   EXPECT_THAT(question, ::testing::StartsWith(L"Add 12 entries to the list?\np0.exe\n"));
   EXPECT_THAT(question, ::testing::EndsWith(L"\np9.exe\n(and 2 more)"));
 }
@@ -433,8 +437,8 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
 
 TEST_F(ProcessOrderTest, EntriesToAddSkipMissingPathsAndRepeats) {
   const std::vector<uint32_t> selected = {1, 4, 2, 0};  // Game.exe, game.exe (no path), alpha.exe, zeta.exe
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::KName), ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::KPath), ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
+  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::Name), ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
+  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::Path), ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
 }
 
 // A name or path the matcher would read as something wider goes in as a
@@ -453,7 +457,7 @@ TEST(ProcessRows, AddedEntriesMatchTheirProcessOnly) {
   for (const auto& c : cases) {
     const std::vector<ProcessResult> rows = {Row(1, c.text, L"", c.text)};
     const std::vector<uint32_t> selected = {0};
-    EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::KName), ElementsAre(c.entry)) << c.text;
+    EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::Name), ElementsAre(c.entry)) << c.text;
     EXPECT_TRUE(MatchesPathSpec(c.text, c.entry)) << c.text;
     EXPECT_FALSE(MatchesPathSpec(L"other.exe", c.entry)) << c.text;
   }
@@ -464,10 +468,10 @@ TEST(ProcessRows, LongAndSupplementaryNamesPassThrough) {
   const std::wstring name = std::wstring(L"\U0001F3AE") + std::wstring(255, L'x') + L".exe";
   const std::wstring path = L"\\\\?\\C:\\" + std::wstring(32000, L'p') + L"\\" + name;
   const std::vector<ProcessResult> rows = {Row(1, name, name, path)};
-  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::KProcess), name);
-  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::KPath), path);
+  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Process), name);
+  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Path), path);
   const std::vector<uint32_t> selected = {0};
-  EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::KPath), ElementsAre(path));
+  EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::Path), ElementsAre(path));
 }
 
 }  // namespace

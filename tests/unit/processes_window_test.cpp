@@ -874,7 +874,9 @@ TEST_F(ProcessesWindowTest, CellTipsExplainMethodsAndShowCutOffText) {
     cell.left = LVIR_BOUNDS;
     ::SendMessageW(view_, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
     const int right = column == 0 ? static_cast<int>(::SendMessageW(view_, LVM_GETCOLUMNWIDTH, 0, 0)) : cell.right;
-    ::SendMessageW(view_, WM_MOUSEMOVE, 0, MAKELPARAM((cell.left + right) / 2, (cell.top + cell.bottom) / 2));
+    // As the main window's modal loop hands the mouse's message on.
+    MSG move = {view_, WM_MOUSEMOVE, 0, MAKELPARAM((cell.left + right) / 2, (cell.top + cell.bottom) / 2), 0, {}};
+    if (!::IsDialogMessageW(window_, &move)) ::DispatchMessageW(&move);
     NMTTDISPINFOW info = {};
     info.hdr = {tip, 0, static_cast<UINT>(TTN_GETDISPINFOW)};
     ::SendMessageW(window_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));

@@ -178,7 +178,7 @@ TEST(ProgramProtection, TheProgramAndEveryFolderAboveItMustBeSafe) {
   // Each object in turn is the one that others could change.
   for (const std::wstring& openObject : objects) {
     const bool replaceable =
-        OthersCanReplaceProgram(program, [openObject](const std::wstring& path, DWORD) { return path == openObject; });
+        OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD) { return path == openObject; });
     EXPECT_TRUE(replaceable) << std::string(openObject.begin(), openObject.end());
   }
   std::vector<std::pair<std::wstring, DWORD>> asked;

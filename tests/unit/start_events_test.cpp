@@ -37,8 +37,8 @@ class EtwSourceTest : public ::testing::Test {
 };
 
 TEST_F(EtwSourceTest, WatchesThroughARealTimeSessionOfTheKernelProcessProviderUntilStopped) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::KWatching);
-  EXPECT_EQ(source_.Start(sink_), StartWatchState::KWatching) << "a second start keeps the session";
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
+  EXPECT_EQ(source_.Start(sink_), StartWatchState::Watching) << "a second start keeps the session";
   trace_.Deliver(ProcessStartRecord(4242, 0x1D0000000000123, 77, L"\\Device\\HarddiskVolume3\\VS\\bin\\CL.exe"));
   ASSERT_TRUE(trace_.WaitDelivered(10000));
   const std::vector<ProcessStartEvent> events = sink_.Events();
@@ -55,13 +55,13 @@ TEST_F(EtwSourceTest, WatchesThroughARealTimeSessionOfTheKernelProcessProviderUn
                           "EnableProvider 22FB2CD6-0E7B level=4 keywords=0x10", "OpenTraceW Starts mode=0x10000100",
                           "ProcessTrace", "ControlTraceW session Starts 1", "CloseTrace"));
   EXPECT_THAT(sink_.States(),
-              ElementsAre(StartWatchStatus{StartWatchState::KWatching, 0}, StartWatchStatus{StartWatchState::KOff, 0}));
+              ElementsAre(StartWatchStatus{StartWatchState::Watching, 0}, StartWatchStatus{StartWatchState::Off, 0}));
   source_.Stop();
   EXPECT_EQ(trace_.Calls().size(), 6u) << "a second stop does nothing";
 }
 
 TEST_F(EtwSourceTest, OnlyProcessStartsOfTheKernelProcessProviderReachTheSink) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::KWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   FakeEventRecord stop = ProcessStartRecord(1, 1, 1, L"stop.exe");
   stop.id = 2;
   FakeEventRecord other = ProcessStartRecord(2, 1, 1, L"other.exe");
@@ -80,7 +80,7 @@ TEST_F(EtwSourceTest, OnlyProcessStartsOfTheKernelProcessProviderReachTheSink) {
 
 TEST_F(EtwSourceTest, SessionLeftByACrashedInstanceIsStoppedAndMadeAfresh) {
   trace_.AddSession(kSessionName);
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::KWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   const std::vector<std::string> calls = trace_.Calls();
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls[0].rfind("StartTraceW Starts", 0), 0u);
@@ -92,7 +92,7 @@ TEST_F(EtwSourceTest, SessionLeftByACrashedInstanceIsStoppedAndMadeAfresh) {
 
 TEST_F(EtwSourceTest, OlderWindowsGetTheShortestFlushTheyAllow) {
   trace_.millisecondFlushRefused = true;
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::KWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   const std::vector<std::string> calls = trace_.Calls();
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[0], "StartTraceW Starts mode=0x110 flush=10 buffer=2168");
@@ -109,20 +109,20 @@ TEST_F(EtwSourceTest, EachRefusalSaysWhyAndLeavesNoSession) {
     size_t calls;  // made before giving up, the session's stop included
   };
   const Case cases[] = {
-      {"not elevated", ERROR_ACCESS_DENIED, 0, 0, {StartWatchState::KNotElevated, ERROR_ACCESS_DENIED}, 1},
+      {"not elevated", ERROR_ACCESS_DENIED, 0, 0, {StartWatchState::NotElevated, ERROR_ACCESS_DENIED}, 1},
       {"all sessions taken",
        ERROR_NO_SYSTEM_RESOURCES,
        0,
        0,
-       {StartWatchState::KNoSession, ERROR_NO_SYSTEM_RESOURCES},
+       {StartWatchState::NoSession, ERROR_NO_SYSTEM_RESOURCES},
        1},
-      {"provider refused", 0, ERROR_ACCESS_DENIED, 0, {StartWatchState::KNotElevated, ERROR_ACCESS_DENIED}, 3},
-      {"provider missing", 0, ERROR_INVALID_PARAMETER, 0, {StartWatchState::KUnavailable, ERROR_INVALID_PARAMETER}, 3},
+      {"provider refused", 0, ERROR_ACCESS_DENIED, 0, {StartWatchState::NotElevated, ERROR_ACCESS_DENIED}, 3},
+      {"provider missing", 0, ERROR_INVALID_PARAMETER, 0, {StartWatchState::Unavailable, ERROR_INVALID_PARAMETER}, 3},
       {"no real-time consumer (Wine)",
        0,
        0,
        ERROR_ACCESS_DENIED,
-       {StartWatchState::KUnavailable, ERROR_ACCESS_DENIED},
+       {StartWatchState::Unavailable, ERROR_ACCESS_DENIED},
        4},
   };
   for (const Case& c : cases) {
@@ -142,12 +142,12 @@ TEST_F(EtwSourceTest, EachRefusalSaysWhyAndLeavesNoSession) {
 }
 
 TEST_F(EtwSourceTest, ASessionStoppedFromOutsideIsReportedAndMadeAgainAtTheNextStart) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::KWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   trace_.StopFromOutside(kSessionName);
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
-  while (sink_.States().back().state != StartWatchState::KEnded && ::GetTickCount64() < deadline) ::Sleep(5);
-  EXPECT_EQ(sink_.States().back(), (StartWatchStatus{StartWatchState::KEnded, ERROR_SUCCESS}));
-  EXPECT_EQ(source_.Start(sink_), StartWatchState::KWatching);
+  while (sink_.States().back().state != StartWatchState::Ended && ::GetTickCount64() < deadline) ::Sleep(5);
+  EXPECT_EQ(sink_.States().back(), (StartWatchStatus{StartWatchState::Ended, ERROR_SUCCESS}));
+  EXPECT_EQ(source_.Start(sink_), StartWatchState::Watching);
   EXPECT_TRUE(trace_.HasSession(kSessionName));
   source_.Stop();
   EXPECT_FALSE(trace_.HasSession(kSessionName));
@@ -261,7 +261,7 @@ TEST_F(StartPlacementTest, AListedProcessIsPlacedByItsStartEventAndShownWithTheP
   ASSERT_TRUE(EnforcementPass(control_, list, settings_));
   EXPECT_EQ(system_.CountCalls("QueryFullProcessImageNameW"), 0u);
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask 42"), 1u);
-  EXPECT_EQ(Shown().startWatch, (StartWatchStatus{StartWatchState::KWatching, 0}));
+  EXPECT_EQ(Shown().startWatch, (StartWatchStatus{StartWatchState::Watching, 0}));
 }
 
 TEST_F(StartPlacementTest, UnlistedEndedAndNamelessProcessesAreLeftToThePass) {
@@ -325,7 +325,7 @@ TEST_F(StartPlacementTest, AStormBeyondTheQueueIsDroppedAndPlacedByThePass) {
 
 TEST_F(StartPlacementTest, WithoutASessionThePassPlacesAloneAndSaysWhy) {
   FakeProcessStartSource refused;
-  refused.startState = StartWatchState::KNoSession;
+  refused.startState = StartWatchState::NoSession;
   refused.startError = ERROR_NO_SYSTEM_RESOURCES;
   FakeSystem system;
   WorkerControl control(0xF0F, system, system, system);
@@ -338,21 +338,21 @@ TEST_F(StartPlacementTest, WithoutASessionThePassPlacesAloneAndSaysWhy) {
   EXPECT_EQ(system.CountCalls("SetProcessAffinityMask 42"), 1u);
   PassResults shown;
   ASSERT_TRUE(control.results.CopyLatest(shown));
-  EXPECT_EQ(shown.startWatch, (StartWatchStatus{StartWatchState::KNoSession, ERROR_NO_SYSTEM_RESOURCES}));
+  EXPECT_EQ(shown.startWatch, (StartWatchStatus{StartWatchState::NoSession, ERROR_NO_SYSTEM_RESOURCES}));
   EXPECT_EQ(StartWatchLabelText(shown.startWatch),
             L"&Running processes (listed ones placed within a second; no event tracing session free, error 1450):");
 }
 
 TEST(StartWatchLabel, SaysForEachStateWhetherStartsArePlacedAtOnce) {
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::KOff, 0}), L"&Running processes:");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::KWatching, 0}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Off, 0}), L"&Running processes:");
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Watching, 0}),
             L"&Running processes (listed ones placed as they start):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::KNotElevated, ERROR_ACCESS_DENIED}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::NotElevated, ERROR_ACCESS_DENIED}),
             L"&Running processes (listed ones placed within a second; as they start needs administrator rights):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::KUnavailable, ERROR_ACCESS_DENIED}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Unavailable, ERROR_ACCESS_DENIED}),
             L"&Running processes (listed ones placed within a second; this system reports no process starts, "
             L"error 5):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::KEnded, ERROR_SUCCESS}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Ended, ERROR_SUCCESS}),
             L"&Running processes (listed ones placed within a second; the process start session was stopped):");
 }
 

@@ -18,7 +18,7 @@ TEST(WindowThread, IsASingleThreadedApartmentFromItsSetUpOn) {
   APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
   HRESULT asked = E_FAIL;
   // A thread of its own: the test's main thread may have COM already.
-  std::thread([otherKind] {
+  std::thread([&] {
     const WindowThreadSetUp setUp;
     asked = ::CoGetApartmentType(&type, &qualifier);
     otherKind = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -55,7 +55,7 @@ std::vector<uint32_t> AnnouncementsOfOneCheck(const std::shared_ptr<FakeUrlFetch
   int checks = 0;
   RunUpdateChecks(
       fetcher, quit.handle.get(), 0,
-      [firstCheck] {
+      [&] {
         if (++checks == 2) {
           firstCheck = announced;
           ::SetEvent(UniqueEvent.handle.get());
@@ -678,7 +678,7 @@ TEST(DownloadDialog, TheBodyIsCheckedOnTheDownloadsThreadUnderAVerifyingStep) {
   const DWORD window_thread = ::GetCurrentThreadId();
   std::wstring textWhileChecking;
   bool answered_while_checking = false;
-  std::thread watcher([textWhileChecking] {
+  std::thread watcher([&] {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     HWND dialog = nullptr;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -969,7 +969,7 @@ TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheC
     FakeProgramStarter starter;
     starter.elevated = elevated;
     std::string checkedKey;
-    const RevocationCheck notRevoked = [checkedKey](const std::shared_ptr<const SignerCertificates>& signer) {
+    const RevocationCheck notRevoked = [&](const std::shared_ptr<const SignerCertificates>& signer) {
       checkedKey = PublicKeyDigest(signer->Signer());
       return RevocationStatus::Unknown;  // as when offline: accepted
     };

@@ -69,7 +69,7 @@ TEST(WorkerHooks, ARestartForANewListKeepsTheSessionAndTheExitStopsIt) {
   ASSERT_TRUE(Worker.stopEvent) << "a worker runs";
   StartWorkerFromListFile();
   EXPECT_EQ(source.Starts(), starts + 1);
-  EXPECT_EQ(Worker.startEvents.Status().state, StartWatchState::KWatching);
+  EXPECT_EQ(Worker.startEvents.Status().state, StartWatchState::Watching);
   StopWorkerBeforeExit();
   EXPECT_EQ(source.Stops(), stops + 1);
   EXPECT_FALSE(Worker.stopEvent);

@@ -57,7 +57,9 @@ cleanup() {
 }
 trap cleanup EXIT
 cp -a "$template/." "$prefix/"
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# TARNWICK_WINEDEBUG: Wine's channels for a look inside (such as +server to
+# count the program's requests to the Wine server); none by default.
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${TARNWICK_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
 # A virtual desktop of another size than the template's (WIDTHxHEIGHT), such
 # as one that holds the main window at 200 %: written into the copy's registry

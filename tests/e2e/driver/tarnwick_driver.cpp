@@ -230,8 +230,8 @@ bool HeldWindowThread::Release() {
 HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* className, const wchar_t* title, Timeout timeout) {
   HWND found = nullptr;
   WaitUntil(
-      [className] {
-        found = FindVisibleTopLevel(process_id, [className](HWND window) {
+      [&] {
+        found = FindVisibleTopLevel(process_id, [&](HWND window) {
           return ClassNameOf(window) == className && (title == nullptr || TextOf(window) == title);
         });
         return found != nullptr;
@@ -466,7 +466,7 @@ bool CaptureDisplay(const std::string& picture, const std::wstring& picturePath,
   // The picture is complete once import has exited, or, when Wine gives no
   // handle to wait on, once its size stops changing.
   std::optional<size_t> last_size;
-  return WaitUntil([picturePath] {
+  return WaitUntil([&] {
     const auto bytes = ReadFileBytes(picturePath);
     if (!bytes || bytes->empty()) return false;
     const bool settled = last_size == bytes->size();

@@ -111,7 +111,7 @@ std::vector<std::vector<std::wstring>> ListViewRows(HWND listView, int columns) 
 void SelectListViewRows(HWND listView, const std::vector<int>& rows) {
   RemoteBuffer remote(listView, sizeof(LVITEMW));
   if (!remote) return;
-  auto set = [listView](int row, UINT state) {
+  auto set = [&](int row, UINT state) {
     LVITEMW item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = state;

@@ -17,18 +17,18 @@ namespace {
 class MailslotStartSource final : public ProcessStartSource {
  public:
   StartWatchState Start(ProcessStartSink& sink) override {
-    if (reader_.joinable()) return StartWatchState::KWatching;
+    if (reader_.joinable()) return StartWatchState::Watching;
     slot_.reset(::CreateMailslotW(FedStartEventsSlot(::GetCurrentProcessId()).c_str(), sizeof(ProcessStartEvent),
                                   MAILSLOT_WAIT_FOREVER, nullptr));
     if (!slot_) {
-      sink.OnWatchState(StartWatchState::KUnavailable, ::GetLastError());
-      return StartWatchState::KUnavailable;
+      sink.OnWatchState(StartWatchState::Unavailable, ::GetLastError());
+      return StartWatchState::Unavailable;
     }
     sink_ = &sink;
     stopping_ = false;
     reader_ = std::thread([this] { Read(); });
-    sink.OnWatchState(StartWatchState::KWatching, ERROR_SUCCESS);
-    return StartWatchState::KWatching;
+    sink.OnWatchState(StartWatchState::Watching, ERROR_SUCCESS);
+    return StartWatchState::Watching;
   }
 
   void Stop() noexcept override {
@@ -46,7 +46,7 @@ class MailslotStartSource final : public ProcessStartSource {
       }
     }
     slot_.reset();
-    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::KOff, ERROR_SUCCESS);
+    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Off, ERROR_SUCCESS);
     sink_ = nullptr;
   }
 
