@@ -10,6 +10,7 @@
 #include "install/install_commands.h"
 #include "install/program_protection.h"
 #include "platform/com_task_scheduler.h"
+#include "platform/etw_diagnostics.h"
 #include "platform/process_command_line.h"
 
 #include <commctrl.h>
@@ -327,6 +328,10 @@ WindowThreadSetUp::WindowThreadSetUp() {
 
 int RunTarnwickFromEntryPoint() {
   AppInstance = ::GetModuleHandleW(nullptr);
+  // What goes wrong, for whoever traces the provider, from here to the exit;
+  // nothing is recorded while no one does.
+  EtwDiagnostics diagnostics;
+  const InstalledDiagnostics installed(diagnostics);
   // The runtime's split of the command line, without the program name.
   std::vector<std::wstring> arguments;
   for (int index = 1; index < __argc; ++index) arguments.emplace_back(__wargv[index]);

@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "app/resource_text.h"
 #include "config/process_list.h"
+#include "platform/diagnostics.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "res/resource.h"
@@ -32,6 +33,9 @@ struct TrayState {
   unique_hmenu menu;  // loaded on first use, kept for the process's life
   UINT taskbarCreatedMessage = 0;
   bool iconAdded = false;
+  // The icon's last round of tries failed and diagnostics were told: the
+  // timer's further rounds are not told again until one succeeds.
+  bool icon_failure_reported = false;
   // With callback version 3 a right click brings WM_RBUTTONUP and then
   // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
   bool menuOpen = false;
@@ -96,12 +100,20 @@ LRESULT OnAddTrayIcon(HWND window) {
   data.uCallbackMessage = WMU_TRAY_CALLBACK;
   data.hIcon = Tray.icon.get();
   CopyTruncated(data.szTip, kProductName);
-  for (int attempt = 0; attempt < kIconAddTries; ++attempt) {
+  bool added = false;
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < kIconAddTries && !added; ++attempt) {
     if (attempt > 0) ::Sleep(kIconAddRetryDelayMs);
-    if (::Shell_NotifyIconW(NIM_ADD, &data)) {
-      Tray.iconAdded = true;
-      break;
-    }
+    added = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    if (!added) error = ::GetLastError();
+  }
+  if (added) {
+    Tray.iconAdded = true;
+    Tray.icon_failure_reported = false;
+  } else if (!Tray.icon_failure_reported && DiagnosticsListening(DiagnosticLevel::kError)) {
+    Tray.icon_failure_reported = true;
+    ReportDiagnostic(DiagnosticLevel::kError, L"tray icon given up after ", kIconAddTries, L" tries: ",
+                     Win32Error{error});
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;

@@ -26,7 +26,7 @@ struct ProcessRecord {
   std::wstring imagePath;     // empty until a query succeeded
   int32_t lookupAttempts = 0;
   bool seen = false;
-  // Results of the pattern list whose generation is matchGeneration (0: none):
+  // results of the pattern list whose generation is matchGeneration (0: none):
   // bit i set when pattern i matches. The names never change during a
   // process's life, so they are computed when it is first seen and once more
   // when its image path becomes known.
@@ -36,6 +36,10 @@ struct ProcessRecord {
   // The creation time a start event gave for this process (0: none came):
   // the same event again is a repeat, another time a new process on the id.
   uint64_t startEventCreateTime = 0;
+  // The placement failures already reported to diagnostics, a bit per
+  // method (and one for the priority class): each is told once per process,
+  // not at every pass.
+  uint8_t reportedFailures = 0;
 };
 
 // Process id -> what is known of the process. Lives for the whole run and is
@@ -63,7 +67,7 @@ class ProcessPathCache {
 [[nodiscard]] bool ProcessMatches(PathMatcher& matcher, const wchar_t* fileName, const ProcessRecord& record,
                                   const std::wstring& pattern);
 
-// kUncached applies the rule to every pattern at every call, as if no result
+// KUncached applies the rule to every pattern at every call, as if no result
 // were kept: the reference that tests and the benchmark compare the cache with.
 enum class MatchCaching { Cached, Uncached };
 

@@ -1,5 +1,6 @@
 #include "enforce/worker.h"
 
+#include "platform/diagnostics.h"
 #include "platform/win32_system.h"
 
 #include <algorithm>
@@ -13,7 +14,7 @@ WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes
     : PerformanceCoreMask(performanceCoreMask),
       performanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
       processes(processes),
-      topology(topology),
+      Topology(topology),
       matcher(matcher),
       placements(processes, topology) {}
 
@@ -31,6 +32,33 @@ constexpr ULONGLONG kStartNotifyIntervalMs = 100;
 void SignalPassNotifyEvents(WorkerControl& control) {
   std::lock_guard lock(control.passNotifyLock);
   for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
+}
+
+constexpr const wchar_t* kMethodNames[kPlacementMethodCount] = {L"efficiency mode", L"CPU affinity", L"CPU sets"};
+constexpr uint8_t kPriorityFailureBit = 1U << kPlacementMethodCount;
+
+void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error,
+                   bool protectedProcess = false) {
+  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  // Marked only once told: a trace started later still hears of a process that keeps refusing.
+  record.reportedFailures |= bit;
+  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
+                   protectedProcess ? L", protected) " : L") ", what, L": ", Win32Error{error});
+}
+
+// Each method that failed for the process, once per process and method.
+void ReportRefusedPlacements(ProcessRecord& record, const ProcessResult& row) {
+  for (size_t method = 0; method < kPlacementMethodCount; ++method) {
+    const MethodResult& result = row.methods[method];
+    if (result.outcome == MethodResult::Outcome::Failed) {
+      ReportRefusal(record, static_cast<uint8_t>(1U << method), row, kMethodNames[method], result.error,
+                    result.deniedAsProtected);
+    }
+  }
+  const MethodResult& efficiency = row.methods[static_cast<size_t>(PlacementMethod::EfficiencyMode)];
+  if (efficiency.priority == MethodResult::Priority::StillIdle) {
+    ReportRefusal(record, kPriorityFailureBit, row, L"priority class", efficiency.priorityError);
+  }
 }
 
 }  // namespace
@@ -54,10 +82,11 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   for (bool more = processes.Process32FirstW(snapshot.get(), entry); more;
        more = processes.Process32NextW(snapshot.get(), entry)) {
     ++scanned;
-    const DWORD processId = entry.th32ProcessID;
-    ProcessRecord& record = control.pathCache.Resolve(processes, processId, entry.th32ParentProcessID, entry.szExeFile);
+    const DWORD process_id = entry.th32ProcessID;
+    ProcessRecord& record =
+        control.pathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
     ProcessResult& row = control.results.NextRow();
-    row.processId = processId;
+    row.processId = process_id;
     row.fileName.assign(entry.szExeFile);
     row.imagePath.assign(record.imagePath);
     // A process is counted and placed once, by the first pattern it matches:
@@ -67,9 +96,10 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
       ++matched;
       row.matched = true;
       row.pattern.assign(patterns.Patterns()[pattern]);
-      control.placements.Apply(processId, methods, threads, control.PerformanceCoreMask, control.performanceCoreGroups,
+      control.placements.Apply(process_id, methods, threads, control.PerformanceCoreMask, control.performanceCoreGroups,
                                row.methods);
     });
+    if (row.matched) ReportRefusedPlacements(record, row);
   }
   snapshot.reset();
   control.pathCache.Purge();
@@ -122,6 +152,7 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
     row.processId = event.processId;
     row.fileName.assign(event.fileName);
     row.imagePath.assign(record.imagePath);
+    ReportRefusedPlacements(record, row);
     control.results.PublishStartPlacement(row);
     ++placed;
   }
@@ -170,21 +201,28 @@ void WorkerLoop(WorkerControl& control, HANDLE stopEvent, HANDLE endedEvent, std
 
 }  // namespace
 
+std::thread MakeWorkerThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
                  DWORD passInterval) {
   StopWorker(control);
   control.stopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  control.workerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (control.stopEvent) control.workerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!control.stopEvent || !control.workerEnded) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: event: ", Win32Error{::GetLastError()});
     control.stopEvent.reset();
     control.workerEnded.reset();
     return false;
   }
   try {
     control.workerThread =
-        std::thread(WorkerLoop, std::ref(control), control.stopEvent.get(), control.workerEnded.get(),
-                    std::move(patterns), std::ref(settings), passInterval);
-  } catch (const std::system_error&) {
+        control.MakeThread([&control, stopEvent = control.stopEvent.get(), endedEvent = control.workerEnded.get(),
+                            patterns = std::move(patterns), &settings, passInterval]() mutable {
+          WorkerLoop(control, stopEvent, endedEvent, std::move(patterns), settings, passInterval);
+        });
+  } catch (const std::system_error& error) {
+    // The runtime's code, not a Win32 one: std::thread tells no other.
+    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: thread: errno ", error.code().value());
     // No thread: leave the control block as if no worker had been started.
     control.stopEvent.reset();
     control.workerEnded.reset();

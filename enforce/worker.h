@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -38,6 +39,11 @@ class WorkerSettings {
   virtual void PublishPassCounts(uint32_t scanned, uint32_t matched) = 0;
 };
 
+// Makes a worker's thread running `body`; throws std::system_error when the
+// thread cannot be made, as std::thread's constructor does.
+using WorkerThreadMaker = std::thread (*)(std::function<void()> body);
+[[nodiscard]] std::thread MakeWorkerThread(std::function<void()> body);
+
 // The one block shared between the worker and the windows.
 struct WorkerControl {
   // The platform seams must outlive the control block.
@@ -50,6 +56,7 @@ struct WorkerControl {
   WorkerControl& operator=(const WorkerControl&) = delete;
 
   // Written by the starting and stopping thread only while no worker runs.
+  WorkerThreadMaker MakeThread = MakeWorkerThread;
   unique_handle stopEvent;
   std::thread workerThread;
   // Manual reset, set by the worker as its last act: lets a stop wait with a deadline.
@@ -63,11 +70,11 @@ struct WorkerControl {
   std::vector<HANDLE> PassNotifyEvents;
 
   // 1 while a worker thread is inside its loop.
-  std::atomic<uint32_t> running{0};
+  std::atomic<uint32_t> Running{0};
 
   // State of the whole run, touched only by the (single) worker thread.
   ProcessApi& processes;
-  TopologyApi& topology;
+  TopologyApi& Topology;
   PathMatcher& matcher;
   ProcessPathCache pathCache;
   Placement placements;
@@ -90,7 +97,7 @@ struct WorkerControl {
 // runs a pass at once and then one passInterval after the end of each pass;
 // between passes it places the processes whose start events arrive.
 // settings must outlive the worker. False when the thread cannot be created;
-// no worker then runs.
+// no worker then runs, and diagnostics are told why.
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
                  DWORD passInterval = 1000);
 
@@ -110,7 +117,7 @@ void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event);
 // taken (nothing is then published or signalled).
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);
 
-// Places the processes of the start events waiting in control.StartEvents as
+// Places the processes of the start events waiting in control.startEvents as
 // a pass would: resolved through the path cache, matched against patterns,
 // placed by the methods the last pass found enabled (settings are read only
 // before the first pass), each placement's row added to the published

@@ -3,35 +3,59 @@
 #include "config/settings_names.h"
 #include "install/logon_task.h"
 #include "platform/com_initialization.h"
+#include "platform/diagnostics.h"
 
 #include <windows.h>
 
 namespace tarnwick {
 namespace {
 
-bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& makeScheduler, const wchar_t* name) {
+bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& makeScheduler, const wchar_t* name, HRESULT* failure = nullptr) {
   ScopedComInitialization com;
-  return DeleteLogonTask(*makeScheduler(), name);
+  return DeleteLogonTask(*makeScheduler(), name, failure);
 }
 
 }  // namespace
 
 int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& programPath) {
   (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
-  if (programPath.empty()) return 1;
+  if (programPath.empty()) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: this program's path cannot be read");
+    return 1;
+  }
   ScopedComInitialization com;
-  return RegisterLogonTask(*makeScheduler(), kLogonTaskName, programPath, kLogonTaskArguments) ? 0 : 1;
+  HRESULT failure = S_OK;
+  if (!RegisterLogonTask(*makeScheduler(), kLogonTaskName, programPath, kLogonTaskArguments, &failure)) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: logon task not registered: ", StatusError{failure});
+    return 1;
+  }
+  return 0;
 }
 
 bool RunRefusedInstall(const TaskSchedulerFactory& makeScheduler) {
-  const bool reached = DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName);
-  return DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName) && reached;
+  HRESULT failure = S_OK;
+  HRESULT legacy_failure = S_OK;
+  const bool reached = DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure);
+  const bool removed = DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName, &legacy_failure) && reached;
+  if (SUCCEEDED(failure)) failure = legacy_failure;
+  constexpr const wchar_t* kRefused =
+      L"install refused: accounts other than administrators can replace this program or a folder on its path";
+  if (removed) {
+    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks removed");
+  } else {
+    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks not removed: ", StatusError{failure});
+  }
+  return removed;
 }
 
 int RunUninstall(const TaskSchedulerFactory& makeScheduler) {
   // Settings stay when the task cannot be removed, so that a retry finds
   // everything as it was.
-  if (!DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName)) return 1;
+  HRESULT failure = S_OK;
+  if (!DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure)) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"uninstall refused: logon task not deleted: ", StatusError{failure});
+    return 1;
+  }
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKeyPath);
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
   (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);

@@ -13,6 +13,19 @@ constexpr int kTaskCreateOrUpdate = 6;     // TASK_CREATE_OR_UPDATE
 constexpr int kTaskLogonGroup = 4;         // TASK_LOGON_GROUP
 constexpr const wchar_t* kUsersGroupSid = L"S-1-5-32-545";
 
+// The first failed status among a sequence of calls, for diagnostics.
+class FirstFailure {
+ public:
+  bool Ok(HRESULT status) noexcept {
+    if (FAILED(status) && SUCCEEDED(first_)) first_ = status;
+    return SUCCEEDED(status);
+  }
+  [[nodiscard]] HRESULT Status() const noexcept { return first_; }
+
+ private:
+  HRESULT first_ = S_OK;
+};
+
 std::wstring TrimLeadingSpace(const std::wstring& text) {
   size_t start = 0;
   while (start < text.size() && std::iswspace(text[start])) ++start;
@@ -20,18 +33,18 @@ std::wstring TrimLeadingSpace(const std::wstring& text) {
 }
 
 // Connects and opens the root folder, holding both in the caller's guards.
-bool OpenRootFolder(TaskSchedulerApi& api) {
-  return SUCCEEDED(api.CreateService()) && SUCCEEDED(api.Connect()) && SUCCEEDED(api.GetRootFolder());
+bool OpenRootFolder(TaskSchedulerApi& api, FirstFailure& status) {
+  return status.Ok(api.CreateService()) && status.Ok(api.Connect()) && status.Ok(api.GetRootFolder());
 }
 
-bool DescribeRegistration(TaskSchedulerApi& api) {
+bool DescribeRegistration(TaskSchedulerApi& api, FirstFailure& status) {
   ScopedTaskObject info(api, TaskObject::RegistrationInfo);
-  return SUCCEEDED(api.GetRegistrationInfo()) && SUCCEEDED(api.PutAuthor(kTaskAuthor));
+  return status.Ok(api.GetRegistrationInfo()) && status.Ok(api.PutAuthor(kTaskAuthor));
 }
 
-bool DescribeSettings(TaskSchedulerApi& api) {
+bool DescribeSettings(TaskSchedulerApi& api, FirstFailure& status) {
   ScopedTaskObject settings(api, TaskObject::Settings);
-  if (FAILED(api.GetSettings()) || FAILED(api.PutStartWhenAvailable(true))) return false;
+  if (!status.Ok(api.GetSettings()) || !status.Ok(api.PutStartWhenAvailable(true))) return false;
   // Defaults that differ only in comfort: a failure leaves a usable task.
   (void)api.PutExecutionTimeLimit(L"PT0S");
   (void)api.PutDisallowStartIfOnBatteries(false);
@@ -41,37 +54,69 @@ bool DescribeSettings(TaskSchedulerApi& api) {
   return true;
 }
 
-bool DescribePrincipal(TaskSchedulerApi& api) {
+bool DescribePrincipal(TaskSchedulerApi& api, FirstFailure& status) {
   ScopedTaskObject principal(api, TaskObject::Principal);
-  return SUCCEEDED(api.GetPrincipal()) && SUCCEEDED(api.PutRunLevel(kTaskRunLevelHighest));
+  return status.Ok(api.GetPrincipal()) && status.Ok(api.PutRunLevel(kTaskRunLevelHighest));
 }
 
-bool DescribeLogonTrigger(TaskSchedulerApi& api) {
+bool DescribeLogonTrigger(TaskSchedulerApi& api, FirstFailure& status) {
   ScopedTaskObject logonTrigger(api, TaskObject::LogonTrigger);
   {
     ScopedTaskObject collection(api, TaskObject::TriggerCollection);
     ScopedTaskObject trigger(api, TaskObject::Trigger);
-    if (FAILED(api.GetTriggers()) || FAILED(api.CreateTrigger(kTaskTriggerLogon))) return false;
+    if (!status.Ok(api.GetTriggers()) || !status.Ok(api.CreateTrigger(kTaskTriggerLogon))) return false;
     collection.reset();
-    if (FAILED(api.QueryLogonTrigger())) return false;
+    if (!status.Ok(api.QueryLogonTrigger())) return false;
   }
   // An empty user id: the trigger fires at the logon of any user.
-  return SUCCEEDED(api.PutTriggerId(L"Trigger1")) && SUCCEEDED(api.PutTriggerUserId(L""));
+  return status.Ok(api.PutTriggerId(L"Trigger1")) && status.Ok(api.PutTriggerUserId(L""));
 }
 
-bool DescribeAction(TaskSchedulerApi& api, const std::wstring& programPath, const std::wstring& arguments) {
+bool DescribeAction(TaskSchedulerApi& api, const std::wstring& programPath, const std::wstring& arguments,
+                    FirstFailure& status) {
   ScopedTaskObject execAction(api, TaskObject::ExecAction);
   {
     ScopedTaskObject collection(api, TaskObject::ActionCollection);
     ScopedTaskObject action(api, TaskObject::Action);
-    if (FAILED(api.GetActions()) || FAILED(api.CreateAction(kTaskActionExec))) return false;
+    if (!status.Ok(api.GetActions()) || !status.Ok(api.CreateAction(kTaskActionExec))) return false;
     collection.reset();
-    if (FAILED(api.QueryExecAction())) return false;
+    if (!status.Ok(api.QueryExecAction())) return false;
   }
   // The path's status counts only after the arguments have been tried.
   const HRESULT pathStatus = api.PutActionPath(QuoteActionPath(programPath));
   (void)api.PutActionArguments(arguments);
-  return SUCCEEDED(pathStatus);
+  return status.Ok(pathStatus);
+}
+
+bool RegisterTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
+                  const std::wstring& arguments, FirstFailure& status) {
+  ScopedTaskObject service(api, TaskObject::Service);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
+  if (!OpenRootFolder(api, status)) return false;
+  // Replacing the task keeps its path current after the program has moved.
+  (void)api.DeleteTask(name);
+
+  ScopedTaskObject definition(api, TaskObject::Definition);
+  const HRESULT newTaskStatus = api.NewTask();
+  service.reset();
+  if (!status.Ok(newTaskStatus)) return false;
+
+  if (!DescribeRegistration(api, status) || !DescribeSettings(api, status) || !DescribePrincipal(api, status) ||
+      !DescribeLogonTrigger(api, status) || !DescribeAction(api, programPath, arguments, status)) {
+    return false;
+  }
+
+  ScopedTaskObject registeredTask(api, TaskObject::RegisteredTask);
+  return status.Ok(api.RegisterTaskDefinition(name, kTaskCreateOrUpdate, kUsersGroupSid, kTaskLogonGroup, L""));
+}
+
+bool DeleteTask(TaskSchedulerApi& api, const std::wstring& name, FirstFailure& status) {
+  ScopedTaskObject service(api, TaskObject::Service);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
+  if (!OpenRootFolder(api, status)) return false;
+  // A missing task is the normal case of a first install or a repeated uninstall.
+  if (!name.empty()) (void)api.DeleteTask(name);
+  return true;
 }
 
 }  // namespace
@@ -83,34 +128,18 @@ std::wstring QuoteActionPath(const std::wstring& path) {
 }
 
 bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
-                       const std::wstring& arguments) {
-  ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
-  if (!OpenRootFolder(api)) return false;
-  // Replacing the task keeps its path current after the program has moved.
-  (void)api.DeleteTask(name);
-
-  ScopedTaskObject definition(api, TaskObject::Definition);
-  const HRESULT newTaskStatus = api.NewTask();
-  service.reset();
-  if (FAILED(newTaskStatus)) return false;
-
-  if (!DescribeRegistration(api) || !DescribeSettings(api) || !DescribePrincipal(api) || !DescribeLogonTrigger(api) ||
-      !DescribeAction(api, programPath, arguments)) {
-    return false;
-  }
-
-  ScopedTaskObject registeredTask(api, TaskObject::RegisteredTask);
-  return SUCCEEDED(api.RegisterTaskDefinition(name, kTaskCreateOrUpdate, kUsersGroupSid, kTaskLogonGroup, L""));
+                       const std::wstring& arguments, HRESULT* failure) {
+  FirstFailure status;
+  const bool registered = RegisterTask(api, name, programPath, arguments, status);
+  if (failure != nullptr) *failure = status.Status();
+  return registered;
 }
 
-bool DeleteLogonTask(TaskSchedulerApi& api, const std::wstring& name) {
-  ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
-  if (!OpenRootFolder(api)) return false;
-  // A missing task is the normal case of a first install or a repeated uninstall.
-  if (!name.empty()) (void)api.DeleteTask(name);
-  return true;
+bool DeleteLogonTask(TaskSchedulerApi& api, const std::wstring& name, HRESULT* failure) {
+  FirstFailure status;
+  const bool reached = DeleteTask(api, name, status);
+  if (failure != nullptr) *failure = status.Status();
+  return reached;
 }
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,11 +30,30 @@ class FetchControl {
   void BeginChecking() noexcept { checking_.store(true); }
   [[nodiscard]] bool Checking() const noexcept { return checking_.load(); }
 
+  // Why a fetch that gave no body failed, for diagnostics: the step (a
+  // string literal, such as "InternetOpenUrlW") and its Win32 error, or the
+  // HTTP status of an answer that was not 200. The first one given stays.
+  struct Failure {
+    const wchar_t* step = nullptr;  // null: none was given
+    unsigned long code = 0;
+    bool httpStatus = false;
+  };
+  void Fail(const wchar_t* step, unsigned long code, bool httpStatus = false) noexcept {
+    const std::lock_guard lock(failure_lock_);
+    if (failure_.step == nullptr) failure_ = {step, code, httpStatus};
+  }
+  [[nodiscard]] Failure Failed() const noexcept {
+    const std::lock_guard lock(failure_lock_);
+    return failure_;
+  }
+
  private:
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> checking_{false};
   std::atomic<size_t> received_{0};
   std::atomic<size_t> expected_{0};
+  mutable std::mutex failure_lock_;
+  Failure failure_;  // guarded by failure_lock_
 };
 
 class UrlFetcher {
@@ -46,8 +66,9 @@ class UrlFetcher {
   // The body of a successful (status 200) answer to a GET of the https: URL
   // `url`, or nullopt when there is none: another scheme, no connection,
   // another status, a redirect to another host or scheme, a failed read, an
-  // empty body, a body longer than `max_bytes` (nothing of it is kept), or
-  // `control` cancelled. Progress is reported to `control` as it arrives.
+  // empty body, a body longer than `maxBytes` (nothing of it is kept), or
+  // `control` cancelled. Progress is reported to `control` as it arrives,
+  // and the cause of a failure (but a cancellation) with control.Fail.
   [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t maxBytes,
                                                                     FetchControl& control) = 0;
 };

@@ -27,7 +27,7 @@ void BoundWaits(HINTERNET internet) {
 }
 
 // The Content-Length of the answer, or nullopt when none was sent (or it is
-// no number). A length above `max_bytes` reads as max_bytes + 1.
+// no number). A length above `maxBytes` reads as maxBytes + 1.
 std::optional<size_t> DeclaredLength(HINTERNET request, size_t maxBytes) {
   wchar_t length[32] = {};
   DWORD size = sizeof(length);
@@ -99,14 +99,24 @@ unique_hinternet OpenOk(HINTERNET internet, std::wstring url, FetchControl& cont
         internet, url.c_str(), nullptr, 0,
         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_SECURE,
         0));
-    if (!request) return {};
+    if (!request) {
+      control.Fail(L"InternetOpenUrlW", ::GetLastError());
+      return {};
+    }
     const DWORD status = StatusOf(request.get());
     if (status == HTTP_STATUS_OK) return request;
-    if (!IsRedirect(status)) return {};
+    if (!IsRedirect(status)) {
+      control.Fail(L"answer", status, true);
+      return {};
+    }
     const auto next = SameHostRedirect(url, LocationOf(request.get()));
-    if (!next) return {};
+    if (!next) {
+      control.Fail(L"redirect to another host or scheme", ERROR_INTERNET_INVALID_URL);
+      return {};
+    }
     url = *next;
   }
+  if (!control.Cancelled()) control.Fail(L"too many redirects", ERROR_HTTP_REDIRECT_FAILED);
   return {};
 }
 
@@ -132,16 +142,25 @@ std::optional<std::wstring> SameHostRedirect(const std::wstring& fromUrl, const 
 std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t maxBytes,
                                                     const std::wstring& userAgent, FetchControl& control) {
   // Nothing the program fetches may travel in the clear.
-  if (!IsHttps(url)) return std::nullopt;
+  if (!IsHttps(url)) {
+    control.Fail(L"not an https: URL", ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return std::nullopt;
+  }
   const unique_hinternet internet(
       ::InternetOpenW(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!internet) return std::nullopt;
+  if (!internet) {
+    control.Fail(L"InternetOpenW", ::GetLastError());
+    return std::nullopt;
+  }
   BoundWaits(internet.get());
   const unique_hinternet request = OpenOk(internet.get(), url, control);
   if (!request) return std::nullopt;
   // A declared length above the cap ends the download before any of it is read.
   const std::optional<size_t> declared = DeclaredLength(request.get(), maxBytes);
-  if (declared && *declared > maxBytes) return std::nullopt;
+  if (declared && *declared > maxBytes) {
+    control.Fail(L"declared length over the limit", ERROR_FILE_TOO_LARGE);
+    return std::nullopt;
+  }
   // Set again on the request: not every WinINet passes the session's
   // receive limit on to the reads of the body.
   BoundWaits(request.get());
@@ -152,20 +171,32 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
     // Asking first what has arrived lets a read return with that much: a read
     // of a whole chunk could wait for a trickling server to fill it.
     DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return std::nullopt;
+    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
+      control.Fail(L"InternetQueryDataAvailable", ::GetLastError());
+      return std::nullopt;
+    }
     const size_t total = body.size();
     // One byte past the cap is enough to know the body is too long.
     const size_t room = std::min<size_t>({std::max<DWORD>(available, 1), kReadChunkBytes, maxBytes - total + 1});
     body.resize(total + room);
     DWORD read = 0;
-    if (!::InternetReadFile(request.get(), body.data() + total, static_cast<DWORD>(room), &read)) return std::nullopt;
+    if (!::InternetReadFile(request.get(), body.data() + total, static_cast<DWORD>(room), &read)) {
+      control.Fail(L"InternetReadFile", ::GetLastError());
+      return std::nullopt;
+    }
     body.resize(total + read);
     if (read == 0) {
       // A connection that ends before the declared length is a failed read.
-      if (body.empty() || (declared && body.size() != *declared)) return std::nullopt;
+      if (body.empty() || (declared && body.size() != *declared)) {
+        control.Fail(body.empty() ? L"empty answer" : L"answer shorter than declared", ERROR_HANDLE_EOF);
+        return std::nullopt;
+      }
       return body;
     }
-    if (body.size() > maxBytes) return std::nullopt;
+    if (body.size() > maxBytes) {
+      control.Fail(L"answer over the limit", ERROR_FILE_TOO_LARGE);
+      return std::nullopt;
+    }
     control.Report(body.size(), declared.value_or(0));
   }
   return std::nullopt;

@@ -294,7 +294,7 @@ int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uin
     // The two columns that are rows' own strings are not copied for the test.
     const bool found = column == ProcessColumn::Process ? StartsWithIgnoringCase(row.fileName, prefix)
                        : column == ProcessColumn::Path  ? StartsWithIgnoringCase(row.imagePath, prefix)
-                                                         : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
+                                                        : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
     if (found) return static_cast<int>(position);
   }
   return -1;

@@ -33,7 +33,7 @@ class DownloadPace {
  public:
   DownloadPace(DownloadLimits limits, uint64_t startMs) noexcept
       : limits_(limits), startMs_(startMs), windowStartMs_(startMs) {}
-  // `received` bytes so far at `now_ms`, of `expected` (0 when unknown).
+  // `received` bytes so far at `nowMs`, of `expected` (0 when unknown).
   // False once the deadline has passed or a window ended with too little.
   [[nodiscard]] bool Acceptable(uint64_t nowMs, size_t received, size_t expected) noexcept;
 
@@ -48,7 +48,7 @@ class DownloadPace {
 // everything it uses, as that thread may outlive the waiter.
 using FetchJob = std::function<std::optional<std::vector<std::byte>>(FetchControl&)>;
 
-// The job that fetches `url` (at most `max_bytes`) through `fetcher`, which
+// The job that fetches `url` (at most `maxBytes`) through `fetcher`, which
 // it keeps alive.
 [[nodiscard]] FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t maxBytes);
 
@@ -72,13 +72,15 @@ class BackgroundFetch {
   // Where the download stands now; judges its pace (a download that keeps
   // too slow is cancelled and reads TooSlow). Never blocks.
   [[nodiscard]] Outcome Poll();
-  // Waits until the download ends, becomes too slow, or `quit_event` is set
+  // Waits until the download ends, becomes too slow, or `quitEvent` is set
   // (then it is cancelled).
   [[nodiscard]] Outcome Wait(HANDLE quitEvent);
   void Cancel();
 
   [[nodiscard]] size_t Received() const noexcept { return shared_->control.Received(); }
   [[nodiscard]] size_t Expected() const noexcept { return shared_->control.Expected(); }
+  // Why a download that ended Failed failed, as its fetch told it.
+  [[nodiscard]] FetchControl::Failure Failure() const noexcept { return shared_->control.Failed(); }
   // The body has arrived and the check runs.
   [[nodiscard]] bool Checking() const noexcept { return shared_->control.Checking(); }
   // The body of a download that is Done (once).

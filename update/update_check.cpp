@@ -6,6 +6,7 @@
 #include "config/product.h"
 #include "config/settings_store.h"
 #include "platform/detached_thread.h"
+#include "platform/diagnostics.h"
 #include "platform/wininet_url_fetcher.h"
 #include "update/background_fetch.h"
 #include "update/update_endpoints.h"
@@ -48,10 +49,45 @@ std::wstring TakeVersionFile(BackgroundFetch& fetch) {
   return body ? ParseVersionFile(*body) : std::wstring();
 }
 
+namespace {
+
+constexpr const wchar_t* kCheckFailed = L"update check failed: ";
+
+// Why a check learned nothing: once per check, so at most once a day.
+void ReportFailedCheck(BackgroundFetch::Outcome outcome, const BackgroundFetch& fetch) {
+  if (!DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  if (outcome == BackgroundFetch::Outcome::TooSlow) {
+    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the server sent too little in time: ",
+                     Win32Error{ERROR_TIMEOUT});
+    return;
+  }
+  const FetchControl::Failure failure = fetch.Failure();
+  if (failure.step == nullptr) {
+    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"no answer");
+  } else if (failure.httpStatus) {
+    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": HTTP status ", failure.code);
+  } else {
+    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": ", Win32Error{failure.code});
+  }
+}
+
+}  // namespace
+
 std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent) {
   BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes), kVersionFileLimits);
-  if (fetch.Wait(quitEvent) != BackgroundFetch::Outcome::Done) return {};
-  return TakeVersionFile(fetch);
+  const BackgroundFetch::Outcome outcome = fetch.Wait(quitEvent);
+  // Ended by the program's end: nothing failed.
+  if (outcome == BackgroundFetch::Outcome::Cancelled) return {};
+  if (outcome != BackgroundFetch::Outcome::Done) {
+    ReportFailedCheck(outcome, fetch);
+    return {};
+  }
+  std::wstring version = TakeVersionFile(fetch);
+  if (version.empty()) {
+    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the answer is no version file: ",
+                     Win32Error{ERROR_INVALID_DATA});
+  }
+  return version;
 }
 
 void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
@@ -75,13 +111,17 @@ void StartUpdateChecker() {
   HANDLE ownQuitEvent = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: quit event: ",
+                     Win32Error{::GetLastError()});
     return;
   }
   // Without the thread there is no automatic check; "Check for Update" still works.
-  static_cast<void>(StartDetachedThread(
-      [quitEvent = unique_handle(ownQuitEvent), trayWindow = TrayWindowHandle.load()]() mutable noexcept {
-        UpdateCheckerThread(std::move(quitEvent), trayWindow);
-      }));
+  if (!StartDetachedThread(
+          [quitEvent = unique_handle(ownQuitEvent), trayWindow = TrayWindowHandle.load()]() mutable noexcept {
+            UpdateCheckerThread(std::move(quitEvent), trayWindow);
+          })) {
+    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: thread: ", Win32Error{::GetLastError()});
+  }
 }
 
 }  // namespace tarnwick

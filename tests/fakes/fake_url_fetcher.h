@@ -29,6 +29,12 @@ class FakeUrlFetcher final : public UrlFetcher {
     answers_[url] = std::vector<std::byte>(bytes, bytes + body.size());
   }
 
+  // Makes every fetch of `url` fail, giving `step` and `code` as its cause.
+  void Fail(const std::wstring& url, const wchar_t* step, unsigned long code, bool httpStatus = false) {
+    const std::lock_guard lock(lock_);
+    failures_[url] = FetchControl::Failure{step, code, httpStatus};
+  }
+
   // Makes every fetch of `url` hang, as a silent server does, until its
   // control is cancelled.
   void Hang(const std::wstring& url) {
@@ -45,6 +51,10 @@ class FakeUrlFetcher final : public UrlFetcher {
       lock.unlock();
       while (!control.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       --hangingNow_;
+      return std::nullopt;
+    }
+    if (const auto failure = failures_.find(url); failure != failures_.end()) {
+      control.Fail(failure->second.step, failure->second.code, failure->second.httpStatus);
       return std::nullopt;
     }
     const auto answer = answers_.find(url);
@@ -65,6 +75,7 @@ class FakeUrlFetcher final : public UrlFetcher {
   mutable std::mutex lock_;
   std::map<std::wstring, std::vector<std::byte>> answers_;
   std::vector<Request> requests_;
+  std::map<std::wstring, FetchControl::Failure> failures_;
   std::vector<std::wstring> hanging_;
   std::atomic<int> hangingNow_{0};
 };

@@ -40,7 +40,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 20s;
-constexpr UINT kWmtOpenDownloadDialog = WM_APP + 1;
+constexpr UINT WMT_OPEN_DOWNLOAD_DIALOG = WM_APP + 1;
 
 // The E-core marker drawn for each scaling this program runs at.
 int DrawnMarkerSize(int dpi) {
@@ -82,7 +82,7 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
     ++OpeningsEnded;
     return 0;
   }
-  if (message == kWmtOpenDownloadDialog) {
+  if (message == WMT_OPEN_DOWNLOAD_DIALOG) {
     RunHangingDownloadDialog();
     return 0;
   }
@@ -449,7 +449,7 @@ TEST_F(DpiLayoutTest, AddAndAboutDialogsFitAndFollowADpiChange) {
 TEST_F(DpiLayoutTest, DownloadDialogFitsAndFollowsADpiChange) {
   HWND tray = StandInTray();
   ASSERT_NE(tray, nullptr);
-  ::PostMessageW(tray, kWmtOpenDownloadDialog, 0, 0);
+  ::PostMessageW(tray, WMT_OPEN_DOWNLOAD_DIALOG, 0, 0);
   HWND dialog = WaitFor([] { return FindDialog(WindowThreadId, L"Tarnwick"); });
   ASSERT_NE(dialog, nullptr) << "the download dialog did not show";
   ExpectLabelsFit(dialog, dpi_);

@@ -2,6 +2,7 @@
 
 #include "fake_worker_settings.h"
 #include "tests/fakes/fake_system.h"
+#include "tests/fakes/recording_diagnostics.h"
 #include "tests/unit/process_result_rows.h"
 #include "platform/system_records.h"
 
@@ -10,8 +11,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
+#include <system_error>
 
 namespace tarnwick {
 namespace {
@@ -407,12 +410,9 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
 // the first pattern that matched and each method's outcome, as the platform
 // answered it.
 TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes) {
-  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"},
-                       {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
-                       {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
-                       {45, L"gone.exe", L"", 0},
-                       {46, L"idle.exe", L"C:\\idle.exe"},
-                       {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
+                       {44, L"tool.exe", L"C:\\Tools\\tool.exe"}, {45, L"gone.exe", L"", 0},
+                       {46, L"idle.exe", L"C:\\idle.exe"},        {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
   system_.processes[1].canSet = false;      // another user's: the set rights are refused
   system_.processes[5].isProtected = true;  // only the limited rights are given
   system_.processes[2].efficiencyError = ERROR_INVALID_FUNCTION;
@@ -584,6 +584,85 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   }
 }
 
+TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWithItsError) {
+  struct Case {
+    const char* name;
+    FakeProcess process;
+    std::vector<std::wstring> reported;
+  };
+  const auto game = [](const std::function<void(FakeProcess&)>& change) {
+    FakeProcess process{42, L"game.exe", L""};
+    change(process);
+    return process;
+  };
+  const Case cases[] = {
+      {"affinity refused",
+       game([](FakeProcess& p) { p.affinityError = ERROR_ACCESS_DENIED; }),
+       {L"placement refused: game.exe (pid 42) CPU affinity: error 5"}},
+      {"efficiency mode refused",
+       game([](FakeProcess& p) { p.efficiencyError = ERROR_INVALID_PARAMETER; }),
+       {L"placement refused: game.exe (pid 42) efficiency mode: error 87"}},
+      {"CPU sets refused",
+       game([](FakeProcess& p) { p.cpuSetsError = ERROR_GEN_FAILURE; }),
+       {L"placement refused: game.exe (pid 42) CPU sets: error 31"}},
+      {"process cannot be opened",
+       game([](FakeProcess& p) { p.canSet = false; }),
+       {L"placement refused: game.exe (pid 42) efficiency mode: error 5",
+        L"placement refused: game.exe (pid 42) CPU affinity: error 5",
+        L"placement refused: game.exe (pid 42) CPU sets: error 5"}},
+      {"protected process",
+       game([](FakeProcess& p) { p.isProtected = true; }),
+       {L"placement refused: game.exe (pid 42, protected) efficiency mode: error 5",
+        L"placement refused: game.exe (pid 42, protected) CPU affinity: error 5"}},
+      {"priority class left Idle",
+       game([](FakeProcess& p) {
+         p.ecoQos = true;
+         p.priorityClass = IDLE_PRIORITY_CLASS;
+         p.priorityError = ERROR_ACCESS_DENIED;
+       }),
+       {L"placement refused: game.exe (pid 42) priority class: error 5"}},
+      {"placed", game([](FakeProcess&) {}), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDiagnostics diagnostics;
+    FakeSystem system;
+    system.activeProcessorMask = 0xFF;
+    system.cpuSetReport = CpuSetReport({256, 257});
+    system.processes = {c.process, {7, L"other.exe", L""}};
+    system.processes[1].affinityError = ERROR_ACCESS_DENIED;  // not listed: never tried, never told
+    WorkerControl control(0xF0F, system, system, system);
+    FakeWorkerSettings settings(kAllMethods);
+    PatternList list({L"game.exe"}, system);
+    for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(EnforcementPass(control, list, settings));
+    EXPECT_EQ(diagnostics.Texts(), c.reported) << "once, however many passes refuse it";
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+  }
+}
+
+TEST_F(EnforcementPassTest, ARefusalIsToldToATraceStartedLaterAndAgainForANewProcessOnTheSameId) {
+  RecordingDiagnostics diagnostics;
+  diagnostics.SetListening(false);
+  system_.processes = {{42, L"game.exe", L""}};
+  system_.processes[0].affinityError = ERROR_ACCESS_DENIED;
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_THAT(diagnostics.Texts(), IsEmpty());
+  EXPECT_EQ(diagnostics.Unasked(), 0u) << "formatted and sent while no one listened";
+
+  diagnostics.SetListening(true);
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_THAT(diagnostics.Texts(), ElementsAre(L"placement refused: game.exe (pid 42) CPU affinity: error 5"));
+
+  // The id now names another process: its refusal is its own.
+  FakeProcess successor{42, L"game.exe", L""};
+  successor.parentId = 99;
+  successor.affinityError = ERROR_ACCESS_DENIED;
+  system_.processes = {successor};
+  ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{false, true, false}));
+  EXPECT_EQ(diagnostics.Texts().size(), 2u);
+}
+
 class WorkerTest : public ::testing::Test {
  protected:
   WorkerTest() : control_(0x3, system_, system_, system_), passDone_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -598,6 +677,28 @@ class WorkerTest : public ::testing::Test {
   WorkerControl control_;
   unique_handle passDone_;
 };
+
+TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingRunning) {
+  RecordingDiagnostics diagnostics;
+  control_.MakeThread = [](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  EXPECT_FALSE(StartWorker(control_, {L"game.exe"}, settings_, 0));
+  EXPECT_FALSE(control_.stopEvent);
+  EXPECT_FALSE(control_.workerThread.joinable());
+  const auto events = diagnostics.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(events[0].text, L"worker not started: thread: errno " +
+                                std::to_wstring(static_cast<int>(std::errc::resource_unavailable_try_again)));
+
+  // Started: nothing to tell.
+  control_.MakeThread = MakeWorkerThread;
+  diagnostics.Clear();
+  EXPECT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
+  EXPECT_TRUE(StopWorker(control_));
+  EXPECT_THAT(diagnostics.Texts(), IsEmpty());
+}
 
 TEST_F(WorkerTest, StopWithoutAWorkerReportsFalse) {
   EXPECT_FALSE(StopWorker(control_));

@@ -2,6 +2,7 @@
 #include "install/logon_task.h"
 #include "config/settings_names.h"
 #include "tests/fakes/fake_task_scheduler.h"
+#include "tests/fakes/recording_diagnostics.h"
 #include "platform/unique_handle.h"
 
 #include <gmock/gmock.h>
@@ -10,6 +11,8 @@
 #include "tests/support/scratch_registry.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
 
 namespace tarnwick {
 namespace {
@@ -232,6 +235,57 @@ TEST_F(InstallCommandsTest, ARefusedInstallDeletesBothTasksAndRegistersNothing) 
   journal_.clear();
   failures_[L"Connect"] = HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE);
   EXPECT_FALSE(RunRefusedInstall(Factory()));
+}
+
+TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsStatus) {
+  constexpr HRESULT kNotActive = HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE);
+  const std::wstring refused =
+      L"install refused: accounts other than administrators can replace this program or a folder on its path";
+  struct Case {
+    const char* name;
+    std::map<std::wstring, HRESULT> failures;
+    std::function<void()> run;
+    std::vector<std::wstring> reported;
+  };
+  const auto install = [this] { (void)RunInstall(Factory(), L"C:\\Tarnwick\\tarnwick.exe"); };
+  const auto install_refused = [this] { (void)RunRefusedInstall(Factory()); };
+  const auto uninstall = [this] { (void)RunUninstall(Factory()); };
+  const Case cases[] = {
+      {"installed", {}, install, {}},
+      {"registration denied",
+       {{L"RegisterTaskDefinition", E_ACCESSDENIED}},
+       install,
+       {L"install refused: logon task not registered: error 0x80070005"}},
+      {"run level not implemented",
+       {{L"PutRunLevel", E_NOTIMPL}},
+       install,
+       {L"install refused: logon task not registered: error 0x80004001"}},
+      {"no path",
+       {},
+       [this] { (void)RunInstall(Factory(), L""); },
+       {L"install refused: this program's path cannot be read"}},
+      {"replaceable program",
+       {{L"DeleteTask", kFileNotFound}},
+       install_refused,
+       {refused + L"; earlier logon tasks removed"}},
+      {"replaceable program, scheduler unreachable",
+       {{L"Connect", kNotActive}},
+       install_refused,
+       {refused + L"; earlier logon tasks not removed: error 0x80070426"}},
+      {"uninstalled", {{L"DeleteTask", kFileNotFound}}, uninstall, {}},
+      {"uninstall, scheduler unreachable",
+       {{L"Connect", kNotActive}},
+       uninstall,
+       {L"uninstall refused: logon task not deleted: error 0x80070426"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDiagnostics diagnostics;
+    failures_ = c.failures;
+    c.run();
+    EXPECT_EQ(diagnostics.Texts(), c.reported);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kError);
+  }
 }
 
 TEST_F(InstallCommandsTest, UninstallRemovesBothTasksAndTheSettings) {

@@ -6,6 +6,7 @@
 #include "fake_worker_settings.h"
 #include "platform/etw_process_starts.h"
 #include "tests/fakes/fake_process_start_source.h"
+#include "tests/fakes/recording_diagnostics.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_trace_api.h"
 #include "tests/unit/recording_start_sink.h"
@@ -287,6 +288,19 @@ TEST_F(StartPlacementTest, ARepeatedEventPlacesOnceAndANewProcessOnTheIdAgain) {
   EXPECT_EQ(Place({L"cl.exe"}), 1u);
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask 42"), 2u);
   EXPECT_EQ(Shown().processes.size(), 1u) << "one row per process";
+}
+
+TEST_F(StartPlacementTest, ARefusalAtStartIsToldOnceAndNotAgainByThePass) {
+  RecordingDiagnostics diagnostics;
+  system_.processes = {{42, L"cl.exe", L"C:\\VS\\cl.exe"}};
+  system_.processes[0].affinityError = ERROR_ACCESS_DENIED;
+  source_.Deliver(StartEventOf(42, L"cl.exe", 100));
+  EXPECT_EQ(Place({L"cl.exe"}), 1u);
+  const std::vector<std::wstring> told = {L"placement refused: cl.exe (pid 42) CPU affinity: error 5"};
+  EXPECT_EQ(diagnostics.Texts(), told) << "told at its start, not a pass later";
+  PatternList list({L"cl.exe"}, system_);
+  ASSERT_TRUE(EnforcementPass(control_, list, settings_));
+  EXPECT_EQ(diagnostics.Texts(), told);
 }
 
 TEST_F(StartPlacementTest, StartsCostNoThreadSnapshotAndNoSettingsReadAfterAPass) {

@@ -3,6 +3,7 @@
 // download's size rule. The program's string table is linked in.
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/fakes/fake_url_fetcher.h"
+#include "tests/fakes/recording_diagnostics.h"
 #include "tests/support/scratch_registry.h"
 #include "res/resource.h"
 #include "ui/download_dialog.h"
@@ -11,16 +12,19 @@
 #include "update/update_download.h"
 #include "update/update_endpoints.h"
 #include "update/version.h"
+#include "platform/wininet_url_fetcher.h"
 
 #include <windows.h>
 #include <softpub.h>
 #include <wincrypt.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -226,7 +230,7 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
   }
 }
 
-// A job that never ends by itself: it reports `bytes_per_tick` every
+// A job that never ends by itself: it reports `bytesPerTick` every
 // millisecond until it is cancelled.
 FetchJob TricklingJob(size_t bytesPerTick, const std::shared_ptr<std::atomic<bool>>& ended) {
   return [bytesPerTick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
@@ -329,6 +333,69 @@ TEST(UpdateChecker, AQuitEventEndsACheckWhoseServerNeverAnswers) {
   const auto ended = std::chrono::steady_clock::now() + 10s;
   while (fetcher->Hanging() != 0 && std::chrono::steady_clock::now() < ended) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(fetcher->Hanging(), 0);
+}
+
+TEST(UpdateChecker, EachCheckThatLearnsNothingIsReportedOnceWithItsCause) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeUrlFetcher&, const std::wstring& url)> script;
+    std::vector<std::wstring> reported;
+  };
+  const Case cases[] = {
+      {"no connection",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"InternetOpenUrlW", 12029); },
+       {L"update check failed: InternetOpenUrlW: error 12029"}},
+      {"not found",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"answer", 404, true); },
+       {L"update check failed: answer: HTTP status 404"}},
+      {"no version file",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "<html>captive</html>"); },
+       {L"update check failed: the answer is no version file: error 13"}},
+      {"failed without a cause", [](FakeUrlFetcher&, const std::wstring&) {}, {L"update check failed: no answer"}},
+      {"a version",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "1.2.2.5\nombrix_updatevalidsig"); },
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDiagnostics diagnostics;
+    const auto fetcher = std::make_shared<FakeUrlFetcher>();
+    c.script(*fetcher, VersionFileUrl(false));
+    (void)FetchLatestVersion(fetcher, false, nullptr);
+    EXPECT_EQ(diagnostics.Texts(), c.reported);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+  }
+
+  // Ended by the program's end: nothing went wrong.
+  RecordingDiagnostics diagnostics;
+  const auto fetcher = std::make_shared<FakeUrlFetcher>();
+  fetcher->Hang(VersionFileUrl(false));
+  UniqueEvent quit;
+  ::SetEvent(quit.handle.get());
+  EXPECT_EQ(FetchLatestVersion(fetcher, false, quit.handle.get()), L"");
+  EXPECT_THAT(diagnostics.Texts(), testing::IsEmpty());
+  const auto ended = std::chrono::steady_clock::now() + 10s;
+  while (fetcher->Hanging() != 0 && std::chrono::steady_clock::now() < ended) std::this_thread::sleep_for(1ms);
+}
+
+TEST(UpdateChecker, TheSystemFetcherGivesTheCauseOfAFailure) {
+  struct Case {
+    const wchar_t* url;
+    const wchar_t* step;
+  };
+  // Port 1 of this machine: nothing listens there, the connection is refused.
+  const Case cases[] = {{L"http://localhost:1/versioninfo/", L"not an https: URL"},
+                        {L"https://localhost:1/versioninfo/", L"InternetOpenUrlW"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.url)));
+    FetchControl control;
+    EXPECT_FALSE(FetchUrlBytes(c.url, 1024, L"Tarnwick test", control));
+    const FetchControl::Failure failure = control.Failed();
+    ASSERT_NE(failure.step, nullptr);
+    EXPECT_EQ(std::wstring(failure.step), c.step);
+    EXPECT_NE(failure.code, 0u);
+    EXPECT_FALSE(failure.httpStatus);
+  }
 }
 
 TEST(SignatureTexts, EveryStatusHasItsReason) {
