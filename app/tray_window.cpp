@@ -35,7 +35,7 @@ struct TrayState {
   bool iconAdded = false;
   // The icon's last round of tries failed and diagnostics were told: the
   // timer's further rounds are not told again until one succeeds.
-  bool icon_failure_reported = false;
+  bool iconFailureReported = false;
   // With callback version 3 a right click brings WM_RBUTTONUP and then
   // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
   bool menuOpen = false;
@@ -109,10 +109,10 @@ LRESULT OnAddTrayIcon(HWND window) {
   }
   if (added) {
     Tray.iconAdded = true;
-    Tray.icon_failure_reported = false;
-  } else if (!Tray.icon_failure_reported && DiagnosticsListening(DiagnosticLevel::kError)) {
-    Tray.icon_failure_reported = true;
-    ReportDiagnostic(DiagnosticLevel::kError, L"tray icon given up after ", kIconAddTries, L" tries: ",
+    Tray.iconFailureReported = false;
+  } else if (!Tray.iconFailureReported && DiagnosticsListening(DiagnosticLevel::Error)) {
+    Tray.iconFailureReported = true;
+    ReportDiagnostic(DiagnosticLevel::Error, L"tray icon given up after ", kIconAddTries, L" tries: ",
                      Win32Error{error});
   }
   // Version 3 puts the mouse message itself in the callback's lParam.

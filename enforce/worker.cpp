@@ -14,7 +14,7 @@ WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes
     : PerformanceCoreMask(performanceCoreMask),
       performanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
       processes(processes),
-      Topology(topology),
+      topology(topology),
       matcher(matcher),
       placements(processes, topology) {}
 
@@ -39,10 +39,10 @@ constexpr uint8_t kPriorityFailureBit = 1U << kPlacementMethodCount;
 
 void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error,
                    bool protectedProcess = false) {
-  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::Warning)) return;
   // Marked only once told: a trace started later still hears of a process that keeps refusing.
   record.reportedFailures |= bit;
-  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
+  ReportDiagnostic(DiagnosticLevel::Warning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
                    protectedProcess ? L", protected) " : L") ", what, L": ", Win32Error{error});
 }
 
@@ -209,7 +209,7 @@ bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, Wor
   control.stopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (control.stopEvent) control.workerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!control.stopEvent || !control.workerEnded) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: event: ", Win32Error{::GetLastError()});
+    ReportDiagnostic(DiagnosticLevel::Error, L"worker not started: event: ", Win32Error{::GetLastError()});
     control.stopEvent.reset();
     control.workerEnded.reset();
     return false;
@@ -222,7 +222,7 @@ bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, Wor
         });
   } catch (const std::system_error& error) {
     // The runtime's code, not a Win32 one: std::thread tells no other.
-    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: thread: errno ", error.code().value());
+    ReportDiagnostic(DiagnosticLevel::Error, L"worker not started: thread: errno ", error.code().value());
     // No thread: leave the control block as if no worker had been started.
     control.stopEvent.reset();
     control.workerEnded.reset();

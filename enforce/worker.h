@@ -70,11 +70,11 @@ struct WorkerControl {
   std::vector<HANDLE> PassNotifyEvents;
 
   // 1 while a worker thread is inside its loop.
-  std::atomic<uint32_t> Running{0};
+  std::atomic<uint32_t> running{0};
 
   // State of the whole run, touched only by the (single) worker thread.
   ProcessApi& processes;
-  TopologyApi& Topology;
+  TopologyApi& topology;
   PathMatcher& matcher;
   ProcessPathCache pathCache;
   Placement placements;

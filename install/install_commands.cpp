@@ -20,13 +20,13 @@ bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& makeScheduler, const wchar
 int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& programPath) {
   (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
   if (programPath.empty()) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: this program's path cannot be read");
+    ReportDiagnostic(DiagnosticLevel::Error, L"install refused: this program's path cannot be read");
     return 1;
   }
   ScopedComInitialization com;
   HRESULT failure = S_OK;
   if (!RegisterLogonTask(*makeScheduler(), kLogonTaskName, programPath, kLogonTaskArguments, &failure)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: logon task not registered: ", StatusError{failure});
+    ReportDiagnostic(DiagnosticLevel::Error, L"install refused: logon task not registered: ", StatusError{failure});
     return 1;
   }
   return 0;
@@ -41,9 +41,9 @@ bool RunRefusedInstall(const TaskSchedulerFactory& makeScheduler) {
   constexpr const wchar_t* kRefused =
       L"install refused: accounts other than administrators can replace this program or a folder on its path";
   if (removed) {
-    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks removed");
+    ReportDiagnostic(DiagnosticLevel::Error, kRefused, L"; earlier logon tasks removed");
   } else {
-    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks not removed: ", StatusError{failure});
+    ReportDiagnostic(DiagnosticLevel::Error, kRefused, L"; earlier logon tasks not removed: ", StatusError{failure});
   }
   return removed;
 }
@@ -53,7 +53,7 @@ int RunUninstall(const TaskSchedulerFactory& makeScheduler) {
   // everything as it was.
   HRESULT failure = S_OK;
   if (!DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"uninstall refused: logon task not deleted: ", StatusError{failure});
+    ReportDiagnostic(DiagnosticLevel::Error, L"uninstall refused: logon task not deleted: ", StatusError{failure});
     return 1;
   }
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKeyPath);

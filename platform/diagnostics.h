@@ -15,7 +15,7 @@
 namespace tarnwick {
 
 // The event levels of Windows event tracing (TRACE_LEVEL_ERROR, TRACE_LEVEL_WARNING).
-enum class DiagnosticLevel : uint8_t { kError = 2, kWarning = 3 };
+enum class DiagnosticLevel : uint8_t { Error = 2, Warning = 3 };
 
 class DiagnosticsSink {
  public:

@@ -55,19 +55,19 @@ constexpr const wchar_t* kCheckFailed = L"update check failed: ";
 
 // Why a check learned nothing: once per check, so at most once a day.
 void ReportFailedCheck(BackgroundFetch::Outcome outcome, const BackgroundFetch& fetch) {
-  if (!DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  if (!DiagnosticsListening(DiagnosticLevel::Warning)) return;
   if (outcome == BackgroundFetch::Outcome::TooSlow) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the server sent too little in time: ",
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"the server sent too little in time: ",
                      Win32Error{ERROR_TIMEOUT});
     return;
   }
   const FetchControl::Failure failure = fetch.Failure();
   if (failure.step == nullptr) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"no answer");
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"no answer");
   } else if (failure.httpStatus) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": HTTP status ", failure.code);
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, failure.step, L": HTTP status ", failure.code);
   } else {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": ", Win32Error{failure.code});
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, failure.step, L": ", Win32Error{failure.code});
   }
 }
 
@@ -84,7 +84,7 @@ std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, 
   }
   std::wstring version = TakeVersionFile(fetch);
   if (version.empty()) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the answer is no version file: ",
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"the answer is no version file: ",
                      Win32Error{ERROR_INVALID_DATA});
   }
   return version;
@@ -111,7 +111,7 @@ void StartUpdateChecker() {
   HANDLE ownQuitEvent = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: quit event: ",
+    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: quit event: ",
                      Win32Error{::GetLastError()});
     return;
   }
@@ -120,7 +120,7 @@ void StartUpdateChecker() {
           [quitEvent = unique_handle(ownQuitEvent), trayWindow = TrayWindowHandle.load()]() mutable noexcept {
             UpdateCheckerThread(std::move(quitEvent), trayWindow);
           })) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: thread: ", Win32Error{::GetLastError()});
+    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: thread: ", Win32Error{::GetLastError()});
   }
 }
 

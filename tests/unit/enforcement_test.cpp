@@ -636,7 +636,7 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
     PatternList list({L"game.exe"}, system);
     for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(EnforcementPass(control, list, settings));
     EXPECT_EQ(diagnostics.Texts(), c.reported) << "once, however many passes refuse it";
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Warning);
   }
 }
 
@@ -688,7 +688,7 @@ TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingR
   EXPECT_FALSE(control_.workerThread.joinable());
   const auto events = diagnostics.Events();
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(events[0].level, DiagnosticLevel::Error);
   EXPECT_EQ(events[0].text, L"worker not started: thread: errno " +
                                 std::to_wstring(static_cast<int>(std::errc::resource_unavailable_try_again)));
 

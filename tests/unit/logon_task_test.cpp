@@ -284,7 +284,7 @@ TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsSt
     failures_ = c.failures;
     c.run();
     EXPECT_EQ(diagnostics.Texts(), c.reported);
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kError);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Error);
   }
 }
 

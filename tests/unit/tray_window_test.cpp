@@ -77,7 +77,7 @@ TEST(TrayWindow, AnIconGivenUpIsReportedOnceUntilItIsAddedAgain) {
   auto texts = diagnostics.Texts();
   ASSERT_EQ(texts.size(), 1u) << "once, however many rounds are given up";
   EXPECT_THAT(texts[0], StartsWith(L"tray icon given up after 31 tries: error "));
-  EXPECT_EQ(diagnostics.Events()[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(diagnostics.Events()[0].level, DiagnosticLevel::Error);
 
   // Added again: a round given up after that is news.
   NOTIFYICONDATAW data{};

@@ -363,7 +363,7 @@ TEST(UpdateChecker, EachCheckThatLearnsNothingIsReportedOnceWithItsCause) {
     c.script(*fetcher, VersionFileUrl(false));
     (void)FetchLatestVersion(fetcher, false, nullptr);
     EXPECT_EQ(diagnostics.Texts(), c.reported);
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Warning);
   }
 
   // Ended by the program's end: nothing went wrong.
