@@ -9,6 +9,12 @@
 
 namespace tarnwick {
 
+// Set by any instance to close every running instance.
+inline constexpr const wchar_t* kCloseEventName = L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}";
+// Held by the running instance of this session (and waited for by a start
+// that finds it taken), so that simultaneous starts make one instance.
+inline constexpr const wchar_t* kInstanceMutexName = L"Local\\{f372ebd9-2e97-4246-87b2-febe6486ee32}-instance";
+
 // What every holder of the close event needs: wait on it and set it.
 inline constexpr DWORD kCloseEventAccess = SYNCHRONIZE | EVENT_MODIFY_STATE;
 

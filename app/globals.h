@@ -2,6 +2,7 @@
 // declaration in globals.cpp and destroyed in the reverse order.
 #pragma once
 
+#include "app/close_event.h"
 #include "config/process_list.h"
 #include "config/product.h"
 #include "config/settings_store.h"
@@ -22,11 +23,6 @@ namespace tarnwick {
 // Colour slots (0x00BBGGRR) of the user interface, light values at start-up.
 extern std::array<COLORREF, 8> ThemePalette;
 
-// Set by any instance to close every running instance.
-inline constexpr const wchar_t* kCloseEventName = L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}";
-// Held by the running instance of this session (and waited for by a start
-// that finds it taken), so that simultaneous starts make one instance.
-inline constexpr const wchar_t* kInstanceMutexName = L"Local\\{f372ebd9-2e97-4246-87b2-febe6486ee32}-instance";
 // The class also tells a second start that an instance is running.
 inline constexpr const wchar_t* kTrayWindowClass = L"Tarnwick_TrayClass";
 inline constexpr const wchar_t* kTrayWindowTitle = L"Tarnwick_TrayWnd";
@@ -71,7 +67,7 @@ extern StoredWorkerSettings UserWorkerSettings;
 // machine; defined last, so destroyed first: its destruction stops the worker.
 extern WorkerControl Worker;
 
-// The list file's path below `app_data`, creating its folders with the
+// The list file's path below `appData`, creating its folders with the
 // rights of the user's ordinary programs (failures are ignored: a missing
 // folder only makes the file unreadable and unwritable; so does an elevated
 // process that cannot take those rights on: it creates nothing).

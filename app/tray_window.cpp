@@ -8,11 +8,13 @@
 #include "platform/diagnostics.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,9 +30,10 @@ constexpr DWORD kIconAddRetryDelayMs = 100;
 constexpr UINT kIconRetryPeriodMs = 1000;
 constexpr UINT kUpdateBalloonTimeoutMs = 10000;
 
-struct TrayState {
+// The tray window's own state, made with the window and freed with it.
+struct TrayState : WindowStateLifetime {
   unique_hicon icon;  // the small icon at the tray window's DPI
-  unique_hmenu menu;  // loaded on first use, kept for the process's life
+  unique_hmenu menu;  // loaded on first use, kept for the window's life
   UINT taskbarCreatedMessage = 0;
   bool iconAdded = false;
   // The icon's last round of tries failed and diagnostics were told: the
@@ -41,8 +44,9 @@ struct TrayState {
   bool menuOpen = false;
   bool updateBalloonPending = false;
   uint32_t announcedVersion = 0;  // packed; the version the balloon offers
+  // A box that tells of a refused list file shows: one at a time.
+  bool refusedBoxShowing = false;
 };
-TrayState Tray;
 
 template <size_t N>
 void CopyTruncated(wchar_t (&field)[N], std::wstring_view text) {
@@ -83,10 +87,10 @@ UINT RegisterTaskbarCreatedMessage(HWND window) {
 // size at `dpi` (20 pixels at 125 %, 32 at 200 %).
 unique_hicon LoadTrayIcon(int dpi) { return LoadIconForDpi(AppInstance, IDI_TARNWICK, SM_CXSMICON, dpi); }
 
-LRESULT OnCreate(HWND window) {
+LRESULT OnCreate(TrayState& tray, HWND window) {
   TrayWindowHandle = window;
-  Tray.icon = LoadTrayIcon(WindowDpi(window));
-  Tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
+  tray.icon = LoadTrayIcon(WindowDpi(window));
+  tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
   if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
@@ -94,11 +98,11 @@ LRESULT OnCreate(HWND window) {
   return 0;
 }
 
-LRESULT OnAddTrayIcon(HWND window) {
+LRESULT OnAddTrayIcon(TrayState& tray, HWND window) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = WMU_TRAY_CALLBACK;
-  data.hIcon = Tray.icon.get();
+  data.hIcon = tray.icon.get();
   CopyTruncated(data.szTip, kProductName);
   bool added = false;
   DWORD error = ERROR_SUCCESS;
@@ -108,41 +112,41 @@ LRESULT OnAddTrayIcon(HWND window) {
     if (!added) error = ::GetLastError();
   }
   if (added) {
-    Tray.iconAdded = true;
-    Tray.iconFailureReported = false;
-  } else if (!Tray.iconFailureReported && DiagnosticsListening(DiagnosticLevel::Error)) {
-    Tray.iconFailureReported = true;
+    tray.iconAdded = true;
+    tray.iconFailureReported = false;
+  } else if (!tray.iconFailureReported && DiagnosticsListening(DiagnosticLevel::Error)) {
+    tray.iconFailureReported = true;
     ReportDiagnostic(DiagnosticLevel::Error, L"tray icon given up after ", kIconAddTries, L" tries: ",
                      Win32Error{error});
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
   ::Shell_NotifyIconW(NIM_SETVERSION, &data);
-  if (Tray.taskbarCreatedMessage == 0) Tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
+  if (tray.taskbarCreatedMessage == 0) tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
 
-LRESULT OnTimer(HWND window, WPARAM timerId) {
+LRESULT OnTimer(const TrayState& tray, HWND window, WPARAM timerId) {
   if (timerId != IDT_TRAY_ICON) return 0;
-  if (!Tray.iconAdded) ReAddTrayIcon(window);
-  if (Tray.iconAdded) ::KillTimer(window, IDT_TRAY_ICON);
+  if (!tray.iconAdded) ReAddTrayIcon(window);
+  if (tray.iconAdded) ::KillTimer(window, IDT_TRAY_ICON);
   return 0;
 }
 
-void ShowTrayMenu(HWND window) {
+void ShowTrayMenu(TrayState& tray, HWND window) {
   // The shell's next notification can arrive while the menu's own loop runs.
-  if (Tray.menuOpen) return;
-  if (!Tray.menu) Tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
-  const HMENU popup = ::GetSubMenu(Tray.menu.get(), 0);
+  if (tray.menuOpen) return;
+  if (!tray.menu) tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+  const HMENU popup = ::GetSubMenu(tray.menu.get(), 0);
   if (popup == nullptr) return;
   POINT cursor{};
   ::GetCursorPos(&cursor);
   // Without the foreground the menu would not close on a click elsewhere.
   ::SetForegroundWindow(window);
-  Tray.menuOpen = true;
+  tray.menuOpen = true;
   const UINT command = static_cast<UINT>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
-  Tray.menuOpen = false;
+  tray.menuOpen = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
     // The window goes first, as after a close request: a start that comes
@@ -153,19 +157,19 @@ void ShowTrayMenu(HWND window) {
   }
 }
 
-void OnUpdateBalloonClicked(HWND window) {
-  if (!Tray.updateBalloonPending) return;
+void OnUpdateBalloonClicked(TrayState& tray, HWND window) {
+  if (!tray.updateBalloonPending) return;
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
-  Tray.updateBalloonPending = false;
+  tray.updateBalloonPending = false;
   // The tray window is never shown: the download's dialog stands alone, and
   // the boxes of the flow belong to this window, which caused them.
-  if (DownloadAndLaunchUpdate(window, Tray.announcedVersion) == UpdateLaunch::Failed) {
+  if (DownloadAndLaunchUpdate(window, tray.announcedVersion) == UpdateLaunch::Failed) {
     ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName, MB_ICONERROR);
   }
 }
 
-LRESULT OnTrayCallback(HWND window, WPARAM wParam, LPARAM lParam) {
+LRESULT OnTrayCallback(TrayState& tray, HWND window, WPARAM wParam, LPARAM lParam) {
   switch (static_cast<UINT>(lParam)) {
     case WM_LBUTTONUP:
     case WM_LBUTTONDBLCLK:
@@ -178,14 +182,14 @@ LRESULT OnTrayCallback(HWND window, WPARAM wParam, LPARAM lParam) {
     // after a right click it finds the menu already open.
     case WM_RBUTTONUP:
     case WM_CONTEXTMENU:
-      ShowTrayMenu(window);
+      ShowTrayMenu(tray, window);
       break;
     case NIN_BALLOONUSERCLICK:
-      OnUpdateBalloonClicked(window);
+      OnUpdateBalloonClicked(tray, window);
       break;
     case NIN_BALLOONHIDE:
     case NIN_BALLOONTIMEOUT:
-      Tray.updateBalloonPending = false;
+      tray.updateBalloonPending = false;
       break;
     default:
       break;
@@ -193,33 +197,33 @@ LRESULT OnTrayCallback(HWND window, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wParam, lParam);
 }
 
-LRESULT OnShowUpdateBalloon(HWND window, WPARAM version) {
+LRESULT OnShowUpdateBalloon(TrayState& tray, HWND window, WPARAM version) {
   NOTIFYICONDATAW data = IconIdentity(window);
   data.uFlags = NIF_INFO;
   data.uTimeout = kUpdateBalloonTimeoutMs;
-  CopyTruncated(data.szInfoTitle, L"Update for " TARNWICK_PRODUCT_NAME L" is available");
-  CopyTruncated(data.szInfo, L"Click here to update.");
+  CopyTruncated(data.szInfoTitle, LoadResourceText(IDS_UPDATE_BALLOON_TITLE, AppInstance));
+  CopyTruncated(data.szInfo, LoadResourceText(IDS_UPDATE_BALLOON_TEXT, AppInstance));
   data.dwInfoFlags = NIIF_NONE;
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
-  Tray.updateBalloonPending = true;
-  Tray.announcedVersion = static_cast<uint32_t>(version);
+  tray.updateBalloonPending = true;
+  tray.announcedVersion = static_cast<uint32_t>(version);
   return 0;
 }
 
 // The taskbar's monitor took another scaling: the icon of its size, once the
 // shell shows the new one (it keeps its own copy).
-LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+LRESULT OnDpiChanged(TrayState& tray, HWND window, WPARAM wParam, LPARAM lParam) {
   if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
     ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   unique_hicon icon = LoadTrayIcon(LOWORD(wParam));
   if (!icon) return 0;
-  std::swap(Tray.icon, icon);
-  if (Tray.iconAdded) {
+  std::swap(tray.icon, icon);
+  if (tray.iconAdded) {
     NOTIFYICONDATAW data = IconIdentity(window);
     data.uFlags = NIF_ICON;
-    data.hIcon = Tray.icon.get();
+    data.hIcon = tray.icon.get();
     ::Shell_NotifyIconW(NIM_MODIFY, &data);
   }
   return 0;
@@ -243,7 +247,7 @@ LRESULT OnOpenMainWindow() {
 // the worker restarts with it (unless the file only cannot be read now: the
 // worker keeps its list) and the main window shows it; a refused file is told
 // once per change.
-LRESULT OnListFileChanged() {
+LRESULT OnListFileChanged(TrayState& tray) {
   std::vector<std::wstring> entries;
   ListFileReading reading;
   const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
@@ -258,11 +262,10 @@ LRESULT OnListFileChanged() {
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
-    static bool showing = false;
-    if (showing) return 0;
-    showing = true;
+    if (tray.refusedBoxShowing) return 0;
+    tray.refusedBoxShowing = true;
     ShowListFileRefusedMessage(nullptr, status, reading);
-    showing = false;
+    tray.refusedBoxShowing = false;
   }
   return 0;
 }
@@ -274,20 +277,20 @@ LRESULT OnDestroy() {
   return 0;
 }
 
-LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return OnCreate(window);
+      return OnCreate(tray, window);
     case WM_TIMER:
-      return OnTimer(window, wParam);
+      return OnTimer(tray, window, wParam);
     case WM_DESTROY:
       return OnDestroy();
     case WMU_ADD_TRAY_ICON:
-      return OnAddTrayIcon(window);
+      return OnAddTrayIcon(tray, window);
     case WMU_TRAY_CALLBACK:
-      return OnTrayCallback(window, wParam, lParam);
+      return OnTrayCallback(tray, window, wParam, lParam);
     case WMU_SHOW_UPDATE_BALLOON:
-      return OnShowUpdateBalloon(window, wParam);
+      return OnShowUpdateBalloon(tray, window, wParam);
     case WMU_START_UPDATE_CHECK:
       StartUpdateChecker();
       return 0;
@@ -300,7 +303,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WMU_OPEN_MAIN_WINDOW:
       return OnOpenMainWindow();
     case WM_DPICHANGED:
-      return OnDpiChanged(window, wParam, lParam);
+      return OnDpiChanged(tray, window, wParam, lParam);
     case WMU_EXIT_APP:
       ::DestroyWindow(window);
       return 0;
@@ -312,25 +315,29 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       ShowListFileRestored(nullptr);
       return 0;
     case WMU_LIST_FILE_CHANGED:
-      return OnListFileChanged();
+      return OnListFileChanged(tray);
     default:
       break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
-  if (Tray.taskbarCreatedMessage != 0 && message == Tray.taskbarCreatedMessage) {
+  if (tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage) {
     ReAddTrayIcon(window);
     return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_NCCREATE) AttachWindowState(window, kWindowStateSlot, std::make_unique<TrayState>());
+  TrayState* tray = WindowStateOf<TrayState>(window, kWindowStateSlot);
+  if (tray == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+  const WindowStateUse use(window, kWindowStateSlot, *tray, message);
+  return Dispatch(*tray, window, message, wParam, lParam);
+}
+
 }  // namespace
 
-bool CreateTrayWindow(bool create) {
-  if (!create) {
-    if (const HWND window = TrayWindowHandle.load()) ReAddTrayIcon(window);
-    return true;
-  }
+bool CreateTrayWindow() {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;

@@ -6,10 +6,9 @@
 
 namespace tarnwick {
 
-// create = true: registers the class "Tarnwick_TrayClass", creates the hidden
-// window and adds the icon; false when the window could not be created.
-// create = false: deletes the icon and adds it again.
-bool CreateTrayWindow(bool create = true);
+// Registers the class "Tarnwick_TrayClass", creates the hidden window and adds
+// the icon; false when the window could not be created.
+bool CreateTrayWindow();
 
 // Deletes the icon; nothing when there is none.
 void RemoveTrayIcon();

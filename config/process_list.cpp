@@ -564,17 +564,6 @@ ListFileStamp StampNow(const std::wstring& path) {
 
 }  // namespace
 
-ListFileStamp StampProcessListFile(const std::wstring& listPath, LimitedTokenSource limitedToken) {
-  const LimitedRightsScope limited(limitedToken);
-  if (!limited.Ok()) {
-    ListFileStamp stamp;
-    stamp.status = ListFileStatus::Unreadable;
-    stamp.error = limited.Error();
-    return stamp;
-  }
-  return StampNow(ExtendedLengthPath(listPath));
-}
-
 ListFileStatus ReadProcessListFile(const std::wstring& listPath, std::vector<std::wstring>& entries,
                                    ListFileReading* reading, LimitedTokenSource limitedToken) {
   ListFileReading ignored;
@@ -589,7 +578,7 @@ ListFileStatus ReadProcessListFile(const std::wstring& listPath, std::vector<std
   // A planted link must not show the user a file only administrators may
   // read, nor let a restore rename into such a folder.
   const LimitedRightsScope limited(limitedToken);
-  if (!limited.Ok()) return unreadable(limited.Error());
+  if (!limited.ok()) return unreadable(limited.error());
   const std::wstring path = ExtendedLengthPath(listPath);
   // Another program that holds the list open (an editor, a sync tool) does not make it unreadable.
   unique_hfile file = OpenListForReading(path);
@@ -676,7 +665,7 @@ class TemporaryFile {
     path_ = std::move(complete);
     return true;
   }
-  [[nodiscard]] const std::wstring& Path() const { return path_; }
+  [[nodiscard]] const std::wstring& path() const { return path_; }
   void Keep() { path_.clear(); }
 
  private:
@@ -691,14 +680,14 @@ class TemporaryFile {
 bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool listExists, ListFileReplacer replace,
                    ListFileSave& save) {
   if (listExists) {
-    if (replace(path.c_str(), complete.Path().c_str())) {
+    if (replace(path.c_str(), complete.path().c_str())) {
       complete.Keep();
       return true;
     }
     save.error = ::GetLastError();
     if (ListExists(path)) return false;
   }
-  if (::MoveFileExW(complete.Path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (::MoveFileExW(complete.path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     complete.Keep();
     return true;
   }
@@ -706,7 +695,7 @@ bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool listE
   // The list is gone and the new content is its only copy: it stays, and the
   // next read puts it in place.
   if (!ListExists(path)) {
-    save.keptCopy = complete.Path();
+    save.keptCopy = complete.path();
     complete.Keep();
   }
   return false;
@@ -764,7 +753,7 @@ int32_t SaveListFile(const std::wstring& listPath, const std::vector<std::wstrin
 
   // Declared before the temporary file, whose clean-up runs inside it too.
   const LimitedRightsScope limited(steps.limitedToken);
-  if (!limited.Ok()) return fail(limited.Error());
+  if (!limited.ok()) return fail(limited.error());
   const std::wstring named = ExtendedLengthPath(listPath);
   // A link stays a link: its target is written, in its own folder.
   const std::wstring path = FinalPathOf(named);
@@ -791,7 +780,7 @@ int32_t SaveListFile(const std::wstring& listPath, const std::vector<std::wstrin
   constexpr DWORD kKeptAttributes =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (listExists && (attributes & kKeptAttributes) != 0) {
-    ::SetFileAttributesW(temporary.Path().c_str(), attributes & kKeptAttributes);
+    ::SetFileAttributesW(temporary.path().c_str(), attributes & kKeptAttributes);
   }
   // The last look before the old content goes: what another program wrote
   // since the read is never replaced unseen.

@@ -61,15 +61,12 @@ struct ListFileReading {
   ListFileStamp stamp;
 };
 
-// The stamp of what the file at path holds now (a read without decoding).
-[[nodiscard]] ListFileStamp StampProcessListFile(const std::wstring& path, LimitedTokenSource limitedToken = nullptr);
-
 // Appends the entries of the file at path to entries and returns what was
 // found. Nothing is appended unless the status is Read. The file is read
 // while other programs hold it open (for writing or deleting too). A
 // missing list is first restored from what an interrupted save left.
 // The file and its folder are read and restored with the rights of the
-// user's ordinary programs (LimitedRightsScope, with `limited_token` as its
+// user's ordinary programs (LimitedRightsScope, with `limitedToken` as its
 // source): an elevated process that cannot take them on reads nothing, and
 // the status is Unreadable with the reason.
 ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries,
@@ -168,7 +165,7 @@ ListFileUpdate UpdateProcessListFile(const std::wstring& path, const ListFileEdi
 // encodings (UTF-16 followed by lines that "echo text>> list" appended, or
 // 8-bit text followed by lines that "cmd /u" appended) has each part read as
 // what it is when the seam is certain; otherwise it cannot be decoded, and
-// `undecodable_line`, when given, is set to the line (from 1) where the other
+// `undecodableLine`, when given, is set to the line (from 1) where the other
 // encoding shows, or 0 when no single line does.
 bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries,
                        size_t* undecodableLine = nullptr);

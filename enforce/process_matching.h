@@ -67,7 +67,7 @@ class ProcessPathCache {
 [[nodiscard]] bool ProcessMatches(PathMatcher& matcher, const wchar_t* fileName, const ProcessRecord& record,
                                   const std::wstring& pattern);
 
-// KUncached applies the rule to every pattern at every call, as if no result
+// Uncached applies the rule to every pattern at every call, as if no result
 // were kept: the reference that tests and the benchmark compare the cache with.
 enum class MatchCaching { Cached, Uncached };
 

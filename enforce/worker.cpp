@@ -82,11 +82,10 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   for (bool more = processes.Process32FirstW(snapshot.get(), entry); more;
        more = processes.Process32NextW(snapshot.get(), entry)) {
     ++scanned;
-    const DWORD process_id = entry.th32ProcessID;
-    ProcessRecord& record =
-        control.pathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
+    const DWORD processId = entry.th32ProcessID;
+    ProcessRecord& record = control.pathCache.Resolve(processes, processId, entry.th32ParentProcessID, entry.szExeFile);
     ProcessResult& row = control.results.NextRow();
-    row.processId = process_id;
+    row.processId = processId;
     row.fileName.assign(entry.szExeFile);
     row.imagePath.assign(record.imagePath);
     // A process is counted and placed once, by the first pattern it matches:
@@ -96,7 +95,7 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
       ++matched;
       row.matched = true;
       row.pattern.assign(patterns.Patterns()[pattern]);
-      control.placements.Apply(process_id, methods, threads, control.PerformanceCoreMask, control.performanceCoreGroups,
+      control.placements.Apply(processId, methods, threads, control.PerformanceCoreMask, control.performanceCoreGroups,
                                row.methods);
     });
     if (row.matched) ReportRefusedPlacements(record, row);

@@ -34,10 +34,10 @@ int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& pr
 
 bool RunRefusedInstall(const TaskSchedulerFactory& makeScheduler) {
   HRESULT failure = S_OK;
-  HRESULT legacy_failure = S_OK;
+  HRESULT legacyFailure = S_OK;
   const bool reached = DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure);
-  const bool removed = DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName, &legacy_failure) && reached;
-  if (SUCCEEDED(failure)) failure = legacy_failure;
+  const bool removed = DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName, &legacyFailure) && reached;
+  if (SUCCEEDED(failure)) failure = legacyFailure;
   constexpr const wchar_t* kRefused =
       L"install refused: accounts other than administrators can replace this program or a folder on its path";
   if (removed) {

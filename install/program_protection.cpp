@@ -17,15 +17,13 @@ constexpr std::array<DWORD, 6> kTrustedInstallerSubAuthorities = {80,         95
 
 bool IsTrustedInstaller(PSID sid) {
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  PSID trustedInstaller = nullptr;
+  unique_sid trustedInstaller;
   const auto& sub = kTrustedInstallerSubAuthorities;
   if (!::AllocateAndInitializeSid(&ntAuthority, static_cast<BYTE>(sub.size()), sub[0], sub[1], sub[2], sub[3], sub[4],
-                                  sub[5], 0, 0, &trustedInstaller)) {
+                                  sub[5], 0, 0, trustedInstaller.put())) {
     return false;
   }
-  const bool equal = ::EqualSid(sid, trustedInstaller) != FALSE;
-  ::FreeSid(trustedInstaller);
-  return equal;
+  return ::EqualSid(sid, trustedInstaller.get()) != FALSE;
 }
 
 // The SID of an allow entry of the plain or callback kind (both keep the SID

@@ -72,6 +72,7 @@ inline void FindCloseIgnoringResult(HANDLE find) noexcept { ::FindClose(find); }
 inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
 inline void GlobalFreeAny(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
 inline void UnhookWindowsHookExIgnoringResult(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
+inline void FreeSidIgnoringResult(PSID sid) noexcept { ::FreeSid(sid); }
 inline void FindCloseChangeNotificationIgnoringResult(HANDLE change) noexcept { ::FindCloseChangeNotification(change); }
 }  // namespace detail
 
@@ -95,6 +96,8 @@ using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeAny>;
 // Memory for the clipboard, until SetClipboardData takes it over.
 using unique_hglobal = unique_any<HGLOBAL, detail::GlobalFreeAny>;
 using unique_hhook = unique_any<HHOOK, detail::UnhookWindowsHookExIgnoringResult>;
+// A SID from AllocateAndInitializeSid (other SIDs are freed with LocalFree).
+using unique_sid = unique_any<PSID, detail::FreeSidIgnoringResult>;
 // FindFirstChangeNotificationW's handle (INVALID_HANDLE_VALUE on failure).
 using unique_change_notification =
     unique_any<HANDLE, detail::FindCloseChangeNotificationIgnoringResult, detail::InvalidHandleValue>;

@@ -39,11 +39,11 @@ class FetchControl {
     bool httpStatus = false;
   };
   void Fail(const wchar_t* step, unsigned long code, bool httpStatus = false) noexcept {
-    const std::lock_guard lock(failure_lock_);
+    const std::lock_guard lock(failureLock_);
     if (failure_.step == nullptr) failure_ = {step, code, httpStatus};
   }
   [[nodiscard]] Failure Failed() const noexcept {
-    const std::lock_guard lock(failure_lock_);
+    const std::lock_guard lock(failureLock_);
     return failure_;
   }
 
@@ -52,8 +52,8 @@ class FetchControl {
   std::atomic<bool> checking_{false};
   std::atomic<size_t> received_{0};
   std::atomic<size_t> expected_{0};
-  mutable std::mutex failure_lock_;
-  Failure failure_;  // guarded by failure_lock_
+  mutable std::mutex failureLock_;
+  Failure failure_;  // guarded by failureLock_
 };
 
 class UrlFetcher {

@@ -1,5 +1,7 @@
 #include "platform/window_dpi.h"
 
+#include "platform/gdi_scope.h"
+
 namespace tarnwick {
 
 namespace {
@@ -13,9 +15,8 @@ Function User32Function(const char* name) noexcept {
 }
 
 int SystemDpi() noexcept {
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : kDefaultDpi;
-  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  const window_dc screen(nullptr);
+  const int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : kDefaultDpi;
   return dpi > 0 ? dpi : kDefaultDpi;
 }
 

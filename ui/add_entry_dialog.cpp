@@ -1,6 +1,7 @@
 #include "ui/add_entry_dialog.h"
 
 #include "app/globals.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 #include "ui/dialog_dpi.h"
 #include "ui/theme.h"
@@ -20,14 +21,13 @@ PaletteBrush AddDialogBrush(kDialogBackgroundSlot);
 // text it holds comes back whole. The main window opens no longer entry in it.
 constexpr int kEntryMaxLength = 1023;
 
-std::wstring* EntryBuffer(HWND dialog) noexcept {
-  return reinterpret_cast<std::wstring*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
-}
+// The caller's text, which the dialog edits: its state for the time it is open.
+std::wstring* EntryBuffer(HWND dialog) noexcept { return WindowStateOf<std::wstring>(dialog, kDialogStateSlot); }
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) noexcept {
   if (parameter == 0) return FALSE;
   EnableDialogDpiScaling(dialog);
-  ::SetWindowLongPtrW(dialog, GWLP_USERDATA, parameter);
+  ::SetWindowLongPtrW(dialog, kDialogStateSlot, parameter);
   const std::wstring* entry = EntryBuffer(dialog);
   ::SendDlgItemMessageW(dialog, IDC_ENTRY_EDIT, EM_LIMITTEXT, kEntryMaxLength, 0);
   if (!entry->empty()) ::SetDlgItemTextW(dialog, IDC_ENTRY_EDIT, entry->c_str());

@@ -215,9 +215,4 @@ SIZE DialogTemplateClientSize(HWND dialog) noexcept {
   return layout != nullptr ? layout->clientPixels : SIZE{};
 }
 
-SIZE DialogSizeForDpi(HWND dialog, int dpi) noexcept {
-  const DialogDpiLayout* layout = dialog != nullptr ? LayoutOf(dialog) : nullptr;
-  return layout != nullptr ? SizeAtDpi(dialog, *layout, dpi) : SIZE{};
-}
-
 }  // namespace tarnwick

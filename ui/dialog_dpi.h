@@ -17,16 +17,12 @@ namespace tarnwick {
 // for it from then on. Call it first in WM_INITDIALOG, before the dialog
 // adds controls of its own. The dialog procedure still receives
 // WM_DPICHANGED, after the template's controls have their new places and
-// the window the suggested rectangle, to lay out what it made itself.
+// the window the suggested rectangle, to lay out what it made itself. Its
+// answer to WM_GETDPISCALEDSIZE is the size (window rectangle) it has at that
+// DPI: its template's client area there with the frame of its style; the
+// dialog procedure receives that message after it, with the size filled in,
+// to add what it put around the template (a menu bar, a status bar).
 void EnableDialogDpiScaling(HWND dialog) noexcept;
-
-// The size (window rectangle) a dialog recorded by EnableDialogDpiScaling
-// has at `dpi`: its template's client area at that DPI with the frame of its
-// style. Empty (0 x 0) for a dialog not recorded. This is the dialog's answer
-// to WM_GETDPISCALEDSIZE; the dialog procedure receives the message after it,
-// with the size filled in, to add what it put around the template (a menu
-// bar, a status bar).
-[[nodiscard]] SIZE DialogSizeForDpi(HWND dialog, int dpi) noexcept;
 
 // The template's client area at the DPI the dialog is laid out at now, in
 // pixels. Empty for a dialog not recorded.

@@ -6,6 +6,7 @@
 #include "app/resource_text.h"
 #include "config/settings_store.h"
 #include "platform/win32_program_starter.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 #include "ui/dialog_dpi.h"
 #include "ui/theme.h"
@@ -40,7 +41,7 @@ HWND OpenDownloadDialog = nullptr;
 PaletteBrush DownloadDialogBrush(kDialogBackgroundSlot);
 
 DownloadDialogState& StateOf(HWND dialog) noexcept {
-  return *reinterpret_cast<DownloadDialogState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  return *WindowStateOf<DownloadDialogState>(dialog, kDialogStateSlot);
 }
 
 void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
@@ -71,7 +72,7 @@ void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM lParam) noexcept {
   EnableDialogDpiScaling(dialog);
-  ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+  ::SetWindowLongPtrW(dialog, kDialogStateSlot, lParam);
   DownloadDialogState& state = StateOf(dialog);
   OpenDownloadDialog = dialog;
   ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(state.textId).c_str());

@@ -24,6 +24,7 @@
 #include "platform/unique_handle.h"
 #include "platform/win32_program_starter.h"
 #include "platform/window_dpi.h"
+#include "platform/window_state.h"
 #include "monitor/graph_geometry.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
@@ -59,8 +60,8 @@ constexpr std::array<MethodSwitch, 3> kMethodSwitches = {{
     {IDM_CPU_SETS, kMethodCpuSets, false},
 }};
 
-// The one main window of the process: it is modal and opened by the tray
-// window only while none is open.
+// The main window's own state. The window is modal: OpenMainWindow keeps
+// its state for the time the window is open and reads how it was closed.
 struct MainWindowState {
   HWND StatusBarHandle = nullptr;
   // The DPI the window is laid out at: its monitor's at the opening, then
@@ -92,10 +93,8 @@ struct MainWindowState {
   PaletteBrush ListBrush{kListBackgroundSlot};
 };
 
-MainWindowState& State() {
-  static MainWindowState state;
-  return state;
-}
+// Set at WM_INITDIALOG; the procedure handles no message before it.
+MainWindowState& State(HWND window) noexcept { return *WindowStateOf<MainWindowState>(window, kDialogStateSlot); }
 
 HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
 
@@ -124,9 +123,9 @@ std::wstring SystemErrorText(DWORD error) {
   if (!text.empty()) return text;
   // The reasons the save itself gives, in the system's words, for systems
   // without them (Wine has neither).
-  if (error == ERROR_FILE_READ_ONLY) return L"The specified file is read only.";
-  if (error == kErrorDirectoryNotSupported) return L"An operation is not supported on a directory.";
-  return L"Error " + std::to_wstring(error) + L".";
+  if (error == ERROR_FILE_READ_ONLY) return LoadResourceText(IDS_FILE_READ_ONLY);
+  if (error == kErrorDirectoryNotSupported) return LoadResourceText(IDS_DIRECTORY_NOT_SUPPORTED);
+  return FillTextFields(LoadResourceText(IDS_ERROR_NUMBER), {std::to_wstring(error)});
 }
 
 bool IsRefusedStatus(ListFileStatus status) noexcept {
@@ -134,7 +133,9 @@ bool IsRefusedStatus(ListFileStatus status) noexcept {
          status == ListFileStatus::Undecodable;
 }
 
-bool ListFileRefused() noexcept { return IsRefusedStatus(State().listFileStatus) || State().listHasZeroCharacter; }
+bool ListFileRefused(HWND window) noexcept {
+  return IsRefusedStatus(State(window).listFileStatus) || State(window).listHasZeroCharacter;
+}
 
 // Why the list file was not opened, and that no edit will replace it.
 std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine, bool zeroCharacter) {
@@ -143,36 +144,31 @@ std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t 
                           {std::to_wstring(undecodableLine), ListFilePath});
   }
   if (status == ListFileStatus::TooLarge) {
-    return L"The list file is too large to open:\n" + ListFilePath +
-           L"\n\nNo process is kept off the E-cores while it is over 16 MiB, and " + kCaption +
-           L" will not overwrite it.";
+    constexpr uint64_t kMebibyte = 1024 * 1024;
+    static_assert(kMaxListFileBytes % kMebibyte == 0, "the limit is told in whole MiB");
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_TOO_LARGE),
+                          {ListFilePath, std::to_wstring(kMaxListFileBytes / kMebibyte)});
   }
   if (status == ListFileStatus::Undecodable) {
-    return L"The list file is in an encoding that cannot be told with confidence:\n" + ListFilePath +
-           L"\n\nNo process is kept off the E-cores while it cannot be read, and " + kCaption +
-           L" will not overwrite it. Save it again as UTF-16 or UTF-8 with an editor.";
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_ENCODING_UNKNOWN), {ListFilePath});
   }
-  if (zeroCharacter) {
-    return L"The list file holds a zero character, which this list cannot show:\n" + ListFilePath + L"\n\n" + kCaption +
-           L" will not overwrite it. Remove the character with an editor.";
-  }
-  return L"The list file could not be read:\n" + ListFilePath + L"\n\n" + SystemErrorText(readError) + L"\n\n" +
-         kCaption + L" will not overwrite it. Open this window again once the file can be read.";
+  if (zeroCharacter) return FillTextFields(LoadResourceText(IDS_LIST_FILE_ZERO_CHARACTER), {ListFilePath});
+  return FillTextFields(LoadResourceText(IDS_LIST_FILE_UNREADABLE), {ListFilePath, SystemErrorText(readError)});
 }
 
 void ShowListFileRefused(HWND window) noexcept {
-  const MainWindowState& state = State();
+  const MainWindowState& state = State(window);
   const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError, state.listUndecodableLine,
                                                 state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
-  const std::wstring text = save.keptCopy.empty()
-                                ? L"The list could not be saved to:\n" + ListFilePath + L"\n\n" +
-                                      SystemErrorText(save.error) + L"\n\nThe list shows what the file still holds."
-                                : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                                                 {ListFilePath, SystemErrorText(save.error), save.keptCopy});
+  const std::wstring text =
+      save.keptCopy.empty()
+          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {ListFilePath, SystemErrorText(save.error)})
+          : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
+                           {ListFilePath, SystemErrorText(save.error), save.keptCopy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -206,8 +202,9 @@ MainWindowFonts ReplaceFonts(HWND window, MainWindowState& state) noexcept {
   return former;
 }
 
-BOOL CALLBACK CollectThemedChild(HWND child, LPARAM) noexcept {
-  State().ThemedChildList.push_back(child);
+BOOL CALLBACK CollectThemedChild(HWND child, LPARAM windowParameter) noexcept {
+  const auto window = reinterpret_cast<HWND>(windowParameter);
+  State(window).ThemedChildList.push_back(child);
   return TRUE;
 }
 
@@ -221,7 +218,7 @@ void SetBigIcon(HWND window, MainWindowState& state) noexcept {
 }
 
 void CreateStatusBar(HWND window) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   state.StatusBarHandle =
       ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
@@ -323,7 +320,7 @@ void ThemeGraphWindows(GraphState& graph) noexcept {
 void FitClientToTemplate(HWND window, bool keepCentre) noexcept {
   const SIZE layout = DialogTemplateClientSize(window);
   RECT statusBar = {};
-  ::GetWindowRect(State().StatusBarHandle, &statusBar);
+  ::GetWindowRect(State(window).StatusBarHandle, &statusBar);
   RECT place = {};
   RECT client = {};
   if (layout.cx <= 0 || !::GetWindowRect(window, &place) || !::GetClientRect(window, &client)) return;
@@ -355,12 +352,12 @@ void ShowEntries(HWND window, const std::vector<std::wstring>& entries) noexcept
 // a file that is refused, no entries and no edit buttons.
 void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& reading,
                   const std::vector<std::wstring>& entries) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   state.listFileStatus = status;
   state.listReadError = reading.error;
   state.listUndecodableLine = reading.undecodableLine;
   state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
-  const bool refused = ListFileRefused();
+  const bool refused = ListFileRefused(window);
   // Nothing to edit, and no edit may replace the file.
   for (const int button : {IDC_ADD, IDC_REMOVE, IDC_CLEAR_ALL}) ::EnableWindow(::GetDlgItem(window, button), !refused);
   state.savedEntries = refused ? std::vector<std::wstring>() : entries;
@@ -375,27 +372,27 @@ void LoadListIntoListBox(HWND window) noexcept {
   KnownListFileStamp = reading.stamp;
   if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   TakeListFile(window, status, reading, entries);
-  if (ListFileRefused()) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
+  if (ListFileRefused(window)) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
 }
 
 // Another program changed the list file (the tray window saw it): the window
 // shows what it holds now, and says so once when it is refused.
 INT_PTR OnListFileChanged(HWND window) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   std::vector<std::wstring> entries;
   ListFileReading reading;
   const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
   KnownListFileStamp = reading.stamp;
   const bool refused = IsRefusedStatus(status) || !ListBoxCanHoldEntries(entries);
-  if (!ListFileRefused() && !refused && entries == state.savedEntries) return 0;
+  if (!ListFileRefused(window) && !refused && entries == state.savedEntries) return 0;
   TakeListFile(window, status, reading, entries);
   if (reading.restored) ShowListFileRestored(window);
-  if (ListFileRefused()) ShowListFileRefused(window);
+  if (ListFileRefused(window)) ShowListFileRefused(window);
   return 0;
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   MainWindowHandle = window;
   state.ThemedChildList.clear();
   state.status.Reset();
@@ -407,7 +404,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   if (DarkModeSupported()) {
     InstallMenuBarPainter(window);
     // Only the template's controls exist yet: they are the ones themed with the window.
-    ::EnumChildWindows(window, CollectThemedChild, 0);
+    ::EnumChildWindows(window, CollectThemedChild, reinterpret_cast<LPARAM>(window));
   }
   SetBigIcon(window, state);
   ::SetDlgItemTextW(window, IDC_VERSION, (L"v" + std::wstring(CurrentVersionText)).c_str());
@@ -431,11 +428,11 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
 // --- List editing -----------------------------------------------------------
 
 void ShowAlreadyListed(HWND window) noexcept {
-  ::MessageBoxW(window, L"ERROR: Item already in list", kCaption, MB_ICONERROR);
+  ::MessageBoxW(window, LoadResourceText(IDS_ITEM_ALREADY_LISTED).c_str(), kCaption, MB_ICONERROR);
 }
 
 void OnAdd(HWND window) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   std::wstring entry = state.PendingEntryText.value_or(std::wstring());
   const bool accepted = RunAddEntryDialog(window, entry) == 0;
   const std::optional<std::wstring> edited = std::move(state.PendingEntryText);
@@ -453,21 +450,21 @@ void OnAdd(HWND window) noexcept {
   SaveAndAnnounce(window, change);
 }
 
-// Entries chosen in the Running Processes window take the Add dialog's way
+// Entries chosen in the Running processes window take the Add dialog's way
 // into the list. A list file that is refused as a whole is said to be so over
 // the window the user clicked in, rather than nothing happening.
 void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std::wstring> entries) noexcept {
-  if (ListFileRefused()) {
+  if (ListFileRefused(window)) {
     ShowListFileRefused(messageOwner);
     return;
   }
   (void)AddEntriesToList(window, std::vector<std::wstring>(entries.begin(), entries.end()));
 }
 
-// "Remove From List" in the Running Processes window takes Remove's way out
+// "Remove From List" in the Running processes window takes Remove's way out
 // of the list: every entry equal to the pattern (letter case ignored) goes.
 void RemoveEntryFromProcesses(HWND window, HWND messageOwner, const std::wstring& entry) noexcept {
-  if (ListFileRefused()) {
+  if (ListFileRefused(window)) {
     ShowListFileRefused(messageOwner);
     return;
   }
@@ -514,7 +511,7 @@ void OnEditSelected(HWND window) noexcept {
     ShowEntryTooLongToEdit(window, text->size());
     return;
   }
-  State().PendingEntryText = std::move(text);
+  State(window).PendingEntryText = std::move(text);
   ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
 }
 
@@ -551,7 +548,7 @@ void TakeRefusedFileFoundBySave(HWND window, const ListFileUpdate& update) noexc
 // to be saved or the user was told why not; the list box then shows what the
 // file holds.
 INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   static const ListChange kRewrite{ListChange::Kind::Remove, {}, {}, {}};
   const ListChange& change = requested != nullptr ? *requested : kRewrite;
   HWND list = ListBox(window);
@@ -564,7 +561,7 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
         applied = {};
         zeroCharacter = !ListBoxCanHoldEntries(entries);
         if (zeroCharacter) return std::nullopt;
-        unchangedSinceShown = !ListFileRefused() && entries == state.savedEntries;
+        unchangedSinceShown = !ListFileRefused(window) && entries == state.savedEntries;
         applied = ApplyListChange(entries, change);
         if (!applied.save) return std::nullopt;
         attempted = EntriesToSave(applied.entries);
@@ -644,11 +641,11 @@ void OnCheckForUpdate(HWND window) noexcept {
     case UpdateAnswer::NoAnswer:
       return;
     case UpdateAnswer::NotNewer:
-      ::MessageBoxW(window, L"No update available.", kCaption, MB_ICONINFORMATION);
+      ::MessageBoxW(window, LoadResourceText(IDS_NO_UPDATE_AVAILABLE).c_str(), kCaption, MB_ICONINFORMATION);
       return;
     case UpdateAnswer::Newer:
-      if (::MessageBoxW(window, L"A newer version is available. Update now?", kCaption,
-                        MB_ICONINFORMATION | MB_YESNO) == IDYES &&
+      if (::MessageBoxW(window, LoadResourceText(IDS_UPDATE_NOW).c_str(), kCaption, MB_ICONINFORMATION | MB_YESNO) ==
+              IDYES &&
           DownloadAndLaunchUpdate(window, PackVersion(latest)) == UpdateLaunch::Failed) {
         ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
       }
@@ -669,7 +666,7 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
   }
   switch (id) {
     case IDOK:
-      State().closedWithOk = true;
+      State(window).closedWithOk = true;
       ::EndDialog(window, 0);
       return TRUE;
     case IDC_ADD:
@@ -712,6 +709,7 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
 // Each part is as wide as its text in the status bar's font, the last one
 // reaching the right border.
 void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCount>& texts) noexcept {
+  const HWND window = ::GetParent(statusBar);
   window_dc dc(statusBar);
   if (!dc) return;
   // The dark painter draws in a font of its own: the parts are measured in it.
@@ -724,14 +722,14 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
     ::GetTextExtentPoint32W(dc.get(), texts[part].c_str(), static_cast<int>(texts[part].size()), &extent);
     widths[part] = extent.cx;
   }
-  const std::vector<int> edges = StatusPartRightEdges(widths, ScaleForDpi(kStatusPartPadding, State().dpi));
+  const std::vector<int> edges = StatusPartRightEdges(widths, ScaleForDpi(kStatusPartPadding, State(window).dpi));
   if (!edges.empty()) {
     ::SendMessageW(statusBar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
   }
 }
 
 INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   StatusReading reading;
   reading.running = Worker.running.load();
   reading.scanned = ReadStatistic(kLastScannedCount);
@@ -749,7 +747,7 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   return 0;
 }
 
-// A double-click on the status bar's matched-processes part opens the Running Processes window.
+// A double-click on the status bar's matched-processes part opens the Running processes window.
 INT_PTR OnNotify(HWND window, const NMHDR& header, LPARAM lParam) noexcept {
   if (header.idFrom != IDC_STATUS_BAR || header.code != NM_DBLCLK) return FALSE;
   const auto* mouse = reinterpret_cast<const NMMOUSE*>(lParam);
@@ -778,7 +776,7 @@ void ThemeStatusBar(MainWindowState& state) noexcept {
 }
 
 INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
   ColourGraph(graph);
   if (themed) ThemeGraphWindows(graph);
@@ -805,7 +803,7 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
 // After the template's controls were placed for the new DPI (ui/dialog_dpi.h):
 // the fonts, the status bar, the graph and the icon follow.
 INT_PTR OnDpiChanged(HWND window, GraphState& graph, int dpi) noexcept {
-  MainWindowState& state = State();
+  MainWindowState& state = State(window);
   if (dpi <= 0) return 0;
   state.dpi = dpi;
   const MainWindowFonts former = ReplaceFonts(window, state);
@@ -824,8 +822,8 @@ INT_PTR OnDpiChanged(HWND window, GraphState& graph, int dpi) noexcept {
 
 // Asked before a move to a monitor of `dpi`: the template's size there
 // (filled in by ui/dialog_dpi.h) grows by the menu bar and the status bar.
-INT_PTR OnGetDpiScaledSize(int dpi, SIZE* size) noexcept {
-  MainWindowState& state = State();
+INT_PTR OnGetDpiScaledSize(HWND window, int dpi, SIZE* size) noexcept {
+  MainWindowState& state = State(window);
   if (size == nullptr || dpi <= 0) return FALSE;
   RECT statusBar = {};
   ::GetWindowRect(state.StatusBarHandle, &statusBar);
@@ -835,8 +833,8 @@ INT_PTR OnGetDpiScaledSize(int dpi, SIZE* size) noexcept {
 
 // --- Teardown ---------------------------------------------------------------
 
-INT_PTR OnDestroy(GraphState& graph) noexcept {
-  MainWindowState& state = State();
+INT_PTR OnDestroy(HWND window, GraphState& graph) noexcept {
+  MainWindowState& state = State(window);
   // The status bar's painter draws in CaptionFont: the bar goes first.
   if (state.StatusBarHandle != nullptr) ::DestroyWindow(state.StatusBarHandle);
   state.StatusBarHandle = nullptr;
@@ -854,6 +852,8 @@ INT_PTR OnDestroy(GraphState& graph) noexcept {
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   // Built on the first message of the process's first opening and kept for the next ones.
   static GraphState& graph = SharedGraphState();
+  if (message == WM_INITDIALOG) ::SetWindowLongPtrW(window, kDialogStateSlot, lParam);
+  if (WindowStateOf<MainWindowState>(window, kDialogStateSlot) == nullptr) return FALSE;
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(window, graph);
@@ -863,23 +863,23 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       ::EndDialog(window, 1);
       return TRUE;
     case WM_DESTROY:
-      return OnDestroy(graph);
+      return OnDestroy(window, graph);
     case WM_SIZE:
       // The status bar docks itself to the new client area.
-      ::SendMessageW(State().StatusBarHandle, WM_SIZE, 0, 0);
+      ::SendMessageW(State(window).StatusBarHandle, WM_SIZE, 0, 0);
       return 0;
     case WM_SETTINGCHANGE:
       return HandleSettingChange(window, lParam);
     case WM_THEMECHANGED:
       return OnThemeChanged(window, graph);
     case WM_CTLCOLORLISTBOX:
-      return ColorListBox(reinterpret_cast<HDC>(wParam), State().ListBrush);
+      return ColorListBox(reinterpret_cast<HDC>(wParam), State(window).ListBrush);
     case WM_ENTERMENULOOP:
       return OnEnterMenuLoop(window);
     case WM_DPICHANGED:
       return OnDpiChanged(window, graph, LOWORD(wParam));
     case WM_GETDPISCALEDSIZE:
-      return OnGetDpiScaledSize(LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
+      return OnGetDpiScaledSize(window, LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
     case WMU_PASS_DONE:
       return OnPassDone(window, graph);
     case WM_NOTIFY:
@@ -899,7 +899,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
-        return ColorDialogControl(reinterpret_cast<HDC>(wParam), State().DialogBrush);
+        return ColorDialogControl(reinterpret_cast<HDC>(wParam), State(window).DialogBrush);
       }
       return FALSE;
   }
@@ -913,13 +913,12 @@ void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFil
 }
 
 void ShowListFileRestored(HWND owner) {
-  const std::wstring text = L"The list file was missing after a save that did not finish. " + std::wstring(kCaption) +
-                            L" put back the newest complete copy that the save left:\n" + ListFilePath;
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {ListFilePath});
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
 bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noexcept {
-  if (window == nullptr || ListFileRefused()) return false;
+  if (window == nullptr || ListFileRefused(window)) return false;
   ListChange change;
   change.added = entries;
   return SaveAndAnnounce(window, change);
@@ -927,10 +926,11 @@ bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noe
 
 void OpenMainWindow() {
   // The tray window calls this only while no main window is open.
-  const INT_PTR result =
-      ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr, MainWindowProc, 0);
+  MainWindowState state;
+  const INT_PTR result = ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr,
+                                           MainWindowProc, reinterpret_cast<LPARAM>(&state));
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
-  if (result == 0 && State().closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
+  if (result == 0 && state.closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
 }
 
 }  // namespace tarnwick

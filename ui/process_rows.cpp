@@ -1,5 +1,7 @@
 #include "ui/process_rows.h"
 
+#include "app/resource_text.h"
+#include "res/resource.h"
 #include "ui/list_edit.h"
 
 #include <algorithm>
@@ -155,22 +157,25 @@ std::wstring MethodCellText(const MethodResult& result) {
     case MethodResult::Outcome::Placed:
       switch (result.priority) {
         case MethodResult::Priority::Untouched:
-          return L"Placed";
+          return LoadResourceText(IDS_METHOD_PLACED);
         case MethodResult::Priority::Normal:
-          return L"Placed, priority Normal";
+          return LoadResourceText(IDS_METHOD_PLACED_PRIORITY_NORMAL);
         case MethodResult::Priority::StillIdle:
-          return L"Placed, priority left Idle (" +
-                 (result.priorityError == ERROR_ACCESS_DENIED ? std::wstring(L"denied")
-                                                              : L"error " + std::to_wstring(result.priorityError)) +
-                 L")";
+          return FillTextFields(
+              LoadResourceText(IDS_METHOD_PLACED_PRIORITY_IDLE),
+              {result.priorityError == ERROR_ACCESS_DENIED ? LoadResourceText(IDS_METHOD_PRIORITY_DENIED)
+                                                           : FillTextFields(LoadResourceText(IDS_METHOD_PRIORITY_ERROR),
+                                                                            {std::to_wstring(result.priorityError)})});
       }
-      return L"Placed";
+      return LoadResourceText(IDS_METHOD_PLACED);
     case MethodResult::Outcome::Failed:
-      if (result.error == ERROR_ACCESS_DENIED) return result.deniedAsProtected ? L"Denied (protected)" : L"Denied";
-      if (IsUnsupported(result.error)) return L"Not supported";
-      return L"Failed (" + std::to_wstring(result.error) + L")";
+      if (result.error == ERROR_ACCESS_DENIED) {
+        return LoadResourceText(result.deniedAsProtected ? IDS_METHOD_DENIED_PROTECTED : IDS_METHOD_DENIED);
+      }
+      if (IsUnsupported(result.error)) return LoadResourceText(IDS_METHOD_NOT_SUPPORTED);
+      return FillTextFields(LoadResourceText(IDS_METHOD_FAILED), {std::to_wstring(result.error)});
     case MethodResult::Outcome::NotApplicable:
-      return L"Not applicable";
+      return LoadResourceText(IDS_METHOD_NOT_APPLICABLE);
   }
   return std::wstring();
 }
@@ -197,7 +202,7 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, con
   const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
       !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::NotRun) {
-    return L"Off";
+    return LoadResourceText(IDS_METHOD_OFF);
   }
   return ProcessCellText(row, column);
 }
@@ -206,39 +211,35 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
                            std::wstring_view systemMessage) {
   const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
-  static constexpr const wchar_t* kNames[] = {L"Efficiency Mode Off", L"CPU Affinities", L"CPU Sets"};
-  static constexpr const wchar_t* kPlaced[] = {
-      L"Efficiency mode is off for this process: Windows does not slow it down to save power.",
-      L"The process may run only on the P-cores.",
-      L"The P-cores are the process's default CPU sets: Windows runs its threads there."};
-  const std::wstring name = kNames[method];
+  // The method's name is its column's title.
+  static constexpr std::array<UINT, kPlacementMethodCount> kNames = {
+      IDS_PROCESS_COLUMN_EFFICIENCY_MODE, IDS_PROCESS_COLUMN_CPU_AFFINITIES, IDS_PROCESS_COLUMN_CPU_SETS};
+  static constexpr std::array<UINT, kPlacementMethodCount> kPlaced = {
+      IDS_TIP_EFFICIENCY_MODE_PLACED, IDS_TIP_CPU_AFFINITY_PLACED, IDS_TIP_CPU_SETS_PLACED};
+  const std::wstring name = LoadResourceText(kNames[static_cast<size_t>(method)]);
   const MethodResult& result = MethodIn(row, column);
   switch (result.outcome) {
     case MethodResult::Outcome::NotRun:
-      if (!on[static_cast<size_t>(method)]) return name + L" is switched off in the Methods menu of the main window.";
-      return name + L" was not applied: the process had ended.";
+      if (!on[static_cast<size_t>(method)])
+        return FillTextFields(LoadResourceText(IDS_TIP_METHOD_SWITCHED_OFF), {name});
+      return FillTextFields(LoadResourceText(IDS_TIP_PROCESS_ENDED), {name});
     case MethodResult::Outcome::Placed:
       if (result.priority == MethodResult::Priority::Normal) {
-        return std::wstring(kPlaced[method]) + L" Its Idle priority class was raised to Normal as well.";
+        return FillTextFields(LoadResourceText(IDS_TIP_PRIORITY_RAISED),
+                              {LoadResourceText(kPlaced[static_cast<size_t>(method)])});
       }
-      return kPlaced[method];
+      return LoadResourceText(kPlaced[static_cast<size_t>(method)]);
     case MethodResult::Outcome::NotApplicable:
-      return L"No CPU set of the P-cores is known on this system: there was nothing to give, and no call was made.";
+      return LoadResourceText(IDS_TIP_NO_CPU_SET);
     case MethodResult::Outcome::Failed:
       break;
   }
-  if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) {
-    return L"Windows protects this process and refuses this change to every program, administrators included. Only "
-           L"CPU Sets can still be applied to it (switched on in the Methods menu of the main window).";
-  }
-  if (result.error == ERROR_ACCESS_DENIED) {
-    return L"Windows denied access to this process. A process of another user or with higher rights can be placed "
-           L"only while this program runs as administrator, as the logon task starts it.";
-  }
-  if (IsUnsupported(result.error)) return name + L" is not offered by this version of Windows.";
-  std::wstring tip = L"Windows refused the call with error " + std::to_wstring(result.error);
-  if (!systemMessage.empty()) tip += L": " + std::wstring(systemMessage);
-  return tip;
+  if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) return LoadResourceText(IDS_TIP_PROTECTED);
+  if (result.error == ERROR_ACCESS_DENIED) return LoadResourceText(IDS_TIP_ACCESS_DENIED);
+  if (IsUnsupported(result.error)) return FillTextFields(LoadResourceText(IDS_TIP_NOT_OFFERED), {name});
+  const std::wstring error = std::to_wstring(result.error);
+  if (systemMessage.empty()) return FillTextFields(LoadResourceText(IDS_TIP_REFUSED), {error});
+  return FillTextFields(LoadResourceText(IDS_TIP_REFUSED_BECAUSE), {error, systemMessage});
 }
 
 ProcessSort SortAfterHeaderClick(ProcessSort current, int column) noexcept {
@@ -276,8 +277,8 @@ void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, Pro
 }
 
 std::wstring ProcessCountText(size_t processes, size_t matched, size_t shown) {
-  return std::to_wstring(processes) + (processes == 1 ? L" process, " : L" processes, ") + std::to_wstring(matched) +
-         L" matched, " + std::to_wstring(shown) + L" shown";
+  return FillTextFields(LoadResourceText(processes == 1 ? IDS_PROCESS_COUNT_ONE : IDS_PROCESS_COUNT),
+                        {std::to_wstring(processes), std::to_wstring(matched), std::to_wstring(shown)});
 }
 
 int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uint32_t> order, ProcessSort sort,
@@ -375,11 +376,6 @@ std::wstring PatternMatchingItself(std::wstring text) {
   return text;
 }
 
-std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected,
-                                       AddWhat what) {
-  return PlanAdd(rows, selected, what, {}).entries;
-}
-
 AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> selected, AddWhat what,
                 std::span<const std::wstring> listed) {
   AddPlan plan;
@@ -406,7 +402,9 @@ constexpr size_t kNamesInABox = 10;
 
 void AppendNames(std::wstring& text, std::span<const std::wstring> names) {
   for (size_t i = 0; i < names.size() && i < kNamesInABox; ++i) text += L"\n" + names[i];
-  if (names.size() > kNamesInABox) text += L"\n(and " + std::to_wstring(names.size() - kNamesInABox) + L" more)";
+  if (names.size() > kNamesInABox) {
+    text += L"\n" + FillTextFields(LoadResourceText(IDS_AND_MORE), {std::to_wstring(names.size() - kNamesInABox)});
+  }
 }
 
 // The renamed entries and those listed already, one paragraph each.
@@ -414,15 +412,15 @@ std::wstring AddNotes(const AddPlan& plan) {
   std::wstring text;
   for (size_t i = 0; i < plan.renamed.size() && i < kNamesInABox; ++i) {
     if (!text.empty()) text += L"\n";
-    text += plan.renamed[i].from + L" is listed as " + plan.renamed[i].to;
+    text += FillTextFields(LoadResourceText(IDS_LISTED_AS), {plan.renamed[i].from, plan.renamed[i].to});
   }
-  if (!plan.renamed.empty()) text += L"\n(';' would begin a new pattern, and spaces at its start are left out.)";
+  if (!plan.renamed.empty()) text += L"\n" + LoadResourceText(IDS_LISTED_AS_WHY);
   if (plan.alreadyListed.size() == 1) {
     if (!text.empty()) text += L"\n\n";
-    text += plan.alreadyListed[0] + L" is already in the list.";
+    text += FillTextFields(LoadResourceText(IDS_ALREADY_LISTED_ONE), {plan.alreadyListed[0]});
   } else if (plan.alreadyListed.size() > 1) {
     if (!text.empty()) text += L"\n\n";
-    text += L"Already in the list:";
+    text += LoadResourceText(IDS_ALREADY_LISTED);
     AppendNames(text, plan.alreadyListed);
   }
   return text;
@@ -432,7 +430,8 @@ std::wstring AddNotes(const AddPlan& plan) {
 
 std::wstring AddQuestionText(const AddPlan& plan) {
   if (plan.entries.size() < 2) return std::wstring();
-  std::wstring text = L"Add " + std::to_wstring(plan.entries.size()) + L" entries to the list?";
+  std::wstring text =
+      FillTextFields(LoadResourceText(IDS_ADD_ENTRIES_QUESTION), {std::to_wstring(plan.entries.size())});
   AppendNames(text, plan.entries);
   const std::wstring notes = AddNotes(plan);
   if (!notes.empty()) text += L"\n\n" + notes;
@@ -472,14 +471,16 @@ std::wstring RemoveQuestionText(std::span<const PatternToRemove> patterns) {
   for (const PatternToRemove& remove : patterns) {
     if (remove.alsoMatches.empty()) continue;
     if (!text.empty()) text += L"\n\n";
-    text += remove.pattern + L" also matches " + std::to_wstring(remove.alsoMatches.size()) +
-            (remove.alsoMatches.size() == 1 ? L" other running process:" : L" other running processes:");
+    text += FillTextFields(LoadResourceText(remove.alsoMatches.size() == 1 ? IDS_ALSO_MATCHES_ONE : IDS_ALSO_MATCHES),
+                           {remove.pattern, std::to_wstring(remove.alsoMatches.size())});
     AppendNames(text, remove.alsoMatches);
   }
   if (text.empty()) return text;
-  return (patterns.size() == 1 ? L"Remove " + patterns[0].pattern + L" from the list?"
-                               : L"Remove " + std::to_wstring(patterns.size()) + L" entries from the list?") +
-         L"\n\n" + text;
+  const std::wstring question =
+      patterns.size() == 1
+          ? FillTextFields(LoadResourceText(IDS_REMOVE_ENTRY_QUESTION), {patterns[0].pattern})
+          : FillTextFields(LoadResourceText(IDS_REMOVE_ENTRIES_QUESTION), {std::to_wstring(patterns.size())});
+  return question + L"\n\n" + text;
 }
 
 }  // namespace tarnwick

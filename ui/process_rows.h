@@ -1,4 +1,4 @@
-// The rows of the Running Processes window, apart from the list view: the
+// The rows of the Running processes window, apart from the list view: the
 // text of each cell, the order of the rows (an index into the published rows,
 // sorted and filtered, so a refresh never moves the rows themselves), the
 // copy text and the keys that keep a selection across refreshes.
@@ -111,16 +111,14 @@ struct ProcessRowKey {
 // becomes '?', which matches it and nothing wider than one character.
 [[nodiscard]] std::wstring PatternMatchingItself(std::wstring text);
 
-// What "Add Name" or "Add Path" would add for the selected rows: their file
-// names or full paths in display order as patterns matching themselves, each
-// once (letter case ignored), rows without a readable path giving no path.
 enum class AddWhat { Name, Path };
-[[nodiscard]] std::vector<std::wstring> EntriesToAdd(std::span<const ProcessResult> rows,
-                                                     std::span<const uint32_t> selected, AddWhat what);
 
-// An add from the window, decided before anything is added: the entries that
-// are new to the list, those listed already (as the list would hold them),
-// and the names that had to change to match themselves.
+// An add from the window ("Add Name" or "Add Path" on the selected rows),
+// decided before anything is added: the entries that are new to the list,
+// those listed already (as the list would hold them), and the names that had
+// to change to match themselves. The entries are the rows' file names or full
+// paths in display order as patterns matching themselves, each once (letter
+// case ignored); rows without a readable path give no path.
 struct AddPlan {
   struct Renamed {
     std::wstring from;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 #include "ui/process_rows.h"
 #include "ui/start_watch_label.h"
@@ -40,7 +42,8 @@ constexpr DWORD kClipboardRetryMs = 10;
 
 constexpr const wchar_t* kCaption = L"Tarnwick";
 
-struct ProcessesWindowState {
+// The window's own state, made with it and freed with it.
+struct ProcessesWindowState : WindowStateLifetime {
   HWND window = nullptr;
   HWND view = nullptr;
   PassResultsExchange* source = nullptr;
@@ -70,9 +73,18 @@ struct ProcessesWindowState {
   std::wstring tipText;  // what the tip shows now, kept while it shows
 };
 
-ProcessesWindowState& State() {
-  static ProcessesWindowState state;
-  return state;
+// The open window, one at a time: what the main window and the relay of
+// passes reach it by.
+HWND OpenWindow = nullptr;
+
+// What OpenProcessesWindow hands the window as it is made.
+struct ProcessesWindowOpening {
+  PassResultsExchange* source = nullptr;
+  ProcessesWindowList list;
+};
+
+ProcessesWindowState* StateOf(HWND window) noexcept {
+  return window != nullptr ? WindowStateOf<ProcessesWindowState>(window, kDialogStateSlot) : nullptr;
 }
 
 std::wstring ColumnWidthSetting(int column) { return L"ProcessesColumn" + std::to_wstring(column) + L"Width"; }
@@ -721,11 +733,13 @@ void PaintDarkHeader(HWND header, int dpi) noexcept {
   FillWith(dc, {client.left, client.bottom - 1, client.right, client.bottom}, ThemePalette[kSeparatorSlot]);
 }
 
-LRESULT CALLBACK HeaderPainter(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
+// The subclass's reference is the window's state, which outlives the header.
+LRESULT CALLBACK HeaderPainter(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR reference) noexcept {
   switch (message) {
     case WM_PAINT:
       if (!DarkModeActive()) break;
-      PaintDarkHeader(header, State().dpi);
+      PaintDarkHeader(header, reinterpret_cast<const ProcessesWindowState*>(reference)->dpi);
       return 0;
     case WM_ERASEBKGND:
       if (!DarkModeActive()) break;
@@ -847,14 +861,15 @@ void OnTipText(ProcessesWindowState& state, NMTTDISPINFOW& info) {
 // of this window's controls to this window, and the mouse over the list to
 // the cell tips.
 LRESULT CALLBACK DialogLoopHook(int code, WPARAM wParam, LPARAM lParam) noexcept {
-  ProcessesWindowState& state = State();
+  ProcessesWindowState* state = StateOf(OpenWindow);
   auto* message = reinterpret_cast<MSG*>(lParam);
-  if (code == MSGF_DIALOGBOX && message != nullptr && state.window != nullptr && !state.inDialogLoopHook &&
-      (message->hwnd == state.window || ::IsChild(state.window, message->hwnd))) {
-    TrackCellUnderMouse(state, *message);
-    state.inDialogLoopHook = true;
-    const BOOL handled = ::IsDialogMessageW(state.window, message);
-    state.inDialogLoopHook = false;
+  if (code == MSGF_DIALOGBOX && message != nullptr && state != nullptr && !state->inDialogLoopHook &&
+      (message->hwnd == state->window || ::IsChild(state->window, message->hwnd))) {
+    const WindowStateUse use(state->window, kDialogStateSlot, *state, WM_NULL);
+    TrackCellUnderMouse(*state, *message);
+    state->inDialogLoopHook = true;
+    const BOOL handled = ::IsDialogMessageW(state->window, message);
+    state->inDialogLoopHook = false;
     if (handled) return TRUE;
   }
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
@@ -935,8 +950,10 @@ void SetIcons(ProcessesWindowState& state) noexcept {
   if (small) state.smallIcon = std::move(small);
 }
 
-INT_PTR OnInitDialog(HWND window) noexcept {
-  ProcessesWindowState& state = State();
+INT_PTR OnInitDialog(ProcessesWindowState& state, HWND window, ProcessesWindowOpening& opening) noexcept {
+  OpenWindow = window;
+  state.source = opening.source;
+  state.list = std::move(opening.list);
   state.window = window;
   state.view = ::GetDlgItem(window, IDC_PROCESS_VIEW);
   state.dpi = WindowDpi(window);
@@ -1079,7 +1096,7 @@ INT_PTR OnThemeChanged(ProcessesWindowState& state) noexcept {
   // lookup to every message the header gets, and a refresh sends it many.
   if (HWND header = reinterpret_cast<HWND>(::SendMessageW(state.view, LVM_GETHEADER, 0, 0))) {
     if (DarkModeActive()) {
-      ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, 0);
+      ::SetWindowSubclass(header, HeaderPainter, kHeaderPainterId, reinterpret_cast<DWORD_PTR>(&state));
     } else {
       ::RemoveWindowSubclass(header, HeaderPainter, kHeaderPainterId);
     }
@@ -1123,6 +1140,7 @@ INT_PTR OnDpiChanged(ProcessesWindowState& state, WPARAM wParam, LPARAM lParam) 
 }
 
 INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
+  if (OpenWindow == state.window) OpenWindow = nullptr;
   SaveSizeAndColumns(state);
   state.dialogLoopHook.reset();
   state.dialogBrush.Reset();
@@ -1142,11 +1160,8 @@ INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
   return 0;
 }
 
-INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  ProcessesWindowState& state = State();
+INT_PTR Dispatch(ProcessesWindowState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog(window);
     case WM_NOTIFY:
       return OnNotify(state, *reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND:
@@ -1155,12 +1170,11 @@ INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, L
       if (reinterpret_cast<HWND>(wParam) != state.view) return FALSE;
       ShowContextMenu(state, lParam);
       return TRUE;
+    // Neither is laid out once the window is being destroyed.
     case WM_SIZE:
-      // Also sent while the dialog is being made, before WM_INITDIALOG.
       if (state.window == window) Layout(state);
       return TRUE;
     case WM_GETMINMAXINFO:
-      // Also sent while the dialog is being made: the system's minimum then.
       if (state.window == window) {
         const SIZE minimum = MinimumWindowSize(state);
         reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {minimum.cx, minimum.cy};
@@ -1186,31 +1200,41 @@ INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, L
   }
 }
 
+INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_INITDIALOG) {
+    ProcessesWindowState& state = AttachWindowState(window, kDialogStateSlot, std::make_unique<ProcessesWindowState>());
+    const WindowStateUse use(window, kDialogStateSlot, state, message);
+    return OnInitDialog(state, window, *reinterpret_cast<ProcessesWindowOpening*>(lParam));
+  }
+  ProcessesWindowState* state = StateOf(window);
+  if (state == nullptr) {
+    // Sizing messages while the dialog is being made: the system's sizes then.
+    return message == WM_SIZE || message == WM_GETMINMAXINFO ? TRUE : FALSE;
+  }
+  const WindowStateUse use(window, kDialogStateSlot, *state, message);
+  return Dispatch(*state, window, message, wParam, lParam);
+}
+
 }  // namespace
 
 HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list) {
-  ProcessesWindowState& state = State();
-  if (state.window != nullptr) {
-    if (::IsIconic(state.window)) ::ShowWindow(state.window, SW_RESTORE);
-    ::SetForegroundWindow(state.window);
-    return state.window;
+  if (OpenWindow != nullptr) {
+    if (::IsIconic(OpenWindow)) ::ShowWindow(OpenWindow, SW_RESTORE);
+    ::SetForegroundWindow(OpenWindow);
+    return OpenWindow;
   }
-  state.source = &source;
-  state.list = std::move(list);
-  HWND window = ::CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc, 0);
-  if (window == nullptr) {
-    state.source = nullptr;
-    state.list = {};
-    return nullptr;
-  }
+  ProcessesWindowOpening opening{&source, std::move(list)};
+  HWND window = ::CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc,
+                                     reinterpret_cast<LPARAM>(&opening));
+  if (window == nullptr) return nullptr;
   ::ShowWindow(window, SW_SHOW);
   return window;
 }
 
-HWND ProcessesWindow() noexcept { return State().window; }
+HWND ProcessesWindow() noexcept { return OpenWindow; }
 
 void RefreshProcessesWindow() noexcept {
-  if (HWND window = State().window) ::SendMessageW(window, WMU_PASS_DONE, 0, 0);
+  if (OpenWindow != nullptr) ::SendMessageW(OpenWindow, WMU_PASS_DONE, 0, 0);
 }
 
 }  // namespace tarnwick

@@ -20,7 +20,6 @@ struct DarkModeState {
   bool supported = false;
   DWORD osBuild = 0;
   DarkModeEntryPoints found;
-  bool scrollBarHookPlanted = false;
   // Also read by the scroll-bar hook, on whatever thread opens a theme.
   std::atomic<bool> active{false};
 };
@@ -51,11 +50,11 @@ bool HasRequiredEntryPoints(const DarkModeEntryPoints& found) noexcept {
 
 // comctl32 opens the scroll bars' theme through its delay import of #49; the
 // hook there gives them the dark theme. Without it they stay light.
-bool PlantScrollBarHook() noexcept {
+void PlantScrollBarHook() noexcept {
   static unique_hmodule comctl32(::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-  if (!comctl32) return false;
-  return PlantDelayImportHook(comctl32.get(), "uxtheme.dll", kOpenNonClientThemeOrdinal,
-                              reinterpret_cast<void*>(&ScrollBarThemeHook));
+  if (!comctl32) return;
+  (void)PlantDelayImportHook(comctl32.get(), "uxtheme.dll", kOpenNonClientThemeOrdinal,
+                             reinterpret_cast<void*>(&ScrollBarThemeHook));
 }
 
 INT_PTR Colorize(HDC dc, size_t textSlot, size_t backgroundSlot, PaletteBrush& brush) noexcept {
@@ -79,7 +78,6 @@ void InitDarkMode(DarkModeApi& api) noexcept {
   state.supported = false;
   state.osBuild = 0;
   state.found = {};
-  state.scrollBarHookPlanted = false;
   state.active = false;
   if (api.DarkModeDisabledSetting()) return;
   const std::optional<NtVersionNumbers> version = api.QueryNtVersion();
@@ -96,13 +94,12 @@ void InitDarkMode(DarkModeApi& api) noexcept {
   }
   api.RefreshImmersivePolicy();
   state.active = ComputeDarkMode();
-  state.scrollBarHookPlanted = PlantScrollBarHook();
+  PlantScrollBarHook();
 }
 
 bool DarkModeSupported() noexcept { return State().supported; }
 bool DarkModeActive() noexcept { return State().active; }
 DWORD OsBuildNumber() noexcept { return State().osBuild; }
-bool ScrollBarHookPlanted() noexcept { return State().scrollBarHookPlanted; }
 
 bool IsHighContrastOn() noexcept { return Api().IsHighContrastOn(); }
 

@@ -41,8 +41,6 @@ void InitDarkMode(DarkModeApi& api) noexcept;
 [[nodiscard]] bool DarkModeActive() noexcept;
 // OsBuildNumber: RtlGetNtVersionNumbers' build without its flag bits.
 [[nodiscard]] DWORD OsBuildNumber() noexcept;
-// Whether the scroll-bar hook went into comctl32's delay imports.
-[[nodiscard]] bool ScrollBarHookPlanted() noexcept;
 [[nodiscard]] bool IsHighContrastOn() noexcept;
 // Whether the windows should be dark now: never while dark mode is
 // unsupported, never in high contrast, else the user's choice.

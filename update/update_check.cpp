@@ -111,8 +111,7 @@ void StartUpdateChecker() {
   HANDLE ownQuitEvent = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
-    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: quit event: ",
-                     Win32Error{::GetLastError()});
+    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: quit event: ", Win32Error{::GetLastError()});
     return;
   }
   // Without the thread there is no automatic check; "Check for Update" still works.

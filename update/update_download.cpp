@@ -493,10 +493,4 @@ bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramSta
   return installer.started_;
 }
 
-bool LaunchDownloadedUpdate(std::span<const std::byte> installerBytes, uint32_t announcedVersion,
-                            ProgramStarter& starter, HWND owner, const RevocationCheck& checkRevocation) {
-  const auto prepared = PrepareInstaller(installerBytes, announcedVersion, starter.IsElevated(), checkRevocation);
-  return StartPreparedInstaller(*prepared, owner, starter);
-}
-
 }  // namespace tarnwick

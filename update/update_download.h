@@ -58,7 +58,7 @@ inline constexpr DWORD kRevocationCheckMaxMs = 20'000;
 [[nodiscard]] bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes);
 
 // The whole content of the open file `file`, read from its start, or nullopt
-// when it is larger than `max_bytes` or cannot be read; the file position is
+// when it is larger than `maxBytes` or cannot be read; the file position is
 // at the start again afterwards. Between writing the installer and opening it
 // for the check, the file could have been replaced: what is checked and
 // started is what this read.
@@ -86,7 +86,7 @@ class SignerCertificates {
   [[nodiscard]] PCCERT_CONTEXT Signer() const noexcept { return signer_; }
   // The signer's chain, built by the local machine's engine for code
   // signing, with the revocation of every certificate but the root asked of
-  // the CAs' servers, all within `timeout_ms`.
+  // the CAs' servers, all within `timeoutMs`.
   [[nodiscard]] RevocationStatus CheckRevocation(DWORD timeoutMs) const;
 
  private:
@@ -130,17 +130,17 @@ using SigningTimeReader = std::function<std::optional<FILETIME>(const CRYPT_PROV
 
 // Checks the Authenticode signature of the open file `file` (at `path`).
 // Status 0 only when the signature is valid, the signer's public key is one
-// of `pinned_keys`, its certificate is for code signing and chains, for code
+// of `pinnedKeys`, its certificate is for code signing and chains, for code
 // signing, to a root that the local machine trusts, as of the signing time
-// that `signing_time` reads (so a time-stamped installer outlives its
+// that `signingTime` reads (so a time-stamped installer outlives its
 // certificate, as Windows itself accepts it); any other signer gives
 // TRUST_E_SUBJECT_NOT_TRUSTED.
 [[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
                                                    std::span<const std::string_view> pinnedKeys,
                                                    const SigningTimeReader& signingTime = TrustedSigningTime);
 
-// Whether a verified installer whose version resource says `installer_version`
-// may be started for the update to `announced_version` (both packed): only
+// Whether a verified installer whose version resource says `installerVersion`
+// may be started for the update to `announcedVersion` (both packed): only
 // that very version, and only when it is newer than the running program.
 [[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installerVersion, uint32_t announcedVersion);
 
@@ -169,13 +169,13 @@ class PreparedInstaller {
   bool signerRevoked_ = false;
 };
 
-// The slow half, for the download's thread: writes `installer_bytes` (more
+// The slow half, for the download's thread: writes `installerBytes` (more
 // than the smallest size) into the download folder and checks its signature
-// and its version (`announced_version`, packed, as the version file said).
+// and its version (`announcedVersion`, packed, as the version file said).
 // Elevated, the folder is a new protected one, from which the installer is
 // started directly (it inherits the rights); otherwise the user's download
 // folder, and the start goes through the consent prompt. Last, the signer of
-// an installer that passed is looked up through `check_revocation`.
+// an installer that passed is looked up through `checkRevocation`.
 [[nodiscard]] std::unique_ptr<PreparedInstaller> PrepareInstaller(
     std::span<const std::byte> installerBytes, uint32_t announcedVersion, bool elevated,
     const RevocationCheck& checkRevocation = CheckRevocationWithinBound);
@@ -185,10 +185,5 @@ class PreparedInstaller {
 // that offers the error page (opened un-elevated, or its address shown when
 // it cannot be); every other failure is silent (the callers report it).
 bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramStarter& starter);
-
-// Both halves on the calling thread.
-bool LaunchDownloadedUpdate(std::span<const std::byte> installerBytes, uint32_t announcedVersion,
-                            ProgramStarter& starter, HWND owner = nullptr,
-                            const RevocationCheck& checkRevocation = CheckRevocationWithinBound);
 
 }  // namespace tarnwick

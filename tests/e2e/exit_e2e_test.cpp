@@ -3,6 +3,7 @@
 // seconds, whatever its list holds; "--close" tells the truth about it while
 // other processes of the program come and go beside it.
 #include "tests/e2e/driver/tarnwick_driver.h"
+#include "app/close_event.h"
 #include "app/messages.h"
 #include "platform/unique_handle.h"
 
@@ -14,7 +15,6 @@
 namespace tarnwick::e2e {
 namespace {
 
-constexpr const wchar_t* kCloseEventName = L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}";
 constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
 
 class ShellExit : public TarnwickTest {
@@ -140,7 +140,7 @@ LRESULT CALLBACK EndingTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 TEST_F(ShellExit, AStartDuringAnExitWaitsAndBecomesTheInstance) {
   {
-    unique_handle mutex(::CreateMutexW(nullptr, TRUE, L"Local\\{f372ebd9-2e97-4246-87b2-febe6486ee32}-instance"));
+    unique_handle mutex(::CreateMutexW(nullptr, TRUE, kInstanceMutexName));
     ASSERT_TRUE(mutex);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);

@@ -2,6 +2,8 @@
 // as a user meets them.
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
+#include "app/close_event.h"
+#include "tests/support/help_text.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 
@@ -18,22 +20,6 @@ namespace {
 
 using testing::HasSubstr;
 using testing::StartsWith;
-
-constexpr const char* kOptionsDescription =
-    "Options:\n"
-    "  -h [ --help ]         show help\n"
-    "  -c [ --close ]        Close running instances.\n"
-    "  -i [ --install ]      Run install tasks.\n"
-    "  -u [ --uninstall ]    Run uninstall tasks.\n"
-    "  -w [ --show ]         Open main window at startup.\n";
-
-constexpr const char* kExitCodes =
-    "Exit codes:\n"
-    "  0  done; with --close, every running instance has ended\n"
-    "  1  --help; --install or --uninstall failed; --close found no instance running\n"
-    "  2  the command line could not be read\n"
-    "  3  --close: an instance was still running after about 10 s\n"
-    "  4  a running instance ended itself because an enforcement pass did not stop\n";
 
 constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
 
@@ -102,7 +88,6 @@ TEST_F(ShellStart, CloseEndsTheRunningInstanceWithinTenSeconds) {
 
 TEST_F(ShellStart, SimultaneousStartsMakeOneInstanceAndCloseEndsEveryOne) {
   std::vector<TarnwickProcess*> starts;
-  starts.reserve(4);
   for (int start = 0; start < 4; ++start) starts.push_back(&Start());
   ASSERT_TRUE(WaitUntil([] { return FindTrayWindow() != nullptr; }));
   const DWORD owner = WindowProcessId(FindTrayWindow());
@@ -199,7 +184,7 @@ TEST_F(ShellStart, AnInstanceDeniedTheCloseEventRunsOnWithoutIt) {
   PSECURITY_DESCRIPTOR nobody = nullptr;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &nobody, nullptr));
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nobody, FALSE};
-  unique_handle foreign(::CreateEventW(&attributes, TRUE, FALSE, L"Global\\{f372ebd9-2e97-4246-87b2-febe6486ee32}"));
+  unique_handle foreign(::CreateEventW(&attributes, TRUE, FALSE, kCloseEventName));
   ::LocalFree(nobody);
   ASSERT_TRUE(foreign);
 
@@ -225,7 +210,7 @@ TEST_F(ShellStart, AnInstanceDeniedTheCloseEventRunsOnWithoutIt) {
 
 class ShellTray : public TarnwickTest {
  protected:
-  // The main window of `process_id`: the dialog captioned "Tarnwick" with the list.
+  // The main window of `processId`: the dialog captioned "Tarnwick" with the list.
   static HWND WaitForMainWindow(DWORD processId) {
     HWND main = nullptr;
     WaitUntil([&] {
@@ -338,7 +323,7 @@ TEST_F(ShellCommands, HelpWritesTheOptionsToStandardErrorAndExitsWithOne) {
     const RunResult result = Run({help, L"--install"});
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_EQ(result.standardError, std::string(kOptionsDescription) + "\n" + kExitCodes);
+    EXPECT_EQ(result.standardError, std::string(kHelpOptionsText) + "\n" + kHelpExitCodesText);
   }
   EXPECT_EQ(FindTrayWindow(), nullptr);
 }
@@ -351,7 +336,7 @@ TEST_F(ShellCommands, RejectedCommandLineNamesTheProblemAndExitsWithTwo) {
   const size_t firstLineEnd = text.find('\n');
   ASSERT_NE(firstLineEnd, std::string::npos);
   EXPECT_THAT(text.substr(0, firstLineEnd), HasSubstr("--show"));
-  EXPECT_EQ(text.substr(firstLineEnd + 1), std::string(kOptionsDescription) + "\n");
+  EXPECT_EQ(text.substr(firstLineEnd + 1), std::string(kHelpOptionsText) + "\n");
 }
 
 TEST_F(ShellCommands, CloseWithNoInstanceExitsWithOneAtOnce) {

@@ -15,6 +15,7 @@
 #include "res/resource.h"
 #include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
+#include "update/version.h"
 #include "tests/e2e/driver/window_controls.h"
 #include "ui/list_box_text.h"
 
@@ -597,7 +598,7 @@ TEST_F(UiListChanges, AnEntryUnderEditStaysListedWhileTheProcessesWindowAdds) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe", L"zzz.exe")) << "the entry left the list";
 
-  // Running Processes is no modal window: its Add Name saves meanwhile.
+  // Running processes is no modal window: its Add Name saves meanwhile.
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
   const HWND processes = WaitForDialog(instance_->Id(), L"Running Processes");
   ASSERT_NE(processes, nullptr);
@@ -885,13 +886,13 @@ TEST_F(UiMenusAndDialogs, ASecondStartOpensTheWindowOrBringsItForwardAndExitsWit
   const HWND main = WaitForDialog(instance_->Id(), L"Tarnwick");
   ASSERT_NE(main, nullptr) << "the hand-over opens the main window";
   EXPECT_TRUE(opening.IsRunning()) << "answered before the window closed";
-  EXPECT_EQ(WindowTextOf(::GetDlgItem(main, IDC_VERSION)), L"v1.2.2.4");
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(main, IDC_VERSION)), L"v" + std::wstring(CurrentVersionText));
 
   ::PostMessageW(main, WM_COMMAND, IDM_ABOUT, 0);
   const HWND about = WaitForDialog(instance_->Id(), L"About Tarnwick");
   ASSERT_NE(about, nullptr);
   const std::wstring text = WindowTextOf(::GetDlgItem(about, IDC_ABOUT_TEXT));
-  EXPECT_EQ(text.substr(0, text.find(L'\n')), L"Tarnwick v1.2.2.4");
+  EXPECT_EQ(text.substr(0, text.find(L'\n')), L"Tarnwick v" + std::wstring(CurrentVersionText));
   EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 4) << "five lines";
   TakeScreenshot(ArtifactName("about-dialog"), about);
   ClickButton(about, IDOK);

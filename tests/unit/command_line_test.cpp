@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "tests/support/help_text.h"
 
 #include <gtest/gtest.h>
 
@@ -41,19 +42,33 @@ TEST(CommandLine, ValueGivenToASwitchIsRejectedWithTheOptionNamed) {
   }
 }
 
-TEST(CommandLine, TextThatIsNotValidUtf16NeitherCrashesNorRuns) {
-  const CommandLine parsed = ParseCommandLine({std::wstring(L"--\xD800show"), std::wstring(L"\xDC00")});
-  EXPECT_TRUE(parsed.command == Command::Run || parsed.command == Command::Rejected);
+// Text that is not valid UTF-16 (a lone surrogate) is a word like any other:
+// as an unknown option or a bare word it is ignored, beside a known option it
+// leaves that option standing, and inside a group of short options, which the
+// parser must convert to read, it rejects the command line.
+TEST(CommandLine, TextThatIsNotValidUtf16IsIgnoredAsAnUnknownWordAndRejectedInAGroup) {
+  const struct {
+    std::vector<std::wstring> arguments;
+    Command command;
+    bool showMainWindow;
+  } cases[] = {
+      {{std::wstring(L"--\xD800show"), std::wstring(L"\xDC00")}, Command::Run, false},
+      {{std::wstring(L"--sh\xD800ow")}, Command::Run, false},
+      {{L"--show", std::wstring(L"\xDC00")}, Command::Run, true},
+      {{std::wstring(L"-w\xD800")}, Command::Rejected, false},
+  };
+  for (const auto& c : cases) {
+    const CommandLine parsed = ParseCommandLine(c.arguments);
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    EXPECT_EQ(parsed.command, c.command) << parsed.problem;
+    EXPECT_EQ(parsed.showMainWindow, c.showMainWindow);
+    EXPECT_EQ(parsed.problem.empty(), c.command != Command::Rejected) << parsed.problem;
+  }
 }
 
-TEST(CommandLine, OptionsDescriptionIsTheHelpText) {
-  EXPECT_EQ(OptionsDescriptionText(),
-            "Options:\n"
-            "  -h [ --help ]         show help\n"
-            "  -c [ --close ]        Close running instances.\n"
-            "  -i [ --install ]      Run install tasks.\n"
-            "  -u [ --uninstall ]    Run uninstall tasks.\n"
-            "  -w [ --show ]         Open main window at startup.\n");
+TEST(CommandLine, OptionsDescriptionAndExitCodesAreTheHelpText) {
+  EXPECT_EQ(OptionsDescriptionText(), kHelpOptionsText);
+  EXPECT_EQ(ExitCodesText(), kHelpExitCodesText);
 }
 
 }  // namespace

@@ -261,7 +261,9 @@ void SendDpiChanged(HWND dialog, int dpi, const RECT* place = nullptr) {
     suggested = *place;
   } else {
     ::GetWindowRect(dialog, &suggested);
-    const SIZE size = DialogSizeForDpi(dialog, dpi);
+    // The size the dialog asks for at that DPI, as Windows asks it before the move.
+    SIZE size{};
+    ::SendMessageW(dialog, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size));
     const SIZE drawn = FrameAt(dialog, WindowDpi(dialog));
     const SIZE asked = FrameAt(dialog, dpi);
     suggested.right = suggested.left + size.cx - asked.cx + drawn.cx;

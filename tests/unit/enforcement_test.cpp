@@ -1,6 +1,6 @@
 #include "enforce/worker.h"
 
-#include "fake_worker_settings.h"
+#include "tests/fakes/fake_worker_settings.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/recording_diagnostics.h"
 #include "tests/unit/process_result_rows.h"
@@ -519,8 +519,8 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
 TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   const std::vector<std::wstring> names{L"cl.exe", L"python.exe", L"game.exe", L"tool.exe", L"svc.exe"};
   const std::vector<std::wstring> folders{L"C:\\VS\\", L"C:\\Tools\\", L"D:\\Games\\", L"C:\\Windows\\"};
-  const std::vector<std::wstring> first_list{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
-                                             L"*\\python.exe"};
+  const std::vector<std::wstring> firstList{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
+                                            L"*\\python.exe"};
   const std::vector<std::wstring> secondList{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
   constexpr int kPasses = 400;
   constexpr DWORD kIdCount = 64;  // few ids, so that ended ones come back
@@ -542,7 +542,7 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
     system.cpuSetReport = CpuSetReport({256, 257});
     WorkerControl control(0xF0F, system, system, system);
     FakeWorkerSettings settings(kAllMethods);
-    auto list = std::make_unique<PatternList>(first_list, system, caching);
+    auto list = std::make_unique<PatternList>(firstList, system, caching);
     for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(makeProcess(id, pick(names)));
     for (int pass = 0; pass < kPasses; ++pass) {
       if (pass == kPasses / 2) list = std::make_unique<PatternList>(secondList, system, caching);

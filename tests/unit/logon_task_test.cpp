@@ -248,7 +248,7 @@ TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsSt
     std::vector<std::wstring> reported;
   };
   const auto install = [this] { (void)RunInstall(Factory(), L"C:\\Tarnwick\\tarnwick.exe"); };
-  const auto install_refused = [this] { (void)RunRefusedInstall(Factory()); };
+  const auto installRefused = [this] { (void)RunRefusedInstall(Factory()); };
   const auto uninstall = [this] { (void)RunUninstall(Factory()); };
   const Case cases[] = {
       {"installed", {}, install, {}},
@@ -266,11 +266,11 @@ TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsSt
        {L"install refused: this program's path cannot be read"}},
       {"replaceable program",
        {{L"DeleteTask", kFileNotFound}},
-       install_refused,
+       installRefused,
        {refused + L"; earlier logon tasks removed"}},
       {"replaceable program, scheduler unreachable",
        {{L"Connect", kNotActive}},
-       install_refused,
+       installRefused,
        {refused + L"; earlier logon tasks not removed: error 0x80070426"}},
       {"uninstalled", {{L"DeleteTask", kFileNotFound}}, uninstall, {}},
       {"uninstall, scheduler unreachable",

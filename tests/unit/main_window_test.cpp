@@ -37,6 +37,7 @@
 #include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
 #include "ui/theme.h"
+#include "update/version.h"
 
 namespace tarnwick {
 namespace {
@@ -283,7 +284,7 @@ TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
   EXPECT_EQ(StartWorkerCount, 0) << "the close box leaves the worker alone";
 }
 
-// The Running Processes window opens from the status bar's matched part, the
+// The Running processes window opens from the status bar's matched part, the
 // count label and the File menu, one at a time, and adds what it selects
 // through the add flow: a duplicate refused with its message, the rest saved
 // once and announced once; it goes with the main window.
@@ -340,7 +341,7 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   ::PostMessageW(view, WM_KEYDOWN, VK_RETURN, 1);
   HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
   ASSERT_NE(box, nullptr) << "no duplicate message";
-  // The new entry is added; the listed one is named in a box of the Running Processes window.
+  // The new entry is added; the listed one is named in a box of the Running processes window.
   EXPECT_THAT(StaticTexts(box), testing::Contains(L"CALC.EXE is already in the list."));
   EXPECT_EQ(::GetWindow(box, GW_OWNER), processes);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -731,12 +732,13 @@ TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
   HWND about = WaitFor([&] { return FindDialog(uiThread_, L"About Tarnwick"); });
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(::GetWindow(about, GW_OWNER), main) << "owned by the main window";
-  EXPECT_EQ(WindowText(::GetDlgItem(about, IDC_ABOUT_TEXT)).substr(0, 18), L"Tarnwick v1.2.2.4\n");
+  const std::wstring firstLine = L"Tarnwick v" + std::wstring(CurrentVersionText) + L"\n";
+  EXPECT_EQ(WindowText(::GetDlgItem(about, IDC_ABOUT_TEXT)).substr(0, firstLine.size()), firstLine);
   ::SendMessageW(about, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(::IsWindowVisible(about)) << "Escape does nothing in the About dialog";
   Click(about, IDOK);
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
-  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v1.2.2.4");
+  EXPECT_EQ(WindowText(::GetDlgItem(main, IDC_VERSION)), L"v" + std::wstring(CurrentVersionText));
 
   Click(main, IDOK);
   WaitClosed();

@@ -171,10 +171,15 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
       {"UTF-8 with its mark and a zero byte at the end", Bytes({0xEF, 0xBB, 0xBF, 'a', '\n', 0}), {{L"a"}}},
       {"ANSI text, no zero byte", Ansi(L"caf\x00E9.exe\r\nna\x00EFve.exe"), {{L"caf\x00E9.exe", L"na\x00EFve.exe"}}},
       {"ANSI text with a stray zero byte", Ansi(L"caf\x00E9.exe\r\n") + Bytes({0}), {{L"caf\x00E9.exe"}}},
+      {"8-bit text with a tab, a form feed and an end-of-file mark",
+       Bytes({'a', '\t', 'b', '\n', 0x0C, 'c', '\n', 0x1A}),
+       {{L"a\tb", L"\fc", L"\x1A"}}},
       // What cannot be told with confidence.
       {"UTF-16 cut inside a unit", Bytes({'a', 0, '.', 0, 'e', 0, 'x', 0, 'e', 0, '\r', 0, '\n'}), std::nullopt},
       {"UTF-16 mark with half a unit", Bytes({0xFF, 0xFE, 'a', 0, '\n'}), std::nullopt},
       {"UTF-8 mark before invalid UTF-8", Bytes({0xEF, 0xBB, 0xBF, 'a', 0xC3, '\n'}), std::nullopt},
+      // No 8-bit text holds other control bytes, whatever else it could be read as.
+      {"8-bit text with a control byte", Bytes({'a', '.', 'e', 'x', 'e', '\n', 'b', 0x01, '\n'}), std::nullopt},
       {"zeros on both sides of the units", Bytes({'a', 0, 0, 'b', 'c', 0, 0, 'd', '\n', 0, 0, '\n'}), std::nullopt},
   };
   for (const Case& c : cases) {
@@ -619,7 +624,10 @@ TEST_F(ProcessListFile, AnEditIsAppliedToWhatTheFileHoldsNow) {
   EXPECT_EQ(calls, 1);
   EXPECT_THAT(update.entries, ElementsAre(L"alpha.exe", L"gamma.exe", L"beta.exe"));
   EXPECT_EQ(ReadRaw(), Utf16(L"alpha.exe\r\ngamma.exe\r\nbeta.exe\r\n"));
-  EXPECT_EQ(update.save.written, StampProcessListFile(path_)) << "what the save wrote is what a read finds";
+  std::vector<std::wstring> reread;
+  ListFileReading reading;
+  ASSERT_EQ(ReadProcessListFile(path_, reread, &reading), ListFileStatus::Read);
+  EXPECT_EQ(update.save.written, reading.stamp) << "what the save wrote is what a read finds";
 }
 
 // Another program writes the list while the save writes its new content.

@@ -14,7 +14,6 @@ namespace {
 using ::testing::ElementsAre;
 std::vector<std::wstring> Names(const std::vector<ProcessResult>& rows, const std::vector<uint32_t>& order) {
   std::vector<std::wstring> names;
-  names.reserve(order.size());
   for (uint32_t index : order) names.push_back(rows[index].fileName + L":" + std::to_wstring(rows[index].processId));
   return names;
 }
@@ -435,10 +434,11 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
             L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n");
 }
 
-TEST_F(ProcessOrderTest, EntriesToAddSkipMissingPathsAndRepeats) {
+TEST_F(ProcessOrderTest, AnAddSkipsMissingPathsAndRepeats) {
   const std::vector<uint32_t> selected = {1, 4, 2, 0};  // Game.exe, game.exe (no path), alpha.exe, zeta.exe
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::Name), ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
-  EXPECT_THAT(EntriesToAdd(rows_, selected, AddWhat::Path), ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::Name, {}).entries, ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::Path, {}).entries,
+              ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
 }
 
 // A name or path the matcher would read as something wider goes in as a
@@ -457,7 +457,7 @@ TEST(ProcessRows, AddedEntriesMatchTheirProcessOnly) {
   for (const auto& c : cases) {
     const std::vector<ProcessResult> rows = {Row(1, c.text, L"", c.text)};
     const std::vector<uint32_t> selected = {0};
-    EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::Name), ElementsAre(c.entry)) << c.text;
+    EXPECT_THAT(PlanAdd(rows, selected, AddWhat::Name, {}).entries, ElementsAre(c.entry)) << c.text;
     EXPECT_TRUE(MatchesPathSpec(c.text, c.entry)) << c.text;
     EXPECT_FALSE(MatchesPathSpec(L"other.exe", c.entry)) << c.text;
   }
@@ -471,7 +471,7 @@ TEST(ProcessRows, LongAndSupplementaryNamesPassThrough) {
   EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Process), name);
   EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Path), path);
   const std::vector<uint32_t> selected = {0};
-  EXPECT_THAT(EntriesToAdd(rows, selected, AddWhat::Path), ElementsAre(path));
+  EXPECT_THAT(PlanAdd(rows, selected, AddWhat::Path, {}).entries, ElementsAre(path));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The Running Processes window on the test's own thread, over rows the test
+// The Running processes window on the test's own thread, over rows the test
 // publishes as the worker would: what the list view shows, the order, the
 // filter, the selection across refreshes, the commands, and the size and
 // column widths it keeps in the settings.
@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
@@ -17,6 +20,7 @@
 #include "config/settings_names.h"
 #include "res/resource.h"
 #include "platform/gdi_scope.h"
+#include "platform/unique_handle.h"
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/support/clipboard_text.h"
 #include "tests/unit/canvas.h"
@@ -479,6 +483,87 @@ TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
   ::SendMessageW(window_, WM_COMMAND, IDCANCEL, 0);
   EXPECT_FALSE(::IsWindow(window_)) << "Escape closes the window";
   EXPECT_EQ(ProcessesWindow(), nullptr);
+}
+
+// A clipboard viewer or history tool holds the clipboard open for a moment
+// after every change: a copy waits for it, and gives up without hanging the
+// window when it is held on.
+TEST_F(ProcessesWindowTest, ACopyWaitsAMomentForTheClipboardAnotherProgramHolds) {
+  Publish(kRows);
+  ASSERT_NE(Open(), nullptr);
+  Select({2}, 2);  // alpha.exe
+  const std::wstring copied =
+      L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
+      L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n";
+  // Another thread stands in for the other program: it opens the clipboard,
+  // puts `text` on it, says so, and keeps it open until `release` is set.
+  struct Holder {
+    unique_handle opened{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    unique_handle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::thread thread;
+    explicit Holder(const wchar_t* text) {
+      thread = std::thread([this, text] {
+        if (::OpenClipboard(nullptr)) {
+          ::EmptyClipboard();
+          const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+          unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+          if (void* target = memory ? ::GlobalLock(memory.get()) : nullptr) {
+            std::memcpy(target, text, bytes);
+            ::GlobalUnlock(memory.get());
+            if (::SetClipboardData(CF_UNICODETEXT, memory.get()) != nullptr) (void)memory.release();
+          }
+          ::SetEvent(opened.get());
+          ::WaitForSingleObject(release.get(), 30000);
+          ::CloseClipboard();
+        }
+        ::SetEvent(opened.get());
+      });
+    }
+    ~Holder() {
+      ::SetEvent(release.get());
+      thread.join();
+    }
+  };
+
+  {
+    Holder holder(L"held");
+    ASSERT_EQ(::WaitForSingleObject(holder.opened.get(), 10000), WAIT_OBJECT_0);
+    // Let go a moment after the copy begins, well within its patience.
+    std::thread letGo([&holder] {
+      ::Sleep(50);
+      ::SetEvent(holder.release.get());
+    });
+    ::SendMessageW(window_, WM_COMMAND, IDM_COPY_ROWS, 0);
+    letGo.join();
+  }
+  EXPECT_EQ(ClipboardText(), copied) << "the copy waited for the clipboard";
+
+  {
+    Holder holder(L"held on");
+    ASSERT_EQ(::WaitForSingleObject(holder.opened.get(), 10000), WAIT_OBJECT_0);
+    ::SendMessageW(window_, WM_COMMAND, IDM_COPY_ROWS, 0);  // returns: the copy gave up
+  }
+  EXPECT_EQ(ClipboardText(), L"held on") << "nothing was copied over what the other program put there";
+}
+
+// A cell cut to the list view's buffer never ends in half a surrogate pair.
+TEST_F(ProcessesWindowTest, ACellCutToTheBufferKeepsSurrogatePairsWhole) {
+  const std::wstring name = L"ab\U0001F3AE.exe";  // a, b, then a pair
+  Publish({Row(7, name, L"", L"C:\\" + name)});
+  ASSERT_NE(Open(), nullptr);
+  auto cellIn = [&](int characters) {
+    std::vector<wchar_t> text(static_cast<size_t>(characters), L'#');
+    LVITEMW item = {};
+    item.iSubItem = 0;
+    item.pszText = text.data();
+    item.cchTextMax = characters;
+    ::SendMessageW(view_, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
+    return std::wstring(item.pszText);
+  };
+  EXPECT_EQ(cellIn(4), L"ab") << "room for the pair's first half only";
+  EXPECT_EQ(cellIn(5), L"ab\U0001F3AE");
+  EXPECT_EQ(cellIn(3), L"ab");
+  EXPECT_EQ(cellIn(64), name);
 }
 
 TEST_F(ProcessesWindowTest, RemembersItsSizeAndColumnWidthsAndIgnoresOddValues) {

@@ -3,7 +3,7 @@
 // and the worker's placement of each start through the pass's own code.
 #include "enforce/worker.h"
 
-#include "fake_worker_settings.h"
+#include "tests/fakes/fake_worker_settings.h"
 #include "platform/etw_process_starts.h"
 #include "tests/fakes/fake_process_start_source.h"
 #include "tests/fakes/recording_diagnostics.h"

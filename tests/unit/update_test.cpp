@@ -45,6 +45,14 @@ const RevocationCheck kNothingRevoked = [](const std::shared_ptr<const SignerCer
   return RevocationStatus::NotRevoked;
 };
 
+// Both halves of an update's launch on this thread, as the download dialog
+// runs them on its two threads.
+bool LaunchDownloadedUpdate(std::span<const std::byte> installerBytes, uint32_t announcedVersion,
+                            ProgramStarter& starter, HWND owner, const RevocationCheck& checkRevocation) {
+  const auto prepared = PrepareInstaller(installerBytes, announcedVersion, starter.IsElevated(), checkRevocation);
+  return StartPreparedInstaller(*prepared, owner, starter);
+}
+
 struct UniqueEvent {
   unique_handle handle{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
@@ -62,7 +70,7 @@ std::vector<uint32_t> AnnouncementsOfOneCheck(const std::shared_ptr<FakeUrlFetch
       [&] {
         if (++checks == 2) {
           firstCheck = announced;
-          ::SetEvent(UniqueEvent.handle.get());
+          ::SetEvent(quit.handle.get());
         }
         return beta;
       },
@@ -174,30 +182,30 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, UniqueEvent.handle.get(), 20, [] { return false; }, [&](uint32_t) { ++announcements; });
+        fetcher, quit.handle.get(), 20, [] { return false; }, [&](uint32_t) { ++announcements; });
   });
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (announcements < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
   EXPECT_GE(announcements.load(), 3) << "a check after every interval";
 
   // Asleep for a day: the quit event ends the wait at once.
-  UniqueEvent quit_daily;
+  UniqueEvent quitDaily;
   auto daily = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, UniqueEvent.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
+        fetcher, quitDaily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
   const auto firstCheckDeadline = std::chrono::steady_clock::now() + 10s;
   while (fetcher->Requests().size() < 4 && std::chrono::steady_clock::now() < firstCheckDeadline) {
     std::this_thread::sleep_for(5ms);
   }
-  ::SetEvent(quit_daily.handle.get());
+  ::SetEvent(quitDaily.handle.get());
   EXPECT_EQ(daily.wait_for(10s), std::future_status::ready);
   ::SetEvent(quit.handle.get());
   EXPECT_EQ(checker.wait_for(10s), std::future_status::ready);
 }
 
 TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
-  constexpr DownloadLimits kLimits{60'000, 10'000, 8192};
+  constexpr DownloadLimits limits{60'000, 10'000, 8192};
   struct Step {
     uint64_t atMs;
     size_t received;
@@ -223,7 +231,7 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
       {"past the deadline", {{10'000, 1 << 20, 0}, {60'001, 1 << 30, 0}}, false},
   };
   for (const Case& c : cases) {
-    DownloadPace pace(kLimits, 1000);
+    DownloadPace pace(limits, 1000);
     bool acceptable = true;
     for (const Step& step : c.steps) acceptable = pace.Acceptable(1000 + step.atMs, step.received, step.expected);
     EXPECT_EQ(acceptable, c.acceptable) << c.name;
@@ -232,7 +240,7 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
 
 // A job that never ends by itself: it reports `bytesPerTick` every
 // millisecond until it is cancelled.
-FetchJob TricklingJob(size_t bytesPerTick, const std::shared_ptr<std::atomic<bool>>& ended) {
+FetchJob TricklingJob(size_t bytesPerTick, std::shared_ptr<std::atomic<bool>> ended) {
   return [bytesPerTick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
     size_t received = 0;
     while (!control.Cancelled()) {
@@ -292,7 +300,6 @@ TEST(BackgroundFetch, ManyJobsThatEndAtOnceEachEndWithTheirOwnBody) {
   constexpr int kDownloadsEach = 1000;
   std::atomic<int> wrong{0};
   std::vector<std::future<void>> starters;
-  starters.reserve(kStarters);
   for (int starter = 0; starter < kStarters; ++starter) {
     starters.push_back(std::async(std::launch::async, [starter, &wrong] {
       for (int download = 0; download < kDownloadsEach; ++download) {
@@ -322,7 +329,7 @@ TEST(UpdateChecker, AQuitEventEndsACheckWhoseServerNeverAnswers) {
   UniqueEvent quit;
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, UniqueEvent.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
+        fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
   const auto asked = std::chrono::steady_clock::now() + 10s;
   while (fetcher->Requests().empty() && std::chrono::steady_clock::now() < asked) std::this_thread::sleep_for(1ms);
@@ -742,31 +749,31 @@ TEST(DownloadDialog, TheBodyIsCheckedOnTheDownloadsThreadUnderAVerifyingStep) {
         body.push_back(std::byte{1});
       });
 
-  const DWORD window_thread = ::GetCurrentThreadId();
+  const DWORD windowThread = ::GetCurrentThreadId();
   std::wstring textWhileChecking;
-  bool answered_while_checking = false;
+  bool answeredWhileChecking = false;
   std::thread watcher([&] {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     HWND dialog = nullptr;
     while (std::chrono::steady_clock::now() < deadline) {
-      textWhileChecking = DownloadDialogText(window_thread, dialog);
+      textWhileChecking = DownloadDialogText(windowThread, dialog);
       if (textWhileChecking == L"Verifying...") break;
       std::this_thread::sleep_for(10ms);
     }
     // Past several of the pace's windows, the check still holds the download.
     std::this_thread::sleep_for(1s);
     DWORD_PTR result = 0;
-    answered_while_checking = dialog != nullptr && fetch.Checking() &&
-                              ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+    answeredWhileChecking = dialog != nullptr && fetch.Checking() &&
+                            ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
     ::SetEvent(shared->release.handle.get());
   });
   const BackgroundFetch::Outcome outcome = RunDownloadDialog(nullptr, IDS_DOWNLOADING_UPDATE, fetch);
   watcher.join();
   EXPECT_EQ(textWhileChecking, L"Verifying...");
-  EXPECT_TRUE(answered_while_checking);
+  EXPECT_TRUE(answeredWhileChecking);
   EXPECT_EQ(outcome, BackgroundFetch::Outcome::Done);
   EXPECT_NE(shared->checkThread.load(), 0u);
-  EXPECT_NE(shared->checkThread.load(), window_thread);
+  EXPECT_NE(shared->checkThread.load(), windowThread);
   const auto body = fetch.TakeBody();
   ASSERT_TRUE(body.has_value());
   EXPECT_EQ(body->size(), 5u) << "the body as the check left it";

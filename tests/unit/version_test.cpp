@@ -35,13 +35,24 @@ TEST(Version, PacksFourFieldsAndSpillsLargeOnes) {
   for (const Case& c : cases) EXPECT_EQ(PackVersion(c.text), c.packed) << testing::PrintToString(std::wstring(c.text));
 }
 
+// "a.b.c.d" of a packed version.
+std::wstring VersionText(uint32_t packed) {
+  return std::to_wstring(packed >> 24) + L"." + std::to_wstring(packed >> 16 & 0xFF) + L"." +
+         std::to_wstring(packed >> 8 & 0xFF) + L"." + std::to_wstring(packed & 0xFF);
+}
+
+// Against the versions next to the program's own, whichever it is.
 TEST(Version, ComparesALatestTextWithTheProgramsOwn) {
-  EXPECT_EQ(PackVersion(CurrentVersionText), 0x01020204u);
+  const std::optional<uint32_t> own = ParseStrictVersion(CurrentVersionText);
+  ASSERT_TRUE(own.has_value()) << "the program's version is four fields of 0 to 255";
+  ASSERT_GT(*own, 0u);
+  ASSERT_LT(*own, 0xFFFFFFFFu);
+  EXPECT_EQ(PackVersion(CurrentVersionText), *own);
   EXPECT_EQ(CompareWithCurrentVersion(L""), UpdateAnswer::NoAnswer);
-  EXPECT_EQ(CompareWithCurrentVersion(L"1.2.2.4"), UpdateAnswer::NotNewer);
-  EXPECT_EQ(CompareWithCurrentVersion(L"1.2.2.3"), UpdateAnswer::NotNewer);
-  EXPECT_EQ(CompareWithCurrentVersion(L"2.0"), UpdateAnswer::NotNewer);
-  EXPECT_EQ(CompareWithCurrentVersion(L"1.2.2.5"), UpdateAnswer::Newer);
+  EXPECT_EQ(CompareWithCurrentVersion(CurrentVersionText), UpdateAnswer::NotNewer);
+  EXPECT_EQ(CompareWithCurrentVersion(VersionText(*own - 1)), UpdateAnswer::NotNewer);
+  EXPECT_EQ(CompareWithCurrentVersion(L"2.0"), UpdateAnswer::NotNewer) << "too short to be a version";
+  EXPECT_EQ(CompareWithCurrentVersion(VersionText(*own + 1)), UpdateAnswer::Newer);
 }
 
 TEST(Version, StrictTextsAreFourFieldsOfDigitsUpTo255) {

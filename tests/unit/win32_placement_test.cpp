@@ -2,7 +2,7 @@
 // processes: what Windows (or Wine) and the host report afterwards.
 #include "enforce/worker.h"
 
-#include "fake_worker_settings.h"
+#include "tests/fakes/fake_worker_settings.h"
 #include "platform/system_records.h"
 #include "tests/child/child_processes.h"
 #include "tests/fakes/fake_process_start_source.h"

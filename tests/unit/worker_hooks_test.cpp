@@ -7,7 +7,7 @@
 #include "app/startup.h"
 #include "platform/unique_handle.h"
 #include "tests/fakes/fake_process_start_source.h"
-#include "tests/unit/fake_worker_settings.h"
+#include "tests/fakes/fake_worker_settings.h"
 
 #include <gtest/gtest.h>
 

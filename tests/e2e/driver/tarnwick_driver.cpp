@@ -68,7 +68,7 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// The first visible top-level window of `process_id` that `matches`.
+// The first visible top-level window of `processId` that `matches`.
 HWND FindVisibleTopLevel(DWORD processId, const std::function<bool(HWND)>& matches) {
   struct Search {
     DWORD processId;
@@ -227,11 +227,11 @@ bool HeldWindowThread::Release() {
   return ::ResumeThread(thread_) != static_cast<DWORD>(-1);
 }
 
-HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* className, const wchar_t* title, Timeout timeout) {
+HWND WaitForVisibleWindow(DWORD processId, const wchar_t* className, const wchar_t* title, Timeout timeout) {
   HWND found = nullptr;
   WaitUntil(
       [&] {
-        found = FindVisibleTopLevel(process_id, [&](HWND window) {
+        found = FindVisibleTopLevel(processId, [&](HWND window) {
           return ClassNameOf(window) == className && (title == nullptr || TextOf(window) == title);
         });
         return found != nullptr;
