@@ -578,7 +578,7 @@ ListFileStatus ReadProcessListFile(const std::wstring& listPath, std::vector<std
   // A planted link must not show the user a file only administrators may
   // read, nor let a restore rename into such a folder.
   const LimitedRightsScope limited(limitedToken);
-  if (!limited.ok()) return unreadable(limited.error());
+  if (!limited.Ok()) return unreadable(limited.Error());
   const std::wstring path = ExtendedLengthPath(listPath);
   // Another program that holds the list open (an editor, a sync tool) does not make it unreadable.
   unique_hfile file = OpenListForReading(path);
@@ -753,7 +753,7 @@ int32_t SaveListFile(const std::wstring& listPath, const std::vector<std::wstrin
 
   // Declared before the temporary file, whose clean-up runs inside it too.
   const LimitedRightsScope limited(steps.limitedToken);
-  if (!limited.ok()) return fail(limited.error());
+  if (!limited.Ok()) return fail(limited.Error());
   const std::wstring named = ExtendedLengthPath(listPath);
   // A link stays a link: its target is written, in its own folder.
   const std::wstring path = FinalPathOf(named);
