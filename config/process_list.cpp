@@ -665,7 +665,7 @@ class TemporaryFile {
     path_ = std::move(complete);
     return true;
   }
-  [[nodiscard]] const std::wstring& path() const { return path_; }
+  [[nodiscard]] const std::wstring& Path() const { return path_; }
   void Keep() { path_.clear(); }
 
  private:
@@ -680,14 +680,14 @@ class TemporaryFile {
 bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool listExists, ListFileReplacer replace,
                    ListFileSave& save) {
   if (listExists) {
-    if (replace(path.c_str(), complete.path().c_str())) {
+    if (replace(path.c_str(), complete.Path().c_str())) {
       complete.Keep();
       return true;
     }
     save.error = ::GetLastError();
     if (ListExists(path)) return false;
   }
-  if (::MoveFileExW(complete.path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (::MoveFileExW(complete.Path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     complete.Keep();
     return true;
   }
@@ -695,7 +695,7 @@ bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool listE
   // The list is gone and the new content is its only copy: it stays, and the
   // next read puts it in place.
   if (!ListExists(path)) {
-    save.keptCopy = complete.path();
+    save.keptCopy = complete.Path();
     complete.Keep();
   }
   return false;
@@ -780,7 +780,7 @@ int32_t SaveListFile(const std::wstring& listPath, const std::vector<std::wstrin
   constexpr DWORD kKeptAttributes =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (listExists && (attributes & kKeptAttributes) != 0) {
-    ::SetFileAttributesW(temporary.path().c_str(), attributes & kKeptAttributes);
+    ::SetFileAttributesW(temporary.Path().c_str(), attributes & kKeptAttributes);
   }
   // The last look before the old content goes: what another program wrote
   // since the read is never replaced unseen.

@@ -86,8 +86,7 @@ bool Placement::IsProtected(DWORD processId) {
   ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, processId));
   if (!process) return false;
   PROCESS_PROTECTION_LEVEL_INFORMATION protection{PROTECTION_LEVEL_NONE};
-  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection,
-                                          sizeof(protection)) &&
+  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection, sizeof(protection)) &&
          protection.ProtectionLevel != PROTECTION_LEVEL_NONE;
 }
 

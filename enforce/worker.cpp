@@ -215,7 +215,7 @@ bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, Wor
   }
   try {
     control.workerThread =
-        control.MakeThread([&control, stopEvent = control.stopEvent.get(), endedEvent = control.workerEnded.get(),
+        control.makeThread([&control, stopEvent = control.stopEvent.get(), endedEvent = control.workerEnded.get(),
                             patterns = std::move(patterns), &settings, passInterval]() mutable {
           WorkerLoop(control, stopEvent, endedEvent, std::move(patterns), settings, passInterval);
         });

@@ -56,7 +56,7 @@ struct WorkerControl {
   WorkerControl& operator=(const WorkerControl&) = delete;
 
   // Written by the starting and stopping thread only while no worker runs.
-  WorkerThreadMaker MakeThread = MakeWorkerThread;
+  WorkerThreadMaker makeThread = MakeWorkerThread;
   unique_handle stopEvent;
   std::thread workerThread;
   // Manual reset, set by the worker as its last act: lets a stop wait with a deadline.

@@ -110,8 +110,7 @@ StartWatchState EtwProcessStartSource::Start(ProcessStartSink& sink) {
   stopping_.store(false);
   const ULONG started = StartSession();
   if (started != ERROR_SUCCESS) {
-    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::NoSession,
-                  started);
+    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::NoSession, started);
   }
   const ULONG enabled =
       api_.EnableProvider(session_, kKernelProcessProvider, TRACE_LEVEL_INFORMATION, kKernelProcessKeyword);

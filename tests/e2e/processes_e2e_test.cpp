@@ -125,8 +125,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   EXPECT_THAT(shown[Path], testing::EndsWith(L"\\" + names_[listed]));
   const std::vector<std::wstring> other = WaitForRow(view, names_[unlisted], [](const auto&) { return true; });
   ASSERT_FALSE(other.empty()) << "the unlisted child is not shown";
-  EXPECT_THAT(std::vector<std::wstring>(other.begin() + Pattern, other.begin() + Path),
-              testing::Each(std::wstring()));
+  EXPECT_THAT(std::vector<std::wstring>(other.begin() + Pattern, other.begin() + Path), testing::Each(std::wstring()));
 
   // The status bar and the rows come from the same pass.
   const HWND statusBar = ::GetDlgItem(main_, IDC_STATUS_BAR);

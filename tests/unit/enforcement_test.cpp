@@ -680,7 +680,7 @@ class WorkerTest : public ::testing::Test {
 
 TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingRunning) {
   RecordingDiagnostics diagnostics;
-  control_.MakeThread = [](std::function<void()>) -> std::thread {
+  control_.makeThread = [](std::function<void()>) -> std::thread {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   };
   EXPECT_FALSE(StartWorker(control_, {L"game.exe"}, settings_, 0));
@@ -693,7 +693,7 @@ TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingR
                                 std::to_wstring(static_cast<int>(std::errc::resource_unavailable_try_again)));
 
   // Started: nothing to tell.
-  control_.MakeThread = MakeWorkerThread;
+  control_.makeThread = MakeWorkerThread;
   diagnostics.Clear();
   EXPECT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
   EXPECT_TRUE(StopWorker(control_));

@@ -10,8 +10,8 @@ extern "C" {
 HTHEME WINAPI ProbeImportedOrdinal49(HWND window, LPCWSTR classList);
 
 // dlltool names the descriptor after the import library (libuxtheme_delay.a).
-extern const unsigned char __DELAY_IMPORT_DESCRIPTOR_libuxtheme_delay_a[];  // NOLINT(bugprone-reserved-identifier,readability-identifier-naming):
-                                                                            // dlltool's name
+// NOLINTNEXTLINE(bugprone-reserved-identifier,readability-identifier-naming): dlltool's name
+extern const unsigned char __DELAY_IMPORT_DESCRIPTOR_libuxtheme_delay_a[];
 
 __declspec(dllexport) HTHEME ProbeCallOrdinal49(HWND window, LPCWSTR classList) {
   return ProbeImportedOrdinal49(window, classList);
