@@ -5,7 +5,6 @@
 
 #include "app/close_event.h"
 #include "topology/core_map.h"
-#include "ui/palette.h"
 
 #include <shlobj.h>
 
@@ -22,6 +21,11 @@ std::wstring RoamingAppDataFolder() {
 
 }  // namespace
 
+MainWindowLinks ProgramMainWindowLinks() {
+  return {*UserSettings, ListFilePath, KnownListFileStamp, Worker, PassDoneEvent.get(), TrayWindowHandle,
+          MainWindowHandle};
+}
+
 std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource limitedToken) {
   const std::wstring product = appData + L"\\" TARNWICK_PRODUCT_NAME;
   const std::wstring config = product + L"\\config";
@@ -34,13 +38,8 @@ std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource li
   return config + L"\\p-core-list.txt";
 }
 
-std::array<COLORREF, 8> ThemePalette = LightPalette();
 DWORD PassInterval = 1000;
 bool ShowAtStartup = false;
-HINSTANCE AppInstance = nullptr;
-
-HINSTANCE ProgramInstance() noexcept { return AppInstance != nullptr ? AppInstance : ::GetModuleHandleW(nullptr); }
-
 std::atomic<HWND> TrayWindowHandle{nullptr};
 std::atomic<HWND> MainWindowHandle{nullptr};
 std::unique_ptr<SettingsStore> UserSettings = std::make_unique<SettingsStore>(HKEY_CURRENT_USER);

@@ -10,18 +10,15 @@
 #include "enforce/worker.h"
 #include "platform/limited_rights.h"
 #include "platform/unique_handle.h"
+#include "ui/main_window.h"
 
 #include <windows.h>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
 
 namespace tarnwick {
-
-// Colour slots (0x00BBGGRR) of the user interface, light values at start-up.
-extern std::array<COLORREF, 8> ThemePalette;
 
 // The class also tells a second start that an instance is running.
 inline constexpr const wchar_t* kTrayWindowClass = L"Tarnwick_TrayClass";
@@ -40,10 +37,6 @@ extern ListFileStamp KnownListFileStamp;
 extern DWORD PassInterval;
 // Set by the command line's "show": open the main window at start-up.
 extern bool ShowAtStartup;
-extern HINSTANCE AppInstance;
-// The module the windows and their resources come from: the program's, or
-// the calling program's when AppInstance was never set (a test program).
-[[nodiscard]] HINSTANCE ProgramInstance() noexcept;
 // Written by the user-interface thread, read by the relay threads.
 extern std::atomic<HWND> TrayWindowHandle;
 extern std::atomic<HWND> MainWindowHandle;
@@ -66,6 +59,9 @@ extern StoredWorkerSettings UserWorkerSettings;
 // The enforcement worker's control block, placing on the P-cores of this
 // machine; defined last, so destroyed first: its destruction stops the worker.
 extern WorkerControl Worker;
+
+// What the main window uses of the globals above.
+[[nodiscard]] MainWindowLinks ProgramMainWindowLinks();
 
 // The list file's path below `appData`, creating its folders with the
 // rights of the user's ordinary programs (failures are ignored: a missing

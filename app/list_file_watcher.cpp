@@ -1,9 +1,9 @@
 #include "app/list_file_watcher.h"
 
-#include "app/messages.h"
 #include "app/relay_threads.h"
 #include "config/process_list.h"
 #include "platform/detached_thread.h"
+#include "ui/messages.h"
 
 #include <array>
 #include <utility>

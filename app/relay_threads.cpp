@@ -1,7 +1,7 @@
 #include "app/relay_threads.h"
 
-#include "app/messages.h"
 #include "platform/detached_thread.h"
+#include "ui/messages.h"
 
 #include <utility>
 

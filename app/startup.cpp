@@ -2,16 +2,18 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
 #include "app/list_file_watcher.h"
 #include "app/relay_threads.h"
 #include "app/tray_window.h"
+#include "app/worker_hooks.h"
 #include "install/install_commands.h"
 #include "install/program_protection.h"
 #include "platform/com_task_scheduler.h"
 #include "platform/etw_diagnostics.h"
 #include "platform/process_command_line.h"
+#include "ui/messages.h"
+#include "ui/program_instance.h"
+#include "ui/theme.h"
 
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -206,7 +208,7 @@ int RunTrayApplication() {
   const QuitSignalOnReturn quitSignal;
   const WindowThreadSetUp windowThread;
   // Does nothing more than read the setting when the user switched dark mode off.
-  InitDarkMode();
+  InitDarkMode(*UserSettings);
 
   // The watcher runs before the window exists: a hand-over that arrives while
   // the window is made opens the main window, and a close must reach it.

@@ -1,15 +1,19 @@
 #include "app/tray_window.h"
 
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
+#include "app/worker_hooks.h"
 #include "config/process_list.h"
 #include "platform/diagnostics.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "platform/window_state.h"
 #include "res/resource.h"
+#include "ui/download_dialog.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
+#include "ui/program_instance.h"
+#include "update/update_check.h"
 
 #include <shellapi.h>
 
@@ -239,7 +243,7 @@ LRESULT OnOpenMainWindow() {
     ::SetForegroundWindow(::GetLastActivePopup(mainWindow));
     return kMainWindowOpened;
   }
-  OpenMainWindow();
+  OpenMainWindow(ProgramMainWindowLinks());
   return kMainWindowOpened;
 }
 
@@ -258,16 +262,24 @@ LRESULT OnListFileChanged(TrayState& tray) {
     ::SendMessageW(mainWindow, WMU_LIST_FILE_CHANGED, 0, 0);
     return 0;
   }
-  if (reading.restored) ShowListFileRestored(nullptr);
+  if (reading.restored) ShowListFileRestored(nullptr, ListFilePath);
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
     if (tray.refusedBoxShowing) return 0;
     tray.refusedBoxShowing = true;
-    ShowListFileRefusedMessage(nullptr, status, reading);
+    ShowListFileRefusedMessage(nullptr, ListFilePath, status, reading);
     tray.refusedBoxShowing = false;
   }
   return 0;
+}
+
+// The checker tells this window of each newer version; it keeps its own copy
+// of the handle, as it may outlive the window while the program ends.
+void StartUpdateCheckerForTray(HWND window) {
+  StartUpdateChecker(QuitEvent.get(), [window](uint32_t version) {
+    ::PostMessageW(window, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
+  });
 }
 
 LRESULT OnDestroy() {
@@ -279,45 +291,23 @@ LRESULT OnDestroy() {
 
 LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      return OnCreate(tray, window);
-    case WM_TIMER:
-      return OnTimer(tray, window, wParam);
-    case WM_DESTROY:
-      return OnDestroy();
-    case WMU_ADD_TRAY_ICON:
-      return OnAddTrayIcon(tray, window);
-    case WMU_TRAY_CALLBACK:
-      return OnTrayCallback(tray, window, wParam, lParam);
-    case WMU_SHOW_UPDATE_BALLOON:
-      return OnShowUpdateBalloon(tray, window, wParam);
-    case WMU_START_UPDATE_CHECK:
-      StartUpdateChecker();
-      return 0;
-    case WMU_START_WORKER:
-      StartWorkerFromListFile();
-      return 0;
-    case WMU_LIST_CHANGED:
-      RestartWorkerIfRunning();
-      return 0;
-    case WMU_OPEN_MAIN_WINDOW:
-      return OnOpenMainWindow();
-    case WM_DPICHANGED:
-      return OnDpiChanged(tray, window, wParam, lParam);
-    case WMU_EXIT_APP:
-      ::DestroyWindow(window);
-      return 0;
+    case WM_CREATE: return OnCreate(tray, window);
+    case WM_TIMER: return OnTimer(tray, window, wParam);
+    case WM_DESTROY: return OnDestroy();
+    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(tray, window);
+    case WMU_TRAY_CALLBACK: return OnTrayCallback(tray, window, wParam, lParam);
+    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(tray, window, wParam);
+    case WMU_START_UPDATE_CHECK: StartUpdateCheckerForTray(window); return 0;
+    case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
+    case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
+    case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
+    case WM_DPICHANGED: return OnDpiChanged(tray, window, wParam, lParam);
+    case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
     // Windows ends the process after this without returning to the loop.
-    case WM_ENDSESSION:
-      if (wParam) StopWatchingProcessStarts();
-      return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED:
-      ShowListFileRestored(nullptr);
-      return 0;
-    case WMU_LIST_FILE_CHANGED:
-      return OnListFileChanged(tray);
-    default:
-      break;
+    case WM_ENDSESSION: if (wParam) StopWatchingProcessStarts(); return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr, ListFilePath); return 0;
+    case WMU_LIST_FILE_CHANGED: return OnListFileChanged(tray);
+    default: break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
   if (tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage) {

@@ -1,15 +1,14 @@
-// The tray window's enforcement hooks: the worker runs with the list as the
-// file holds it, and a changed list restarts a running worker.
+#include "app/worker_hooks.h"
+
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
 #include "app/startup.h"
 #include "config/process_list.h"
 #include "config/product.h"
 #include "enforce/worker.h"
 #include "platform/etw_process_starts.h"
 #include "platform/win32_system.h"
+#include "ui/messages.h"
 
 #include <string>
 #include <vector>

@@ -7,14 +7,15 @@
 //    thread snapshot when the efficiency method has a match);
 //  - soak: 3000 passes of the worker thread while children come and go.
 // Usage: tarnwick_pass_bench.exe [--quick] [--window]  (--window: only the window's refresh)
-#include "tests/child/child_processes.h"
+#include "config/settings_store.h"
 #include "enforce/stored_worker_settings.h"
 #include "enforce/worker.h"
-#include "tests/fakes/fake_system.h"
 #include "platform/win32_system.h"
 #include "res/resource.h"
-#include "ui/processes_window.h"
+#include "tests/child/child_processes.h"
+#include "tests/fakes/fake_system.h"
 #include "topology/core_map.h"
+#include "ui/processes_window.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -242,7 +243,8 @@ void WindowRefresh(bool quick) {
     exchange.Publish(count, 50);
   };
   publish(0);
-  const HWND window = OpenProcessesWindow(nullptr, exchange, {});
+  SettingsStore settings(HKEY_CURRENT_USER);
+  const HWND window = OpenProcessesWindow(nullptr, exchange, {}, settings);
   if (window == nullptr) {
     std::printf("Running Processes window: could not be created\n");
     return;

@@ -79,6 +79,8 @@ std::optional<size_t> FindDelayImportSlot(std::span<const std::byte> image, std:
 
   for (uint64_t at = 0; at + kDescriptorSize <= *directorySize; at += kDescriptorSize) {
     const uint64_t descriptor = uint64_t{*directory} + at;
+    // A descriptor cut off by the end of the image is damage, whichever fields are read.
+    if (descriptor > image.size() || image.size() - descriptor < kDescriptorSize) return std::nullopt;
     const std::optional<uint32_t> name = ReadAt<uint32_t>(image, descriptor + kDescriptorNameField);
     const std::optional<uint32_t> addressTable = ReadAt<uint32_t>(image, descriptor + kDescriptorAddressTableField);
     const std::optional<uint32_t> nameTable = ReadAt<uint32_t>(image, descriptor + kDescriptorNameTableField);

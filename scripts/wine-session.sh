@@ -80,13 +80,14 @@ tarnwick_prepare_template() {
 }
 
 # Configures and builds into $2 from the source tree $1; further arguments go
-# to CMake's configure step.
+# to CMake's configure step. TARNWICK_TOOLCHAIN_FILE chooses the compiler
+# (MinGW-w64 GCC unless it names another toolchain file of cmake/).
 tarnwick_build() {
   local root=$1 build=$2 boost
   shift 2
   boost=$("$root/scripts/bootstrap.sh")
   cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="${TARNWICK_TOOLCHAIN_FILE:-$root/cmake/mingw-w64-x86_64.cmake}" \
     -DCMAKE_BUILD_TYPE=Release \
     -DTARNWICK_BOOST_SOURCE_DIR="$boost" "$@" >/dev/null
   cmake --build "$build"

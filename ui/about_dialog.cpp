@@ -1,8 +1,8 @@
 #include "ui/about_dialog.h"
 
-#include "app/globals.h"
 #include "res/resource.h"
 #include "ui/dialog_dpi.h"
+#include "ui/program_instance.h"
 #include "ui/theme.h"
 #include "update/version.h"
 

@@ -1,9 +1,9 @@
 #include "ui/add_entry_dialog.h"
 
-#include "app/globals.h"
 #include "platform/window_state.h"
 #include "res/resource.h"
 #include "ui/dialog_dpi.h"
+#include "ui/program_instance.h"
 #include "ui/theme.h"
 
 #include <algorithm>

@@ -4,7 +4,6 @@
 #include <climits>
 #include <string>
 
-#include "app/globals.h"
 #include "platform/gdi_scope.h"
 #include "ui/theme.h"
 

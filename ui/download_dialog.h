@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace tarnwick {
@@ -21,5 +22,13 @@ namespace tarnwick {
 // the channel that BetaUpdates picks; empty when nothing was learned or the
 // user cancelled.
 [[nodiscard]] std::wstring FetchLatestVersionUnderDialog(HWND owner);
+
+enum class UpdateLaunch { Started, Failed, Cancelled };
+// Downloads the installer of `announced_version` (packed) under the dialog
+// over `owner` (when it is shown), which shows the download and its
+// verification and can cancel them, and starts it. Its message boxes belong
+// to `owner`. The caller tells the user of a failure; a cancelled download
+// (by the user, or by the program's end) shows nothing.
+UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version);
 
 }  // namespace tarnwick

@@ -11,21 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "config/settings_store.h"
 #include "enforce/worker.h"
+#include "monitor/graph_geometry.h"
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_program_starter.h"
 #include "platform/window_dpi.h"
-#include "platform/window_state.h"
 #include "monitor/graph_geometry.h"
+#include "platform/window_state.h"
 #include "res/resource.h"
 #include "ui/about_dialog.h"
 #include "ui/add_entry_dialog.h"
@@ -34,7 +32,9 @@
 #include "ui/download_dialog.h"
 #include "ui/list_box_text.h"
 #include "ui/list_edit.h"
+#include "ui/messages.h"
 #include "ui/processes_window.h"
+#include "ui/program_instance.h"
 #include "ui/status_format.h"
 #include "ui/theme.h"
 #include "update/update_check.h"
@@ -63,6 +63,8 @@ constexpr std::array<MethodSwitch, 3> kMethodSwitches = {{
 // The main window's own state. The window is modal: OpenMainWindow keeps
 // its state for the time the window is open and reads how it was closed.
 struct MainWindowState {
+  // What the window uses of the program, as the last opening was handed it.
+  std::optional<MainWindowLinks> links;
   HWND StatusBarHandle = nullptr;
   // The DPI the window is laid out at: its monitor's at the opening, then
   // that of each WM_DPICHANGED.
@@ -96,6 +98,8 @@ struct MainWindowState {
 // Set at WM_INITDIALOG; the procedure handles no message before it.
 MainWindowState& State(HWND window) noexcept { return *WindowStateOf<MainWindowState>(window, kDialogStateSlot); }
 
+const MainWindowLinks& Links(HWND window) { return *State(window).links; }
+
 HWND ListBox(HWND window) noexcept { return ::GetDlgItem(window, IDC_PROCESS_LIST); }
 
 void AddToListBox(HWND window, const std::wstring& entry) noexcept {
@@ -107,7 +111,7 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
 // shows what the file holds, which the worker still runs with.
 bool SaveAndAnnounce(HWND window, const ListChange& change) noexcept {
   if (::SendMessageW(window, WMU_SAVE_LIST, 0, reinterpret_cast<LPARAM>(&change)) == 0) return false;
-  ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+  ::SendMessageW(Links(window).trayWindow.load(), WMU_LIST_CHANGED, 0, 0);
   return true;
 }
 
@@ -138,37 +142,38 @@ bool ListFileRefused(HWND window) noexcept {
 }
 
 // Why the list file was not opened, and that no edit will replace it.
-std::wstring ListFileRefusedText(ListFileStatus status, DWORD readError, size_t undecodableLine, bool zeroCharacter) {
+std::wstring ListFileRefusedText(const std::wstring& listFilePath, ListFileStatus status, DWORD readError,
+                                 size_t undecodableLine, bool zeroCharacter) {
   if (status == ListFileStatus::Undecodable && undecodableLine != 0) {
     return FillTextFields(LoadResourceText(IDS_LIST_FILE_MIXED_ENCODINGS),
-                          {std::to_wstring(undecodableLine), ListFilePath});
+                          {std::to_wstring(undecodableLine), listFilePath});
   }
   if (status == ListFileStatus::TooLarge) {
     constexpr uint64_t kMebibyte = 1024 * 1024;
     static_assert(kMaxListFileBytes % kMebibyte == 0, "the limit is told in whole MiB");
     return FillTextFields(LoadResourceText(IDS_LIST_FILE_TOO_LARGE),
-                          {ListFilePath, std::to_wstring(kMaxListFileBytes / kMebibyte)});
+                          {listFilePath, std::to_wstring(kMaxListFileBytes / kMebibyte)});
   }
   if (status == ListFileStatus::Undecodable) {
-    return FillTextFields(LoadResourceText(IDS_LIST_FILE_ENCODING_UNKNOWN), {ListFilePath});
+    return FillTextFields(LoadResourceText(IDS_LIST_FILE_ENCODING_UNKNOWN), {listFilePath});
   }
-  if (zeroCharacter) return FillTextFields(LoadResourceText(IDS_LIST_FILE_ZERO_CHARACTER), {ListFilePath});
-  return FillTextFields(LoadResourceText(IDS_LIST_FILE_UNREADABLE), {ListFilePath, SystemErrorText(readError)});
+  if (zeroCharacter) return FillTextFields(LoadResourceText(IDS_LIST_FILE_ZERO_CHARACTER), {listFilePath});
+  return FillTextFields(LoadResourceText(IDS_LIST_FILE_UNREADABLE), {listFilePath, SystemErrorText(readError)});
 }
 
 void ShowListFileRefused(HWND window) noexcept {
   const MainWindowState& state = State(window);
-  const std::wstring text = ListFileRefusedText(state.listFileStatus, state.listReadError, state.listUndecodableLine,
-                                                state.listHasZeroCharacter);
+  const std::wstring text = ListFileRefusedText(Links(window).listFilePath, state.listFileStatus, state.listReadError,
+                                                state.listUndecodableLine, state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
   const std::wstring text =
       save.keptCopy.empty()
-          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {ListFilePath, SystemErrorText(save.error)})
+          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {Links(window).listFilePath, SystemErrorText(save.error)})
           : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                           {ListFilePath, SystemErrorText(save.error), save.keptCopy});
+                           {Links(window).listFilePath, SystemErrorText(save.error), save.keptCopy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -293,7 +298,7 @@ void ColourGraph(GraphState& graph) noexcept {
 // With dark mode supported, the graph window and its cells may be drawn dark
 // by the system (their tooltips, the cells' visual style); the group boxes
 // keep no visual style, so their titles take the graph's colours.
-void ThemeGraphWindows(GraphState& graph) noexcept {
+void ThemeGraphWindows(HWND window, GraphState& graph) noexcept {
   if (graph.graphWindow == nullptr) return;
   SetWindowVisualStyle(graph.graphWindow, L"Explorer", nullptr);
   AllowWindowDark(graph.graphWindow, true);
@@ -306,7 +311,7 @@ void ThemeGraphWindows(GraphState& graph) noexcept {
     }
   }
   bool unthemedBars = false;
-  UserSettings->ReadFlag(kNoThemedProgressBars, unthemedBars, false);
+  Links(window).settings.ReadFlag(kNoThemedProgressBars, unthemedBars, false);
   if (!unthemedBars) return;
   for (const auto& panel : graph.panels) {
     SetWindowVisualStyle(panel->groupBox, L"", L"");
@@ -368,8 +373,8 @@ void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& rea
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
-  KnownListFileStamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links(window).listFilePath, entries, &reading);
+  Links(window).knownListFileStamp = reading.stamp;
   if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   TakeListFile(window, status, reading, entries);
   if (ListFileRefused(window)) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
@@ -381,19 +386,19 @@ INT_PTR OnListFileChanged(HWND window) noexcept {
   MainWindowState& state = State(window);
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(ListFilePath, entries, &reading);
-  KnownListFileStamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links(window).listFilePath, entries, &reading);
+  Links(window).knownListFileStamp = reading.stamp;
   const bool refused = IsRefusedStatus(status) || !ListBoxCanHoldEntries(entries);
   if (!ListFileRefused(window) && !refused && entries == state.savedEntries) return 0;
   TakeListFile(window, status, reading, entries);
-  if (reading.restored) ShowListFileRestored(window);
+  if (reading.restored) ShowListFileRestored(window, Links(window).listFilePath);
   if (ListFileRefused(window)) ShowListFileRefused(window);
   return 0;
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State(window);
-  MainWindowHandle = window;
+  Links(window).mainWindow = window;
   state.ThemedChildList.clear();
   state.status.Reset();
   state.closedWithOk = false;
@@ -416,7 +421,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
   LoadListIntoListBox(window);
   if (!state.PassEventRegistered) {
-    RegisterPassNotifyEvent(Worker, PassDoneEvent.get());
+    RegisterPassNotifyEvent(Links(window).worker, Links(window).passDoneEvent);
     state.PassEventRegistered = true;
   }
   ::SendMessageW(window, WMU_PASS_DONE, 0, 0);
@@ -490,12 +495,12 @@ void OpenProcesses(HWND window) noexcept {
   };
   static Win32ProgramStarter starter;
   list.starter = &starter;
-  OpenProcessesWindow(window, Worker.results, std::move(list));
+  OpenProcessesWindow(window, Links(window).worker.results, std::move(list), Links(window).settings);
 }
 
 void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
   const std::wstring text =
-      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), ListFilePath});
+      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), Links(window).listFilePath});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -539,7 +544,7 @@ void TakeRefusedFileFoundBySave(HWND window, const ListFileUpdate& update) noexc
   TakeListFile(window, update.status, update.reading, update.entries);
   ShowListFileRefused(window);
   if (update.status != ListFileStatus::Unreadable) {
-    ::SendMessageW(TrayWindowHandle.load(), WMU_LIST_CHANGED, 0, 0);
+    ::SendMessageW(Links(window).trayWindow.load(), WMU_LIST_CHANGED, 0, 0);
   }
 }
 
@@ -556,8 +561,9 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   std::vector<std::wstring> attempted;
   bool zeroCharacter = false;
   bool unchangedSinceShown = false;
-  const ListFileUpdate update = UpdateProcessListFile(
-      ListFilePath, [&](const std::vector<std::wstring>& entries) -> std::optional<std::vector<std::wstring>> {
+  const ListFileUpdate update =
+      UpdateProcessListFile(Links(window).listFilePath, [&](const std::vector<std::wstring>& entries)
+                                              -> std::optional<std::vector<std::wstring>> {
         applied = {};
         zeroCharacter = !ListBoxCanHoldEntries(entries);
         if (zeroCharacter) return std::nullopt;
@@ -568,14 +574,14 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
         SortLikeListBox(list, attempted);
         return attempted;
       });
-  if (update.reading.restored) ShowListFileRestored(window);
+  if (update.reading.restored) ShowListFileRestored(window, Links(window).listFilePath);
   bool saved = false;
   if (IsRefusedStatus(update.status) || zeroCharacter) {
-    KnownListFileStamp = update.reading.stamp;
+    Links(window).knownListFileStamp = update.reading.stamp;
     TakeRefusedFileFoundBySave(window, update);
   } else if (update.saved) {
     saved = true;
-    KnownListFileStamp = update.save.written;
+    Links(window).knownListFileStamp = update.save.written;
     // Only what another program changed, or what the save left out, needs
     // the list box built anew.
     const bool boxFollows =
@@ -594,13 +600,13 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   } else if (update.save.error != ERROR_SUCCESS) {
     // The file keeps what it held, or (the old list gone) the new content
     // waits beside it to be put in place.
-    KnownListFileStamp = update.reading.stamp;
+    Links(window).knownListFileStamp = update.reading.stamp;
     state.savedEntries = update.save.keptCopy.empty() ? update.entries : attempted;
     ShowEntries(window, state.savedEntries);
     ShowSaveFailed(window, update.save);
   } else if (!unchangedSinceShown) {
     // Nothing to save (an added text already listed): the box shows what the file holds.
-    KnownListFileStamp = update.reading.stamp;
+    Links(window).knownListFileStamp = update.reading.stamp;
     TakeListFile(window, update.status, update.reading, update.entries);
   }
   if (applied.duplicate) ShowAlreadyListed(window);
@@ -610,16 +616,16 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
 
 // --- Menus ------------------------------------------------------------------
 
-bool MethodIsOn(const MethodSwitch& method) noexcept {
+bool MethodIsOn(HWND window, const MethodSwitch& method) noexcept {
   bool on = method.defaultOn;
-  UserSettings->ReadFlag(method.setting, on, method.defaultOn);
+  Links(window).settings.ReadFlag(method.setting, on, method.defaultOn);
   return on;
 }
 
 // The worker reads the switches at the start of every pass: no restart is needed.
-void FlipMethod(const MethodSwitch& method) noexcept {
-  UserSettings->WriteFlag(method.setting, !MethodIsOn(method));
-  UserSettings->Invalidate(method.setting);
+void FlipMethod(HWND window, const MethodSwitch& method) noexcept {
+  Links(window).settings.WriteFlag(method.setting, !MethodIsOn(window, method));
+  Links(window).settings.Invalidate(method.setting);
 }
 
 // The marks are read afresh at every menu entry, so changes made elsewhere show.
@@ -630,7 +636,7 @@ INT_PTR OnEnterMenuLoop(HWND window) noexcept {
     ::CheckMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
   };
   check(IDM_INCLUDE_BETAS, GetBetaUpdates());
-  for (const MethodSwitch& method : kMethodSwitches) check(method.command, MethodIsOn(method));
+  for (const MethodSwitch& method : kMethodSwitches) check(method.command, MethodIsOn(window, method));
   return FALSE;
 }
 
@@ -696,7 +702,7 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) noexcept {
     default:
       for (const MethodSwitch& method : kMethodSwitches) {
         if (method.command == id) {
-          FlipMethod(method);
+          FlipMethod(window, method);
           return TRUE;
         }
       }
@@ -731,7 +737,7 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
 INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State(window);
   StatusReading reading;
-  reading.running = Worker.running.load();
+  reading.running = Links(window).worker.running.load();
   reading.scanned = ReadStatistic(kLastScannedCount);
   reading.matched = ReadStatistic(kCurrentEnforcedCount);
   reading.eUsage = CoreClassMeanUsage(graph, true).mean;
@@ -779,7 +785,7 @@ INT_PTR OnThemeChanged(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State(window);
   const bool themed = BeginThemeChange(window, {&state.DialogBrush, &state.ListBrush});
   ColourGraph(graph);
-  if (themed) ThemeGraphWindows(graph);
+  if (themed) ThemeGraphWindows(window, graph);
   ShowGraph(graph);
   if (!themed) return 0;
   for (const int box : {IDC_ABOUT_GROUP, IDC_LIST_GROUP}) {
@@ -843,7 +849,7 @@ INT_PTR OnDestroy(HWND window, GraphState& graph) noexcept {
   state.statusFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
-  MainWindowHandle = nullptr;
+  Links(window).mainWindow = nullptr;
   StopGraph(graph);
   state.ThemedChildList.clear();
   return 0;
@@ -895,7 +901,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case WMU_SHOW_LIST_FILE_RESTORED:
       ::ShowWindow(window, SW_SHOW);
-      ShowListFileRestored(window);
+      ShowListFileRestored(window, Links(window).listFilePath);
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
@@ -907,13 +913,14 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void ShowListFileRefusedMessage(HWND owner, ListFileStatus status, const ListFileReading& reading) {
-  const std::wstring text = ListFileRefusedText(status, reading.error, reading.undecodableLine, false);
+void ShowListFileRefusedMessage(HWND owner, const std::wstring& listFilePath, ListFileStatus status,
+                                const ListFileReading& reading) {
+  const std::wstring text = ListFileRefusedText(listFilePath, status, reading.error, reading.undecodableLine, false);
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONERROR);
 }
 
-void ShowListFileRestored(HWND owner) {
-  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {ListFilePath});
+void ShowListFileRestored(HWND owner, const std::wstring& listFilePath) {
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {listFilePath});
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -924,13 +931,14 @@ bool AddEntriesToList(HWND window, const std::vector<std::wstring>& entries) noe
   return SaveAndAnnounce(window, change);
 }
 
-void OpenMainWindow() {
+void OpenMainWindow(const MainWindowLinks& links) {
   // The tray window calls this only while no main window is open.
   MainWindowState state;
+  state.links.emplace(links);
   const INT_PTR result = ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr,
                                            MainWindowProc, reinterpret_cast<LPARAM>(&state));
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
-  if (result == 0 && state.closedWithOk) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
+  if (result == 0 && state.closedWithOk) ::SendMessageW(links.trayWindow.load(), WMU_START_WORKER, 0, 0);
 }
 
 }  // namespace tarnwick

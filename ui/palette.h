@@ -39,4 +39,8 @@ inline constexpr Palette kDarkPalette = {0xC8C8C8, 0x1E1E1E, 0x383838, 0xFFFFFF,
 
 [[nodiscard]] inline Palette PaletteFor(bool dark) noexcept { return dark ? kDarkPalette : LightPalette(); }
 
+// The colours the windows paint with now: the light values from static
+// initialisation on, switched by the theme (ui/theme.cpp).
+extern Palette ThemePalette;
+
 }  // namespace tarnwick

@@ -1,6 +1,6 @@
 #include "ui/process_rows.h"
 
-#include "app/resource_text.h"
+#include "platform/resource_text.h"
 #include "res/resource.h"
 #include "ui/list_edit.h"
 

@@ -10,16 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/messages.h"
-#include "app/resource_text.h"
 #include "config/settings_names.h"
+#include "config/settings_store.h"
 #include "platform/gdi_scope.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "platform/window_state.h"
 #include "res/resource.h"
+#include "ui/messages.h"
 #include "ui/process_rows.h"
+#include "ui/program_instance.h"
 #include "ui/start_watch_label.h"
 #include "ui/theme.h"
 
@@ -48,6 +49,7 @@ struct ProcessesWindowState : WindowStateLifetime {
   HWND view = nullptr;
   PassResultsExchange* source = nullptr;
   ProcessesWindowList list;
+  SettingsStore* settings = nullptr;  // keeps the size, place, sort and columns
   PassResults rows;
   std::vector<uint32_t> order;  // display position -> index into rows.processes
   // The rows and order shown before the last refresh: where a focused row
@@ -81,6 +83,7 @@ HWND OpenWindow = nullptr;
 struct ProcessesWindowOpening {
   PassResultsExchange* source = nullptr;
   ProcessesWindowList list;
+  SettingsStore* settings = nullptr;
 };
 
 ProcessesWindowState* StateOf(HWND window) noexcept {
@@ -598,8 +601,8 @@ void Layout(const ProcessesWindowState& state) noexcept {
 void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
   uint32_t width = 0;
   uint32_t height = 0;
-  const bool stored = UserSettings->ReadNumber(kProcessesWindowWidth, width) &&
-                      UserSettings->ReadNumber(kProcessesWindowHeight, height);
+  const bool stored = state.settings->ReadNumber(kProcessesWindowWidth, width) &&
+                      state.settings->ReadNumber(kProcessesWindowHeight, height);
   if (stored && width >= kMinStoredWindowSize && width <= kMaxStoredWindowSize && height >= kMinStoredWindowSize &&
       height <= kMaxStoredWindowSize) {
     const int pixelWidth = ScaleForDpi(static_cast<int>(width), state.dpi);
@@ -613,9 +616,10 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
     int y = std::max((owner.top + owner.bottom - pixelHeight) / 2, 0L);
     uint32_t left = 0;
     uint32_t top = 0;
-    if (UserSettings->ReadNumber(kProcessesWindowLeft, left) && UserSettings->ReadNumber(kProcessesWindowTop, top)) {
-      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(left) + pixelWidth,
-                         static_cast<int32_t>(top) + pixelHeight};
+    if (state.settings->ReadNumber(kProcessesWindowLeft, left) &&
+        state.settings->ReadNumber(kProcessesWindowTop, top)) {
+      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top),
+                         static_cast<int32_t>(left) + pixelWidth, static_cast<int32_t>(top) + pixelHeight};
       if (::MonitorFromRect(&kept, MONITOR_DEFAULTTONULL) != nullptr) {
         x = kept.left;
         y = kept.top;
@@ -625,17 +629,17 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
   }
   uint32_t sortColumn = 0;
   uint32_t flag = 0;
-  if (UserSettings->ReadNumber(kProcessesSortColumn, sortColumn) && sortColumn >= 1 &&
+  if (state.settings->ReadNumber(kProcessesSortColumn, sortColumn) && sortColumn >= 1 &&
       sortColumn <= static_cast<uint32_t>(kProcessColumnCount)) {
     state.sort.column = static_cast<int>(sortColumn) - 1;
-    state.sort.descending = UserSettings->ReadNumber(kProcessesSortDescending, flag) && flag != 0;
+    state.sort.descending = state.settings->ReadNumber(kProcessesSortDescending, flag) && flag != 0;
   }
-  state.onlyMatched = UserSettings->ReadNumber(kProcessesOnlyMatched, flag) && flag != 0;
+  state.onlyMatched = state.settings->ReadNumber(kProcessesOnlyMatched, flag) && flag != 0;
   ::CheckDlgButton(state.window, IDC_ONLY_MATCHED, state.onlyMatched ? BST_CHECKED : BST_UNCHECKED);
   for (int column = 0; column < kProcessColumnCount; ++column) {
     uint32_t columnWidth = 0;
     int width96 = kDefaultColumnWidths[static_cast<size_t>(column)];
-    if (UserSettings->ReadNumber(ColumnWidthSetting(column).c_str(), columnWidth) &&
+    if (state.settings->ReadNumber(ColumnWidthSetting(column).c_str(), columnWidth) &&
         columnWidth >= kMinStoredColumnWidth && columnWidth <= kMaxStoredColumnWidth) {
       width96 = static_cast<int>(columnWidth);
     }
@@ -648,9 +652,9 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
   placement.length = sizeof(placement);
   if (::GetWindowPlacement(state.window, &placement)) {
     const RECT& normal = placement.rcNormalPosition;
-    UserSettings->WriteValue(kProcessesWindowWidth,
+    state.settings->WriteValue(kProcessesWindowWidth,
                              static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
-    UserSettings->WriteValue(kProcessesWindowHeight,
+    state.settings->WriteValue(kProcessesWindowHeight,
                              static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
     // The normal place is kept in work-area coordinates: from the screen's.
     POINT corner = {normal.left, normal.top};
@@ -660,16 +664,16 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
       corner.x += monitor.rcWork.left - monitor.rcMonitor.left;
       corner.y += monitor.rcWork.top - monitor.rcMonitor.top;
     }
-    UserSettings->WriteValue(kProcessesWindowLeft, static_cast<uint32_t>(corner.x));
-    UserSettings->WriteValue(kProcessesWindowTop, static_cast<uint32_t>(corner.y));
+    state.settings->WriteValue(kProcessesWindowLeft, static_cast<uint32_t>(corner.x));
+    state.settings->WriteValue(kProcessesWindowTop, static_cast<uint32_t>(corner.y));
   }
-  UserSettings->WriteValue(kProcessesSortColumn, static_cast<uint32_t>(state.sort.column + 1));
-  UserSettings->WriteValue(kProcessesSortDescending, state.sort.descending ? 1u : 0u);
-  UserSettings->WriteValue(kProcessesOnlyMatched, state.onlyMatched ? 1u : 0u);
+  state.settings->WriteValue(kProcessesSortColumn, static_cast<uint32_t>(state.sort.column + 1));
+  state.settings->WriteValue(kProcessesSortDescending, state.sort.descending ? 1u : 0u);
+  state.settings->WriteValue(kProcessesOnlyMatched, state.onlyMatched ? 1u : 0u);
   for (int column = 0; column < kProcessColumnCount; ++column) {
     const int width = static_cast<int>(::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     if (width <= 0) continue;
-    UserSettings->WriteValue(ColumnWidthSetting(column).c_str(),
+    state.settings->WriteValue(ColumnWidthSetting(column).c_str(),
                              static_cast<uint32_t>(::MulDiv(width, kDefaultDpi, state.dpi)));
   }
 }
@@ -954,6 +958,7 @@ INT_PTR OnInitDialog(ProcessesWindowState& state, HWND window, ProcessesWindowOp
   OpenWindow = window;
   state.source = opening.source;
   state.list = std::move(opening.list);
+  state.settings = opening.settings;
   state.window = window;
   state.view = ::GetDlgItem(window, IDC_PROCESS_VIEW);
   state.dpi = WindowDpi(window);
@@ -1217,13 +1222,13 @@ INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list) {
+HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list, SettingsStore& settings) {
   if (OpenWindow != nullptr) {
     if (::IsIconic(OpenWindow)) ::ShowWindow(OpenWindow, SW_RESTORE);
     ::SetForegroundWindow(OpenWindow);
     return OpenWindow;
   }
-  ProcessesWindowOpening opening{&source, std::move(list)};
+  ProcessesWindowOpening opening{&source, std::move(list), &settings};
   HWND window = ::CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROCESSES), owner, ProcessesWindowProc,
                                      reinterpret_cast<LPARAM>(&opening));
   if (window == nullptr) return nullptr;

@@ -16,6 +16,8 @@
 
 namespace tarnwick {
 
+class SettingsStore;
+
 // Adds entries to the list as the Add button does; `messageOwner` owns any
 // message it shows.
 using AddListEntries = std::function<void(HWND messageOwner, std::span<const std::wstring> entries)>;
@@ -32,8 +34,9 @@ struct ProcessesWindowList {
 };
 
 // Opens the window over `owner`, reading the rows of `source`, or brings the
-// open one forward. Null when it could not be created.
-HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list);
+// open one forward; `settings` keeps its size, place, sort and columns. Null
+// when it could not be created.
+HWND OpenProcessesWindow(HWND owner, PassResultsExchange& source, ProcessesWindowList list, SettingsStore& settings);
 
 // The open window, or null.
 [[nodiscard]] HWND ProcessesWindow() noexcept;

@@ -2,13 +2,14 @@
 
 #include <atomic>
 
-#include "app/globals.h"
-#include "app/hooks.h"
 #include "config/settings_names.h"
+#include "config/settings_store.h"
 #include "platform/delay_import.h"
 #include "platform/win32_dark_mode_api.h"
 
 namespace tarnwick {
+
+Palette ThemePalette = LightPalette();
 
 namespace {
 
@@ -17,6 +18,8 @@ constexpr uint16_t kOpenNonClientThemeOrdinal = 49;
 
 struct DarkModeState {
   DarkModeApi* api = nullptr;
+  // Where the system's seam reads "darkmode_disabled"; handed over by InitDarkMode.
+  SettingsStore* settings = nullptr;
   bool supported = false;
   DWORD osBuild = 0;
   DarkModeEntryPoints found;
@@ -32,7 +35,7 @@ DarkModeState& State() noexcept {
 DarkModeApi& DefaultApi() noexcept {
   static Win32DarkModeApi api([] {
     bool disabled = false;
-    UserSettings->ReadFlag(kDarkModeDisabled, disabled, false);
+    if (SettingsStore* settings = State().settings) settings->ReadFlag(kDarkModeDisabled, disabled, false);
     return disabled;
   });
   return api;
@@ -70,7 +73,10 @@ void UseDarkModeApi(DarkModeApi& api) noexcept { State().api = &api; }
 
 DarkModeApi& CurrentDarkModeApi() noexcept { return Api(); }
 
-void InitDarkMode() { InitDarkMode(Api()); }
+void InitDarkMode(SettingsStore& settings) noexcept {
+  State().settings = &settings;
+  InitDarkMode(Api());
+}
 
 void InitDarkMode(DarkModeApi& api) noexcept {
   DarkModeState& state = State();

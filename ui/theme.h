@@ -20,6 +20,8 @@
 
 namespace tarnwick {
 
+class SettingsStore;
+
 // The first Windows 10 build with the dark entry points, and the one from
 // which #135 sets a preference and title bars take the composition attribute.
 inline constexpr DWORD kFirstDarkModeBuild = 17763;
@@ -31,11 +33,13 @@ inline constexpr DWORD kPreferredAppModeBuild = 18362;
 void UseDarkModeApi(DarkModeApi& api) noexcept;
 [[nodiscard]] DarkModeApi& CurrentDarkModeApi() noexcept;
 
-// What start-up learns (InitDarkMode in app/hooks.h runs this over the
-// current seam): the support decision, then the process's dark allowance and
-// the first ComputeDarkMode, then the scroll-bar hook in comctl32. Runs again
-// from scratch when called again.
+// What start-up learns over `api`: the support decision, then the process's
+// dark allowance and the first ComputeDarkMode, then the scroll-bar hook in
+// comctl32. Runs again from scratch when called again.
 void InitDarkMode(DarkModeApi& api) noexcept;
+// Dark mode support at start-up over the current seam; the system's seam
+// reads the user's "darkmode_disabled" from `settings`, which outlives it.
+void InitDarkMode(SettingsStore& settings) noexcept;
 
 [[nodiscard]] bool DarkModeSupported() noexcept;
 [[nodiscard]] bool DarkModeActive() noexcept;

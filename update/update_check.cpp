@@ -1,8 +1,5 @@
 #include "update/update_check.h"
 
-#include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
 #include "config/product.h"
 #include "config/settings_store.h"
 #include "platform/detached_thread.h"
@@ -100,24 +97,21 @@ void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEven
   } while (::WaitForSingleObject(quitEvent, intervalMs) == WAIT_TIMEOUT);
 }
 
-void UpdateCheckerThread(unique_handle quitEvent, HWND trayWindow) noexcept {
-  RunUpdateChecks(MakeUpdateFetcher(), quitEvent.get(), kUpdateCheckIntervalMs, GetBetaUpdates,
-                  [trayWindow](uint32_t version) {
-                    ::PostMessageW(trayWindow, WMU_SHOW_UPDATE_BALLOON, static_cast<WPARAM>(version), 0);
-                  });
+void UpdateCheckerThread(unique_handle quitEvent, const std::function<void(uint32_t)>& announceNewer) noexcept {
+  RunUpdateChecks(MakeUpdateFetcher(), quitEvent.get(), kUpdateCheckIntervalMs, GetBetaUpdates, announceNewer);
 }
 
-void StartUpdateChecker() {
+void StartUpdateChecker(HANDLE quitEvent, std::function<void(uint32_t)> announceNewer) {
   HANDLE ownQuitEvent = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), QuitEvent.get(), ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
+  if (!::DuplicateHandle(::GetCurrentProcess(), quitEvent, ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
     ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: quit event: ", Win32Error{::GetLastError()});
     return;
   }
   // Without the thread there is no automatic check; "Check for Update" still works.
   if (!StartDetachedThread(
-          [quitEvent = unique_handle(ownQuitEvent), trayWindow = TrayWindowHandle.load()]() mutable noexcept {
-            UpdateCheckerThread(std::move(quitEvent), trayWindow);
+          [quitEvent = unique_handle(ownQuitEvent), announceNewer = std::move(announceNewer)]() mutable noexcept {
+            UpdateCheckerThread(std::move(quitEvent), announceNewer);
           })) {
     ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: thread: ", Win32Error{::GetLastError()});
   }

@@ -55,10 +55,15 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
                      const std::function<bool()>& beta, const std::function<void(uint32_t)>& announceNewer);
 
-// The detached checker: posts WMU_SHOW_UPDATE_BALLOON to `tray_window`, with
-// the packed version in wParam, when a newer version exists. It owns everything it uses (its own handle of the
-// quit event, a copy of the window handle), so it may outlive the program's
-// globals while a download finishes during the program's exit.
-void UpdateCheckerThread(unique_handle quitEvent, HWND trayWindow) noexcept;
+// The checker's thread: RunUpdateChecks once a day with the system's
+// fetcher, running `announceNewer` with the packed version of each newer
+// one. It owns everything it uses (its own handle of the quit event, a copy
+// of the announcement), so it may outlive the program's globals while a
+// download finishes during the program's exit.
+void UpdateCheckerThread(unique_handle quitEvent, const std::function<void(uint32_t)>& announceNewer) noexcept;
+
+// Starts the detached checker thread with its own handle of `quitEvent`;
+// nothing when the handle cannot be duplicated or the thread started.
+void StartUpdateChecker(HANDLE quitEvent, std::function<void(uint32_t)> announceNewer);
 
 }  // namespace tarnwick

@@ -1,9 +1,9 @@
 #include "update/update_download.h"
 
-#include "app/resource_text.h"
 #include "config/product.h"
 #include "install/program_protection.h"
 #include "platform/detached_thread.h"
+#include "platform/resource_text.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "update/update_check.h"

@@ -3,8 +3,8 @@
 // takes effect, a damaged list file harms nothing.
 #include "tests/child/child_processes.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
-#include "app/messages.h"
 #include "topology/core_map.h"
+#include "ui/messages.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

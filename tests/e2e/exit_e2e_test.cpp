@@ -2,10 +2,10 @@
 // left set by an instance that is still ending, end every instance within
 // seconds, whatever its list holds; "--close" tells the truth about it while
 // other processes of the program come and go beside it.
-#include "tests/e2e/driver/tarnwick_driver.h"
 #include "app/close_event.h"
-#include "app/messages.h"
 #include "platform/unique_handle.h"
+#include "tests/e2e/driver/tarnwick_driver.h"
+#include "ui/messages.h"
 
 #include <gmock/gmock.h>
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "tests/child/child_processes.h"
@@ -18,6 +17,7 @@
 #include "update/version.h"
 #include "tests/e2e/driver/window_controls.h"
 #include "ui/list_box_text.h"
+#include "ui/messages.h"
 
 namespace tarnwick::e2e {
 namespace {

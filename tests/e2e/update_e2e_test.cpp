@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/messages.h"
 #include "platform/unique_handle.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/tarnwick_driver.h"
 #include "tests/e2e/driver/window_controls.h"
+#include "ui/messages.h"
 #include "update/update_download.h"
 
 namespace tarnwick::e2e {

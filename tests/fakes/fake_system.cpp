@@ -233,8 +233,12 @@ bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
   }
   PowerThrottlingState state{};
   // The caller names the layout it reads: the current version, 12 bytes.
-  if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state) ||
-      (std::memcpy(&state, information, sizeof(state)), state.Version != PROCESS_POWER_THROTTLING_CURRENT_VERSION)) {
+  if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state)) {
+    lastError_ = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  std::memcpy(&state, information, sizeof(state));
+  if (state.Version != PROCESS_POWER_THROTTLING_CURRENT_VERSION) {
     lastError_ = ERROR_INVALID_PARAMETER;
     return false;
   }

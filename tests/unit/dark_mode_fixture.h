@@ -10,7 +10,6 @@
 
 #include <memory>
 
-#include "app/globals.h"
 #include "tests/fakes/fake_dark_mode_api.h"
 #include "ui/theme.h"
 

@@ -89,8 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
         SupportCase{"SettingOn", [](FakeDarkModeApi& f) { f.darkModeDisabled = true; }, false, false, ""},
         SupportCase{"HighContrastOn", [](FakeDarkModeApi& f) { f.highContrast = true; }, true, false,
                     "SetAppDarkMode 1"},
-        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false, "SetAppDarkMode 1"}),
-    [](const ::testing::TestParamInfo<SupportCase>& info) { return std::string(info.param.name); });
+        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false,
+                    "SetAppDarkMode 1"}),
+    [](const ::testing::TestParamInfo<SupportCase>& test) { return std::string(test.param.name); });
 
 using DarkModeTest = DarkModeFixture;
 
@@ -188,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
         TitleBarCase{"Build18362ByAttribute", 18362, true, true, true, {"SetWindowCompositionAttribute w 26 1"}},
         TitleBarCase{"WindowNotAllowed", 18362, true, false, true, {"SetWindowCompositionAttribute w 26 0"}},
         TitleBarCase{"NoAttributeStaysLight", 18362, false, true, true, {}}),
-    [](const ::testing::TestParamInfo<TitleBarCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TitleBarCase>& test) { return std::string(test.param.name); });
 
 TEST_F(DarkModeTest, HighContrastKeepsTheTitleBarLight) {
   StartUp();

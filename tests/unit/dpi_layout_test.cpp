@@ -19,18 +19,18 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/hooks.h"
-#include "app/messages.h"
 #include "monitor/graph_geometry.h"
 #include "monitor/graph_state.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
 #include "platform/window_dpi.h"
 #include "res/resource.h"
-#include "tests/unit/stand_in_tray.h"
 #include "tests/support/window_tree.h"
+#include "tests/unit/stand_in_tray.h"
 #include "ui/dialog_dpi.h"
 #include "ui/download_dialog.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
 #include "ui/status_format.h"
 #include "update/background_fetch.h"
 
@@ -78,7 +78,7 @@ std::atomic<int> OpeningsEnded{0};
 
 LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WMU_OPEN_MAIN_WINDOW) {
-    OpenMainWindow();
+    OpenMainWindow(ProgramMainWindowLinks());
     ++OpeningsEnded;
     return 0;
   }

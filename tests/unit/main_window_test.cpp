@@ -22,20 +22,20 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "tests/support/scratch_registry.h"
-#include "app/hooks.h"
-#include "app/messages.h"
-#include "platform/detached_thread.h"
 #include "config/process_list.h"
 #include "config/settings_names.h"
 #include "monitor/graph_state.h"
-#include "tests/fakes/fake_dark_mode_api.h"
+#include "platform/detached_thread.h"
 #include "platform/gdi_scope.h"
 #include "res/resource.h"
+#include "tests/fakes/fake_dark_mode_api.h"
+#include "tests/support/scratch_registry.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/stand_in_tray.h"
 #include "ui/dark_painters.h"
 #include "ui/list_box_text.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
 #include "ui/theme.h"
 #include "update/version.h"
 
@@ -58,7 +58,7 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (message == WMU_LIST_CHANGED) ++ListChangedCount;
   if (message == WMU_START_WORKER) ++StartWorkerCount;
   if (message == WMU_OPEN_MAIN_WINDOW) {
-    OpenMainWindow();
+    OpenMainWindow(ProgramMainWindowLinks());
     ++OpeningsEnded;
     return 0;
   }

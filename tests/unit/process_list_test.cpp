@@ -342,13 +342,19 @@ TEST_F(ProcessListFile, AReplaceThatFailsAfterTheOldListIsGonePutsTheNewOneInPla
 }
 
 TEST_F(ProcessListFile, ListInAFolderTooLongForGetTempFileName) {
-  // GetTempFileNameW takes at most MAX_PATH - 14 characters of folder.
+  // GetTempFileNameW takes at most MAX_PATH - 14 characters of folder, and so
+  // does Wine's ReplaceFileW, which makes its backup name with it. The last
+  // folder brings the length to exactly MAX_PATH - 20, whatever the length of
+  // the test folder's name (it holds the process id).
   std::filesystem::path deep = folder_;
-  while (deep.wstring().size() < MAX_PATH - 20) deep /= "abcdefghij";
+  while (deep.wstring().size() + 12 < MAX_PATH - 20) deep /= "abcdefghij";
+  deep /= std::wstring(MAX_PATH - 20 - deep.wstring().size() - 1, L'k');
+  ASSERT_EQ(deep.wstring().size(), size_t{MAX_PATH - 20});
   std::filesystem::create_directories(deep);
   const std::wstring path = (deep / "p-core-list.txt").wstring();
-  EXPECT_EQ(SaveProcessList(path, {L"a.exe"}), 1);
-  EXPECT_EQ(SaveProcessList(path, {L"b.exe"}), 1);
+  DWORD error = ERROR_SUCCESS;
+  EXPECT_EQ(SaveProcessList(path, {L"a.exe"}, error), 1) << "error " << error;
+  EXPECT_EQ(SaveProcessList(path, {L"b.exe"}, error), 1) << "error " << error;
   std::vector<std::wstring> entries;
   EXPECT_EQ(LoadProcessList(path, entries), 1);
   EXPECT_THAT(entries, ElementsAre(L"b.exe"));

@@ -16,16 +16,16 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/messages.h"
 #include "config/settings_names.h"
-#include "res/resource.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
+#include "res/resource.h"
 #include "tests/fakes/fake_program_starter.h"
 #include "tests/support/clipboard_text.h"
 #include "tests/unit/canvas.h"
 #include "tests/unit/dark_mode_fixture.h"
 #include "tests/unit/process_result_rows.h"
+#include "ui/messages.h"
 #include "ui/processes_window.h"
 
 namespace tarnwick {
@@ -126,7 +126,7 @@ class ProcessesWindowTest : public ::testing::Test {
       EXPECT_EQ(owner, window_);
       removed_.push_back(entry);
     };
-    window_ = OpenProcessesWindow(nullptr, source_, std::move(list));
+    window_ = OpenProcessesWindow(nullptr, source_, std::move(list), *UserSettings);
     view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
     return window_;
   }
@@ -260,7 +260,7 @@ TEST_F(ProcessesWindowTest, ShowsEveryProcessMatchedFirstWithTheTitlesOfTheStrin
   EXPECT_THAT(game, ElementsAre(L"game.exe", L"Placed", L"Denied", L"Not supported", L"C:\\Games\\game.exe"));
   EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window_, IDC_ADD_NAME)), FALSE) << "nothing selected yet";
 
-  EXPECT_EQ(OpenProcessesWindow(nullptr, source_, {}), window_) << "one window at a time";
+  EXPECT_EQ(OpenProcessesWindow(nullptr, source_, {}, *UserSettings), window_) << "one window at a time";
 }
 
 TEST_F(ProcessesWindowTest, HeaderClicksSortWithAnArrowAndTheCheckBoxFilters) {
@@ -698,7 +698,7 @@ TEST_F(ProcessesWindowTest, APartlyListedAddNamesTheListedAndComesBack) {
     ::SetActiveWindow(mainWindow);
   };
   list.listed = [] { return std::vector<std::wstring>{L"GAME.EXE", L"zeta.exe"}; };
-  window_ = OpenProcessesWindow(nullptr, source_, list);
+  window_ = OpenProcessesWindow(nullptr, source_, list, *UserSettings);
   view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
   ASSERT_NE(window_, nullptr);
 
@@ -865,7 +865,7 @@ TEST_F(ProcessesWindowTest, OpenFileLocationShowsTheFileAsTheDesktopsUser) {
   FakeProgramStarter starter;
   ProcessesWindowList list;
   list.starter = &starter;
-  window_ = OpenProcessesWindow(nullptr, source_, list);
+  window_ = OpenProcessesWindow(nullptr, source_, list, *UserSettings);
   ASSERT_NE(window_, nullptr);
   view_ = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
   Select({1}, 1);  // game.exe
@@ -1017,7 +1017,7 @@ class ProcessesWindowThemeTest : public DarkModeFixture {
 
 TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAndRedrawsTheFrame) {
   StartUp();
-  window_ = OpenProcessesWindow(nullptr, source_, {});
+  window_ = OpenProcessesWindow(nullptr, source_, {}, *UserSettings);
   ASSERT_NE(window_, nullptr);
   const HWND view = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
   const HWND header = reinterpret_cast<HWND>(::SendMessageW(view, LVM_GETHEADER, 0, 0));

@@ -1,6 +1,7 @@
 #include "app/globals.h"
-#include "app/messages.h"
 #include "app/relay_threads.h"
+#include "tests/fakes/fake_limited_token.h"
+#include "ui/messages.h"
 
 #include <gtest/gtest.h>
 

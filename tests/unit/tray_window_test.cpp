@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "app/globals.h"
-#include "app/messages.h"
 #include "app/tray_window.h"
 #include "tests/fakes/recording_diagnostics.h"
+#include "ui/messages.h"
 
 namespace tarnwick {
 namespace {

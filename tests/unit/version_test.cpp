@@ -100,7 +100,7 @@ size_t FindFixedFileInfo(const std::vector<std::byte>& image) {
     pattern.push_back(std::byte(c));
     pattern.push_back(std::byte{0});
   }
-  for (const unsigned char c : {0xBD, 0x04, 0xEF, 0xFE}) pattern.push_back(std::byte{c});
+  for (const std::byte b : {std::byte{0xBD}, std::byte{0x04}, std::byte{0xEF}, std::byte{0xFE}}) pattern.push_back(b);
   const auto found = std::search(image.begin(), image.end(), pattern.begin(), pattern.end());
   return found == image.end() ? image.size() : static_cast<size_t>(found - image.begin()) + 34;
 }

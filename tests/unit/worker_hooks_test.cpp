@@ -3,8 +3,8 @@
 // keeping it alive after it was asked to close.
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "app/hooks.h"
 #include "app/startup.h"
+#include "app/worker_hooks.h"
 #include "platform/unique_handle.h"
 #include "tests/fakes/fake_process_start_source.h"
 #include "tests/fakes/fake_worker_settings.h"

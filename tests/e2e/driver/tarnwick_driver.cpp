@@ -1,9 +1,9 @@
 #include "tests/e2e/driver/tarnwick_driver.h"
 
-#include "app/messages.h"
-#include "tests/support/gdi_object_count.h"
 #include "platform/gdi_scope.h"
 #include "platform/unique_handle.h"
+#include "tests/support/gdi_object_count.h"
+#include "ui/messages.h"
 
 #include <shellapi.h>
 #include <shlobj.h>

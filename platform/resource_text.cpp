@@ -1,4 +1,4 @@
-#include "app/resource_text.h"
+#include "platform/resource_text.h"
 
 namespace tarnwick {
 
