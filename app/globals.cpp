@@ -22,8 +22,8 @@ std::wstring RoamingAppDataFolder() {
 }  // namespace
 
 MainWindowLinks ProgramMainWindowLinks() {
-  return {*UserSettings, ListFilePath, KnownListFileStamp, Worker, PassDoneEvent.get(), TrayWindowHandle,
-          MainWindowHandle};
+  return {*UserSettings,       ListFilePath,     KnownListFileStamp, Worker,
+          PassDoneEvent.get(), TrayWindowHandle, MainWindowHandle};
 }
 
 std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource limitedToken) {

@@ -37,7 +37,7 @@ namespace {
 
 using RelayThreadFunction = void (*)(unique_handle, unique_handle, const std::atomic<HWND>&) noexcept;
 
-// Starts `thread_function` detached, with duplicates of the two events that
+// Starts `threadFunction` detached, with duplicates of the two events that
 // it owns; a thread without both would end (or end the instance) at once.
 bool StartWithOwnEvents(RelayThreadFunction threadFunction, HANDLE first, HANDLE second,
                         const std::atomic<HWND>& window) {

@@ -12,14 +12,14 @@
 
 namespace tarnwick {
 
-// Waits for the end (`quit_event`) or a close request from another process
-// (`close_request_event`). Either way, and also when the wait fails, sets
-// `quit_event` and posts WMU_EXIT_APP to the tray window if there is one.
+// Waits for the end (`quitEvent`) or a close request from another process
+// (`closeRequestEvent`). Either way, and also when the wait fails, sets
+// `quitEvent` and posts WMU_EXIT_APP to the tray window if there is one.
 void CloseWatcherThread(unique_handle quitEvent, unique_handle closeRequestEvent,
                         const std::atomic<HWND>& trayWindow) noexcept;
 
 // Posts WMU_PASS_DONE to the main window, while it is open, after every
-// signal of `pass_done_event`; ends with `quit_event` or a failed wait.
+// signal of `passDoneEvent`; ends with `quitEvent` or a failed wait.
 void PassRelayThread(unique_handle quitEvent, unique_handle passDoneEvent,
                      const std::atomic<HWND>& mainWindow) noexcept;
 

@@ -291,23 +291,45 @@ LRESULT OnDestroy() {
 
 LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE: return OnCreate(tray, window);
-    case WM_TIMER: return OnTimer(tray, window, wParam);
-    case WM_DESTROY: return OnDestroy();
-    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(tray, window);
-    case WMU_TRAY_CALLBACK: return OnTrayCallback(tray, window, wParam, lParam);
-    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(tray, window, wParam);
-    case WMU_START_UPDATE_CHECK: StartUpdateCheckerForTray(window); return 0;
-    case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
-    case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
-    case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
-    case WM_DPICHANGED: return OnDpiChanged(tray, window, wParam, lParam);
-    case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    case WM_CREATE:
+      return OnCreate(tray, window);
+    case WM_TIMER:
+      return OnTimer(tray, window, wParam);
+    case WM_DESTROY:
+      return OnDestroy();
+    case WMU_ADD_TRAY_ICON:
+      return OnAddTrayIcon(tray, window);
+    case WMU_TRAY_CALLBACK:
+      return OnTrayCallback(tray, window, wParam, lParam);
+    case WMU_SHOW_UPDATE_BALLOON:
+      return OnShowUpdateBalloon(tray, window, wParam);
+    case WMU_START_UPDATE_CHECK:
+      StartUpdateCheckerForTray(window);
+      return 0;
+    case WMU_START_WORKER:
+      StartWorkerFromListFile();
+      return 0;
+    case WMU_LIST_CHANGED:
+      RestartWorkerIfRunning();
+      return 0;
+    case WMU_OPEN_MAIN_WINDOW:
+      return OnOpenMainWindow();
+    case WM_DPICHANGED:
+      return OnDpiChanged(tray, window, wParam, lParam);
+    case WMU_EXIT_APP:
+      ::DestroyWindow(window);
+      return 0;
     // Windows ends the process after this without returning to the loop.
-    case WM_ENDSESSION: if (wParam) StopWatchingProcessStarts(); return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr, ListFilePath); return 0;
-    case WMU_LIST_FILE_CHANGED: return OnListFileChanged(tray);
-    default: break;
+    case WM_ENDSESSION:
+      if (wParam) StopWatchingProcessStarts();
+      return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED:
+      ShowListFileRestored(nullptr, ListFilePath);
+      return 0;
+    case WMU_LIST_FILE_CHANGED:
+      return OnListFileChanged(tray);
+    default:
+      break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
   if (tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage) {

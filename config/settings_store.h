@@ -28,7 +28,7 @@ class SettingsStore {
   bool WriteValue(const wchar_t* name, uint32_t value);
   void Invalidate(const wchar_t* name);
 
-  // Any nonzero value is on. A failed read yields `default_value`, caches
+  // Any nonzero value is on. A failed read yields `defaultValue`, caches
   // nothing and returns false.
   bool ReadFlag(const wchar_t* name, bool& out, bool defaultValue);
   // As ReadFlag with default false, but a failed read is remembered as false

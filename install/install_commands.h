@@ -19,7 +19,7 @@ inline constexpr const wchar_t* kLegacyLogonTaskName = kLegacyProductName;
 // Makes a task scheduler after COM has been initialised on this thread.
 using TaskSchedulerFactory = std::function<std::unique_ptr<TaskSchedulerApi>()>;
 
-// Registers the logon task for `program_path`: 0 when registered, 1 when the
+// Registers the logon task for `programPath`: 0 when registered, 1 when the
 // path is empty or the registration failed.
 int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& programPath);
 

@@ -8,7 +8,7 @@
 
 namespace tarnwick {
 
-// The command line of process `process_id` as its process parameters hold it
+// The command line of process `processId` as its process parameters hold it
 // (written by its starter before its first instruction runs). Asks for
 // PROCESS_QUERY_LIMITED_INFORMATION (ProcessCommandLineInformation, Windows
 // 8.1 and later); where that is missing (older Windows, Wine 8), reads it from

@@ -17,12 +17,12 @@ inline constexpr unsigned long kReceiveTimeoutMs = 30000;
 // Redirects followed before a request counts as failed.
 inline constexpr int kMaxRedirects = 5;
 
-// Where a redirect from `from_url` to `location` (absolute or relative)
+// Where a redirect from `fromUrl` to `location` (absolute or relative)
 // leads, when it may be followed: an https: URL on the same host and port.
 // Nullopt for anything else (another host, another port, http:, no URL).
 [[nodiscard]] std::optional<std::wstring> SameHostRedirect(const std::wstring& fromUrl, const std::wstring& location);
 
-// A GET of the https: `url` that bypasses the cache and sends `user_agent`;
+// A GET of the https: `url` that bypasses the cache and sends `userAgent`;
 // the contract is UrlFetcher::Fetch's. Every handle is closed before it
 // returns. Safe to call from several threads at once.
 [[nodiscard]] std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t maxBytes,

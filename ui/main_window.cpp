@@ -170,10 +170,10 @@ void ShowListFileRefused(HWND window) noexcept {
 
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
   const std::wstring text =
-      save.keptCopy.empty()
-          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {Links(window).listFilePath, SystemErrorText(save.error)})
-          : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                           {Links(window).listFilePath, SystemErrorText(save.error), save.keptCopy});
+      save.keptCopy.empty() ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED),
+                                             {Links(window).listFilePath, SystemErrorText(save.error)})
+                            : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
+                                             {Links(window).listFilePath, SystemErrorText(save.error), save.keptCopy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -499,8 +499,8 @@ void OpenProcesses(HWND window) noexcept {
 }
 
 void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
-  const std::wstring text =
-      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), Links(window).listFilePath});
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT),
+                                           {std::to_wstring(length), Links(window).listFilePath});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -562,18 +562,18 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   bool zeroCharacter = false;
   bool unchangedSinceShown = false;
   const ListFileUpdate update =
-      UpdateProcessListFile(Links(window).listFilePath, [&](const std::vector<std::wstring>& entries)
-                                              -> std::optional<std::vector<std::wstring>> {
-        applied = {};
-        zeroCharacter = !ListBoxCanHoldEntries(entries);
-        if (zeroCharacter) return std::nullopt;
-        unchangedSinceShown = !ListFileRefused(window) && entries == state.savedEntries;
-        applied = ApplyListChange(entries, change);
-        if (!applied.save) return std::nullopt;
-        attempted = EntriesToSave(applied.entries);
-        SortLikeListBox(list, attempted);
-        return attempted;
-      });
+      UpdateProcessListFile(Links(window).listFilePath,
+                            [&](const std::vector<std::wstring>& entries) -> std::optional<std::vector<std::wstring>> {
+                              applied = {};
+                              zeroCharacter = !ListBoxCanHoldEntries(entries);
+                              if (zeroCharacter) return std::nullopt;
+                              unchangedSinceShown = !ListFileRefused(window) && entries == state.savedEntries;
+                              applied = ApplyListChange(entries, change);
+                              if (!applied.save) return std::nullopt;
+                              attempted = EntriesToSave(applied.entries);
+                              SortLikeListBox(list, attempted);
+                              return attempted;
+                            });
   if (update.reading.restored) ShowListFileRestored(window, Links(window).listFilePath);
   bool saved = false;
   if (IsRefusedStatus(update.status) || zeroCharacter) {

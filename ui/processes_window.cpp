@@ -618,8 +618,8 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
     uint32_t top = 0;
     if (state.settings->ReadNumber(kProcessesWindowLeft, left) &&
         state.settings->ReadNumber(kProcessesWindowTop, top)) {
-      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top),
-                         static_cast<int32_t>(left) + pixelWidth, static_cast<int32_t>(top) + pixelHeight};
+      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(left) + pixelWidth,
+                         static_cast<int32_t>(top) + pixelHeight};
       if (::MonitorFromRect(&kept, MONITOR_DEFAULTTONULL) != nullptr) {
         x = kept.left;
         y = kept.top;
@@ -653,9 +653,9 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
   if (::GetWindowPlacement(state.window, &placement)) {
     const RECT& normal = placement.rcNormalPosition;
     state.settings->WriteValue(kProcessesWindowWidth,
-                             static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
     state.settings->WriteValue(kProcessesWindowHeight,
-                             static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
     // The normal place is kept in work-area coordinates: from the screen's.
     POINT corner = {normal.left, normal.top};
     MONITORINFO monitor = {};
@@ -674,7 +674,7 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
     const int width = static_cast<int>(::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     if (width <= 0) continue;
     state.settings->WriteValue(ColumnWidthSetting(column).c_str(),
-                             static_cast<uint32_t>(::MulDiv(width, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(width, kDefaultDpi, state.dpi)));
   }
 }
 

@@ -45,11 +45,11 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 [[nodiscard]] std::wstring TakeVersionFile(BackgroundFetch& fetch);
 
 // The latest version on the server, or empty when nothing could be learned
-// within the version file's limits, or `quit_event` was set meanwhile.
+// within the version file's limits, or `quitEvent` was set meanwhile.
 [[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent);
 
-// Asks at once and then every `interval_ms` until `quit_event` is set (which
-// also ends a check under way); `announce_newer` runs with the packed
+// Asks at once and then every `intervalMs` until `quitEvent` is set (which
+// also ends a check under way); `announceNewer` runs with the packed
 // version after each check that found a newer one. `beta` is asked before
 // every check.
 void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,

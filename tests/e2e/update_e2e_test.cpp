@@ -844,8 +844,8 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
 // temporary folder and, when asked, re-points the user's download folder.
 class TempWatcher {
  public:
-  // `swap_download_folder`: re-point the user's download folder;
-  // `replace_copies`: put the substitute program in place of whatever is
+  // `swapDownloadFolder`: re-point the user's download folder;
+  // `replaceCopies`: put the substitute program in place of whatever is
   // copied into a new folder of the temporary folder.
   explicit TempWatcher(bool swapDownloadFolder, bool replaceCopies = false)
       : control_(WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/watcher-" +
@@ -924,7 +924,7 @@ class UpdateTrust : public UpdateTest {
 };
 
 TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
-  const TempWatcher watcher(/*swap_download_folder=*/false);
+  const TempWatcher watcher(/*swapDownloadFolder=*/false);
   // The watcher's DLL is loaded by a program started from a folder it planted in.
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
@@ -988,7 +988,7 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
   // folder of the temporary folder, and plant a DLL into every such folder;
   // the uninstall is started, as Apps & features may start it, from a
   // folder they planted into.
-  const TempWatcher watcher(/*swap_download_folder=*/false, /*replace_copies=*/true);
+  const TempWatcher watcher(/*swapDownloadFolder=*/false, /*replaceCopies=*/true);
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring workingFolder = std::wstring(temp) + L"uninstall-started-here";
@@ -1019,7 +1019,7 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
 }
 
 TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) {
-  const TempWatcher watcher(/*swap_download_folder=*/true);
+  const TempWatcher watcher(/*swapDownloadFolder=*/true);
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
   server_->PutFixture(kInstallerPath, "signed");
   instance_ = &StartInstance();

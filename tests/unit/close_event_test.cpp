@@ -17,7 +17,7 @@ std::wstring TestEventName() {
          std::wstring(test.begin(), test.end());
 }
 
-// The rights the event's access list grants to the well-known group `sid_text`.
+// The rights the event's access list grants to the well-known group `sidText`.
 ACCESS_MASK AllowedFor(HANDLE event, const wchar_t* sidText) {
   unique_handle readable;
   if (!::DuplicateHandle(::GetCurrentProcess(), event, ::GetCurrentProcess(), readable.put(), READ_CONTROL, FALSE, 0)) {

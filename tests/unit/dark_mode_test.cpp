@@ -89,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         SupportCase{"SettingOn", [](FakeDarkModeApi& f) { f.darkModeDisabled = true; }, false, false, ""},
         SupportCase{"HighContrastOn", [](FakeDarkModeApi& f) { f.highContrast = true; }, true, false,
                     "SetAppDarkMode 1"},
-        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false,
-                    "SetAppDarkMode 1"}),
+        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false, "SetAppDarkMode 1"}),
     [](const ::testing::TestParamInfo<SupportCase>& test) { return std::string(test.param.name); });
 
 using DarkModeTest = DarkModeFixture;

@@ -680,7 +680,7 @@ class WorkerTest : public ::testing::Test {
 
 TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingRunning) {
   RecordingDiagnostics diagnostics;
-  control_.makeThread = [](std::function<void()>) -> std::thread {
+  control_.makeThread = [](const std::function<void()>&) -> std::thread {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   };
   EXPECT_FALSE(StartWorker(control_, {L"game.exe"}, settings_, 0));

@@ -205,7 +205,7 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
 }
 
 TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
-  constexpr DownloadLimits limits{60'000, 10'000, 8192};
+  constexpr DownloadLimits kLimits{60'000, 10'000, 8192};
   struct Step {
     uint64_t atMs;
     size_t received;
@@ -231,7 +231,7 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
       {"past the deadline", {{10'000, 1 << 20, 0}, {60'001, 1 << 30, 0}}, false},
   };
   for (const Case& c : cases) {
-    DownloadPace pace(limits, 1000);
+    DownloadPace pace(kLimits, 1000);
     bool acceptable = true;
     for (const Step& step : c.steps) acceptable = pace.Acceptable(1000 + step.atMs, step.received, step.expected);
     EXPECT_EQ(acceptable, c.acceptable) << c.name;
@@ -240,7 +240,7 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
 
 // A job that never ends by itself: it reports `bytesPerTick` every
 // millisecond until it is cancelled.
-FetchJob TricklingJob(size_t bytesPerTick, std::shared_ptr<std::atomic<bool>> ended) {
+FetchJob TricklingJob(size_t bytesPerTick, const std::shared_ptr<std::atomic<bool>>& ended) {
   return [bytesPerTick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
     size_t received = 0;
     while (!control.Cancelled()) {

@@ -436,7 +436,7 @@ namespace {
 
 // Saves the display, or `window`'s rectangle of it, as `picture`: a Unix path
 // whose extension, or an ImageMagick prefix such as "bmp3:", names the
-// format. `picture_path` is the same file's Windows path.
+// format. `picturePath` is the same file's Windows path.
 bool CaptureDisplay(const std::string& picture, const std::wstring& picturePath, HWND window,
                     bool repaintFirst = true) {
   const char* display = std::getenv("DISPLAY");
@@ -465,12 +465,12 @@ bool CaptureDisplay(const std::string& picture, const std::wstring& picturePath,
   if (!RunUnixProgram("/usr/bin/import", arguments)) return false;
   // The picture is complete once import has exited, or, when Wine gives no
   // handle to wait on, once its size stops changing.
-  std::optional<size_t> last_size;
+  std::optional<size_t> lastSize;
   return WaitUntil([&] {
     const auto bytes = ReadFileBytes(picturePath);
     if (!bytes || bytes->empty()) return false;
-    const bool settled = last_size == bytes->size();
-    last_size = bytes->size();
+    const bool settled = lastSize == bytes->size();
+    lastSize = bytes->size();
     return settled;
   });
 }

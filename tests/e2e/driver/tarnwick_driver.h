@@ -87,7 +87,7 @@ struct RunResult {
 // The running instance's tray window, or null.
 [[nodiscard]] HWND FindTrayWindow();
 [[nodiscard]] DWORD WindowProcessId(HWND window);
-// A top-level window of `process_id` with that class (and title, unless
+// A top-level window of `processId` with that class (and title, unless
 // null) once it is visible: a dialog is ready only then.
 [[nodiscard]] HWND WaitForVisibleWindow(DWORD processId, const wchar_t* className, const wchar_t* title,
                                         Timeout timeout = kDefaultTimeout);
@@ -111,7 +111,7 @@ class HeldWindowThread {
 };
 
 // Whether the notification area holds the icon of `tray_window` with id
-// `icon_id` (the program uses its process id). Asks the shell to modify the
+// `iconId` (the program uses its process id). Asks the shell to modify the
 // icon without changing anything, which succeeds only for an existing icon.
 [[nodiscard]] bool TrayIconPresent(HWND trayWindow, UINT iconId);
 
@@ -122,7 +122,7 @@ bool DeleteTrayIcon(HWND trayWindow, UINT iconId);
 // What the shell does on a mouse event over the icon (WM_RBUTTONUP etc.).
 void PostTrayCallback(HWND trayWindow, UINT mouseMessage);
 
-// The visible pop-up menu of `process_id`, once it is shown.
+// The visible pop-up menu of `processId`, once it is shown.
 [[nodiscard]] HWND WaitForPopupMenu(DWORD processId, Timeout timeout = kDefaultTimeout);
 // Chooses the item with the access key `key` (the underlined letter, as
 // "x" in "E&xit") in an open pop-up menu, as a keyboard user does.
@@ -168,7 +168,7 @@ bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& p
 // --- Other programs ---------------------------------------------------------------
 
 // Starts `command_line` as it is (CreateProcessW without an application name,
-// as the shell runs a registered command), in `working_folder` when one is
+// as the shell runs a registered command), in `workingFolder` when one is
 // given, and waits up to `timeout` for its end: its exit code, or nullopt
 // when it could not be started or still ran (then it is ended).
 [[nodiscard]] std::optional<DWORD> RunCommandLine(const std::wstring& commandLine, Timeout timeout,
@@ -196,7 +196,7 @@ struct WindowPicture {
 };
 // Captures `window`'s rectangle of the display (after it has painted, as
 // TakeScreenshot does); nullopt without TARNWICK_ARTIFACTS or on failure.
-// Without `repaint_first` the window is not repainted whole first: the
+// Without `repaintFirst` the window is not repainted whole first: the
 // picture shows what its own painting left on the screen.
 [[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaintFirst = true);
 

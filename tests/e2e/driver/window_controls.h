@@ -33,7 +33,7 @@ struct GraphPanel {
 [[nodiscard]] std::vector<GraphPanel> GraphPanels(HWND mainWindow);
 // PBM_GETPOS of a progress bar, such as a graph cell.
 [[nodiscard]] int ProgressPosition(HWND progressBar);
-// The text a tooltip of the program shows for `tool` of `tool_window` (a
+// The text a tooltip of the program shows for `tool` of `toolWindow` (a
 // graph cell of its group box), asked of the program's tooltips through a
 // buffer placed in the program. Empty when no tooltip holds that tool.
 [[nodiscard]] std::wstring ToolTipText(HWND toolWindow, HWND tool);
@@ -58,7 +58,7 @@ void TypeText(HWND dialog, int editId, const std::wstring& text);
 // Double-clicks the list box entry at `index`, selecting it first.
 void DoubleClickListEntry(HWND list, int index);
 
-// A visible dialog (class "#32770") of `process_id` with this caption, other
+// A visible dialog (class "#32770") of `processId` with this caption, other
 // than `except`, such as a message box over the main window.
 [[nodiscard]] HWND WaitForDialog(DWORD processId, const wchar_t* caption, HWND except = nullptr,
                                  Timeout timeout = kDefaultTimeout);
@@ -67,7 +67,7 @@ bool WaitForWindowGone(HWND window, Timeout timeout = kDefaultTimeout);
 // Returns once the window's thread has handled everything sent to it before.
 void WaitForWindowIdle(HWND window);
 
-// The creation times of the threads of `process_id`, to tell that one started
+// The creation times of the threads of `processId`, to tell that one started
 // after a moment (such as a restarted worker).
 [[nodiscard]] FILETIME Now();
 [[nodiscard]] bool ThreadStartedAfter(DWORD processId, FILETIME moment);
