@@ -9,14 +9,14 @@
 
 namespace tarnwick {
 
-WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology,
-                             PathMatcher& matcher)
+WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processApi, TopologyApi& topologyApi,
+                             PathMatcher& pathMatcher)
     : PerformanceCoreMask(performanceCoreMask),
       performanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
-      processes(processes),
-      topology(topology),
-      matcher(matcher),
-      placements(processes, topology) {}
+      processes(processApi),
+      topology(topologyApi),
+      matcher(pathMatcher),
+      placements(processApi, topologyApi) {}
 
 WorkerControl::WorkerControl(uint64_t performanceCoreMask)
     : WorkerControl(performanceCoreMask, Win32ProcessApi(), Win32TopologyApi(), BoundedPathMatcher()) {}

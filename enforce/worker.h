@@ -47,7 +47,8 @@ using WorkerThreadMaker = std::thread (*)(std::function<void()> body);
 // The one block shared between the worker and the windows.
 struct WorkerControl {
   // The platform seams must outlive the control block.
-  WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology, PathMatcher& matcher);
+  WorkerControl(uint64_t performanceCoreMask, ProcessApi& processApi, TopologyApi& topologyApi,
+                PathMatcher& pathMatcher);
   // On this machine's Win32 platform.
   explicit WorkerControl(uint64_t performanceCoreMask);
   // Stops and joins a running worker.

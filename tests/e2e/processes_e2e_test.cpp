@@ -173,7 +173,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   // Saved in the main window's list box order, which is sorted.
   EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));
   const std::vector<std::wstring> added =
-      WaitForRow(view, names_[unlisted], [](const auto& row) { return row[CpuAffinities] == L"Placed"; });
+      WaitForRow(view, names_[unlisted], [](const auto& cells) { return cells[CpuAffinities] == L"Placed"; });
   ASSERT_FALSE(added.empty());
   EXPECT_EQ(added[Pattern], names_[unlisted]);
 }
