@@ -13,9 +13,9 @@ namespace {
 constexpr const wchar_t* kSharedAccess = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100002;;;IU)";
 constexpr const wchar_t* kMediumIntegrityLabel = L"S:(ML;;NW;;;ME)";
 
-unique_handle CreateWithSecurity(const wchar_t* name, const std::wstring& descriptor_text) {
+unique_handle CreateWithSecurity(const wchar_t* name, const std::wstring& descriptorText) {
   unique_hlocal descriptor;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptor_text.c_str(), SDDL_REVISION_1,
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
                                                               reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
                                                               nullptr)) {
     return {};

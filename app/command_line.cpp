@@ -12,14 +12,17 @@ namespace tarnwick {
 namespace po = boost::program_options;
 namespace {
 
-po::options_description MakeOptionsDescription(bool& show_main_window) {
+po::options_description MakeOptionsDescription(bool& showMainWindow) {
   po::options_description options("Options");
+  // One option a line, as --help lists them.
+  // clang-format off
   options.add_options()
       ("help,h", "show help")
       ("close,c", "Close running instances.")
       ("install,i", "Run install tasks.")
       ("uninstall,u", "Run uninstall tasks.")
-      ("show,w", po::bool_switch(&show_main_window), "Open main window at startup.");
+      ("show,w", po::bool_switch(&showMainWindow), "Open main window at startup.");
+  // clang-format on
   return options;
 }
 
@@ -36,7 +39,7 @@ Command ChooseCommand(const po::variables_map& variables) {
 CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   CommandLine result;
   try {
-    const po::options_description options = MakeOptionsDescription(result.show_main_window);
+    const po::options_description options = MakeOptionsDescription(result.showMainWindow);
     po::variables_map variables;
     po::store(po::wcommand_line_parser(arguments).options(options).allow_unregistered().run(), variables);
     po::notify(variables);
@@ -50,12 +53,12 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   return result;
 }
 
-std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& command_line) {
+std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& commandLine) {
   std::vector<std::wstring> arguments;
   // An empty text would be split as this program's own path.
-  if (command_line.empty()) return arguments;
+  if (commandLine.empty()) return arguments;
   int count = 0;
-  unique_hlocal split(::CommandLineToArgvW(command_line.c_str(), &count));
+  unique_hlocal split(::CommandLineToArgvW(commandLine.c_str(), &count));
   if (!split) return arguments;
   const auto* words = static_cast<const wchar_t* const*>(split.get());
   for (int index = 1; index < count; ++index) arguments.emplace_back(words[index]);

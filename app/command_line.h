@@ -11,8 +11,8 @@ enum class Command { Help, Install, Uninstall, Close, Run, Rejected };
 
 struct CommandLine {
   Command command = Command::Run;
-  bool show_main_window = false;  // "--show": open the main window at start-up
-  std::string problem;            // why the command line was rejected
+  bool showMainWindow = false;  // "--show": open the main window at start-up
+  std::string problem;          // why the command line was rejected
 };
 
 // Parses the arguments (program name excluded). Long options may be
@@ -24,7 +24,7 @@ struct CommandLine {
 // The arguments of a whole command line as Windows passes it to a program
 // (its name first), split as the runtime splits this program's own, without
 // the program name: what ParseCommandLine reads for another process.
-[[nodiscard]] std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& command_line);
+[[nodiscard]] std::vector<std::wstring> ArgumentsOfCommandLine(const std::wstring& commandLine);
 
 // The "Options" description as the options library prints it.
 [[nodiscard]] std::string OptionsDescriptionText();

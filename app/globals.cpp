@@ -13,8 +13,7 @@ namespace {
 
 std::wstring RoamingAppDataFolder() {
   unique_cotaskmem folder;
-  if (FAILED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr,
-                                    reinterpret_cast<PWSTR*>(folder.put())))) {
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, reinterpret_cast<PWSTR*>(folder.put())))) {
     return {};
   }
   return static_cast<const wchar_t*>(folder.get());
@@ -23,18 +22,18 @@ std::wstring RoamingAppDataFolder() {
 }  // namespace
 
 MainWindowLinks ProgramMainWindowLinks() {
-  return {*UserSettings, ListFilePath, KnownListFileStamp, Worker, PassDoneEvent.get(), TrayWindowHandle,
-          MainWindowHandle};
+  return {*UserSettings,       ListFilePath,     KnownListFileStamp, Worker,
+          PassDoneEvent.get(), TrayWindowHandle, MainWindowHandle};
 }
 
-std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token) {
-  const std::wstring product = app_data + L"\\" TARNWICK_PRODUCT_NAME;
+std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource limitedToken) {
+  const std::wstring product = appData + L"\\" TARNWICK_PRODUCT_NAME;
   const std::wstring config = product + L"\\config";
   // With the rights of the user's ordinary programs, or not at all: a
   // junction planted in the profile must not lead an elevated create elsewhere.
-  const LimitedRightsScope limited(limited_token);
-  if (limited.ok()) {
-    for (const std::wstring* folder : {&app_data, &product, &config}) ::CreateDirectoryW(folder->c_str(), nullptr);
+  const LimitedRightsScope limited(limitedToken);
+  if (limited.Ok()) {
+    for (const std::wstring* folder : {&appData, &product, &config}) ::CreateDirectoryW(folder->c_str(), nullptr);
   }
   return config + L"\\p-core-list.txt";
 }

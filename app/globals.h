@@ -63,10 +63,10 @@ extern WorkerControl Worker;
 // What the main window uses of the globals above.
 [[nodiscard]] MainWindowLinks ProgramMainWindowLinks();
 
-// The list file's path below `app_data`, creating its folders with the
+// The list file's path below `appData`, creating its folders with the
 // rights of the user's ordinary programs (failures are ignored: a missing
 // folder only makes the file unreadable and unwritable; so does an elevated
 // process that cannot take those rights on: it creates nothing).
-[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& app_data, LimitedTokenSource limited_token = nullptr);
+[[nodiscard]] std::wstring MakeListFilePath(const std::wstring& appData, LimitedTokenSource limitedToken = nullptr);
 
 }  // namespace tarnwick

@@ -28,9 +28,9 @@ struct WatchedFolder {
 };
 
 // Watches each folder of the list; keeps a watch whose folder stays.
-void WatchFolders(const std::wstring& list_path, std::vector<WatchedFolder>& watched) {
+void WatchFolders(const std::wstring& listPath, std::vector<WatchedFolder>& watched) {
   std::vector<WatchedFolder> next;
-  for (std::wstring& folder : ListFileFolders(list_path)) {
+  for (std::wstring& folder : ListFileFolders(listPath)) {
     WatchedFolder entry{std::move(folder), {}};
     // A watch holds its folder open: one whose folder was removed is let go,
     // or the removed folder's name could not be used again meanwhile.
@@ -50,12 +50,12 @@ void WatchFolders(const std::wstring& list_path, std::vector<WatchedFolder>& wat
 
 }  // namespace
 
-void ListFileWatcherThread(unique_handle quit_event, std::wstring list_path,
-                           const std::atomic<HWND>& tray_window) noexcept {
+void ListFileWatcherThread(unique_handle quitEvent, const std::wstring& listPath,
+                           const std::atomic<HWND>& trayWindow) noexcept {
   std::vector<WatchedFolder> watched;
   while (true) {
-    WatchFolders(list_path, watched);
-    std::array<HANDLE, MAXIMUM_WAIT_OBJECTS> waits{quit_event.get()};
+    WatchFolders(listPath, watched);
+    std::array<HANDLE, MAXIMUM_WAIT_OBJECTS> waits{quitEvent.get()};
     DWORD count = 1;
     for (const WatchedFolder& folder : watched) {
       if (folder.change && count < waits.size()) waits[count++] = folder.change.get();
@@ -65,23 +65,23 @@ void ListFileWatcherThread(unique_handle quit_event, std::wstring list_path,
     if (woken == WAIT_TIMEOUT) continue;
     if (woken <= WAIT_OBJECT_0 || woken >= WAIT_OBJECT_0 + count) return;
     // Re-armed before the quiet time is measured: a change during it counts.
-    const ULONGLONG first_change = ::GetTickCount64();
+    const ULONGLONG firstChange = ::GetTickCount64();
     while (true) {
       for (DWORD index = 1; index < count; ++index) ::FindNextChangeNotification(waits[index]);
-      if (::GetTickCount64() - first_change >= kLongestDelayMs) break;
+      if (::GetTickCount64() - firstChange >= kLongestDelayMs) break;
       const DWORD more = ::WaitForMultipleObjects(count, waits.data(), FALSE, kQuietMs);
       if (more == WAIT_OBJECT_0) return;
       if (more == WAIT_TIMEOUT || more == WAIT_FAILED) break;
     }
-    if (const HWND window = tray_window.load()) ::PostMessageW(window, WMU_LIST_FILE_CHANGED, 0, 0);
+    if (const HWND window = trayWindow.load()) ::PostMessageW(window, WMU_LIST_FILE_CHANGED, 0, 0);
   }
 }
 
-bool StartListFileWatcher(HANDLE quit_event, const std::wstring& list_path, const std::atomic<HWND>& tray_window) {
-  unique_handle own_quit = DuplicateForThread(quit_event);
-  if (!own_quit) return false;
-  return StartDetachedThread([quit = std::move(own_quit), list_path, &tray_window]() mutable noexcept {
-    ListFileWatcherThread(std::move(quit), std::move(list_path), tray_window);
+bool StartListFileWatcher(HANDLE quitEvent, const std::wstring& listPath, const std::atomic<HWND>& trayWindow) {
+  unique_handle ownQuit = DuplicateForThread(quitEvent);
+  if (!ownQuit) return false;
+  return StartDetachedThread([quit = std::move(ownQuit), listPath, &trayWindow]() mutable noexcept {
+    ListFileWatcherThread(std::move(quit), listPath, trayWindow);
   });
 }
 

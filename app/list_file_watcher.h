@@ -15,13 +15,13 @@ namespace tarnwick {
 // Posts WMU_LIST_FILE_CHANGED to the tray window once the list's folders
 // have been quiet for a moment after a change (an editor saves in several
 // steps), at the latest about half a second after the first change. Ends
-// with `quit_event` or a failed wait. Whether the file's content changed is
+// with `quitEvent` or a failed wait. Whether the file's content changed is
 // the tray window's to tell: every change in the folders is reported.
-void ListFileWatcherThread(unique_handle quit_event, std::wstring list_path,
-                           const std::atomic<HWND>& tray_window) noexcept;
+void ListFileWatcherThread(unique_handle quitEvent, const std::wstring& listPath,
+                           const std::atomic<HWND>& trayWindow) noexcept;
 
 // Starts ListFileWatcherThread detached with its own duplicate of
-// `quit_event`; false when it could not be started.
-bool StartListFileWatcher(HANDLE quit_event, const std::wstring& list_path, const std::atomic<HWND>& tray_window);
+// `quitEvent`; false when it could not be started.
+bool StartListFileWatcher(HANDLE quitEvent, const std::wstring& listPath, const std::atomic<HWND>& trayWindow);
 
 }  // namespace tarnwick

@@ -7,21 +7,21 @@
 
 namespace tarnwick {
 
-void CloseWatcherThread(unique_handle quit_event, unique_handle close_request_event,
-                        const std::atomic<HWND>& tray_window) noexcept {
-  const HANDLE events[] = {quit_event.get(), close_request_event.get()};
+void CloseWatcherThread(unique_handle quitEvent, unique_handle closeRequestEvent,
+                        const std::atomic<HWND>& trayWindow) noexcept {
+  const HANDLE events[] = {quitEvent.get(), closeRequestEvent.get()};
   ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
   // A failed wait (an event that was never created) ends the program too:
   // an instance that cannot be closed must not keep running.
-  ::SetEvent(quit_event.get());
-  if (const HWND window = tray_window.load()) ::PostMessageW(window, WMU_EXIT_APP, 0, 0);
+  ::SetEvent(quitEvent.get());
+  if (const HWND window = trayWindow.load()) ::PostMessageW(window, WMU_EXIT_APP, 0, 0);
 }
 
-void PassRelayThread(unique_handle quit_event, unique_handle pass_done_event,
-                     const std::atomic<HWND>& main_window) noexcept {
-  const HANDLE events[] = {quit_event.get(), pass_done_event.get()};
+void PassRelayThread(unique_handle quitEvent, unique_handle passDoneEvent,
+                     const std::atomic<HWND>& mainWindow) noexcept {
+  const HANDLE events[] = {quitEvent.get(), passDoneEvent.get()};
   while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-    if (const HWND window = main_window.load()) ::PostMessageW(window, WMU_PASS_DONE, 0, 0);
+    if (const HWND window = mainWindow.load()) ::PostMessageW(window, WMU_PASS_DONE, 0, 0);
   }
 }
 
@@ -37,27 +37,27 @@ namespace {
 
 using RelayThreadFunction = void (*)(unique_handle, unique_handle, const std::atomic<HWND>&) noexcept;
 
-// Starts `thread_function` detached, with duplicates of the two events that
+// Starts `threadFunction` detached, with duplicates of the two events that
 // it owns; a thread without both would end (or end the instance) at once.
-bool StartWithOwnEvents(RelayThreadFunction thread_function, HANDLE first, HANDLE second,
+bool StartWithOwnEvents(RelayThreadFunction threadFunction, HANDLE first, HANDLE second,
                         const std::atomic<HWND>& window) {
-  unique_handle own_first = DuplicateForThread(first);
-  unique_handle own_second = DuplicateForThread(second);
-  if (!own_first || !own_second) return false;
-  return StartDetachedThread([thread_function, first = std::move(own_first), second = std::move(own_second),
-                              &window]() mutable noexcept {
-    thread_function(std::move(first), std::move(second), window);
-  });
+  unique_handle ownFirst = DuplicateForThread(first);
+  unique_handle ownSecond = DuplicateForThread(second);
+  if (!ownFirst || !ownSecond) return false;
+  return StartDetachedThread(
+      [threadFunction, first = std::move(ownFirst), second = std::move(ownSecond), &window]() mutable noexcept {
+        threadFunction(std::move(first), std::move(second), window);
+      });
 }
 
 }  // namespace
 
-bool StartCloseWatcher(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window) {
-  return StartWithOwnEvents(CloseWatcherThread, quit_event, close_request_event, tray_window);
+bool StartCloseWatcher(HANDLE quitEvent, HANDLE closeRequestEvent, const std::atomic<HWND>& trayWindow) {
+  return StartWithOwnEvents(CloseWatcherThread, quitEvent, closeRequestEvent, trayWindow);
 }
 
-bool StartPassRelay(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window) {
-  return StartWithOwnEvents(PassRelayThread, quit_event, pass_done_event, main_window);
+bool StartPassRelay(HANDLE quitEvent, HANDLE passDoneEvent, const std::atomic<HWND>& mainWindow) {
+  return StartWithOwnEvents(PassRelayThread, quitEvent, passDoneEvent, mainWindow);
 }
 
 }  // namespace tarnwick

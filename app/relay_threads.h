@@ -12,16 +12,16 @@
 
 namespace tarnwick {
 
-// Waits for the end (`quit_event`) or a close request from another process
-// (`close_request_event`). Either way, and also when the wait fails, sets
-// `quit_event` and posts WMU_EXIT_APP to the tray window if there is one.
-void CloseWatcherThread(unique_handle quit_event, unique_handle close_request_event,
-                        const std::atomic<HWND>& tray_window) noexcept;
+// Waits for the end (`quitEvent`) or a close request from another process
+// (`closeRequestEvent`). Either way, and also when the wait fails, sets
+// `quitEvent` and posts WMU_EXIT_APP to the tray window if there is one.
+void CloseWatcherThread(unique_handle quitEvent, unique_handle closeRequestEvent,
+                        const std::atomic<HWND>& trayWindow) noexcept;
 
 // Posts WMU_PASS_DONE to the main window, while it is open, after every
-// signal of `pass_done_event`; ends with `quit_event` or a failed wait.
-void PassRelayThread(unique_handle quit_event, unique_handle pass_done_event,
-                     const std::atomic<HWND>& main_window) noexcept;
+// signal of `passDoneEvent`; ends with `quitEvent` or a failed wait.
+void PassRelayThread(unique_handle quitEvent, unique_handle passDoneEvent,
+                     const std::atomic<HWND>& mainWindow) noexcept;
 
 // A handle of this process's own to the same object; null when `handle` is
 // null or cannot be duplicated.
@@ -29,9 +29,9 @@ void PassRelayThread(unique_handle quit_event, unique_handle pass_done_event,
 
 // Starts CloseWatcherThread with its own duplicates of the two events, as a
 // detached thread; false when it could not be started.
-bool StartCloseWatcher(HANDLE quit_event, HANDLE close_request_event, const std::atomic<HWND>& tray_window);
+bool StartCloseWatcher(HANDLE quitEvent, HANDLE closeRequestEvent, const std::atomic<HWND>& trayWindow);
 // Starts PassRelayThread with its own duplicates of the two events, as a
 // detached thread; false when it could not be started.
-bool StartPassRelay(HANDLE quit_event, HANDLE pass_done_event, const std::atomic<HWND>& main_window);
+bool StartPassRelay(HANDLE quitEvent, HANDLE passDoneEvent, const std::atomic<HWND>& mainWindow);
 
 }  // namespace tarnwick

@@ -64,9 +64,10 @@ int InstallLogonTaskForThisProgram() {
   const std::wstring program = CurrentProgramPath();
   if (!program.empty() && OthersCanReplaceProgram(program)) {
     const bool removed = RunRefusedInstall(MakeComTaskScheduler);
-    WriteToStandardError(std::string(
-        "Tarnwick: not installing the logon task: accounts other than administrators can replace this program "
-        "or a folder on its path; install it into Program Files first. ") +
+    WriteToStandardError(
+        std::string(
+            "Tarnwick: not installing the logon task: accounts other than administrators can replace this program "
+            "or a folder on its path; install it into Program Files first. ") +
         (removed ? "Tarnwick will not start at logon (earlier logon tasks were removed).\n"
                  : "The Task Scheduler could not be reached to remove earlier logon tasks.\n"));
     return 1;
@@ -94,10 +95,10 @@ HandOver HandOverToRunningInstance(HWND running) {
   // This start has the foreground (the user just started it): it passes the
   // right on, or Windows would refuse the running instance's window and only
   // flash its taskbar button.
-  DWORD running_process = 0;
-  ::GetWindowThreadProcessId(running, &running_process);
-  if (running_process != 0) ::AllowSetForegroundWindow(running_process);
-  unique_handle instance(::OpenProcess(SYNCHRONIZE, FALSE, running_process));
+  DWORD runningProcess = 0;
+  ::GetWindowThreadProcessId(running, &runningProcess);
+  if (runningProcess != 0) ::AllowSetForegroundWindow(runningProcess);
+  unique_handle instance(::OpenProcess(SYNCHRONIZE, FALSE, runningProcess));
   // The send blocks until the window it opens is closed: a thread of its own
   // waits in it, and ends with the process whatever it is waiting for.
   unique_handle sender(::CreateThread(nullptr, 0, SendOpenMainWindow, running, 0, nullptr));
@@ -145,18 +146,21 @@ InstanceRole TakeInstanceRole(unique_handle& mutex) {
     const HWND running = ::FindWindowW(kTrayWindowClass, nullptr);
     if (running != nullptr && running != ending) {
       switch (HandOverToRunningInstance(running)) {
-        case HandOver::Answered: return InstanceRole::HandedOver;
-        case HandOver::Closed: return InstanceRole::Ended;
+        case HandOver::Answered:
+          return InstanceRole::HandedOver;
+        case HandOver::Closed:
+          return InstanceRole::Ended;
         // The instance is ending: its mutex comes free soon, and its window
         // is not asked again meanwhile.
-        case HandOver::NotAnswered: ending = running; break;
+        case HandOver::NotAnswered:
+          ending = running;
+          break;
       }
     }
     if (IsSet(CloseRequestEvent)) return InstanceRole::Ended;
     if (::GetTickCount64() >= deadline) return InstanceRole::NoWindow;
   }
 }
-
 
 void RunMessageLoop() {
   MSG message{};
@@ -191,15 +195,18 @@ struct OwnedMutex {
 int RunTrayApplication() {
   OwnedMutex instance;
   switch (TakeInstanceRole(instance.handle)) {
-    case InstanceRole::Run: instance.owned = static_cast<bool>(instance.handle); break;
+    case InstanceRole::Run:
+      instance.owned = static_cast<bool>(instance.handle);
+      break;
     case InstanceRole::HandedOver:
-    case InstanceRole::Ended: return 0;
+    case InstanceRole::Ended:
+      return 0;
     case InstanceRole::NoWindow:
       WriteToStandardError("Tarnwick: another instance holds this session but shows no tray window.\n");
       return 1;
   }
-  const QuitSignalOnReturn quit_signal;
-  const WindowThreadSetUp window_thread;
+  const QuitSignalOnReturn quitSignal;
+  const WindowThreadSetUp windowThread;
   // Does nothing more than read the setting when the user switched dark mode off.
   InitDarkMode(*UserSettings);
 
@@ -237,36 +244,40 @@ enum class ProcessRole { NotAnInstance, Instance, Undetermined };
 // object. The command forms ("--close" beside this one, "--install"...) never
 // count. A process whose command line cannot be read (still being made,
 // ending, or denying us the access) is undetermined.
-ProcessRole RoleOfProcess(DWORD process_id) {
-  unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
+ProcessRole RoleOfProcess(DWORD processId) {
+  unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
   if (!process) {
     return ::GetLastError() == ERROR_INVALID_PARAMETER ? ProcessRole::NotAnInstance : ProcessRole::Undetermined;
   }
   // An ended process may stay listed while its last handles are open.
   if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return ProcessRole::NotAnInstance;
-  const std::optional<std::wstring> command_line = ReadProcessCommandLine(process_id);
-  if (!command_line) return ProcessRole::Undetermined;
-  return ParseCommandLine(ArgumentsOfCommandLine(*command_line)).command == Command::Run ? ProcessRole::Instance
-                                                                                       : ProcessRole::NotAnInstance;
+  const std::optional<std::wstring> commandLine = ReadProcessCommandLine(processId);
+  if (!commandLine) return ProcessRole::Undetermined;
+  return ParseCommandLine(ArgumentsOfCommandLine(*commandLine)).command == Command::Run ? ProcessRole::Instance
+                                                                                        : ProcessRole::NotAnInstance;
 }
 
 // The strongest role among the other processes of this program's file name,
 // in any session (the close event reaches them all).
 ProcessRole RoleOfOtherProcessesOfThisProgram() {
-  const std::wstring own_path = CurrentProgramPath();
-  if (own_path.empty()) return ProcessRole::NotAnInstance;
-  const std::wstring own_name = own_path.substr(own_path.find_last_of(L"\\/") + 1);
+  const std::wstring ownPath = CurrentProgramPath();
+  if (ownPath.empty()) return ProcessRole::NotAnInstance;
+  const std::wstring ownName = ownPath.substr(ownPath.find_last_of(L"\\/") + 1);
   unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return ProcessRole::Undetermined;
   ProcessRole strongest = ProcessRole::NotAnInstance;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == ::GetCurrentProcessId() || _wcsicmp(entry.szExeFile, own_name.c_str()) != 0) continue;
+    if (entry.th32ProcessID == ::GetCurrentProcessId() || _wcsicmp(entry.szExeFile, ownName.c_str()) != 0) continue;
     switch (RoleOfProcess(entry.th32ProcessID)) {
-      case ProcessRole::Instance: return ProcessRole::Instance;
-      case ProcessRole::Undetermined: strongest = ProcessRole::Undetermined; break;
-      case ProcessRole::NotAnInstance: break;
+      case ProcessRole::Instance:
+        return ProcessRole::Instance;
+      case ProcessRole::Undetermined:
+        strongest = ProcessRole::Undetermined;
+        break;
+      case ProcessRole::NotAnInstance:
+        break;
     }
   }
   return strongest;
@@ -330,15 +341,21 @@ int RunTarnwickFromEntryPoint() {
 }
 
 int RunTarnwick(const std::vector<std::wstring>& arguments) {
-  const CommandLine command_line = ParseCommandLine(arguments);
-  ShowAtStartup = command_line.show_main_window;
-  switch (command_line.command) {
-    case Command::Rejected: return RejectCommandLine(command_line.problem);
-    case Command::Help: return ShowHelp();
-    case Command::Install: return InstallLogonTaskForThisProgram();
-    case Command::Uninstall: return RunUninstall(MakeComTaskScheduler);
-    case Command::Close: return CloseRunningInstances();
-    case Command::Run: return RunTrayApplication();
+  const CommandLine commandLine = ParseCommandLine(arguments);
+  ShowAtStartup = commandLine.showMainWindow;
+  switch (commandLine.command) {
+    case Command::Rejected:
+      return RejectCommandLine(commandLine.problem);
+    case Command::Help:
+      return ShowHelp();
+    case Command::Install:
+      return InstallLogonTaskForThisProgram();
+    case Command::Uninstall:
+      return RunUninstall(MakeComTaskScheduler);
+    case Command::Close:
+      return CloseRunningInstances();
+    case Command::Run:
+      return RunTrayApplication();
   }
   return RunTrayApplication();
 }

@@ -36,20 +36,20 @@ constexpr UINT kUpdateBalloonTimeoutMs = 10000;
 
 // The tray window's own state, made with the window and freed with it.
 struct TrayState : WindowStateLifetime {
-  unique_hicon icon;     // the small icon at the tray window's DPI
-  unique_hmenu menu;     // loaded on first use, kept for the window's life
-  UINT taskbar_created_message = 0;
-  bool icon_added = false;
+  unique_hicon icon;  // the small icon at the tray window's DPI
+  unique_hmenu menu;  // loaded on first use, kept for the window's life
+  UINT taskbarCreatedMessage = 0;
+  bool iconAdded = false;
   // The icon's last round of tries failed and diagnostics were told: the
   // timer's further rounds are not told again until one succeeds.
-  bool icon_failure_reported = false;
+  bool iconFailureReported = false;
   // With callback version 3 a right click brings WM_RBUTTONUP and then
   // WM_CONTEXTMENU; the second arrives while the menu of the first is open.
-  bool menu_open = false;
-  bool update_balloon_pending = false;
-  uint32_t announced_version = 0;  // packed; the version the balloon offers
+  bool menuOpen = false;
+  bool updateBalloonPending = false;
+  uint32_t announcedVersion = 0;  // packed; the version the balloon offers
   // A box that tells of a refused list file shows: one at a time.
-  bool refused_box_showing = false;
+  bool refusedBoxShowing = false;
 };
 
 template <size_t N>
@@ -94,7 +94,7 @@ unique_hicon LoadTrayIcon(int dpi) { return LoadIconForDpi(AppInstance, IDI_TARN
 LRESULT OnCreate(TrayState& tray, HWND window) {
   TrayWindowHandle = window;
   tray.icon = LoadTrayIcon(WindowDpi(window));
-  tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   ::PostMessageW(window, WMU_START_UPDATE_CHECK, 0, 0);
   ::PostMessageW(window, WMU_START_WORKER, 0, 0);
   if (ShowAtStartup) ::PostMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
@@ -116,30 +116,30 @@ LRESULT OnAddTrayIcon(TrayState& tray, HWND window) {
     if (!added) error = ::GetLastError();
   }
   if (added) {
-    tray.icon_added = true;
-    tray.icon_failure_reported = false;
-  } else if (!tray.icon_failure_reported && DiagnosticsListening(DiagnosticLevel::kError)) {
-    tray.icon_failure_reported = true;
-    ReportDiagnostic(DiagnosticLevel::kError, L"tray icon given up after ", kIconAddTries, L" tries: ",
+    tray.iconAdded = true;
+    tray.iconFailureReported = false;
+  } else if (!tray.iconFailureReported && DiagnosticsListening(DiagnosticLevel::Error)) {
+    tray.iconFailureReported = true;
+    ReportDiagnostic(DiagnosticLevel::Error, L"tray icon given up after ", kIconAddTries, L" tries: ",
                      Win32Error{error});
   }
   // Version 3 puts the mouse message itself in the callback's lParam.
   data.uVersion = NOTIFYICON_VERSION;
   ::Shell_NotifyIconW(NIM_SETVERSION, &data);
-  if (tray.taskbar_created_message == 0) tray.taskbar_created_message = RegisterTaskbarCreatedMessage(window);
+  if (tray.taskbarCreatedMessage == 0) tray.taskbarCreatedMessage = RegisterTaskbarCreatedMessage(window);
   return 0;
 }
 
-LRESULT OnTimer(const TrayState& tray, HWND window, WPARAM timer_id) {
-  if (timer_id != IDT_TRAY_ICON) return 0;
-  if (!tray.icon_added) ReAddTrayIcon(window);
-  if (tray.icon_added) ::KillTimer(window, IDT_TRAY_ICON);
+LRESULT OnTimer(const TrayState& tray, HWND window, WPARAM timerId) {
+  if (timerId != IDT_TRAY_ICON) return 0;
+  if (!tray.iconAdded) ReAddTrayIcon(window);
+  if (tray.iconAdded) ::KillTimer(window, IDT_TRAY_ICON);
   return 0;
 }
 
 void ShowTrayMenu(TrayState& tray, HWND window) {
   // The shell's next notification can arrive while the menu's own loop runs.
-  if (tray.menu_open) return;
+  if (tray.menuOpen) return;
   if (!tray.menu) tray.menu.reset(::LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
   const HMENU popup = ::GetSubMenu(tray.menu.get(), 0);
   if (popup == nullptr) return;
@@ -147,10 +147,10 @@ void ShowTrayMenu(TrayState& tray, HWND window) {
   ::GetCursorPos(&cursor);
   // Without the foreground the menu would not close on a click elsewhere.
   ::SetForegroundWindow(window);
-  tray.menu_open = true;
+  tray.menuOpen = true;
   const UINT command = static_cast<UINT>(
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr));
-  tray.menu_open = false;
+  tray.menuOpen = false;
   ::PostMessageW(window, WM_NULL, 0, 0);
   if (command == IDM_EXIT) {
     // The window goes first, as after a close request: a start that comes
@@ -162,35 +162,43 @@ void ShowTrayMenu(TrayState& tray, HWND window) {
 }
 
 void OnUpdateBalloonClicked(TrayState& tray, HWND window) {
-  if (!tray.update_balloon_pending) return;
+  if (!tray.updateBalloonPending) return;
   // Cleared first: the flow's own message loops deliver the shell's next
   // clicks to this window, and each would start another download.
-  tray.update_balloon_pending = false;
+  tray.updateBalloonPending = false;
   // The tray window is never shown: the download's dialog stands alone, and
   // the boxes of the flow belong to this window, which caused them.
-  if (DownloadAndLaunchUpdate(window, tray.announced_version) == UpdateLaunch::Failed) {
-    ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName,
-                  MB_ICONERROR);
+  if (DownloadAndLaunchUpdate(window, tray.announcedVersion) == UpdateLaunch::Failed) {
+    ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED, AppInstance).c_str(), kProductName, MB_ICONERROR);
   }
 }
 
-LRESULT OnTrayCallback(TrayState& tray, HWND window, WPARAM wparam, LPARAM lparam) {
-  switch (static_cast<UINT>(lparam)) {
+LRESULT OnTrayCallback(TrayState& tray, HWND window, WPARAM wParam, LPARAM lParam) {
+  switch (static_cast<UINT>(lParam)) {
     case WM_LBUTTONUP:
     case WM_LBUTTONDBLCLK:
     // The keyboard: Enter or Space on the icon, or a selection with the mouse and Enter.
     case NIN_SELECT:
-    case NIN_KEYSELECT: ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0); break;
+    case NIN_KEYSELECT:
+      ::SendMessageW(window, WMU_OPEN_MAIN_WINDOW, 0, 0);
+      break;
     // WM_CONTEXTMENU alone comes from the keyboard (Shift+F10, the menu key);
     // after a right click it finds the menu already open.
     case WM_RBUTTONUP:
-    case WM_CONTEXTMENU: ShowTrayMenu(tray, window); break;
-    case NIN_BALLOONUSERCLICK: OnUpdateBalloonClicked(tray, window); break;
+    case WM_CONTEXTMENU:
+      ShowTrayMenu(tray, window);
+      break;
+    case NIN_BALLOONUSERCLICK:
+      OnUpdateBalloonClicked(tray, window);
+      break;
     case NIN_BALLOONHIDE:
-    case NIN_BALLOONTIMEOUT: tray.update_balloon_pending = false; break;
-    default: break;
+    case NIN_BALLOONTIMEOUT:
+      tray.updateBalloonPending = false;
+      break;
+    default:
+      break;
   }
-  return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wparam, lparam);
+  return ::DefWindowProcW(window, WMU_TRAY_CALLBACK, wParam, lParam);
 }
 
 LRESULT OnShowUpdateBalloon(TrayState& tray, HWND window, WPARAM version) {
@@ -201,22 +209,22 @@ LRESULT OnShowUpdateBalloon(TrayState& tray, HWND window, WPARAM version) {
   CopyTruncated(data.szInfo, LoadResourceText(IDS_UPDATE_BALLOON_TEXT, AppInstance));
   data.dwInfoFlags = NIIF_NONE;
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
-  tray.update_balloon_pending = true;
-  tray.announced_version = static_cast<uint32_t>(version);
+  tray.updateBalloonPending = true;
+  tray.announcedVersion = static_cast<uint32_t>(version);
   return 0;
 }
 
 // The taskbar's monitor took another scaling: the icon of its size, once the
 // shell shows the new one (it keeps its own copy).
-LRESULT OnDpiChanged(TrayState& tray, HWND window, WPARAM wparam, LPARAM lparam) {
-  if (const auto* suggested = reinterpret_cast<const RECT*>(lparam)) {
+LRESULT OnDpiChanged(TrayState& tray, HWND window, WPARAM wParam, LPARAM lParam) {
+  if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
     ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  unique_hicon icon = LoadTrayIcon(LOWORD(wparam));
+  unique_hicon icon = LoadTrayIcon(LOWORD(wParam));
   if (!icon) return 0;
   std::swap(tray.icon, icon);
-  if (tray.icon_added) {
+  if (tray.iconAdded) {
     NOTIFYICONDATAW data = IconIdentity(window);
     data.uFlags = NIF_ICON;
     data.hIcon = tray.icon.get();
@@ -230,9 +238,9 @@ LRESULT OnDpiChanged(TrayState& tray, HWND window, WPARAM wparam, LPARAM lparam)
 // wait to become the instance itself.
 LRESULT OnOpenMainWindow() {
   if (IsSet(QuitEvent)) return 0;
-  if (const HWND main_window = MainWindowHandle.load()) {
+  if (const HWND mainWindow = MainWindowHandle.load()) {
     // The Add dialog or a message box over the main window, which is disabled meanwhile.
-    ::SetForegroundWindow(::GetLastActivePopup(main_window));
+    ::SetForegroundWindow(::GetLastActivePopup(mainWindow));
     return kMainWindowOpened;
   }
   OpenMainWindow(ProgramMainWindowLinks());
@@ -250,18 +258,18 @@ LRESULT OnListFileChanged(TrayState& tray) {
   if (reading.stamp == KnownListFileStamp) return 0;
   KnownListFileStamp = reading.stamp;
   if (status != ListFileStatus::Unreadable) RestartWorkerIfRunning();
-  if (const HWND main_window = MainWindowHandle.load()) {
-    ::SendMessageW(main_window, WMU_LIST_FILE_CHANGED, 0, 0);
+  if (const HWND mainWindow = MainWindowHandle.load()) {
+    ::SendMessageW(mainWindow, WMU_LIST_FILE_CHANGED, 0, 0);
     return 0;
   }
   if (reading.restored) ShowListFileRestored(nullptr, ListFilePath);
   if (status == ListFileStatus::TooLarge || status == ListFileStatus::Unreadable ||
       status == ListFileStatus::Undecodable) {
     // One box at a time: a change while it shows is told by the main window's next opening.
-    if (tray.refused_box_showing) return 0;
-    tray.refused_box_showing = true;
+    if (tray.refusedBoxShowing) return 0;
+    tray.refusedBoxShowing = true;
     ShowListFileRefusedMessage(nullptr, ListFilePath, status, reading);
-    tray.refused_box_showing = false;
+    tray.refusedBoxShowing = false;
   }
   return 0;
 }
@@ -281,59 +289,81 @@ LRESULT OnDestroy() {
   return 0;
 }
 
-LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT Dispatch(TrayState& tray, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE: return OnCreate(tray, window);
-    case WM_TIMER: return OnTimer(tray, window, wparam);
-    case WM_DESTROY: return OnDestroy();
-    case WMU_ADD_TRAY_ICON: return OnAddTrayIcon(tray, window);
-    case WMU_TRAY_CALLBACK: return OnTrayCallback(tray, window, wparam, lparam);
-    case WMU_SHOW_UPDATE_BALLOON: return OnShowUpdateBalloon(tray, window, wparam);
-    case WMU_START_UPDATE_CHECK: StartUpdateCheckerForTray(window); return 0;
-    case WMU_START_WORKER: StartWorkerFromListFile(); return 0;
-    case WMU_LIST_CHANGED: RestartWorkerIfRunning(); return 0;
-    case WMU_OPEN_MAIN_WINDOW: return OnOpenMainWindow();
-    case WM_DPICHANGED: return OnDpiChanged(tray, window, wparam, lparam);
-    case WMU_EXIT_APP: ::DestroyWindow(window); return 0;
+    case WM_CREATE:
+      return OnCreate(tray, window);
+    case WM_TIMER:
+      return OnTimer(tray, window, wParam);
+    case WM_DESTROY:
+      return OnDestroy();
+    case WMU_ADD_TRAY_ICON:
+      return OnAddTrayIcon(tray, window);
+    case WMU_TRAY_CALLBACK:
+      return OnTrayCallback(tray, window, wParam, lParam);
+    case WMU_SHOW_UPDATE_BALLOON:
+      return OnShowUpdateBalloon(tray, window, wParam);
+    case WMU_START_UPDATE_CHECK:
+      StartUpdateCheckerForTray(window);
+      return 0;
+    case WMU_START_WORKER:
+      StartWorkerFromListFile();
+      return 0;
+    case WMU_LIST_CHANGED:
+      RestartWorkerIfRunning();
+      return 0;
+    case WMU_OPEN_MAIN_WINDOW:
+      return OnOpenMainWindow();
+    case WM_DPICHANGED:
+      return OnDpiChanged(tray, window, wParam, lParam);
+    case WMU_EXIT_APP:
+      ::DestroyWindow(window);
+      return 0;
     // Windows ends the process after this without returning to the loop.
-    case WM_ENDSESSION: if (wparam) StopWatchingProcessStarts(); return 0;
-    case WMU_SHOW_LIST_FILE_RESTORED: ShowListFileRestored(nullptr, ListFilePath); return 0;
-    case WMU_LIST_FILE_CHANGED: return OnListFileChanged(tray);
-    default: break;
+    case WM_ENDSESSION:
+      if (wParam) StopWatchingProcessStarts();
+      return 0;
+    case WMU_SHOW_LIST_FILE_RESTORED:
+      ShowListFileRestored(nullptr, ListFilePath);
+      return 0;
+    case WMU_LIST_FILE_CHANGED:
+      return OnListFileChanged(tray);
+    default:
+      break;
   }
   // Explorer restarted: its new notification area has no icon of ours.
-  if (tray.taskbar_created_message != 0 && message == tray.taskbar_created_message) {
+  if (tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage) {
     ReAddTrayIcon(window);
     return 0;
   }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) AttachWindowState(window, kWindowStateSlot, std::make_unique<TrayState>());
   TrayState* tray = WindowStateOf<TrayState>(window, kWindowStateSlot);
-  if (tray == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
+  if (tray == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
   const WindowStateUse use(window, kWindowStateSlot, *tray, message);
-  return Dispatch(*tray, window, message, wparam, lparam);
+  return Dispatch(*tray, window, message, wParam, lParam);
 }
 
 }  // namespace
 
 bool CreateTrayWindow() {
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
-  window_class.lpfnWndProc = TrayWindowProc;
-  window_class.hInstance = AppInstance;
-  window_class.hIcon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
-  window_class.hIconSm = window_class.hIcon;
-  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  window_class.lpszMenuName = MAKEINTRESOURCEW(IDR_TRAY_MENU);
-  window_class.lpszClassName = kTrayWindowClass;
-  ::RegisterClassExW(&window_class);
-  ::CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                    CW_USEDEFAULT, 0, nullptr, nullptr, AppInstance, nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = TrayWindowProc;
+  windowClass.hInstance = AppInstance;
+  windowClass.hIcon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_TARNWICK));
+  windowClass.hIconSm = windowClass.hIcon;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_TRAY_MENU);
+  windowClass.lpszClassName = kTrayWindowClass;
+  ::RegisterClassExW(&windowClass);
+  ::CreateWindowExW(0, kTrayWindowClass, kTrayWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                    nullptr, nullptr, AppInstance, nullptr);
   const HWND window = TrayWindowHandle.load();
   if (window == nullptr) return false;
   ::SendMessageW(window, WMU_ADD_TRAY_ICON, 0, 0);

@@ -34,8 +34,8 @@ std::wstring StartSessionName() {
 ProcessStartSource& StartSource() {
   if (StartSourceInUse == nullptr) {
     // Made at the first start of the worker and destroyed (stopped) before the worker's block.
-    static EtwProcessStartSource system_source(Win32TraceApi(), StartSessionName());
-    StartSourceInUse = &system_source;
+    static EtwProcessStartSource systemSource(Win32TraceApi(), StartSessionName());
+    StartSourceInUse = &systemSource;
   }
   return *StartSourceInUse;
 }
@@ -65,7 +65,7 @@ void StartWorkerFromListFile() {
   StartWorker(Worker, std::move(entries), UserWorkerSettings, PassInterval);
   // Once per run (a restart for a new list keeps the session and its
   // queue); refused or unavailable, the passes place every process alone.
-  if (Worker.StartEvents.Status().state == StartWatchState::kOff) (void)StartSource().Start(Worker.StartEvents);
+  if (Worker.startEvents.Status().state == StartWatchState::Off) (void)StartSource().Start(Worker.startEvents);
 }
 
 void StopWorkerBeforeExit() {
@@ -74,13 +74,13 @@ void StopWorkerBeforeExit() {
   // A pass that does not end in time must not keep the program alive after
   // it was asked to close: end without it (a pass changes nothing that an
   // interrupted one would leave half done). The exit code tells it.
-  if (Worker.StopEvent && !StopWorkerWithin(Worker, kExitWorkerStopTimeoutMs)) {
+  if (Worker.stopEvent && !StopWorkerWithin(Worker, kExitWorkerStopTimeoutMs)) {
     ::TerminateProcess(::GetCurrentProcess(), kStuckPassExitCode);
   }
 }
 
 void RestartWorkerIfRunning() {
-  if (Worker.StopEvent) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
+  if (Worker.stopEvent) ::SendMessageW(TrayWindowHandle.load(), WMU_START_WORKER, 0, 0);
 }
 
 }  // namespace tarnwick

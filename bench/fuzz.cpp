@@ -33,7 +33,7 @@
 namespace tarnwick {
 namespace {
 
-enum class InputKind { kProcessorReport, kCpuSetReport, kListFile, kVersionFile, kInstallerImage };
+enum class InputKind { ProcessorReport, CpuSetReport, ListFile, VersionFile, InstallerImage };
 constexpr const char* kKindNames[] = {"processor report", "CPU set report", "list file", "version file",
                                       "installer image"};
 constexpr int kKindCount = static_cast<int>(std::size(kKindNames));
@@ -61,8 +61,8 @@ class GuardedBuffer {
     const size_t readable = (bytes.size() + page_ - 1) / page_ * page_ + page_;  // at least one page
     if (readable != readable_) {
       Release();
-      base_ = static_cast<std::byte*>(::VirtualAlloc(nullptr, readable + page_, MEM_RESERVE | MEM_COMMIT,
-                                                     PAGE_READWRITE));
+      base_ =
+          static_cast<std::byte*>(::VirtualAlloc(nullptr, readable + page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
       if (base_ == nullptr) std::abort();
       DWORD old = 0;
       if (!::VirtualProtect(base_ + readable, page_, PAGE_NOACCESS, &old)) std::abort();
@@ -93,8 +93,8 @@ class GuardedBuffer {
 std::vector<std::byte> ProcessorReportSeed() {
   RelationshipReport report;
   report.Core(1, 0x3).Core(1, 0xC).Core(0, 0x10).Core(0, 0x20).Other(RelationCache, 48, 48);
-  const std::vector<GROUP_AFFINITY> two_groups{Affinity(0xF, 0), Affinity(0x3, 1)};
-  report.Node(0, {Affinity(0x3F)}, 1).Node(1, two_groups, 2, 80);
+  const std::vector<GROUP_AFFINITY> twoGroups{Affinity(0xF, 0), Affinity(0x3, 1)};
+  report.Node(0, {Affinity(0x3F)}, 1).Node(1, twoGroups, 2, 80);
   report.Core(1, 0x1, 1).Groups();
   return report.Bytes();
 }
@@ -140,7 +140,8 @@ std::vector<std::byte> ListFileSeed(uint32_t variant) {
 // bare line feeds.
 std::vector<std::byte> VersionFileSeed(uint32_t variant) {
   const std::string text = variant % 2 == 0 ? "1.2.3.4\r\nombrix_updatevalidsig\r\nnotes\r\n"
-                                            : "\xEF\xBB\xBF" "255.0.10.200\nombrix_updatevalidsig\n";
+                                            : "\xEF\xBB\xBF"
+                                              "255.0.10.200\nombrix_updatevalidsig\n";
   std::vector<std::byte> bytes;
   for (const char c : text) bytes.push_back(static_cast<std::byte>(c));
   return bytes;
@@ -202,9 +203,10 @@ std::vector<std::byte> InstallerImageSeed() {
 }
 
 // Values that sit on the walkers' bounds: sizes, counts, record kinds.
-constexpr uint32_t kInteresting[] = {0, 1, 2, 7, 8, 16, 24, 30, 31, 32, 33, 47, 48, 49, 79, 80, 81, 0x7F, 0x80,
-                                     0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000,
-                                     0xFFFFFFFE, 0xFFFFFFFF, 0x0A, 0x0D, 0xFEFF, 0xFFFE, 0xC0, 0xEF, 0xF4, 0xF8};
+constexpr uint32_t kInteresting[] = {
+    0,          1,          2,          7,    8,    16,     24,     30,    31,     32,     33,     47,      48,
+    49,         79,         80,         81,   0x7F, 0x80,   0xFF,   0x100, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF,
+    0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0x0A, 0x0D, 0xFEFF, 0xFFFE, 0xC0,  0xEF,   0xF4,   0xF8};
 
 void Mutate(std::vector<std::byte>& bytes, std::mt19937& random) {
   const int steps = 1 + static_cast<int>(random() % 4);
@@ -256,7 +258,7 @@ void Mutate(std::vector<std::byte>& bytes, std::mt19937& random) {
 // results are touched so that nothing is optimised away.
 size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vector<std::byte>& bytes) {
   switch (kind) {
-    case InputKind::kProcessorReport: {
+    case InputKind::ProcessorReport: {
       const ProcessorRelationships relationships = ParseProcessorRelationships(input);
       // The whole classification too, from the same bytes through the seam.
       FakeSystem topology;
@@ -268,7 +270,7 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       for (const auto& [node, affinities] : map.NumaNodeTable()) total += map.NodeProcessorCount(node);
       return total;
     }
-    case InputKind::kCpuSetReport: {
+    case InputKind::CpuSetReport: {
       const std::vector<CpuSetRecord> records = ParseCpuSetReport(input);
       FakeSystem topology;
       topology.recording = false;
@@ -278,7 +280,7 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       inventory.CpuSetIdsFor(topology, true, {Affinity(~uint64_t{0}, 0), Affinity(0xFF, 1)}, ids);
       return records.size() + ids.size();
     }
-    case InputKind::kVersionFile: {
+    case InputKind::VersionFile: {
       // Whatever the server sends, a version read from it is one that packs.
       const std::wstring version = ParseVersionFile(input);
       if (!version.empty() && !ParseStrictVersion(version)) {
@@ -289,9 +291,9 @@ size_t Exercise(InputKind kind, std::span<const std::byte> input, const std::vec
       }
       return version.size();
     }
-    case InputKind::kInstallerImage:
+    case InputKind::InstallerImage:
       return ReadImageFileVersion(input).value_or(0);
-    case InputKind::kListFile: {
+    case InputKind::ListFile: {
       std::vector<std::wstring> entries;
       // Whatever a file is read as, the program writes it so that it reads back the same.
       if (DecodeProcessList(input, entries)) {
@@ -318,8 +320,8 @@ LONG CALLBACK ReportCrash(EXCEPTION_POINTERS* exception) {
       code != EXCEPTION_ILLEGAL_INSTRUCTION) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  std::printf("CRASH 0x%08lX on input %llu (%s), seed %u\n", code,
-              static_cast<unsigned long long>(InputsTried.load()), kKindNames[CurrentKind.load()], Seed);
+  std::printf("CRASH 0x%08lX on input %llu (%s), seed %u\n", code, static_cast<unsigned long long>(InputsTried.load()),
+              kKindNames[CurrentKind.load()], Seed);
   std::fflush(stdout);
   ::TerminateProcess(::GetCurrentProcess(), 3);
   return EXCEPTION_CONTINUE_SEARCH;
@@ -338,7 +340,7 @@ int wmain(int argc, wchar_t** argv) {
   ::AddVectoredExceptionHandler(1, ReportCrash);
 
   std::atomic<bool> done{false};
-  uint64_t per_kind[kKindCount] = {};
+  uint64_t perKind[kKindCount] = {};
   // A seed the walker cannot read would only try its first checks.
   if (ReadImageFileVersion(InstallerImageSeed()) != 0x03020100u) {
     std::printf("The installer image seed does not read as 3.2.1.0\n");
@@ -352,13 +354,13 @@ int wmain(int argc, wchar_t** argv) {
       InputKind kind;
       std::vector<std::byte> bytes;
     };
-    const SeedInput seeds[] = {{InputKind::kProcessorReport, ProcessorReportSeed()},
-                          {InputKind::kCpuSetReport, CpuSetReportSeed()},
-                          {InputKind::kListFile, ListFileSeed(0)},
-                          {InputKind::kListFile, ListFileSeed(1)},
-                          {InputKind::kVersionFile, VersionFileSeed(0)},
-                          {InputKind::kVersionFile, VersionFileSeed(1)},
-                          {InputKind::kInstallerImage, InstallerImageSeed()}};
+    const SeedInput seeds[] = {{InputKind::ProcessorReport, ProcessorReportSeed()},
+                               {InputKind::CpuSetReport, CpuSetReportSeed()},
+                               {InputKind::ListFile, ListFileSeed(0)},
+                               {InputKind::ListFile, ListFileSeed(1)},
+                               {InputKind::VersionFile, VersionFileSeed(0)},
+                               {InputKind::VersionFile, VersionFileSeed(1)},
+                               {InputKind::InstallerImage, InstallerImageSeed()}};
     for (uint64_t n = 0; n < count; ++n) {
       const SeedInput& seed = seeds[random() % std::size(seeds)];
       const InputKind kind = seed.kind;
@@ -366,21 +368,21 @@ int wmain(int argc, wchar_t** argv) {
       Mutate(bytes, random);
       CurrentKind.store(static_cast<int>(kind));
       checksum += Exercise(kind, guarded.Place(bytes), bytes);
-      ++per_kind[static_cast<int>(kind)];
+      ++perKind[static_cast<int>(kind)];
       InputsTried.store(n + 1);
     }
     done.store(true);
   });
   // The watchdog: every input must be done within kHangTimeoutMs.
   uint64_t last = 0;
-  ULONGLONG last_progress = ::GetTickCount64();
+  ULONGLONG lastProgress = ::GetTickCount64();
   while (!done.load()) {
     ::Sleep(50);
     const uint64_t now = InputsTried.load();
     if (now != last) {
       last = now;
-      last_progress = ::GetTickCount64();
-    } else if (!done.load() && ::GetTickCount64() - last_progress > kHangTimeoutMs) {
+      lastProgress = ::GetTickCount64();
+    } else if (!done.load() && ::GetTickCount64() - lastProgress > kHangTimeoutMs) {
       std::printf("HANG on input %llu (%s), seed %u\n", static_cast<unsigned long long>(now + 1),
                   kKindNames[CurrentKind.load()], Seed);
       std::fflush(stdout);
@@ -390,10 +392,11 @@ int wmain(int argc, wchar_t** argv) {
   fuzzer.join();
   std::printf("%-18s %10s\n", "input", "tried");
   for (int kind = 0; kind < kKindCount; ++kind) {
-    std::printf("%-18s %10llu\n", kKindNames[kind], static_cast<unsigned long long>(per_kind[kind]));
+    std::printf("%-18s %10llu\n", kKindNames[kind], static_cast<unsigned long long>(perKind[kind]));
   }
-  std::printf("%llu inputs from seed %u, each ending before a page that cannot be read: none crashed, none hung "
-              "(checksum %zu)\n",
-              static_cast<unsigned long long>(count), Seed, checksum);
+  std::printf(
+      "%llu inputs from seed %u, each ending before a page that cannot be read: none crashed, none hung "
+      "(checksum %zu)\n",
+      static_cast<unsigned long long>(count), Seed, checksum);
   return 0;
 }

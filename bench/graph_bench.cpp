@@ -91,9 +91,9 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 struct TickCost {
-  double tickUs = 0.0;     // UpdateGraph itself
-  double handleUs = 0.0;   // the cells handling what it sent, repaint included
-  double messages = 0.0;   // sent per tick
+  double tickUs = 0.0;    // UpdateGraph itself
+  double handleUs = 0.0;  // the cells handling what it sent, repaint included
+  double messages = 0.0;  // sent per tick
 };
 
 // A graph over `topology` fed by the fake source, in a visible window.
@@ -101,8 +101,8 @@ class TickBench {
  public:
   TickBench(TopologyApi& topology, FakeCounterSource& counters) : counters_(counters), graph_(topology, counters) {
     counters_.SetRecording(false);
-    parent_ = ::CreateWindowExW(0, L"Static", L"graph bench", WS_POPUP | WS_VISIBLE, 0, 0, 600, 200, nullptr,
-                                nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    parent_ = ::CreateWindowExW(0, L"Static", L"graph bench", WS_POPUP | WS_VISIBLE, 0, 0, 600, 200, nullptr, nullptr,
+                                ::GetModuleHandleW(nullptr), nullptr);
     RegisterGraphClass(graph_, ::GetModuleHandleW(nullptr));
     CreateGraph(graph_, parent_, 0, 0, 552, 150);
     GraphColours colours;

@@ -100,9 +100,9 @@ int wmain(int argc, wchar_t** argv) {
       if (size > kOneByOneLimit && !all) {
         std::printf("%-10zu %-9s %16s %16.1f %8s\n", size, shuffled ? "shuffled" : "sorted", "(skipped)", batched, "");
       } else {
-        const double one_by_one = TimeFill([&](HWND list) { AddOneByOne(list, entries); }, size);
-        std::printf("%-10zu %-9s %16.1f %16.1f %8.1f\n", size, shuffled ? "shuffled" : "sorted", one_by_one,
-                    batched, one_by_one / batched);
+        const double oneByOne = TimeFill([&](HWND list) { AddOneByOne(list, entries); }, size);
+        std::printf("%-10zu %-9s %16.1f %16.1f %8.1f\n", size, shuffled ? "shuffled" : "sorted", oneByOne, batched,
+                    oneByOne / batched);
       }
       std::fflush(stdout);
     }

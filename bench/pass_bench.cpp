@@ -43,37 +43,37 @@ class BenchSettings final : public WorkerSettings {
     stored_.PublishPassCounts(scanned, matched);
     if (control_ != nullptr) {
       // On the worker thread, after the purge.
-      const size_t size = control_->PathCache.Size();
-      cache_size_.store(size);
-      max_cache_size_.store(std::max(max_cache_size_.load(), size));
-      last_scanned_.store(scanned);
+      const size_t size = control_->pathCache.Size();
+      cacheSize_.store(size);
+      maxCacheSize_.store(std::max(maxCacheSize_.load(), size));
+      lastScanned_.store(scanned);
     }
     passes_.fetch_add(1);
   }
   uint64_t Passes() const { return passes_.load(); }
-  size_t CacheSize() const { return cache_size_.load(); }
-  size_t MaxCacheSize() const { return max_cache_size_.load(); }
-  uint32_t LastScanned() const { return last_scanned_.load(); }
+  size_t CacheSize() const { return cacheSize_.load(); }
+  size_t MaxCacheSize() const { return maxCacheSize_.load(); }
+  uint32_t LastScanned() const { return lastScanned_.load(); }
 
  private:
   SettingsStore store_{HKEY_CURRENT_USER};
   StoredWorkerSettings stored_{store_};
   WorkerControl* control_;
   std::atomic<uint64_t> passes_{0};
-  std::atomic<size_t> cache_size_{0};
-  std::atomic<size_t> max_cache_size_{0};
-  std::atomic<uint32_t> last_scanned_{0};
+  std::atomic<size_t> cacheSize_{0};
+  std::atomic<size_t> maxCacheSize_{0};
+  std::atomic<uint32_t> lastScanned_{0};
 };
 
 double Now() {
-  static const double ticks_per_us = [] {
+  static const double ticksPerUs = [] {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
     return static_cast<double>(frequency.QuadPart) / 1e6;
   }();
   LARGE_INTEGER counter;
   ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / ticks_per_us;
+  return static_cast<double>(counter.QuadPart) / ticksPerUs;
 }
 
 // This thread's user plus kernel time in microseconds.
@@ -104,13 +104,13 @@ std::vector<Cost> MeasureInterleaved(const std::vector<std::function<void()>>& o
   std::vector<std::vector<double>> walls(operations.size()), cpus(operations.size());
   for (int batch = 0; batch < batches; ++batch) {
     for (size_t op = 0; op < operations.size(); ++op) {
-      const double cpu_start = ThreadCpu();
+      const double cpuStart = ThreadCpu();
       for (int run = 0; run < runsPerBatch; ++run) {
         const double start = Now();
         operations[op]();
         walls[op].push_back(Now() - start);
       }
-      cpus[op].push_back((ThreadCpu() - cpu_start) / runsPerBatch);
+      cpus[op].push_back((ThreadCpu() - cpuStart) / runsPerBatch);
     }
   }
   std::vector<Cost> costs;
@@ -145,18 +145,19 @@ void Synthetic(bool quick) {
     system.processes.push_back({1000 + 4 * i, name, std::wstring(L"C:\\Program Files\\Vendor\\") + name, 4});
   }
   std::vector<std::wstring> patterns;
+  patterns.reserve(190);
   for (int i = 0; i < 190; ++i) patterns.push_back(L"absent" + std::to_wstring(i) + L".exe");
   for (int i = 0; i < 5; ++i) patterns.push_back(L"C:\\Absent\\Folder" + std::to_wstring(i) + L"\\*");
   for (int i = 0; i < 5; ++i) patterns.push_back(L"proc000" + std::to_wstring(i) + L".exe");
   WorkerControl control(0xFF, system, system, BoundedPathMatcher());
   BenchSettings settings;
-  PatternList cached(patterns, control.Matcher, MatchCaching::kCached);
-  PatternList uncached(patterns, control.Matcher, MatchCaching::kUncached);
+  PatternList cached(patterns, control.matcher, MatchCaching::Cached);
+  PatternList uncached(patterns, control.matcher, MatchCaching::Uncached);
   EnforcementPass(control, cached, settings);
   EnforcementPass(control, uncached, settings);
-  const auto costs = MeasureInterleaved({[&] { EnforcementPass(control, cached, settings); },
-                                         [&] { EnforcementPass(control, uncached, settings); }},
-                                        quick ? 3 : 10, quick ? 3 : 5);
+  const auto costs = MeasureInterleaved(
+      {[&] { EnforcementPass(control, cached, settings); }, [&] { EnforcementPass(control, uncached, settings); }},
+      quick ? 3 : 10, quick ? 3 : 5);
   PrintRow("synthetic (fake platform)", "cached", 1000, patterns.size(), costs[0], nullptr);
   PrintRow("synthetic (fake platform)", "uncached", 1000, patterns.size(), costs[1], nullptr);
 
@@ -182,7 +183,8 @@ void Synthetic(bool quick) {
   };
   PassResults copy;
   publish();
-  const auto shares = MeasureInterleaved({publish, [&] {
+  const auto shares = MeasureInterleaved({publish,
+                                          [&] {
                                             publish();
                                             (void)exchange.CopyLatest(copy);
                                           }},
@@ -191,9 +193,8 @@ void Synthetic(bool quick) {
   std::printf("%-30s %-9s %6d %6s %10.1f %10.1f   publishing is %.1f%% of the rest of the cached pass\n",
               "  of which: publishing rows", "cached", 1000, "-", shares[0].wallUs, shares[0].cpuUs,
               100 * PublishingShare);
-  std::printf("%-30s %-9s %6d %6s %10.1f %10.1f   (the window's thread copies, once per pass)\n",
-              "  a reader's copy", "-", 1000, "-", shares[1].wallUs - shares[0].wallUs,
-              shares[1].cpuUs - shares[0].cpuUs);
+  std::printf("%-30s %-9s %6d %6s %10.1f %10.1f   (the window's thread copies, once per pass)\n", "  a reader's copy",
+              "-", 1000, "-", shares[1].wallUs - shares[0].wallUs, shares[1].cpuUs - shares[0].cpuUs);
 }
 
 void DrainMessages() {
@@ -210,7 +211,7 @@ void WindowRefresh(bool quick) {
   ::InitCommonControlsEx(&controls);
   PassResultsExchange exchange;
   DWORD processes = 1000;
-  int leaving = -1;  // the process that has ended at every other pass, -1: none
+  int leaving = -1;       // the process that has ended at every other pass, -1: none
   bool arriving = false;  // at those passes another starts, sorting last by path
   auto publish = [&](int pass) {
     exchange.BeginPass();
@@ -228,8 +229,8 @@ void WindowRefresh(bool quick) {
       row.matched = i % 20 == 0;
       if (row.matched) {
         row.pattern = name;
-        row.methods = {MethodResult{MethodResult::Outcome::kPlaced, 0},
-                       MethodResult{MethodResult::Outcome::kFailed, ERROR_ACCESS_DENIED}, MethodResult{}};
+        row.methods = {MethodResult{MethodResult::Outcome::Placed, 0},
+                       MethodResult{MethodResult::Outcome::Failed, ERROR_ACCESS_DENIED}, MethodResult{}};
       }
     }
     if (arriving && pass % 2 != 0) {
@@ -266,14 +267,14 @@ void WindowRefresh(bool quick) {
     bool arriving = false;
     const wchar_t* filter = L"";  // typed into the filter box
   };
-  for (const Sort& sort : {Sort{"matched first", -1, -1, 1000}, Sort{"by path", 6, -1, 1000},
-                           Sort{"by path, one ends below", -2, 999, 1000}, Sort{"by path, one ends on top", -2, 0, 1000},
-                           Sort{"by path, top one ends, one starts", -2, 0, 1000, true},
-                           Sort{"by path, one ends on top", -2, 0, 10000},
-                           // The filter box: a tenth of the rows kept, or every row after a search through its name.
-                           Sort{"filter \"vendor 1\", one ends on top", -2, 0, 1000, false, L"vendor 1"},
-                           Sort{"filter \".exe\" (all), one ends on top", -2, 0, 1000, false, L".exe"},
-                           Sort{"filter \"zz\" (none), one ends", -2, 0, 1000, false, L"zz"}}) {
+  for (const Sort& sort :
+       {Sort{"matched first", -1, -1, 1000}, Sort{"by path", 6, -1, 1000},
+        Sort{"by path, one ends below", -2, 999, 1000}, Sort{"by path, one ends on top", -2, 0, 1000},
+        Sort{"by path, top one ends, one starts", -2, 0, 1000, true}, Sort{"by path, one ends on top", -2, 0, 10000},
+        // The filter box: a tenth of the rows kept, or every row after a search through its name.
+        Sort{"filter \"vendor 1\", one ends on top", -2, 0, 1000, false, L"vendor 1"},
+        Sort{"filter \".exe\" (all), one ends on top", -2, 0, 1000, false, L".exe"},
+        Sort{"filter \"zz\" (none), one ends", -2, 0, 1000, false, L"zz"}}) {
     ::SetDlgItemTextW(window, IDC_PROCESS_FILTER, sort.filter);
     leaving = sort.leaving;
     arriving = sort.arriving;
@@ -305,10 +306,11 @@ void WindowRefresh(bool quick) {
       idles.push_back(Now() - painted);
       cpu += ThreadCpu() - cpuStart;
     }
-    std::printf("Running Processes window refresh, %5lu processes, %-33s: %7.2f ms wall (median; rows %.2f, "
-                "repaint %.2f, to the display %.2f), %7.2f ms cpu (mean)",
-                static_cast<unsigned long>(processes), sort.name, Median(walls) / 1000, Median(rows) / 1000,
-                Median(paints) / 1000, Median(idles) / 1000, cpu / runs / 1000);
+    std::printf(
+        "Running Processes window refresh, %5lu processes, %-33s: %7.2f ms wall (median; rows %.2f, "
+        "repaint %.2f, to the display %.2f), %7.2f ms cpu (mean)",
+        static_cast<unsigned long>(processes), sort.name, Median(walls) / 1000, Median(rows) / 1000,
+        Median(paints) / 1000, Median(idles) / 1000, cpu / runs / 1000);
     // The goal is set for 1000 processes; more are shown for their cost.
     if (processes == 1000) std::printf("; goal at most 5 ms: %s", Median(walls) <= 5000 ? "met" : "NOT met");
     std::printf("\n");
@@ -322,7 +324,8 @@ void RequiredCalls(bool withThreads) {
   unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W process{};
   process.dwSize = sizeof(process);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more; more = ::Process32NextW(snapshot.get(), &process)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more;
+       more = ::Process32NextW(snapshot.get(), &process)) {
   }
   snapshot.reset();
   if (!withThreads) return;
@@ -338,7 +341,8 @@ size_t CountProcesses() {
   PROCESSENTRY32W process{};
   process.dwSize = sizeof(process);
   size_t count = 0;
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more; more = ::Process32NextW(snapshot.get(), &process)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &process); more;
+       more = ::Process32NextW(snapshot.get(), &process)) {
     ++count;
   }
   return count;
@@ -367,25 +371,25 @@ bool Real(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
   };
   for (const Scenario& scenario : {Scenario{"real: no pattern matches", 0}, Scenario{"real: 5 children match", 5}}) {
     std::vector<std::wstring> patterns;
+    patterns.reserve(50 - scenario.matching);
     for (int i = 0; i < 50 - scenario.matching; ++i) {
-      patterns.push_back(i % 5 == 4 ? L"C:\\Absent\\Folder" + std::to_wstring(i) + L"\\*"
-                                    : ChildName(L"absent", i));
+      patterns.push_back(i % 5 == 4 ? L"C:\\Absent\\Folder" + std::to_wstring(i) + L"\\*" : ChildName(L"absent", i));
     }
     for (int i = 0; i < scenario.matching; ++i) patterns.push_back(ChildName(L"tw_child", i));
     WorkerControl control(performanceCoreMask);
     BenchSettings settings;
-    PatternList cached(patterns, control.Matcher, MatchCaching::kCached);
-    PatternList uncached(patterns, control.Matcher, MatchCaching::kUncached);
+    PatternList cached(patterns, control.matcher, MatchCaching::Cached);
+    PatternList uncached(patterns, control.matcher, MatchCaching::Uncached);
     // The first passes learn the image paths; the steady state is what runs every second.
     for (int i = 0; i < 3; ++i) {
       EnforcementPass(control, cached, settings);
       EnforcementPass(control, uncached, settings);
     }
     const bool threads = scenario.matching > 0;
-    const auto costs = MeasureInterleaved({[&] { RequiredCalls(threads); },
-                                           [&] { EnforcementPass(control, cached, settings); },
-                                           [&] { EnforcementPass(control, uncached, settings); }},
-                                          quick ? 4 : 20, quick ? 5 : 10);
+    const auto costs =
+        MeasureInterleaved({[&] { RequiredCalls(threads); }, [&] { EnforcementPass(control, cached, settings); },
+                            [&] { EnforcementPass(control, uncached, settings); }},
+                           quick ? 4 : 20, quick ? 5 : 10);
     const size_t processes = CountProcesses();
     PrintRow(scenario.name, "cached", processes, patterns.size(), costs[1], &costs[0]);
     WorstCachedRatio = std::max(WorstCachedRatio, costs[1].wallUs / costs[0].wallUs);
@@ -395,6 +399,8 @@ bool Real(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
 }
 
 // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX of NtQuerySystemInformation(SystemExtendedHandleInformation).
+// The fields keep the SDK's names.
+// NOLINTBEGIN(readability-identifier-naming)
 struct SystemHandleEntry {
   PVOID Object;
   ULONG_PTR UniqueProcessId;
@@ -405,6 +411,7 @@ struct SystemHandleEntry {
   ULONG HandleAttributes;
   ULONG Reserved;
 };
+// NOLINTEND(readability-identifier-naming)
 static_assert(sizeof(SystemHandleEntry) == 40);
 
 // This process's handles as the kernel's handle table lists them; Wine's
@@ -412,15 +419,16 @@ static_assert(sizeof(SystemHandleEntry) == 40);
 DWORD HandlesInSystemTable() {
   using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "NtQuerySystemInformation")));
+  auto query =
+      reinterpret_cast<QueryFn>(reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, "NtQuerySystemInformation")));
   if (query == nullptr) return 0;
   constexpr ULONG kSystemExtendedHandleInformation = 64;
   constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
   std::vector<std::byte> buffer(1 << 20);
   ULONG length = 0;
   LONG status;
-  while ((status = query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length)) ==
-         kInfoLengthMismatch) {
+  while ((status = query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                         &length)) == kInfoLengthMismatch) {
     buffer.resize(buffer.size() * 2);
   }
   constexpr size_t kHeader = 2 * sizeof(ULONG_PTR);
@@ -439,8 +447,8 @@ DWORD HandlesInSystemTable() {
 
 // RssAnon of the Wine process itself, in bytes; 0 outside Wine.
 size_t WineAnonymousResident() {
-  unique_hfile file(::CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  0, nullptr));
+  unique_hfile file(
+      ::CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return 0;
   char text[8192] = {};
   DWORD read = 0;
@@ -475,11 +483,11 @@ Footprint TakeFootprint() {
 void MatcherCost(bool quick) {
   const std::vector<std::wstring> names{L"notepad.exe", L"C:\\Program Files\\Vendor\\tool.exe",
                                         L"C:\\Windows\\System32\\svchost.exe", L"game.exe"};
-  const std::vector<std::wstring> patterns{L"notepad.exe", L"C:\\Program Files\\*", L"*\\game.exe", L"sv?host.exe",
-                                           L"C:\\Games\\*\\*.exe", L"absent.exe"};
+  const std::vector<std::wstring> patterns{L"notepad.exe", L"C:\\Program Files\\*", L"*\\game.exe",
+                                           L"sv?host.exe", L"C:\\Games\\*\\*.exe",  L"absent.exe"};
   const int rounds = quick ? 2000 : 20000;
   size_t matched = 0;
-  auto per_call = [&](PathMatcher& matcher) {
+  auto perCall = [&](PathMatcher& matcher) {
     const double start = Now();
     for (int round = 0; round < rounds; ++round) {
       for (const auto& name : names) {
@@ -488,8 +496,8 @@ void MatcherCost(bool quick) {
     }
     return (Now() - start) * 1000 / (static_cast<double>(rounds) * names.size() * patterns.size());
   };
-  const double shell = per_call(Win32PathMatcher());
-  const double bounded = per_call(BoundedPathMatcher());
+  const double shell = perCall(Win32PathMatcher());
+  const double bounded = perCall(BoundedPathMatcher());
   std::printf("Matching one name against one ordinary pattern: shell %.0f ns, worker's matcher %.0f ns (%zu)\n", shell,
               bounded, matched);
 }
@@ -507,7 +515,7 @@ void LargeList(uint64_t performanceCoreMask) {
     }
     WorkerControl control(performanceCoreMask);
     BenchSettings settings;
-    PatternList list(std::move(patterns), control.Matcher);
+    PatternList list(std::move(patterns), control.matcher);
     double start = Now();
     EnforcementPass(control, list, settings);
     const double first = Now() - start;
@@ -522,28 +530,29 @@ void LargeList(uint64_t performanceCoreMask) {
 bool Soak(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
   const uint64_t passes = quick ? 300 : 3000;
   std::vector<std::wstring> patterns;
+  patterns.reserve(45);
   for (int i = 0; i < 45; ++i) patterns.push_back(ChildName(L"absent", i));
   for (int i = 0; i < 4; ++i) patterns.push_back(ChildName(L"tw_child", i));
   patterns.push_back(L"tw_soak_*.exe");
   WorkerControl control(performanceCoreMask);
   BenchSettings settings(&control);
-  unique_handle pass_done(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  RegisterPassNotifyEvent(control, pass_done.get());
+  unique_handle passDone(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  RegisterPassNotifyEvent(control, passDone.get());
 
   // Warm up the worker and the allocator before the first reading.
   if (!StartWorker(control, patterns, settings, 0)) return false;
-  while (settings.Passes() < 20) ::WaitForSingleObject(pass_done.get(), 5000);
+  while (settings.Passes() < 20) ::WaitForSingleObject(passDone.get(), 5000);
   const Footprint start = TakeFootprint();
-  const size_t start_cache = settings.CacheSize();
+  const size_t startCache = settings.CacheSize();
   const uint64_t first = settings.Passes();
   int started = 0;
-  uint64_t next_churn = first;
+  uint64_t nextChurn = first;
   const double began = Now();
   while (settings.Passes() - first < passes) {
-    ::WaitForSingleObject(pass_done.get(), 5000);
-    if (settings.Passes() >= next_churn) {
+    ::WaitForSingleObject(passDone.get(), 5000);
+    if (settings.Passes() >= nextChurn) {
       // Every 10 passes the oldest child ends and a new one starts.
-      next_churn = settings.Passes() + 10;
+      nextChurn = settings.Passes() + 10;
       children.End(0);
       if (children.Start(ChildName(L"tw_soak", started++ % 60)) == 0) {
         std::printf("could not start a soak child: %s\n", children.LastFailure().c_str());
@@ -558,17 +567,17 @@ bool Soak(ChildProcesses& children, uint64_t performanceCoreMask, bool quick) {
   std::printf("\nSoak: %llu passes in %.1f s of the worker thread, %d children started and ended meanwhile\n",
               static_cast<unsigned long long>(settings.Passes() - first), seconds, started);
   std::printf("%-28s %12s %12s\n", "", "start", "end");
-  const char* zero_under_wine = WineAnonymousResident() != 0 ? "   (Wine reports 0)" : "";
+  const char* zeroUnderWine = WineAnonymousResident() != 0 ? "   (Wine reports 0)" : "";
   std::printf("%-28s %12lu %12lu%s\n", "handle count", start.handles, end.handles,
-              start.handles == 0 ? zero_under_wine : "");
+              start.handles == 0 ? zeroUnderWine : "");
   std::printf("%-28s %12lu %12lu\n", "handles in system table", start.tableHandles, end.tableHandles);
   std::printf("%-28s %12zu %12zu%s\n", "private bytes", static_cast<size_t>(start.privateBytes),
-              static_cast<size_t>(end.privateBytes), start.privateBytes == 0 ? zero_under_wine : "");
+              static_cast<size_t>(end.privateBytes), start.privateBytes == 0 ? zeroUnderWine : "");
   if (start.wineAnonymous != 0) {
     std::printf("%-28s %12zu %12zu   (RssAnon of the Wine process)\n", "anonymous resident bytes", start.wineAnonymous,
                 end.wineAnonymous);
   }
-  std::printf("%-28s %12zu %12zu   (largest %zu)\n", "path cache entries", start_cache, settings.CacheSize(),
+  std::printf("%-28s %12zu %12zu   (largest %zu)\n", "path cache entries", startCache, settings.CacheSize(),
               settings.MaxCacheSize());
   std::printf("%-28s %12s %12zu   (last pass scanned %u)\n", "live processes", "", live, settings.LastScanned());
   return true;
@@ -592,9 +601,9 @@ int wmain(int argc, wchar_t** argv) {
               "pass cpu", "req wall", "req cpu", "r wall", "r cpu");
   PrintRule();
   Synthetic(quick);
-  const uint64_t performance_core_mask = CoreMap().PerformanceCoreMask();
+  const uint64_t performanceCoreMask = CoreMap().PerformanceCoreMask();
   ChildProcesses children(FindIdleChildProgram());
-  if (!Real(children, performance_core_mask, quick)) return 1;
+  if (!Real(children, performanceCoreMask, quick)) return 1;
   PrintRule();
   std::printf("Goal: cached wall ratio at most %.1f in both real scenarios: %s (worst %.2f)\n", kCachedRatioGoal,
               WorstCachedRatio <= kCachedRatioGoal ? "met" : "NOT met", WorstCachedRatio);
@@ -603,6 +612,6 @@ int wmain(int argc, wchar_t** argv) {
               100 * PublishingShare);
   WindowRefresh(quick);
   MatcherCost(quick);
-  LargeList(performance_core_mask);
-  return Soak(children, performance_core_mask, quick) ? 0 : 1;
+  LargeList(performanceCoreMask);
+  return Soak(children, performanceCoreMask, quick) ? 0 : 1;
 }

@@ -18,6 +18,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cmath>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +52,7 @@ std::wstring BesideOrAbove(const wchar_t* file) {
   std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
   for (int up = 0; up < 3; ++up) {
     folder.resize(folder.find_last_of(L'\\'));
-    const std::wstring candidate = folder + L"\\" + file;
+    std::wstring candidate = folder + L"\\" + file;
     if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
   }
   return {};
@@ -73,8 +74,8 @@ bool PrepareProgramSettings() {
   const std::wstring text = std::wstring(1, L'\xFEFF') + kChildName + L"\r\n";
   unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  if (!file || !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
-                            nullptr)) {
+  if (!file ||
+      !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr)) {
     return false;
   }
   unique_hkey key;
@@ -214,8 +215,8 @@ struct Run {
   int hostAgreed = 0;
 };
 
-Run Measure(const Program& program, const std::wstring& childProgram, int count, bool sendEvents,
-            uint64_t initial, uint64_t expected, int& number) {
+Run Measure(const Program& program, const std::wstring& childProgram, int count, bool sendEvents, uint64_t initial,
+            uint64_t expected, int& number) {
   Run run;
   for (int i = 0; i < count; ++i) {
     Child child;
@@ -244,14 +245,15 @@ Run Measure(const Program& program, const std::wstring& childProgram, int count,
 double Percentile(std::vector<double> values, double share) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  const size_t at = std::min(values.size() - 1, static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5));
+  const size_t at =
+      std::min(values.size() - 1, static_cast<size_t>(std::llround(share * static_cast<double>(values.size() - 1))));
   return values[at];
 }
 
 void PrintRun(const char* name, const Run& run) {
-  std::printf("%-22s %5zu %8.1f %8.1f %8.1f %8.1f %8.1f %8d   %d/%d\n", name, run.ms.size(),
-              Percentile(run.ms, 0), Percentile(run.ms, 0.5), Percentile(run.ms, 0.9), Percentile(run.ms, 0.99),
-              Percentile(run.ms, 1), run.failed, run.hostAgreed, run.hostChecked);
+  std::printf("%-22s %5zu %8.1f %8.1f %8.1f %8.1f %8.1f %8d   %d/%d\n", name, run.ms.size(), Percentile(run.ms, 0),
+              Percentile(run.ms, 0.5), Percentile(run.ms, 0.9), Percentile(run.ms, 0.99), Percentile(run.ms, 1),
+              run.failed, run.hostAgreed, run.hostChecked);
 }
 
 }  // namespace
@@ -261,13 +263,13 @@ int wmain(int argc, wchar_t** argv) {
   using namespace tarnwick;
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   const bool quick = argc > 1 && std::wcscmp(argv[1], L"--quick") == 0;
-  const int event_children = quick ? 10 : 60;
-  const int pass_children = quick ? 5 : 20;
+  const int eventChildren = quick ? 10 : 60;
+  const int passChildren = quick ? 5 : 20;
 
-  const std::wstring idle_child = FindIdleChildProgram();
-  ChildProcesses children(idle_child);  // its private folder, removed at the end
-  const std::wstring child_program = children.Folder() + L"\\" + kChildName;
-  if (!::CopyFileW(idle_child.c_str(), child_program.c_str(), FALSE)) {
+  const std::wstring idleChild = FindIdleChildProgram();
+  ChildProcesses children(idleChild);  // its private folder, removed at the end
+  const std::wstring childProgram = children.Folder() + L"\\" + kChildName;
+  if (!::CopyFileW(idleChild.c_str(), childProgram.c_str(), FALSE)) {
     std::printf("the child program could not be copied: error %lu\n", ::GetLastError());
     return 1;
   }
@@ -295,49 +297,50 @@ int wmain(int argc, wchar_t** argv) {
               quick ? " (quick)" : "");
   std::printf("children start with affinity %s and are placed on %s; /proc = host's Cpus_allowed_list agreeing\n",
               HostProcessorList(initial).c_str(), HostProcessorList(expected).c_str());
-  std::printf("%-22s %5s %8s %8s %8s %8s %8s %8s   %s\n", "path", "n", "min", "median", "p90", "p99", "max",
-              "missed", "/proc");
+  std::printf("%-22s %5s %8s %8s %8s %8s %8s %8s   %s\n", "path", "n", "min", "median", "p90", "p99", "max", "missed",
+              "/proc");
   int number = 0;
   // One child first, not counted: the program's first placement looks functions up.
-  Measure(program, child_program, 1, true, initial, expected, number);
-  const Run events = Measure(program, child_program, event_children, true, initial, expected, number);
+  Measure(program, childProgram, 1, true, initial, expected, number);
+  const Run events = Measure(program, childProgram, eventChildren, true, initial, expected, number);
   PrintRun("start event", events);
-  const Run passes = Measure(program, child_program, pass_children, false, initial, expected, number);
+  const Run passes = Measure(program, childProgram, passChildren, false, initial, expected, number);
   PrintRun("pass alone", passes);
   const double median = Percentile(events.ms, 0.5);
   const double max = Percentile(events.ms, 1);
-  std::printf("Goal: through the start event median under %.0f ms and max under %.0f ms: %s (median %.1f, max %.1f; "
-              "pass alone median %.1f)\n",
-              kEventMedianGoalMs, kEventMaxGoalMs,
-              events.failed == 0 && median < kEventMedianGoalMs && max < kEventMaxGoalMs ? "met" : "NOT met", median,
-              max, Percentile(passes.ms, 0.5));
+  std::printf(
+      "Goal: through the start event median under %.0f ms and max under %.0f ms: %s (median %.1f, max %.1f; "
+      "pass alone median %.1f)\n",
+      kEventMedianGoalMs, kEventMaxGoalMs,
+      events.failed == 0 && median < kEventMedianGoalMs && max < kEventMaxGoalMs ? "met" : "NOT met", median, max,
+      Percentile(passes.ms, 0.5));
 
   // The program's CPU time while nothing starts, then under a storm of 200
   // start events a second for a live listed child (each one a new process to
   // the program: every event is matched and placed, the worst case).
-  const DWORD idle_ms = quick ? 3000 : 10000;
+  const DWORD idleMs = quick ? 3000 : 10000;
   double before = CpuMilliseconds(program.process.get());
-  ::Sleep(idle_ms);
-  const double idle_cpu = CpuMilliseconds(program.process.get()) - before;
-  std::printf("program CPU while no process starts: %.1f ms in %lu ms (%.2f%%; its passes included)\n", idle_cpu,
-              idle_ms, 100.0 * idle_cpu / idle_ms);
+  ::Sleep(idleMs);
+  const double idleCpu = CpuMilliseconds(program.process.get()) - before;
+  std::printf("program CPU while no process starts: %.1f ms in %lu ms (%.2f%%; its passes included)\n", idleCpu, idleMs,
+              100.0 * idleCpu / idleMs);
   Child target;
-  if (StartChild(child_program, ++number, target)) {
-    const int storm_events = quick ? 200 : 400;
+  if (StartChild(childProgram, ++number, target)) {
+    const int stormEvents = quick ? 200 : 400;
     const uint64_t created = CreationTime(target.process.get());
     before = CpuMilliseconds(program.process.get());
-    const LONGLONG storm_start = Now();
-    for (int i = 0; i < storm_events; ++i) {
+    const LONGLONG stormStart = Now();
+    for (int i = 0; i < stormEvents; ++i) {
       SendStart(program, target.id, created + static_cast<uint64_t>(i));
       // 200 a second, on schedule whatever a write costs.
-      while (Milliseconds(Now() - storm_start) < 5.0 * (i + 1)) ::Sleep(1);
+      while (Milliseconds(Now() - stormStart) < 5.0 * (i + 1)) ::Sleep(1);
     }
-    const double storm_wall = Milliseconds(Now() - storm_start);
-    const double storm_cpu = CpuMilliseconds(program.process.get()) - before;
-    std::printf("program CPU during %d start events in %.0f ms: %.1f ms (%.1f%%; %.3f ms per event)\n", storm_events,
-                storm_wall, storm_cpu, 100.0 * storm_cpu / storm_wall, storm_cpu / storm_events);
+    const double stormWall = Milliseconds(Now() - stormStart);
+    const double stormCpu = CpuMilliseconds(program.process.get()) - before;
+    std::printf("program CPU during %d start events in %.0f ms: %.1f ms (%.1f%%; %.3f ms per event)\n", stormEvents,
+                stormWall, stormCpu, 100.0 * stormCpu / stormWall, stormCpu / stormEvents);
     EndChild(target);
-    const Run after = Measure(program, child_program, 5, true, initial, expected, number);
+    const Run after = Measure(program, childProgram, 5, true, initial, expected, number);
     PrintRun("start after the storm", after);
   }
   CloseProgram(program);

@@ -54,23 +54,22 @@ std::optional<std::wstring> AnsiToWide(std::span<const std::byte> bytes) {
   if (bytes.empty()) return std::wstring();
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return std::nullopt;
   const int length = static_cast<int>(bytes.size());
-  const int wide_length =
-      ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, AsChars(bytes).data(), length, nullptr, 0);
-  if (wide_length <= 0) return std::nullopt;
-  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, AsChars(bytes).data(), length, wide.data(),
-                            wide_length) != wide_length) {
+  const int wideLength = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, AsChars(bytes).data(), length, nullptr, 0);
+  if (wideLength <= 0) return std::nullopt;
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, AsChars(bytes).data(), length, wide.data(), wideLength) !=
+      wideLength) {
     return std::nullopt;
   }
   return wide;
 }
 
-std::wstring Utf16Units(std::span<const std::byte> bytes, bool big_endian) {
+std::wstring Utf16Units(std::span<const std::byte> bytes, bool bigEndian) {
   std::wstring text(bytes.size() / 2, L'\0');
   for (size_t i = 0; i < text.size(); ++i) {
     const auto first = static_cast<unsigned>(bytes[2 * i]);
     const auto second = static_cast<unsigned>(bytes[2 * i + 1]);
-    text[i] = static_cast<wchar_t>(big_endian ? (first << 8) | second : first | (second << 8));
+    text[i] = static_cast<wchar_t>(bigEndian ? (first << 8) | second : first | (second << 8));
   }
   return text;
 }
@@ -112,12 +111,12 @@ ListEncoding Detect8BitEncoding(std::span<const std::byte> bytes) {
 }
 
 // Every zero byte is the high byte of a CR or LF unit. For whole units only.
-bool AllZerosEndUtf16Lines(std::span<const std::byte> bytes, bool little_endian) {
-  const size_t high = little_endian ? 1 : 0;
+bool AllZerosEndUtf16Lines(std::span<const std::byte> bytes, bool littleEndian) {
+  const size_t high = littleEndian ? 1 : 0;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] != std::byte{0}) continue;
     if (i % 2 != high) return false;
-    const std::byte low = bytes[little_endian ? i - 1 : i + 1];
+    const std::byte low = bytes[littleEndian ? i - 1 : i + 1];
     if (low != std::byte{'\r'} && low != std::byte{'\n'}) return false;
   }
   return true;
@@ -134,34 +133,34 @@ ListEncoding DetectListEncoding(std::span<const std::byte> bytes) {
   if (StartsWith(bytes, kUtf8ByteOrderMark)) {
     return IsValidUtf8(WithoutZeroPadding(bytes)) ? ListEncoding::Utf8 : ListEncoding::Undecodable;
   }
-  size_t zeros_at_even = 0;
-  size_t zeros_at_odd = 0;
+  size_t zerosAtEven = 0;
+  size_t zerosAtOdd = 0;
   for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == std::byte{0}) ++(i % 2 == 0 ? zeros_at_even : zeros_at_odd);
+    if (bytes[i] == std::byte{0}) ++(i % 2 == 0 ? zerosAtEven : zerosAtOdd);
   }
-  const size_t zeros = zeros_at_even + zeros_at_odd;
-  const bool plain_bytes = !HasControlBytes(bytes);
-  if (zeros == 0) return plain_bytes ? Detect8BitEncoding(bytes) : ListEncoding::Undecodable;
-  const bool eight_bit = plain_bytes && FewEnoughZerosFor8BitText(zeros, bytes.size());
+  const size_t zeros = zerosAtEven + zerosAtOdd;
+  const bool plainBytes = !HasControlBytes(bytes);
+  if (zeros == 0) return plainBytes ? Detect8BitEncoding(bytes) : ListEncoding::Undecodable;
+  const bool eightBit = plainBytes && FewEnoughZerosFor8BitText(zeros, bytes.size());
   // UTF-16's zeros are the high bytes of its Latin characters and line ends:
   // nearly all on one side of each unit. One alone decides only where the
   // bytes are no 8-bit text.
-  const size_t fewest = eight_bit ? 2 : 1;
-  const bool whole_units = bytes.size() % 2 == 0;
-  const bool little_endian = whole_units && zeros_at_odd >= fewest && zeros_at_even * 4 <= zeros_at_odd;
-  const bool big_endian = whole_units && zeros_at_even >= fewest && zeros_at_odd * 4 <= zeros_at_even;
-  const bool utf16 = little_endian || big_endian;
-  const ListEncoding utf16_encoding = little_endian ? ListEncoding::Utf16Le : ListEncoding::Utf16Be;
-  if (utf16 && !eight_bit) return utf16_encoding;
-  if (!utf16 && eight_bit) return Detect8BitEncoding(bytes);
+  const size_t fewest = eightBit ? 2 : 1;
+  const bool wholeUnits = bytes.size() % 2 == 0;
+  const bool littleEndian = wholeUnits && zerosAtOdd >= fewest && zerosAtEven * 4 <= zerosAtOdd;
+  const bool bigEndian = wholeUnits && zerosAtEven >= fewest && zerosAtOdd * 4 <= zerosAtEven;
+  const bool utf16 = littleEndian || bigEndian;
+  const ListEncoding utf16Encoding = littleEndian ? ListEncoding::Utf16Le : ListEncoding::Utf16Be;
+  if (utf16 && !eightBit) return utf16Encoding;
+  if (!utf16 && eightBit) return Detect8BitEncoding(bytes);
   if (!utf16) return ListEncoding::Undecodable;
   // Both fit (a short file, or long lines of text outside Latin): a quarter of
   // zeros is UTF-16's Latin text, and zeros that are all the high bytes of CR
   // and LF units are UTF-16's line ends; else valid UTF-8 decides (UTF-16 of
   // other scripts seldom is).
-  if (zeros * 4 >= bytes.size() || AllZerosEndUtf16Lines(bytes, little_endian)) return utf16_encoding;
-  const ListEncoding eight_bit_encoding = Detect8BitEncoding(bytes);
-  return eight_bit_encoding == ListEncoding::Utf8 ? ListEncoding::Utf8 : utf16_encoding;
+  if (zeros * 4 >= bytes.size() || AllZerosEndUtf16Lines(bytes, littleEndian)) return utf16Encoding;
+  const ListEncoding eightBitEncoding = Detect8BitEncoding(bytes);
+  return eightBitEncoding == ListEncoding::Utf8 ? ListEncoding::Utf8 : utf16Encoding;
 }
 
 namespace {
@@ -212,27 +211,29 @@ std::optional<size_t> EmbeddedUtf16Line(std::span<const std::byte> bytes) {
 
 // The bytes as one encoding, or nullopt with the line that shows they are
 // not (0 when no single line does).
-std::optional<std::wstring> DecodeWhole(std::span<const std::byte> bytes, size_t& undecodable_line) {
-  undecodable_line = 0;
+std::optional<std::wstring> DecodeWhole(std::span<const std::byte> bytes, size_t& undecodableLine) {
+  undecodableLine = 0;
   const ListEncoding encoding = DetectListEncoding(bytes);
   const size_t mark = MarkLength(bytes);
   const std::span<const std::byte> body = bytes.subspan(mark);
   switch (encoding) {
-    case ListEncoding::Undecodable: return std::nullopt;
+    case ListEncoding::Undecodable:
+      return std::nullopt;
     case ListEncoding::Utf16Le:
       // A mark says what the whole file is; without one, 8-bit lines amid
       // the units would turn into characters of other scripts.
       if (const std::optional<size_t> line = EmbeddedEightBitLine(body); line && mark == 0) {
-        undecodable_line = LineAt(bytes, *line, true);
+        undecodableLine = LineAt(bytes, *line, true);
         return std::nullopt;
       }
       return Utf16Units(body, false);
-    case ListEncoding::Utf16Be: return Utf16Units(body, true);
+    case ListEncoding::Utf16Be:
+      return Utf16Units(body, true);
     case ListEncoding::Utf8:
     case ListEncoding::Ansi: {
       const std::span<const std::byte> text = WithoutZeroPadding(body);
       if (const std::optional<size_t> line = EmbeddedUtf16Line(text)) {
-        undecodable_line = LineAt(bytes, mark + *line, false);
+        undecodableLine = LineAt(bytes, mark + *line, false);
         return std::nullopt;
       }
       if (encoding == ListEncoding::Utf8) return Utf8ToWide(AsChars(text));
@@ -250,8 +251,7 @@ std::optional<std::wstring> DecodePlainEightBit(std::span<const std::byte> bytes
 }
 
 bool EndsWithUtf16LineFeed(std::span<const std::byte> bytes) {
-  return bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes[bytes.size() - 2] == kLineFeed &&
-         bytes.back() == kZero;
+  return bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes[bytes.size() - 2] == kLineFeed && bytes.back() == kZero;
 }
 
 // A file whose parts were written in two encodings: UTF-16 text that lines
@@ -262,10 +262,10 @@ enum class MixedRead { NotMixed, Read, Refused };
 
 // UTF-16 little endian text, then 8-bit lines. The 8-bit part holds no zero
 // byte, so it starts after the last one, which must end a UTF-16 line feed.
-MixedRead ReadUtf16ThenEightBit(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodable_line) {
-  const auto last_zero = std::find(bytes.rbegin(), bytes.rend(), kZero);
-  if (last_zero == bytes.rend()) return MixedRead::NotMixed;
-  const size_t seam = static_cast<size_t>(bytes.rend() - last_zero);  // one past the zero
+MixedRead ReadUtf16ThenEightBit(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodableLine) {
+  const auto lastZero = std::find(bytes.rbegin(), bytes.rend(), kZero);
+  if (lastZero == bytes.rend()) return MixedRead::NotMixed;
+  const size_t seam = static_cast<size_t>(bytes.rend() - lastZero);  // one past the zero
   if (seam == bytes.size() || seam % 2 != 0 || bytes[seam - 2] != kLineFeed) return MixedRead::NotMixed;
   const std::span<const std::byte> head = bytes.first(seam);
   const std::span<const std::byte> tail = bytes.subspan(seam);
@@ -275,11 +275,11 @@ MixedRead ReadUtf16ThenEightBit(std::span<const std::byte> bytes, std::wstring& 
   if (DetectListEncoding(head) != ListEncoding::Utf16Le || EmbeddedEightBitLine(head) == 0) {
     return MixedRead::NotMixed;
   }
-  std::optional<std::wstring> first = DecodeWhole(head, undecodable_line);
+  std::optional<std::wstring> first = DecodeWhole(head, undecodableLine);
   if (!first) return MixedRead::Refused;
   std::optional<std::wstring> second = DecodePlainEightBit(tail);
   if (!second) {
-    undecodable_line = LineAt(bytes, seam, true);
+    undecodableLine = LineAt(bytes, seam, true);
     return MixedRead::Refused;
   }
   text = std::move(*first) + *second;
@@ -289,11 +289,11 @@ MixedRead ReadUtf16ThenEightBit(std::span<const std::byte> bytes, std::wstring& 
 // 8-bit lines, then UTF-16 little endian lines of Latin text: the UTF-16
 // part starts one byte before the first zero, right after an 8-bit line feed,
 // and ends with a UTF-16 line feed.
-MixedRead ReadEightBitThenUtf16(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodable_line) {
+MixedRead ReadEightBitThenUtf16(std::span<const std::byte> bytes, std::wstring& text, size_t& undecodableLine) {
   if (StartsWith(bytes, kUtf16LeByteOrderMark) || StartsWith(bytes, kUtf16BeByteOrderMark)) return MixedRead::NotMixed;
-  const auto first_zero = std::find(bytes.begin(), bytes.end(), kZero);
-  if (first_zero == bytes.end()) return MixedRead::NotMixed;
-  const size_t zero = static_cast<size_t>(first_zero - bytes.begin());
+  const auto firstZero = std::find(bytes.begin(), bytes.end(), kZero);
+  if (firstZero == bytes.end()) return MixedRead::NotMixed;
+  const size_t zero = static_cast<size_t>(firstZero - bytes.begin());
   if (zero < 2 || bytes[zero - 2] != kLineFeed) return MixedRead::NotMixed;
   const size_t seam = zero - 1;
   const std::span<const std::byte> head = bytes.first(seam);
@@ -302,12 +302,12 @@ MixedRead ReadEightBitThenUtf16(std::span<const std::byte> bytes, std::wstring& 
   for (size_t i = 0; i < tail.size(); i += 2) {
     if (tail[i] == kZero) return MixedRead::NotMixed;  // a zero low byte: no Latin UTF-16 line
   }
-  const std::span<const std::byte> head_text = head.subspan(StartsWith(head, kUtf8ByteOrderMark) ? 3 : 0);
-  std::optional<std::wstring> first = DecodePlainEightBit(head_text);
+  const std::span<const std::byte> headText = head.subspan(StartsWith(head, kUtf8ByteOrderMark) ? 3 : 0);
+  std::optional<std::wstring> first = DecodePlainEightBit(headText);
   if (!first) return MixedRead::NotMixed;
-  std::optional<std::wstring> second = DecodeWhole(tail, undecodable_line);
+  std::optional<std::wstring> second = DecodeWhole(tail, undecodableLine);
   if (!second) {
-    if (undecodable_line != 0) undecodable_line += LineAt(bytes, seam, false) - 1;
+    if (undecodableLine != 0) undecodableLine += LineAt(bytes, seam, false) - 1;
     return MixedRead::Refused;
   }
   text = std::move(*first) + *second;
@@ -318,9 +318,9 @@ MixedRead ReadEightBitThenUtf16(std::span<const std::byte> bytes, std::wstring& 
 // takes: 8-bit lines amid UTF-16, or UTF-16 lines amid 8-bit text, as the
 // file starts; 0 when there is none.
 size_t LineOfOtherEncoding(std::span<const std::byte> bytes) {
-  const auto first_zero = std::find(bytes.begin(), bytes.end(), kZero);
-  const auto first_line_feed = std::find(bytes.begin(), bytes.end(), kLineFeed);
-  if (first_zero != bytes.end() && first_line_feed < first_zero) {
+  const auto firstZero = std::find(bytes.begin(), bytes.end(), kZero);
+  const auto firstLineFeed = std::find(bytes.begin(), bytes.end(), kLineFeed);
+  if (firstZero != bytes.end() && firstLineFeed < firstZero) {
     const std::optional<size_t> line = EmbeddedUtf16Line(bytes);
     return line ? LineAt(bytes, *line, false) : 0;
   }
@@ -330,8 +330,7 @@ size_t LineOfOtherEncoding(std::span<const std::byte> bytes) {
 
 }  // namespace
 
-bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries,
-                       size_t* undecodable_line) {
+bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries, size_t* undecodableLine) {
   size_t line = 0;
   std::wstring text;
   MixedRead mixed = ReadUtf16ThenEightBit(bytes, text, line);
@@ -345,7 +344,7 @@ bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstrin
       line = LineOfOtherEncoding(bytes);
     }
   }
-  if (undecodable_line != nullptr) *undecodable_line = mixed == MixedRead::Read ? 0 : line;
+  if (undecodableLine != nullptr) *undecodableLine = mixed == MixedRead::Read ? 0 : line;
   if (mixed != MixedRead::Read) return false;
   SplitLines(text, entries);
   return true;
@@ -362,11 +361,11 @@ std::wstring EncodeProcessList(const std::vector<std::wstring>& entries) {
   // every list written reads back the same.
   const auto bytes = std::as_bytes(std::span(content));
   static_assert(sizeof(wchar_t) == 2, "the file holds 16-bit units");
-  auto reads_back = [&] {
+  auto readsBack = [&] {
     std::vector<std::wstring> read;
     return DecodeProcessList(bytes, read) && read == entries;
   };
-  if (!content.empty() && (MarkLength(bytes) != 0 || !reads_back())) {
+  if (!content.empty() && (MarkLength(bytes) != 0 || !readsBack())) {
     content.insert(content.begin(), kByteOrderMark);
   }
   return content;
@@ -380,8 +379,8 @@ constexpr size_t kPathReserve = 32;
 // A drive path too long for the classic limit, in the "\\?\" form that the
 // file functions take at any length (that form takes no "/" and no "..").
 std::wstring ExtendedLengthPath(const std::wstring& path) {
-  const bool drive_absolute = path.size() > 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-  if (path.size() + kPathReserve < MAX_PATH || !drive_absolute) return path;
+  const bool driveAbsolute = path.size() > 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  if (path.size() + kPathReserve < MAX_PATH || !driveAbsolute) return path;
   std::wstring extended = L"\\\\?\\" + path;
   std::replace(extended.begin(), extended.end(), L'/', L'\\');
   return extended;
@@ -421,20 +420,20 @@ enum class Leftover {
 // before that move, the empty file it made for it: never known complete.
 // The two system names count only in the list's own folder, not in the
 // folder of a file a link leads to, where other programs' files may bear them.
-Leftover ClassifyLeftover(std::wstring_view name, std::wstring_view list_name, bool own_folder) {
+Leftover ClassifyLeftover(std::wstring_view name, std::wstring_view listName, bool ownFolder) {
   const bool complete = EndsWithNoCase(name, kCompleteSuffix);
   if (!complete && !EndsWithNoCase(name, kWritingSuffix)) return Leftover::None;
   static_assert(kWritingSuffix.size() == kCompleteSuffix.size());
   const std::wstring_view stem = name.substr(0, name.size() - kCompleteSuffix.size());
-  if (own_folder && !complete && stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2)) &&
+  if (ownFolder && !complete && stem.size() > 2 && stem.size() <= 6 && IsHexDigits(stem.substr(2)) &&
       (_wcsnicmp(stem.data(), L"rf", 2) == 0 || _wcsnicmp(stem.data(), L"tw", 2) == 0)) {
     return Leftover::Incomplete;
   }
-  if (stem.size() <= list_name.size() + 1 || stem[list_name.size()] != L'.' ||
-      _wcsnicmp(stem.data(), list_name.data(), list_name.size()) != 0) {
+  if (stem.size() <= listName.size() + 1 || stem[listName.size()] != L'.' ||
+      _wcsnicmp(stem.data(), listName.data(), listName.size()) != 0) {
     return Leftover::None;
   }
-  const std::wstring_view tail = stem.substr(list_name.size() + 1);
+  const std::wstring_view tail = stem.substr(listName.size() + 1);
   const size_t dash = tail.find(L'-');
   if (dash == std::wstring_view::npos || !IsHexDigits(tail.substr(0, dash)) || !IsHexDigits(tail.substr(dash + 1))) {
     return Leftover::None;
@@ -448,27 +447,26 @@ struct LeftoverFile {
   FILETIME written;
 };
 
-std::vector<LeftoverFile> FindLeftovers(const std::wstring& folder, std::wstring_view list_name, bool own_folder) {
-  std::vector<LeftoverFile> found_files;
+std::vector<LeftoverFile> FindLeftovers(const std::wstring& folder, std::wstring_view listName, bool ownFolder) {
+  std::vector<LeftoverFile> foundFiles;
   WIN32_FIND_DATAW found{};
   unique_find find(::FindFirstFileW((folder + L"*").c_str(), &found));
-  if (!find) return found_files;
+  if (!find) return foundFiles;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    const Leftover kind = ClassifyLeftover(found.cFileName, list_name, own_folder);
-    if (kind != Leftover::None) found_files.push_back({found.cFileName, kind, found.ftLastWriteTime});
+    const Leftover kind = ClassifyLeftover(found.cFileName, listName, ownFolder);
+    if (kind != Leftover::None) foundFiles.push_back({found.cFileName, kind, found.ftLastWriteTime});
   } while (::FindNextFileW(find.get(), &found));
-  return found_files;
+  return foundFiles;
 }
 
 bool ListExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Only while the list exists: a leftover may otherwise be the only copy. A
 // file still open in a save under way cannot be deleted and stays.
-void RemoveLeftovers(const std::wstring& path, bool own_folder) {
+void RemoveLeftovers(const std::wstring& path, bool ownFolder) {
   const std::wstring folder = FolderOf(path);
-  for (const LeftoverFile& leftover :
-       FindLeftovers(folder, std::wstring_view(path).substr(folder.size()), own_folder)) {
+  for (const LeftoverFile& leftover : FindLeftovers(folder, std::wstring_view(path).substr(folder.size()), ownFolder)) {
     if (!ListExists(path)) return;
     ::DeleteFileW((folder + leftover.name).c_str());
   }
@@ -480,9 +478,8 @@ bool RestoreFromLeftover(const std::wstring& path) {
   const std::wstring folder = FolderOf(path);
   std::vector<LeftoverFile> leftovers = FindLeftovers(folder, std::wstring_view(path).substr(folder.size()), true);
   std::erase_if(leftovers, [](const LeftoverFile& leftover) { return leftover.kind != Leftover::Complete; });
-  std::sort(leftovers.begin(), leftovers.end(), [](const LeftoverFile& a, const LeftoverFile& b) {
-    return ::CompareFileTime(&a.written, &b.written) > 0;
-  });
+  std::sort(leftovers.begin(), leftovers.end(),
+            [](const LeftoverFile& a, const LeftoverFile& b) { return ::CompareFileTime(&a.written, &b.written) > 0; });
   for (const LeftoverFile& leftover : leftovers) {
     // Never over a list that appeared meanwhile.
     if (::MoveFileExW((folder + leftover.name).c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
@@ -524,7 +521,7 @@ RawListFile ReadRawListFile(HANDLE file) {
   if (raw.stamp.size > kMaxListFileBytes) {
     FILETIME written{};
     ::GetFileTime(file, nullptr, nullptr, &written);
-    raw.stamp.last_write = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    raw.stamp.lastWrite = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     raw.stamp.status = ListFileStatus::TooLarge;
     return raw;
   }
@@ -538,7 +535,7 @@ RawListFile ReadRawListFile(HANDLE file) {
   // A file that shrank while it was read yields only what was read.
   raw.bytes.resize(read);
   raw.stamp.size = read;
-  raw.stamp.content_hash = ContentHash(raw.bytes);
+  raw.stamp.contentHash = ContentHash(raw.bytes);
   raw.stamp.status = ListFileStatus::Read;
   return raw;
 }
@@ -567,8 +564,8 @@ ListFileStamp StampNow(const std::wstring& path) {
 
 }  // namespace
 
-ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<std::wstring>& entries,
-                                   ListFileReading* reading, LimitedTokenSource limited_token) {
+ListFileStatus ReadProcessListFile(const std::wstring& listPath, std::vector<std::wstring>& entries,
+                                   ListFileReading* reading, LimitedTokenSource limitedToken) {
   ListFileReading ignored;
   if (reading == nullptr) reading = &ignored;
   *reading = {};
@@ -580,9 +577,9 @@ ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<st
   };
   // A planted link must not show the user a file only administrators may
   // read, nor let a restore rename into such a folder.
-  const LimitedRightsScope limited(limited_token);
-  if (!limited.ok()) return unreadable(limited.error());
-  const std::wstring path = ExtendedLengthPath(list_path);
+  const LimitedRightsScope limited(limitedToken);
+  if (!limited.Ok()) return unreadable(limited.Error());
+  const std::wstring path = ExtendedLengthPath(listPath);
   // Another program that holds the list open (an editor, a sync tool) does not make it unreadable.
   unique_hfile file = OpenListForReading(path);
   if (!file) {
@@ -597,8 +594,8 @@ ListFileStatus ReadProcessListFile(const std::wstring& list_path, std::vector<st
   reading->stamp = raw.stamp;
   reading->error = raw.stamp.error;
   if (raw.stamp.status != ListFileStatus::Read) return raw.stamp.status;
-  return DecodeProcessList(raw.bytes, entries, &reading->undecodable_line) ? ListFileStatus::Read
-                                                                           : ListFileStatus::Undecodable;
+  return DecodeProcessList(raw.bytes, entries, &reading->undecodableLine) ? ListFileStatus::Read
+                                                                          : ListFileStatus::Undecodable;
 }
 
 int64_t LoadProcessList(const std::wstring& path, std::vector<std::wstring>& entries) {
@@ -643,15 +640,15 @@ class TemporaryFile {
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
   // Creates a new, empty "<list>.<id>.tmp" and opens it for writing.
-  unique_hfile Create(const std::wstring& list_path) {
+  unique_hfile Create(const std::wstring& listPath) {
     static std::atomic<uint32_t> counter{0};
     constexpr int kNameTries = 16;
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
-      std::wstring stem = list_path + L"." + Hex(::GetCurrentProcessId()) + L"-" + Hex(++counter);
+      std::wstring stem = listPath + L"." + Hex(::GetCurrentProcessId()) + L"-" + Hex(++counter);
       std::wstring candidate = stem + std::wstring(kWritingSuffix);
       // Shared with nobody: a cleanup in another instance cannot delete it while it is written.
-      unique_hfile file(::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+      unique_hfile file(
+          ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (file) {
         stem_ = std::move(stem);
         path_ = std::move(candidate);
@@ -668,7 +665,7 @@ class TemporaryFile {
     path_ = std::move(complete);
     return true;
   }
-  [[nodiscard]] const std::wstring& path() const { return path_; }
+  [[nodiscard]] const std::wstring& Path() const { return path_; }
   void Keep() { path_.clear(); }
 
  private:
@@ -680,25 +677,25 @@ class TemporaryFile {
 // existing list's attributes, permissions and links; a new list is a rename.
 // A replace can fail after the old list is gone (ERROR_UNABLE_TO_MOVE_REPLACEMENT):
 // the new content then goes into the empty place.
-bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool list_exists, ListFileReplacer replace,
+bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool listExists, ListFileReplacer replace,
                    ListFileSave& save) {
-  if (list_exists) {
-    if (replace(path.c_str(), complete.path().c_str())) {
+  if (listExists) {
+    if (replace(path.c_str(), complete.Path().c_str())) {
       complete.Keep();
       return true;
     }
     save.error = ::GetLastError();
     if (ListExists(path)) return false;
   }
-  if (::MoveFileExW(complete.path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (::MoveFileExW(complete.Path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     complete.Keep();
     return true;
   }
-  if (!list_exists) save.error = ::GetLastError();
+  if (!listExists) save.error = ::GetLastError();
   // The list is gone and the new content is its only copy: it stays, and the
   // next read puts it in place.
   if (!ListExists(path)) {
-    save.kept_copy = complete.path();
+    save.keptCopy = complete.Path();
     complete.Keep();
   }
   return false;
@@ -709,31 +706,29 @@ bool MoveIntoPlace(TemporaryFile& complete, const std::wstring& path, bool list_
 // cannot say. A save that replaced the link itself would leave the user's
 // file behind (Wine's ReplaceFileW even deletes it).
 std::wstring FinalPathOf(const std::wstring& path) {
-  unique_hfile file(::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
+  unique_hfile file(
+      ::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return path;
-  std::wstring final_path(MAX_PATH, L'\0');
+  std::wstring finalPath(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), final_path.data(),
-                                                     static_cast<DWORD>(final_path.size()), FILE_NAME_NORMALIZED);
+    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), finalPath.data(), static_cast<DWORD>(finalPath.size()),
+                                                     FILE_NAME_NORMALIZED);
     if (length == 0) return path;
-    if (length < final_path.size()) {
-      final_path.resize(length);
-      return final_path;
+    if (length < finalPath.size()) {
+      finalPath.resize(length);
+      return finalPath;
     }
-    final_path.assign(length, L'\0');  // the length the path needs, with its terminating zero
+    finalPath.assign(length, L'\0');  // the length the path needs, with its terminating zero
   }
   return path;
 }
 
 bool SameFolder(const std::wstring& a, const std::wstring& b) {
-  auto without_prefix = [](std::wstring_view path) {
-    return path.starts_with(L"\\\\?\\") ? path.substr(4) : path;
-  };
-  const std::wstring first_folder = FolderOf(a);
-  const std::wstring second_folder = FolderOf(b);
-  const std::wstring_view first = without_prefix(first_folder);
-  const std::wstring_view second = without_prefix(second_folder);
+  auto withoutPrefix = [](std::wstring_view path) { return path.starts_with(L"\\\\?\\") ? path.substr(4) : path; };
+  const std::wstring firstFolder = FolderOf(a);
+  const std::wstring secondFolder = FolderOf(b);
+  const std::wstring_view first = withoutPrefix(firstFolder);
+  const std::wstring_view second = withoutPrefix(secondFolder);
   return first.size() == second.size() &&
          ::CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
@@ -742,7 +737,7 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
 // The private reason of a save given up because the file changed after it was read.
 constexpr DWORD kListChangedMeanwhile = ERROR_BUSY;
 
-int32_t SaveListFile(const std::wstring& list_path, const std::vector<std::wstring>& entries, ListFileSave& save,
+int32_t SaveListFile(const std::wstring& listPath, const std::vector<std::wstring>& entries, ListFileSave& save,
                      const ListFileSaveSteps& steps, const ListFileStamp* expected) {
   const ListFileWriter write = steps.write != nullptr ? steps.write : WriteWholeFile;
   const ListFileReplacer replace = steps.replace != nullptr ? steps.replace : ReplaceWithSystem;
@@ -753,27 +748,27 @@ int32_t SaveListFile(const std::wstring& list_path, const std::vector<std::wstri
     return -1;
   };
   const std::wstring content = EncodeProcessList(entries);
-  const size_t byte_count = content.size() * sizeof(wchar_t);
-  if (byte_count > std::numeric_limits<DWORD>::max()) return fail(ERROR_FILE_TOO_LARGE);
+  const size_t byteCount = content.size() * sizeof(wchar_t);
+  if (byteCount > std::numeric_limits<DWORD>::max()) return fail(ERROR_FILE_TOO_LARGE);
 
   // Declared before the temporary file, whose clean-up runs inside it too.
-  const LimitedRightsScope limited(steps.limited_token);
-  if (!limited.ok()) return fail(limited.error());
-  const std::wstring named = ExtendedLengthPath(list_path);
+  const LimitedRightsScope limited(steps.limitedToken);
+  if (!limited.Ok()) return fail(limited.Error());
+  const std::wstring named = ExtendedLengthPath(listPath);
   // A link stays a link: its target is written, in its own folder.
   const std::wstring path = FinalPathOf(named);
   RemoveLeftovers(path, SameFolder(path, named));
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  const bool list_exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (list_exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(kErrorDirectoryNotSupported);
+  const bool listExists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (listExists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(kErrorDirectoryNotSupported);
   // The user made the list read-only: it is kept, never silently cleared.
-  if (list_exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_FILE_READ_ONLY);
+  if (listExists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_FILE_READ_ONLY);
 
   TemporaryFile temporary;
   {
     unique_hfile file = temporary.Create(path);
     if (!file) return fail(::GetLastError());
-    if (byte_count > 0 && !write(file.get(), content.data(), static_cast<DWORD>(byte_count))) {
+    if (byteCount > 0 && !write(file.get(), content.data(), static_cast<DWORD>(byteCount))) {
       return fail(::GetLastError());
     }
     // The content must be on disk before the list's name points at it.
@@ -784,28 +779,28 @@ int32_t SaveListFile(const std::wstring& list_path, const std::vector<std::wstri
   // beforehand so that no file system or emulation can drop them.
   constexpr DWORD kKeptAttributes =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  if (list_exists && (attributes & kKeptAttributes) != 0) {
-    ::SetFileAttributesW(temporary.path().c_str(), attributes & kKeptAttributes);
+  if (listExists && (attributes & kKeptAttributes) != 0) {
+    ::SetFileAttributesW(temporary.Path().c_str(), attributes & kKeptAttributes);
   }
   // The last look before the old content goes: what another program wrote
   // since the read is never replaced unseen.
   if (expected != nullptr && StampNow(named) != *expected) return fail(kListChangedMeanwhile);
-  if (!MoveIntoPlace(temporary, path, list_exists, replace, save)) return fail(save.error);
+  if (!MoveIntoPlace(temporary, path, listExists, replace, save)) return fail(save.error);
   const auto bytes = std::as_bytes(std::span(content));
   save.written.status = ListFileStatus::Read;
   save.written.size = bytes.size();
-  save.written.content_hash = ContentHash(bytes);
+  save.written.contentHash = ContentHash(bytes);
   return static_cast<int32_t>(entries.size());
 }
 
 }  // namespace
 
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries) {
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries) {
   DWORD error = ERROR_SUCCESS;
-  return SaveProcessList(path, std::move(entries), error);
+  return SaveProcessList(path, entries, error);
 }
 
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries, DWORD& error,
                         const ListFileSaveSteps& steps) {
   ListFileSave save;
   const int32_t saved = SaveListFile(path, entries, save, steps, nullptr);
@@ -813,13 +808,13 @@ int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entr
   return saved;
 }
 
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, ListFileSave& save,
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries, ListFileSave& save,
                         const ListFileSaveSteps& steps) {
   return SaveListFile(path, entries, save, steps, nullptr);
 }
 
-std::vector<std::wstring> ListFileFolders(const std::wstring& list_path) {
-  const std::wstring named = ExtendedLengthPath(list_path);
+std::vector<std::wstring> ListFileFolders(const std::wstring& listPath) {
+  const std::wstring named = ExtendedLengthPath(listPath);
   std::vector<std::wstring> folders = {FolderOf(named)};
   const std::wstring target = FinalPathOf(named);
   if (!SameFolder(target, named)) folders.push_back(FolderOf(target));
@@ -834,7 +829,7 @@ ListFileUpdate UpdateProcessListFile(const std::wstring& path, const ListFileEdi
   ListFileUpdate update;
   for (int attempt = 0; attempt < kTries; ++attempt) {
     update = {};
-    update.status = ReadProcessListFile(path, update.entries, &update.reading, steps.limited_token);
+    update.status = ReadProcessListFile(path, update.entries, &update.reading, steps.limitedToken);
     if (update.status != ListFileStatus::Read && update.status != ListFileStatus::Missing) return update;
     std::optional<std::vector<std::wstring>> edited = edit(update.entries);
     if (!edited) return update;

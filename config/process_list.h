@@ -26,13 +26,13 @@ inline constexpr uint64_t kMaxListFileBytes = 16ull * 1024 * 1024;
 inline constexpr DWORD kErrorDirectoryNotSupported = 336;
 
 enum class ListFileStatus {
-  Read,        // the file was read (it may hold no entries)
-  Missing,     // no file (or no folder): no entries, and a save creates it
-  Unreadable,  // a file that cannot be opened, sized or read (locked, denied):
-               // no entries, and a save must not replace what it holds
-  TooLarge,    // over kMaxListFileBytes: not read, and a save must not replace it
-  Undecodable, // read, but its encoding cannot be told with confidence: no
-               // entries, and a save must not replace what it holds
+  Read,         // the file was read (it may hold no entries)
+  Missing,      // no file (or no folder): no entries, and a save creates it
+  Unreadable,   // a file that cannot be opened, sized or read (locked, denied):
+                // no entries, and a save must not replace what it holds
+  TooLarge,     // over kMaxListFileBytes: not read, and a save must not replace it
+  Undecodable,  // read, but its encoding cannot be told with confidence: no
+                // entries, and a save must not replace what it holds
 };
 
 // How the bytes of a list file are taken.
@@ -44,8 +44,8 @@ struct ListFileStamp {
   ListFileStatus status = ListFileStatus::Missing;  // Read also for a file that cannot be decoded
   DWORD error = ERROR_SUCCESS;                      // the system's reason for Unreadable
   uint64_t size = 0;
-  uint64_t content_hash = 0;  // of the bytes read
-  uint64_t last_write = 0;    // of a file too large to be read
+  uint64_t contentHash = 0;  // of the bytes read
+  uint64_t lastWrite = 0;    // of a file too large to be read
   friend bool operator==(const ListFileStamp&, const ListFileStamp&) = default;
 };
 
@@ -57,7 +57,7 @@ struct ListFileReading {
   bool restored = false;
   // For Undecodable: the line (from 1) where a second encoding shows; 0 when
   // no single line does.
-  size_t undecodable_line = 0;
+  size_t undecodableLine = 0;
   ListFileStamp stamp;
 };
 
@@ -66,11 +66,11 @@ struct ListFileReading {
 // while other programs hold it open (for writing or deleting too). A
 // missing list is first restored from what an interrupted save left.
 // The file and its folder are read and restored with the rights of the
-// user's ordinary programs (LimitedRightsScope, with `limited_token` as its
+// user's ordinary programs (LimitedRightsScope, with `limitedToken` as its
 // source): an elevated process that cannot take them on reads nothing, and
 // the status is Unreadable with the reason.
 ListFileStatus ReadProcessListFile(const std::wstring& path, std::vector<std::wstring>& entries,
-                                   ListFileReading* reading = nullptr, LimitedTokenSource limited_token = nullptr);
+                                   ListFileReading* reading = nullptr, LimitedTokenSource limitedToken = nullptr);
 
 // Appends the entries of the file at path to entries and returns how many
 // entries holds afterwards. A file that cannot be opened, sized or read, or
@@ -89,7 +89,7 @@ using ListFileReplacer = bool (*)(const wchar_t* list, const wchar_t* replacemen
 struct ListFileSaveSteps {
   ListFileWriter write = nullptr;
   ListFileReplacer replace = nullptr;
-  LimitedTokenSource limited_token = nullptr;
+  LimitedTokenSource limitedToken = nullptr;
 };
 
 // How a save ended, beyond its count.
@@ -98,7 +98,7 @@ struct ListFileSave {
   // Set when the save failed after the old list was already gone: the new
   // content is kept, complete, in this file, and the next read of the list
   // puts it in place.
-  std::wstring kept_copy;
+  std::wstring keptCopy;
   // What the file holds after a save: the stamp a read of it gives.
   ListFileStamp written;
 };
@@ -117,11 +117,11 @@ struct ListFileSave {
 // that cannot take them on writes nothing and the save fails with the reason.
 // A list that is a symbolic link (or lies behind one) keeps the link: the
 // save writes the file it leads to, with the same steps in that file's folder.
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, DWORD& error,
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries, DWORD& error,
                         const ListFileSaveSteps& steps = {});
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries, ListFileSave& save,
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries, ListFileSave& save,
                         const ListFileSaveSteps& steps = {});
-int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entries);
+int32_t SaveProcessList(const std::wstring& path, const std::vector<std::wstring>& entries);
 
 // The folders whose changes can change the list: its own, and the folder of
 // the file it leads to when it is a link (or lies behind one).
@@ -130,8 +130,7 @@ int32_t SaveProcessList(const std::wstring& path, std::vector<std::wstring> entr
 // One edit of the user's: from the entries the file holds now, the entries
 // to save, or nullopt to leave the file as it is. May be called more than
 // once, each time with what the file holds then.
-using ListFileEdit =
-    std::function<std::optional<std::vector<std::wstring>>(const std::vector<std::wstring>& entries)>;
+using ListFileEdit = std::function<std::optional<std::vector<std::wstring>>(const std::vector<std::wstring>& entries)>;
 
 // What an edit of the list file found and did.
 struct ListFileUpdate {
@@ -166,10 +165,10 @@ ListFileUpdate UpdateProcessListFile(const std::wstring& path, const ListFileEdi
 // encodings (UTF-16 followed by lines that "echo text>> list" appended, or
 // 8-bit text followed by lines that "cmd /u" appended) has each part read as
 // what it is when the seam is certain; otherwise it cannot be decoded, and
-// `undecodable_line`, when given, is set to the line (from 1) where the other
+// `undecodableLine`, when given, is set to the line (from 1) where the other
 // encoding shows, or 0 when no single line does.
 bool DecodeProcessList(std::span<const std::byte> bytes, std::vector<std::wstring>& entries,
-                       size_t* undecodable_line = nullptr);
+                       size_t* undecodableLine = nullptr);
 
 // The file content for entries: each followed by CR LF, after a byte-order
 // mark only when the first entry's own units would otherwise read as one.

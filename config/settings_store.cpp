@@ -5,21 +5,20 @@
 
 namespace tarnwick {
 
-SettingsStore::SettingsStore(HKEY root) : root_(root), key_path_(kSettingsKeyPath) {}
+SettingsStore::SettingsStore(HKEY root) : root_(root), keyPath_(kSettingsKeyPath) {}
 
 bool SettingsStore::ReadValue(const wchar_t* name, uint32_t& out) {
   out = 0;
   unique_hkey key;
   DWORD disposition = 0;
-  if (::RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE,
-                        nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExW(root_, keyPath_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr,
+                        key.put(), &disposition) != ERROR_SUCCESS) {
     return false;
   }
   DWORD type = REG_DWORD;
   DWORD data = 0;
   DWORD size = sizeof(data);
-  if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-      ERROR_SUCCESS) {
+  if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS) {
     return false;
   }
   out = data;
@@ -30,8 +29,8 @@ bool SettingsStore::WriteValue(const wchar_t* name, uint32_t value) {
   std::lock_guard guard(lock_);
   unique_hkey key;
   DWORD disposition = 0;
-  if (::RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                        nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExW(root_, keyPath_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(),
+                        &disposition) != ERROR_SUCCESS) {
     InvalidateLocked(name);
     return false;
   }
@@ -48,47 +47,47 @@ void SettingsStore::Invalidate(const wchar_t* name) {
 }
 
 void SettingsStore::InvalidateLocked(const wchar_t* name) {
-  flag_cache_.erase(name);
-  number_cache_.erase(name);
+  flagCache_.erase(name);
+  numberCache_.erase(name);
 }
 
-bool SettingsStore::ReadFlag(const wchar_t* name, bool& out, bool default_value) {
+bool SettingsStore::ReadFlag(const wchar_t* name, bool& out, bool defaultValue) {
   std::lock_guard guard(lock_);
-  if (const auto cached = flag_cache_.find(name); cached != flag_cache_.end()) {
+  if (const auto cached = flagCache_.find(name); cached != flagCache_.end()) {
     out = cached->second;
     return true;
   }
   uint32_t value = 0;
   if (!ReadValue(name, value)) {
-    out = default_value;
+    out = defaultValue;
     return false;
   }
   out = value != 0;
-  flag_cache_[name] = out;
+  flagCache_[name] = out;
   return true;
 }
 
 bool SettingsStore::GetFlag(const wchar_t* name) {
   std::lock_guard guard(lock_);
   bool value = false;
-  if (!ReadFlag(name, value, false)) flag_cache_[name] = false;
+  if (!ReadFlag(name, value, false)) flagCache_[name] = false;
   return value;
 }
 
 bool SettingsStore::ReadNumber(const wchar_t* name, uint32_t& out) {
   std::lock_guard guard(lock_);
-  if (const auto cached = number_cache_.find(name); cached != number_cache_.end()) {
+  if (const auto cached = numberCache_.find(name); cached != numberCache_.end()) {
     out = cached->second;
     return true;
   }
   if (!ReadValue(name, out)) return false;
-  number_cache_[name] = out;
+  numberCache_[name] = out;
   return true;
 }
 
 bool SettingsStore::WriteFlag(const wchar_t* name, bool on) {
   std::lock_guard guard(lock_);
-  flag_cache_.erase(name);
+  flagCache_.erase(name);
   return WriteValue(name, on ? 1 : 0);
 }
 

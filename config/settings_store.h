@@ -28,9 +28,9 @@ class SettingsStore {
   bool WriteValue(const wchar_t* name, uint32_t value);
   void Invalidate(const wchar_t* name);
 
-  // Any nonzero value is on. A failed read yields `default_value`, caches
+  // Any nonzero value is on. A failed read yields `defaultValue`, caches
   // nothing and returns false.
-  bool ReadFlag(const wchar_t* name, bool& out, bool default_value);
+  bool ReadFlag(const wchar_t* name, bool& out, bool defaultValue);
   // As ReadFlag with default false, but a failed read is remembered as false
   // until the name is written or invalidated through this store.
   bool GetFlag(const wchar_t* name);
@@ -43,12 +43,12 @@ class SettingsStore {
   void InvalidateLocked(const wchar_t* name);
 
   const HKEY root_;
-  const std::wstring key_path_;
+  const std::wstring keyPath_;
   // Guards both caches. Registry calls happen under it too, so a read and a
   // write of one name cannot interleave with a stale cache entry left over.
   std::recursive_mutex lock_;
-  std::map<std::wstring, bool> flag_cache_;
-  std::map<std::wstring, uint32_t> number_cache_;
+  std::map<std::wstring, bool> flagCache_;
+  std::map<std::wstring, uint32_t> numberCache_;
 };
 
 // Each of these uses a store of its own, so nothing is cached between calls.

@@ -20,27 +20,27 @@
 namespace tarnwick {
 
 // The placement methods in the order the worker applies them.
-enum class PlacementMethod : uint8_t { kEfficiencyMode, kCpuAffinity, kCpuSets };
+enum class PlacementMethod : uint8_t { EfficiencyMode, CpuAffinity, CpuSets };
 inline constexpr size_t kPlacementMethodCount = 3;
 
 struct MethodResult {
   enum class Outcome : uint8_t {
-    kNotRun,  // switched off, not matched, or the process had ended
-    kPlaced,
-    kFailed,  // error holds the code: of the open, of the call, or ERROR_PROC_NOT_FOUND for a missing function
-    kNotApplicable,  // nothing to give: no CPU set Id is known for any P-core, so no call was made
+    NotRun,  // switched off, not matched, or the process had ended
+    Placed,
+    Failed,         // error holds the code: of the open, of the call, or ERROR_PROC_NOT_FOUND for a missing function
+    NotApplicable,  // nothing to give: no CPU set Id is known for any P-core, so no call was made
   };
   // Efficiency mode only. Task Manager's efficiency mode is EcoQoS and the
   // Idle priority class together; with EcoQoS turned off, the Idle class of
   // such a process is raised to Normal as well.
   enum class Priority : uint8_t {
-    kUntouched,  // not in efficiency mode, or its state could not be read
-    kNormal,     // raised from Idle to Normal
-    kStillIdle,  // raising it failed; priorityError holds the code
+    Untouched,  // not in efficiency mode, or its state could not be read
+    Normal,     // raised from Idle to Normal
+    StillIdle,  // raising it failed; priorityError holds the code
   };
-  Outcome outcome = Outcome::kNotRun;
+  Outcome outcome = Outcome::NotRun;
   DWORD error = ERROR_SUCCESS;
-  Priority priority = Priority::kUntouched;
+  Priority priority = Priority::Untouched;
   DWORD priorityError = ERROR_SUCCESS;
   // Failed with ERROR_ACCESS_DENIED on a process that Windows protects (an
   // anti-malware service, a system process): it refuses the change to every

@@ -8,24 +8,24 @@ namespace tarnwick {
 
 namespace {
 
-constexpr MethodResult kMissingFunction{MethodResult::Outcome::kFailed, ERROR_PROC_NOT_FOUND};
-constexpr MethodResult kNotApplicable{MethodResult::Outcome::kNotApplicable, ERROR_SUCCESS};
+constexpr MethodResult kMissingFunction{MethodResult::Outcome::Failed, ERROR_PROC_NOT_FOUND};
+constexpr MethodResult kNotApplicable{MethodResult::Outcome::NotApplicable, ERROR_SUCCESS};
 
 size_t MethodIndex(PlacementMethod method) { return static_cast<size_t>(method); }
 
 }  // namespace
 
 void Placement::SetUpOnce() {
-  std::call_once(set_up_, [this] {
-    active_processor_mask_ = topology_.GetActiveProcessorMask();
-    has_set_process_information_ = processes_.LookUpSetProcessInformation();
-    has_get_process_information_ = processes_.LookUpGetProcessInformation();
+  std::call_once(setUp_, [this] {
+    activeProcessorMask_ = topology_.GetActiveProcessorMask();
+    hasSetProcessInformation_ = processes_.LookUpSetProcessInformation();
+    hasGetProcessInformation_ = processes_.LookUpGetProcessInformation();
   });
 }
 
 MethodResult Placement::Outcome(bool succeeded) {
-  if (succeeded) return {MethodResult::Outcome::kPlaced, ERROR_SUCCESS};
-  return {MethodResult::Outcome::kFailed, processes_.LastError()};
+  if (succeeded) return {MethodResult::Outcome::Placed, ERROR_SUCCESS};
+  return {MethodResult::Outcome::Failed, processes_.LastError()};
 }
 
 void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCountTable& threads,
@@ -33,21 +33,21 @@ void Placement::Apply(DWORD processId, const MethodSwitches& methods, ThreadCoun
                       MethodResults& results) {
   SetUpOnce();
   if (methods.efficiencyMode) {
-    results[MethodIndex(PlacementMethod::kEfficiencyMode)] = TurnOffEfficiencyMode(processId, threads);
+    results[MethodIndex(PlacementMethod::EfficiencyMode)] = TurnOffEfficiencyMode(processId, threads);
   }
   if (methods.cpuAffinity) {
-    results[MethodIndex(PlacementMethod::kCpuAffinity)] = RestrictAffinity(processId, performanceCoreMask);
+    results[MethodIndex(PlacementMethod::CpuAffinity)] = RestrictAffinity(processId, performanceCoreMask);
   }
   if (methods.cpuSets) {
-    results[MethodIndex(PlacementMethod::kCpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
+    results[MethodIndex(PlacementMethod::CpuSets)] = SetDefaultCpuSets(processId, performanceCoreGroups);
   }
   // Protection explains a denial of the set right only: the CPU set call
   // needs just the limited one, which protected processes give.
-  MethodResult* deniable[] = {methods.efficiencyMode ? &results[MethodIndex(PlacementMethod::kEfficiencyMode)] : nullptr,
-                              methods.cpuAffinity ? &results[MethodIndex(PlacementMethod::kCpuAffinity)] : nullptr};
+  MethodResult* deniable[] = {methods.efficiencyMode ? &results[MethodIndex(PlacementMethod::EfficiencyMode)] : nullptr,
+                              methods.cpuAffinity ? &results[MethodIndex(PlacementMethod::CpuAffinity)] : nullptr};
   std::optional<bool> isProtected;
   for (MethodResult* result : deniable) {
-    if (result == nullptr || result->outcome != MethodResult::Outcome::kFailed || result->error != ERROR_ACCESS_DENIED) {
+    if (result == nullptr || result->outcome != MethodResult::Outcome::Failed || result->error != ERROR_ACCESS_DENIED) {
       continue;
     }
     if (!isProtected) isProtected = IsProtected(processId);
@@ -70,7 +70,7 @@ void Placement::FillThreadCounts(ThreadCountTable& threads) {
 // the Idle priority class. Either alone is not it: a priority the user chose
 // for a process stays.
 bool Placement::InEfficiencyMode(HANDLE process) {
-  if (!has_get_process_information_) return false;
+  if (!hasGetProcessInformation_) return false;
   // The query names the layout it expects, as the set call does.
   PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, 0, 0};
   if (!processes_.GetProcessInformation(process, ProcessPowerThrottling, &state, sizeof(state))) return false;
@@ -82,12 +82,11 @@ bool Placement::InEfficiencyMode(HANDLE process) {
 // Asked only after a denial, so an unprotected process costs nothing more.
 // The limited query right is one that protected processes give.
 bool Placement::IsProtected(DWORD processId) {
-  if (!has_get_process_information_) return false;
+  if (!hasGetProcessInformation_) return false;
   ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, processId));
   if (!process) return false;
   PROCESS_PROTECTION_LEVEL_INFORMATION protection{PROTECTION_LEVEL_NONE};
-  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection,
-                                          sizeof(protection)) &&
+  return processes_.GetProcessInformation(process.get(), ProcessProtectionLevelInfo, &protection, sizeof(protection)) &&
          protection.ProtectionLevel != PROTECTION_LEVEL_NONE;
 }
 
@@ -97,7 +96,7 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
   auto it = threads.find(processId);
   // A process that owns no thread any more has ended: leave it alone.
   if (it == threads.end() || it->second == 0) return {};
-  if (!has_set_process_information_) return kMissingFunction;
+  if (!hasSetProcessInformation_) return kMissingFunction;
   // The query right reads whether the process is in efficiency mode; where it
   // is refused, EcoQoS is still turned off. The full query right brings the
   // limited one along, so it serves GetProcessInformation and GetPriorityClass
@@ -115,11 +114,11 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
   PowerThrottlingState state{PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
   MethodResult result =
       Outcome(processes_.SetProcessInformation(process.get(), ProcessPowerThrottling, &state, sizeof(state)));
-  if (result.outcome != MethodResult::Outcome::kPlaced || !inEfficiencyMode) return result;
+  if (result.outcome != MethodResult::Outcome::Placed || !inEfficiencyMode) return result;
   if (processes_.SetPriorityClass(process.get(), NORMAL_PRIORITY_CLASS)) {
-    result.priority = MethodResult::Priority::kNormal;
+    result.priority = MethodResult::Priority::Normal;
   } else {
-    result.priority = MethodResult::Priority::kStillIdle;
+    result.priority = MethodResult::Priority::StillIdle;
     result.priorityError = processes_.LastError();
   }
   return result;
@@ -128,18 +127,18 @@ MethodResult Placement::TurnOffEfficiencyMode(DWORD processId, ThreadCountTable&
 MethodResult Placement::RestrictAffinity(DWORD processId, uint64_t performanceCoreMask) {
   ProcessApiHandle process(processes_, processes_.OpenProcess(PROCESS_SET_INFORMATION, processId));
   if (!process) return Outcome(false);
-  const uint64_t mask = active_processor_mask_ != 0 ? performanceCoreMask & active_processor_mask_ : performanceCoreMask;
+  const uint64_t mask = activeProcessorMask_ != 0 ? performanceCoreMask & activeProcessorMask_ : performanceCoreMask;
   return Outcome(processes_.SetProcessAffinityMask(process.get(), static_cast<DWORD_PTR>(mask)));
 }
 
 MethodResult Placement::SetDefaultCpuSets(DWORD processId, const std::vector<GROUP_AFFINITY>& performanceCoreGroups) {
-  std::call_once(cpu_set_set_up_, [this] { has_cpu_set_functions_ = processes_.LookUpCpuSetFunctions(); });
+  std::call_once(cpuSetSetUp_, [this] { hasCpuSetFunctions_ = processes_.LookUpCpuSetFunctions(); });
   ProcessApiHandle process(processes_, processes_.OpenProcess(kProcessSetLimitedInformation, processId));
   if (!process) return Outcome(false);
-  if (!has_cpu_set_functions_) return kMissingFunction;
+  if (!hasCpuSetFunctions_) return kMissingFunction;
   std::vector<ULONG> ids;
   ids.reserve(64 * performanceCoreGroups.size());
-  if (!cpu_sets_.CpuSetIdsFor(topology_, has_cpu_set_functions_, performanceCoreGroups, ids)) {
+  if (!cpuSets_.CpuSetIdsFor(topology_, hasCpuSetFunctions_, performanceCoreGroups, ids)) {
     return kMissingFunction;
   }
   // A count of 0 would clear the process's CPU sets, not give it the P-cores.

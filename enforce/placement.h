@@ -53,13 +53,13 @@ class Placement {
 
   ProcessApi& processes_;
   TopologyApi& topology_;
-  std::once_flag set_up_;
-  bool has_set_process_information_ = false;
-  bool has_get_process_information_ = false;
-  uint64_t active_processor_mask_ = 0;
-  std::once_flag cpu_set_set_up_;
-  bool has_cpu_set_functions_ = false;
-  CpuSetInventory cpu_sets_;
+  std::once_flag setUp_;
+  bool hasSetProcessInformation_ = false;
+  bool hasGetProcessInformation_ = false;
+  uint64_t activeProcessorMask_ = 0;
+  std::once_flag cpuSetSetUp_;
+  bool hasCpuSetFunctions_ = false;
+  CpuSetInventory cpuSets_;
 };
 
 }  // namespace tarnwick

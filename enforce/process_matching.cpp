@@ -7,8 +7,7 @@ namespace tarnwick {
 namespace {
 
 bool SameFileName(const std::wstring& known, const wchar_t* snapshotName) {
-  return ::CompareStringOrdinal(known.c_str(), static_cast<int>(known.size()), snapshotName, -1, TRUE) ==
-         CSTR_EQUAL;
+  return ::CompareStringOrdinal(known.c_str(), static_cast<int>(known.size()), snapshotName, -1, TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -61,15 +60,16 @@ bool ProcessMatches(PathMatcher& matcher, const wchar_t* fileName, const Process
 
 PatternList::PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher, MatchCaching caching)
     : patterns_(std::move(patterns)), matcher_(&matcher), caching_(caching) {
-  static std::atomic<uint64_t> last_generation{0};
-  generation_ = ++last_generation;
+  static std::atomic<uint64_t> lastGeneration{0};
+  generation_ = ++lastGeneration;
 }
 
 void PatternList::UpdateMatchResults(ProcessRecord& record, const wchar_t* fileName) {
   if (record.matchGeneration != generation_) {
     record.matchBits.assign((patterns_.size() + 63) / 64, 0);
     for (size_t i = 0; i < patterns_.size(); ++i) {
-      if (ProcessMatches(*matcher_, fileName, record, patterns_[i])) record.matchBits[i / 64] |= uint64_t{1} << (i % 64);
+      if (ProcessMatches(*matcher_, fileName, record, patterns_[i]))
+        record.matchBits[i / 64] |= uint64_t{1} << (i % 64);
     }
     record.matchGeneration = generation_;
     record.matchedWithImagePath = !record.imagePath.empty();

@@ -21,12 +21,12 @@ inline constexpr int32_t kImagePathAttempts = 5;
 inline constexpr DWORD kImagePathCapacity = 1024;  // characters
 
 struct ProcessRecord {
-  std::wstring fileName;   // the snapshot's name when the entry was made
+  std::wstring fileName;      // the snapshot's name when the entry was made
   DWORD parentProcessId = 0;  // the snapshot's parent id, fixed for a process's life
-  std::wstring imagePath;  // empty until a query succeeded
+  std::wstring imagePath;     // empty until a query succeeded
   int32_t lookupAttempts = 0;
   bool seen = false;
-  // Results of the pattern list whose generation is matchGeneration (0: none):
+  // results of the pattern list whose generation is matchGeneration (0: none):
   // bit i set when pattern i matches. The names never change during a
   // process's life, so they are computed when it is first seen and once more
   // when its image path becomes known.
@@ -67,17 +67,16 @@ class ProcessPathCache {
 [[nodiscard]] bool ProcessMatches(PathMatcher& matcher, const wchar_t* fileName, const ProcessRecord& record,
                                   const std::wstring& pattern);
 
-// kUncached applies the rule to every pattern at every call, as if no result
+// Uncached applies the rule to every pattern at every call, as if no result
 // were kept: the reference that tests and the benchmark compare the cache with.
-enum class MatchCaching { kCached, kUncached };
+enum class MatchCaching { Cached, Uncached };
 
 // A worker's own copy of the pattern list, and the match results it caches in
 // the process records. Each list is a new generation, so a restarted worker
 // never sees the results of the previous list.
 class PatternList {
  public:
-  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher,
-              MatchCaching caching = MatchCaching::kCached);
+  PatternList(std::vector<std::wstring> patterns, PathMatcher& matcher, MatchCaching caching = MatchCaching::Cached);
   // The records' match bits name this list by its generation: a copy would
   // share it, and a moved-from list would leave bits pointing past its end.
   PatternList(const PatternList&) = delete;
@@ -89,7 +88,7 @@ class PatternList {
   // list order; a process matching two patterns is visited for each.
   template <typename Visit>
   void ForEachMatch(ProcessRecord& record, const wchar_t* fileName, Visit&& visit) {
-    if (caching_ == MatchCaching::kUncached) {
+    if (caching_ == MatchCaching::Uncached) {
       for (size_t i = 0; i < patterns_.size(); ++i) {
         if (ProcessMatches(*matcher_, fileName, record, patterns_[i])) visit(i);
       }

@@ -9,14 +9,14 @@
 
 namespace tarnwick {
 
-WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology,
-                             PathMatcher& matcher)
+WorkerControl::WorkerControl(uint64_t performanceCoreMask, ProcessApi& processApi, TopologyApi& topologyApi,
+                             PathMatcher& pathMatcher)
     : PerformanceCoreMask(performanceCoreMask),
-      PerformanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
-      Processes(processes),
-      Topology(topology),
-      Matcher(matcher),
-      Placements(processes, topology) {}
+      performanceCoreGroups{GROUP_AFFINITY{static_cast<KAFFINITY>(performanceCoreMask), 0, {0, 0, 0}}},
+      processes(processApi),
+      topology(topologyApi),
+      matcher(pathMatcher),
+      placements(processApi, topologyApi) {}
 
 WorkerControl::WorkerControl(uint64_t performanceCoreMask)
     : WorkerControl(performanceCoreMask, Win32ProcessApi(), Win32TopologyApi(), BoundedPathMatcher()) {}
@@ -30,7 +30,7 @@ namespace {
 constexpr ULONGLONG kStartNotifyIntervalMs = 100;
 
 void SignalPassNotifyEvents(WorkerControl& control) {
-  std::lock_guard lock(control.PassNotifyLock);
+  std::lock_guard lock(control.passNotifyLock);
   for (HANDLE event : control.PassNotifyEvents) ::SetEvent(event);
 }
 
@@ -39,10 +39,10 @@ constexpr uint8_t kPriorityFailureBit = 1U << kPlacementMethodCount;
 
 void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row, const wchar_t* what, DWORD error,
                    bool protectedProcess = false) {
-  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  if ((record.reportedFailures & bit) != 0 || !DiagnosticsListening(DiagnosticLevel::Warning)) return;
   // Marked only once told: a trace started later still hears of a process that keeps refusing.
   record.reportedFailures |= bit;
-  ReportDiagnostic(DiagnosticLevel::kWarning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
+  ReportDiagnostic(DiagnosticLevel::Warning, L"placement refused: ", row.fileName, L" (pid ", row.processId,
                    protectedProcess ? L", protected) " : L") ", what, L": ", Win32Error{error});
 }
 
@@ -50,13 +50,13 @@ void ReportRefusal(ProcessRecord& record, uint8_t bit, const ProcessResult& row,
 void ReportRefusedPlacements(ProcessRecord& record, const ProcessResult& row) {
   for (size_t method = 0; method < kPlacementMethodCount; ++method) {
     const MethodResult& result = row.methods[method];
-    if (result.outcome == MethodResult::Outcome::kFailed) {
+    if (result.outcome == MethodResult::Outcome::Failed) {
       ReportRefusal(record, static_cast<uint8_t>(1U << method), row, kMethodNames[method], result.error,
                     result.deniedAsProtected);
     }
   }
-  const MethodResult& efficiency = row.methods[static_cast<size_t>(PlacementMethod::kEfficiencyMode)];
-  if (efficiency.priority == MethodResult::Priority::kStillIdle) {
+  const MethodResult& efficiency = row.methods[static_cast<size_t>(PlacementMethod::EfficiencyMode)];
+  if (efficiency.priority == MethodResult::Priority::StillIdle) {
     ReportRefusal(record, kPriorityFailureBit, row, L"priority class", efficiency.priorityError);
   }
 }
@@ -65,14 +65,14 @@ void ReportRefusedPlacements(ProcessRecord& record, const ProcessResult& row) {
 
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
   const MethodSwitches methods = settings.ReadMethodSwitches();
-  control.LastPassMethods = methods;
-  ProcessApi& processes = control.Processes;
+  control.lastPassMethods = methods;
+  ProcessApi& processes = control.processes;
   ProcessApiHandle snapshot(processes, processes.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
 
   ThreadCountTable threads;
-  control.Results.BeginPass();
-  control.Results.SetMethodsOn({methods.efficiencyMode, methods.cpuAffinity, methods.cpuSets});
+  control.results.BeginPass();
+  control.results.SetMethodsOn({methods.efficiencyMode, methods.cpuAffinity, methods.cpuSets});
   uint32_t scanned = 0;
   uint32_t matched = 0;
   // Every byte but the size zero, padding included, as Process32FirstW expects.
@@ -82,11 +82,10 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
   for (bool more = processes.Process32FirstW(snapshot.get(), entry); more;
        more = processes.Process32NextW(snapshot.get(), entry)) {
     ++scanned;
-    const DWORD process_id = entry.th32ProcessID;
-    ProcessRecord& record =
-        control.PathCache.Resolve(processes, process_id, entry.th32ParentProcessID, entry.szExeFile);
-    ProcessResult& row = control.Results.NextRow();
-    row.processId = process_id;
+    const DWORD processId = entry.th32ProcessID;
+    ProcessRecord& record = control.pathCache.Resolve(processes, processId, entry.th32ParentProcessID, entry.szExeFile);
+    ProcessResult& row = control.results.NextRow();
+    row.processId = processId;
     row.fileName.assign(entry.szExeFile);
     row.imagePath.assign(record.imagePath);
     // A process is counted and placed once, by the first pattern it matches:
@@ -96,39 +95,39 @@ bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettin
       ++matched;
       row.matched = true;
       row.pattern.assign(patterns.Patterns()[pattern]);
-      control.Placements.Apply(process_id, methods, threads, control.PerformanceCoreMask,
-                               control.PerformanceCoreGroups, row.methods);
+      control.placements.Apply(processId, methods, threads, control.PerformanceCoreMask, control.performanceCoreGroups,
+                               row.methods);
     });
     if (row.matched) ReportRefusedPlacements(record, row);
   }
   snapshot.reset();
-  control.PathCache.Purge();
+  control.pathCache.Purge();
 
   // Before the counts and the events: whoever is told of the pass finds its rows.
-  control.Results.SetStartWatch(control.StartEvents.Status());
-  control.Results.Publish(scanned, matched);
+  control.results.SetStartWatch(control.startEvents.Status());
+  control.results.Publish(scanned, matched);
   settings.PublishPassCounts(scanned, matched);
   SignalPassNotifyEvents(control);
   return true;
 }
 
 size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, WorkerSettings& settings) {
-  std::vector<ProcessStartEvent>& batch = control.StartBatch;
-  batch.reserve(control.StartEvents.Capacity());
-  control.StartEvents.TakeAll(batch);
+  std::vector<ProcessStartEvent>& batch = control.startBatch;
+  batch.reserve(control.startEvents.Capacity());
+  control.startEvents.TakeAll(batch);
   if (batch.empty()) return 0;
   // The switches of the last pass: a change in the menu reaches placements at
   // start with the next pass, as it reaches the pass, without reading the
   // registry at every start.
-  if (!control.LastPassMethods) control.LastPassMethods = settings.ReadMethodSwitches();
-  const MethodSwitches methods = *control.LastPassMethods;
+  if (!control.lastPassMethods) control.lastPassMethods = settings.ReadMethodSwitches();
+  const MethodSwitches methods = *control.lastPassMethods;
   ThreadCountTable threads;
   ProcessResult row;
   size_t placed = 0;
   for (const ProcessStartEvent& event : batch) {
     if (event.fileName[0] == L'\0') continue;
     ProcessRecord& record =
-        control.PathCache.Resolve(control.Processes, event.processId, event.parentProcessId, event.fileName);
+        control.pathCache.Resolve(control.processes, event.processId, event.parentProcessId, event.fileName);
     // Ended before its event (or unreadable): the pass decides, as for any process it lists.
     if (record.imagePath.empty()) continue;
     if (event.createTime != 0 && record.startEventCreateTime == event.createTime) continue;
@@ -145,20 +144,20 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
       // more than the placement itself, at every start.
       threads.clear();
       threads[event.processId] = 1;
-      control.Placements.Apply(event.processId, methods, threads, control.PerformanceCoreMask,
-                               control.PerformanceCoreGroups, row.methods);
+      control.placements.Apply(event.processId, methods, threads, control.PerformanceCoreMask,
+                               control.performanceCoreGroups, row.methods);
     });
     if (!row.matched) continue;
     row.processId = event.processId;
     row.fileName.assign(event.fileName);
     row.imagePath.assign(record.imagePath);
     ReportRefusedPlacements(record, row);
-    control.Results.PublishStartPlacement(row);
+    control.results.PublishStartPlacement(row);
     ++placed;
   }
   const ULONGLONG now = ::GetTickCount64();
-  if (placed > 0 && now - control.LastStartNotifyTick >= kStartNotifyIntervalMs) {
-    control.LastStartNotifyTick = now;
+  if (placed > 0 && now - control.lastStartNotifyTick >= kStartNotifyIntervalMs) {
+    control.lastStartNotifyTick = now;
     SignalPassNotifyEvents(control);
   }
   return placed;
@@ -166,30 +165,30 @@ size_t PlaceStartedProcesses(WorkerControl& control, PatternList& patterns, Work
 
 namespace {
 
-void RunPasses(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstring> patterns,
-               WorkerSettings& settings, DWORD passInterval) {
-  PatternList list(std::move(patterns), control.Matcher);
-  control.Running.store(1);
+void RunPasses(WorkerControl& control, HANDLE stopEvent, std::vector<std::wstring> patterns, WorkerSettings& settings,
+               DWORD passInterval) {
+  PatternList list(std::move(patterns), control.matcher);
+  control.running.store(1);
   EnforcementPass(control, list, settings);
-  ULONGLONG next_pass = ::GetTickCount64() + passInterval;
-  const HANDLE waits[2] = {stopEvent, control.StartEvents.ReadyEvent()};
-  const DWORD wait_count = waits[1] != nullptr ? 2 : 1;
+  ULONGLONG nextPass = ::GetTickCount64() + passInterval;
+  const HANDLE waits[2] = {stopEvent, control.startEvents.ReadyEvent()};
+  const DWORD waitCount = waits[1] != nullptr ? 2 : 1;
   while (true) {
     const ULONGLONG now = ::GetTickCount64();
-    if (now >= next_pass) {
+    if (now >= nextPass) {
       // Due: start events waiting the whole time must not hold the pass back.
       if (::WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT) break;
       EnforcementPass(control, list, settings);
-      next_pass = ::GetTickCount64() + passInterval;
+      nextPass = ::GetTickCount64() + passInterval;
       continue;
     }
     // Any result but a time-out or start events (the stop event, a failed wait) ends the loop.
-    const DWORD wait = ::WaitForMultipleObjects(wait_count, waits, FALSE, static_cast<DWORD>(next_pass - now));
+    const DWORD wait = ::WaitForMultipleObjects(waitCount, waits, FALSE, static_cast<DWORD>(nextPass - now));
     if (wait == WAIT_TIMEOUT) continue;
     if (wait != WAIT_OBJECT_0 + 1) break;
     PlaceStartedProcesses(control, list, settings);
   }
-  control.Running.store(0);
+  control.running.store(0);
 }
 
 void WorkerLoop(WorkerControl& control, HANDLE stopEvent, HANDLE endedEvent, std::vector<std::wstring> patterns,
@@ -206,26 +205,26 @@ std::thread MakeWorkerThread(std::function<void()> body) { return std::thread(st
 bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, WorkerSettings& settings,
                  DWORD passInterval) {
   StopWorker(control);
-  control.StopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (control.StopEvent) control.WorkerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!control.StopEvent || !control.WorkerEnded) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: event: ", Win32Error{::GetLastError()});
-    control.StopEvent.reset();
-    control.WorkerEnded.reset();
+  control.stopEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (control.stopEvent) control.workerEnded.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!control.stopEvent || !control.workerEnded) {
+    ReportDiagnostic(DiagnosticLevel::Error, L"worker not started: event: ", Win32Error{::GetLastError()});
+    control.stopEvent.reset();
+    control.workerEnded.reset();
     return false;
   }
   try {
-    control.WorkerThread = control.MakeThread(
-        [&control, stopEvent = control.StopEvent.get(), endedEvent = control.WorkerEnded.get(),
-         patterns = std::move(patterns), &settings, passInterval]() mutable {
+    control.workerThread =
+        control.makeThread([&control, stopEvent = control.stopEvent.get(), endedEvent = control.workerEnded.get(),
+                            patterns = std::move(patterns), &settings, passInterval]() mutable {
           WorkerLoop(control, stopEvent, endedEvent, std::move(patterns), settings, passInterval);
         });
   } catch (const std::system_error& error) {
     // The runtime's code, not a Win32 one: std::thread tells no other.
-    ReportDiagnostic(DiagnosticLevel::kError, L"worker not started: thread: errno ", error.code().value());
+    ReportDiagnostic(DiagnosticLevel::Error, L"worker not started: thread: errno ", error.code().value());
     // No thread: leave the control block as if no worker had been started.
-    control.StopEvent.reset();
-    control.WorkerEnded.reset();
+    control.stopEvent.reset();
+    control.workerEnded.reset();
     return false;
   }
   return true;
@@ -234,19 +233,19 @@ bool StartWorker(WorkerControl& control, std::vector<std::wstring> patterns, Wor
 bool StopWorker(WorkerControl& control) { return StopWorkerWithin(control, INFINITE); }
 
 bool StopWorkerWithin(WorkerControl& control, DWORD timeoutMs) {
-  if (!control.StopEvent) return false;
-  ::SetEvent(control.StopEvent.get());
+  if (!control.stopEvent) return false;
+  ::SetEvent(control.stopEvent.get());
   // A failed wait falls back to the join.
-  if (::WaitForSingleObject(control.WorkerEnded.get(), timeoutMs) == WAIT_TIMEOUT) return false;
-  if (control.WorkerThread.joinable()) control.WorkerThread.join();
+  if (::WaitForSingleObject(control.workerEnded.get(), timeoutMs) == WAIT_TIMEOUT) return false;
+  if (control.workerThread.joinable()) control.workerThread.join();
   // Closed only now: the worker never waits on a closed handle.
-  control.StopEvent.reset();
-  control.WorkerEnded.reset();
+  control.stopEvent.reset();
+  control.workerEnded.reset();
   return true;
 }
 
 void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event) {
-  std::lock_guard lock(control.PassNotifyLock);
+  std::lock_guard lock(control.passNotifyLock);
   auto& events = control.PassNotifyEvents;
   events.erase(std::remove(events.begin(), events.end(), event), events.end());
   events.push_back(event);

@@ -47,7 +47,8 @@ using WorkerThreadMaker = std::thread (*)(std::function<void()> body);
 // The one block shared between the worker and the windows.
 struct WorkerControl {
   // The platform seams must outlive the control block.
-  WorkerControl(uint64_t performanceCoreMask, ProcessApi& processes, TopologyApi& topology, PathMatcher& matcher);
+  WorkerControl(uint64_t performanceCoreMask, ProcessApi& processApi, TopologyApi& topologyApi,
+                PathMatcher& pathMatcher);
   // On this machine's Win32 platform.
   explicit WorkerControl(uint64_t performanceCoreMask);
   // Stops and joins a running worker.
@@ -56,41 +57,41 @@ struct WorkerControl {
   WorkerControl& operator=(const WorkerControl&) = delete;
 
   // Written by the starting and stopping thread only while no worker runs.
-  WorkerThreadMaker MakeThread = MakeWorkerThread;
-  unique_handle StopEvent;
-  std::thread WorkerThread;
+  WorkerThreadMaker makeThread = MakeWorkerThread;
+  unique_handle stopEvent;
+  std::thread workerThread;
   // Manual reset, set by the worker as its last act: lets a stop wait with a deadline.
-  unique_handle WorkerEnded;
+  unique_handle workerEnded;
 
   const uint64_t PerformanceCoreMask;
-  const std::vector<GROUP_AFFINITY> PerformanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
+  const std::vector<GROUP_AFFINITY> performanceCoreGroups;  // one entry: {PerformanceCoreMask, group 0}
 
   // Signalled at the end of every pass; registered handles stay owned by their registrant.
-  std::mutex PassNotifyLock;
+  std::mutex passNotifyLock;
   std::vector<HANDLE> PassNotifyEvents;
 
   // 1 while a worker thread is inside its loop.
-  std::atomic<uint32_t> Running{0};
+  std::atomic<uint32_t> running{0};
 
   // State of the whole run, touched only by the (single) worker thread.
-  ProcessApi& Processes;
-  TopologyApi& Topology;
-  PathMatcher& Matcher;
-  ProcessPathCache PathCache;
-  Placement Placements;
+  ProcessApi& processes;
+  TopologyApi& topology;
+  PathMatcher& matcher;
+  ProcessPathCache pathCache;
+  Placement placements;
 
   // Filled by the worker, read by any window after the pass-done event.
-  PassResultsExchange Results;
+  PassResultsExchange results;
 
   // Process starts from the start source's thread: the worker wakes for them
   // between passes. Outlives every worker, so a restart keeps what waits.
-  ProcessStartQueue StartEvents;
+  ProcessStartQueue startEvents;
   // Worker thread only: the batch being placed, and when the notify events
   // were last signalled for placements at start.
-  std::vector<ProcessStartEvent> StartBatch;
-  ULONGLONG LastStartNotifyTick = 0;
+  std::vector<ProcessStartEvent> startBatch;
+  ULONGLONG lastStartNotifyTick = 0;
   // The method switches the last pass read; placements at start use them.
-  std::optional<MethodSwitches> LastPassMethods;
+  std::optional<MethodSwitches> lastPassMethods;
 };
 
 // Stops a running worker, then starts one with its own copy of patterns that
@@ -117,7 +118,7 @@ void RegisterPassNotifyEvent(WorkerControl& control, HANDLE event);
 // taken (nothing is then published or signalled).
 bool EnforcementPass(WorkerControl& control, PatternList& patterns, WorkerSettings& settings);
 
-// Places the processes of the start events waiting in control.StartEvents as
+// Places the processes of the start events waiting in control.startEvents as
 // a pass would: resolved through the path cache, matched against patterns,
 // placed by the methods the last pass found enabled (settings are read only
 // before the first pass), each placement's row added to the published

@@ -10,56 +10,55 @@
 namespace tarnwick {
 namespace {
 
-bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& make_scheduler, const wchar_t* name,
-                          HRESULT* failure = nullptr) {
+bool DeleteTaskWithOwnCom(const TaskSchedulerFactory& makeScheduler, const wchar_t* name, HRESULT* failure = nullptr) {
   ScopedComInitialization com;
-  return DeleteLogonTask(*make_scheduler(), name, failure);
+  return DeleteLogonTask(*makeScheduler(), name, failure);
 }
 
 }  // namespace
 
-int RunInstall(const TaskSchedulerFactory& make_scheduler, const std::wstring& program_path) {
-  (void)DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName);
-  if (program_path.empty()) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: this program's path cannot be read");
+int RunInstall(const TaskSchedulerFactory& makeScheduler, const std::wstring& programPath) {
+  (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
+  if (programPath.empty()) {
+    ReportDiagnostic(DiagnosticLevel::Error, L"install refused: this program's path cannot be read");
     return 1;
   }
   ScopedComInitialization com;
   HRESULT failure = S_OK;
-  if (!RegisterLogonTask(*make_scheduler(), kLogonTaskName, program_path, kLogonTaskArguments, &failure)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"install refused: logon task not registered: ", StatusError{failure});
+  if (!RegisterLogonTask(*makeScheduler(), kLogonTaskName, programPath, kLogonTaskArguments, &failure)) {
+    ReportDiagnostic(DiagnosticLevel::Error, L"install refused: logon task not registered: ", StatusError{failure});
     return 1;
   }
   return 0;
 }
 
-bool RunRefusedInstall(const TaskSchedulerFactory& make_scheduler) {
+bool RunRefusedInstall(const TaskSchedulerFactory& makeScheduler) {
   HRESULT failure = S_OK;
-  HRESULT legacy_failure = S_OK;
-  const bool reached = DeleteTaskWithOwnCom(make_scheduler, kLogonTaskName, &failure);
-  const bool removed = DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName, &legacy_failure) && reached;
-  if (SUCCEEDED(failure)) failure = legacy_failure;
+  HRESULT legacyFailure = S_OK;
+  const bool reached = DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure);
+  const bool removed = DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName, &legacyFailure) && reached;
+  if (SUCCEEDED(failure)) failure = legacyFailure;
   constexpr const wchar_t* kRefused =
       L"install refused: accounts other than administrators can replace this program or a folder on its path";
   if (removed) {
-    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks removed");
+    ReportDiagnostic(DiagnosticLevel::Error, kRefused, L"; earlier logon tasks removed");
   } else {
-    ReportDiagnostic(DiagnosticLevel::kError, kRefused, L"; earlier logon tasks not removed: ", StatusError{failure});
+    ReportDiagnostic(DiagnosticLevel::Error, kRefused, L"; earlier logon tasks not removed: ", StatusError{failure});
   }
   return removed;
 }
 
-int RunUninstall(const TaskSchedulerFactory& make_scheduler) {
+int RunUninstall(const TaskSchedulerFactory& makeScheduler) {
   // Settings stay when the task cannot be removed, so that a retry finds
   // everything as it was.
   HRESULT failure = S_OK;
-  if (!DeleteTaskWithOwnCom(make_scheduler, kLogonTaskName, &failure)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"uninstall refused: logon task not deleted: ", StatusError{failure});
+  if (!DeleteTaskWithOwnCom(makeScheduler, kLogonTaskName, &failure)) {
+    ReportDiagnostic(DiagnosticLevel::Error, L"uninstall refused: logon task not deleted: ", StatusError{failure});
     return 1;
   }
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKeyPath);
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
-  (void)DeleteTaskWithOwnCom(make_scheduler, kLegacyLogonTaskName);
+  (void)DeleteTaskWithOwnCom(makeScheduler, kLegacyLogonTaskName);
   return 0;
 }
 

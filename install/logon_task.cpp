@@ -5,12 +5,12 @@
 namespace tarnwick {
 namespace {
 
-constexpr int kTaskTriggerLogon = 9;          // TASK_TRIGGER_LOGON
-constexpr int kTaskActionExec = 0;            // TASK_ACTION_EXEC
-constexpr int kTaskInstancesParallel = 0;     // TASK_INSTANCES_PARALLEL
-constexpr int kTaskRunLevelHighest = 1;       // TASK_RUNLEVEL_HIGHEST
-constexpr int kTaskCreateOrUpdate = 6;        // TASK_CREATE_OR_UPDATE
-constexpr int kTaskLogonGroup = 4;            // TASK_LOGON_GROUP
+constexpr int kTaskTriggerLogon = 9;       // TASK_TRIGGER_LOGON
+constexpr int kTaskActionExec = 0;         // TASK_ACTION_EXEC
+constexpr int kTaskInstancesParallel = 0;  // TASK_INSTANCES_PARALLEL
+constexpr int kTaskRunLevelHighest = 1;    // TASK_RUNLEVEL_HIGHEST
+constexpr int kTaskCreateOrUpdate = 6;     // TASK_CREATE_OR_UPDATE
+constexpr int kTaskLogonGroup = 4;         // TASK_LOGON_GROUP
 constexpr const wchar_t* kUsersGroupSid = L"S-1-5-32-545";
 
 // The first failed status among a sequence of calls, for diagnostics.
@@ -60,7 +60,7 @@ bool DescribePrincipal(TaskSchedulerApi& api, FirstFailure& status) {
 }
 
 bool DescribeLogonTrigger(TaskSchedulerApi& api, FirstFailure& status) {
-  ScopedTaskObject logon_trigger(api, TaskObject::LogonTrigger);
+  ScopedTaskObject logonTrigger(api, TaskObject::LogonTrigger);
   {
     ScopedTaskObject collection(api, TaskObject::TriggerCollection);
     ScopedTaskObject trigger(api, TaskObject::Trigger);
@@ -72,9 +72,9 @@ bool DescribeLogonTrigger(TaskSchedulerApi& api, FirstFailure& status) {
   return status.Ok(api.PutTriggerId(L"Trigger1")) && status.Ok(api.PutTriggerUserId(L""));
 }
 
-bool DescribeAction(TaskSchedulerApi& api, const std::wstring& program_path, const std::wstring& arguments,
+bool DescribeAction(TaskSchedulerApi& api, const std::wstring& programPath, const std::wstring& arguments,
                     FirstFailure& status) {
-  ScopedTaskObject exec_action(api, TaskObject::ExecAction);
+  ScopedTaskObject execAction(api, TaskObject::ExecAction);
   {
     ScopedTaskObject collection(api, TaskObject::ActionCollection);
     ScopedTaskObject action(api, TaskObject::Action);
@@ -83,36 +83,36 @@ bool DescribeAction(TaskSchedulerApi& api, const std::wstring& program_path, con
     if (!status.Ok(api.QueryExecAction())) return false;
   }
   // The path's status counts only after the arguments have been tried.
-  const HRESULT path_status = api.PutActionPath(QuoteActionPath(program_path));
+  const HRESULT pathStatus = api.PutActionPath(QuoteActionPath(programPath));
   (void)api.PutActionArguments(arguments);
-  return status.Ok(path_status);
+  return status.Ok(pathStatus);
 }
 
-bool RegisterTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& program_path,
+bool RegisterTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
                   const std::wstring& arguments, FirstFailure& status) {
   ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject root_folder(api, TaskObject::RootFolder);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
   if (!OpenRootFolder(api, status)) return false;
   // Replacing the task keeps its path current after the program has moved.
   (void)api.DeleteTask(name);
 
   ScopedTaskObject definition(api, TaskObject::Definition);
-  const HRESULT new_task_status = api.NewTask();
+  const HRESULT newTaskStatus = api.NewTask();
   service.reset();
-  if (!status.Ok(new_task_status)) return false;
+  if (!status.Ok(newTaskStatus)) return false;
 
   if (!DescribeRegistration(api, status) || !DescribeSettings(api, status) || !DescribePrincipal(api, status) ||
-      !DescribeLogonTrigger(api, status) || !DescribeAction(api, program_path, arguments, status)) {
+      !DescribeLogonTrigger(api, status) || !DescribeAction(api, programPath, arguments, status)) {
     return false;
   }
 
-  ScopedTaskObject registered_task(api, TaskObject::RegisteredTask);
+  ScopedTaskObject registeredTask(api, TaskObject::RegisteredTask);
   return status.Ok(api.RegisterTaskDefinition(name, kTaskCreateOrUpdate, kUsersGroupSid, kTaskLogonGroup, L""));
 }
 
 bool DeleteTask(TaskSchedulerApi& api, const std::wstring& name, FirstFailure& status) {
   ScopedTaskObject service(api, TaskObject::Service);
-  ScopedTaskObject root_folder(api, TaskObject::RootFolder);
+  ScopedTaskObject rootFolder(api, TaskObject::RootFolder);
   if (!OpenRootFolder(api, status)) return false;
   // A missing task is the normal case of a first install or a repeated uninstall.
   if (!name.empty()) (void)api.DeleteTask(name);
@@ -127,10 +127,10 @@ std::wstring QuoteActionPath(const std::wstring& path) {
   return trimmed;
 }
 
-bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& program_path,
+bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
                        const std::wstring& arguments, HRESULT* failure) {
   FirstFailure status;
-  const bool registered = RegisterTask(api, name, program_path, arguments, status);
+  const bool registered = RegisterTask(api, name, programPath, arguments, status);
   if (failure != nullptr) *failure = status.Status();
   return registered;
 }

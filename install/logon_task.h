@@ -10,13 +10,13 @@ namespace tarnwick {
 inline constexpr const wchar_t* kTaskAuthor = L"Ombrix LLC";
 inline constexpr const wchar_t* kLogonTaskArguments = L"-tray";
 
-// Defines `name` in the root folder: run `program_path` with `arguments` at
+// Defines `name` in the root folder: run `programPath` with `arguments` at
 // any user's logon, highest run level, no time limit, also on batteries.
 // True when the task was registered. An older task of the same name is
 // deleted first, so a failure may leave no task at all. `failure`, when
 // given, receives the status of the first required call that failed (S_OK
 // when none did).
-bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& program_path,
+bool RegisterLogonTask(TaskSchedulerApi& api, const std::wstring& name, const std::wstring& programPath,
                        const std::wstring& arguments, HRESULT* failure = nullptr);
 
 // Deletes the task `name` (nothing when empty) from the root folder. True

@@ -12,18 +12,18 @@ namespace {
 
 // NT SERVICE\TrustedInstaller: its SID is derived from the service name, not
 // one of the well-known types.
-constexpr std::array<DWORD, 6> kTrustedInstallerSubAuthorities = {80,         956008885, 3418522649,
-                                                                   1831038044, 1853292631, 2271478464};
+constexpr std::array<DWORD, 6> kTrustedInstallerSubAuthorities = {80,         956008885,  3418522649,
+                                                                  1831038044, 1853292631, 2271478464};
 
 bool IsTrustedInstaller(PSID sid) {
-  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  unique_sid trusted_installer;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  unique_sid trustedInstaller;
   const auto& sub = kTrustedInstallerSubAuthorities;
-  if (!::AllocateAndInitializeSid(&nt_authority, static_cast<BYTE>(sub.size()), sub[0], sub[1], sub[2], sub[3],
-                                  sub[4], sub[5], 0, 0, trusted_installer.put())) {
+  if (!::AllocateAndInitializeSid(&ntAuthority, static_cast<BYTE>(sub.size()), sub[0], sub[1], sub[2], sub[3], sub[4],
+                                  sub[5], 0, 0, trustedInstaller.put())) {
     return false;
   }
-  return ::EqualSid(sid, trusted_installer.get()) != FALSE;
+  return ::EqualSid(sid, trustedInstaller.get()) != FALSE;
 }
 
 // The SID of an allow entry of the plain or callback kind (both keep the SID
@@ -72,11 +72,11 @@ size_t RootLength(const std::wstring& path) {
     return prefix + 3;
   }
   // A share: "\\server\share", the root of what the server lets us see.
-  const size_t server_end = path.find(L'\\', prefix);
-  if (server_end == std::wstring::npos || server_end == prefix) return 0;
-  const size_t share_end = path.find(L'\\', server_end + 1);
-  if (share_end == std::wstring::npos || share_end == server_end + 1) return 0;
-  return share_end;
+  const size_t serverEnd = path.find(L'\\', prefix);
+  if (serverEnd == std::wstring::npos || serverEnd == prefix) return 0;
+  const size_t shareEnd = path.find(L'\\', serverEnd + 1);
+  if (shareEnd == std::wstring::npos || shareEnd == serverEnd + 1) return 0;
+  return shareEnd;
 }
 
 }  // namespace
@@ -127,18 +127,18 @@ std::vector<std::wstring> ContainingFolders(const std::wstring& path) {
   return folders;
 }
 
-bool OthersCanReplaceProgram(const std::wstring& program_path, const ObjectChangeCheck& others_can_change) {
-  const std::vector<std::wstring> folders = ContainingFolders(program_path);
+bool OthersCanReplaceProgram(const std::wstring& programPath, const ObjectChangeCheck& othersCanChange) {
+  const std::vector<std::wstring> folders = ContainingFolders(programPath);
   if (folders.empty()) return true;
-  if (others_can_change(program_path, kFileReplaceRights)) return true;
+  if (othersCanChange(programPath, kFileReplaceRights)) return true;
   for (const std::wstring& folder : folders) {
-    if (others_can_change(folder, kFolderReplaceRights)) return true;
+    if (othersCanChange(folder, kFolderReplaceRights)) return true;
   }
   return false;
 }
 
-bool OthersCanReplaceProgram(const std::wstring& program_path) {
-  return OthersCanReplaceProgram(program_path, ObjectCanBeChangedByOthers);
+bool OthersCanReplaceProgram(const std::wstring& programPath) {
+  return OthersCanReplaceProgram(programPath, ObjectCanBeChangedByOthers);
 }
 
 }  // namespace tarnwick

@@ -40,15 +40,14 @@ inline constexpr DWORD kFolderReplaceRights =
 // rights given (true also when its security cannot be read).
 using ObjectChangeCheck = std::function<bool(const std::wstring& path, DWORD rights)>;
 
-// Whether the file at `program_path` (for kFileReplaceRights), its folder or
+// Whether the file at `programPath` (for kFileReplaceRights), its folder or
 // any folder above it (for kFolderReplaceRights) can be changed by anyone but
-// an administrator, as `others_can_change` reads each of them; a path that
+// an administrator, as `othersCanChange` reads each of them; a path that
 // names no folder counts as replaceable.
-[[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& program_path,
-                                           const ObjectChangeCheck& others_can_change);
+[[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& programPath, const ObjectChangeCheck& othersCanChange);
 // The same reading each object's owner and access list from the file system;
 // true also when any of their security cannot be read, since nothing then
 // shows that the program is safe.
-[[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& program_path);
+[[nodiscard]] bool OthersCanReplaceProgram(const std::wstring& programPath);
 
 }  // namespace tarnwick

@@ -45,12 +45,12 @@ void DrawMarkerBitmap(HDC dc, const MarkerPlacement& place, const MarkerLook& ma
 void DrawMarker(HDC dc, int width, int height, const GraphBrushes& brushes, const MarkerLook& marker) noexcept {
   const MarkerPlacement place = PlaceMarker(width, height, marker.bitmap != nullptr, marker.width, marker.height);
   switch (place.kind) {
-    case MarkerPlacement::Kind::kNone:
+    case MarkerPlacement::Kind::None:
       return;
-    case MarkerPlacement::Kind::kBitmap:
+    case MarkerPlacement::Kind::Bitmap:
       DrawMarkerBitmap(dc, place, marker);
       return;
-    case MarkerPlacement::Kind::kCircle: {
+    case MarkerPlacement::Kind::Circle: {
       select_object_scope fill(dc, brushes.frame);
       ::Ellipse(dc, place.x, place.y, place.x + place.width, place.y + place.height);
       return;

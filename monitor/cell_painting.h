@@ -25,8 +25,7 @@ void PaintCell(HDC dc, int width, int height, const CellView& view, const GraphB
 
 // Subclass procedures attached to every cell (id kCellSubclassId) and every
 // group box (id kPanelBoxSubclassId), both with the NodePanel as reference data.
-LRESULT CALLBACK CellProc(HWND cell, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                          DWORD_PTR panel) noexcept;
+LRESULT CALLBACK CellProc(HWND cell, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR panel) noexcept;
 LRESULT CALLBACK PanelBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                               DWORD_PTR panel) noexcept;
 

@@ -22,8 +22,8 @@ constexpr int kTipWrapWidth = 150;
 
 std::vector<PanelSlot> PanelSlots(std::span<const uint32_t> processorCounts, int graphWidth) {
   std::vector<PanelSlot> slots(processorCounts.size());
-  const auto populated = static_cast<int>(std::count_if(processorCounts.begin(), processorCounts.end(),
-                                                        [](uint32_t count) { return count > 0; }));
+  const auto populated = static_cast<int>(
+      std::count_if(processorCounts.begin(), processorCounts.end(), [](uint32_t count) { return count > 0; }));
   if (populated == 0) return slots;
   const int width = std::max(graphWidth, 0) / populated;
   int x = 0;
@@ -48,8 +48,8 @@ CellGrid CellGridFor(size_t cellCount, const RECT& client, int dpi) noexcept {
   const int sideInset = ScaleForDpi(kSideInset, dpi);
   grid.rows = cellCount > 1 && cellCount % 2 == 0 ? 2 : 1;
   const int height = static_cast<int>(client.bottom - client.top);
-  grid.rowHeight = std::max(0, grid.rows == 2 ? (height - ScaleForDpi(kTwoRowReserve, dpi)) / 2
-                                              : height - ScaleForDpi(kOneRowReserve, dpi));
+  grid.rowHeight = std::max(
+      0, grid.rows == 2 ? (height - ScaleForDpi(kTwoRowReserve, dpi)) / 2 : height - ScaleForDpi(kOneRowReserve, dpi));
   const int innerWidth = std::max(0, static_cast<int>((client.right - sideInset) - (client.left + sideInset)));
   grid.perRow = static_cast<int>(cellCount) / grid.rows;
   grid.cellWidth = innerWidth / grid.perRow;
@@ -86,7 +86,7 @@ MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int 
   MarkerPlacement marker;
   if (!haveBitmap) return marker;
   if (markerWidth > 0 && markerHeight > 0 && markerWidth < cellWidth && markerHeight < cellHeight) {
-    marker = {MarkerPlacement::Kind::kBitmap, (cellWidth - markerWidth) / 2, (cellHeight - markerHeight) / 2,
+    marker = {MarkerPlacement::Kind::Bitmap, (cellWidth - markerWidth) / 2, (cellHeight - markerHeight) / 2,
               markerWidth, markerHeight};
     return marker;
   }
@@ -94,7 +94,7 @@ MarkerPlacement PlaceMarker(int cellWidth, int cellHeight, bool haveBitmap, int 
   const int x = (cellWidth - diameter) / 2;
   const int y = (cellHeight - diameter) / 2;
   if (diameter > 0 && x >= 0 && y >= 0 && x + diameter <= cellWidth && y + diameter <= cellHeight) {
-    marker = {MarkerPlacement::Kind::kCircle, x, y, diameter, diameter};
+    marker = {MarkerPlacement::Kind::Circle, x, y, diameter, diameter};
   }
   return marker;
 }

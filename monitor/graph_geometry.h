@@ -39,12 +39,12 @@ struct PanelSlot {
 
 // How a panel's cells are arranged in its client rectangle.
 struct CellGrid {
-  int rows = 1;        // two when the cell count is even and above 1
-  int perRow = 0;      // cells in each row
-  int cellWidth = 0;   // never negative
-  int rowHeight = 0;   // never negative: a panel too low for its rows gets 0 and hides its cells
-  int left = 0;        // left edge of the first cell of a row, with the spare pixels' half as margin
-  int top = 0;         // top of the first row
+  int rows = 1;       // two when the cell count is even and above 1
+  int perRow = 0;     // cells in each row
+  int cellWidth = 0;  // never negative
+  int rowHeight = 0;  // never negative: a panel too low for its rows gets 0 and hides its cells
+  int left = 0;       // left edge of the first cell of a row, with the spare pixels' half as margin
+  int top = 0;        // top of the first row
   int dpi = kDefaultDpi;
 };
 // Insets, reserves and the gap between rows scale with `dpi`.
@@ -65,10 +65,10 @@ struct CellPlacement {
 
 // Where the E-core marker goes in a cell of width x height.
 struct MarkerPlacement {
-  enum class Kind { kNone, kBitmap, kCircle } kind = Kind::kNone;
+  enum class Kind { None, Bitmap, Circle } kind = Kind::None;
   int x = 0;
   int y = 0;
-  int width = 0;   // the bitmap's size, or the circle's diameter
+  int width = 0;  // the bitmap's size, or the circle's diameter
   int height = 0;
 };
 // The bitmap centred when it is smaller than the cell both ways; else a

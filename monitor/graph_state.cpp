@@ -39,8 +39,8 @@ ULONG HighestNode(TopologyApi& topology) noexcept {
 // A vertical progress bar (range 0 to 100) with a tooltip; its index or -1.
 int AddCell(NodePanel& panel) {
   if (panel.groupBox == nullptr) return -1;
-  HWND cell = ::CreateWindowExW(WS_EX_CONTROLPARENT, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_VERTICAL,
-                                0, 0, 0, 0, panel.groupBox, nullptr, ModuleInstance(), nullptr);
+  HWND cell = ::CreateWindowExW(WS_EX_CONTROLPARENT, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_VERTICAL, 0,
+                                0, 0, 0, panel.groupBox, nullptr, ModuleInstance(), nullptr);
   if (cell == nullptr) return -1;
   ::ShowWindow(cell, SW_HIDE);
   ::SetWindowPos(cell, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER);
@@ -129,14 +129,14 @@ LRESULT OnControlColour(HWND window, HDC dc) noexcept {
 
 // The request SetCellText is handing to a graph window on this thread, the
 // only pointer WMG_SET_CELL_TEXT reads.
-thread_local const CellTextRequest* requestInFlight = nullptr;
+thread_local const CellTextRequest* RequestInFlight = nullptr;
 
 LRESULT OnSetCellText(GraphState* graph, LPARAM lParam) noexcept {
   // Anything else would let another program choose an address in this
   // process for the graph to read: a cross-thread or cross-process send
   // (InSendMessageEx) or a posted message (not the request in flight).
   const auto* request = reinterpret_cast<const CellTextRequest*>(lParam);
-  if (::InSendMessageEx(nullptr) != ISMEX_NOSEND || request == nullptr || request != requestInFlight) return 1;
+  if (::InSendMessageEx(nullptr) != ISMEX_NOSEND || request == nullptr || request != RequestInFlight) return 1;
   if (graph == nullptr) return 1;
   if (request->node >= graph->panels.size()) return 0;
   NodePanel& panel = *graph->panels[request->node];
@@ -214,9 +214,9 @@ GraphState& SharedGraphState() {
 }
 
 LRESULT SetCellText(HWND graphWindow, const CellTextRequest& request) noexcept {
-  const CellTextRequest* former = std::exchange(requestInFlight, &request);
+  const CellTextRequest* former = std::exchange(RequestInFlight, &request);
   const LRESULT result = ::SendMessageW(graphWindow, WMG_SET_CELL_TEXT, 0, reinterpret_cast<LPARAM>(&request));
-  requestInFlight = former;
+  RequestInFlight = former;
   return result;
 }
 
@@ -226,13 +226,12 @@ bool RegisterGraphClass(GraphState& graph, HINSTANCE instance) noexcept {
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = GraphWndProc;
-  windowClass.cbWndExtra = sizeof(GraphState*);
+  windowClass.cbWndExtra = sizeof(GraphState*);  // NOLINT(bugprone-sizeof-expression): the extra bytes hold the pointer
   windowClass.hInstance = instance;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kGraphWindowClass;
   // A class left behind by an earlier state of this process serves as well.
-  graph.classRegistered =
-      ::RegisterClassExW(&windowClass) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  graph.classRegistered = ::RegisterClassExW(&windowClass) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   return graph.classRegistered;
 }
 
@@ -308,8 +307,8 @@ bool CreateGraph(GraphState& graph, HWND parent, int x, int y, int width, int he
   if (graph.graphWindow != nullptr) ::DestroyWindow(graph.graphWindow);
   graph.panels.clear();
   graph.dpi = WindowDpi(parent);
-  graph.graphWindow = ::CreateWindowExW(0, kGraphWindowClass, nullptr, WS_CHILD | WS_CLIPCHILDREN, x, y, width,
-                                        height, parent, nullptr, ModuleInstance(), &graph);
+  graph.graphWindow = ::CreateWindowExW(0, kGraphWindowClass, nullptr, WS_CHILD | WS_CLIPCHILDREN, x, y, width, height,
+                                        parent, nullptr, ModuleInstance(), &graph);
   if (graph.graphWindow == nullptr) return false;
   BuildPanels(graph);
   SetGraphFont(graph);

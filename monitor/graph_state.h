@@ -131,7 +131,7 @@ struct GraphState {
   unique_hfont GraphFont;
   int dpi = kDefaultDpi;  // the graph window's, set by CreateGraph and LayoutGraphAtDpi
   int fontDpi = 0;        // the DPI GraphFont was made for
-  MarkerLook marker;  // EfficiencyMarkBitmap, its size and blend
+  MarkerLook marker;      // EfficiencyMarkBitmap, its size and blend
   HWND graphWindow = nullptr;
   std::vector<std::unique_ptr<NodePanel>> panels;  // index = NUMA node
   std::wstring nodeTitleFormat = L"Node %u";
@@ -200,8 +200,8 @@ struct CoreClassMean {
 // NoValue entries. efficientByCell[node][k] is the mark of cell k of a
 // node's panel; a usage entry missing from the table counts as NoValue.
 template <typename Table>
-[[nodiscard]] CoreClassMean MeanUsageOfClass(const std::vector<std::vector<bool>>& efficientByCell,
-                                             const Table& usage, bool efficient) {
+[[nodiscard]] CoreClassMean MeanUsageOfClass(const std::vector<std::vector<bool>>& efficientByCell, const Table& usage,
+                                             bool efficient) {
   double sum = 0.0;
   uint32_t count = 0;
   for (size_t node = 0; node < efficientByCell.size() && node < usage.size(); ++node) {

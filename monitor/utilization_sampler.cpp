@@ -48,8 +48,7 @@ int32_t BusyPercent(const ProcessorTimes& before, const ProcessorTimes& after) n
   return static_cast<int32_t>((busy * 100 + total / 2) / total);
 }
 
-SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
-    : source_(source), query_(source) {
+SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology) : source_(source), query_(source) {
   // Kept only once opened: a failed open leaves nothing to close.
   if (PDH_HQUERY opened = nullptr; source_.OpenQuery(opened)) *query_.put() = opened;
   const CoreMap coreMap(topology);
@@ -75,10 +74,10 @@ SampleCollector::SampleCollector(CounterSource& source, TopologyApi& topology)
         nodeUsageCounters.emplace_back();
         int32_t group = 0, number = 0;
         // A group of -1 (a report without groups) is group 0.
-        if (coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number) && group <= 0xFFFF &&
-            number >= 0 && static_cast<size_t>(number) < kGroupProcessors) {
+        if (coreMap.NodeProcessorAt(node, static_cast<int32_t>(k), group, number) && group <= 0xFFFF && number >= 0 &&
+            static_cast<size_t>(number) < kGroupProcessors) {
           const size_t groupIndex = KernelGroupIndex(static_cast<WORD>(group < 0 ? 0 : group));
-          kernel_readers_.push_back({node, k, groupIndex, static_cast<uint32_t>(number)});
+          kernelReaders_.push_back({node, k, groupIndex, static_cast<uint32_t>(number)});
         }
       }
       nodeParkingCounters.emplace_back();
@@ -115,29 +114,29 @@ void SampleCollector::CollectSample() noexcept {
   };
   read(UsageCounters, usage_, true);
   read(ParkingCounters, parking_, false);
-  if (!kernel_readers_.empty()) CollectKernelTimes();
+  if (!kernelReaders_.empty()) CollectKernelTimes();
 }
 
 size_t SampleCollector::KernelGroupIndex(WORD group) {
-  for (size_t index = 0; index < kernel_groups_.size(); ++index) {
-    if (kernel_groups_[index].group == group) return index;
+  for (size_t index = 0; index < kernelGroups_.size(); ++index) {
+    if (kernelGroups_[index].group == group) return index;
   }
-  GroupTimes& added = kernel_groups_.emplace_back();
+  GroupTimes& added = kernelGroups_.emplace_back();
   added.group = group;
   added.previous.resize(kGroupProcessors);
   added.current.resize(kGroupProcessors);
-  return kernel_groups_.size() - 1;
+  return kernelGroups_.size() - 1;
 }
 
 void SampleCollector::CollectKernelTimes() noexcept {
-  for (GroupTimes& times : kernel_groups_) times.currentCount = source_.QueryProcessorTimes(times.group, times.current);
-  for (const KernelReader& reader : kernel_readers_) {
-    const GroupTimes& times = kernel_groups_[reader.groupIndex];
+  for (GroupTimes& times : kernelGroups_) times.currentCount = source_.QueryProcessorTimes(times.group, times.current);
+  for (const KernelReader& reader : kernelReaders_) {
+    const GroupTimes& times = kernelGroups_[reader.groupIndex];
     const bool measured = reader.processor < times.currentCount && reader.processor < times.previousCount;
     Store(usage_[reader.node][reader.position],
           measured ? BusyPercent(times.previous[reader.processor], times.current[reader.processor]) : NoValue);
   }
-  for (GroupTimes& times : kernel_groups_) {
+  for (GroupTimes& times : kernelGroups_) {
     std::swap(times.previous, times.current);
     times.previousCount = times.currentCount;
   }

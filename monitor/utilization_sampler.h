@@ -30,9 +30,7 @@ inline constexpr int32_t NoValue = -1;
 using SampleTable = std::vector<std::vector<std::atomic<int32_t>>>;
 
 inline int32_t ReadEntry(int32_t entry) noexcept { return entry; }
-inline int32_t ReadEntry(const std::atomic<int32_t>& entry) noexcept {
-  return entry.load(std::memory_order_relaxed);
-}
+inline int32_t ReadEntry(const std::atomic<int32_t>& entry) noexcept { return entry.load(std::memory_order_relaxed); }
 
 // The counter paths of the processor at position k of node n.
 [[nodiscard]] std::wstring UtilityCounterPath(uint32_t node, uint32_t k);
@@ -91,8 +89,8 @@ class SampleCollector {
   std::vector<std::vector<Counter>> ParkingCounters;
   SampleTable usage_;
   SampleTable parking_;
-  std::vector<KernelReader> kernel_readers_;
-  std::vector<GroupTimes> kernel_groups_;
+  std::vector<KernelReader> kernelReaders_;
+  std::vector<GroupTimes> kernelGroups_;
 };
 
 class UtilizationSampler {

@@ -21,7 +21,7 @@ class ScopedComInitialization {
   ScopedComInitialization(const ScopedComInitialization&) = delete;
   ScopedComInitialization& operator=(const ScopedComInitialization&) = delete;
 
-  [[nodiscard]] HRESULT status() const noexcept { return status_; }
+  [[nodiscard]] HRESULT Status() const noexcept { return status_; }
 
  private:
   HRESULT status_;

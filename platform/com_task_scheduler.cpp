@@ -18,8 +18,7 @@ struct ILogonTrigger : public ITrigger {
 
 namespace {
 
-constexpr CLSID kClsidTaskScheduler = {
-    0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
+constexpr CLSID kClsidTaskScheduler = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
 constexpr IID kIidTaskService = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
 constexpr IID kIidLogonTrigger = {0x72DADE38, 0xFAE4, 0x4B3E, {0xBA, 0xF4, 0x5D, 0x00, 0x9A, 0xF0, 0x2B, 0x1C}};
 constexpr IID kIidExecAction = {0x4C3D624D, 0xFD6B, 0x49A3, {0xB9, 0xB7, 0x09, 0xCB, 0x3C, 0xD3, 0xF0, 0x47}};
@@ -61,8 +60,7 @@ VARIANT_BOOL ToVariantBool(bool on) { return on ? VARIANT_TRUE : VARIANT_FALSE; 
 class ComTaskScheduler final : public TaskSchedulerApi {
  public:
   HRESULT CreateService() override {
-    return ::CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService,
-                              service_.put_void());
+    return ::CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService, service_.put_void());
   }
   HRESULT Connect() override {
     if (!service_) return E_POINTER;
@@ -72,12 +70,12 @@ class ComTaskScheduler final : public TaskSchedulerApi {
   HRESULT GetRootFolder() override {
     if (!service_) return E_POINTER;
     unique_bstr root(L"\\");
-    return service_->GetFolder(root.get(), root_folder_.put());
+    return service_->GetFolder(root.get(), rootFolder_.put());
   }
   HRESULT DeleteTask(const std::wstring& name) override {
-    if (!root_folder_) return E_POINTER;
+    if (!rootFolder_) return E_POINTER;
     unique_bstr value(name.c_str());
-    return root_folder_->DeleteTask(value.get(), 0);
+    return rootFolder_->DeleteTask(value.get(), 0);
   }
   HRESULT NewTask() override {
     if (!service_) return E_POINTER;
@@ -86,10 +84,10 @@ class ComTaskScheduler final : public TaskSchedulerApi {
 
   HRESULT GetRegistrationInfo() override {
     if (!definition_) return E_POINTER;
-    return definition_->get_RegistrationInfo(registration_info_.put());
+    return definition_->get_RegistrationInfo(registrationInfo_.put());
   }
   HRESULT PutAuthor(const std::wstring& author) override {
-    return PutText(registration_info_, &IRegistrationInfo::put_Author, author);
+    return PutText(registrationInfo_, &IRegistrationInfo::put_Author, author);
   }
 
   HRESULT GetSettings() override {
@@ -111,9 +109,7 @@ class ComTaskScheduler final : public TaskSchedulerApi {
   HRESULT PutMultipleInstances(int policy) override {
     return PutValue(settings_, &ITaskSettings::put_MultipleInstances, static_cast<TASK_INSTANCES_POLICY>(policy));
   }
-  HRESULT PutEnabled(bool on) override {
-    return PutValue(settings_, &ITaskSettings::put_Enabled, ToVariantBool(on));
-  }
+  HRESULT PutEnabled(bool on) override { return PutValue(settings_, &ITaskSettings::put_Enabled, ToVariantBool(on)); }
 
   HRESULT GetPrincipal() override {
     if (!definition_) return E_POINTER;
@@ -133,13 +129,11 @@ class ComTaskScheduler final : public TaskSchedulerApi {
   }
   HRESULT QueryLogonTrigger() override {
     if (!trigger_) return E_POINTER;
-    return trigger_->QueryInterface(kIidLogonTrigger, logon_trigger_.put_void());
+    return trigger_->QueryInterface(kIidLogonTrigger, logonTrigger_.put_void());
   }
-  HRESULT PutTriggerId(const std::wstring& id) override {
-    return PutText(logon_trigger_, &ILogonTrigger::put_Id, id);
-  }
-  HRESULT PutTriggerUserId(const std::wstring& user_id) override {
-    return PutText(logon_trigger_, &ILogonTrigger::put_UserId, user_id);
+  HRESULT PutTriggerId(const std::wstring& id) override { return PutText(logonTrigger_, &ILogonTrigger::put_Id, id); }
+  HRESULT PutTriggerUserId(const std::wstring& userId) override {
+    return PutText(logonTrigger_, &ILogonTrigger::put_UserId, userId);
   }
 
   HRESULT GetActions() override {
@@ -152,57 +146,83 @@ class ComTaskScheduler final : public TaskSchedulerApi {
   }
   HRESULT QueryExecAction() override {
     if (!action_) return E_POINTER;
-    return action_->QueryInterface(kIidExecAction, exec_action_.put_void());
+    return action_->QueryInterface(kIidExecAction, execAction_.put_void());
   }
   HRESULT PutActionPath(const std::wstring& path) override {
-    return PutText(exec_action_, &IExecAction::put_Path, path);
+    return PutText(execAction_, &IExecAction::put_Path, path);
   }
   HRESULT PutActionArguments(const std::wstring& arguments) override {
-    return PutText(exec_action_, &IExecAction::put_Arguments, arguments);
+    return PutText(execAction_, &IExecAction::put_Arguments, arguments);
   }
 
-  HRESULT RegisterTaskDefinition(const std::wstring& name, int flags, const std::wstring& user_id,
-                                 int logon_type, const std::wstring& security_descriptor) override {
-    if (!root_folder_ || !definition_) return E_POINTER;
-    unique_bstr task_name(name.c_str());
-    ScopedVariant user(user_id), password, descriptor(security_descriptor);
-    return root_folder_->RegisterTaskDefinition(task_name.get(), definition_.get(), flags, user.get(),
-                                                password.get(), static_cast<TASK_LOGON_TYPE>(logon_type),
-                                                descriptor.get(), registered_task_.put());
+  HRESULT RegisterTaskDefinition(const std::wstring& name, int flags, const std::wstring& userId, int logonType,
+                                 const std::wstring& securityDescriptor) override {
+    if (!rootFolder_ || !definition_) return E_POINTER;
+    unique_bstr taskName(name.c_str());
+    ScopedVariant user(userId), password, descriptor(securityDescriptor);
+    return rootFolder_->RegisterTaskDefinition(taskName.get(), definition_.get(), flags, user.get(), password.get(),
+                                               static_cast<TASK_LOGON_TYPE>(logonType), descriptor.get(),
+                                               registeredTask_.put());
   }
 
   void Release(TaskObject object) noexcept override {
     switch (object) {
-      case TaskObject::Service: service_.reset(); break;
-      case TaskObject::RootFolder: root_folder_.reset(); break;
-      case TaskObject::Definition: definition_.reset(); break;
-      case TaskObject::RegistrationInfo: registration_info_.reset(); break;
-      case TaskObject::Settings: settings_.reset(); break;
-      case TaskObject::Principal: principal_.reset(); break;
-      case TaskObject::TriggerCollection: triggers_.reset(); break;
-      case TaskObject::Trigger: trigger_.reset(); break;
-      case TaskObject::LogonTrigger: logon_trigger_.reset(); break;
-      case TaskObject::ActionCollection: actions_.reset(); break;
-      case TaskObject::Action: action_.reset(); break;
-      case TaskObject::ExecAction: exec_action_.reset(); break;
-      case TaskObject::RegisteredTask: registered_task_.reset(); break;
+      case TaskObject::Service:
+        service_.reset();
+        break;
+      case TaskObject::RootFolder:
+        rootFolder_.reset();
+        break;
+      case TaskObject::Definition:
+        definition_.reset();
+        break;
+      case TaskObject::RegistrationInfo:
+        registrationInfo_.reset();
+        break;
+      case TaskObject::Settings:
+        settings_.reset();
+        break;
+      case TaskObject::Principal:
+        principal_.reset();
+        break;
+      case TaskObject::TriggerCollection:
+        triggers_.reset();
+        break;
+      case TaskObject::Trigger:
+        trigger_.reset();
+        break;
+      case TaskObject::LogonTrigger:
+        logonTrigger_.reset();
+        break;
+      case TaskObject::ActionCollection:
+        actions_.reset();
+        break;
+      case TaskObject::Action:
+        action_.reset();
+        break;
+      case TaskObject::ExecAction:
+        execAction_.reset();
+        break;
+      case TaskObject::RegisteredTask:
+        registeredTask_.reset();
+        break;
     }
   }
 
  private:
   com_ptr<ITaskService> service_;
-  com_ptr<ITaskFolder> root_folder_;
+  com_ptr<ITaskFolder> rootFolder_;
   com_ptr<ITaskDefinition> definition_;
-  com_ptr<IRegistrationInfo> registration_info_;
+  com_ptr<IRegistrationInfo> registrationInfo_;
   com_ptr<ITaskSettings> settings_;
   com_ptr<IPrincipal> principal_;
   com_ptr<ITriggerCollection> triggers_;
   com_ptr<ITrigger> trigger_;
-  com_ptr<ILogonTrigger> logon_trigger_;
+  com_ptr<ILogonTrigger> logonTrigger_;
   com_ptr<IActionCollection> actions_;
   com_ptr<IAction> action_;
-  com_ptr<IExecAction> exec_action_;
-  com_ptr<IRegisteredTask> registered_task_;
+  com_ptr<IExecAction> execAction_;
+  com_ptr<IRegisteredTask> registeredTask_;
 };
 
 }  // namespace

@@ -85,8 +85,7 @@ class Counter {
   ~Counter() { reset(); }
   Counter(const Counter&) = delete;
   Counter& operator=(const Counter&) = delete;
-  Counter(Counter&& other) noexcept
-      : source_(other.source_), counter_(std::exchange(other.counter_, nullptr)) {}
+  Counter(Counter&& other) noexcept : source_(other.source_), counter_(std::exchange(other.counter_, nullptr)) {}
   Counter& operator=(Counter&& other) noexcept {
     if (this != &other) {
       reset();

@@ -25,13 +25,13 @@ struct NtVersionNumbers {
 
 // Which entry points the lookup found.
 struct DarkModeEntryPoints {
-  bool openNonClientTheme = false;      // uxtheme #49
-  bool refreshImmersivePolicy = false;  // uxtheme #104
-  bool refreshContrastCache = false;    // uxtheme #106 (optional)
-  bool queryAppsDark = false;           // uxtheme #132
-  bool allowWindowDark = false;         // uxtheme #133
-  bool appDarkMode = false;             // uxtheme #135, in either of its two forms
-  bool queryWindowDarkAllowed = false;  // uxtheme #137
+  bool openNonClientTheme = false;             // uxtheme #49
+  bool refreshImmersivePolicy = false;         // uxtheme #104
+  bool refreshContrastCache = false;           // uxtheme #106 (optional)
+  bool queryAppsDark = false;                  // uxtheme #132
+  bool allowWindowDark = false;                // uxtheme #133
+  bool appDarkMode = false;                    // uxtheme #135, in either of its two forms
+  bool queryWindowDarkAllowed = false;         // uxtheme #137
   bool setWindowCompositionAttribute = false;  // user32, by name (optional)
 };
 

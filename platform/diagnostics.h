@@ -15,7 +15,7 @@
 namespace tarnwick {
 
 // The event levels of Windows event tracing (TRACE_LEVEL_ERROR, TRACE_LEVEL_WARNING).
-enum class DiagnosticLevel : uint8_t { kError = 2, kWarning = 3 };
+enum class DiagnosticLevel : uint8_t { Error = 2, Warning = 3 };
 
 class DiagnosticsSink {
  public:
@@ -60,10 +60,8 @@ void AppendDiagnosticPart(std::wstring& text, std::wstring_view part);
 void AppendDiagnosticPart(std::wstring& text, Win32Error error);
 void AppendDiagnosticPart(std::wstring& text, StatusError error);
 template <typename Number>
-  requires std::is_integral_v<Number>
-void AppendDiagnosticPart(std::wstring& text, Number number) {
-  text += std::to_wstring(number);
-}
+requires std::is_integral_v<Number>
+void AppendDiagnosticPart(std::wstring& text, Number number) { text += std::to_wstring(number); }
 }  // namespace detail
 
 // Joins `parts` (text, numbers, errors) into one event when someone listens

@@ -51,19 +51,19 @@ bool ReadProcessStartEvent(const EVENT_RECORD& record, ProcessStartEvent& event)
   std::memcpy(&event.parentProcessId, data + 12, sizeof(event.parentProcessId));
   event.fileName[0] = L'\0';
   // After SessionID, and after Flags from version 1 on.
-  const size_t name_at = record.EventHeader.EventDescriptor.Version == 0 ? 20 : 24;
-  if (name_at >= size) return true;
-  const size_t units = (size - name_at) / sizeof(wchar_t);
-  size_t name_start = 0;
-  size_t name_end = 0;
-  for (; name_end < units; ++name_end) {
+  const size_t nameAt = record.EventHeader.EventDescriptor.Version == 0 ? 20 : 24;
+  if (nameAt >= size) return true;
+  const size_t units = (size - nameAt) / sizeof(wchar_t);
+  size_t nameStart = 0;
+  size_t nameEnd = 0;
+  for (; nameEnd < units; ++nameEnd) {
     wchar_t unit;
-    std::memcpy(&unit, data + name_at + name_end * sizeof(wchar_t), sizeof(unit));
+    std::memcpy(&unit, data + nameAt + nameEnd * sizeof(wchar_t), sizeof(unit));
     if (unit == L'\0') break;
-    if (unit == L'\\') name_start = name_end + 1;
+    if (unit == L'\\') nameStart = nameEnd + 1;
   }
-  const size_t length = std::min(name_end - name_start, kStartEventNameCapacity - 1);
-  std::memcpy(event.fileName, data + name_at + name_start * sizeof(wchar_t), length * sizeof(wchar_t));
+  const size_t length = std::min(nameEnd - nameStart, kStartEventNameCapacity - 1);
+  std::memcpy(event.fileName, data + nameAt + nameStart * sizeof(wchar_t), length * sizeof(wchar_t));
   event.fileName[length] = L'\0';
   return true;
 }
@@ -103,47 +103,46 @@ StartWatchState EtwProcessStartSource::Report(StartWatchState state, DWORD error
 StartWatchState EtwProcessStartSource::Start(ProcessStartSink& sink) {
   std::lock_guard lock(lock_);
   if (consumer_.joinable()) {
-    if (::WaitForSingleObject(consumer_ended_.get(), 0) != WAIT_OBJECT_0) return StartWatchState::kWatching;
+    if (::WaitForSingleObject(consumerEnded_.get(), 0) != WAIT_OBJECT_0) return StartWatchState::Watching;
     JoinConsumer();  // ended from outside: a new session is made below
   }
   sink_ = &sink;
   stopping_.store(false);
   const ULONG started = StartSession();
   if (started != ERROR_SUCCESS) {
-    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::kNotElevated : StartWatchState::kNoSession,
-                  started);
+    return Report(started == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::NoSession, started);
   }
-  const ULONG enabled = api_.EnableProvider(session_, kKernelProcessProvider, TRACE_LEVEL_INFORMATION,
-                                            kKernelProcessKeyword);
+  const ULONG enabled =
+      api_.EnableProvider(session_, kKernelProcessProvider, TRACE_LEVEL_INFORMATION, kKernelProcessKeyword);
   if (enabled != ERROR_SUCCESS) {
     StopSession();
-    return Report(enabled == ERROR_ACCESS_DENIED ? StartWatchState::kNotElevated : StartWatchState::kUnavailable,
+    return Report(enabled == ERROR_ACCESS_DENIED ? StartWatchState::NotElevated : StartWatchState::Unavailable,
                   enabled);
   }
-  EVENT_TRACE_LOGFILEW log_file;
-  std::memset(&log_file, 0, sizeof(log_file));
-  log_file.LoggerName = const_cast<wchar_t*>(name_.c_str());
-  log_file.ProcessTraceMode = PROCESS_TRACE_MODE_REAL_TIME | PROCESS_TRACE_MODE_EVENT_RECORD;
-  log_file.EventRecordCallback = OnEventRecord;
-  log_file.Context = this;
-  DWORD open_error = ERROR_SUCCESS;
-  trace_ = api_.OpenTraceW(log_file, open_error);
+  EVENT_TRACE_LOGFILEW logFile;
+  std::memset(&logFile, 0, sizeof(logFile));
+  logFile.LoggerName = const_cast<wchar_t*>(name_.c_str());
+  logFile.ProcessTraceMode = PROCESS_TRACE_MODE_REAL_TIME | PROCESS_TRACE_MODE_EVENT_RECORD;
+  logFile.EventRecordCallback = OnEventRecord;
+  logFile.Context = this;
+  DWORD openError = ERROR_SUCCESS;
+  trace_ = api_.OpenTraceW(logFile, openError);
   if (trace_ == INVALID_PROCESSTRACE_HANDLE) {
     // Wine makes the session but has no real-time consumer.
     StopSession();
-    return Report(StartWatchState::kUnavailable, open_error);
+    return Report(StartWatchState::Unavailable, openError);
   }
-  consumer_ended_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  consumerEnded_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   try {
-    if (!consumer_ended_) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+    if (!consumerEnded_) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
     consumer_ = std::thread(&EtwProcessStartSource::Consume, this);
   } catch (const std::system_error&) {
     (void)api_.CloseTrace(trace_);
     trace_ = INVALID_PROCESSTRACE_HANDLE;
     StopSession();
-    return Report(StartWatchState::kUnavailable, ERROR_NOT_ENOUGH_MEMORY);
+    return Report(StartWatchState::Unavailable, ERROR_NOT_ENOUGH_MEMORY);
   }
-  return Report(StartWatchState::kWatching, ERROR_SUCCESS);
+  return Report(StartWatchState::Watching, ERROR_SUCCESS);
 }
 
 void EtwProcessStartSource::Consume() noexcept {
@@ -151,9 +150,9 @@ void EtwProcessStartSource::Consume() noexcept {
   const ULONG status = api_.ProcessTrace(trace_);
   if (!stopping_.load()) {
     // Stopped from outside, or the delivery failed: the pass carries on alone.
-    sink_->OnWatchState(StartWatchState::kEnded, status);
+    sink_->OnWatchState(StartWatchState::Ended, status);
   }
-  ::SetEvent(consumer_ended_.get());
+  ::SetEvent(consumerEnded_.get());
 }
 
 void WINAPI EtwProcessStartSource::OnEventRecord(PEVENT_RECORD record) noexcept {
@@ -170,19 +169,19 @@ void WINAPI EtwProcessStartSource::OnEventRecord(PEVENT_RECORD record) noexcept 
 
 void EtwProcessStartSource::JoinConsumer() noexcept {
   if (!consumer_.joinable()) return;
-  if (::WaitForSingleObject(consumer_ended_.get(), kConsumerJoinTimeoutMs) != WAIT_OBJECT_0 &&
+  if (::WaitForSingleObject(consumerEnded_.get(), kConsumerJoinTimeoutMs) != WAIT_OBJECT_0 &&
       trace_ != INVALID_PROCESSTRACE_HANDLE) {
     // Closing the trace ends a ProcessTrace that the stop did not end.
     (void)api_.CloseTrace(std::exchange(trace_, INVALID_PROCESSTRACE_HANDLE));
   }
-  if (::WaitForSingleObject(consumer_ended_.get(), kConsumerJoinTimeoutMs) == WAIT_OBJECT_0) {
+  if (::WaitForSingleObject(consumerEnded_.get(), kConsumerJoinTimeoutMs) == WAIT_OBJECT_0) {
     consumer_.join();
   } else {
     // Still inside the system's call: it ends with the process.
     consumer_.detach();
   }
   if (trace_ != INVALID_PROCESSTRACE_HANDLE) (void)api_.CloseTrace(std::exchange(trace_, INVALID_PROCESSTRACE_HANDLE));
-  consumer_ended_.reset();
+  consumerEnded_.reset();
 }
 
 void EtwProcessStartSource::Stop() noexcept {
@@ -193,7 +192,7 @@ void EtwProcessStartSource::Stop() noexcept {
   JoinConsumer();
   // The sink stays: a consumer still inside the system's call reads it, and
   // finds stopping_ set.
-  if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kOff, ERROR_SUCCESS);
+  if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Off, ERROR_SUCCESS);
 }
 
 }  // namespace tarnwick

@@ -58,7 +58,7 @@ class EtwProcessStartSource final : public ProcessStartSource {
   TRACEHANDLE session_ = 0;
   TRACEHANDLE trace_ = INVALID_PROCESSTRACE_HANDLE;
   std::thread consumer_;
-  unique_handle consumer_ended_;  // manual reset, set as the consumer's last act
+  unique_handle consumerEnded_;  // manual reset, set as the consumer's last act
   std::atomic<bool> stopping_{false};
 };
 

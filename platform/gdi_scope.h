@@ -25,7 +25,7 @@ class paint_scope {
   paint_scope& operator=(const paint_scope&) = delete;
   [[nodiscard]] HDC get() const noexcept { return dc_; }
   // The rectangle to paint.
-  [[nodiscard]] const RECT& area() const noexcept { return paint_.rcPaint; }
+  [[nodiscard]] const RECT& Area() const noexcept { return paint_.rcPaint; }
   explicit operator bool() const noexcept { return dc_ != nullptr; }
 
  private:

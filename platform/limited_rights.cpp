@@ -68,50 +68,50 @@ unique_handle MakeLimitedImpersonationToken(HANDLE own, HANDLE linked, DWORD& er
   error = ERROR_SUCCESS;
   if (CanActWith(linked)) return ImpersonationCopy(linked, error);
 
-  const auto own_groups = TokenRecord(own, TokenGroups);
-  const auto linked_groups = TokenRecord(linked, TokenGroups);
-  const auto linked_label = TokenRecord(linked, TokenIntegrityLevel);
+  const auto ownGroups = TokenRecord(own, TokenGroups);
+  const auto linkedGroups = TokenRecord(linked, TokenGroups);
+  const auto linkedLabel = TokenRecord(linked, TokenIntegrityLevel);
   const auto user = TokenRecord(own, TokenUser);
-  if (own_groups.empty() || linked_groups.empty() || linked_label.empty() || user.empty()) {
+  if (ownGroups.empty() || linkedGroups.empty() || linkedLabel.empty() || user.empty()) {
     error = LastErrorOr(ERROR_ACCESS_DENIED);
     return {};
   }
   // The groups that UAC filtered out of the limited token (Administrators and
   // its kin) still deny, but no longer grant. The integrity label is no group
   // to disable.
-  std::vector<SID_AND_ATTRIBUTES> to_disable;
-  const TOKEN_GROUPS& groups = *As<TOKEN_GROUPS>(own_groups);
+  std::vector<SID_AND_ATTRIBUTES> toDisable;
+  const TOKEN_GROUPS& groups = *As<TOKEN_GROUPS>(ownGroups);
   for (DWORD i = 0; i < groups.GroupCount; ++i) {
     const SID_AND_ATTRIBUTES& group = groups.Groups[i];
     if ((group.Attributes & (SE_GROUP_INTEGRITY | SE_GROUP_USE_FOR_DENY_ONLY)) != 0) continue;
-    if (!HoldsEnabled(*As<TOKEN_GROUPS>(linked_groups), group.Sid)) to_disable.push_back({group.Sid, 0});
+    if (!HoldsEnabled(*As<TOKEN_GROUPS>(linkedGroups), group.Sid)) toDisable.push_back({group.Sid, 0});
   }
   // Every privilege but the one that lets a path cross folders the user
   // cannot list. Named one by one: Wine 8 ignores DISABLE_MAX_PRIVILEGE.
-  const auto own_privileges = TokenRecord(own, TokenPrivileges);
-  LUID change_notify{};
-  if (own_privileges.empty() || !::LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &change_notify)) {
+  const auto ownPrivileges = TokenRecord(own, TokenPrivileges);
+  LUID changeNotify{};
+  if (ownPrivileges.empty() || !::LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &changeNotify)) {
     error = LastErrorOr(ERROR_ACCESS_DENIED);
     return {};
   }
-  std::vector<LUID_AND_ATTRIBUTES> to_delete;
-  const TOKEN_PRIVILEGES& privileges = *As<TOKEN_PRIVILEGES>(own_privileges);
+  std::vector<LUID_AND_ATTRIBUTES> toDelete;
+  const TOKEN_PRIVILEGES& privileges = *As<TOKEN_PRIVILEGES>(ownPrivileges);
   for (DWORD i = 0; i < privileges.PrivilegeCount; ++i) {
     const LUID& luid = privileges.Privileges[i].Luid;
-    if (luid.LowPart != change_notify.LowPart || luid.HighPart != change_notify.HighPart) {
-      to_delete.push_back({luid, 0});
+    if (luid.LowPart != changeNotify.LowPart || luid.HighPart != changeNotify.HighPart) {
+      toDelete.push_back({luid, 0});
     }
   }
   unique_handle restricted;
-  if (!::CreateRestrictedToken(own, 0, static_cast<DWORD>(to_disable.size()),
-                               to_disable.empty() ? nullptr : to_disable.data(), static_cast<DWORD>(to_delete.size()),
-                               to_delete.empty() ? nullptr : to_delete.data(), 0, nullptr, restricted.put())) {
+  if (!::CreateRestrictedToken(own, 0, static_cast<DWORD>(toDisable.size()),
+                               toDisable.empty() ? nullptr : toDisable.data(), static_cast<DWORD>(toDelete.size()),
+                               toDelete.empty() ? nullptr : toDelete.data(), 0, nullptr, restricted.put())) {
     error = LastErrorOr(ERROR_ACCESS_DENIED);
     return {};
   }
   // Lowering the level needs no privilege. Without it the token would still
   // write where only high-integrity programs may.
-  TOKEN_MANDATORY_LABEL label = *As<TOKEN_MANDATORY_LABEL>(linked_label);
+  TOKEN_MANDATORY_LABEL label = *As<TOKEN_MANDATORY_LABEL>(linkedLabel);
   if (!::SetTokenInformation(restricted.get(), TokenIntegrityLevel, &label,
                              sizeof(label) + ::GetLengthSid(label.Label.Sid))) {
     error = LastErrorOr(ERROR_ACCESS_DENIED);
@@ -143,9 +143,9 @@ LimitedToken LimitedTokenOfProcess() {
   if (elevation != TokenElevationTypeFull) return result;
   TOKEN_LINKED_TOKEN linked{};
   if (!::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof(linked), &size)) return unavailable();
-  const unique_handle linked_token(linked.LinkedToken);
+  const unique_handle linkedToken(linked.LinkedToken);
   result.needed = true;
-  result.token = MakeLimitedImpersonationToken(own.get(), linked_token.get(), result.error);
+  result.token = MakeLimitedImpersonationToken(own.get(), linkedToken.get(), result.error);
   return result;
 }
 
@@ -172,12 +172,12 @@ LimitedRightsScope::LimitedRightsScope(LimitedTokenSource source) {
 
 LimitedRightsScope::~LimitedRightsScope() {
   if (!impersonating_) return;
-  const DWORD last_error = ::GetLastError();
+  const DWORD lastError = ::GetLastError();
   // Setting a token the thread held before cannot fail for want of rights;
   // should it fail all the same, the thread is left with its own, never the
   // limited one.
   if (!::SetThreadToken(nullptr, previous_.get())) ::RevertToSelf();
-  ::SetLastError(last_error);
+  ::SetLastError(lastError);
 }
 
 }  // namespace tarnwick

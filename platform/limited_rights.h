@@ -60,9 +60,9 @@ class LimitedRightsScope {
   // True when the thread may write: it runs with the limited rights, or the
   // process has no higher ones to give up. False when it runs elevated and
   // the limited rights could not be taken on: nothing may be written then.
-  [[nodiscard]] bool ok() const noexcept { return error_ == ERROR_SUCCESS; }
+  [[nodiscard]] bool Ok() const noexcept { return error_ == ERROR_SUCCESS; }
   // The system's reason when not ok().
-  [[nodiscard]] DWORD error() const noexcept { return error_; }
+  [[nodiscard]] DWORD Error() const noexcept { return error_; }
 
  private:
   unique_handle previous_;  // the thread's own impersonation token, if it had one

@@ -30,18 +30,18 @@ bool MatchesMask(std::wstring_view name, std::wstring_view mask) {
 
   size_t n = 0;
   size_t m = 0;
-  size_t after_star = kNone;  // mask position after the last run of '*'
-  size_t restart = 0;         // name position that run covers up to, on the next return
+  size_t afterStar = kNone;  // mask position after the last run of '*'
+  size_t restart = 0;        // name position that run covers up to, on the next return
   while (n < name.size()) {
     if (m < mask.size() && mask[m] == L'*') {
       while (m < mask.size() && mask[m] == L'*') ++m;
-      after_star = m;
+      afterStar = m;
       restart = n;
     } else if (m < mask.size() && (mask[m] == L'?' || SameLetter(mask[m], name[n]))) {
       ++m;
       ++n;
-    } else if (after_star != kNone) {
-      m = after_star;
+    } else if (afterStar != kNone) {
+      m = afterStar;
       n = ++restart;
     } else {
       return false;

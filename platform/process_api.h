@@ -31,8 +31,7 @@ class ProcessApi {
   // OpenProcess(access, inherit = FALSE, processId).
   [[nodiscard]] virtual HANDLE OpenProcess(DWORD access, DWORD processId) = 0;
   // Needs PROCESS_QUERY_LIMITED_INFORMATION. size: in, the buffer's characters; out, the path's.
-  [[nodiscard]] virtual bool QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer,
-                                                        DWORD& size) = 0;
+  [[nodiscard]] virtual bool QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) = 0;
   // Needs PROCESS_SET_INFORMATION.
   [[nodiscard]] virtual bool SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) = 0;
 

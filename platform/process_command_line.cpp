@@ -46,15 +46,15 @@ std::optional<std::wstring> TextOfLength(USHORT length) {
   return std::wstring(length / sizeof(wchar_t), L'\0');
 }
 
-std::optional<std::wstring> QueryCommandLineInformation(QueryInformationProcessFn query, DWORD process_id) {
-  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+std::optional<std::wstring> QueryCommandLineInformation(QueryInformationProcessFn query, DWORD processId) {
+  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return std::nullopt;
   // The answer is a UNICODE_STRING followed by its characters.
   std::vector<std::byte> buffer(sizeof(UNICODE_STRING) + 1024);
   for (int attempt = 0; attempt < 2; ++attempt) {
     ULONG needed = 0;
-    const NTSTATUS status = query(process.get(), kProcessCommandLineInformation, buffer.data(),
-                                  static_cast<ULONG>(buffer.size()), &needed);
+    const NTSTATUS status =
+        query(process.get(), kProcessCommandLineInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
     if (status == kStatusInfoLengthMismatch && needed > buffer.size()) {
       buffer.resize(needed);
       continue;
@@ -62,21 +62,21 @@ std::optional<std::wstring> QueryCommandLineInformation(QueryInformationProcessF
     if (status != 0) return std::nullopt;
     UNICODE_STRING text{};
     std::memcpy(&text, buffer.data(), sizeof(text));
-    std::optional<std::wstring> command_line = TextOfLength(text.Length);
+    std::optional<std::wstring> commandLine = TextOfLength(text.Length);
     const auto* first = reinterpret_cast<const std::byte*>(text.Buffer);
     const std::byte* end = buffer.data() + buffer.size();
     // The characters must lie inside the answer.
-    if (!command_line || first < buffer.data() || first > end || static_cast<size_t>(end - first) < text.Length) {
+    if (!commandLine || first < buffer.data() || first > end || static_cast<size_t>(end - first) < text.Length) {
       return std::nullopt;
     }
-    std::memcpy(command_line->data(), first, text.Length);
-    return command_line;
+    std::memcpy(commandLine->data(), first, text.Length);
+    return commandLine;
   }
   return std::nullopt;
 }
 
-std::optional<std::wstring> ReadCommandLineFromEnvironmentBlock(QueryInformationProcessFn query, DWORD process_id) {
-  const unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
+std::optional<std::wstring> ReadCommandLineFromEnvironmentBlock(QueryInformationProcessFn query, DWORD processId) {
+  const unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return std::nullopt;
   PROCESS_BASIC_INFORMATION basic{};
   ULONG length = 0;
@@ -92,21 +92,21 @@ std::optional<std::wstring> ReadCommandLineFromEnvironmentBlock(QueryInformation
   }
   UNICODE_STRING text{};
   if (!ReadRemote(process.get(), parameters + kParametersCommandLineOffset, &text, sizeof(text))) return std::nullopt;
-  std::optional<std::wstring> command_line = TextOfLength(text.Length);
-  if (!command_line || text.Buffer == nullptr ||
-      !ReadRemote(process.get(), text.Buffer, command_line->data(), text.Length)) {
+  std::optional<std::wstring> commandLine = TextOfLength(text.Length);
+  if (!commandLine || text.Buffer == nullptr ||
+      !ReadRemote(process.get(), text.Buffer, commandLine->data(), text.Length)) {
     return std::nullopt;
   }
-  return command_line;
+  return commandLine;
 }
 
 }  // namespace
 
-std::optional<std::wstring> ReadProcessCommandLine(DWORD process_id) {
+std::optional<std::wstring> ReadProcessCommandLine(DWORD processId) {
   const QueryInformationProcessFn query = QueryInformationProcess();
   if (query == nullptr) return std::nullopt;
-  if (auto command_line = QueryCommandLineInformation(query, process_id)) return command_line;
-  return ReadCommandLineFromEnvironmentBlock(query, process_id);
+  if (auto commandLine = QueryCommandLineInformation(query, processId)) return commandLine;
+  return ReadCommandLineFromEnvironmentBlock(query, processId);
 }
 
 }  // namespace tarnwick

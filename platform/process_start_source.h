@@ -14,16 +14,16 @@ namespace tarnwick {
 // Whether process starts are being watched, and when not, why: the pass then
 // places every listed process alone.
 enum class StartWatchState : uint8_t {
-  kOff,          // not started, or stopped as the program ends
-  kWatching,     // starts arrive as they happen
-  kNotElevated,  // the system refused the session: it takes administrator rights
-  kNoSession,    // no session could be made (the system's limit of sessions reached, or another refusal)
-  kUnavailable,  // the system delivers no process start events (no such provider, or no real-time consumer)
-  kEnded,        // the session ended while the program ran (stopped from outside)
+  Off,          // not started, or stopped as the program ends
+  Watching,     // starts arrive as they happen
+  NotElevated,  // the system refused the session: it takes administrator rights
+  NoSession,    // no session could be made (the system's limit of sessions reached, or another refusal)
+  Unavailable,  // the system delivers no process start events (no such provider, or no real-time consumer)
+  Ended,        // the session ended while the program ran (stopped from outside)
 };
 
 struct StartWatchStatus {
-  StartWatchState state = StartWatchState::kOff;
+  StartWatchState state = StartWatchState::Off;
   DWORD error = ERROR_SUCCESS;  // the system's code behind a refusal, 0 when none
   friend bool operator==(const StartWatchStatus&, const StartWatchStatus&) = default;
 };

@@ -10,6 +10,8 @@
 
 namespace tarnwick {
 
+// The fields keep the SDK's names.
+// NOLINTBEGIN(readability-identifier-naming)
 // Header shared by every record of GetLogicalProcessorInformationEx.
 struct RelationshipRecordHeader {
   DWORD Relationship;
@@ -93,6 +95,7 @@ struct ProcessorPerformanceRecord {
 };
 static_assert(sizeof(ProcessorPerformanceRecord) == 48);
 static_assert(offsetof(ProcessorPerformanceRecord, UserTime) == 16);
+// NOLINTEND(readability-identifier-naming)
 inline constexpr ULONG kSystemProcessorPerformanceInformation = 8;
 
 }  // namespace tarnwick

@@ -17,19 +17,19 @@
 namespace tarnwick {
 
 enum class TaskObject {
-  Service,             // ITaskService
-  RootFolder,          // ITaskFolder "\"
-  Definition,          // ITaskDefinition
-  RegistrationInfo,    // IRegistrationInfo of the definition
-  Settings,            // ITaskSettings of the definition
-  Principal,           // IPrincipal of the definition
-  TriggerCollection,   // ITriggerCollection of the definition
-  Trigger,             // ITrigger just created
-  LogonTrigger,        // ILogonTrigger of that trigger
-  ActionCollection,    // IActionCollection of the definition
-  Action,              // IAction just created
-  ExecAction,          // IExecAction of that action
-  RegisteredTask,      // IRegisteredTask returned by the registration
+  Service,            // ITaskService
+  RootFolder,         // ITaskFolder "\"
+  Definition,         // ITaskDefinition
+  RegistrationInfo,   // IRegistrationInfo of the definition
+  Settings,           // ITaskSettings of the definition
+  Principal,          // IPrincipal of the definition
+  TriggerCollection,  // ITriggerCollection of the definition
+  Trigger,            // ITrigger just created
+  LogonTrigger,       // ILogonTrigger of that trigger
+  ActionCollection,   // IActionCollection of the definition
+  Action,             // IAction just created
+  ExecAction,         // IExecAction of that action
+  RegisteredTask,     // IRegisteredTask returned by the registration
 };
 
 class TaskSchedulerApi {
@@ -69,7 +69,7 @@ class TaskSchedulerApi {
   // Trigger.QueryInterface(ILogonTrigger) -> LogonTrigger.
   [[nodiscard]] virtual HRESULT QueryLogonTrigger() = 0;
   [[nodiscard]] virtual HRESULT PutTriggerId(const std::wstring& id) = 0;
-  [[nodiscard]] virtual HRESULT PutTriggerUserId(const std::wstring& user_id) = 0;
+  [[nodiscard]] virtual HRESULT PutTriggerUserId(const std::wstring& userId) = 0;
 
   [[nodiscard]] virtual HRESULT GetActions() = 0;
   // ActionCollection.Create(type) -> Action.
@@ -82,9 +82,8 @@ class TaskSchedulerApi {
   // RootFolder.RegisterTaskDefinition(name, Definition, flags, user id as a
   // BSTR VARIANT, empty password, logon type, security descriptor as a BSTR
   // VARIANT) -> RegisteredTask.
-  [[nodiscard]] virtual HRESULT RegisterTaskDefinition(const std::wstring& name, int flags,
-                                                       const std::wstring& user_id, int logon_type,
-                                                       const std::wstring& security_descriptor) = 0;
+  [[nodiscard]] virtual HRESULT RegisterTaskDefinition(const std::wstring& name, int flags, const std::wstring& userId,
+                                                       int logonType, const std::wstring& securityDescriptor) = 0;
 
   // Releases the object of that kind; nothing when none is held.
   virtual void Release(TaskObject object) noexcept = 0;

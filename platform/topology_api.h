@@ -17,8 +17,8 @@ class TopologyApi {
 
   // GetLogicalProcessorInformationEx(relationship, buffer, &length); on failure
   // lastError is GetLastError (ERROR_INSUFFICIENT_BUFFER with the needed length).
-  [[nodiscard]] virtual bool GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship,
-                                                              void* buffer, DWORD& length, DWORD& lastError) = 0;
+  [[nodiscard]] virtual bool GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship, void* buffer,
+                                                              DWORD& length, DWORD& lastError) = 0;
   // GetActiveProcessorCount(group).
   [[nodiscard]] virtual DWORD GetActiveProcessorCount(WORD group) = 0;
   // GetSystemInfo's dwActiveProcessorMask.

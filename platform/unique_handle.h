@@ -73,16 +73,13 @@ inline void LocalFreeAny(HLOCAL memory) noexcept { ::LocalFree(memory); }
 inline void GlobalFreeAny(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
 inline void UnhookWindowsHookExIgnoringResult(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
 inline void FreeSidIgnoringResult(PSID sid) noexcept { ::FreeSid(sid); }
-inline void FindCloseChangeNotificationIgnoringResult(HANDLE change) noexcept {
-  ::FindCloseChangeNotification(change);
-}
+inline void FindCloseChangeNotificationIgnoringResult(HANDLE change) noexcept { ::FindCloseChangeNotification(change); }
 }  // namespace detail
 
 // Kernel objects whose failure value is null: events, threads, processes.
 using unique_handle = unique_any<HANDLE, detail::CloseHandleIgnoringResult>;
 // Kernel objects whose failure value is INVALID_HANDLE_VALUE: files, Tool Help snapshots.
-using unique_hfile =
-    unique_any<HANDLE, detail::CloseHandleIgnoringResult, detail::InvalidHandleValue>;
+using unique_hfile = unique_any<HANDLE, detail::CloseHandleIgnoringResult, detail::InvalidHandleValue>;
 using unique_hkey = unique_any<HKEY, detail::RegCloseKeyIgnoringResult>;
 using unique_hfont = unique_any<HFONT, detail::DeleteObjectIgnoringResult>;
 using unique_hbrush = unique_any<HBRUSH, detail::DeleteObjectIgnoringResult>;

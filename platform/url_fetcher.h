@@ -39,11 +39,11 @@ class FetchControl {
     bool httpStatus = false;
   };
   void Fail(const wchar_t* step, unsigned long code, bool httpStatus = false) noexcept {
-    const std::lock_guard lock(failure_lock_);
+    const std::lock_guard lock(failureLock_);
     if (failure_.step == nullptr) failure_ = {step, code, httpStatus};
   }
   [[nodiscard]] Failure Failed() const noexcept {
-    const std::lock_guard lock(failure_lock_);
+    const std::lock_guard lock(failureLock_);
     return failure_;
   }
 
@@ -52,8 +52,8 @@ class FetchControl {
   std::atomic<bool> checking_{false};
   std::atomic<size_t> received_{0};
   std::atomic<size_t> expected_{0};
-  mutable std::mutex failure_lock_;
-  Failure failure_;  // guarded by failure_lock_
+  mutable std::mutex failureLock_;
+  Failure failure_;  // guarded by failureLock_
 };
 
 class UrlFetcher {
@@ -66,10 +66,10 @@ class UrlFetcher {
   // The body of a successful (status 200) answer to a GET of the https: URL
   // `url`, or nullopt when there is none: another scheme, no connection,
   // another status, a redirect to another host or scheme, a failed read, an
-  // empty body, a body longer than `max_bytes` (nothing of it is kept), or
+  // empty body, a body longer than `maxBytes` (nothing of it is kept), or
   // `control` cancelled. Progress is reported to `control` as it arrives,
   // and the cause of a failure (but a cancellation) with control.Fail.
-  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+  [[nodiscard]] virtual std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t maxBytes,
                                                                     FetchControl& control) = 0;
 };
 

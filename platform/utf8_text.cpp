@@ -9,10 +9,10 @@ namespace tarnwick {
 std::wstring Utf8ToWide(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX)) return {};
   const int length = static_cast<int>(bytes.size());
-  const int wide_length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0);
-  if (wide_length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  if (::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide.data(), wide_length) != wide_length) return {};
+  const int wideLength = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0);
+  if (wideLength <= 0) return {};
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  if (::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide.data(), wideLength) != wideLength) return {};
   return wide;
 }
 

@@ -16,8 +16,8 @@ std::optional<NtVersionNumbers> Win32DarkModeApi::QueryNtVersion() {
   using VersionFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   if (ntdll == nullptr) return std::nullopt;
-  const auto query = reinterpret_cast<VersionFn>(
-      reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
+  const auto query =
+      reinterpret_cast<VersionFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
   if (query == nullptr) return std::nullopt;
   NtVersionNumbers version;
   query(&version.major, &version.minor, &version.build);
@@ -28,67 +28,67 @@ DarkModeEntryPoints Win32DarkModeApi::FindEntryPoints() {
   uxtheme_.reset(::LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!uxtheme_) return {};
   HMODULE module = uxtheme_.get();
-  open_non_client_theme_ = Lookup<OpenNonClientThemeFn>(module, 49);
-  refresh_immersive_policy_ = Lookup<VoidFn>(module, 104);
-  refresh_contrast_cache_ = Lookup<IntFn>(module, 106);
-  query_apps_dark_ = Lookup<BoolQueryFn>(module, 132);
-  allow_window_dark_ = Lookup<AllowWindowFn>(module, 133);
-  app_dark_mode_ = ::GetProcAddress(module, MAKEINTRESOURCEA(135));
-  query_window_dark_allowed_ = Lookup<WindowQueryFn>(module, 137);
+  openNonClientTheme_ = Lookup<OpenNonClientThemeFn>(module, 49);
+  refreshImmersivePolicy_ = Lookup<VoidFn>(module, 104);
+  refreshContrastCache_ = Lookup<IntFn>(module, 106);
+  queryAppsDark_ = Lookup<BoolQueryFn>(module, 132);
+  allowWindowDark_ = Lookup<AllowWindowFn>(module, 133);
+  appDarkMode_ = ::GetProcAddress(module, MAKEINTRESOURCEA(135));
+  queryWindowDarkAllowed_ = Lookup<WindowQueryFn>(module, 137);
   if (HMODULE user32 = ::GetModuleHandleW(L"user32.dll")) {
-    set_window_composition_attribute_ = reinterpret_cast<CompositionFn>(
+    setWindowCompositionAttribute_ = reinterpret_cast<CompositionFn>(
         reinterpret_cast<void*>(::GetProcAddress(user32, "SetWindowCompositionAttribute")));
   }
   DarkModeEntryPoints found;
-  found.openNonClientTheme = open_non_client_theme_ != nullptr;
-  found.refreshImmersivePolicy = refresh_immersive_policy_ != nullptr;
-  found.refreshContrastCache = refresh_contrast_cache_ != nullptr;
-  found.queryAppsDark = query_apps_dark_ != nullptr;
-  found.allowWindowDark = allow_window_dark_ != nullptr;
-  found.appDarkMode = app_dark_mode_ != nullptr;
-  found.queryWindowDarkAllowed = query_window_dark_allowed_ != nullptr;
-  found.setWindowCompositionAttribute = set_window_composition_attribute_ != nullptr;
+  found.openNonClientTheme = openNonClientTheme_ != nullptr;
+  found.refreshImmersivePolicy = refreshImmersivePolicy_ != nullptr;
+  found.refreshContrastCache = refreshContrastCache_ != nullptr;
+  found.queryAppsDark = queryAppsDark_ != nullptr;
+  found.allowWindowDark = allowWindowDark_ != nullptr;
+  found.appDarkMode = appDarkMode_ != nullptr;
+  found.queryWindowDarkAllowed = queryWindowDarkAllowed_ != nullptr;
+  found.setWindowCompositionAttribute = setWindowCompositionAttribute_ != nullptr;
   return found;
 }
 
-bool Win32DarkModeApi::DarkModeDisabledSetting() { return read_dark_mode_disabled_ && read_dark_mode_disabled_(); }
+bool Win32DarkModeApi::DarkModeDisabledSetting() { return readDarkModeDisabled_ && readDarkModeDisabled_(); }
 
 void Win32DarkModeApi::AllowAppDark(bool allow) {
-  if (app_dark_mode_ != nullptr) reinterpret_cast<AllowAppFn>(reinterpret_cast<void*>(app_dark_mode_))(allow);
+  if (appDarkMode_ != nullptr) reinterpret_cast<AllowAppFn>(reinterpret_cast<void*>(appDarkMode_))(allow);
 }
 
 void Win32DarkModeApi::SetAppDarkMode(int mode) {
-  if (app_dark_mode_ != nullptr) reinterpret_cast<AppModeFn>(reinterpret_cast<void*>(app_dark_mode_))(mode);
+  if (appDarkMode_ != nullptr) reinterpret_cast<AppModeFn>(reinterpret_cast<void*>(appDarkMode_))(mode);
 }
 
 void Win32DarkModeApi::RefreshImmersivePolicy() {
-  if (refresh_immersive_policy_ != nullptr) refresh_immersive_policy_();
+  if (refreshImmersivePolicy_ != nullptr) refreshImmersivePolicy_();
 }
 
 void Win32DarkModeApi::RefreshContrastCache(int value) {
-  if (refresh_contrast_cache_ != nullptr) refresh_contrast_cache_(value);
+  if (refreshContrastCache_ != nullptr) refreshContrastCache_(value);
 }
 
-bool Win32DarkModeApi::QueryAppsDark() { return query_apps_dark_ != nullptr && query_apps_dark_(); }
+bool Win32DarkModeApi::QueryAppsDark() { return queryAppsDark_ != nullptr && queryAppsDark_(); }
 
 bool Win32DarkModeApi::AllowWindowDark(HWND window, bool allow) {
-  return allow_window_dark_ != nullptr && allow_window_dark_(window, allow);
+  return allowWindowDark_ != nullptr && allowWindowDark_(window, allow);
 }
 
 bool Win32DarkModeApi::QueryWindowDarkAllowed(HWND window) {
-  return query_window_dark_allowed_ != nullptr && query_window_dark_allowed_(window);
+  return queryWindowDarkAllowed_ != nullptr && queryWindowDarkAllowed_(window);
 }
 
 HTHEME Win32DarkModeApi::OpenNonClientTheme(HWND window, const wchar_t* classList) {
-  return open_non_client_theme_ != nullptr ? open_non_client_theme_(window, classList) : nullptr;
+  return openNonClientTheme_ != nullptr ? openNonClientTheme_(window, classList) : nullptr;
 }
 
-void* Win32DarkModeApi::OpenNonClientThemeAddress() { return reinterpret_cast<void*>(open_non_client_theme_); }
+void* Win32DarkModeApi::OpenNonClientThemeAddress() { return reinterpret_cast<void*>(openNonClientTheme_); }
 
 bool Win32DarkModeApi::SetWindowCompositionAttribute(HWND window, DWORD attribute, void* data, SIZE_T size) {
-  if (set_window_composition_attribute_ == nullptr) return false;
+  if (setWindowCompositionAttribute_ == nullptr) return false;
   CompositionData record{attribute, data, size};
-  return set_window_composition_attribute_(window, &record) != FALSE;
+  return setWindowCompositionAttribute_(window, &record) != FALSE;
 }
 
 bool Win32DarkModeApi::IsHighContrastOn() {

@@ -14,7 +14,7 @@ class Win32DarkModeApi final : public DarkModeApi {
  public:
   // `readDarkModeDisabled` reads the user's setting when asked.
   explicit Win32DarkModeApi(std::function<bool()> readDarkModeDisabled) noexcept
-      : read_dark_mode_disabled_(std::move(readDarkModeDisabled)) {}
+      : readDarkModeDisabled_(std::move(readDarkModeDisabled)) {}
 
   std::optional<NtVersionNumbers> QueryNtVersion() override;
   DarkModeEntryPoints FindEntryPoints() override;
@@ -54,16 +54,16 @@ class Win32DarkModeApi final : public DarkModeApi {
   };
   using CompositionFn = BOOL(WINAPI*)(HWND, CompositionData*);
 
-  std::function<bool()> read_dark_mode_disabled_;
+  std::function<bool()> readDarkModeDisabled_;
   unique_hmodule uxtheme_;
-  OpenNonClientThemeFn open_non_client_theme_ = nullptr;
-  VoidFn refresh_immersive_policy_ = nullptr;
-  IntFn refresh_contrast_cache_ = nullptr;
-  BoolQueryFn query_apps_dark_ = nullptr;
-  AllowWindowFn allow_window_dark_ = nullptr;
-  FARPROC app_dark_mode_ = nullptr;  // #135: AllowAppFn or AppModeFn, by build
-  WindowQueryFn query_window_dark_allowed_ = nullptr;
-  CompositionFn set_window_composition_attribute_ = nullptr;
+  OpenNonClientThemeFn openNonClientTheme_ = nullptr;
+  VoidFn refreshImmersivePolicy_ = nullptr;
+  IntFn refreshContrastCache_ = nullptr;
+  BoolQueryFn queryAppsDark_ = nullptr;
+  AllowWindowFn allowWindowDark_ = nullptr;
+  FARPROC appDarkMode_ = nullptr;  // #135: AllowAppFn or AppModeFn, by build
+  WindowQueryFn queryWindowDarkAllowed_ = nullptr;
+  CompositionFn setWindowCompositionAttribute_ = nullptr;
 };
 
 }  // namespace tarnwick

@@ -28,25 +28,25 @@ com_ptr<IShellDispatch2> DesktopShellDispatch() {
   VARIANT empty{};
   ::VariantInit(&empty);
   long window = 0;
-  com_ptr<IDispatch> desktop_dispatch;
-  if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop_dispatch.put()) !=
+  com_ptr<IDispatch> desktopDispatch;
+  if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktopDispatch.put()) !=
           S_OK ||
-      !desktop_dispatch) {
+      !desktopDispatch) {
     return {};
   }
   com_ptr<IServiceProvider> services;
   com_ptr<IShellBrowser> browser;
   com_ptr<IShellView> view;
-  com_ptr<IDispatch> view_dispatch;
-  com_ptr<IShellFolderViewDual> folder_view;
+  com_ptr<IDispatch> viewDispatch;
+  com_ptr<IShellFolderViewDual> folderView;
   com_ptr<IDispatch> application;
   com_ptr<IShellDispatch2> shell;
-  if (FAILED(desktop_dispatch->QueryInterface(IID_IServiceProvider, services.put_void())) ||
+  if (FAILED(desktopDispatch->QueryInterface(IID_IServiceProvider, services.put_void())) ||
       FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void())) ||
       FAILED(browser->QueryActiveShellView(view.put())) ||
-      FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, view_dispatch.put_void())) ||
-      FAILED(view_dispatch->QueryInterface(IID_IShellFolderViewDual, folder_view.put_void())) ||
-      FAILED(folder_view->get_Application(application.put())) ||
+      FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, viewDispatch.put_void())) ||
+      FAILED(viewDispatch->QueryInterface(IID_IShellFolderViewDual, folderView.put_void())) ||
+      FAILED(folderView->get_Application(application.put())) ||
       FAILED(application->QueryInterface(IID_IShellDispatch2, shell.put_void()))) {
     return {};
   }
@@ -56,9 +56,9 @@ com_ptr<IShellDispatch2> DesktopShellDispatch() {
 }  // namespace
 
 bool Win32ProgramStarter::IsElevated() {
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return false;
-  const unique_handle token(raw_token);
+  HANDLE rawToken = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+  const unique_handle token(rawToken);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
   return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
@@ -67,12 +67,12 @@ bool Win32ProgramStarter::IsElevated() {
 
 bool Win32ProgramStarter::StartProgram(const std::wstring& path, const std::wstring& arguments,
                                        const std::wstring& folder) {
-  std::wstring command_line = L"\"" + path + L"\"";
-  if (!arguments.empty()) command_line += L" " + arguments;
+  std::wstring commandLine = L"\"" + path + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
     return false;
   }
@@ -130,8 +130,7 @@ bool Win32ProgramStarter::ShowFileInFolder(const std::wstring& path) {
   wchar_t windows[MAX_PATH] = {};
   const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
-  return ShellOpenAsDesktopUser(IsElevated(), std::wstring(windows) + L"\\explorer.exe",
-                                L"/select,\"" + path + L"\"");
+  return ShellOpenAsDesktopUser(IsElevated(), std::wstring(windows) + L"\\explorer.exe", L"/select,\"" + path + L"\"");
 }
 
 }  // namespace tarnwick

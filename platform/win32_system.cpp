@@ -49,22 +49,22 @@ class Win32Processes final : public ProcessApi {
   }
   bool LookUpSetProcessInformation() override {
     auto function = LookUpKernelFunction<SetProcessInformationFn>("SetProcessInformation");
-    set_process_information_.store(function);
+    setProcessInformation_.store(function);
     return function != nullptr;
   }
   bool SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
                              DWORD size) override {
-    auto function = set_process_information_.load();
+    auto function = setProcessInformation_.load();
     return function != nullptr && function(process, informationClass, information, size) != FALSE;
   }
   bool LookUpGetProcessInformation() override {
     auto function = LookUpKernelFunction<GetProcessInformationFn>("GetProcessInformation");
-    get_process_information_.store(function);
+    getProcessInformation_.store(function);
     return function != nullptr;
   }
   bool GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
                              DWORD size) override {
-    auto function = get_process_information_.load();
+    auto function = getProcessInformation_.load();
     return function != nullptr && function(process, informationClass, information, size) != FALSE;
   }
   DWORD GetPriorityClass(HANDLE process) override { return ::GetPriorityClass(process); }
@@ -72,24 +72,24 @@ class Win32Processes final : public ProcessApi {
     return ::SetPriorityClass(process, priorityClass) != FALSE;
   }
   bool LookUpCpuSetFunctions() override {
-    auto get_defaults = LookUpKernelFunction<GetProcessDefaultCpuSetsFn>("GetProcessDefaultCpuSets");
-    auto set_defaults = LookUpKernelFunction<SetProcessDefaultCpuSetsFn>("SetProcessDefaultCpuSets");
+    auto getDefaults = LookUpKernelFunction<GetProcessDefaultCpuSetsFn>("GetProcessDefaultCpuSets");
+    auto setDefaults = LookUpKernelFunction<SetProcessDefaultCpuSetsFn>("SetProcessDefaultCpuSets");
     auto report = LookUpKernelFunction<GetSystemCpuSetInformationFn>("GetSystemCpuSetInformation");
-    const bool all_present = get_defaults != nullptr && set_defaults != nullptr && report != nullptr;
-    set_process_default_cpu_sets_.store(all_present ? set_defaults : nullptr);
-    return all_present;
+    const bool allPresent = getDefaults != nullptr && setDefaults != nullptr && report != nullptr;
+    setProcessDefaultCpuSets_.store(allPresent ? setDefaults : nullptr);
+    return allPresent;
   }
   bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) override {
-    auto function = set_process_default_cpu_sets_.load();
+    auto function = setProcessDefaultCpuSets_.load();
     return function != nullptr && function(process, ids, count) != FALSE;
   }
   void CloseHandle(HANDLE handle) override { ::CloseHandle(handle); }
   DWORD LastError() override { return ::GetLastError(); }
 
  private:
-  std::atomic<SetProcessInformationFn> set_process_information_{nullptr};
-  std::atomic<GetProcessInformationFn> get_process_information_{nullptr};
-  std::atomic<SetProcessDefaultCpuSetsFn> set_process_default_cpu_sets_{nullptr};
+  std::atomic<SetProcessInformationFn> setProcessInformation_{nullptr};
+  std::atomic<GetProcessInformationFn> getProcessInformation_{nullptr};
+  std::atomic<SetProcessDefaultCpuSetsFn> setProcessDefaultCpuSets_{nullptr};
 };
 
 class Win32Topology final : public TopologyApi {

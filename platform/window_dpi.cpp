@@ -65,8 +65,8 @@ unique_hicon LoadIconForDpi(HINSTANCE instance, int id, int metric, int dpi) noe
   static const auto scaleDown = [] {
     const HMODULE comctl32 = ::GetModuleHandleW(L"comctl32.dll");
     return comctl32 == nullptr ? nullptr
-                               : reinterpret_cast<LoadIconWithScaleDownFn>(reinterpret_cast<void (*)()>(
-                                     ::GetProcAddress(comctl32, "LoadIconWithScaleDown")));
+                               : reinterpret_cast<LoadIconWithScaleDownFn>(
+                                     reinterpret_cast<void (*)()>(::GetProcAddress(comctl32, "LoadIconWithScaleDown")));
   }();
   const int size = SystemMetricForDpi(metric, dpi);
   unique_hicon icon;

@@ -38,8 +38,8 @@ State& AttachWindowState(HWND window, int slot, std::unique_ptr<State> state) no
 // window's handlers still runs: a handler may run a nested message loop (a
 // menu, a message box, a dialog) in which the window is destroyed.
 struct WindowStateLifetime {
-  int dispatching = 0;       // handlers of the window on the stack
-  bool window_gone = false;  // WM_NCDESTROY has come
+  int dispatching = 0;      // handlers of the window on the stack
+  bool windowGone = false;  // WM_NCDESTROY has come
 };
 
 // Held by the procedure for each message it hands to its object's handlers.
@@ -52,11 +52,11 @@ class WindowStateUse {
     ++state_.dispatching;
     if (message == WM_NCDESTROY) {
       ::SetWindowLongPtrW(window, slot, 0);
-      state_.window_gone = true;
+      state_.windowGone = true;
     }
   }
   ~WindowStateUse() {
-    if (--state_.dispatching == 0 && state_.window_gone) delete &state_;
+    if (--state_.dispatching == 0 && state_.windowGone) delete &state_;
   }
   WindowStateUse(const WindowStateUse&) = delete;
   WindowStateUse& operator=(const WindowStateUse&) = delete;

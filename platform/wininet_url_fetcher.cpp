@@ -27,8 +27,8 @@ void BoundWaits(HINTERNET internet) {
 }
 
 // The Content-Length of the answer, or nullopt when none was sent (or it is
-// no number). A length above `max_bytes` reads as max_bytes + 1.
-std::optional<size_t> DeclaredLength(HINTERNET request, size_t max_bytes) {
+// no number). A length above `maxBytes` reads as maxBytes + 1.
+std::optional<size_t> DeclaredLength(HINTERNET request, size_t maxBytes) {
   wchar_t length[32] = {};
   DWORD size = sizeof(length);
   DWORD index = 0;
@@ -39,7 +39,7 @@ std::optional<size_t> DeclaredLength(HINTERNET request, size_t max_bytes) {
   for (const wchar_t* digit = length; *digit != L'\0'; ++digit) {
     if (*digit < L'0' || *digit > L'9') return std::nullopt;
     declared = declared * 10 + static_cast<unsigned>(*digit - L'0');
-    if (declared > max_bytes) return max_bytes + 1;
+    if (declared > maxBytes) return maxBytes + 1;
   }
   return declared;
 }
@@ -79,7 +79,7 @@ DWORD StatusOf(HINTERNET request) {
   DWORD size = sizeof(status);
   DWORD index = 0;
   return ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index) ? status
-                                                                                                           : 0;
+                                                                                                            : 0;
 }
 
 std::wstring LocationOf(HINTERNET request) {
@@ -122,15 +122,15 @@ unique_hinternet OpenOk(HINTERNET internet, std::wstring url, FetchControl& cont
 
 }  // namespace
 
-std::optional<std::wstring> SameHostRedirect(const std::wstring& from_url, const std::wstring& location) {
+std::optional<std::wstring> SameHostRedirect(const std::wstring& fromUrl, const std::wstring& location) {
   if (location.empty()) return std::nullopt;
   wchar_t combined[INTERNET_MAX_URL_LENGTH] = {};
   DWORD length = static_cast<DWORD>(std::size(combined));
-  if (!::InternetCombineUrlW(from_url.c_str(), location.c_str(), combined, &length, ICU_NO_ENCODE)) {
+  if (!::InternetCombineUrlW(fromUrl.c_str(), location.c_str(), combined, &length, ICU_NO_ENCODE)) {
     return std::nullopt;
   }
   const std::wstring target(combined, length);
-  const auto from = CrackUrl(from_url);
+  const auto from = CrackUrl(fromUrl);
   const auto to = CrackUrl(target);
   if (!from || !to || to->scheme != INTERNET_SCHEME_HTTPS || from->scheme != INTERNET_SCHEME_HTTPS ||
       to->host != from->host || to->port != from->port) {
@@ -139,15 +139,15 @@ std::optional<std::wstring> SameHostRedirect(const std::wstring& from_url, const
   return target;
 }
 
-std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t max_bytes,
-                                                    const std::wstring& user_agent, FetchControl& control) {
+std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t maxBytes,
+                                                    const std::wstring& userAgent, FetchControl& control) {
   // Nothing the program fetches may travel in the clear.
   if (!IsHttps(url)) {
     control.Fail(L"not an https: URL", ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     return std::nullopt;
   }
   const unique_hinternet internet(
-      ::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+      ::InternetOpenW(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) {
     control.Fail(L"InternetOpenW", ::GetLastError());
     return std::nullopt;
@@ -156,8 +156,8 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
   const unique_hinternet request = OpenOk(internet.get(), url, control);
   if (!request) return std::nullopt;
   // A declared length above the cap ends the download before any of it is read.
-  const std::optional<size_t> declared = DeclaredLength(request.get(), max_bytes);
-  if (declared && *declared > max_bytes) {
+  const std::optional<size_t> declared = DeclaredLength(request.get(), maxBytes);
+  if (declared && *declared > maxBytes) {
     control.Fail(L"declared length over the limit", ERROR_FILE_TOO_LARGE);
     return std::nullopt;
   }
@@ -177,7 +177,7 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
     }
     const size_t total = body.size();
     // One byte past the cap is enough to know the body is too long.
-    const size_t room = std::min<size_t>({std::max<DWORD>(available, 1), kReadChunkBytes, max_bytes - total + 1});
+    const size_t room = std::min<size_t>({std::max<DWORD>(available, 1), kReadChunkBytes, maxBytes - total + 1});
     body.resize(total + room);
     DWORD read = 0;
     if (!::InternetReadFile(request.get(), body.data() + total, static_cast<DWORD>(room), &read)) {
@@ -193,7 +193,7 @@ std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, siz
       }
       return body;
     }
-    if (body.size() > max_bytes) {
+    if (body.size() > maxBytes) {
       control.Fail(L"answer over the limit", ERROR_FILE_TOO_LARGE);
       return std::nullopt;
     }

@@ -17,28 +17,27 @@ inline constexpr unsigned long kReceiveTimeoutMs = 30000;
 // Redirects followed before a request counts as failed.
 inline constexpr int kMaxRedirects = 5;
 
-// Where a redirect from `from_url` to `location` (absolute or relative)
+// Where a redirect from `fromUrl` to `location` (absolute or relative)
 // leads, when it may be followed: an https: URL on the same host and port.
 // Nullopt for anything else (another host, another port, http:, no URL).
-[[nodiscard]] std::optional<std::wstring> SameHostRedirect(const std::wstring& from_url, const std::wstring& location);
+[[nodiscard]] std::optional<std::wstring> SameHostRedirect(const std::wstring& fromUrl, const std::wstring& location);
 
-// A GET of the https: `url` that bypasses the cache and sends `user_agent`;
+// A GET of the https: `url` that bypasses the cache and sends `userAgent`;
 // the contract is UrlFetcher::Fetch's. Every handle is closed before it
 // returns. Safe to call from several threads at once.
-[[nodiscard]] std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t max_bytes,
-                                                                  const std::wstring& user_agent,
-                                                                  FetchControl& control);
+[[nodiscard]] std::optional<std::vector<std::byte>> FetchUrlBytes(const std::wstring& url, size_t maxBytes,
+                                                                  const std::wstring& userAgent, FetchControl& control);
 
 class WinInetUrlFetcher final : public UrlFetcher {
  public:
-  explicit WinInetUrlFetcher(std::wstring user_agent) : user_agent_(std::move(user_agent)) {}
-  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+  explicit WinInetUrlFetcher(std::wstring userAgent) : userAgent_(std::move(userAgent)) {}
+  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t maxBytes,
                                                             FetchControl& control) override {
-    return FetchUrlBytes(url, max_bytes, user_agent_, control);
+    return FetchUrlBytes(url, maxBytes, userAgent_, control);
   }
 
  private:
-  const std::wstring user_agent_;
+  const std::wstring userAgent_;
 };
 
 }  // namespace tarnwick

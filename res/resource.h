@@ -38,7 +38,7 @@
 #define IDS_SIGNATURE_INVALID_PROMPT 117
 #define IDS_DESCRIPTION 118
 #define IDS_UPDATER_LAUNCH_FAILED 119
-// Column titles of the Running Processes window, in column order.
+// Column titles of the Running processes window, in column order.
 #define IDS_PROCESS_COLUMN_FIRST 140
 #define IDS_PROCESS_COLUMN_PROCESS 140
 #define IDS_PROCESS_COLUMN_PID 141
@@ -71,7 +71,7 @@
 // The update balloon of the tray icon.
 #define IDS_UPDATE_BALLOON_TITLE 190
 #define IDS_UPDATE_BALLOON_TEXT 191
-// The Running Processes window's cells, tips, counts and questions.
+// The Running processes window's cells, tips, counts and questions.
 #define IDS_METHOD_PLACED 200
 #define IDS_METHOD_PLACED_PRIORITY_NORMAL 201
 #define IDS_METHOD_PLACED_PRIORITY_IDLE 202
@@ -121,7 +121,7 @@
 #define IDC_VERSION 1016
 #define IDC_STATUS_BAR 122
 
-// Running Processes window controls; Add Name and Add Path are its menu commands too.
+// Running processes window controls; Add Name and Add Path are its menu commands too.
 #define IDC_PROCESS_VIEW 1020
 #define IDC_ONLY_MATCHED 1021
 #define IDC_ADD_NAME 1022

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools clang lld wine wine64 xvfb xauth
           x11-utils imagemagick xdotool cmake ninja-build googletest dpkg-dev xz-utils
-          nsis osslsigncode openssl python3 faketime)
+          nsis osslsigncode openssl python3 faketime clang-format clang-tidy clang-tools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,11 @@
 # same MinGW-w64 headers and libraries (build-clang/), and runs the test suite
 # under Wine through CTest: every test of the GCC build, and the unit tests of
 # the Clang build. TARNWICK_CLANG=0 leaves the Clang build out. Installs
-# whatever is missing first. Exits with CTest's status (the first failing run's).
+# whatever is missing first. Without arguments (the whole suite) it also runs
+# scripts/lint.sh, the layout and naming checks; TARNWICK_LINT=1 runs them
+# with arguments too, TARNWICK_LINT=0 never. Exits with CTest's status (the
+# first failing run's), or 1 when the tests passed and the checks found
+# something.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARNWICK_BUILD_DIR:-$root/build}
@@ -12,13 +16,18 @@ with_clang=${TARNWICK_CLANG:-1}
 . "$root/scripts/wine-session.sh"
 
 mapfile -t update_settings < <(tarnwick_test_update_settings "$build")
-tarnwick_build "$root" "$build" "${update_settings[@]}"
+tarnwick_build "$root" "$build" "${update_settings[@]}" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 if [ "$with_clang" != 0 ]; then
   started=$SECONDS
   mapfile -t clang_update_settings < <(tarnwick_test_update_settings "$clang_build")
   TARNWICK_TOOLCHAIN_FILE="$root/cmake/clang-mingw-w64-x86_64.cmake" \
     tarnwick_build "$root" "$clang_build" "${clang_update_settings[@]}"
   echo "Clang build: $((SECONDS - started)) s" >&2
+fi
+
+lint_status=0
+if [ "${TARNWICK_LINT:-$([ $# -eq 0 ] && echo 1 || echo 0)}" = 1 ]; then
+  "$root/scripts/lint.sh" "$build" || lint_status=1
 fi
 
 tarnwick_wine_environment
@@ -43,4 +52,5 @@ if [ "$with_clang" != 0 ]; then
   echo "Clang build's unit tests: $((SECONDS - started)) s" >&2
   [ "$status" -ne 0 ] || status=$clang_status
 fi
+[ "$status" -ne 0 ] || [ $lint_status -eq 0 ] || { echo "scripts/lint.sh found what is listed above" >&2; status=1; }
 exit "$status"

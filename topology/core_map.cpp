@@ -42,13 +42,13 @@ ProcessorRelationships ParseProcessorRelationships(std::span<const std::byte> re
 
 ProcessorRelationships QueryProcessorRelationships(TopologyApi& topology) {
   DWORD length = 0;
-  DWORD last_error = ERROR_SUCCESS;
-  if (topology.GetLogicalProcessorInformationEx(RelationAll, nullptr, length, last_error) ||
-      last_error != ERROR_INSUFFICIENT_BUFFER) {
+  DWORD lastError = ERROR_SUCCESS;
+  if (topology.GetLogicalProcessorInformationEx(RelationAll, nullptr, length, lastError) ||
+      lastError != ERROR_INSUFFICIENT_BUFFER) {
     return {};
   }
   std::vector<std::byte> buffer(length);
-  if (!topology.GetLogicalProcessorInformationEx(RelationAll, buffer.data(), length, last_error)) return {};
+  if (!topology.GetLogicalProcessorInformationEx(RelationAll, buffer.data(), length, lastError)) return {};
   return ParseProcessorRelationships(std::span(buffer).first(std::min<size_t>(length, buffer.size())));
 }
 
@@ -64,20 +64,20 @@ void CoreMap::Add(const ProcessorRelationships& relationships) {
   for (const ProcessorCoreRecord& core : relationships.cores) {
     for (int32_t bit = 0; bit < 64; ++bit) {
       if ((core.affinity.Mask >> bit) & 1) {
-        efficiency_classes_[{static_cast<int32_t>(core.affinity.Group), bit}] = core.efficiencyClass;
+        efficiencyClasses_[{static_cast<int32_t>(core.affinity.Group), bit}] = core.efficiencyClass;
       }
     }
-    highest_efficiency_class_ = std::max<uint32_t>(highest_efficiency_class_, core.efficiencyClass);
+    highestEfficiencyClass_ = std::max<uint32_t>(highestEfficiencyClass_, core.efficiencyClass);
   }
   for (const NumaNodeRecord& node : relationships.nodes) {
-    auto& list = numa_nodes_[node.nodeNumber];
+    auto& list = numaNodes_[node.nodeNumber];
     list.insert(list.end(), node.affinities.begin(), node.affinities.end());
   }
 }
 
 bool CoreMap::IsEfficiencyCore(int32_t group, int32_t number) const {
-  auto it = efficiency_classes_.find({group, number});
-  return it != efficiency_classes_.end() && it->second < highest_efficiency_class_;
+  auto it = efficiencyClasses_.find({group, number});
+  return it != efficiencyClasses_.end() && it->second < highestEfficiencyClass_;
 }
 
 uint64_t CoreMap::PerformanceCoreMask() const {
@@ -91,8 +91,8 @@ uint64_t CoreMap::PerformanceCoreMask() const {
 }
 
 uint32_t CoreMap::NodeProcessorCount(uint32_t node) const {
-  auto it = numa_nodes_.find(node);
-  if (it == numa_nodes_.end()) return 0;
+  auto it = numaNodes_.find(node);
+  if (it == numaNodes_.end()) return 0;
   uint32_t count = 0;
   for (const GROUP_AFFINITY& affinity : it->second) count += static_cast<uint32_t>(std::popcount(affinity.Mask));
   return count;
@@ -101,8 +101,8 @@ uint32_t CoreMap::NodeProcessorCount(uint32_t node) const {
 bool CoreMap::NodeProcessorAt(uint32_t node, int32_t n, int32_t& group, int32_t& number) const {
   group = 0;
   number = 0;
-  auto it = numa_nodes_.find(node);
-  if (it == numa_nodes_.end() || n < 0) return false;
+  auto it = numaNodes_.find(node);
+  if (it == numaNodes_.end() || n < 0) return false;
   for (const GROUP_AFFINITY& affinity : it->second) {
     for (int32_t bit = 0; bit < 64; ++bit) {
       if (((affinity.Mask >> bit) & 1) == 0) continue;

@@ -58,18 +58,18 @@ class CoreMap {
   [[nodiscard]] uint32_t NodeProcessorCount(uint32_t node) const;
   [[nodiscard]] bool NodeProcessorAt(uint32_t node, int32_t n, int32_t& group, int32_t& number) const;
 
-  [[nodiscard]] const std::map<ProcessorKey, uint32_t>& EfficiencyClassTable() const { return efficiency_classes_; }
-  [[nodiscard]] uint32_t HighestEfficiencyClass() const { return highest_efficiency_class_; }
-  [[nodiscard]] const std::map<uint32_t, std::vector<GROUP_AFFINITY>>& NumaNodeTable() const { return numa_nodes_; }
+  [[nodiscard]] const std::map<ProcessorKey, uint32_t>& EfficiencyClassTable() const { return efficiencyClasses_; }
+  [[nodiscard]] uint32_t HighestEfficiencyClass() const { return highestEfficiencyClass_; }
+  [[nodiscard]] const std::map<uint32_t, std::vector<GROUP_AFFINITY>>& NumaNodeTable() const { return numaNodes_; }
 
  private:
   CoreMap(TopologyApi& topology, const ProcessorRelationships& relationships);
   void Add(const ProcessorRelationships& relationships);
 
   TopologyApi* topology_;
-  std::map<ProcessorKey, uint32_t> efficiency_classes_;
-  uint32_t highest_efficiency_class_ = 0;
-  std::map<uint32_t, std::vector<GROUP_AFFINITY>> numa_nodes_;
+  std::map<ProcessorKey, uint32_t> efficiencyClasses_;
+  uint32_t highestEfficiencyClass_ = 0;
+  std::map<uint32_t, std::vector<GROUP_AFFINITY>> numaNodes_;
 };
 
 }  // namespace tarnwick

@@ -27,14 +27,14 @@ std::vector<CpuSetRecord> ParseCpuSetReport(std::span<const std::byte> report) {
 void CpuSetInventory::Build(TopologyApi& topology, bool functionsPresent) {
   if (!table_.empty() || !functionsPresent) return;
   ULONG length = 0;
-  DWORD last_error = ERROR_SUCCESS;
-  if (topology.GetSystemCpuSetInformation(nullptr, 0, length, last_error) ||
-      last_error != ERROR_INSUFFICIENT_BUFFER || length == 0) {
+  DWORD lastError = ERROR_SUCCESS;
+  if (topology.GetSystemCpuSetInformation(nullptr, 0, length, lastError) || lastError != ERROR_INSUFFICIENT_BUFFER ||
+      length == 0) {
     return;
   }
   std::vector<std::byte> buffer(length);
   ULONG returned = 0;
-  if (!topology.GetSystemCpuSetInformation(buffer.data(), length, returned, last_error)) return;
+  if (!topology.GetSystemCpuSetInformation(buffer.data(), length, returned, lastError)) return;
   for (const CpuSetRecord& record : ParseCpuSetReport(std::span(buffer).first(std::min<size_t>(returned, length)))) {
     table_[{record.group, record.logicalProcessorIndex}] = record.id;
   }

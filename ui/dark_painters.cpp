@@ -295,7 +295,7 @@ LRESULT CALLBACK StatusBarPainter(HWND statusBar, UINT message, WPARAM wParam, L
       return 0;
     default: {
       paint_scope paint(statusBar);
-      if (paint) PaintStatusBar(statusBar, paint.get(), paint.area(), *data);
+      if (paint) PaintStatusBar(statusBar, paint.get(), paint.Area(), *data);
       return 0;
     }
   }

@@ -29,7 +29,7 @@ struct BaseUnits {
 // A control's place in dialog units, as its template gives it.
 struct TemplateControl {
   HWND window = nullptr;
-  RECT units{};  // left, top, width, height
+  RECT units{};               // left, top, width, height
   bool templateFont = false;  // it was given the dialog's font
 };
 
@@ -91,8 +91,8 @@ void LayOut(HWND dialog, DialogDpiLayout& layout, int dpi) noexcept {
   if (base.x <= 0 || base.y <= 0) return;
   for (const TemplateControl& control : layout.controls) {
     const RECT place = PixelsOf(control.units, base);
-    ::SetWindowPos(control.window, nullptr, place.left, place.top, place.right - place.left,
-                   place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(control.window, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
     if (control.templateFont) {
       ::SendMessageW(control.window, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     }

@@ -27,12 +27,12 @@ constexpr int kProgressRange = 1000;
 
 struct DownloadDialogState {
   BackgroundFetch* fetch = nullptr;
-  UINT text_id = 0;
+  UINT textId = 0;
   // Stays "cancelled" unless the download's end closes the dialog: a quit
   // message ends the dialog's loop without a word to the dialog.
   BackgroundFetch::Outcome outcome = BackgroundFetch::Outcome::Cancelled;
   bool marquee = false;
-  bool verifying_shown = false;
+  bool verifyingShown = false;
 };
 
 // The one dialog open, if any.
@@ -45,12 +45,12 @@ DownloadDialogState& StateOf(HWND dialog) noexcept {
 
 void ShowProgress(HWND dialog, DownloadDialogState& state) noexcept {
   const HWND bar = ::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
-  if (state.fetch->Checking() && !state.verifying_shown) {
+  if (state.fetch->Checking() && !state.verifyingShown) {
     // The body is all here; what takes the time now is checking it.
     ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(IDS_VERIFYING_UPDATE).c_str());
-    state.verifying_shown = true;
+    state.verifyingShown = true;
   }
-  const size_t expected = state.verifying_shown ? 0 : state.fetch->Expected();
+  const size_t expected = state.verifyingShown ? 0 : state.fetch->Expected();
   if (expected == 0) {
     // No declared length: the bar only shows that something is under way.
     if (!state.marquee) {
@@ -74,7 +74,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM lParam) noexcept {
   ::SetWindowLongPtrW(dialog, kDialogStateSlot, lParam);
   DownloadDialogState& state = StateOf(dialog);
   OpenDownloadDialog = dialog;
-  ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(state.text_id).c_str());
+  ::SetDlgItemTextW(dialog, IDC_DOWNLOAD_TEXT, LoadResourceText(state.textId).c_str());
   ::SendDlgItemMessageW(dialog, IDC_DOWNLOAD_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
   ShowProgress(dialog, state);
   ::SetTimer(dialog, IDT_DOWNLOAD_POLL, kPollIntervalMs, nullptr);
@@ -82,8 +82,8 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM lParam) noexcept {
   return TRUE;
 }
 
-INT_PTR OnTimer(HWND dialog, WPARAM timer_id) noexcept {
-  if (timer_id != IDT_DOWNLOAD_POLL) return FALSE;
+INT_PTR OnTimer(HWND dialog, WPARAM timerId) noexcept {
+  if (timerId != IDT_DOWNLOAD_POLL) return FALSE;
   DownloadDialogState& state = StateOf(dialog);
   const BackgroundFetch::Outcome outcome = state.fetch->Poll();
   if (outcome == BackgroundFetch::Outcome::Running) {
@@ -118,14 +118,13 @@ INT_PTR CALLBACK DownloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       DownloadDialogBrush.Reset();
       return FALSE;
     default:
-      return HandleDialogThemeMessage(dialog, message, wParam, lParam, DownloadDialogBrush, {IDCANCEL})
-          .value_or(FALSE);
+      return HandleDialogThemeMessage(dialog, message, wParam, lParam, DownloadDialogBrush, {IDCANCEL}).value_or(FALSE);
   }
 }
 
 }  // namespace
 
-BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundFetch& fetch) {
+BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT textId, BackgroundFetch& fetch) {
   if (OpenDownloadDialog != nullptr) {
     ::SetForegroundWindow(OpenDownloadDialog);
     fetch.Cancel();
@@ -135,7 +134,7 @@ BackgroundFetch::Outcome RunDownloadDialog(HWND owner, UINT text_id, BackgroundF
   if (const BackgroundFetch::Outcome early = fetch.Poll(); early != BackgroundFetch::Outcome::Running) return early;
   DownloadDialogState state;
   state.fetch = &fetch;
-  state.text_id = text_id;
+  state.textId = textId;
   ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_DOWNLOAD), owner, DownloadDialogProc,
                     reinterpret_cast<LPARAM>(&state));
   if (state.outcome != BackgroundFetch::Outcome::Done) fetch.Cancel();
@@ -149,7 +148,7 @@ std::wstring FetchLatestVersionUnderDialog(HWND owner) {
   return TakeVersionFile(fetch);
 }
 
-UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
+UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announcedVersion) {
   Win32ProgramStarter starter;
   // Written and checked on the download's thread, under the dialog's
   // "Verifying..." step; the thread may outlive this call when the user
@@ -157,13 +156,13 @@ UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
   auto prepared = std::make_shared<std::unique_ptr<PreparedInstaller>>();
   BackgroundFetch fetch(FetchJobOf(MakeUpdateFetcher(), InstallerUrl(GetBetaUpdates()), kInstallerMaxBytes),
                         kInstallerLimits,
-                        [prepared, announced_version, elevated = starter.IsElevated()](std::vector<std::byte>& body) {
-                          *prepared = PrepareInstaller(body, announced_version, elevated);
+                        [prepared, announcedVersion, elevated = starter.IsElevated()](std::vector<std::byte>& body) {
+                          *prepared = PrepareInstaller(body, announcedVersion, elevated);
                           body = {};
                         });
   // A hidden owner (the tray window) would hide the dialog with it: it then stands alone.
-  const HWND dialog_owner = owner != nullptr && ::IsWindowVisible(owner) ? owner : nullptr;
-  switch (RunDownloadDialog(dialog_owner, IDS_DOWNLOADING_UPDATE, fetch)) {
+  const HWND dialogOwner = owner != nullptr && ::IsWindowVisible(owner) ? owner : nullptr;
+  switch (RunDownloadDialog(dialogOwner, IDS_DOWNLOADING_UPDATE, fetch)) {
     case BackgroundFetch::Outcome::Cancelled:
       return UpdateLaunch::Cancelled;
     case BackgroundFetch::Outcome::Done:
@@ -172,8 +171,7 @@ UpdateLaunch DownloadAndLaunchUpdate(HWND owner, uint32_t announced_version) {
       return UpdateLaunch::Failed;
   }
   // Done: the download's thread has finished with `prepared`.
-  return *prepared && StartPreparedInstaller(**prepared, owner, starter) ? UpdateLaunch::Started
-                                                                         : UpdateLaunch::Failed;
+  return *prepared && StartPreparedInstaller(**prepared, owner, starter) ? UpdateLaunch::Started : UpdateLaunch::Failed;
 }
 
 }  // namespace tarnwick

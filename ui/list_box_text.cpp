@@ -30,8 +30,8 @@ LRESULT FindListBoxEntry(HWND list, const std::wstring& text) {
   LRESULT first = -1;
   LRESULT index = -1;
   while (true) {
-    index = ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(index),
-                           reinterpret_cast<LPARAM>(text.c_str()));
+    index =
+        ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
     if (index < 0 || index == first) return -1;
     if (first < 0) first = index;
     if (ReadListBoxEntry(list, index) == text) return index;

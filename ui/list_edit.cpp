@@ -28,8 +28,8 @@ bool IsAlreadyListed(std::span<const std::wstring> listed, std::wstring_view can
     // The system's own upper-case mapping, so letters beyond ASCII compare as
     // the list box compares them.
     return entry.size() == candidate.size() &&
-           ::CompareStringOrdinal(entry.data(), static_cast<int>(entry.size()), candidate.data(),
-                                  candidateLength, TRUE) == CSTR_EQUAL;
+           ::CompareStringOrdinal(entry.data(), static_cast<int>(entry.size()), candidate.data(), candidateLength,
+                                  TRUE) == CSTR_EQUAL;
   });
 }
 

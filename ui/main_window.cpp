@@ -71,8 +71,8 @@ struct MainWindowState {
   int dpi = kDefaultDpi;
   unique_hfont CaptionFont;
   unique_hfont CountFont;
-  unique_hfont StatusFont;  // the status bar's, at the window's DPI
-  unique_hicon BigIcon;
+  unique_hfont statusFont;  // the status bar's, at the window's DPI
+  unique_hicon bigIcon;
   // The entry a double-click opened in the add flow. It stays listed (box,
   // file, worker) until the dialog returns another text.
   std::optional<std::wstring> PendingEntryText;
@@ -96,9 +96,7 @@ struct MainWindowState {
 };
 
 // Set at WM_INITDIALOG; the procedure handles no message before it.
-MainWindowState& State(HWND window) noexcept {
-  return *WindowStateOf<MainWindowState>(window, kDialogStateSlot);
-}
+MainWindowState& State(HWND window) noexcept { return *WindowStateOf<MainWindowState>(window, kDialogStateSlot); }
 
 const MainWindowLinks& Links(HWND window) { return *State(window).links; }
 
@@ -113,16 +111,16 @@ void AddToListBox(HWND window, const std::wstring& entry) noexcept {
 // shows what the file holds, which the worker still runs with.
 bool SaveAndAnnounce(HWND window, const ListChange& change) noexcept {
   if (::SendMessageW(window, WMU_SAVE_LIST, 0, reinterpret_cast<LPARAM>(&change)) == 0) return false;
-  ::SendMessageW(Links(window).tray_window.load(), WMU_LIST_CHANGED, 0, 0);
+  ::SendMessageW(Links(window).trayWindow.load(), WMU_LIST_CHANGED, 0, 0);
   return true;
 }
 
 // The system's own words for an error code, without the final line end.
 std::wstring SystemErrorText(DWORD error) {
   unique_hlocal buffer;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-      0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
   std::wstring text;
   if (length > 0 && buffer) text.assign(static_cast<const wchar_t*>(buffer.get()), length);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -165,17 +163,17 @@ std::wstring ListFileRefusedText(const std::wstring& listFilePath, ListFileStatu
 
 void ShowListFileRefused(HWND window) noexcept {
   const MainWindowState& state = State(window);
-  const std::wstring text = ListFileRefusedText(Links(window).list_file_path, state.listFileStatus, state.listReadError,
+  const std::wstring text = ListFileRefusedText(Links(window).listFilePath, state.listFileStatus, state.listReadError,
                                                 state.listUndecodableLine, state.listHasZeroCharacter);
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
 void ShowSaveFailed(HWND window, const ListFileSave& save) noexcept {
   const std::wstring text =
-      save.kept_copy.empty()
-          ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED), {Links(window).list_file_path, SystemErrorText(save.error)})
-          : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
-                           {Links(window).list_file_path, SystemErrorText(save.error), save.kept_copy});
+      save.keptCopy.empty() ? FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED),
+                                             {Links(window).listFilePath, SystemErrorText(save.error)})
+                            : FillTextFields(LoadResourceText(IDS_LIST_SAVE_FAILED_KEPT_COPY),
+                                             {Links(window).listFilePath, SystemErrorText(save.error), save.keptCopy});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONERROR);
 }
 
@@ -201,10 +199,10 @@ MainWindowFonts ReplaceFonts(HWND window, MainWindowState& state) noexcept {
   large.lfWeight *= 2;
   former.caption = std::exchange(state.CaptionFont, unique_hfont(::CreateFontIndirectW(&metrics.lfCaptionFont)));
   former.count = std::exchange(state.CountFont, unique_hfont(::CreateFontIndirectW(&large)));
-  former.status = std::exchange(state.StatusFont, unique_hfont(::CreateFontIndirectW(&metrics.lfStatusFont)));
+  former.status = std::exchange(state.statusFont, unique_hfont(::CreateFontIndirectW(&metrics.lfStatusFont)));
   ::SendDlgItemMessageW(window, IDC_COUNT_LABEL, WM_SETFONT, reinterpret_cast<WPARAM>(state.CountFont.get()), TRUE);
-  if (state.StatusBarHandle != nullptr && state.StatusFont) {
-    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), TRUE);
+  if (state.StatusBarHandle != nullptr && state.statusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.statusFont.get()), TRUE);
   }
   return former;
 }
@@ -221,16 +219,16 @@ void SetBigIcon(HWND window, MainWindowState& state) noexcept {
   unique_hicon icon = LoadIconForDpi(ProgramInstance(), IDI_TARNWICK, SM_CXICON, state.dpi);
   if (!icon) return;
   ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon.get()));
-  state.BigIcon = std::move(icon);
+  state.bigIcon = std::move(icon);
 }
 
 void CreateStatusBar(HWND window) noexcept {
   MainWindowState& state = State(window);
-  state.StatusBarHandle = ::CreateWindowExW(
-      0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
-  if (state.StatusFont) {
-    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.StatusFont.get()), FALSE);
+  state.StatusBarHandle =
+      ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), ProgramInstance(), nullptr);
+  if (state.statusFont) {
+    ::SendMessageW(state.StatusBarHandle, WM_SETFONT, reinterpret_cast<WPARAM>(state.statusFont.get()), FALSE);
   }
   std::array<int, kStatusPartCount> edges = {};
   ::SendMessageW(state.StatusBarHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
@@ -279,8 +277,7 @@ HBITMAP EfficiencyMarkBitmap(bool dark, int size) noexcept {
     unique_hbitmap& bitmap = loaded[index][dark ? 1 : 0];
     if (!bitmap) {
       const int id = dark ? kResources[index].dark : kResources[index].light;
-      bitmap.reset(static_cast<HBITMAP>(
-          ::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
+      bitmap.reset(static_cast<HBITMAP>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
     }
     return bitmap.get();
   }
@@ -363,7 +360,7 @@ void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& rea
   MainWindowState& state = State(window);
   state.listFileStatus = status;
   state.listReadError = reading.error;
-  state.listUndecodableLine = reading.undecodable_line;
+  state.listUndecodableLine = reading.undecodableLine;
   state.listHasZeroCharacter = !ListBoxCanHoldEntries(entries);
   const bool refused = ListFileRefused(window);
   // Nothing to edit, and no edit may replace the file.
@@ -376,8 +373,8 @@ void TakeListFile(HWND window, ListFileStatus status, const ListFileReading& rea
 void LoadListIntoListBox(HWND window) noexcept {
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(Links(window).list_file_path, entries, &reading);
-  Links(window).known_list_file_stamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links(window).listFilePath, entries, &reading);
+  Links(window).knownListFileStamp = reading.stamp;
   if (reading.restored) ::PostMessageW(window, WMU_SHOW_LIST_FILE_RESTORED, 0, 0);
   TakeListFile(window, status, reading, entries);
   if (ListFileRefused(window)) ::PostMessageW(window, WMU_SHOW_LIST_FILE_REFUSED, 0, 0);
@@ -389,19 +386,19 @@ INT_PTR OnListFileChanged(HWND window) noexcept {
   MainWindowState& state = State(window);
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  const ListFileStatus status = ReadProcessListFile(Links(window).list_file_path, entries, &reading);
-  Links(window).known_list_file_stamp = reading.stamp;
+  const ListFileStatus status = ReadProcessListFile(Links(window).listFilePath, entries, &reading);
+  Links(window).knownListFileStamp = reading.stamp;
   const bool refused = IsRefusedStatus(status) || !ListBoxCanHoldEntries(entries);
   if (!ListFileRefused(window) && !refused && entries == state.savedEntries) return 0;
   TakeListFile(window, status, reading, entries);
-  if (reading.restored) ShowListFileRestored(window, Links(window).list_file_path);
+  if (reading.restored) ShowListFileRestored(window, Links(window).listFilePath);
   if (ListFileRefused(window)) ShowListFileRefused(window);
   return 0;
 }
 
 INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State(window);
-  Links(window).main_window = window;
+  Links(window).mainWindow = window;
   state.ThemedChildList.clear();
   state.status.Reset();
   state.closedWithOk = false;
@@ -424,7 +421,7 @@ INT_PTR OnInitDialog(HWND window, GraphState& graph) noexcept {
   ::SetDlgItemTextW(window, IDC_DESCRIPTION, LoadResourceText(IDS_DESCRIPTION).c_str());
   LoadListIntoListBox(window);
   if (!state.PassEventRegistered) {
-    RegisterPassNotifyEvent(Links(window).worker, Links(window).pass_done_event);
+    RegisterPassNotifyEvent(Links(window).worker, Links(window).passDoneEvent);
     state.PassEventRegistered = true;
   }
   ::SendMessageW(window, WMU_PASS_DONE, 0, 0);
@@ -458,7 +455,7 @@ void OnAdd(HWND window) noexcept {
   SaveAndAnnounce(window, change);
 }
 
-// Entries chosen in the Running Processes window take the Add dialog's way
+// Entries chosen in the Running processes window take the Add dialog's way
 // into the list. A list file that is refused as a whole is said to be so over
 // the window the user clicked in, rather than nothing happening.
 void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std::wstring> entries) noexcept {
@@ -469,7 +466,7 @@ void AddEntriesFromProcesses(HWND window, HWND messageOwner, std::span<const std
   (void)AddEntriesToList(window, std::vector<std::wstring>(entries.begin(), entries.end()));
 }
 
-// "Remove From List" in the Running Processes window takes Remove's way out
+// "Remove From List" in the Running processes window takes Remove's way out
 // of the list: every entry equal to the pattern (letter case ignored) goes.
 void RemoveEntryFromProcesses(HWND window, HWND messageOwner, const std::wstring& entry) noexcept {
   if (ListFileRefused(window)) {
@@ -498,12 +495,12 @@ void OpenProcesses(HWND window) noexcept {
   };
   static Win32ProgramStarter starter;
   list.starter = &starter;
-  OpenProcessesWindow(window, Links(window).worker.Results, std::move(list), Links(window).settings);
+  OpenProcessesWindow(window, Links(window).worker.results, std::move(list), Links(window).settings);
 }
 
 void ShowEntryTooLongToEdit(HWND window, size_t length) noexcept {
-  const std::wstring text =
-      FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT), {std::to_wstring(length), Links(window).list_file_path});
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_ENTRY_TOO_LONG_TO_EDIT),
+                                           {std::to_wstring(length), Links(window).listFilePath});
   ::MessageBoxW(window, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -547,7 +544,7 @@ void TakeRefusedFileFoundBySave(HWND window, const ListFileUpdate& update) noexc
   TakeListFile(window, update.status, update.reading, update.entries);
   ShowListFileRefused(window);
   if (update.status != ListFileStatus::Unreadable) {
-    ::SendMessageW(Links(window).tray_window.load(), WMU_LIST_CHANGED, 0, 0);
+    ::SendMessageW(Links(window).trayWindow.load(), WMU_LIST_CHANGED, 0, 0);
   }
 }
 
@@ -565,30 +562,30 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   bool zeroCharacter = false;
   bool unchangedSinceShown = false;
   const ListFileUpdate update =
-      UpdateProcessListFile(Links(window).list_file_path, [&](const std::vector<std::wstring>& entries)
-                                              -> std::optional<std::vector<std::wstring>> {
-        applied = {};
-        zeroCharacter = !ListBoxCanHoldEntries(entries);
-        if (zeroCharacter) return std::nullopt;
-        unchangedSinceShown = !ListFileRefused(window) && entries == state.savedEntries;
-        applied = ApplyListChange(entries, change);
-        if (!applied.save) return std::nullopt;
-        attempted = EntriesToSave(applied.entries);
-        SortLikeListBox(list, attempted);
-        return attempted;
-      });
-  if (update.reading.restored) ShowListFileRestored(window, Links(window).list_file_path);
+      UpdateProcessListFile(Links(window).listFilePath,
+                            [&](const std::vector<std::wstring>& entries) -> std::optional<std::vector<std::wstring>> {
+                              applied = {};
+                              zeroCharacter = !ListBoxCanHoldEntries(entries);
+                              if (zeroCharacter) return std::nullopt;
+                              unchangedSinceShown = !ListFileRefused(window) && entries == state.savedEntries;
+                              applied = ApplyListChange(entries, change);
+                              if (!applied.save) return std::nullopt;
+                              attempted = EntriesToSave(applied.entries);
+                              SortLikeListBox(list, attempted);
+                              return attempted;
+                            });
+  if (update.reading.restored) ShowListFileRestored(window, Links(window).listFilePath);
   bool saved = false;
   if (IsRefusedStatus(update.status) || zeroCharacter) {
-    Links(window).known_list_file_stamp = update.reading.stamp;
+    Links(window).knownListFileStamp = update.reading.stamp;
     TakeRefusedFileFoundBySave(window, update);
   } else if (update.saved) {
     saved = true;
-    Links(window).known_list_file_stamp = update.save.written;
+    Links(window).knownListFileStamp = update.save.written;
     // Only what another program changed, or what the save left out, needs
     // the list box built anew.
-    const bool boxFollows = unchangedSinceShown && change.kind != ListChange::Kind::Edit &&
-                            applied.entries.size() == update.entries.size();
+    const bool boxFollows =
+        unchangedSinceShown && change.kind != ListChange::Kind::Edit && applied.entries.size() == update.entries.size();
     if (!boxFollows) {
       ShowEntries(window, update.entries);
     } else if (change.kind == ListChange::Kind::Clear) {
@@ -603,13 +600,13 @@ INT_PTR OnSaveList(HWND window, const ListChange* requested) noexcept {
   } else if (update.save.error != ERROR_SUCCESS) {
     // The file keeps what it held, or (the old list gone) the new content
     // waits beside it to be put in place.
-    Links(window).known_list_file_stamp = update.reading.stamp;
-    state.savedEntries = update.save.kept_copy.empty() ? update.entries : attempted;
+    Links(window).knownListFileStamp = update.reading.stamp;
+    state.savedEntries = update.save.keptCopy.empty() ? update.entries : attempted;
     ShowEntries(window, state.savedEntries);
     ShowSaveFailed(window, update.save);
   } else if (!unchangedSinceShown) {
     // Nothing to save (an added text already listed): the box shows what the file holds.
-    Links(window).known_list_file_stamp = update.reading.stamp;
+    Links(window).knownListFileStamp = update.reading.stamp;
     TakeListFile(window, update.status, update.reading, update.entries);
   }
   if (applied.duplicate) ShowAlreadyListed(window);
@@ -653,8 +650,8 @@ void OnCheckForUpdate(HWND window) noexcept {
       ::MessageBoxW(window, LoadResourceText(IDS_NO_UPDATE_AVAILABLE).c_str(), kCaption, MB_ICONINFORMATION);
       return;
     case UpdateAnswer::Newer:
-      if (::MessageBoxW(window, LoadResourceText(IDS_UPDATE_NOW).c_str(), kCaption,
-                        MB_ICONINFORMATION | MB_YESNO) == IDYES &&
+      if (::MessageBoxW(window, LoadResourceText(IDS_UPDATE_NOW).c_str(), kCaption, MB_ICONINFORMATION | MB_YESNO) ==
+              IDYES &&
           DownloadAndLaunchUpdate(window, PackVersion(latest)) == UpdateLaunch::Failed) {
         ::MessageBoxW(window, LoadResourceText(IDS_UPDATER_LAUNCH_FAILED).c_str(), kCaption, MB_ICONERROR);
       }
@@ -740,7 +737,7 @@ void FitStatusParts(HWND statusBar, const std::array<std::wstring, kStatusPartCo
 INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   MainWindowState& state = State(window);
   StatusReading reading;
-  reading.running = Links(window).worker.Running.load();
+  reading.running = Links(window).worker.running.load();
   reading.scanned = ReadStatistic(kLastScannedCount);
   reading.matched = ReadStatistic(kCurrentEnforcedCount);
   reading.eUsage = CoreClassMeanUsage(graph, true).mean;
@@ -756,7 +753,7 @@ INT_PTR OnPassDone(HWND window, GraphState& graph) noexcept {
   return 0;
 }
 
-// A double-click on the status bar's matched-processes part opens the Running Processes window.
+// A double-click on the status bar's matched-processes part opens the Running processes window.
 INT_PTR OnNotify(HWND window, const NMHDR& header, LPARAM lParam) noexcept {
   if (header.idFrom != IDC_STATUS_BAR || header.code != NM_DBLCLK) return FALSE;
   const auto* mouse = reinterpret_cast<const NMMOUSE*>(lParam);
@@ -849,10 +846,10 @@ INT_PTR OnDestroy(HWND window, GraphState& graph) noexcept {
   state.StatusBarHandle = nullptr;
   state.CaptionFont.reset();
   state.CountFont.reset();
-  state.StatusFont.reset();
+  state.statusFont.reset();
   state.DialogBrush.Reset();
   state.ListBrush.Reset();
-  Links(window).main_window = nullptr;
+  Links(window).mainWindow = nullptr;
   StopGraph(graph);
   state.ThemedChildList.clear();
   return 0;
@@ -904,7 +901,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case WMU_SHOW_LIST_FILE_RESTORED:
       ::ShowWindow(window, SW_SHOW);
-      ShowListFileRestored(window, Links(window).list_file_path);
+      ShowListFileRestored(window, Links(window).listFilePath);
       return TRUE;
     default:
       if (IsDialogColorMessage(message)) {
@@ -916,14 +913,14 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void ShowListFileRefusedMessage(HWND owner, const std::wstring& list_file_path, ListFileStatus status,
+void ShowListFileRefusedMessage(HWND owner, const std::wstring& listFilePath, ListFileStatus status,
                                 const ListFileReading& reading) {
-  const std::wstring text = ListFileRefusedText(list_file_path, status, reading.error, reading.undecodable_line, false);
+  const std::wstring text = ListFileRefusedText(listFilePath, status, reading.error, reading.undecodableLine, false);
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONERROR);
 }
 
-void ShowListFileRestored(HWND owner, const std::wstring& list_file_path) {
-  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {list_file_path});
+void ShowListFileRestored(HWND owner, const std::wstring& listFilePath) {
+  const std::wstring text = FillTextFields(LoadResourceText(IDS_LIST_FILE_RESTORED), {listFilePath});
   ::MessageBoxW(owner, text.c_str(), kCaption, MB_ICONINFORMATION);
 }
 
@@ -941,7 +938,7 @@ void OpenMainWindow(const MainWindowLinks& links) {
   const INT_PTR result = ::DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_MAIN_WINDOW), nullptr,
                                            MainWindowProc, reinterpret_cast<LPARAM>(&state));
   // Only a real "OK" restarts the worker; a dialog ended by the quit message does not.
-  if (result == 0 && state.closedWithOk) ::SendMessageW(links.tray_window.load(), WMU_START_WORKER, 0, 0);
+  if (result == 0 && state.closedWithOk) ::SendMessageW(links.trayWindow.load(), WMU_START_WORKER, 0, 0);
 }
 
 }  // namespace tarnwick

@@ -23,18 +23,18 @@ namespace tarnwick {
 struct MainWindowLinks {
   // The methods' switches and the look of the progress bars.
   SettingsStore& settings;
-  const std::wstring& list_file_path;
+  const std::wstring& listFilePath;
   // What the program last learnt the list file holds; the main window's reads
   // and saves update it. On the user-interface thread only.
-  ListFileStamp& known_list_file_stamp;
+  ListFileStamp& knownListFileStamp;
   // The running worker: its state, its counts and the rows of its last pass.
   WorkerControl& worker;
   // Registered with the worker, so that every pass refreshes the status.
-  HANDLE pass_done_event;
+  HANDLE passDoneEvent;
   // The tray window, told of every saved edit (WMU_LIST_CHANGED) and of OK.
-  const std::atomic<HWND>& tray_window;
+  const std::atomic<HWND>& trayWindow;
   // Set to the main window while it is open, and back to null.
-  std::atomic<HWND>& main_window;
+  std::atomic<HWND>& mainWindow;
 };
 
 // Runs the main window modally (DialogBoxParamW of IDD_MAIN_WINDOW, no owner)
@@ -43,12 +43,12 @@ struct MainWindowLinks {
 // window brings it forward.
 void OpenMainWindow(const MainWindowLinks& links);
 
-// Tells the user that the list file at `list_file_path` was missing and a copy
+// Tells the user that the list file at `listFilePath` was missing and a copy
 // left by an interrupted save was put in its place.
-void ShowListFileRestored(HWND owner, const std::wstring& list_file_path);
+void ShowListFileRestored(HWND owner, const std::wstring& listFilePath);
 // Tells the user why the list file is refused (too large, unreadable,
 // undecodable) and that it will not be overwritten.
-void ShowListFileRefusedMessage(HWND owner, const std::wstring& list_file_path, ListFileStatus status,
+void ShowListFileRefusedMessage(HWND owner, const std::wstring& listFilePath, ListFileStatus status,
                                 const ListFileReading& reading);
 
 // Adds entries to the open main window's list as the Add dialog's OK does:
@@ -57,6 +57,6 @@ void ShowListFileRefusedMessage(HWND owner, const std::wstring& list_file_path, 
 // saved and the tray window told. A failed save is reported and the list box
 // goes back to what the file holds. True when the list was saved with them.
 // On the main window's thread only.
-bool AddEntriesToList(HWND main_window, const std::vector<std::wstring>& entries) noexcept;
+bool AddEntriesToList(HWND mainWindow, const std::vector<std::wstring>& entries) noexcept;
 
 }  // namespace tarnwick

@@ -22,11 +22,11 @@ bool IsUnsupported(DWORD error) noexcept {
 
 // The method a method column shows; the columns follow the methods' order.
 const MethodResult& MethodIn(const ProcessResult& row, ProcessColumn column) noexcept {
-  static_assert(static_cast<int>(ProcessColumn::kCpuAffinity) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::kCpuAffinity) &&
-                static_cast<int>(ProcessColumn::kCpuSets) - static_cast<int>(ProcessColumn::kEfficiencyMode) ==
-                    static_cast<int>(PlacementMethod::kCpuSets));
-  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode))];
+  static_assert(static_cast<int>(ProcessColumn::CpuAffinity) - static_cast<int>(ProcessColumn::EfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::CpuAffinity) &&
+                static_cast<int>(ProcessColumn::CpuSets) - static_cast<int>(ProcessColumn::EfficiencyMode) ==
+                    static_cast<int>(PlacementMethod::CpuSets));
+  return row.methods[static_cast<size_t>(static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode))];
 }
 
 int ClampedLength(std::wstring_view text) noexcept {
@@ -93,10 +93,14 @@ bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) noexce
 // reader looks for first.
 int MethodRank(const MethodResult& result) noexcept {
   switch (result.outcome) {
-    case MethodResult::Outcome::kPlaced: return 0;
-    case MethodResult::Outcome::kFailed: return 1;
-    case MethodResult::Outcome::kNotApplicable: return 2;
-    case MethodResult::Outcome::kNotRun: return 3;
+    case MethodResult::Outcome::Placed:
+      return 0;
+    case MethodResult::Outcome::Failed:
+      return 1;
+    case MethodResult::Outcome::NotApplicable:
+      return 2;
+    case MethodResult::Outcome::NotRun:
+      return 3;
   }
   return 3;
 }
@@ -110,16 +114,19 @@ int CompareMethod(const MethodResult& a, const MethodResult& b) noexcept {
 
 int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn column) noexcept {
   switch (column) {
-    case ProcessColumn::kProcess: return CompareText(a.fileName, b.fileName);
-    case ProcessColumn::kPid: return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
-    case ProcessColumn::kPattern:
+    case ProcessColumn::Process:
+      return CompareText(a.fileName, b.fileName);
+    case ProcessColumn::Pid:
+      return a.processId == b.processId ? 0 : (a.processId < b.processId ? -1 : 1);
+    case ProcessColumn::Pattern:
       // Matched rows before the empty pattern cells, whatever the patterns say.
       if (a.matched != b.matched) return a.matched ? -1 : 1;
       return CompareText(a.pattern, b.pattern);
-    case ProcessColumn::kEfficiencyMode:
-    case ProcessColumn::kCpuAffinity:
-    case ProcessColumn::kCpuSets: return CompareMethod(MethodIn(a, column), MethodIn(b, column));
-    case ProcessColumn::kPath:
+    case ProcessColumn::EfficiencyMode:
+    case ProcessColumn::CpuAffinity:
+    case ProcessColumn::CpuSets:
+      return CompareMethod(MethodIn(a, column), MethodIn(b, column));
+    case ProcessColumn::Path:
       if (a.imagePath.empty() != b.imagePath.empty()) return a.imagePath.empty() ? 1 : -1;
       return CompareText(a.imagePath, b.imagePath);
   }
@@ -129,7 +136,7 @@ int CompareColumn(const ProcessResult& a, const ProcessResult& b, ProcessColumn 
 int CompareNameThenId(const ProcessResult& a, const ProcessResult& b) noexcept {
   const int byName = CompareText(a.fileName, b.fileName);
   if (byName != 0) return byName;
-  return CompareColumn(a, b, ProcessColumn::kPid);
+  return CompareColumn(a, b, ProcessColumn::Pid);
 }
 
 void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColumnCount>& cells) {
@@ -145,47 +152,56 @@ void AppendLine(std::wstring& text, const std::array<std::wstring, kProcessColum
 
 std::wstring MethodCellText(const MethodResult& result) {
   switch (result.outcome) {
-    case MethodResult::Outcome::kNotRun: return std::wstring();
-    case MethodResult::Outcome::kPlaced:
+    case MethodResult::Outcome::NotRun:
+      return std::wstring();
+    case MethodResult::Outcome::Placed:
       switch (result.priority) {
-        case MethodResult::Priority::kUntouched: return LoadResourceText(IDS_METHOD_PLACED);
-        case MethodResult::Priority::kNormal: return LoadResourceText(IDS_METHOD_PLACED_PRIORITY_NORMAL);
-        case MethodResult::Priority::kStillIdle:
+        case MethodResult::Priority::Untouched:
+          return LoadResourceText(IDS_METHOD_PLACED);
+        case MethodResult::Priority::Normal:
+          return LoadResourceText(IDS_METHOD_PLACED_PRIORITY_NORMAL);
+        case MethodResult::Priority::StillIdle:
           return FillTextFields(
               LoadResourceText(IDS_METHOD_PLACED_PRIORITY_IDLE),
-              {result.priorityError == ERROR_ACCESS_DENIED
-                   ? LoadResourceText(IDS_METHOD_PRIORITY_DENIED)
-                   : FillTextFields(LoadResourceText(IDS_METHOD_PRIORITY_ERROR), {std::to_wstring(result.priorityError)})});
+              {result.priorityError == ERROR_ACCESS_DENIED ? LoadResourceText(IDS_METHOD_PRIORITY_DENIED)
+                                                           : FillTextFields(LoadResourceText(IDS_METHOD_PRIORITY_ERROR),
+                                                                            {std::to_wstring(result.priorityError)})});
       }
       return LoadResourceText(IDS_METHOD_PLACED);
-    case MethodResult::Outcome::kFailed:
+    case MethodResult::Outcome::Failed:
       if (result.error == ERROR_ACCESS_DENIED) {
         return LoadResourceText(result.deniedAsProtected ? IDS_METHOD_DENIED_PROTECTED : IDS_METHOD_DENIED);
       }
       if (IsUnsupported(result.error)) return LoadResourceText(IDS_METHOD_NOT_SUPPORTED);
       return FillTextFields(LoadResourceText(IDS_METHOD_FAILED), {std::to_wstring(result.error)});
-    case MethodResult::Outcome::kNotApplicable: return LoadResourceText(IDS_METHOD_NOT_APPLICABLE);
+    case MethodResult::Outcome::NotApplicable:
+      return LoadResourceText(IDS_METHOD_NOT_APPLICABLE);
   }
   return std::wstring();
 }
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column) {
   switch (column) {
-    case ProcessColumn::kProcess: return row.fileName;
-    case ProcessColumn::kPid: return std::to_wstring(row.processId);
-    case ProcessColumn::kPattern: return row.pattern;
-    case ProcessColumn::kEfficiencyMode:
-    case ProcessColumn::kCpuAffinity:
-    case ProcessColumn::kCpuSets: return MethodCellText(MethodIn(row, column));
-    case ProcessColumn::kPath: return row.imagePath;
+    case ProcessColumn::Process:
+      return row.fileName;
+    case ProcessColumn::Pid:
+      return std::to_wstring(row.processId);
+    case ProcessColumn::Pattern:
+      return row.pattern;
+    case ProcessColumn::EfficiencyMode:
+    case ProcessColumn::CpuAffinity:
+    case ProcessColumn::CpuSets:
+      return MethodCellText(MethodIn(row, column));
+    case ProcessColumn::Path:
+      return row.imagePath;
   }
   return std::wstring();
 }
 
 std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, const MethodsOn& on) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (row.matched && method >= 0 && method < static_cast<int>(kPlacementMethodCount) &&
-      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::kNotRun) {
+      !on[static_cast<size_t>(method)] && MethodIn(row, column).outcome == MethodResult::Outcome::NotRun) {
     return LoadResourceText(IDS_METHOD_OFF);
   }
   return ProcessCellText(row, column);
@@ -193,7 +209,7 @@ std::wstring ProcessCellText(const ProcessResult& row, ProcessColumn column, con
 
 std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const MethodsOn& on,
                            std::wstring_view systemMessage) {
-  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const int method = static_cast<int>(column) - static_cast<int>(ProcessColumn::EfficiencyMode);
   if (!row.matched || method < 0 || method >= static_cast<int>(kPlacementMethodCount)) return std::wstring();
   // The method's name is its column's title.
   static constexpr std::array<UINT, kPlacementMethodCount> kNames = {
@@ -203,18 +219,19 @@ std::wstring MethodCellTip(const ProcessResult& row, ProcessColumn column, const
   const std::wstring name = LoadResourceText(kNames[static_cast<size_t>(method)]);
   const MethodResult& result = MethodIn(row, column);
   switch (result.outcome) {
-    case MethodResult::Outcome::kNotRun:
-      if (!on[static_cast<size_t>(method)]) return FillTextFields(LoadResourceText(IDS_TIP_METHOD_SWITCHED_OFF), {name});
+    case MethodResult::Outcome::NotRun:
+      if (!on[static_cast<size_t>(method)])
+        return FillTextFields(LoadResourceText(IDS_TIP_METHOD_SWITCHED_OFF), {name});
       return FillTextFields(LoadResourceText(IDS_TIP_PROCESS_ENDED), {name});
-    case MethodResult::Outcome::kPlaced:
-      if (result.priority == MethodResult::Priority::kNormal) {
+    case MethodResult::Outcome::Placed:
+      if (result.priority == MethodResult::Priority::Normal) {
         return FillTextFields(LoadResourceText(IDS_TIP_PRIORITY_RAISED),
                               {LoadResourceText(kPlaced[static_cast<size_t>(method)])});
       }
       return LoadResourceText(kPlaced[static_cast<size_t>(method)]);
-    case MethodResult::Outcome::kNotApplicable:
+    case MethodResult::Outcome::NotApplicable:
       return LoadResourceText(IDS_TIP_NO_CPU_SET);
-    case MethodResult::Outcome::kFailed:
+    case MethodResult::Outcome::Failed:
       break;
   }
   if (result.error == ERROR_ACCESS_DENIED && result.deniedAsProtected) return LoadResourceText(IDS_TIP_PROTECTED);
@@ -241,7 +258,8 @@ void OrderProcessRows(std::span<const ProcessResult> rows, bool onlyMatched, Pro
                       std::vector<uint32_t>& order, std::wstring_view filter) {
   order.clear();
   for (size_t i = 0; i < rows.size() && i < std::numeric_limits<uint32_t>::max(); ++i) {
-    if ((!onlyMatched || rows[i].matched) && RowPassesFilter(rows[i], filter)) order.push_back(static_cast<uint32_t>(i));
+    if ((!onlyMatched || rows[i].matched) && RowPassesFilter(rows[i], filter))
+      order.push_back(static_cast<uint32_t>(i));
   }
   const bool byColumn = sort.column >= 0 && sort.column < kProcessColumnCount;
   std::sort(order.begin(), order.end(), [&](uint32_t left, uint32_t right) {
@@ -268,16 +286,16 @@ int FindRowStartingWith(std::span<const ProcessResult> rows, std::span<const uin
   if (order.empty() || prefix.empty()) return -1;
   const ProcessColumn column = sort.column >= 0 && sort.column < kProcessColumnCount
                                    ? static_cast<ProcessColumn>(sort.column)
-                                   : ProcessColumn::kProcess;
+                                   : ProcessColumn::Process;
   const size_t from = start < order.size() ? start : 0;
   for (size_t step = 0; step < order.size(); ++step) {
     const size_t position = (from + step) % order.size();
     if (order[position] >= rows.size()) continue;
     const ProcessResult& row = rows[order[position]];
     // The two columns that are rows' own strings are not copied for the test.
-    const bool found = column == ProcessColumn::kProcess ? StartsWithIgnoringCase(row.fileName, prefix)
-                       : column == ProcessColumn::kPath  ? StartsWithIgnoringCase(row.imagePath, prefix)
-                                                         : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
+    const bool found = column == ProcessColumn::Process ? StartsWithIgnoringCase(row.fileName, prefix)
+                       : column == ProcessColumn::Path  ? StartsWithIgnoringCase(row.imagePath, prefix)
+                                                        : StartsWithIgnoringCase(ProcessCellText(row, column), prefix);
     if (found) return static_cast<int>(position);
   }
   return -1;
@@ -363,7 +381,7 @@ AddPlan PlanAdd(std::span<const ProcessResult> rows, std::span<const uint32_t> s
   AddPlan plan;
   for (uint32_t index : selected) {
     if (index >= rows.size()) continue;
-    const std::wstring& text = what == AddWhat::kName ? rows[index].fileName : rows[index].imagePath;
+    const std::wstring& text = what == AddWhat::Name ? rows[index].fileName : rows[index].imagePath;
     if (text.empty()) continue;
     std::wstring entry = PatternMatchingItself(text);
     if (IsAlreadyListed(plan.entries, entry) || IsAlreadyListed(plan.alreadyListed, entry)) continue;
@@ -412,7 +430,8 @@ std::wstring AddNotes(const AddPlan& plan) {
 
 std::wstring AddQuestionText(const AddPlan& plan) {
   if (plan.entries.size() < 2) return std::wstring();
-  std::wstring text = FillTextFields(LoadResourceText(IDS_ADD_ENTRIES_QUESTION), {std::to_wstring(plan.entries.size())});
+  std::wstring text =
+      FillTextFields(LoadResourceText(IDS_ADD_ENTRIES_QUESTION), {std::to_wstring(plan.entries.size())});
   AppendNames(text, plan.entries);
   const std::wstring notes = AddNotes(plan);
   if (!notes.empty()) text += L"\n\n" + notes;

@@ -1,4 +1,4 @@
-// The rows of the Running Processes window, apart from the list view: the
+// The rows of the Running processes window, apart from the list view: the
 // text of each cell, the order of the rows (an index into the published rows,
 // sorted and filtered, so a refresh never moves the rows themselves), the
 // copy text and the keys that keep a selection across refreshes.
@@ -19,13 +19,13 @@
 namespace tarnwick {
 
 enum class ProcessColumn : int {
-  kProcess,
-  kPid,
-  kPattern,
-  kEfficiencyMode,
-  kCpuAffinity,
-  kCpuSets,
-  kPath,
+  Process,
+  Pid,
+  Pattern,
+  EfficiencyMode,
+  CpuAffinity,
+  CpuSets,
+  Path,
 };
 inline constexpr int kProcessColumnCount = 7;
 
@@ -88,8 +88,7 @@ struct ProcessRowKey {
 
 // The display positions of `keys` in the new order, ascending; keys whose
 // process is gone (or is filtered out) are left out.
-[[nodiscard]] std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows,
-                                               std::span<const uint32_t> order,
+[[nodiscard]] std::vector<int> PositionsOfKeys(std::span<const ProcessResult> rows, std::span<const uint32_t> order,
                                                std::span<const ProcessRowKey> keys);
 
 // Where the focus goes when its row is gone from the new order: to the
@@ -101,8 +100,7 @@ struct ProcessRowKey {
 
 // The selected rows as tab-separated text: a line of the column titles, then
 // one line per row in the order given, every line ending in CR LF.
-[[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles,
-                                               std::span<const ProcessResult> rows,
+[[nodiscard]] std::wstring ProcessRowsCopyText(const ProcessColumnTitles& titles, std::span<const ProcessResult> rows,
                                                std::span<const uint32_t> selected,
                                                const MethodsOn& on = {true, true, true});
 
@@ -113,7 +111,7 @@ struct ProcessRowKey {
 // becomes '?', which matches it and nothing wider than one character.
 [[nodiscard]] std::wstring PatternMatchingItself(std::wstring text);
 
-enum class AddWhat { kName, kPath };
+enum class AddWhat { Name, Path };
 
 // An add from the window ("Add Name" or "Add Path" on the selected rows),
 // decided before anything is added: the entries that are new to the list,

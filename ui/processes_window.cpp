@@ -103,8 +103,8 @@ std::wstring ColumnWidthSetting(int column) { return L"ProcessesColumn" + std::t
 
 std::vector<int> SelectedPositions(HWND view) {
   std::vector<int> positions;
-  for (int i = static_cast<int>(::SendMessageW(view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-       i >= 0; i = static_cast<int>(::SendMessageW(view, LVM_GETNEXTITEM, static_cast<WPARAM>(i), LVNI_SELECTED))) {
+  for (int i = static_cast<int>(::SendMessageW(view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)); i >= 0;
+       i = static_cast<int>(::SendMessageW(view, LVM_GETNEXTITEM, static_cast<WPARAM>(i), LVNI_SELECTED))) {
     positions.push_back(i);
   }
   return positions;
@@ -572,9 +572,11 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
     // From the keyboard: under the focused row, or the list's corner.
     RECT row = {};
     row.left = LVIR_BOUNDS;
-    const int focus = static_cast<int>(::SendMessageW(state.view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    const int focus =
+        static_cast<int>(::SendMessageW(state.view, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
     at = {0, 0};
-    if (focus >= 0 && ::SendMessageW(state.view, LVM_GETITEMRECT, static_cast<WPARAM>(focus), reinterpret_cast<LPARAM>(&row))) {
+    if (focus >= 0 &&
+        ::SendMessageW(state.view, LVM_GETITEMRECT, static_cast<WPARAM>(focus), reinterpret_cast<LPARAM>(&row))) {
       at = {row.left, row.bottom};
     }
     ::ClientToScreen(state.view, &at);
@@ -588,17 +590,18 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
     ::EnableMenuItem(popup, command, MF_BYCOMMAND | enabled);
   }
   const std::vector<uint32_t> selected = SelectedRows(state);
-  const bool anyMatched = std::any_of(selected.begin(), selected.end(),
-                                      [&](uint32_t row) { return state.rows.processes[row].matched; });
-  ::EnableMenuItem(popup, IDM_REMOVE_FROM_LIST, MF_BYCOMMAND | (anyMatched && state.list.remove ? MF_ENABLED : MF_GRAYED));
+  const bool anyMatched =
+      std::any_of(selected.begin(), selected.end(), [&](uint32_t row) { return state.rows.processes[row].matched; });
+  ::EnableMenuItem(popup, IDM_REMOVE_FROM_LIST,
+                   MF_BYCOMMAND | (anyMatched && state.list.remove ? MF_ENABLED : MF_GRAYED));
   const bool onePath =
       state.list.starter != nullptr && selected.size() == 1 && !state.rows.processes[selected[0]].imagePath.empty();
   ::EnableMenuItem(popup, IDM_OPEN_FILE_LOCATION, MF_BYCOMMAND | (onePath ? MF_ENABLED : MF_GRAYED));
   ::EnableMenuItem(popup, IDM_DEFAULT_ORDER, MF_BYCOMMAND | (state.sort.column >= 0 ? MF_ENABLED : MF_GRAYED));
   // Enter and a double-click do what the bold item does.
   ::SetMenuDefaultItem(popup, IDC_ADD_NAME, FALSE);
-  const int command = static_cast<int>(
-      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, state.window, nullptr));
+  const int command =
+      static_cast<int>(::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, state.window, nullptr));
   if (command != 0) ::SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
@@ -607,8 +610,8 @@ void ShowContextMenu(ProcessesWindowState& state, LPARAM lParam) noexcept {
 // The window's measures in pixels at its DPI, from dialog units, which
 // follow the dialog's font.
 struct LayoutMeasures {
-  int margin, labelHeight, buttonWidth, buttonHeight;  // 7, 8, 50, 14
-  int rowGap, buttonGap, bottomGap, checkHeight;       // 3, 4, 5, 10
+  int margin, labelHeight, buttonWidth, buttonHeight;             // 7, 8, 50, 14
+  int rowGap, buttonGap, bottomGap, checkHeight;                  // 3, 4, 5, 10
   int filterHeight, filterWidth, countHeight, listMinimumHeight;  // 12, 120, 8, 48
 };
 
@@ -619,8 +622,8 @@ LayoutMeasures MeasuresOf(HWND window) noexcept {
   ::MapDialogRect(window, &first);
   ::MapDialogRect(window, &second);
   ::MapDialogRect(window, &third);
-  return {first.left,  first.top,  first.right,  first.bottom, second.left, second.top,
-          second.right, second.bottom, third.left, third.top, third.right, third.bottom};
+  return {first.left,   first.top,     first.right, first.bottom, second.left, second.top,
+          second.right, second.bottom, third.left,  third.top,    third.right, third.bottom};
 }
 
 // The width a control's text needs in the control's font, with its '&' marks.
@@ -655,8 +658,8 @@ SIZE MinimumWindowSize(const ProcessesWindowState& state) noexcept {
                         3 * m.buttonWidth + 2 * m.buttonGap;
   const int topRow = TextWidth(::GetDlgItem(state.window, IDC_PROCESS_VIEW_LABEL)) + m.bottomGap + m.filterWidth / 2;
   const int clientWidth = 2 * m.margin + std::max(bottomRow, topRow);
-  const int clientHeight = 2 * m.margin + m.filterHeight + m.rowGap + m.listMinimumHeight + m.rowGap +
-                           m.countHeight + m.bottomGap + m.buttonHeight;
+  const int clientHeight = 2 * m.margin + m.filterHeight + m.rowGap + m.listMinimumHeight + m.rowGap + m.countHeight +
+                           m.bottomGap + m.buttonHeight;
   RECT frame = {};
   RECT client = {};
   ::GetWindowRect(state.window, &frame);
@@ -681,8 +684,8 @@ void Layout(const ProcessesWindowState& state) noexcept {
   HDWP positions = ::BeginDeferWindowPos(static_cast<int>(std::size(kMoved)) + 1);
   auto place = [&](int id, int x, int y, int cx, int cy) {
     if (positions != nullptr) {
-      positions = ::DeferWindowPos(positions, ::GetDlgItem(window, id), nullptr, x, y, std::max(cx, 0),
-                                   std::max(cy, 0), SWP_NOZORDER | SWP_NOACTIVATE);
+      positions = ::DeferWindowPos(positions, ::GetDlgItem(window, id), nullptr, x, y, std::max(cx, 0), std::max(cy, 0),
+                                   SWP_NOZORDER | SWP_NOACTIVATE);
     }
   };
   place(IDC_PROCESS_VIEW_LABEL, m.margin, m.margin + (m.filterHeight - m.labelHeight) / 2,
@@ -695,8 +698,7 @@ void Layout(const ProcessesWindowState& state) noexcept {
     place(id, right - m.buttonWidth, buttonTop, m.buttonWidth, m.buttonHeight);
     right -= m.buttonWidth + m.buttonGap;
   }
-  place(IDC_ONLY_MATCHED, m.margin, buttonTop + (m.buttonHeight - m.checkHeight) / 2, right - m.margin,
-        m.checkHeight);
+  place(IDC_ONLY_MATCHED, m.margin, buttonTop + (m.buttonHeight - m.checkHeight) / 2, right - m.margin, m.checkHeight);
   if (positions != nullptr) ::EndDeferWindowPos(positions);
   // A control moved into ground the window had already painted is not
   // always painted there again: each is repainted whole at its new place,
@@ -728,8 +730,8 @@ void RestoreSizeAndColumns(ProcessesWindowState& state) noexcept {
     uint32_t top = 0;
     if (state.settings->ReadNumber(kProcessesWindowLeft, left) &&
         state.settings->ReadNumber(kProcessesWindowTop, top)) {
-      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top),
-                         static_cast<int32_t>(left) + pixelWidth, static_cast<int32_t>(top) + pixelHeight};
+      const RECT kept = {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(left) + pixelWidth,
+                         static_cast<int32_t>(top) + pixelHeight};
       if (::MonitorFromRect(&kept, MONITOR_DEFAULTTONULL) != nullptr) {
         x = kept.left;
         y = kept.top;
@@ -763,9 +765,9 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
   if (::GetWindowPlacement(state.window, &placement)) {
     const RECT& normal = placement.rcNormalPosition;
     state.settings->WriteValue(kProcessesWindowWidth,
-                             static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(normal.right - normal.left, kDefaultDpi, state.dpi)));
     state.settings->WriteValue(kProcessesWindowHeight,
-                             static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(normal.bottom - normal.top, kDefaultDpi, state.dpi)));
     // The normal place is kept in work-area coordinates: from the screen's.
     POINT corner = {normal.left, normal.top};
     MONITORINFO monitor = {};
@@ -784,7 +786,7 @@ void SaveSizeAndColumns(const ProcessesWindowState& state) noexcept {
     const int width = static_cast<int>(::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     if (width <= 0) continue;
     state.settings->WriteValue(ColumnWidthSetting(column).c_str(),
-                             static_cast<uint32_t>(::MulDiv(width, kDefaultDpi, state.dpi)));
+                               static_cast<uint32_t>(::MulDiv(width, kDefaultDpi, state.dpi)));
   }
 }
 
@@ -890,9 +892,9 @@ LRESULT OnListCustomDraw(const ProcessesWindowState& state, NMLVCUSTOMDRAW& draw
 // The system's words for an error code, without the line end it ends in.
 std::wstring SystemMessage(DWORD error) {
   unique_hlocal buffer;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
   std::wstring text = length > 0 && buffer ? std::wstring(static_cast<const wchar_t*>(buffer.get()), length) : L"";
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
   return text;
@@ -907,11 +909,12 @@ std::wstring CellTipText(const ProcessesWindowState& state, int position, int co
   }
   const ProcessResult& row = state.rows.processes[state.order[static_cast<size_t>(position)]];
   const auto cell = static_cast<ProcessColumn>(column);
-  const int method = column - static_cast<int>(ProcessColumn::kEfficiencyMode);
+  const int method = column - static_cast<int>(ProcessColumn::EfficiencyMode);
   const DWORD error = method >= 0 && method < static_cast<int>(kPlacementMethodCount)
                           ? row.methods[static_cast<size_t>(method)].error
                           : ERROR_SUCCESS;
-  std::wstring tip = MethodCellTip(row, cell, state.rows.methodsOn, error != ERROR_SUCCESS ? SystemMessage(error) : L"");
+  std::wstring tip =
+      MethodCellTip(row, cell, state.rows.methodsOn, error != ERROR_SUCCESS ? SystemMessage(error) : L"");
   if (!tip.empty()) return tip;
   std::wstring text = ProcessCellText(row, cell, state.rows.methodsOn);
   const LRESULT width = ::SendMessageW(state.view, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0);
@@ -947,9 +950,9 @@ void TrackCellUnderMouse(ProcessesWindowState& state, MSG& message) noexcept {
 void CreateCellTips(ProcessesWindowState& state) noexcept {
   state.tipRow = -1;
   state.tipColumn = -1;
-  state.tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, state.window, nullptr,
-                                ProgramInstance(), nullptr);
+  state.tip =
+      ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, state.window, nullptr, ProgramInstance(), nullptr);
   if (state.tip == nullptr) return;
   TTTOOLINFOW tool = {};
   tool.cbSize = sizeof(tool);
@@ -1038,7 +1041,7 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
     state.titles[static_cast<size_t>(column)] = LoadResourceText(IDS_PROCESS_COLUMN_FIRST + column);
     LVCOLUMNW info = {};
     info.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
-    info.fmt = column == static_cast<int>(ProcessColumn::kPid) ? LVCFMT_RIGHT : LVCFMT_LEFT;
+    info.fmt = column == static_cast<int>(ProcessColumn::Pid) ? LVCFMT_RIGHT : LVCFMT_LEFT;
     info.cx = ScaleForDpi(kDefaultColumnWidths[static_cast<size_t>(column)], state.dpi);
     info.pszText = state.titles[static_cast<size_t>(column)].data();
     info.iSubItem = column;
@@ -1051,7 +1054,8 @@ void InsertColumns(ProcessesWindowState& state) noexcept {
 void SetIcons(ProcessesWindowState& state) noexcept {
   auto load = [&](int width, int height) {
     return static_cast<HICON>(::LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDI_TARNWICK), IMAGE_ICON,
-                                           SystemMetricForDpi(width, state.dpi), SystemMetricForDpi(height, state.dpi), 0));
+                                           SystemMetricForDpi(width, state.dpi), SystemMetricForDpi(height, state.dpi),
+                                           0));
   };
   unique_hicon big(load(SM_CXICON, SM_CYICON));
   unique_hicon small(load(SM_CXSMICON, SM_CYSMICON));
@@ -1083,8 +1087,7 @@ INT_PTR OnInitDialog(ProcessesWindowState& state, HWND window, ProcessesWindowOp
   state.order.clear();
   state.previousOrder.clear();
   SetIcons(state);
-  ::SendMessageW(state.view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  ::SendMessageW(state.view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   InsertColumns(state);
   HWND filter = ::GetDlgItem(window, IDC_PROCESS_FILTER);
   ::SendMessageW(filter, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter"));
@@ -1188,10 +1191,10 @@ INT_PTR OnCommand(ProcessesWindowState& state, WPARAM wParam) noexcept {
       OpenFileLocation(state);
       return TRUE;
     case IDC_ADD_NAME:
-      AddSelected(state, AddWhat::kName);
+      AddSelected(state, AddWhat::Name);
       return TRUE;
     case IDC_ADD_PATH:
-      AddSelected(state, AddWhat::kPath);
+      AddSelected(state, AddWhat::Path);
       return TRUE;
     case IDM_COPY_ROWS:
       CopySelected(state);
@@ -1324,8 +1327,7 @@ INT_PTR Dispatch(ProcessesWindowState& state, HWND window, UINT message, WPARAM 
 
 INT_PTR CALLBACK ProcessesWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_INITDIALOG) {
-    ProcessesWindowState& state =
-        AttachWindowState(window, kDialogStateSlot, std::make_unique<ProcessesWindowState>());
+    ProcessesWindowState& state = AttachWindowState(window, kDialogStateSlot, std::make_unique<ProcessesWindowState>());
     const WindowStateUse use(window, kDialogStateSlot, state, message);
     return OnInitDialog(state, window, *reinterpret_cast<ProcessesWindowOpening*>(lParam));
   }

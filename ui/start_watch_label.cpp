@@ -5,16 +5,21 @@
 namespace tarnwick {
 
 std::wstring StartWatchLabelText(const StartWatchStatus& status) {
-  const std::wstring by_pass = L"&Running processes (listed ones placed within a second; ";
+  const std::wstring byPass = L"&Running processes (listed ones placed within a second; ";
   const std::wstring code = status.error != ERROR_SUCCESS ? L", error " + std::to_wstring(status.error) : L"";
   switch (status.state) {
-    case StartWatchState::kOff: break;
-    case StartWatchState::kWatching: return L"&Running processes (listed ones placed as they start):";
-    case StartWatchState::kNotElevated: return by_pass + L"as they start needs administrator rights):";
-    case StartWatchState::kNoSession: return by_pass + L"no event tracing session free" + code + L"):";
-    case StartWatchState::kUnavailable:
-      return by_pass + L"this system reports no process starts" + code + L"):";
-    case StartWatchState::kEnded: return by_pass + L"the process start session was stopped" + code + L"):";
+    case StartWatchState::Off:
+      break;
+    case StartWatchState::Watching:
+      return L"&Running processes (listed ones placed as they start):";
+    case StartWatchState::NotElevated:
+      return byPass + L"as they start needs administrator rights):";
+    case StartWatchState::NoSession:
+      return byPass + L"no event tracing session free" + code + L"):";
+    case StartWatchState::Unavailable:
+      return byPass + L"this system reports no process starts" + code + L"):";
+    case StartWatchState::Ended:
+      return byPass + L"the process start session was stopped" + code + L"):";
   }
   return L"&Running processes:";
 }

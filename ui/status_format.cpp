@@ -18,16 +18,18 @@ bool Differs(double a, double b) { return !(a == b); }
 
 }  // namespace
 
-void StatusDisplay::Reset() {
-  *this = StatusDisplay{};
-}
+void StatusDisplay::Reset() { *this = StatusDisplay{}; }
 
 std::wstring StatusWord(uint32_t running) {
   switch (running) {
-    case 0: return L"STOPPED";
-    case 1: return L"MONITORING";
-    case 2: return L"ERROR";
-    default: return L"UNKNOWN";
+    case 0:
+      return L"STOPPED";
+    case 1:
+      return L"MONITORING";
+    case 2:
+      return L"ERROR";
+    default:
+      return L"UNKNOWN";
   }
 }
 
@@ -40,9 +42,7 @@ std::wstring FormatMatchedPart(uint32_t matched, uint32_t scanned) {
   return Format(L"Matched processes: %u of %u", matched, scanned);
 }
 
-std::wstring FormatCountLabel(uint32_t matched, uint32_t scanned) {
-  return Format(L"%u of %u", matched, scanned);
-}
+std::wstring FormatCountLabel(uint32_t matched, uint32_t scanned) { return Format(L"%u of %u", matched, scanned); }
 
 StatusChanges RefreshStatus(StatusDisplay& display, const StatusReading& reading) {
   const double pUsage = ShownUsage(reading.pUsage);

@@ -46,9 +46,9 @@ struct StatusDisplay {
 
 // What a refresh must hand to the controls.
 struct StatusChanges {
-  std::vector<size_t> partsToSend;          // indices whose text changed, ascending
-  bool measureParts = false;                // recompute and send the part edges
-  std::optional<std::wstring> countLabel;   // new text of the count label
+  std::vector<size_t> partsToSend;         // indices whose text changed, ascending
+  bool measureParts = false;               // recompute and send the part edges
+  std::optional<std::wstring> countLabel;  // new text of the count label
   [[nodiscard]] bool Empty() const { return partsToSend.empty() && !measureParts && !countLabel; }
 };
 
@@ -67,7 +67,6 @@ struct StatusChanges {
 // Right edges of the parts from their text widths: a running total of each
 // width plus `padding` (kStatusPartPadding at the window's DPI); the last
 // part reaches the right border (-1). Empty when the count is 0 or above 255.
-[[nodiscard]] std::vector<int> StatusPartRightEdges(std::span<const int> textWidths,
-                                                    int padding = kStatusPartPadding);
+[[nodiscard]] std::vector<int> StatusPartRightEdges(std::span<const int> textWidths, int padding = kStatusPartPadding);
 
 }  // namespace tarnwick

@@ -57,7 +57,7 @@ void PlantScrollBarHook() noexcept {
   static unique_hmodule comctl32(::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!comctl32) return;
   (void)PlantDelayImportHook(comctl32.get(), "uxtheme.dll", kOpenNonClientThemeOrdinal,
-                              reinterpret_cast<void*>(&ScrollBarThemeHook));
+                             reinterpret_cast<void*>(&ScrollBarThemeHook));
 }
 
 INT_PTR Colorize(HDC dc, size_t textSlot, size_t backgroundSlot, PaletteBrush& brush) noexcept {

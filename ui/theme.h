@@ -105,8 +105,8 @@ void SetWindowVisualStyle(HWND window, const wchar_t* subAppName, const wchar_t*
 // The theme and colour messages of a small dialog (Add New Entry, About):
 // WM_SETTINGCHANGE, WM_THEMECHANGED, which also themes `buttons`, and the six
 // colour messages, coloured with `brush`. Empty for every other message.
-[[nodiscard]] std::optional<INT_PTR> HandleDialogThemeMessage(HWND dialog, UINT message, WPARAM wParam,
-                                                              LPARAM lParam, PaletteBrush& brush,
+[[nodiscard]] std::optional<INT_PTR> HandleDialogThemeMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
+                                                              PaletteBrush& brush,
                                                               std::initializer_list<int> buttons) noexcept;
 
 // True for the six colour messages the dialogs handle (not the list box's).

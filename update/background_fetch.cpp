@@ -11,24 +11,24 @@ constexpr DWORD kPaceCheckMs = 250;
 
 }  // namespace
 
-FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t max_bytes) {
-  return [fetcher = std::move(fetcher), url = std::move(url), max_bytes](FetchControl& control) {
-    return fetcher->Fetch(url, max_bytes, control);
+FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t maxBytes) {
+  return [fetcher = std::move(fetcher), url = std::move(url), maxBytes](FetchControl& control) {
+    return fetcher->Fetch(url, maxBytes, control);
   };
 }
 
-bool DownloadPace::Acceptable(uint64_t now_ms, size_t received, size_t expected) noexcept {
-  if (now_ms - start_ms_ > limits_.overall_ms) return false;
+bool DownloadPace::Acceptable(uint64_t nowMs, size_t received, size_t expected) noexcept {
+  if (nowMs - startMs_ > limits_.overallMs) return false;
   // Every whole window since the last judgement, judged together: a look
   // that comes late must not ask one window for the bytes of several.
-  const uint64_t windows = (now_ms - window_start_ms_) / limits_.window_ms;
+  const uint64_t windows = (nowMs - windowStartMs_) / limits_.windowMs;
   if (windows == 0) return true;
-  size_t needed = static_cast<size_t>(windows) * limits_.window_min_bytes;
+  size_t needed = static_cast<size_t>(windows) * limits_.windowMinBytes;
   // Near its end a body has less than that left to send.
-  if (expected > window_start_bytes_) needed = std::min(needed, expected - window_start_bytes_);
-  if (received < window_start_bytes_ || received - window_start_bytes_ < needed) return false;
-  window_start_ms_ += windows * limits_.window_ms;
-  window_start_bytes_ = received;
+  if (expected > windowStartBytes_) needed = std::min(needed, expected - windowStartBytes_);
+  if (received < windowStartBytes_ || received - windowStartBytes_ < needed) return false;
+  windowStartMs_ += windows * limits_.windowMs;
+  windowStartBytes_ = received;
   return true;
 }
 
@@ -40,23 +40,23 @@ BackgroundFetch::BackgroundFetch(FetchJob job, DownloadLimits limits, CheckJob c
   }
   const bool started =
       StartDetachedThread([shared = shared_, job = std::move(job), check = std::move(check)]() noexcept {
-    std::optional<std::vector<std::byte>> body;
-    try {
-      body = job(shared->control);
-      if (body && check && !shared->control.Cancelled()) {
-        shared->control.BeginChecking();
-        check(*body);
-      }
-    } catch (const std::bad_alloc&) {
-      // A body the memory cannot hold is no body.
-      body.reset();
-    }
-    {
-      const std::lock_guard lock(shared->lock);
-      shared->body = std::move(body);
-    }
-    ::SetEvent(shared->finished.get());
-  });
+        std::optional<std::vector<std::byte>> body;
+        try {
+          body = job(shared->control);
+          if (body && check && !shared->control.Cancelled()) {
+            shared->control.BeginChecking();
+            check(*body);
+          }
+        } catch (const std::bad_alloc&) {
+          // A body the memory cannot hold is no body.
+          body.reset();
+        }
+        {
+          const std::lock_guard lock(shared->lock);
+          shared->body = std::move(body);
+        }
+        ::SetEvent(shared->finished.get());
+      });
   if (!started) outcome_ = Outcome::Failed;
 }
 
@@ -79,10 +79,10 @@ BackgroundFetch::Outcome BackgroundFetch::Poll() {
   return outcome_;
 }
 
-BackgroundFetch::Outcome BackgroundFetch::Wait(HANDLE quit_event) {
+BackgroundFetch::Outcome BackgroundFetch::Wait(HANDLE quitEvent) {
   while (Poll() == Outcome::Running) {
-    const HANDLE events[] = {shared_->finished.get(), quit_event};
-    const DWORD count = quit_event != nullptr ? 2 : 1;
+    const HANDLE events[] = {shared_->finished.get(), quitEvent};
+    const DWORD count = quitEvent != nullptr ? 2 : 1;
     if (::WaitForMultipleObjects(count, events, FALSE, kPaceCheckMs) == WAIT_OBJECT_0 + 1) Cancel();
   }
   return outcome_;

@@ -19,9 +19,9 @@
 namespace tarnwick {
 
 struct DownloadLimits {
-  uint64_t overall_ms;      // the whole download, from its start
-  uint64_t window_ms;       // every window of this length...
-  size_t window_min_bytes;  // ...brings at least this much (or the rest of the body)
+  uint64_t overallMs;     // the whole download, from its start
+  uint64_t windowMs;      // every window of this length...
+  size_t windowMinBytes;  // ...brings at least this much (or the rest of the body)
 };
 // A server that sends less than 8 KiB in 10 s (under 1 KiB/s) is given up.
 inline constexpr DownloadLimits kVersionFileLimits{30'000, 10'000, 8 * 1024};
@@ -31,26 +31,26 @@ inline constexpr DownloadLimits kInstallerLimits{10 * 60'000, 10'000, 8 * 1024};
 // clock.
 class DownloadPace {
  public:
-  DownloadPace(DownloadLimits limits, uint64_t start_ms) noexcept
-      : limits_(limits), start_ms_(start_ms), window_start_ms_(start_ms) {}
-  // `received` bytes so far at `now_ms`, of `expected` (0 when unknown).
+  DownloadPace(DownloadLimits limits, uint64_t startMs) noexcept
+      : limits_(limits), startMs_(startMs), windowStartMs_(startMs) {}
+  // `received` bytes so far at `nowMs`, of `expected` (0 when unknown).
   // False once the deadline has passed or a window ended with too little.
-  [[nodiscard]] bool Acceptable(uint64_t now_ms, size_t received, size_t expected) noexcept;
+  [[nodiscard]] bool Acceptable(uint64_t nowMs, size_t received, size_t expected) noexcept;
 
  private:
   DownloadLimits limits_;
-  uint64_t start_ms_;
-  uint64_t window_start_ms_;
-  size_t window_start_bytes_ = 0;
+  uint64_t startMs_;
+  uint64_t windowStartMs_;
+  size_t windowStartBytes_ = 0;
 };
 
 // What fetches the body; it runs on the download's own thread and must own
 // everything it uses, as that thread may outlive the waiter.
 using FetchJob = std::function<std::optional<std::vector<std::byte>>(FetchControl&)>;
 
-// The job that fetches `url` (at most `max_bytes`) through `fetcher`, which
+// The job that fetches `url` (at most `maxBytes`) through `fetcher`, which
 // it keeps alive.
-[[nodiscard]] FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t max_bytes);
+[[nodiscard]] FetchJob FetchJobOf(std::shared_ptr<UrlFetcher> fetcher, std::wstring url, size_t maxBytes);
 
 // What checks a body on the download's thread once it has arrived whole
 // (hashing, certificate chains: too slow for a window's thread); it may take
@@ -72,9 +72,9 @@ class BackgroundFetch {
   // Where the download stands now; judges its pace (a download that keeps
   // too slow is cancelled and reads TooSlow). Never blocks.
   [[nodiscard]] Outcome Poll();
-  // Waits until the download ends, becomes too slow, or `quit_event` is set
+  // Waits until the download ends, becomes too slow, or `quitEvent` is set
   // (then it is cancelled).
-  [[nodiscard]] Outcome Wait(HANDLE quit_event);
+  [[nodiscard]] Outcome Wait(HANDLE quitEvent);
   void Cancel();
 
   [[nodiscard]] size_t Received() const noexcept { return shared_->control.Received(); }

@@ -29,14 +29,14 @@ std::wstring ParseVersionFile(std::span<const std::byte> body) {
   // Editors on Windows like to start a UTF-8 file with a byte-order mark.
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   const std::wstring text = Utf8ToWide(bytes);
-  const size_t line_end = text.find_first_of(L"\r\n");
-  if (text.size() < kVersionFileMarker.size() || line_end == std::wstring::npos ||
+  const size_t lineEnd = text.find_first_of(L"\r\n");
+  if (text.size() < kVersionFileMarker.size() || lineEnd == std::wstring::npos ||
       text.find(L'.') == std::wstring::npos || text.find(kVersionFileMarker) == std::wstring::npos) {
     return {};
   }
   // Anything but four plain fields of 0-255 could pack to a number larger
   // than every real release ("-1.2.2.4" would stay "newer" for ever).
-  std::wstring version = text.substr(0, line_end);
+  std::wstring version = text.substr(0, lineEnd);
   if (!ParseStrictVersion(version)) return {};
   return version;
 }
@@ -52,28 +52,27 @@ constexpr const wchar_t* kCheckFailed = L"update check failed: ";
 
 // Why a check learned nothing: once per check, so at most once a day.
 void ReportFailedCheck(BackgroundFetch::Outcome outcome, const BackgroundFetch& fetch) {
-  if (!DiagnosticsListening(DiagnosticLevel::kWarning)) return;
+  if (!DiagnosticsListening(DiagnosticLevel::Warning)) return;
   if (outcome == BackgroundFetch::Outcome::TooSlow) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the server sent too little in time: ",
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"the server sent too little in time: ",
                      Win32Error{ERROR_TIMEOUT});
     return;
   }
   const FetchControl::Failure failure = fetch.Failure();
   if (failure.step == nullptr) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"no answer");
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"no answer");
   } else if (failure.httpStatus) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": HTTP status ", failure.code);
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, failure.step, L": HTTP status ", failure.code);
   } else {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, failure.step, L": ", Win32Error{failure.code});
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, failure.step, L": ", Win32Error{failure.code});
   }
 }
 
 }  // namespace
 
-std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event) {
-  BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes),
-                        kVersionFileLimits);
-  const BackgroundFetch::Outcome outcome = fetch.Wait(quit_event);
+std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent) {
+  BackgroundFetch fetch(FetchJobOf(std::move(fetcher), VersionFileUrl(beta), kVersionFileMaxBytes), kVersionFileLimits);
+  const BackgroundFetch::Outcome outcome = fetch.Wait(quitEvent);
   // Ended by the program's end: nothing failed.
   if (outcome == BackgroundFetch::Outcome::Cancelled) return {};
   if (outcome != BackgroundFetch::Outcome::Done) {
@@ -82,40 +81,39 @@ std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, 
   }
   std::wstring version = TakeVersionFile(fetch);
   if (version.empty()) {
-    ReportDiagnostic(DiagnosticLevel::kWarning, kCheckFailed, L"the answer is no version file: ",
+    ReportDiagnostic(DiagnosticLevel::Warning, kCheckFailed, L"the answer is no version file: ",
                      Win32Error{ERROR_INVALID_DATA});
   }
   return version;
 }
 
-void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
-                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer) {
+void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announceNewer) {
   do {
-    const std::wstring latest = FetchLatestVersion(fetcher, beta(), quit_event);
-    if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announce_newer(PackVersion(latest));
+    const std::wstring latest = FetchLatestVersion(fetcher, beta(), quitEvent);
+    if (CompareWithCurrentVersion(latest) == UpdateAnswer::Newer) announceNewer(PackVersion(latest));
     // A wait that fails would fail again at once: checking again would turn
     // the daily check into a stream of downloads, so the thread ends.
-  } while (::WaitForSingleObject(quit_event, interval_ms) == WAIT_TIMEOUT);
+  } while (::WaitForSingleObject(quitEvent, intervalMs) == WAIT_TIMEOUT);
 }
 
-void UpdateCheckerThread(unique_handle quit_event, const std::function<void(uint32_t)>& announce_newer) noexcept {
-  RunUpdateChecks(MakeUpdateFetcher(), quit_event.get(), kUpdateCheckIntervalMs, GetBetaUpdates, announce_newer);
+void UpdateCheckerThread(unique_handle quitEvent, const std::function<void(uint32_t)>& announceNewer) noexcept {
+  RunUpdateChecks(MakeUpdateFetcher(), quitEvent.get(), kUpdateCheckIntervalMs, GetBetaUpdates, announceNewer);
 }
 
-void StartUpdateChecker(HANDLE quit_event, std::function<void(uint32_t)> announce_newer) {
-  HANDLE own_quit_event = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), quit_event, ::GetCurrentProcess(), &own_quit_event, 0, FALSE,
+void StartUpdateChecker(HANDLE quitEvent, std::function<void(uint32_t)> announceNewer) {
+  HANDLE ownQuitEvent = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), quitEvent, ::GetCurrentProcess(), &ownQuitEvent, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: quit event: ",
-                     Win32Error{::GetLastError()});
+    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: quit event: ", Win32Error{::GetLastError()});
     return;
   }
   // Without the thread there is no automatic check; "Check for Update" still works.
   if (!StartDetachedThread(
-          [quit_event = unique_handle(own_quit_event), announce_newer = std::move(announce_newer)]() mutable noexcept {
-            UpdateCheckerThread(std::move(quit_event), announce_newer);
+          [quitEvent = unique_handle(ownQuitEvent), announceNewer = std::move(announceNewer)]() mutable noexcept {
+            UpdateCheckerThread(std::move(quitEvent), announceNewer);
           })) {
-    ReportDiagnostic(DiagnosticLevel::kError, L"update checker not started: thread: ", Win32Error{::GetLastError()});
+    ReportDiagnostic(DiagnosticLevel::Error, L"update checker not started: thread: ", Win32Error{::GetLastError()});
   }
 }
 

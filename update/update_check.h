@@ -45,25 +45,25 @@ inline constexpr DWORD kUpdateCheckIntervalMs = 24 * 60 * 60 * 1000;
 [[nodiscard]] std::wstring TakeVersionFile(BackgroundFetch& fetch);
 
 // The latest version on the server, or empty when nothing could be learned
-// within the version file's limits, or `quit_event` was set meanwhile.
-[[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quit_event);
+// within the version file's limits, or `quitEvent` was set meanwhile.
+[[nodiscard]] std::wstring FetchLatestVersion(std::shared_ptr<UrlFetcher> fetcher, bool beta, HANDLE quitEvent);
 
-// Asks at once and then every `interval_ms` until `quit_event` is set (which
-// also ends a check under way); `announce_newer` runs with the packed
+// Asks at once and then every `intervalMs` until `quitEvent` is set (which
+// also ends a check under way); `announceNewer` runs with the packed
 // version after each check that found a newer one. `beta` is asked before
 // every check.
-void RunUpdateChecks(std::shared_ptr<UrlFetcher> fetcher, HANDLE quit_event, DWORD interval_ms,
-                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announce_newer);
+void RunUpdateChecks(const std::shared_ptr<UrlFetcher>& fetcher, HANDLE quitEvent, DWORD intervalMs,
+                     const std::function<bool()>& beta, const std::function<void(uint32_t)>& announceNewer);
 
 // The checker's thread: RunUpdateChecks once a day with the system's
-// fetcher, running `announce_newer` with the packed version of each newer
+// fetcher, running `announceNewer` with the packed version of each newer
 // one. It owns everything it uses (its own handle of the quit event, a copy
 // of the announcement), so it may outlive the program's globals while a
 // download finishes during the program's exit.
-void UpdateCheckerThread(unique_handle quit_event, const std::function<void(uint32_t)>& announce_newer) noexcept;
+void UpdateCheckerThread(unique_handle quitEvent, const std::function<void(uint32_t)>& announceNewer) noexcept;
 
-// Starts the detached checker thread with its own handle of `quit_event`;
+// Starts the detached checker thread with its own handle of `quitEvent`;
 // nothing when the handle cannot be duplicated or the thread started.
-void StartUpdateChecker(HANDLE quit_event, std::function<void(uint32_t)> announce_newer);
+void StartUpdateChecker(HANDLE quitEvent, std::function<void(uint32_t)> announceNewer);
 
 }  // namespace tarnwick

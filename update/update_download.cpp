@@ -118,28 +118,28 @@ bool ExtensionAllowsCodeSigning(PCCERT_CONTEXT certificate) {
   return false;
 }
 
-bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> pinned_keys) {
+bool IsPinnedKey(PCCERT_CONTEXT certificate, std::span<const std::string_view> pinnedKeys) {
   const std::string digest = PublicKeyDigest(certificate);
-  return !digest.empty() && std::find(pinned_keys.begin(), pinned_keys.end(), digest) != pinned_keys.end();
+  return !digest.empty() && std::find(pinnedKeys.begin(), pinnedKeys.end(), digest) != pinnedKeys.end();
 }
 
 // WinVerifyTrust accepts any valid signature by any certificate the system
 // trusts (and some systems, any signature at all): the signer's key is pinned
 // here, its certificate must be for code signing, and its chain must end at a
 // root the machine trusts.
-bool SignedByPinnedKey(HANDLE trust_state, std::span<const std::string_view> pinned_keys,
-                       const SigningTimeReader& signing_time) {
-  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
+bool SignedByPinnedKey(HANDLE trustState, std::span<const std::string_view> pinnedKeys,
+                       const SigningTimeReader& signingTime) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trustState);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
-  return IsPinnedKey(leaf->pCert, pinned_keys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
-         ChainsToMachineRootForCodeSigning(leaf->pCert, signing_time(*signer));
+  return IsPinnedKey(leaf->pCert, pinnedKeys) && ExtensionAllowsCodeSigning(leaf->pCert) &&
+         ChainsToMachineRootForCodeSigning(leaf->pCert, signingTime(*signer));
 }
 
 // The signer of the signature that WinVerifyTrust checked: the one pinned.
-std::shared_ptr<const SignerCertificates> CopySigner(HANDLE trust_state) {
-  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust_state);
+std::shared_ptr<const SignerCertificates> CopySigner(HANDLE trustState) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trustState);
   CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return nullptr;
@@ -206,9 +206,8 @@ std::wstring NewProtectedDownloadFolder() {
   if (FAILED(::CoCreateGuid(&unique))) return {};
   wchar_t name[64] = {};
   std::swprintf(name, std::size(name), L"Tarnwick-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x",
-                static_cast<unsigned long>(unique.Data1), unique.Data2, unique.Data3, unique.Data4[0],
-                unique.Data4[1], unique.Data4[2], unique.Data4[3], unique.Data4[4], unique.Data4[5],
-                unique.Data4[6], unique.Data4[7]);
+                static_cast<unsigned long>(unique.Data1), unique.Data2, unique.Data3, unique.Data4[0], unique.Data4[1],
+                unique.Data4[2], unique.Data4[3], unique.Data4[4], unique.Data4[5], unique.Data4[6], unique.Data4[7]);
   return folder + L"Temp\\" + name;
 }
 
@@ -243,9 +242,9 @@ bool CreateProtectedFolder(const std::wstring& folder) {
   return true;
 }
 
-std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes) {
+std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t maxBytes) {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
     return std::nullopt;
   }
   if (!Rewind(file)) return std::nullopt;
@@ -266,31 +265,31 @@ bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes) 
   // an existing name would write into the file that the name is a link to,
   // and keep the access rights that its owner gave it.
   ::DeleteFileW(path.c_str());
-  bool written_whole = false;
+  bool writtenWhole = false;
   {
     const unique_hfile file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
-    written_whole = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
+    writtenWhole = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                   written == bytes.size();
   }
-  if (!written_whole) ::DeleteFileW(path.c_str());
-  return written_whole;
+  if (!writtenWhole) ::DeleteFileW(path.c_str());
+  return writtenWhole;
 }
 
 std::string PublicKeyDigest(PCCERT_CONTEXT certificate) {
   BYTE* encoded = nullptr;
-  DWORD encoded_size = 0;
+  DWORD encodedSize = 0;
   if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
-                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encoded_size)) {
+                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encodedSize)) {
     return {};
   }
   const unique_hlocal encoding(encoded);
   BYTE digest[32] = {};
-  DWORD digest_size = sizeof(digest);
-  if (!::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, encoded, encoded_size, digest, &digest_size) ||
-      digest_size != sizeof(digest)) {
+  DWORD digestSize = sizeof(digest);
+  if (!::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, encoded, encodedSize, digest, &digestSize) ||
+      digestSize != sizeof(digest)) {
     return {};
   }
   std::string hex;
@@ -308,13 +307,13 @@ std::wstring TrustResultText(const TrustResult& result) {
     case 0:
       return LoadResourceText(IDS_SIGNATURE_VERIFIED);
     case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
-      switch (result.last_error) {
+      switch (result.lastError) {
         case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
         case static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN):
         case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN):
           return LoadResourceText(IDS_SIGNATURE_MISSING);
         default:
-          return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+          return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.lastError, status});
       }
     case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST):
       return LoadResourceText(IDS_SIGNATURE_DISALLOWED);
@@ -323,7 +322,7 @@ std::wstring TrustResultText(const TrustResult& result) {
     case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS):
       return LoadResourceText(IDS_SIGNATURE_ADMIN_POLICY);
     default:
-      return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.last_error, status});
+      return FillHexFields(LoadResourceText(IDS_SIGNATURE_ERROR), {result.lastError, status});
   }
 }
 
@@ -345,33 +344,33 @@ std::optional<FILETIME> TrustedSigningTime(const CRYPT_PROVIDER_SGNR& signer) {
 }
 
 TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                     std::span<const std::string_view> pinned_keys,
-                                     const SigningTimeReader& signing_time) {
-  WINTRUST_FILE_INFO file_info{};
-  file_info.cbStruct = sizeof(file_info);
-  file_info.pcwszFilePath = path.c_str();
-  file_info.hFile = file;
+                                     std::span<const std::string_view> pinnedKeys,
+                                     const SigningTimeReader& signingTime) {
+  WINTRUST_FILE_INFO fileInfo{};
+  fileInfo.cbStruct = sizeof(fileInfo);
+  fileInfo.pcwszFilePath = path.c_str();
+  fileInfo.hFile = file;
   WINTRUST_DATA data{};
   data.cbStruct = sizeof(data);
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file_info;
+  data.pFile = &fileInfo;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   TrustResult result;
   result.status = ::WinVerifyTrust(nullptr, &action, &data);
-  result.last_error = ::GetLastError();
+  result.lastError = ::GetLastError();
   const TrustState state(action, data);
-  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinned_keys, signing_time)) {
+  if (result.status == 0 && !SignedByPinnedKey(data.hWVTStateData, pinnedKeys, signingTime)) {
     result.status = TRUST_E_SUBJECT_NOT_TRUSTED;
   }
   if (result.status == 0) result.signer = CopySigner(data.hWVTStateData);
   return result;
 }
 
-bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version) {
-  return installer_version == announced_version && announced_version > PackVersion(CurrentVersionText);
+bool InstallerVersionAcceptable(std::optional<uint32_t> installerVersion, uint32_t announcedVersion) {
+  return installerVersion == announcedVersion && announcedVersion > PackVersion(CurrentVersionText);
 }
 
 PreparedInstaller::~PreparedInstaller() {
@@ -383,11 +382,11 @@ PreparedInstaller::~PreparedInstaller() {
   ::RemoveDirectoryW(folder_.c_str());
 }
 
-RevocationStatus RevocationOfChain(DWORD chain_error_status) {
-  if ((chain_error_status & CERT_TRUST_IS_REVOKED) != 0) return RevocationStatus::Revoked;
+RevocationStatus RevocationOfChain(DWORD chainErrorStatus) {
+  if ((chainErrorStatus & CERT_TRUST_IS_REVOKED) != 0) return RevocationStatus::Revoked;
   // Offline, no answer within the time, or no list to ask: Windows sets
   // both bits, Wine neither.
-  if ((chain_error_status & (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) != 0) {
+  if ((chainErrorStatus & (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) != 0) {
     return RevocationStatus::Unknown;
   }
   return RevocationStatus::NotRevoked;
@@ -411,17 +410,17 @@ SignerCertificates::~SignerCertificates() {
   if (store_ != nullptr) ::CertCloseStore(store_, 0);
 }
 
-RevocationStatus SignerCertificates::CheckRevocation(DWORD timeout_ms) const {
+RevocationStatus SignerCertificates::CheckRevocation(DWORD timeoutMs) const {
   if (signer_ == nullptr) return RevocationStatus::Unknown;
   CodeSigningChainParameters parameters;
   // With the accumulative flag this bounds all the chain's retrievals
   // together, not each one.
-  parameters.get()->dwUrlRetrievalTimeout = timeout_ms;
+  parameters.get()->dwUrlRetrievalTimeout = timeoutMs;
   unique_cert_chain chain;
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer_, nullptr, store_, parameters.get(),
-                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
-                                 nullptr, chain.put())) {
+  if (!::CertGetCertificateChain(
+          HCCE_LOCAL_MACHINE, signer_, nullptr, store_, parameters.get(),
+          CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT, nullptr,
+          chain.put())) {
     return RevocationStatus::Unknown;
   }
   return RevocationOfChain(chain.get()->TrustStatus.dwErrorStatus);
@@ -445,16 +444,16 @@ RevocationStatus CheckRevocationWithinBound(const std::shared_ptr<const SignerCe
   return lookup->status.load();
 }
 
-std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installer_bytes,
-                                                    uint32_t announced_version, bool elevated,
-                                                    const RevocationCheck& check_revocation) {
+std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> installerBytes,
+                                                    uint32_t announcedVersion, bool elevated,
+                                                    const RevocationCheck& checkRevocation) {
   auto prepared = std::make_unique<PreparedInstaller>();
   prepared->elevated_ = elevated;
-  if (installer_bytes.size() <= kInstallerMinBytes) return prepared;
+  if (installerBytes.size() <= kInstallerMinBytes) return prepared;
   prepared->folder_ = PrepareDownloadFolder(elevated);
   if (prepared->folder_.empty()) return prepared;
   prepared->path_ = prepared->folder_ + L"\\" + std::wstring(kSetupFileName);
-  if (!WriteInstaller(prepared->path_, installer_bytes)) return prepared;
+  if (!WriteInstaller(prepared->path_, installerBytes)) return prepared;
   // Opened without write or delete sharing: from here until the start call
   // has returned, nobody can change, rename or remove the file, and what it
   // holds is checked to be what was downloaded. (The writing handle cannot be
@@ -462,21 +461,20 @@ std::unique_ptr<PreparedInstaller> PrepareInstaller(std::span<const std::byte> i
   unique_hfile installer(::CreateFileW(prepared->path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!installer) return prepared;
-  const auto held_bytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
-  if (!held_bytes || !std::equal(held_bytes->begin(), held_bytes->end(), installer_bytes.begin(),
-                                 installer_bytes.end())) {
+  const auto heldBytes = ReadOpenFile(installer.get(), kInstallerMaxBytes);
+  if (!heldBytes || !std::equal(heldBytes->begin(), heldBytes->end(), installerBytes.begin(), installerBytes.end())) {
     return prepared;
   }
   prepared->trust_ = VerifyInstallerSignature(installer.get(), prepared->path_, kUpdateSignerKeys);
   // A genuine installer of an older release, served again, would downgrade
   // the program to a version with known faults. The file checked above is
   // what was read through the same handle.
-  prepared->version_acceptable_ = InstallerVersionAcceptable(ReadImageFileVersion(*held_bytes), announced_version);
+  prepared->versionAcceptable_ = InstallerVersionAcceptable(ReadImageFileVersion(*heldBytes), announcedVersion);
   // A pinned key that was stolen is revoked by its CA: what it signs is
   // refused, until every user has a release with a new pin.
-  if (prepared->trust_.status == 0 && prepared->version_acceptable_) {
-    prepared->signer_revoked_ =
-        !prepared->trust_.signer || check_revocation(prepared->trust_.signer) == RevocationStatus::Revoked;
+  if (prepared->trust_.status == 0 && prepared->versionAcceptable_) {
+    prepared->signerRevoked_ =
+        !prepared->trust_.signer || checkRevocation(prepared->trust_.signer) == RevocationStatus::Revoked;
   }
   prepared->held_ = std::move(installer);
   return prepared;
@@ -488,7 +486,7 @@ bool StartPreparedInstaller(PreparedInstaller& installer, HWND owner, ProgramSta
     OfferErrorPage(installer.trust_, owner, starter);
     return false;
   }
-  if (!installer.version_acceptable_ || installer.signer_revoked_) return false;
+  if (!installer.versionAcceptable_ || installer.signerRevoked_) return false;
   installer.started_ = installer.elevated_
                            ? starter.StartProgram(installer.path_, kInstallerArguments, installer.folder_)
                            : starter.StartElevated(installer.path_, kInstallerArguments);

@@ -58,18 +58,18 @@ inline constexpr DWORD kRevocationCheckMaxMs = 20'000;
 [[nodiscard]] bool WriteInstaller(const std::wstring& path, std::span<const std::byte> bytes);
 
 // The whole content of the open file `file`, read from its start, or nullopt
-// when it is larger than `max_bytes` or cannot be read; the file position is
+// when it is larger than `maxBytes` or cannot be read; the file position is
 // at the start again afterwards. Between writing the installer and opening it
 // for the check, the file could have been replaced: what is checked and
 // started is what this read.
-[[nodiscard]] std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t max_bytes);
+[[nodiscard]] std::optional<std::vector<std::byte>> ReadOpenFile(HANDLE file, size_t maxBytes);
 
 // What a chain built with revocation checked says: Revoked when a CA's list
 // names one of its certificates; Unknown when a list could not be had (no
 // network, no answer in time, none named), which is accepted, as most
 // signature checks do; NotRevoked otherwise.
 enum class RevocationStatus { NotRevoked, Unknown, Revoked };
-[[nodiscard]] RevocationStatus RevocationOfChain(DWORD chain_error_status);
+[[nodiscard]] RevocationStatus RevocationOfChain(DWORD chainErrorStatus);
 
 // An installer's signer certificate with the certificates its signature
 // carries, copied so that they outlive the signature check: the revocation
@@ -86,8 +86,8 @@ class SignerCertificates {
   [[nodiscard]] PCCERT_CONTEXT Signer() const noexcept { return signer_; }
   // The signer's chain, built by the local machine's engine for code
   // signing, with the revocation of every certificate but the root asked of
-  // the CAs' servers, all within `timeout_ms`.
-  [[nodiscard]] RevocationStatus CheckRevocation(DWORD timeout_ms) const;
+  // the CAs' servers, all within `timeoutMs`.
+  [[nodiscard]] RevocationStatus CheckRevocation(DWORD timeoutMs) const;
 
  private:
   HCERTSTORE store_ = nullptr;
@@ -104,7 +104,7 @@ using RevocationCheck = std::function<RevocationStatus(const std::shared_ptr<con
 // the signer of a signature that passed.
 struct TrustResult {
   LONG status = 0;
-  DWORD last_error = 0;
+  DWORD lastError = 0;
   std::shared_ptr<const SignerCertificates> signer;
 };
 
@@ -130,19 +130,19 @@ using SigningTimeReader = std::function<std::optional<FILETIME>(const CRYPT_PROV
 
 // Checks the Authenticode signature of the open file `file` (at `path`).
 // Status 0 only when the signature is valid, the signer's public key is one
-// of `pinned_keys`, its certificate is for code signing and chains, for code
+// of `pinnedKeys`, its certificate is for code signing and chains, for code
 // signing, to a root that the local machine trusts, as of the signing time
-// that `signing_time` reads (so a time-stamped installer outlives its
+// that `signingTime` reads (so a time-stamped installer outlives its
 // certificate, as Windows itself accepts it); any other signer gives
 // TRUST_E_SUBJECT_NOT_TRUSTED.
 [[nodiscard]] TrustResult VerifyInstallerSignature(HANDLE file, const std::wstring& path,
-                                                   std::span<const std::string_view> pinned_keys,
-                                                   const SigningTimeReader& signing_time = TrustedSigningTime);
+                                                   std::span<const std::string_view> pinnedKeys,
+                                                   const SigningTimeReader& signingTime = TrustedSigningTime);
 
-// Whether a verified installer whose version resource says `installer_version`
-// may be started for the update to `announced_version` (both packed): only
+// Whether a verified installer whose version resource says `installerVersion`
+// may be started for the update to `announcedVersion` (both packed): only
 // that very version, and only when it is newer than the running program.
-[[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installer_version, uint32_t announced_version);
+[[nodiscard]] bool InstallerVersionAcceptable(std::optional<uint32_t> installerVersion, uint32_t announcedVersion);
 
 // A downloaded installer written into its folder and checked, held open
 // without write or delete sharing so that what is started is what was
@@ -165,20 +165,20 @@ class PreparedInstaller {
   std::wstring path_;
   unique_hfile held_;  // null: not written, or not what was downloaded
   TrustResult trust_;
-  bool version_acceptable_ = false;
-  bool signer_revoked_ = false;
+  bool versionAcceptable_ = false;
+  bool signerRevoked_ = false;
 };
 
-// The slow half, for the download's thread: writes `installer_bytes` (more
+// The slow half, for the download's thread: writes `installerBytes` (more
 // than the smallest size) into the download folder and checks its signature
-// and its version (`announced_version`, packed, as the version file said).
+// and its version (`announcedVersion`, packed, as the version file said).
 // Elevated, the folder is a new protected one, from which the installer is
 // started directly (it inherits the rights); otherwise the user's download
 // folder, and the start goes through the consent prompt. Last, the signer of
-// an installer that passed is looked up through `check_revocation`.
+// an installer that passed is looked up through `checkRevocation`.
 [[nodiscard]] std::unique_ptr<PreparedInstaller> PrepareInstaller(
-    std::span<const std::byte> installer_bytes, uint32_t announced_version, bool elevated,
-    const RevocationCheck& check_revocation = CheckRevocationWithinBound);
+    std::span<const std::byte> installerBytes, uint32_t announcedVersion, bool elevated,
+    const RevocationCheck& checkRevocation = CheckRevocationWithinBound);
 // The window's half: starts an installer that passed every check (its signer
 // not revoked) with `kInstallerArguments`.
 // True when it was started. A refused signature shows a warning over `owner`

@@ -34,17 +34,17 @@ constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 
 // The file offset of `length` bytes at the relative virtual address `rva`,
 // when one section holds them all in the file.
-std::optional<uint64_t> FileOffsetOf(const ImageReader& image, uint64_t sections, uint32_t section_count, uint32_t rva,
+std::optional<uint64_t> FileOffsetOf(const ImageReader& image, uint64_t sections, uint32_t sectionCount, uint32_t rva,
                                      uint32_t length) {
-  for (uint32_t i = 0; i < section_count; ++i) {
+  for (uint32_t i = 0; i < sectionCount; ++i) {
     const uint64_t header = sections + 40ull * i;
     const auto address = image.U32(header + 12);
-    const auto raw_size = image.U32(header + 16);
-    const auto raw_offset = image.U32(header + 20);
-    if (!address || !raw_size || !raw_offset) return std::nullopt;
-    if (rva < *address || rva - *address >= *raw_size) continue;
-    if (length > *raw_size - (rva - *address)) return std::nullopt;
-    const uint64_t offset = uint64_t{*raw_offset} + (rva - *address);
+    const auto rawSize = image.U32(header + 16);
+    const auto rawOffset = image.U32(header + 20);
+    if (!address || !rawSize || !rawOffset) return std::nullopt;
+    if (rva < *address || rva - *address >= *rawSize) continue;
+    if (length > *rawSize - (rva - *address)) return std::nullopt;
+    const uint64_t offset = uint64_t{*rawOffset} + (rva - *address);
     if (!image.Has(offset, length)) return std::nullopt;
     return offset;
   }
@@ -109,43 +109,43 @@ std::optional<uint32_t> ReadImageFileVersion(std::span<const std::byte> bytes) {
   if (image.U16(0) != 0x5A4Du) return std::nullopt;  // "MZ"
   const auto nt = image.U32(0x3C);
   if (!nt || image.U32(*nt) != kPeSignature) return std::nullopt;
-  const auto section_count = image.U16(uint64_t{*nt} + 6);
-  const auto optional_size = image.U16(uint64_t{*nt} + 20);
-  const uint64_t optional_header = uint64_t{*nt} + 24;
-  const auto magic = image.U16(optional_header);
-  if (!section_count || !optional_size || !magic) return std::nullopt;
+  const auto sectionCount = image.U16(uint64_t{*nt} + 6);
+  const auto optionalSize = image.U16(uint64_t{*nt} + 20);
+  const uint64_t optionalHeader = uint64_t{*nt} + 24;
+  const auto magic = image.U16(optionalHeader);
+  if (!sectionCount || !optionalSize || !magic) return std::nullopt;
   // The data directories follow the fixed fields of PE32 (96 bytes) or PE32+ (112).
   const uint64_t directories = *magic == 0x20B ? 112 : *magic == 0x10B ? 96 : 0;
   if (directories == 0) return std::nullopt;
-  const auto directory_count = image.U32(optional_header + directories - 4);
-  if (!directory_count || *directory_count < 3 || directories + 3 * 8 > *optional_size) return std::nullopt;
-  const auto resource_rva = image.U32(optional_header + directories + 2 * 8);
-  const auto resource_size = image.U32(optional_header + directories + 2 * 8 + 4);
-  if (!resource_rva || !resource_size || *resource_size == 0) return std::nullopt;
-  const uint64_t sections = optional_header + *optional_size;
-  const auto base = FileOffsetOf(image, sections, *section_count, *resource_rva, *resource_size);
+  const auto directoryCount = image.U32(optionalHeader + directories - 4);
+  if (!directoryCount || *directoryCount < 3 || directories + 3 * 8 > *optionalSize) return std::nullopt;
+  const auto resourceRva = image.U32(optionalHeader + directories + 2 * 8);
+  const auto resourceSize = image.U32(optionalHeader + directories + 2 * 8 + 4);
+  if (!resourceRva || !resourceSize || *resourceSize == 0) return std::nullopt;
+  const uint64_t sections = optionalHeader + *optionalSize;
+  const auto base = FileOffsetOf(image, sections, *sectionCount, *resourceRva, *resourceSize);
   if (!base) return std::nullopt;
 
   // Type RT_VERSION, its first name, its first language: three levels, each
   // but the last a subdirectory.
-  std::optional<uint32_t> entry = DirectoryEntry(image, *base, *resource_size, 0, kResourceTypeVersion);
+  std::optional<uint32_t> entry = DirectoryEntry(image, *base, *resourceSize, 0, kResourceTypeVersion);
   for (int level = 0; level < 2; ++level) {
     if (!entry || (*entry & kSubdirectoryBit) == 0) return std::nullopt;
-    entry = DirectoryEntry(image, *base, *resource_size, *entry & ~kSubdirectoryBit, std::nullopt);
+    entry = DirectoryEntry(image, *base, *resourceSize, *entry & ~kSubdirectoryBit, std::nullopt);
   }
-  if (!entry || (*entry & kSubdirectoryBit) != 0 || *entry > *resource_size || *resource_size - *entry < 8) {
+  if (!entry || (*entry & kSubdirectoryBit) != 0 || *entry > *resourceSize || *resourceSize - *entry < 8) {
     return std::nullopt;
   }
-  const auto data_rva = image.U32(*base + *entry);
-  const auto data_size = image.U32(*base + *entry + 4);
-  if (!data_rva || !data_size) return std::nullopt;
+  const auto dataRva = image.U32(*base + *entry);
+  const auto dataSize = image.U32(*base + *entry + 4);
+  if (!dataRva || !dataSize) return std::nullopt;
 
   // VS_VERSIONINFO: three 16-bit words, "VS_VERSION_INFO" and its NUL in
   // UTF-16 (32 bytes), padding to 40, then VS_FIXEDFILEINFO (52 bytes).
   constexpr uint32_t kFixedInfoOffset = 40;
   constexpr uint32_t kFixedInfoSize = 52;
-  if (*data_size < kFixedInfoOffset + kFixedInfoSize) return std::nullopt;
-  const auto info = FileOffsetOf(image, sections, *section_count, *data_rva, *data_size);
+  if (*dataSize < kFixedInfoOffset + kFixedInfoSize) return std::nullopt;
+  const auto info = FileOffsetOf(image, sections, *sectionCount, *dataRva, *dataSize);
   if (!info) return std::nullopt;
   constexpr std::wstring_view kKey = L"VS_VERSION_INFO";
   for (size_t i = 0; i <= kKey.size(); ++i) {
@@ -169,8 +169,7 @@ std::optional<uint32_t> ReadImageFileVersion(std::span<const std::byte> bytes) {
 
 UpdateAnswer CompareWithCurrentVersion(std::wstring_view latest) {
   if (latest.empty()) return UpdateAnswer::NoAnswer;
-  return PackVersion(latest) > PackVersion(CurrentVersionText) ? UpdateAnswer::Newer
-                                                               : UpdateAnswer::NotNewer;
+  return PackVersion(latest) > PackVersion(CurrentVersionText) ? UpdateAnswer::Newer : UpdateAnswer::NotNewer;
 }
 
 }  // namespace tarnwick

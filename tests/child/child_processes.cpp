@@ -12,7 +12,7 @@ std::wstring FindIdleChildProgram() {
   std::wstring folder(path, length);
   for (int up = 0; up < 3; ++up) {
     folder.resize(folder.find_last_of(L'\\'));
-    const std::wstring candidate = folder + L"\\tarnwick_test_child.exe";
+    std::wstring candidate = folder + L"\\tarnwick_test_child.exe";
     if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
   }
   return L"tarnwick_test_child.exe";
@@ -96,11 +96,11 @@ std::string HostProcessorList(uint64_t mask) {
 }
 
 uint64_t ProcessAffinity(HANDLE process) {
-  DWORD_PTR process_mask = 0, system_mask = 0;
-  return ::GetProcessAffinityMask(process, &process_mask, &system_mask) ? process_mask : 0;
+  DWORD_PTR processMask = 0, systemMask = 0;
+  return ::GetProcessAffinityMask(process, &processMask, &systemMask) ? processMask : 0;
 }
 
-ChildProcesses::ChildProcesses(std::wstring childProgram) : child_program_(std::move(childProgram)) {
+ChildProcesses::ChildProcesses(std::wstring childProgram) : childProgram_(std::move(childProgram)) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   folder_ = std::wstring(temp) + L"tarnwick-children-" + std::to_wstring(::GetCurrentProcessId());
@@ -116,7 +116,7 @@ ChildProcesses::~ChildProcesses() {
 DWORD ChildProcesses::Start(const std::wstring& fileName, const std::wstring& mode) {
   const std::wstring path = folder_ + L"\\" + fileName;
   if (std::find(copies_.begin(), copies_.end(), path) == copies_.end()) {
-    if (!::CopyFileW(child_program_.c_str(), path.c_str(), FALSE)) return Fail("copy", ::GetLastError());
+    if (!::CopyFileW(childProgram_.c_str(), path.c_str(), FALSE)) return Fail("copy", ::GetLastError());
     copies_.push_back(path);
   }
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -138,16 +138,16 @@ DWORD ChildProcesses::Start(const std::wstring& fileName, const std::wstring& mo
   const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, 30000);
   if (waited != WAIT_OBJECT_0) {
     ::TerminateProcess(child.process.get(), 1);
-    DWORD exit_code = 0;
-    ::GetExitCodeProcess(child.process.get(), &exit_code);
-    return Fail(waited == WAIT_TIMEOUT ? "not ready within 30 s" : "ended before it was ready", exit_code);
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(child.process.get(), &exitCode);
+    return Fail(waited == WAIT_TIMEOUT ? "not ready within 30 s" : "ended before it was ready", exitCode);
   }
   children_.push_back(std::move(child));
   return started.dwProcessId;
 }
 
 DWORD ChildProcesses::Fail(const char* step, DWORD code) {
-  last_failure_ = std::string(step) + " (" + std::to_string(code) + ")";
+  lastFailure_ = std::string(step) + " (" + std::to_string(code) + ")";
   return 0;
 }
 

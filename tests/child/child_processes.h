@@ -34,18 +34,18 @@ class ChildProcesses {
   [[nodiscard]] DWORD Id(size_t index) const { return children_[index].id; }
   [[nodiscard]] const std::wstring& Folder() const { return folder_; }
   // Why the last Start failed: the step and its error or exit code.
-  [[nodiscard]] const std::string& LastFailure() const { return last_failure_; }
+  [[nodiscard]] const std::string& LastFailure() const { return lastFailure_; }
 
  private:
   struct Child {
     unique_handle process;
     DWORD id = 0;
   };
-  std::wstring child_program_;
+  std::wstring childProgram_;
   std::wstring folder_;
   std::vector<std::wstring> copies_;
   std::vector<Child> children_;
-  std::string last_failure_;
+  std::string lastFailure_;
 
   DWORD Fail(const char* step, DWORD code);
 };

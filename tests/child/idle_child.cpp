@@ -12,16 +12,16 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  DWORD parent_id = 0;
+  DWORD parentId = 0;
   HANDLE ready = nullptr;
   bool spin = false;
-  if (arguments != nullptr && count > 1) parent_id = static_cast<DWORD>(std::wcstoul(arguments[1], nullptr, 10));
+  if (arguments != nullptr && count > 1) parentId = static_cast<DWORD>(std::wcstoul(arguments[1], nullptr, 10));
   if (arguments != nullptr && count > 2) {
     ready = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(arguments[2], nullptr, 10)));
   }
   if (arguments != nullptr && count > 3) spin = std::wcscmp(arguments[3], L"spin") == 0;
   ::LocalFree(arguments);
-  HANDLE parent = parent_id != 0 ? ::OpenProcess(SYNCHRONIZE, FALSE, parent_id) : nullptr;
+  HANDLE parent = parentId != 0 ? ::OpenProcess(SYNCHRONIZE, FALSE, parentId) : nullptr;
   if (ready != nullptr) {
     ::SetEvent(ready);
     ::CloseHandle(ready);
@@ -38,7 +38,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::CloseHandle(parent);
     return 0;
   }
-  if (parent_id != 0) return 0;  // the parent is already gone
+  if (parentId != 0) return 0;  // the parent is already gone
   ::Sleep(INFINITE);
   return 0;
 }

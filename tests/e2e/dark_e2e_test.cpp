@@ -226,8 +226,8 @@ TEST_F(UiDarkMode, WindowsFollowTheUsersChoiceLiveAndSwitchingLeavesNoGdiObjectB
   ASSERT_TRUE(afterFirst.has_value()) << "the program's GDI table cannot be read";
   for (int switches = 0; switches < 100; ++switches) UserChooses(main, /*dark=*/switches % 2 == 0);
   EXPECT_EQ(SettledGdiCount(main), afterFirst) << "GDI objects after 100 switches between light and dark";
-  const MainWindowColours last = ColoursOnceShown(
-      main, [](const MainWindowColours& c) { return c.dialog == ::GetSysColor(COLOR_BTNFACE); });
+  const MainWindowColours last =
+      ColoursOnceShown(main, [](const MainWindowColours& c) { return c.dialog == ::GetSysColor(COLOR_BTNFACE); });
   EXPECT_EQ(Hex(last.dialog), Hex(::GetSysColor(COLOR_BTNFACE))) << "the hundredth switch was to light";
 }
 

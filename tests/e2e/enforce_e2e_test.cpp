@@ -36,8 +36,8 @@ class EnforceTest : public TarnwickTest {
     TarnwickTest::SetUp();
     DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
     DWORD_PTR own = 0;
-    ::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system_mask_);
-    expected_mask_ = CoreMap().PerformanceCoreMask() & system_mask_;
+    ::GetProcessAffinityMask(::GetCurrentProcess(), &own, &systemMask_);
+    expectedMask_ = CoreMap().PerformanceCoreMask() & systemMask_;
   }
   void TearDown() override {
     TarnwickTest::TearDown();
@@ -66,30 +66,28 @@ class EnforceTest : public TarnwickTest {
       return scanned && *scanned != kNoPassYet && matched && *matched != kNoPassYet;
     });
   }
-  std::optional<DWORD> Counter(const wchar_t* name) {
-    return ReadRegistryDword(HKEY_CURRENT_USER, kSettingsKey, name);
-  }
+  std::optional<DWORD> Counter(const wchar_t* name) { return ReadRegistryDword(HKEY_CURRENT_USER, kSettingsKey, name); }
 
   ChildProcesses children_{FindIdleChildProgram()};
   std::vector<std::wstring> names_;
-  DWORD_PTR system_mask_ = 0;
-  uint64_t expected_mask_ = 0;
+  DWORD_PTR systemMask_ = 0;
+  uint64_t expectedMask_ = 0;
 };
 
 using EnforcePlacement = EnforceTest;
 
 TEST_F(EnforcePlacement, ListedChildMovesToThePerformanceCoresWithinThreeSeconds) {
   const size_t child = StartChildOnProcessorZero(L"tw_e2e_listed");
-  const DWORD host_id = FindHostProcessId(NameOf(child));
-  ASSERT_NE(host_id, 0u) << "the host's view of the child";
-  ASSERT_EQ(HostProcessStatus(host_id, "Cpus_allowed_list"), "0");
+  const DWORD hostId = FindHostProcessId(NameOf(child));
+  ASSERT_NE(hostId, 0u) << "the host's view of the child";
+  ASSERT_EQ(HostProcessStatus(hostId, "Cpus_allowed_list"), "0");
   WriteListFile({L"notepad.exe", NameOf(child)});
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
 
   StartInstance();
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expected_mask_; }, 3s))
-      << "affinity " << ProcessAffinity(children_.Handle(child)) << ", expected " << expected_mask_;
-  EXPECT_EQ(HostProcessStatus(host_id, "Cpus_allowed_list"), HostProcessorList(expected_mask_));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expectedMask_; }, 3s))
+      << "affinity " << ProcessAffinity(children_.Handle(child)) << ", expected " << expectedMask_;
+  EXPECT_EQ(HostProcessStatus(hostId, "Cpus_allowed_list"), HostProcessorList(expectedMask_));
 
   // The counters of a pass agree with a snapshot taken around it and with the list.
   ASSERT_TRUE(WaitForNextPass());
@@ -123,7 +121,7 @@ TEST_F(EnforceListFile, RewrittenListTakesEffectAfterListChanged) {
   WriteListFile({NameOf(first)});
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
   StartInstance();
-  ASSERT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(first)) == expected_mask_; }, 3s));
+  ASSERT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(first)) == expectedMask_; }, 3s));
   ASSERT_TRUE(WaitForNextPass());
   EXPECT_EQ(ProcessAffinity(children_.Handle(second)), 1u) << "not listed yet";
 
@@ -131,7 +129,7 @@ TEST_F(EnforceListFile, RewrittenListTakesEffectAfterListChanged) {
   WriteListFile({NameOf(second)});
   ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(first), 1));
   ::SendMessageW(FindTrayWindow(), WMU_LIST_CHANGED, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(second)) == expected_mask_; }, 3s));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(second)) == expectedMask_; }, 3s));
   ASSERT_TRUE(WaitForNextPass());
   EXPECT_EQ(ProcessAffinity(children_.Handle(first)), 1u) << "a placement is never repeated for an unlisted process";
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 1u);
@@ -144,11 +142,11 @@ TEST_F(EnforceListFile, PatternWithManyStarsHoldsNothingUp) {
   WriteListFile({std::wstring(16, L'*') + L"z", NameOf(child)});
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUAffinity", 1);
   TarnwickProcess& instance = StartInstance();
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expected_mask_; }, 3s));
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(child)) == expectedMask_; }, 3s));
   ASSERT_TRUE(WaitForNextPass());
   EXPECT_EQ(Counter(L"CurrentEnforcedCount"), 1u);
   const RunResult close = Run({L"--close"});
-  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_EQ(close.exitCode, 0u);
   EXPECT_TRUE(instance.WaitForExit(5s));
 }
 

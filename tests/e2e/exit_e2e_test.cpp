@@ -43,7 +43,7 @@ TEST_F(ShellExit, StartsAndClosesInTurnLeaveNoInstanceRunning) {
     ASSERT_TRUE(WaitUntil([&] { return LastScannedCount().has_value(); })) << "the first pass never ended";
     const RunResult close = Run({L"--close"});
     ASSERT_TRUE(close.exited);
-    EXPECT_EQ(close.exit_code, 0u);
+    EXPECT_EQ(close.exitCode, 0u);
     // Success was reported: the instance is gone or in its last moments.
     ASSERT_TRUE(instance.WaitForExit(5s));
     EXPECT_EQ(instance.ExitCode(), 0u);
@@ -53,8 +53,8 @@ TEST_F(ShellExit, StartsAndClosesInTurnLeaveNoInstanceRunning) {
   // this handle does: a start meanwhile ends at once, without starting a
   // worker whose pass its exit would have to wait for.
   DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsKey);
-  unique_handle left_set(::CreateEventW(nullptr, TRUE, TRUE, kCloseEventName));
-  ASSERT_TRUE(left_set);
+  unique_handle leftSet(::CreateEventW(nullptr, TRUE, TRUE, kCloseEventName));
+  ASSERT_TRUE(leftSet);
   for (int start = 0; start < 8; ++start) {
     TarnwickProcess& instance = Start();
     ASSERT_TRUE(instance.WaitForExit()) << "start " << start;
@@ -110,55 +110,58 @@ TEST_F(ShellExit, CloseWaitsForAStartThatHasNotRunYet) {
 
 TEST_F(ShellExit, CloseBesideTheCommandFormsFindsNoInstance) {
   // Each of them is running (held still) while the close looks.
-  for (const std::vector<std::wstring>& command :
-       {std::vector<std::wstring>{L"--install"}, {L"--uninstall"}, {L"--help"}, {L"--close"}, {L"-c"}, {L"--show=1"},
-        {L"-tray", L"--uninst"}}) {
+  for (const std::vector<std::wstring>& command : {std::vector<std::wstring>{L"--install"},
+                                                   {L"--uninstall"},
+                                                   {L"--help"},
+                                                   {L"--close"},
+                                                   {L"-c"},
+                                                   {L"--show=1"},
+                                                   {L"-tray", L"--uninst"}}) {
     StartSuspended(command);
   }
   const RunResult close = Run({L"--close"});
   EXPECT_TRUE(close.exited);
-  EXPECT_EQ(close.exit_code, 1u) << close.standard_error;
+  EXPECT_EQ(close.exitCode, 1u) << close.standardError;
   // Waiting for instances to go takes at least 10 s; none may happen here.
   EXPECT_LT(close.duration, 8s);
 }
 
-
 // An instance that is ending, played by this test: it holds the instance
 // mutex and shows a tray window that answers a hand-over with 0, as the
 // program does once its end has begun.
-int handovers_declined = 0;
-LRESULT CALLBACK EndingTrayProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+int HandoversDeclined = 0;
+LRESULT CALLBACK EndingTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == tarnwick::WMU_OPEN_MAIN_WINDOW) {
-    ++handovers_declined;
+    ++HandoversDeclined;
     return 0;
   }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 TEST_F(ShellExit, AStartDuringAnExitWaitsAndBecomesTheInstance) {
   {
     unique_handle mutex(::CreateMutexW(nullptr, TRUE, kInstanceMutexName));
     ASSERT_TRUE(mutex);
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = EndingTrayProc;
-    window_class.hInstance = ::GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"Tarnwick_TrayClass";
-    ASSERT_NE(::RegisterClassExW(&window_class), 0);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = EndingTrayProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"Tarnwick_TrayClass";
+    ASSERT_NE(::RegisterClassExW(&windowClass), 0);
     HWND ending = ::CreateWindowExW(0, L"Tarnwick_TrayClass", L"ending", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                    window_class.hInstance, nullptr);
+                                    windowClass.hInstance, nullptr);
     ASSERT_NE(ending, nullptr);
     TarnwickProcess& next = Start();
-    EXPECT_TRUE(WaitUntil([] { return handovers_declined > 0; })) << "the start never asked the ending instance";
+    EXPECT_TRUE(WaitUntil([] { return HandoversDeclined > 0; })) << "the start never asked the ending instance";
     // The ending instance goes; the start that waited takes its place.
     ::DestroyWindow(ending);
-    ::UnregisterClassW(L"Tarnwick_TrayClass", window_class.hInstance);
+    ::UnregisterClassW(L"Tarnwick_TrayClass", windowClass.hInstance);
     ::ReleaseMutex(mutex.get());
     mutex.reset();
     EXPECT_TRUE(WaitUntil([&] { return WindowProcessId(FindTrayWindow()) == next.Id(); }))
         << "the start did not become the instance: " << next.StandardError();
     EXPECT_TRUE(next.IsRunning());
-    EXPECT_EQ(handovers_declined, 1) << "the ending instance was asked again";
+    EXPECT_EQ(HandoversDeclined, 1) << "the ending instance was asked again";
     next.End();
   }
 

@@ -28,7 +28,7 @@ constexpr int kColumns = 7;
 // selection without the focus are drawn in.
 constexpr COLORREF kDarkHeader = 0x383838;
 constexpr COLORREF kDarkUnfocusedSelection = 0x444444;
-enum Column { kProcess, kPid, kPattern, kEfficiencyMode, kCpuAffinities, kCpuSets, kPath };
+enum Column { Process, Pid, Pattern, EfficiencyMode, CpuAffinities, CpuSets, Path };
 
 class ProcessesWindowTest : public TarnwickTest {
  protected:
@@ -37,7 +37,7 @@ class ProcessesWindowTest : public TarnwickTest {
     DWORD_PTR own = 0;
     DWORD_PTR system = 0;
     ::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system);
-    expected_mask_ = CoreMap().PerformanceCoreMask() & system;
+    expectedMask_ = CoreMap().PerformanceCoreMask() & system;
   }
   void TearDown() override {
     TarnwickTest::TearDown();
@@ -77,7 +77,7 @@ class ProcessesWindowTest : public TarnwickTest {
     WaitUntil(
         [&] {
           for (auto& row : ListViewRows(view, kColumns)) {
-            if (row[kProcess] == name) {
+            if (row[Process] == name) {
               found = row;
               return ready(row);
             }
@@ -93,7 +93,7 @@ class ProcessesWindowTest : public TarnwickTest {
   std::vector<std::wstring> names_;
   TarnwickProcess* instance_ = nullptr;
   HWND main_ = nullptr;
-  uint64_t expected_mask_ = 0;
+  uint64_t expectedMask_ = 0;
 };
 
 using UiProcesses = ProcessesWindowTest;
@@ -111,41 +111,41 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   // Wine 8: SetProcessInformation answers ERROR_INVALID_FUNCTION and the CPU
   // set functions are absent, so both read "Not supported"; the affinity is real.
   const std::vector<std::wstring> shown =
-      WaitForRow(view, names_[listed], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; });
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[CpuAffinities] == L"Placed"; });
   ASSERT_FALSE(shown.empty()) << "the listed child is not shown";
   // Wine makes the program's event tracing session but cannot deliver from
   // it: the program stops it, places by the pass alone and says why.
   wchar_t label[256] = {};
   ::GetDlgItemTextW(processes, IDC_PROCESS_VIEW_LABEL, label, 256);
-  EXPECT_STREQ(label, L"&Running processes (listed ones placed within a second; this system reports no process "
-                      L"starts, error 5):");
-  EXPECT_EQ(shown[kPid], std::to_wstring(children_.Id(listed)));
-  EXPECT_EQ(shown[kPattern], names_[listed]);
-  EXPECT_EQ(shown[kEfficiencyMode], L"Not supported");
-  EXPECT_EQ(shown[kCpuAffinities], L"Placed");
-  EXPECT_EQ(shown[kCpuSets], L"Not supported");
-  EXPECT_THAT(shown[kPath], testing::EndsWith(L"\\" + names_[listed]));
-  const std::vector<std::wstring> other =
-      WaitForRow(view, names_[unlisted], [](const auto&) { return true; });
+  EXPECT_STREQ(label,
+               L"&Running processes (listed ones placed within a second; this system reports no process "
+               L"starts, error 5):");
+  EXPECT_EQ(shown[Pid], std::to_wstring(children_.Id(listed)));
+  EXPECT_EQ(shown[Pattern], names_[listed]);
+  EXPECT_EQ(shown[EfficiencyMode], L"Not supported");
+  EXPECT_EQ(shown[CpuAffinities], L"Placed");
+  EXPECT_EQ(shown[CpuSets], L"Not supported");
+  EXPECT_THAT(shown[Path], testing::EndsWith(L"\\" + names_[listed]));
+  const std::vector<std::wstring> other = WaitForRow(view, names_[unlisted], [](const auto&) { return true; });
   ASSERT_FALSE(other.empty()) << "the unlisted child is not shown";
-  EXPECT_THAT(std::vector<std::wstring>(other.begin() + kPattern, other.begin() + kPath),
-              testing::Each(std::wstring()));
+  EXPECT_THAT(std::vector<std::wstring>(other.begin() + Pattern, other.begin() + Path), testing::Each(std::wstring()));
 
   // The status bar and the rows come from the same pass.
   const HWND statusBar = ::GetDlgItem(main_, IDC_STATUS_BAR);
   std::wstring status, rows;
   EXPECT_TRUE(WaitUntil([&] {
     const auto all = ListViewRows(view, kColumns);
-    const auto matched = std::count_if(all.begin(), all.end(), [](const auto& row) { return !row[kPattern].empty(); });
+    const auto matched = std::count_if(all.begin(), all.end(), [](const auto& row) { return !row[Pattern].empty(); });
     rows = L"Matched processes: " + std::to_wstring(matched) + L" of " + std::to_wstring(all.size());
     status = StatusBarPartText(statusBar, 3);
     return status == rows;
-  })) << testing::PrintToString(status) << " beside rows " << testing::PrintToString(rows);
+  })) << testing::PrintToString(status)
+      << " beside rows " << testing::PrintToString(rows);
   TakeScreenshot(ArtifactName("light"));
 
   // Matched rows come first: the listed child is the top row.
   SelectListViewRows(view, {0});
-  ASSERT_EQ(ListViewRows(view, kColumns).at(0)[kProcess], names_[listed]);
+  ASSERT_EQ(ListViewRows(view, kColumns).at(0)[Process], names_[listed]);
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDM_COPY_ROWS, 0), 0);
   const std::wstring header = L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n";
   const std::wstring firstRow = names_[listed] + L"\t" + std::to_wstring(children_.Id(listed)) + L"\t" +
@@ -158,7 +158,7 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   int row = -1;
   const auto all = ListViewRows(view, kColumns);
   for (size_t i = 0; i < all.size(); ++i) {
-    if (all[i][kProcess] == names_[unlisted]) row = static_cast<int>(i);
+    if (all[i][Process] == names_[unlisted]) row = static_cast<int>(i);
   }
   ASSERT_GE(row, 0);
   SelectListViewRows(view, {row});
@@ -167,24 +167,25 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   // The restarted worker passes at once, so this takes well under a second;
   // the deadline is the driver's usual one, for a loaded machine, and the
   // time it took is printed.
-  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expected_mask_; }))
+  EXPECT_TRUE(WaitUntil([&] { return ProcessAffinity(children_.Handle(unlisted)) == expectedMask_; }))
       << "affinity " << ProcessAffinity(children_.Handle(unlisted));
-  std::printf("Placed %lld ms after Add Name\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                      std::chrono::steady_clock::now() - clicked)
-                                                      .count()));
+  std::printf(
+      "Placed %lld ms after Add Name\n",
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - clicked).count()));
   // Saved in the main window's list box order, which is sorted.
   EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[unlisted])));
   const std::vector<std::wstring> added =
-      WaitForRow(view, names_[unlisted], [](const auto& cells) { return cells[kCpuAffinities] == L"Placed"; });
+      WaitForRow(view, names_[unlisted], [](const auto& cells) { return cells[CpuAffinities] == L"Placed"; });
   ASSERT_FALSE(added.empty());
-  EXPECT_EQ(added[kPattern], names_[unlisted]);
+  EXPECT_EQ(added[Pattern], names_[unlisted]);
 }
 
 // What `window` shows on the screen once two pictures in a row agree: Wine
 // puts a window's painting on the display when its thread is next idle,
 // which can come just after the picture was asked for.
-std::optional<WindowPicture> SettledPicture(HWND window, bool repaint_first) {
-  std::optional<WindowPicture> last = CaptureWindowPicture(window, repaint_first);
+std::optional<WindowPicture> SettledPicture(HWND window, bool repaintFirst) {
+  std::optional<WindowPicture> last = CaptureWindowPicture(window, repaintFirst);
   for (int attempt = 0; last && attempt < 5; ++attempt) {
     std::optional<WindowPicture> next = CaptureWindowPicture(window, false);
     if (!next || next->pixels == last->pixels) return next;
@@ -246,10 +247,11 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   std::vector<std::vector<std::wstring>> rows;
   ASSERT_TRUE(WaitUntil([&] {
     rows = ListViewRows(view, kColumns);
-    return rows.size() == 4 && rows[0][kPattern] == names_[top] && rows[1][kPattern] == names_[listed];
-  })) << rows.size() << " rows";
+    return rows.size() == 4 && rows[0][Pattern] == names_[top] && rows[1][Pattern] == names_[listed];
+  })) << rows.size()
+      << " rows";
   // Matched first, then by name: 0, a, b, c; c is the last row.
-  EXPECT_EQ(rows[3][kProcess], names_[ending]);
+  EXPECT_EQ(rows[3][Process], names_[ending]);
   std::wstring count;
   EXPECT_TRUE(WaitUntil([&] {
     count = WindowTextOf(::GetDlgItem(processes, IDC_PROCESS_COUNT));
@@ -267,8 +269,7 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   EXPECT_TRUE(ScreenEqualsAFullRepaint(view)) << "after the top row's process ended";
   // Nothing selected, the focus in the filter box again, for what follows.
   SelectListViewRows(view, {});
-  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)),
-                 TRUE);
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)), TRUE);
   WaitForWindowIdle(processes);
 
   children_.End(ending);
@@ -293,8 +294,7 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
       << "the new entry is added before the box";
   ClickButton(box, IDOK);
   EXPECT_TRUE(WaitForWindowGone(box));
-  EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == processes; }))
-      << "the main window came forward";
+  EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == processes; })) << "the main window came forward";
 }
 
 using UiProcessesDark = ProcessesWindowTest;
@@ -308,11 +308,10 @@ TEST_F(UiProcessesDark, DarkScreenshot) {
   ASSERT_NE(processes, nullptr);
   const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
   ASSERT_FALSE(
-      WaitForRow(view, names_[listed], [](const auto& row) { return row[kCpuAffinities] == L"Placed"; }).empty());
+      WaitForRow(view, names_[listed], [](const auto& row) { return row[CpuAffinities] == L"Placed"; }).empty());
   // The listed child's row selected, the focus in the filter box.
   SelectListViewRows(view, {0});
-  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)),
-                 TRUE);
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)), TRUE);
   WaitForWindowIdle(processes);
   // The header's right end (past the Path column's title), and the selected
   // row's PID cell left of its right-aligned number.
@@ -333,8 +332,8 @@ TEST_F(UiProcessesDark, DarkScreenshot) {
     headerColour = picture->AtClient(header, headerPoint);
     selectionColour = picture->AtClient(view, selectionPoint);
     return headerColour == kDarkHeader && selectionColour == kDarkUnfocusedSelection;
-  })) << "header " << std::hex << headerColour.value_or(0xFFFFFFFF) << ", selection "
-      << selectionColour.value_or(0xFFFFFFFF);
+  })) << "header "
+      << std::hex << headerColour.value_or(0xFFFFFFFF) << ", selection " << selectionColour.value_or(0xFFFFFFFF);
   TakeScreenshot(ArtifactName("dark"));
 }
 

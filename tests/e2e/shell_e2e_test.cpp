@@ -27,7 +27,8 @@ constexpr const wchar_t* kSettingsKey = L"Software\\Tarnwick";
 std::vector<HWND> TrayWindows() {
   std::vector<HWND> found;
   HWND window = nullptr;
-  while ((window = ::FindWindowExW(nullptr, window, L"Tarnwick_TrayClass", nullptr)) != nullptr) found.push_back(window);
+  while ((window = ::FindWindowExW(nullptr, window, L"Tarnwick_TrayClass", nullptr)) != nullptr)
+    found.push_back(window);
   return found;
 }
 
@@ -78,7 +79,7 @@ TEST_F(ShellStart, CloseEndsTheRunningInstanceWithinTenSeconds) {
   const HWND tray = FindTrayWindow();
   const RunResult close = Run({L"--close"});
   EXPECT_TRUE(close.exited);
-  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_EQ(close.exitCode, 0u);
   ASSERT_TRUE(instance.WaitForExit(10s));
   EXPECT_EQ(instance.ExitCode(), 0u);
   EXPECT_FALSE(TrayIconPresent(tray, instance.Id()));
@@ -106,7 +107,7 @@ TEST_F(ShellStart, SimultaneousStartsMakeOneInstanceAndCloseEndsEveryOne) {
   // The close ends the instance with its main window open, and the start still waiting for that window.
   const RunResult close = Run({L"--close"});
   EXPECT_TRUE(close.exited);
-  EXPECT_EQ(close.exit_code, 0u) << close.standard_error;
+  EXPECT_EQ(close.exitCode, 0u) << close.standardError;
   for (TarnwickProcess* start : starts) {
     EXPECT_TRUE(start->WaitForExit(5s)) << "process " << start->Id() << " lives on";
   }
@@ -116,7 +117,7 @@ TEST_F(ShellStart, SimultaneousStartsMakeOneInstanceAndCloseEndsEveryOne) {
 TEST_F(ShellStart, CloseRightAfterAStartEndsThatStart) {
   TarnwickProcess& instance = Start();
   const RunResult close = Run({L"--close"});
-  EXPECT_EQ(close.exit_code, 0u) << close.standard_error;
+  EXPECT_EQ(close.exitCode, 0u) << close.standardError;
   ASSERT_TRUE(instance.WaitForExit());
   EXPECT_EQ(FindTrayWindow(), nullptr);
 }
@@ -129,8 +130,8 @@ TEST_F(ShellStart, CloseSaysSoWhenTheInstanceOutlivesTheWait) {
   const RunResult close = Run({L"--close"}, 40s);
   busy.Release();
   EXPECT_TRUE(close.exited);
-  EXPECT_EQ(close.exit_code, 3u);
-  EXPECT_THAT(close.standard_error, HasSubstr("still running"));
+  EXPECT_EQ(close.exitCode, 3u);
+  EXPECT_THAT(close.standardError, HasSubstr("still running"));
   // Once the thread goes on, the request is handled.
   ASSERT_TRUE(instance.WaitForExit());
   EXPECT_EQ(instance.ExitCode(), 0u);
@@ -190,8 +191,8 @@ TEST_F(ShellStart, AnInstanceDeniedTheCloseEventRunsOnWithoutIt) {
   TarnwickProcess& instance = StartInstance();
   // Its worker has run a pass: start-up is long over.
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastScannedCount");
-  EXPECT_TRUE(WaitUntil(
-      [] { return ReadRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"LastScannedCount").has_value(); }));
+  EXPECT_TRUE(
+      WaitUntil([] { return ReadRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"LastScannedCount").has_value(); }));
   WaitForWindowIdle(FindTrayWindow());
   EXPECT_TRUE(instance.IsRunning()) << "the instance ended by itself";
 
@@ -209,11 +210,11 @@ TEST_F(ShellStart, AnInstanceDeniedTheCloseEventRunsOnWithoutIt) {
 
 class ShellTray : public TarnwickTest {
  protected:
-  // The main window of `process_id`: the dialog captioned "Tarnwick" with the list.
-  static HWND WaitForMainWindow(DWORD process_id) {
+  // The main window of `processId`: the dialog captioned "Tarnwick" with the list.
+  static HWND WaitForMainWindow(DWORD processId) {
     HWND main = nullptr;
     WaitUntil([&] {
-      main = WaitForVisibleWindow(process_id, L"#32770", L"Tarnwick", 0ms);
+      main = WaitForVisibleWindow(processId, L"#32770", L"Tarnwick", 0ms);
       return main != nullptr && ::GetDlgItem(main, IDC_PROCESS_LIST) != nullptr;
     });
     return main;
@@ -232,8 +233,7 @@ class ShellTray : public TarnwickTest {
     if (taskbar == nullptr || !::GetWindowRect(taskbar, &area)) return false;
     const int x = area.right - ::GetSystemMetrics(SM_CXSMICON) / 2 - 3;
     const int y = (area.top + area.bottom) / 2;
-    return RunUnixProgram("/usr/bin/xdotool",
-                          {L"mousemove", std::to_wstring(x), std::to_wstring(y), L"click", button});
+    return RunUnixProgram("/usr/bin/xdotool", {L"mousemove", std::to_wstring(x), std::to_wstring(y), L"click", button});
   }
 };
 
@@ -309,7 +309,7 @@ TEST_F(ShellTray, ShowOpensTheMainWindowAtStart) {
     EXPECT_TRUE(WaitUntil([&] { return TrayIconPresent(FindTrayWindow(), instance.Id()); }));
     CloseMainWindow(main);
     EXPECT_TRUE(instance.IsRunning()) << "closing the window leaves the program in the notification area";
-    ASSERT_EQ(Run({L"--close"}).exit_code, 0u);
+    ASSERT_EQ(Run({L"--close"}).exitCode, 0u);
     ASSERT_TRUE(instance.WaitForExit());
   }
 }
@@ -322,8 +322,8 @@ TEST_F(ShellCommands, HelpWritesTheOptionsToStandardErrorAndExitsWithOne) {
   for (const wchar_t* help : {L"--help", L"-h"}) {
     const RunResult result = Run({help, L"--install"});
     EXPECT_TRUE(result.exited);
-    EXPECT_EQ(result.exit_code, 1u);
-    EXPECT_EQ(result.standard_error, std::string(kHelpOptionsText) + "\n" + kHelpExitCodesText);
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.standardError, std::string(kHelpOptionsText) + "\n" + kHelpExitCodesText);
   }
   EXPECT_EQ(FindTrayWindow(), nullptr);
 }
@@ -331,18 +331,18 @@ TEST_F(ShellCommands, HelpWritesTheOptionsToStandardErrorAndExitsWithOne) {
 TEST_F(ShellCommands, RejectedCommandLineNamesTheProblemAndExitsWithTwo) {
   const RunResult result = Run({L"--show=1"});
   EXPECT_TRUE(result.exited);
-  EXPECT_EQ(result.exit_code, 2u);
-  const std::string& text = result.standard_error;
-  const size_t first_line_end = text.find('\n');
-  ASSERT_NE(first_line_end, std::string::npos);
-  EXPECT_THAT(text.substr(0, first_line_end), HasSubstr("--show"));
-  EXPECT_EQ(text.substr(first_line_end + 1), std::string(kHelpOptionsText) + "\n");
+  EXPECT_EQ(result.exitCode, 2u);
+  const std::string& text = result.standardError;
+  const size_t firstLineEnd = text.find('\n');
+  ASSERT_NE(firstLineEnd, std::string::npos);
+  EXPECT_THAT(text.substr(0, firstLineEnd), HasSubstr("--show"));
+  EXPECT_EQ(text.substr(firstLineEnd + 1), std::string(kHelpOptionsText) + "\n");
 }
 
 TEST_F(ShellCommands, CloseWithNoInstanceExitsWithOneAtOnce) {
   const RunResult result = Run({L"--close"});
   EXPECT_TRUE(result.exited);
-  EXPECT_EQ(result.exit_code, 1u);
+  EXPECT_EQ(result.exitCode, 1u);
   // Polling for instances to go takes at least 10 s; none may happen here.
   EXPECT_LT(result.duration, 8s);
 }
@@ -363,7 +363,7 @@ TEST_F(ShellInstall, UninstallRemovesTheSettingsAndExitsWithZero) {
   WriteRegistryDword(HKEY_CURRENT_USER, kSettingsKey, L"MethodCPUSets", 1);
   const RunResult result = Run({L"--uninstall"});
   EXPECT_TRUE(result.exited);
-  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_EQ(result.exitCode, 0u);
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 }
 
@@ -378,9 +378,9 @@ TEST_F(ShellInstall, ARefusedInstallRemovesTheTasksOfEarlierInstalls) {
   // Wine keeps no owner or access list of a file: the program belongs to the
   // user, whose ordinary programs could replace it, so it is refused; a task
   // left behind would go on starting it with the highest rights.
-  EXPECT_EQ(result.exit_code, 1u);
-  EXPECT_THAT(result.standard_error, HasSubstr("not installing the logon task"));
-  EXPECT_THAT(result.standard_error, HasSubstr("Tarnwick will not start at logon"));
+  EXPECT_EQ(result.exitCode, 1u);
+  EXPECT_THAT(result.standardError, HasSubstr("not installing the logon task"));
+  EXPECT_THAT(result.standardError, HasSubstr("Tarnwick will not start at logon"));
   EXPECT_FALSE(FileExists(TaskFile(L"Tarnwick"))) << "the earlier task still starts the refused program";
   EXPECT_FALSE(FileExists(TaskFile(L"Tarn Wick"))) << "the task of the older name stays";
 }

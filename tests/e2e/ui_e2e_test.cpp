@@ -295,8 +295,8 @@ class UiListFile : public MainWindowTest {
   }
 
   static bool Chattr(const wchar_t* change, const std::wstring& path) {
-    const std::wstring unix_path = UnixPathOf(path);
-    return !unix_path.empty() && RunUnixProgram("/usr/bin/chattr", {change, unix_path});
+    const std::wstring unixPath = UnixPathOf(path);
+    return !unixPath.empty() && RunUnixProgram("/usr/bin/chattr", {change, unixPath});
   }
 };
 
@@ -308,7 +308,7 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
   const std::wstring list = ListFilePath();
   const std::wstring folder = list.substr(0, list.rfind(L'\\'));
   const std::string kept = ListFileBytes({L"kept.exe"});
-  auto opens_for_writing = [&] {
+  auto opensForWriting = [&] {
     unique_hfile file(::CreateFileW(list.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     return static_cast<bool>(file);
   };
@@ -317,11 +317,11 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
   struct Failure {
     const char* what;
     std::function<void()> make;
-    std::function<void()> check_and_undo;  // the file as it was, then the failure undone
-    const wchar_t* reason = nullptr;       // the system's words, where the save itself decides
+    std::function<void()> checkAndUndo;  // the file as it was, then the failure undone
+    const wchar_t* reason = nullptr;     // the system's words, where the save itself decides
     // The save's own read finds the file refused: it is left alone and said
     // so as at the opening, and the window shows the file again once reopened.
-    bool refused_at_read = false;
+    bool refusedAtRead = false;
   };
   const Failure failures[] = {
       // First: a failed save leaves its temporary file's name change behind,
@@ -337,8 +337,7 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
          EXPECT_EQ(ReadFileBytes(list), kept);
        },
        L"could not be read", true},
-      {"read-only list",
-       [&] { ASSERT_TRUE(::SetFileAttributesW(list.c_str(), FILE_ATTRIBUTE_READONLY)); },
+      {"read-only list", [&] { ASSERT_TRUE(::SetFileAttributesW(list.c_str(), FILE_ATTRIBUTE_READONLY)); },
        [&] {
          EXPECT_NE(::GetFileAttributesW(list.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "the attribute was cleared";
          EXPECT_EQ(ReadFileBytes(list), kept);
@@ -348,12 +347,12 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
       {"immutable list (chattr +i)",
        [&] {
          ASSERT_TRUE(Chattr(L"+i", list));
-         ASSERT_TRUE(WaitUntil([&] { return !opens_for_writing(); }));
+         ASSERT_TRUE(WaitUntil([&] { return !opensForWriting(); }));
        },
        [&] {
          EXPECT_EQ(ReadFileBytes(list), kept);
          Chattr(L"-i", list);
-         EXPECT_TRUE(WaitUntil(opens_for_writing));
+         EXPECT_TRUE(WaitUntil(opensForWriting));
        }},
   };
   std::vector<std::wstring> typed;
@@ -369,9 +368,9 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
     if (failure.reason != nullptr) {
       EXPECT_NE(message.find(failure.reason), std::wstring::npos) << testing::PrintToString(message);
     }
-    if (failure.refused_at_read) {
+    if (failure.refusedAtRead) {
       EXPECT_THAT(Listed(main), IsEmpty());
-      failure.check_and_undo();
+      failure.checkAndUndo();
       CloseAndSettle(main, WM_CLOSE, 0);
       main = OpenFromTray();
       ASSERT_NE(main, nullptr);
@@ -380,7 +379,7 @@ TEST_F(UiListFile, AFailedSaveNamesTheFileAndTheReasonAndTheListBoxShowsWhatTheF
     }
     // The list box, the file and the worker agree on what the file holds.
     EXPECT_EQ(Listed(main), std::vector<std::wstring>{L"kept.exe"}) << "the list box shows what the file holds";
-    failure.check_and_undo();
+    failure.checkAndUndo();
   }
   // The next save that works writes from there.
   Add(main, L"last.exe");
@@ -395,10 +394,10 @@ TEST_F(UiListFile, AFullDiskIsReportedAndTheListStaysWhole) {
   WriteListFile({});  // creates the folder
   ::DeleteFileW(list.c_str());
   // Wine gives no handle to wait on for a Linux program: the folder's size tells.
-  const std::wstring windows_folder = list.substr(0, list.rfind(L'\\') + 1);
+  const std::wstring windowsFolder = list.substr(0, list.rfind(L'\\') + 1);
   auto mounted = [&] {
     ULARGE_INTEGER available{}, total{}, free{};
-    return ::GetDiskFreeSpaceExW(windows_folder.c_str(), &available, &total, &free) && total.QuadPart <= 65536;
+    return ::GetDiskFreeSpaceExW(windowsFolder.c_str(), &available, &total, &free) && total.QuadPart <= 65536;
   };
   // A file system of one page, filled by the list itself. The test runner
   // unmounts it if the test cannot.
@@ -428,7 +427,10 @@ TEST_F(UiListFile, AUtf8ListFromANotepadLikeEditorIsReadAndSavedAsUtf16) {
   // Notepad's default: UTF-8 with a byte-order mark, and no line end after the last line.
   const std::wstring list = ListFilePath();
   WriteListFile({});
-  WriteFileBytes(list, "\xEF\xBB\xBF" "caf\xC3\xA9.exe\r\n" + std::string("tarnwick.exe"));
+  WriteFileBytes(list,
+                 "\xEF\xBB\xBF"
+                 "caf\xC3\xA9.exe\r\n" +
+                     std::string("tarnwick.exe"));
   const HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   EXPECT_TRUE(WaitForListed(main, {L"caf\x00E9.exe", kOwnImage}));
@@ -596,20 +598,20 @@ TEST_F(UiListChanges, AnEntryUnderEditStaysListedWhileTheProcessesWindowAdds) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_THAT(ReadListBoxEntries(list), ElementsAre(L"calc.exe", L"zzz.exe")) << "the entry left the list";
 
-  // Running Processes is no modal window: its Add Name saves meanwhile.
+  // Running processes is no modal window: its Add Name saves meanwhile.
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_RUNNING_PROCESSES, 0), 0);
   const HWND processes = WaitForDialog(instance_->Id(), L"Running Processes");
   ASSERT_NE(processes, nullptr);
   const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
-  int own_row = -1;
+  int ownRow = -1;
   ASSERT_TRUE(WaitUntil([&] {
     const auto rows = ListViewRows(view, 7);
     for (size_t row = 0; row < rows.size(); ++row) {
-      if (rows[row][0] == kOwnImage) own_row = static_cast<int>(row);
+      if (rows[row][0] == kOwnImage) ownRow = static_cast<int>(row);
     }
-    return own_row >= 0;
+    return ownRow >= 0;
   }));
-  SelectListViewRows(view, {own_row});
+  SelectListViewRows(view, {ownRow});
   ::PostMessageW(processes, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
   EXPECT_TRUE(WaitForListFile({L"calc.exe", kOwnImage, L"zzz.exe"})) << "the entry under edit was dropped";
   EXPECT_TRUE(WaitUntil([] { return Counter(L"CurrentEnforcedCount") == 1u; }));
@@ -720,14 +722,14 @@ TEST_F(UiListEntries, LinesThatScriptsAppendAreReadAsTheyWereWritten) {
   // Three parts: no single seam. Refused, with the line, and left alone.
   WriteListFile({L"a.exe", L"b.exe"});
   ASSERT_TRUE(EchoIntoList(L"fooo.exe"));
-  const std::string three_parts = *ReadFileBytes(list) + ListFileBytes({L"c.exe"});
-  WriteFileBytes(list, three_parts);
+  const std::string threeParts = *ReadFileBytes(list) + ListFileBytes({L"c.exe"});
+  WriteFileBytes(list, threeParts);
   const HWND main = OpenWithABoxOver();
   ASSERT_NE(main, nullptr);
   const std::wstring message = DismissErrorBox(main);
   EXPECT_NE(message.find(L"line 3 is not"), std::wstring::npos) << testing::PrintToString(message);
   EXPECT_THAT(Listed(main), IsEmpty());
-  EXPECT_EQ(ReadFileBytes(list), three_parts);
+  EXPECT_EQ(ReadFileBytes(list), threeParts);
 }
 
 // Runs a shell command line of the Linux side and waits for it.
@@ -741,20 +743,21 @@ TEST_F(UiListEntries, AListThatIsALinkStaysALinkAndTheFileItLeadsToIsWritten) {
   const std::wstring target = synced + L"\\my list.txt";
   WriteFileBytes(target, ListFileBytes({L"alpha.exe"}));
   ::DeleteFileW(list.c_str());
-  const std::wstring unix_list = UnixPathOf(list);
-  const std::wstring unix_target = UnixPathOf(target);
-  ASSERT_FALSE(unix_list.empty());
-  ASSERT_TRUE(RunUnixProgram("/bin/ln", {L"-s", unix_target, unix_list}));
+  const std::wstring unixList = UnixPathOf(list);
+  const std::wstring unixTarget = UnixPathOf(target);
+  ASSERT_FALSE(unixList.empty());
+  ASSERT_TRUE(RunUnixProgram("/bin/ln", {L"-s", unixTarget, unixList}));
   ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(list) == ListFileBytes({L"alpha.exe"}); }));
 
   const HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   ASSERT_TRUE(WaitForListed(main, {L"alpha.exe"}));
   Add(main, L"beta.exe");
-  EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(target) == ListFileBytes({L"alpha.exe", L"beta.exe"}); }))
-      << "the file the link leads to was not written";
+  EXPECT_TRUE(WaitUntil([&] {
+    return ReadFileBytes(target) == ListFileBytes({L"alpha.exe", L"beta.exe"});
+  })) << "the file the link leads to was not written";
   const std::wstring marker = synced + L"\\still-a-link";
-  RunShell(L"test -L '" + unix_list + L"' && touch '" + UnixPathOf(marker) + L"'");
+  RunShell(L"test -L '" + unixList + L"' && touch '" + UnixPathOf(marker) + L"'");
   EXPECT_TRUE(WaitUntil([&] { return FileExists(marker); })) << "the link was replaced by a file";
   // The file changed through the link shows, too.
   WriteFileBytes(target, ListFileBytes({L"alpha.exe", L"beta.exe", L"gamma.exe"}));
@@ -834,7 +837,7 @@ TEST_F(UiWorkerStatus, TheProgramEndsCleanlyWhileTheWindowIsOpen) {
   HWND main = StartAndOpen();
   ASSERT_NE(main, nullptr);
   const RunResult close = Run({L"--close"});
-  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_EQ(close.exitCode, 0u);
   ASSERT_TRUE(instance_->WaitForExit(10s));
   EXPECT_EQ(instance_->ExitCode(), 0u);
 
@@ -897,7 +900,7 @@ TEST_F(UiMenusAndDialogs, ASecondStartOpensTheWindowOrBringsItForwardAndExitsWit
 
   const RunResult second = Run({});
   EXPECT_TRUE(second.exited);
-  EXPECT_EQ(second.exit_code, 0u);
+  EXPECT_EQ(second.exitCode, 0u);
   EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == main; })) << "not brought forward";
   EXPECT_EQ(WaitForDialog(instance_->Id(), L"Tarnwick", main, 0ms), nullptr) << "a second main window";
 

@@ -63,10 +63,10 @@ std::string Joined(const std::vector<std::wstring>& texts) {
 
 // The tray window of one instance: an instance that another closes may
 // still have its window for a moment.
-HWND TrayWindowOf(DWORD process_id) {
+HWND TrayWindowOf(DWORD processId) {
   for (HWND window = ::FindWindowExW(nullptr, nullptr, L"Tarnwick_TrayClass", nullptr); window != nullptr;
        window = ::FindWindowExW(nullptr, window, L"Tarnwick_TrayClass", nullptr)) {
-    if (WindowProcessId(window) == process_id) return window;
+    if (WindowProcessId(window) == processId) return window;
   }
   return nullptr;
 }
@@ -131,7 +131,8 @@ HWND InstallerBox() {
 // Where the installer puts the Start menu entry for all users.
 std::wstring StartMenuEntry() {
   wchar_t entry[MAX_PATH] = {};
-  ::ExpandEnvironmentStringsW(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Tarnwick.lnk", entry, MAX_PATH);
+  ::ExpandEnvironmentStringsW(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Tarnwick.lnk", entry,
+                              MAX_PATH);
   return entry;
 }
 
@@ -196,8 +197,8 @@ std::optional<std::wstring> UninstallEntryText(const wchar_t* name) {
 std::optional<DWORD> UninstallEntryNumber(const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, name, RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
-                     &value, &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, name, RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value,
+                     &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return value;
@@ -242,8 +243,8 @@ class TrustedTestRoot {
     const unique_hcertstore store = OpenRootStore(location_);
     EXPECT_TRUE(certificate_ && store);
     if (!certificate_ || !store) return;
-    EXPECT_TRUE(::CertAddCertificateContextToStore(store.get(), certificate_.get(), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                   nullptr))
+    EXPECT_TRUE(
+        ::CertAddCertificateContextToStore(store.get(), certificate_.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
         << "error " << ::GetLastError();
   }
   ~TrustedTestRoot() {
@@ -271,20 +272,20 @@ class TrustedTestRoot {
 class UpdateServer {
  public:
   UpdateServer()
-      : unix_root_(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/" + std::to_string(::GetCurrentProcessId())),
-        root_(WindowsPathOf(unix_root_)) {
+      : unixRoot_(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/" + std::to_string(::GetCurrentProcessId())),
+        root_(WindowsPathOf(unixRoot_)) {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
     const std::wstring python = WindowsPathOf(TARNWICK_PYTHON3);
     const std::string pki = TARNWICK_TEST_PKI_DIR;
     // Wine hands a Unix program its arguments as they are: Unix paths.
-    std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_UPDATE_SERVER_SCRIPT) + L" --port " +
-                                std::to_wstring(TARNWICK_UPDATE_TEST_PORT) + L" --cert " + Wide(pki + "/server.pem") +
-                                L" --key " + Wide(pki + "/server-key.pem") + L" --root " + Wide(unix_root_);
+    std::wstring commandLine = L"\"" + python + L"\" " + Wide(TARNWICK_UPDATE_SERVER_SCRIPT) + L" --port " +
+                               std::to_wstring(TARNWICK_UPDATE_TEST_PORT) + L" --cert " + Wide(pki + "/server.pem") +
+                               L" --key " + Wide(pki + "/server-key.pem") + L" --root " + Wide(unixRoot_);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
-    EXPECT_TRUE(::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    EXPECT_TRUE(::CreateProcessW(python.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &started))
         << "cannot start the update server, error " << ::GetLastError();
     unique_handle process(started.hProcess);
@@ -330,7 +331,8 @@ class UpdateServer {
     Put(path + ".short", body);
   }
   void Remove(const std::string& path) {
-    for (const char* variant : {"", ".status", ".stall", ".short", ".trickle"}) ::DeleteFileW(Path(path + variant).c_str());
+    for (const char* variant : {"", ".status", ".stall", ".short", ".trickle"})
+      ::DeleteFileW(Path(path + variant).c_str());
   }
 
   // The request paths so far, with their queries.
@@ -362,7 +364,7 @@ class UpdateServer {
     return path;
   }
 
-  std::string unix_root_;
+  std::string unixRoot_;
   std::wstring root_;
 };
 
@@ -373,9 +375,9 @@ class UpdateServer {
 // URL from being recorded or add one.
 class BrowserStandIn {
  public:
-  BrowserStandIn() : unix_file_(TARNWICK_OPENED_URLS_PREFIX + std::to_string(::GetCurrentProcessId()) + ".log") {
+  BrowserStandIn() : unixFile_(TARNWICK_OPENED_URLS_PREFIX + std::to_string(::GetCurrentProcessId()) + ".log") {
     ::DeleteFileW(File().c_str());
-    const std::wstring command = L"/bin/sh \"" + Wide(TARNWICK_RECORD_URL_SCRIPT) + L"\" \"" + Wide(unix_file_) + L"\"";
+    const std::wstring command = L"/bin/sh \"" + Wide(TARNWICK_RECORD_URL_SCRIPT) + L"\" \"" + Wide(unixFile_) + L"\"";
     // winebrowser uses at most 254 characters of the value; a longer one is
     // ignored for the system's own browsers.
     EXPECT_LE(command.size(), 254u) << "a checkout path too long for Wine's browser launcher";
@@ -399,9 +401,9 @@ class BrowserStandIn {
   }
 
  private:
-  [[nodiscard]] std::wstring File() const { return WindowsPathOf(unix_file_); }
+  [[nodiscard]] std::wstring File() const { return WindowsPathOf(unixFile_); }
   static constexpr const wchar_t* kBrowserKey = L"Software\\Wine\\WineBrowser";
-  std::string unix_file_;
+  std::string unixFile_;
 };
 
 class UpdateTest : public TarnwickTest {
@@ -416,8 +418,8 @@ class UpdateTest : public TarnwickTest {
     root_ = std::make_unique<TrustedTestRoot>();
     // Signers the updater must refuse chain to these: a second root the
     // machine trusts, and one that only the user's own store trusts.
-    second_root_ = std::make_unique<TrustedTestRoot>("ca2.der");
-    user_root_ = std::make_unique<TrustedTestRoot>("user-ca.der", CERT_SYSTEM_STORE_CURRENT_USER);
+    secondRoot_ = std::make_unique<TrustedTestRoot>("ca2.der");
+    userRoot_ = std::make_unique<TrustedTestRoot>("user-ca.der", CERT_SYSTEM_STORE_CURRENT_USER);
     server_ = std::make_unique<UpdateServer>();
   }
   void TearDown() override {
@@ -426,8 +428,8 @@ class UpdateTest : public TarnwickTest {
     EXPECT_EQ(FindTrayWindow(), nullptr) << "an instance outlives the test";
     TarnwickTest::TearDown();
     server_.reset();
-    user_root_.reset();
-    second_root_.reset();
+    userRoot_.reset();
+    secondRoot_.reset();
     root_.reset();
     ForgetUserState();
   }
@@ -464,11 +466,11 @@ class UpdateTest : public TarnwickTest {
   }
 
   // The uninstall as Apps & features runs it: the registered command, as it is.
-  std::optional<DWORD> RunRegisteredUninstall(const wchar_t* value, const std::wstring& working_folder = {}) {
+  std::optional<DWORD> RunRegisteredUninstall(const wchar_t* value, const std::wstring& workingFolder = {}) {
     const std::optional<std::wstring> command = UninstallEntryText(value);
     EXPECT_TRUE(command.has_value()) << "no " << Joined({value});
     if (!command) return std::nullopt;
-    return RunCommandLine(*command, kDownloadTimeout, working_folder);
+    return RunCommandLine(*command, kDownloadTimeout, workingFolder);
   }
 
   static std::wstring InstallerDownloadPath() { return DownloadFolder() + L"\\TarnwickSetup.exe"; }
@@ -510,7 +512,7 @@ class UpdateTest : public TarnwickTest {
   // (with its progress bar), or any other, such as a message box.
   [[nodiscard]] HWND FindProgramDialog(bool download) const {
     struct Search {
-      DWORD process_id;
+      DWORD processId;
       HWND main;
       bool download;
       HWND found;
@@ -518,9 +520,9 @@ class UpdateTest : public TarnwickTest {
     ::EnumWindows(
         [](HWND window, LPARAM context) -> BOOL {
           auto& s = *reinterpret_cast<Search*>(context);
-          wchar_t class_name[16] = {};
-          ::GetClassNameW(window, class_name, 16);
-          if (window == s.main || WindowProcessId(window) != s.process_id || std::wstring(class_name) != L"#32770" ||
+          wchar_t className[16] = {};
+          ::GetClassNameW(window, className, 16);
+          if (window == s.main || WindowProcessId(window) != s.processId || std::wstring(className) != L"#32770" ||
               (::GetDlgItem(window, IDC_DOWNLOAD_PROGRESS) != nullptr) != s.download) {
             return TRUE;
           }
@@ -549,15 +551,15 @@ class UpdateTest : public TarnwickTest {
   std::string AnswerBox(HWND box, int button) {
     EXPECT_NE(box, nullptr) << "no message box";
     if (box == nullptr) return {};
-    const std::string text = Joined(StaticTextsOf(box));
+    std::string text = Joined(StaticTextsOf(box));
     ClickButton(box, button);
     EXPECT_TRUE(WaitForWindowGone(box));
     return text;
   }
 
   std::unique_ptr<TrustedTestRoot> root_;
-  std::unique_ptr<TrustedTestRoot> second_root_;
-  std::unique_ptr<TrustedTestRoot> user_root_;
+  std::unique_ptr<TrustedTestRoot> secondRoot_;
+  std::unique_ptr<TrustedTestRoot> userRoot_;
   std::unique_ptr<UpdateServer> server_;
   TarnwickProcess* instance_ = nullptr;
   HWND main_ = nullptr;
@@ -595,8 +597,7 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   ASSERT_TRUE(server_->WaitForRequests(1));
   EXPECT_EQ(server_->Requests()[0], "/versioninfo/tarnwick/");
 
-  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
-      << "the balloon's click downloads no installer";
+  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray)) << "the balloon's click downloads no installer";
   EXPECT_EQ(server_->Requests()[1], "/files/TarnwickSetup.exe");
   // While the CA's server keeps the program waiting, its windows answer.
   HWND check = nullptr;
@@ -639,10 +640,10 @@ TEST_F(UpdateCheck, ANewerVersionFoundAtStartIsInstalledByTheBalloonsClick) {
   // The uninstaller, as Apps & features starts it, closes the program (the
   // user started it again from the Start menu) and removes what the
   // installer made.
-  TarnwickProcess started_again({L"--show"}, installed);
+  TarnwickProcess startedAgain({L"--show"}, installed);
   ASSERT_TRUE(WaitUntil([] { return FindTrayWindow() != nullptr; })) << "the installed program does not start";
   EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString"), std::optional<DWORD>(0));
-  EXPECT_TRUE(started_again.WaitForExit()) << "the uninstaller did not close the program";
+  EXPECT_TRUE(startedAgain.WaitForExit()) << "the uninstaller did not close the program";
   EXPECT_EQ(FindTrayWindow(), nullptr);
   EXPECT_FALSE(FileExists(installed)) << "the uninstaller left the program behind";
   EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
@@ -739,8 +740,7 @@ TEST_F(UpdateNetwork, TheBalloonsClicksStartOneDownloadAndACloseRequestEndsThePr
   instance_ = &StartInstance();
   const HWND tray = TrayWindowOf(instance_->Id());
   ASSERT_TRUE(server_->WaitForRequests(1));
-  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray))
-      << "the balloon's click downloads no installer";
+  ASSERT_TRUE(ClickBalloonUntilTheInstallerIsAsked(tray)) << "the balloon's click downloads no installer";
   HWND dialog = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (dialog = DownloadDialog()) != nullptr && ::IsWindowVisible(dialog); }));
   EXPECT_THAT(Joined(StaticTextsOf(dialog)), HasSubstr("Downloading the update"));
@@ -755,7 +755,7 @@ TEST_F(UpdateNetwork, TheBalloonsClicksStartOneDownloadAndACloseRequestEndsThePr
 
   const RunResult close = Run({L"--close"});
   EXPECT_TRUE(close.exited);
-  EXPECT_EQ(close.exit_code, 0u);
+  EXPECT_EQ(close.exitCode, 0u);
   EXPECT_TRUE(instance_->WaitForExit()) << "the download holds the program";
   EXPECT_EQ(instance_->ExitCode(), std::optional<DWORD>(0));
   EXPECT_FALSE(FileExists(ProgramFilesFolder() + L"\\tarnwick.exe"));
@@ -844,10 +844,10 @@ TEST_F(UpdateInstallers, EveryRefusedInstallerIsReportedAndNothingRuns) {
 // temporary folder and, when asked, re-points the user's download folder.
 class TempWatcher {
  public:
-  // `swap_download_folder`: re-point the user's download folder;
-  // `replace_copies`: put the substitute program in place of whatever is
+  // `swapDownloadFolder`: re-point the user's download folder;
+  // `replaceCopies`: put the substitute program in place of whatever is
   // copied into a new folder of the temporary folder.
-  explicit TempWatcher(bool swap_download_folder, bool replace_copies = false)
+  explicit TempWatcher(bool swapDownloadFolder, bool replaceCopies = false)
       : control_(WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/watcher-" +
                                std::to_string(::GetCurrentProcessId()))) {
     std::filesystem::remove_all(control_);
@@ -857,22 +857,22 @@ class TempWatcher {
                             (control_ + L"\\substitute\\TarnwickSetup.exe").c_str(), FALSE));
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    std::wstring temp_folder(temp);
-    if (temp_folder.back() == L'\\') temp_folder.pop_back();
+    std::wstring tempFolder(temp);
+    if (tempFolder.back() == L'\\') tempFolder.pop_back();
     const std::wstring python = WindowsPathOf(TARNWICK_PYTHON3);
-    std::wstring command_line = L"\"" + python + L"\" " + Wide(TARNWICK_TEMP_WATCHER_SCRIPT) + L" --control " +
-                                UnixPathOf(control_) + L" --watch " + UnixPathOf(temp_folder) + L" --plant " +
-                                Wide(TARNWICK_PLANTED_DLL) + L" pdh.dll";
-    if (replace_copies) command_line += L" --replace " + Wide(TARNWICK_SUBSTITUTE_PROGRAM);
-    if (swap_download_folder) {
+    std::wstring commandLine = L"\"" + python + L"\" " + Wide(TARNWICK_TEMP_WATCHER_SCRIPT) + L" --control " +
+                               UnixPathOf(control_) + L" --watch " + UnixPathOf(tempFolder) + L" --plant " +
+                               Wide(TARNWICK_PLANTED_DLL) + L" pdh.dll";
+    if (replaceCopies) commandLine += L" --replace " + Wide(TARNWICK_SUBSTITUTE_PROGRAM);
+    if (swapDownloadFolder) {
       ::RemoveDirectoryW(DownloadFolder().c_str());
-      command_line += L" --swap " + UnixPathOf(temp_folder) + L"/ombrix --first " + UnixPathOf(control_ + L"\\first") +
-                      L" --substitute " + UnixPathOf(control_ + L"\\substitute");
+      commandLine += L" --swap " + UnixPathOf(tempFolder) + L"/ombrix --first " + UnixPathOf(control_ + L"\\first") +
+                     L" --substitute " + UnixPathOf(control_ + L"\\substitute");
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
-    EXPECT_TRUE(::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    EXPECT_TRUE(::CreateProcessW(python.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &started));
     unique_handle process(started.hProcess);
     unique_handle thread(started.hThread);
@@ -924,21 +924,21 @@ class UpdateTrust : public UpdateTest {
 };
 
 TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
-  const TempWatcher watcher(/*swap_download_folder=*/false);
+  const TempWatcher watcher(/*swapDownloadFolder=*/false);
   // The watcher's DLL is loaded by a program started from a folder it planted in.
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring probe_folder = std::wstring(temp) + L"planted-probe";
-  ASSERT_TRUE(::CreateDirectoryW(probe_folder.c_str(), nullptr));
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(probe_folder + L"\\pdh.dll"); })) << watcher.Actions();
-  ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), (probe_folder + L"\\tarnwick.exe").c_str(), FALSE));
+  const std::wstring probeFolder = std::wstring(temp) + L"planted-probe";
+  ASSERT_TRUE(::CreateDirectoryW(probeFolder.c_str(), nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(probeFolder + L"\\pdh.dll"); })) << watcher.Actions();
+  ASSERT_TRUE(::CopyFileW(TarnwickExePath().c_str(), (probeFolder + L"\\tarnwick.exe").c_str(), FALSE));
   {
-    TarnwickProcess probe({L"--close"}, probe_folder + L"\\tarnwick.exe");
+    TarnwickProcess probe({L"--close"}, probeFolder + L"\\tarnwick.exe");
     EXPECT_TRUE(probe.WaitForExit());
   }
   EXPECT_THAT(Recorded(), HasSubstr("planted-probe")) << "the planted DLL is not loaded: the test shows nothing";
   ::DeleteFileW(record_.c_str());
-  std::filesystem::remove_all(probe_folder);
+  std::filesystem::remove_all(probeFolder);
 
   // A running program, closed by the installer, and the logon tasks of an
   // earlier release (both names) that start the program it replaces.
@@ -966,9 +966,9 @@ TEST_F(UpdateTrust, ASilentInstallRunsAndLoadsNothingFromTheTemporaryFolder) {
   EXPECT_EQ(ShortcutCommand(StartMenuEntry()), installed + L"|--show");
   const std::optional<DWORD> size = UninstallEntryNumber(L"EstimatedSize");
   ASSERT_TRUE(size.has_value());
-  const auto program_size = ReadFileBytes(installed).value_or("").size();
-  EXPECT_GE(*size, program_size / 1024) << "EstimatedSize is in KiB";
-  EXPECT_LE(*size, 4 * (program_size / 1024 + 1));
+  const auto programSize = ReadFileBytes(installed).value_or("").size();
+  EXPECT_GE(*size, programSize / 1024) << "EstimatedSize is in KiB";
+  EXPECT_LE(*size, 4 * (programSize / 1024 + 1));
   EXPECT_EQ(UninstallEntryNumber(L"NoModify"), std::optional<DWORD>(1));
   EXPECT_EQ(UninstallEntryNumber(L"NoRepair"), std::optional<DWORD>(1));
 }
@@ -988,15 +988,15 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
   // folder of the temporary folder, and plant a DLL into every such folder;
   // the uninstall is started, as Apps & features may start it, from a
   // folder they planted into.
-  const TempWatcher watcher(/*swap_download_folder=*/false, /*replace_copies=*/true);
+  const TempWatcher watcher(/*swapDownloadFolder=*/false, /*replaceCopies=*/true);
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring working_folder = std::wstring(temp) + L"uninstall-started-here";
-  ASSERT_TRUE(::CreateDirectoryW(working_folder.c_str(), nullptr));
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(working_folder + L"\\pdh.dll"); })) << watcher.Actions();
+  const std::wstring workingFolder = std::wstring(temp) + L"uninstall-started-here";
+  ASSERT_TRUE(::CreateDirectoryW(workingFolder.c_str(), nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(workingFolder + L"\\pdh.dll"); })) << watcher.Actions();
 
   // Its exit code is the uninstall's own: what it says is done when it ends.
-  EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString", working_folder), std::optional<DWORD>(0))
+  EXPECT_EQ(RunRegisteredUninstall(L"QuietUninstallString", workingFolder), std::optional<DWORD>(0))
       << "watcher: " << watcher.Actions();
   EXPECT_TRUE(running.WaitForExit()) << "the uninstaller did not close the program";
   EXPECT_FALSE(FileExists(installed)) << "the uninstaller left the program behind";
@@ -1015,11 +1015,11 @@ TEST_F(UpdateTrust, TheUninstallerRunsNothingThatTheUsersProgramsCouldPlantOrRep
               FileExists(ProgramFilesFolder()) ? "waits for the restart" : "is gone");
   // Last: a program the watcher put in place of a copy would have run by now.
   EXPECT_EQ(Recorded(), "") << "watcher: " << watcher.Actions();
-  std::filesystem::remove_all(working_folder);
+  std::filesystem::remove_all(workingFolder);
 }
 
 TEST_F(UpdateTrust, AnUpdateRunsNothingThatTheUsersProgramsCouldPlantOrRepoint) {
-  const TempWatcher watcher(/*swap_download_folder=*/true);
+  const TempWatcher watcher(/*swapDownloadFolder=*/true);
   server_->Put(kVersionPath, VersionFile("1.2.2.5"));
   server_->PutFixture(kInstallerPath, "signed");
   instance_ = &StartInstance();
@@ -1044,8 +1044,8 @@ using UpdateInstall = TarnwickTest;
 // Wine keeps no owner or access list of a file: every folder belongs to the
 // user, whose ordinary programs could replace what it holds.
 TEST_F(UpdateInstall, InstallOfAProgramThatItsUserCouldReplaceIsRefused) {
-  const std::wstring folder = WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/open-" +
-                                            std::to_string(::GetCurrentProcessId()));
+  const std::wstring folder =
+      WindowsPathOf(std::string(TARNWICK_UPDATE_SERVER_ROOTS) + "/open-" + std::to_string(::GetCurrentProcessId()));
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::wstring program = folder + L"\\tarnwick.exe";

@@ -16,7 +16,7 @@ std::string Narrow(std::wstring_view text) {
 
 void FakeCounterSource::SetOpenQueryFails(bool fails) {
   std::lock_guard guard(lock_);
-  open_query_fails_ = fails;
+  openQueryFails_ = fails;
 }
 
 void FakeCounterSource::SetCounter(const std::wstring& path, std::optional<long> value) {
@@ -26,12 +26,12 @@ void FakeCounterSource::SetCounter(const std::wstring& path, std::optional<long>
 
 void FakeCounterSource::SetProcessorTimes(WORD group, std::vector<ProcessorTimes> times) {
   std::lock_guard guard(lock_);
-  processor_times_[group] = std::move(times);
+  processorTimes_[group] = std::move(times);
 }
 
 void FakeCounterSource::SetOnCollect(std::function<void()> onCollect) {
   std::lock_guard guard(lock_);
-  on_collect_ = std::move(onCollect);
+  onCollect_ = std::move(onCollect);
 }
 
 void FakeCounterSource::SetRecording(bool recording) {
@@ -58,7 +58,7 @@ void FakeCounterSource::ClearCalls() {
 
 size_t FakeCounterSource::OpenQueries() const {
   std::lock_guard guard(lock_);
-  return open_queries_;
+  return openQueries_;
 }
 
 size_t FakeCounterSource::OpenCounters() const {
@@ -74,10 +74,10 @@ void FakeCounterSource::Record(std::string call) {
 bool FakeCounterSource::OpenQuery(PDH_HQUERY& query) {
   std::lock_guard guard(lock_);
   Record("OpenQuery");
-  if (open_query_fails_) return false;
-  ++open_queries_;
-  query = reinterpret_cast<PDH_HQUERY>(next_handle_);
-  next_handle_ += 8;
+  if (openQueryFails_) return false;
+  ++openQueries_;
+  query = reinterpret_cast<PDH_HQUERY>(nextHandle_);
+  nextHandle_ += 8;
   return true;
 }
 
@@ -85,9 +85,9 @@ bool FakeCounterSource::AddEnglishCounter(PDH_HQUERY, const wchar_t* path, PDH_H
   std::lock_guard guard(lock_);
   Record("AddEnglishCounter " + Narrow(path));
   if (values_.find(path) == values_.end()) return false;
-  counters_[next_handle_] = path;
-  counter = reinterpret_cast<PDH_HCOUNTER>(next_handle_);
-  next_handle_ += 8;
+  counters_[nextHandle_] = path;
+  counter = reinterpret_cast<PDH_HCOUNTER>(nextHandle_);
+  nextHandle_ += 8;
   return true;
 }
 
@@ -96,7 +96,7 @@ bool FakeCounterSource::CollectQueryData(PDH_HQUERY) {
   {
     std::lock_guard guard(lock_);
     Record("CollectQueryData");
-    onCollect = on_collect_;
+    onCollect = onCollect_;
   }
   if (onCollect) onCollect();
   ++collections_;
@@ -123,14 +123,14 @@ void FakeCounterSource::RemoveCounter(PDH_HCOUNTER counter) {
 void FakeCounterSource::CloseQuery(PDH_HQUERY) {
   std::lock_guard guard(lock_);
   Record("CloseQuery");
-  if (open_queries_ > 0) --open_queries_;
+  if (openQueries_ > 0) --openQueries_;
 }
 
 size_t FakeCounterSource::QueryProcessorTimes(WORD group, std::span<ProcessorTimes> times) {
   std::lock_guard guard(lock_);
   Record("QueryProcessorTimes " + std::to_string(group));
-  const auto found = processor_times_.find(group);
-  if (found == processor_times_.end()) return 0;
+  const auto found = processorTimes_.find(group);
+  if (found == processorTimes_.end()) return 0;
   const size_t count = std::min(times.size(), found->second.size());
   std::copy_n(found->second.begin(), count, times.begin());
   return count;

@@ -58,15 +58,15 @@ class FakeCounterSource final : public CounterSource {
   void Record(std::string call);
 
   mutable std::mutex lock_;
-  bool open_query_fails_ = false;
+  bool openQueryFails_ = false;
   bool recording_ = true;
   std::map<std::wstring, std::optional<long>> values_;
-  std::map<WORD, std::vector<ProcessorTimes>> processor_times_;  // by group
-  std::function<void()> on_collect_;
+  std::map<WORD, std::vector<ProcessorTimes>> processorTimes_;  // by group
+  std::function<void()> onCollect_;
   std::vector<std::string> calls_;
   std::map<uintptr_t, std::wstring> counters_;  // handed-out counter → its path
-  size_t open_queries_ = 0;
-  uintptr_t next_handle_ = 0x1000;
+  size_t openQueries_ = 0;
+  uintptr_t nextHandle_ = 0x1000;
   std::atomic<size_t> collections_{0};
 };
 

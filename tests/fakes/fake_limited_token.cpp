@@ -8,8 +8,7 @@ LimitedToken CopyOfProcessToken(DWORD access) {
   limited.needed = true;
   unique_handle own;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, own.put()) ||
-      !::DuplicateTokenEx(own.get(), access, nullptr, SecurityImpersonation, TokenImpersonation,
-                          limited.token.put())) {
+      !::DuplicateTokenEx(own.get(), access, nullptr, SecurityImpersonation, TokenImpersonation, limited.token.put())) {
     limited.error = ::GetLastError();
   }
   return limited;
@@ -27,7 +26,7 @@ LimitedToken Unavailable() {
 LimitedToken NotImpersonable() { return CopyOfProcessToken(TOKEN_QUERY); }
 
 LimitedToken Impersonable() {
-  ++impersonable_calls;
+  ++ImpersonableCalls;
   return CopyOfProcessToken(TOKEN_IMPERSONATE | TOKEN_QUERY);
 }
 

@@ -13,7 +13,7 @@ namespace tarnwick::fake_limited_token {
 inline constexpr DWORD kUnavailableError = ERROR_PRIVILEGE_NOT_HELD;
 
 // How many times Impersonable was asked, on any thread.
-inline std::atomic<int> impersonable_calls{0};
+inline std::atomic<int> ImpersonableCalls{0};
 
 // Elevated, and no limited token could be made.
 [[nodiscard]] LimitedToken Unavailable();

@@ -12,20 +12,20 @@ namespace tarnwick {
 class FakeProcessStartSource final : public ProcessStartSource {
  public:
   // What the next Start reports.
-  StartWatchState startState = StartWatchState::kWatching;
+  StartWatchState startState = StartWatchState::Watching;
   DWORD startError = ERROR_SUCCESS;
   // Called by every Stop, after the sink was told.
   std::function<void()> onStop;
 
   StartWatchState Start(ProcessStartSink& sink) override {
     ++starts_;
-    sink_ = startState == StartWatchState::kWatching ? &sink : nullptr;
+    sink_ = startState == StartWatchState::Watching ? &sink : nullptr;
     sink.OnWatchState(startState, startError);
     return startState;
   }
   void Stop() noexcept override {
     ++stops_;
-    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kOff, ERROR_SUCCESS);
+    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Off, ERROR_SUCCESS);
     sink_ = nullptr;
     if (onStop) onStop();
   }
@@ -38,7 +38,7 @@ class FakeProcessStartSource final : public ProcessStartSource {
   }
   // The session ended from outside.
   void End(DWORD error = ERROR_SUCCESS) {
-    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kEnded, error);
+    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Ended, error);
     sink_ = nullptr;
   }
 

@@ -21,7 +21,7 @@ class FakeProgramStarter final : public ProgramStarter {
 
   bool elevated = false;
   bool starts = true;
-  bool opens_pages = true;
+  bool opensPages = true;
 
   [[nodiscard]] bool IsElevated() override { return elevated; }
   [[nodiscard]] bool StartProgram(const std::wstring& path, const std::wstring& arguments,
@@ -35,12 +35,12 @@ class FakeProgramStarter final : public ProgramStarter {
   }
   [[nodiscard]] bool OpenWebPage(const std::wstring& url) override {
     calls.push_back({How::WebPage, url, {}, {}});
-    return opens_pages;
+    return opensPages;
   }
 
   [[nodiscard]] bool ShowFileInFolder(const std::wstring& path) override {
     calls.push_back({How::FileInFolder, path, {}, {}});
-    return opens_pages;
+    return opensPages;
   }
 
   std::vector<Call> calls;

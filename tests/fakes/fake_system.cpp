@@ -29,8 +29,8 @@ void FakeSystem::Record(const char* format, ...) {
 }
 
 HANDLE FakeSystem::NewHandle(Handle handle) {
-  const uintptr_t value = next_handle_;
-  next_handle_ += 4;
+  const uintptr_t value = nextHandle_;
+  nextHandle_ += 4;
   handles_.emplace(value, std::move(handle));
   return reinterpret_cast<HANDLE>(value);
 }
@@ -52,16 +52,16 @@ FakeProcess* FakeSystem::FindProcess(DWORD processId) {
 }
 
 FakeProcess* FakeSystem::Target(Handle* handle, DWORD rights) {
-  if (handle == nullptr || handle->kind != Handle::Kind::kProcess) {
-    last_error_ = ERROR_INVALID_HANDLE;
+  if (handle == nullptr || handle->kind != Handle::Kind::Process) {
+    lastError_ = ERROR_INVALID_HANDLE;
     return nullptr;
   }
   if ((handle->access & rights) == 0) {
-    last_error_ = ERROR_ACCESS_DENIED;
+    lastError_ = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   FakeProcess* process = FindProcess(handle->processId);
-  if (process == nullptr) last_error_ = ERROR_INVALID_HANDLE;
+  if (process == nullptr) lastError_ = ERROR_INVALID_HANDLE;
   return process;
 }
 
@@ -70,7 +70,7 @@ bool FakeSystem::CallResult(Handle* handle, DWORD rights, DWORD FakeProcess::*er
   if (process == nullptr) return false;
   const DWORD code = process->*error;
   if (code == ERROR_SUCCESS) return true;
-  last_error_ = code;
+  lastError_ = code;
   return false;
 }
 
@@ -79,7 +79,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   if (flags == TH32CS_SNAPPROCESS) {
     if (onProcessSnapshot) onProcessSnapshot();
     if (processSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::kProcessSnapshot, 0, 0, processes, 0});
+    return NewHandle({Handle::Kind::ProcessSnapshot, 0, 0, processes, 0});
   }
   if (flags == TH32CS_SNAPTHREAD) {
     if (threadSnapshotFailures > 0) {
@@ -87,7 +87,7 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
       return nullptr;
     }
     if (threadSnapshotFails) return nullptr;
-    return NewHandle({Handle::Kind::kThreadSnapshot, 0, 0, processes, 0});
+    return NewHandle({Handle::Kind::ThreadSnapshot, 0, 0, processes, 0});
   }
   return nullptr;
 }
@@ -95,7 +95,8 @@ HANDLE FakeSystem::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
 bool FakeSystem::Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) {
   // The caller zeroes every byte but the size before the first call.
   const auto* bytes = reinterpret_cast<const unsigned char*>(&entry);
-  const bool zeroed = std::all_of(bytes + sizeof(entry.dwSize), bytes + sizeof(entry), [](unsigned char b) { return b == 0; });
+  const bool zeroed =
+      std::all_of(bytes + sizeof(entry.dwSize), bytes + sizeof(entry), [](unsigned char b) { return b == 0; });
   Record("Process32FirstW %lu%s", entry.dwSize, zeroed ? "" : " not zeroed");
   if (Handle* handle = Find(snapshot)) handle->position = 0;
   return Process32NextW(snapshot, entry);
@@ -103,7 +104,7 @@ bool FakeSystem::Process32FirstW(HANDLE snapshot, PROCESSENTRY32W& entry) {
 
 bool FakeSystem::Process32NextW(HANDLE snapshot, PROCESSENTRY32W& entry) {
   Handle* handle = Find(snapshot);
-  if (handle == nullptr || handle->kind != Handle::Kind::kProcessSnapshot) return false;
+  if (handle == nullptr || handle->kind != Handle::Kind::ProcessSnapshot) return false;
   if (handle->position >= handle->processes.size()) return false;
   const FakeProcess& process = handle->processes[handle->position++];
   entry.th32ProcessID = process.id;
@@ -122,7 +123,7 @@ bool FakeSystem::Thread32First(HANDLE snapshot, THREADENTRY32& entry) {
 
 bool FakeSystem::Thread32Next(HANDLE snapshot, THREADENTRY32& entry) {
   Handle* handle = Find(snapshot);
-  if (handle == nullptr || handle->kind != Handle::Kind::kThreadSnapshot) return false;
+  if (handle == nullptr || handle->kind != Handle::Kind::ThreadSnapshot) return false;
   // position counts threads across all processes of the snapshot.
   size_t index = handle->position;
   for (const FakeProcess& process : handle->processes) {
@@ -142,26 +143,26 @@ HANDLE FakeSystem::OpenProcess(DWORD access, DWORD processId) {
   const FakeProcess* process = FindProcess(processId);
   if (process == nullptr) {
     // What the system answers for an id that names no process.
-    last_error_ = ERROR_INVALID_PARAMETER;
+    lastError_ = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
   const bool wantsQuery = (access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
   const bool wantsSet = (access & (PROCESS_SET_INFORMATION | kProcessSetLimitedInformation)) != 0;
   if ((wantsQuery && !process->canQuery) || (wantsSet && !process->canSet)) {
-    last_error_ = process->openError;
+    lastError_ = process->openError;
     return nullptr;
   }
   constexpr DWORD kRightsProtectedProcessesGive =
       PROCESS_QUERY_LIMITED_INFORMATION | kProcessSetLimitedInformation | PROCESS_TERMINATE | SYNCHRONIZE;
   if (process->isProtected && (access & ~kRightsProtectedProcessesGive) != 0) {
-    last_error_ = ERROR_ACCESS_DENIED;
+    lastError_ = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   // As Windows grants them: each full right brings its limited one along.
   DWORD granted = access;
   if ((access & PROCESS_QUERY_INFORMATION) != 0) granted |= PROCESS_QUERY_LIMITED_INFORMATION;
   if ((access & PROCESS_SET_INFORMATION) != 0) granted |= kProcessSetLimitedInformation;
-  return NewHandle({Handle::Kind::kProcess, processId, granted, {}, 0});
+  return NewHandle({Handle::Kind::Process, processId, granted, {}, 0});
 }
 
 bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* buffer, DWORD& size) {
@@ -182,20 +183,19 @@ bool FakeSystem::QueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t
 
 bool FakeSystem::SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
   Handle* handle = Find(process);
-  Record("SetProcessAffinityMask %lu 0x%llx", handle ? handle->processId : 0,
-         static_cast<unsigned long long>(mask));
+  Record("SetProcessAffinityMask %lu 0x%llx", handle ? handle->processId : 0, static_cast<unsigned long long>(mask));
   return CallResult(handle, PROCESS_SET_INFORMATION, &FakeProcess::affinityError);
 }
 
 bool FakeSystem::LookUpSetProcessInformation() {
   Record("LookUpSetProcessInformation");
-  set_process_information_found_ = hasSetProcessInformation;
-  return set_process_information_found_;
+  setProcessInformationFound_ = hasSetProcessInformation;
+  return setProcessInformationFound_;
 }
 
-bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
-                                       void* information, DWORD size) {
-  if (!set_process_information_found_) return false;
+bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
+                                       DWORD size) {
+  if (!setProcessInformationFound_) return false;
   Handle* handle = Find(process);
   ULONG state[3] = {};
   if (information != nullptr && size >= sizeof(state)) std::memcpy(state, information, sizeof(state));
@@ -210,21 +210,20 @@ bool FakeSystem::SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
 
 bool FakeSystem::LookUpGetProcessInformation() {
   Record("LookUpGetProcessInformation");
-  get_process_information_found_ = hasGetProcessInformation;
-  return get_process_information_found_;
+  getProcessInformationFound_ = hasGetProcessInformation;
+  return getProcessInformationFound_;
 }
 
-bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass,
-                                       void* information, DWORD size) {
-  if (!get_process_information_found_) return false;
+bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS informationClass, void* information,
+                                       DWORD size) {
+  if (!getProcessInformationFound_) return false;
   Handle* handle = Find(process);
-  Record("GetProcessInformation %lu %d %lu", handle ? handle->processId : 0, static_cast<int>(informationClass),
-         size);
+  Record("GetProcessInformation %lu %d %lu", handle ? handle->processId : 0, static_cast<int>(informationClass), size);
   const FakeProcess* target = Target(handle, PROCESS_QUERY_LIMITED_INFORMATION);
   if (target == nullptr) return false;
   if (informationClass == ProcessProtectionLevelInfo) {
     if (information == nullptr || size != sizeof(PROCESS_PROTECTION_LEVEL_INFORMATION)) {
-      last_error_ = ERROR_INVALID_PARAMETER;
+      lastError_ = ERROR_INVALID_PARAMETER;
       return false;
     }
     const PROCESS_PROTECTION_LEVEL_INFORMATION level{target->isProtected ? PROTECTION_LEVEL_ANTIMALWARE_LIGHT
@@ -235,16 +234,16 @@ bool FakeSystem::GetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS
   PowerThrottlingState state{};
   // The caller names the layout it reads: the current version, 12 bytes.
   if (informationClass != ProcessPowerThrottling || information == nullptr || size != sizeof(state)) {
-    last_error_ = ERROR_INVALID_PARAMETER;
+    lastError_ = ERROR_INVALID_PARAMETER;
     return false;
   }
   std::memcpy(&state, information, sizeof(state));
   if (state.Version != PROCESS_POWER_THROTTLING_CURRENT_VERSION) {
-    last_error_ = ERROR_INVALID_PARAMETER;
+    lastError_ = ERROR_INVALID_PARAMETER;
     return false;
   }
   if (target->throttlingQueryError != ERROR_SUCCESS) {
-    last_error_ = target->throttlingQueryError;
+    lastError_ = target->throttlingQueryError;
     return false;
   }
   state.ControlMask = target->ecoQos ? PROCESS_POWER_THROTTLING_EXECUTION_SPEED : 0;
@@ -270,12 +269,12 @@ bool FakeSystem::SetPriorityClass(HANDLE process, DWORD priorityClass) {
 
 bool FakeSystem::LookUpCpuSetFunctions() {
   Record("LookUpCpuSetFunctions");
-  cpu_set_functions_found_ = hasCpuSetFunctions;
-  return cpu_set_functions_found_;
+  cpuSetFunctionsFound_ = hasCpuSetFunctions;
+  return cpuSetFunctionsFound_;
 }
 
 bool FakeSystem::SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) {
-  if (!cpu_set_functions_found_) return false;
+  if (!cpuSetFunctionsFound_) return false;
   Handle* handle = Find(process);
   std::string list;
   for (ULONG i = 0; i < count; ++i) {
@@ -293,9 +292,15 @@ void FakeSystem::CloseHandle(HANDLE handle) {
     return;
   }
   switch (it->second.kind) {
-    case Handle::Kind::kProcess: Record("CloseHandle process %lu", it->second.processId); break;
-    case Handle::Kind::kProcessSnapshot: Record("CloseHandle process snapshot"); break;
-    case Handle::Kind::kThreadSnapshot: Record("CloseHandle thread snapshot"); break;
+    case Handle::Kind::Process:
+      Record("CloseHandle process %lu", it->second.processId);
+      break;
+    case Handle::Kind::ProcessSnapshot:
+      Record("CloseHandle process snapshot");
+      break;
+    case Handle::Kind::ThreadSnapshot:
+      Record("CloseHandle thread snapshot");
+      break;
   }
   handles_.erase(it);
 }
@@ -350,7 +355,7 @@ bool FakeSystem::GetSystemCpuSetInformation(void* buffer, ULONG length, ULONG& r
 }
 
 bool FakeSystem::PathMatchSpecW(const wchar_t* name, const wchar_t* pattern) {
-  ++path_match_calls_;
+  ++pathMatchCalls_;
   return MatchesPathSpec(name, pattern);
 }
 

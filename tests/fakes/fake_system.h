@@ -20,13 +20,13 @@ namespace tarnwick {
 
 struct FakeProcess {
   DWORD id = 0;
-  std::wstring fileName;         // the snapshot's szExeFile
-  std::wstring imagePath;        // what QueryFullProcessImageNameW reports
-  uint32_t threads = 1;          // entries in a thread snapshot
-  bool canQuery = true;          // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
-  bool canSet = true;            // OpenProcess with the set rights succeeds
-  bool pathFillsBuffer = false;  // the path query succeeds without a terminating zero
-  DWORD parentId = 0;            // the snapshot's th32ParentProcessID
+  std::wstring fileName;                  // the snapshot's szExeFile
+  std::wstring imagePath;                 // what QueryFullProcessImageNameW reports
+  uint32_t threads = 1;                   // entries in a thread snapshot
+  bool canQuery = true;                   // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) succeeds
+  bool canSet = true;                     // OpenProcess with the set rights succeeds
+  bool pathFillsBuffer = false;           // the path query succeeds without a terminating zero
+  DWORD parentId = 0;                     // the snapshot's th32ParentProcessID
   DWORD openError = ERROR_ACCESS_DENIED;  // LastError after an open that canQuery or canSet refuses
   // Nonzero: the placement call fails with this error.
   DWORD efficiencyError = 0;
@@ -76,7 +76,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   [[nodiscard]] std::vector<std::string> CallsStartingWith(std::string_view prefix) const;
   [[nodiscard]] size_t CountCalls(std::string_view prefix) const { return CallsStartingWith(prefix).size(); }
   void ClearCalls() { calls_.clear(); }
-  [[nodiscard]] uint64_t PathMatchCalls() const { return path_match_calls_; }
+  [[nodiscard]] uint64_t PathMatchCalls() const { return pathMatchCalls_; }
   // Handles handed out and not yet closed.
   [[nodiscard]] size_t OpenHandles() const { return handles_.size(); }
 
@@ -100,7 +100,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
   bool LookUpCpuSetFunctions() override;
   bool SetProcessDefaultCpuSets(HANDLE process, const ULONG* ids, ULONG count) override;
   void CloseHandle(HANDLE handle) override;
-  DWORD LastError() override { return last_error_; }
+  DWORD LastError() override { return lastError_; }
 
   // TopologyApi
   bool GetLogicalProcessorInformationEx(LOGICAL_PROCESSOR_RELATIONSHIP relationship, void* buffer, DWORD& length,
@@ -115,7 +115,7 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
 
  private:
   struct Handle {
-    enum class Kind { kProcessSnapshot, kThreadSnapshot, kProcess } kind;
+    enum class Kind { ProcessSnapshot, ThreadSnapshot, Process } kind;
     DWORD processId = 0;                 // kProcess
     DWORD access = 0;                    // kProcess: the rights it was opened with
     std::vector<FakeProcess> processes;  // snapshots: the processes when it was taken
@@ -136,12 +136,12 @@ class FakeSystem final : public ProcessApi, public TopologyApi, public PathMatch
 
   std::vector<std::string> calls_;
   std::map<uintptr_t, Handle> handles_;
-  uintptr_t next_handle_ = 0x100;
-  uint64_t path_match_calls_ = 0;
-  DWORD last_error_ = ERROR_SUCCESS;
-  bool set_process_information_found_ = false;
-  bool get_process_information_found_ = false;
-  bool cpu_set_functions_found_ = false;
+  uintptr_t nextHandle_ = 0x100;
+  uint64_t pathMatchCalls_ = 0;
+  DWORD lastError_ = ERROR_SUCCESS;
+  bool setProcessInformationFound_ = false;
+  bool getProcessInformationFound_ = false;
+  bool cpuSetFunctionsFound_ = false;
 };
 
 }  // namespace tarnwick

@@ -27,17 +27,23 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
 
   HRESULT CreateService() override { return Obtain(L"CreateService", L"", TaskObject::Service); }
   HRESULT Connect() override { return Use(L"Connect", L"", TaskObject::Service); }
-  HRESULT GetRootFolder() override { return Obtain(L"GetRootFolder", L"", TaskObject::RootFolder, TaskObject::Service); }
+  HRESULT GetRootFolder() override {
+    return Obtain(L"GetRootFolder", L"", TaskObject::RootFolder, TaskObject::Service);
+  }
   HRESULT DeleteTask(const std::wstring& name) override { return Use(L"DeleteTask", name, TaskObject::RootFolder); }
   HRESULT NewTask() override { return Obtain(L"NewTask", L"", TaskObject::Definition, TaskObject::Service); }
 
   HRESULT GetRegistrationInfo() override {
     return Obtain(L"GetRegistrationInfo", L"", TaskObject::RegistrationInfo, TaskObject::Definition);
   }
-  HRESULT PutAuthor(const std::wstring& author) override { return Use(L"PutAuthor", author, TaskObject::RegistrationInfo); }
+  HRESULT PutAuthor(const std::wstring& author) override {
+    return Use(L"PutAuthor", author, TaskObject::RegistrationInfo);
+  }
 
   HRESULT GetSettings() override { return Obtain(L"GetSettings", L"", TaskObject::Settings, TaskObject::Definition); }
-  HRESULT PutStartWhenAvailable(bool on) override { return Use(L"PutStartWhenAvailable", Text(on), TaskObject::Settings); }
+  HRESULT PutStartWhenAvailable(bool on) override {
+    return Use(L"PutStartWhenAvailable", Text(on), TaskObject::Settings);
+  }
   HRESULT PutExecutionTimeLimit(const std::wstring& limit) override {
     return Use(L"PutExecutionTimeLimit", limit, TaskObject::Settings);
   }
@@ -52,7 +58,9 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
   }
   HRESULT PutEnabled(bool on) override { return Use(L"PutEnabled", Text(on), TaskObject::Settings); }
 
-  HRESULT GetPrincipal() override { return Obtain(L"GetPrincipal", L"", TaskObject::Principal, TaskObject::Definition); }
+  HRESULT GetPrincipal() override {
+    return Obtain(L"GetPrincipal", L"", TaskObject::Principal, TaskObject::Definition);
+  }
   HRESULT PutRunLevel(int level) override { return Use(L"PutRunLevel", std::to_wstring(level), TaskObject::Principal); }
 
   HRESULT GetTriggers() override {
@@ -65,24 +73,30 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
     return Obtain(L"QueryLogonTrigger", L"", TaskObject::LogonTrigger, TaskObject::Trigger);
   }
   HRESULT PutTriggerId(const std::wstring& id) override { return Use(L"PutTriggerId", id, TaskObject::LogonTrigger); }
-  HRESULT PutTriggerUserId(const std::wstring& user_id) override {
-    return Use(L"PutTriggerUserId", user_id, TaskObject::LogonTrigger);
+  HRESULT PutTriggerUserId(const std::wstring& userId) override {
+    return Use(L"PutTriggerUserId", userId, TaskObject::LogonTrigger);
   }
 
-  HRESULT GetActions() override { return Obtain(L"GetActions", L"", TaskObject::ActionCollection, TaskObject::Definition); }
+  HRESULT GetActions() override {
+    return Obtain(L"GetActions", L"", TaskObject::ActionCollection, TaskObject::Definition);
+  }
   HRESULT CreateAction(int type) override {
     return Obtain(L"CreateAction", std::to_wstring(type), TaskObject::Action, TaskObject::ActionCollection);
   }
-  HRESULT QueryExecAction() override { return Obtain(L"QueryExecAction", L"", TaskObject::ExecAction, TaskObject::Action); }
-  HRESULT PutActionPath(const std::wstring& path) override { return Use(L"PutActionPath", path, TaskObject::ExecAction); }
+  HRESULT QueryExecAction() override {
+    return Obtain(L"QueryExecAction", L"", TaskObject::ExecAction, TaskObject::Action);
+  }
+  HRESULT PutActionPath(const std::wstring& path) override {
+    return Use(L"PutActionPath", path, TaskObject::ExecAction);
+  }
   HRESULT PutActionArguments(const std::wstring& arguments) override {
     return Use(L"PutActionArguments", arguments, TaskObject::ExecAction);
   }
 
-  HRESULT RegisterTaskDefinition(const std::wstring& name, int flags, const std::wstring& user_id, int logon_type,
-                                 const std::wstring& security_descriptor) override {
-    const std::wstring arguments = name + L"," + std::to_wstring(flags) + L"," + user_id + L"," +
-                                   std::to_wstring(logon_type) + L",\"" + security_descriptor + L"\"";
+  HRESULT RegisterTaskDefinition(const std::wstring& name, int flags, const std::wstring& userId, int logonType,
+                                 const std::wstring& securityDescriptor) override {
+    const std::wstring arguments = name + L"," + std::to_wstring(flags) + L"," + userId + L"," +
+                                   std::to_wstring(logonType) + L",\"" + securityDescriptor + L"\"";
     if (!held_.contains(TaskObject::Definition)) return Record(L"RegisterTaskDefinition", arguments, E_POINTER);
     return Obtain(L"RegisterTaskDefinition", arguments, TaskObject::RegisteredTask, TaskObject::RootFolder);
   }
@@ -128,19 +142,32 @@ class FakeTaskScheduler final : public TaskSchedulerApi {
 
 inline std::wstring FakeTaskScheduler::NameOf(TaskObject object) {
   switch (object) {
-    case TaskObject::Service: return L"Service";
-    case TaskObject::RootFolder: return L"RootFolder";
-    case TaskObject::Definition: return L"Definition";
-    case TaskObject::RegistrationInfo: return L"RegistrationInfo";
-    case TaskObject::Settings: return L"Settings";
-    case TaskObject::Principal: return L"Principal";
-    case TaskObject::TriggerCollection: return L"TriggerCollection";
-    case TaskObject::Trigger: return L"Trigger";
-    case TaskObject::LogonTrigger: return L"LogonTrigger";
-    case TaskObject::ActionCollection: return L"ActionCollection";
-    case TaskObject::Action: return L"Action";
-    case TaskObject::ExecAction: return L"ExecAction";
-    case TaskObject::RegisteredTask: return L"RegisteredTask";
+    case TaskObject::Service:
+      return L"Service";
+    case TaskObject::RootFolder:
+      return L"RootFolder";
+    case TaskObject::Definition:
+      return L"Definition";
+    case TaskObject::RegistrationInfo:
+      return L"RegistrationInfo";
+    case TaskObject::Settings:
+      return L"Settings";
+    case TaskObject::Principal:
+      return L"Principal";
+    case TaskObject::TriggerCollection:
+      return L"TriggerCollection";
+    case TaskObject::Trigger:
+      return L"Trigger";
+    case TaskObject::LogonTrigger:
+      return L"LogonTrigger";
+    case TaskObject::ActionCollection:
+      return L"ActionCollection";
+    case TaskObject::Action:
+      return L"Action";
+    case TaskObject::ExecAction:
+      return L"ExecAction";
+    case TaskObject::RegisteredTask:
+      return L"RegisteredTask";
   }
   return L"?";
 }

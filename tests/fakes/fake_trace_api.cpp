@@ -33,7 +33,7 @@ FakeEventRecord ProcessStartRecord(DWORD processId, uint64_t createTime, DWORD p
   Append(record.payload, processId);
   Append(record.payload, createTime);
   Append(record.payload, parentProcessId);
-  Append(record.payload, DWORD{1});  // SessionID
+  Append(record.payload, DWORD{1});                    // SessionID
   if (version >= 1) Append(record.payload, DWORD{0});  // Flags
   for (wchar_t unit : imageName) Append(record.payload, unit);
   Append(record.payload, L'\0');
@@ -87,7 +87,7 @@ ULONG FakeTraceApi::StartTraceW(TRACEHANDLE& session, const wchar_t* name, EVENT
     return ERROR_INVALID_PARAMETER;
   }
   sessions_.insert(name);
-  session = next_session_++;
+  session = nextSession_++;
   return ERROR_SUCCESS;
 }
 
@@ -121,9 +121,9 @@ TRACEHANDLE FakeTraceApi::OpenTraceW(EVENT_TRACE_LOGFILEW& logFile, DWORD& error
   error = openError;
   if (error == ERROR_SUCCESS && sessions_.count(logFile.LoggerName) == 0) error = ERROR_WMI_INSTANCE_NOT_FOUND;
   if (error != ERROR_SUCCESS) return INVALID_PROCESSTRACE_HANDLE;
-  log_file_ = logFile;
-  traced_name_ = logFile.LoggerName;
-  trace_closed_ = false;
+  logFile_ = logFile;
+  tracedName_ = logFile.LoggerName;
+  traceClosed_ = false;
   return kTraceHandle;
 }
 
@@ -132,8 +132,8 @@ ULONG FakeTraceApi::ProcessTrace(TRACEHANDLE trace) {
   Record("ProcessTrace");
   if (trace != kTraceHandle) return ERROR_INVALID_HANDLE;
   while (true) {
-    changed_.wait(lock, [this] { return !records_.empty() || trace_closed_ || sessions_.count(traced_name_) == 0; });
-    if (records_.empty()) return trace_closed_ ? ERROR_CTX_CLOSE_PENDING : ERROR_SUCCESS;
+    changed_.wait(lock, [this] { return !records_.empty() || traceClosed_ || sessions_.count(tracedName_) == 0; });
+    if (records_.empty()) return traceClosed_ ? ERROR_CTX_CLOSE_PENDING : ERROR_SUCCESS;
     FakeEventRecord fake = std::move(records_.front());
     records_.pop_front();
     ++delivering_;
@@ -144,8 +144,8 @@ ULONG FakeTraceApi::ProcessTrace(TRACEHANDLE trace) {
     record.EventHeader.EventDescriptor.Version = fake.version;
     record.UserData = fake.payload.data();
     record.UserDataLength = static_cast<USHORT>(fake.payload.size());
-    record.UserContext = log_file_.Context;
-    const PEVENT_RECORD_CALLBACK callback = log_file_.EventRecordCallback;
+    record.UserContext = logFile_.Context;
+    const PEVENT_RECORD_CALLBACK callback = logFile_.EventRecordCallback;
     lock.unlock();
     callback(&record);
     lock.lock();
@@ -157,7 +157,7 @@ ULONG FakeTraceApi::ProcessTrace(TRACEHANDLE trace) {
 ULONG FakeTraceApi::CloseTrace(TRACEHANDLE) {
   std::lock_guard lock(lock_);
   Record("CloseTrace");
-  trace_closed_ = true;
+  traceClosed_ = true;
   changed_.notify_all();
   return ERROR_SUCCESS;
 }

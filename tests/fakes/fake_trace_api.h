@@ -65,10 +65,10 @@ class FakeTraceApi final : public TraceApi {
   std::vector<std::string> calls_;
   std::deque<FakeEventRecord> records_;
   size_t delivering_ = 0;
-  std::wstring traced_name_;  // the session the open trace reads
-  EVENT_TRACE_LOGFILEW log_file_{};
-  bool trace_closed_ = false;
-  TRACEHANDLE next_session_ = 0x10;
+  std::wstring tracedName_;  // the session the open trace reads
+  EVENT_TRACE_LOGFILEW logFile_{};
+  bool traceClosed_ = false;
+  TRACEHANDLE nextSession_ = 0x10;
 };
 
 }  // namespace tarnwick

@@ -19,7 +19,7 @@ class FakeUrlFetcher final : public UrlFetcher {
  public:
   struct Request {
     std::wstring url;
-    size_t max_bytes = 0;
+    size_t maxBytes = 0;
   };
 
   // Answers `url` with `body` from now on; a URL without an answer fails.
@@ -42,15 +42,15 @@ class FakeUrlFetcher final : public UrlFetcher {
     hanging_.push_back(url);
   }
 
-  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t max_bytes,
+  [[nodiscard]] std::optional<std::vector<std::byte>> Fetch(const std::wstring& url, size_t maxBytes,
                                                             FetchControl& control) override {
     std::unique_lock lock(lock_);
-    requests_.push_back({url, max_bytes});
+    requests_.push_back({url, maxBytes});
     if (std::find(hanging_.begin(), hanging_.end(), url) != hanging_.end()) {
-      ++hanging_now_;
+      ++hangingNow_;
       lock.unlock();
       while (!control.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      --hanging_now_;
+      --hangingNow_;
       return std::nullopt;
     }
     if (const auto failure = failures_.find(url); failure != failures_.end()) {
@@ -58,13 +58,13 @@ class FakeUrlFetcher final : public UrlFetcher {
       return std::nullopt;
     }
     const auto answer = answers_.find(url);
-    if (answer == answers_.end() || answer->second.empty() || answer->second.size() > max_bytes) return std::nullopt;
+    if (answer == answers_.end() || answer->second.empty() || answer->second.size() > maxBytes) return std::nullopt;
     return answer->second;
   }
 
   // Fetches hanging now; a test waits for 0 before it ends, so that no
   // thread of it outlives it.
-  [[nodiscard]] int Hanging() const { return hanging_now_.load(); }
+  [[nodiscard]] int Hanging() const { return hangingNow_.load(); }
 
   [[nodiscard]] std::vector<Request> Requests() const {
     const std::lock_guard lock(lock_);
@@ -77,7 +77,7 @@ class FakeUrlFetcher final : public UrlFetcher {
   std::vector<Request> requests_;
   std::map<std::wstring, FetchControl::Failure> failures_;
   std::vector<std::wstring> hanging_;
-  std::atomic<int> hanging_now_{0};
+  std::atomic<int> hangingNow_{0};
 };
 
 }  // namespace tarnwick

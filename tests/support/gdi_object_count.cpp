@@ -25,9 +25,10 @@ bool ReadRemote(HANDLE process, const void* address, void* buffer, size_t size) 
 std::optional<size_t> CountLiveGdiObjects(HANDLE process) {
   using QueryFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  const auto query = ntdll == nullptr ? nullptr
-                                      : reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-                                            ::GetProcAddress(ntdll, "NtQueryInformationProcess")));
+  const auto query =
+      ntdll == nullptr
+          ? nullptr
+          : reinterpret_cast<QueryFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryInformationProcess")));
   if (query == nullptr) return std::nullopt;
   PROCESS_BASIC_INFORMATION basic = {};
   ULONG length = 0;

@@ -13,8 +13,8 @@ namespace {
 // program that dies leaves its scratch key, never a change to the user's settings.
 constexpr const wchar_t* kScratchParent = L"Software\\Tarnwick test scratch";
 
-std::wstring ScratchPath(const wchar_t* root_name) {
-  return std::wstring(kScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"\\" + root_name;
+std::wstring ScratchPath(const wchar_t* rootName) {
+  return std::wstring(kScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"\\" + rootName;
 }
 
 // The user's own key, whatever HKEY_CURRENT_USER leads to in this process.
@@ -24,10 +24,10 @@ unique_hkey RealCurrentUser() {
   return key;
 }
 
-unique_hkey CreateScratchKey(const wchar_t* root_name) {
+unique_hkey CreateScratchKey(const wchar_t* rootName) {
   const unique_hkey user = RealCurrentUser();
   unique_hkey key;
-  if (!user || ::RegCreateKeyExW(user.get(), ScratchPath(root_name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  if (!user || ::RegCreateKeyExW(user.get(), ScratchPath(rootName).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
     return {};
   }
@@ -49,10 +49,10 @@ bool RunningUnderWine() {
 }
 
 void ScratchRegistry::SetUp() {
-  const unique_hkey current_user = CreateScratchKey(L"HKCU");
-  ASSERT_TRUE(current_user) << "no scratch registry key";
+  const unique_hkey currentUser = CreateScratchKey(L"HKCU");
+  ASSERT_TRUE(currentUser) << "no scratch registry key";
   // The override keeps a handle of its own.
-  ASSERT_EQ(::RegOverridePredefKey(HKEY_CURRENT_USER, current_user.get()), ERROR_SUCCESS);
+  ASSERT_EQ(::RegOverridePredefKey(HKEY_CURRENT_USER, currentUser.get()), ERROR_SUCCESS);
 }
 
 void ScratchRegistry::TearDown() {
@@ -64,9 +64,9 @@ void ScratchRegistry::TearDown() {
 }
 
 ScopedScratchLocalMachine::ScopedScratchLocalMachine() {
-  const unique_hkey local_machine = CreateScratchKey(L"HKLM");
-  EXPECT_TRUE(local_machine) << "no scratch registry key";
-  if (local_machine) ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, local_machine.get());
+  const unique_hkey localMachine = CreateScratchKey(L"HKLM");
+  EXPECT_TRUE(localMachine) << "no scratch registry key";
+  if (localMachine) ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, localMachine.get());
 }
 
 ScopedScratchLocalMachine::~ScopedScratchLocalMachine() {

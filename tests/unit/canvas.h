@@ -30,7 +30,7 @@ class Canvas {
     former_ = ::SelectObject(dc_.get(), bitmap_.get());
   }
   ~Canvas() { ::SelectObject(dc_.get(), former_); }
-  [[nodiscard]] HDC dc() const { return dc_.get(); }
+  [[nodiscard]] HDC Dc() const { return dc_.get(); }
   [[nodiscard]] COLORREF At(int x, int y) const {
     ::GdiFlush();
     const uint32_t pixel = bits_[y * width_ + x];
@@ -57,7 +57,7 @@ class Canvas {
 inline COLORREF ShownAt(HWND window, int x, int y) {
   Canvas pixel(1, 1);
   window_dc shown(window, window_dc::whole_window);
-  ::BitBlt(pixel.dc(), 0, 0, 1, 1, shown.get(), x, y, SRCCOPY);
+  ::BitBlt(pixel.Dc(), 0, 0, 1, 1, shown.get(), x, y, SRCCOPY);
   return pixel.At(0, 0);
 }
 

@@ -17,8 +17,8 @@ std::wstring TestEventName() {
          std::wstring(test.begin(), test.end());
 }
 
-// The rights the event's access list grants to the well-known group `sid_text`.
-ACCESS_MASK AllowedFor(HANDLE event, const wchar_t* sid_text) {
+// The rights the event's access list grants to the well-known group `sidText`.
+ACCESS_MASK AllowedFor(HANDLE event, const wchar_t* sidText) {
   unique_handle readable;
   if (!::DuplicateHandle(::GetCurrentProcess(), event, ::GetCurrentProcess(), readable.put(), READ_CONTROL, FALSE, 0)) {
     return 0;
@@ -31,15 +31,15 @@ ACCESS_MASK AllowedFor(HANDLE event, const wchar_t* sid_text) {
     return 0;
   }
   unique_hlocal sid;
-  if (!::ConvertStringSidToSidW(sid_text, reinterpret_cast<PSID*>(sid.put()))) return 0;
+  if (!::ConvertStringSidToSidW(sidText, reinterpret_cast<PSID*>(sid.put()))) return 0;
   ACCESS_MASK allowed = 0;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
     if (!::GetAce(dacl, index, &ace)) continue;
     const auto* header = static_cast<const ACE_HEADER*>(ace);
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    const auto* allowed_ace = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-    if (::EqualSid(const_cast<DWORD*>(&allowed_ace->SidStart), sid.get())) allowed |= allowed_ace->Mask;
+    const auto* allowedAce = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (::EqualSid(const_cast<DWORD*>(&allowedAce->SidStart), sid.get())) allowed |= allowedAce->Mask;
   }
   return allowed;
 }

@@ -9,7 +9,7 @@ namespace {
 struct DispatchCase {
   std::vector<std::wstring> arguments;
   Command command;
-  bool show_main_window;
+  bool showMainWindow;
 };
 
 class CommandLineDispatch : public testing::TestWithParam<DispatchCase> {};
@@ -18,7 +18,7 @@ TEST_P(CommandLineDispatch, ChoosesTheCommand) {
   const DispatchCase& expected = GetParam();
   const CommandLine parsed = ParseCommandLine(expected.arguments);
   EXPECT_EQ(parsed.command, expected.command) << parsed.problem;
-  EXPECT_EQ(parsed.show_main_window, expected.show_main_window);
+  EXPECT_EQ(parsed.showMainWindow, expected.showMainWindow);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -27,14 +27,10 @@ INSTANTIATE_TEST_SUITE_P(
                     DispatchCase{{L"--help", L"--install"}, Command::Help, false},
                     DispatchCase{{L"--close", L"--uninstall", L"--install"}, Command::Install, false},
                     DispatchCase{{L"--close", L"-u"}, Command::Uninstall, false},
-                    DispatchCase{{L"-c"}, Command::Close, false},
-                    DispatchCase{{L"--inst"}, Command::Install, false},
-                    DispatchCase{{L"--unin"}, Command::Uninstall, false},
-                    DispatchCase{{L"-hw"}, Command::Help, true},
-                    DispatchCase{{L"--show"}, Command::Run, true},
-                    DispatchCase{{L"-w", L"-tray"}, Command::Run, true},
-                    DispatchCase{{L"-tray"}, Command::Run, false},
-                    DispatchCase{{L"--foo"}, Command::Run, false},
+                    DispatchCase{{L"-c"}, Command::Close, false}, DispatchCase{{L"--inst"}, Command::Install, false},
+                    DispatchCase{{L"--unin"}, Command::Uninstall, false}, DispatchCase{{L"-hw"}, Command::Help, true},
+                    DispatchCase{{L"--show"}, Command::Run, true}, DispatchCase{{L"-w", L"-tray"}, Command::Run, true},
+                    DispatchCase{{L"-tray"}, Command::Run, false}, DispatchCase{{L"--foo"}, Command::Run, false},
                     DispatchCase{{L"--foo=bar", L"bare", L"words"}, Command::Run, false}));
 
 TEST(CommandLine, ValueGivenToASwitchIsRejectedWithTheOptionNamed) {
@@ -54,7 +50,7 @@ TEST(CommandLine, TextThatIsNotValidUtf16IsIgnoredAsAnUnknownWordAndRejectedInAG
   const struct {
     std::vector<std::wstring> arguments;
     Command command;
-    bool show_main_window;
+    bool showMainWindow;
   } cases[] = {
       {{std::wstring(L"--\xD800show"), std::wstring(L"\xDC00")}, Command::Run, false},
       {{std::wstring(L"--sh\xD800ow")}, Command::Run, false},
@@ -65,7 +61,7 @@ TEST(CommandLine, TextThatIsNotValidUtf16IsIgnoredAsAnUnknownWordAndRejectedInAG
     const CommandLine parsed = ParseCommandLine(c.arguments);
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     EXPECT_EQ(parsed.command, c.command) << parsed.problem;
-    EXPECT_EQ(parsed.show_main_window, c.show_main_window);
+    EXPECT_EQ(parsed.showMainWindow, c.showMainWindow);
     EXPECT_EQ(parsed.problem.empty(), c.command != Command::Rejected) << parsed.problem;
   }
 }

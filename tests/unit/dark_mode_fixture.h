@@ -31,7 +31,7 @@ class DarkModeFixture : public ::testing::Test {
     fake_.reset();
   }
 
-  FakeDarkModeApi& fake() { return *fake_; }
+  FakeDarkModeApi& Fake() { return *fake_; }
 
   // Start-up over the fake as scripted, then a clean log.
   void StartUp() {

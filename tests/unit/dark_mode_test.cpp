@@ -34,23 +34,23 @@ class DarkModeSupport : public DarkModeFixture, public ::testing::WithParamInter
 
 TEST_P(DarkModeSupport, DecidesOnceAtStartUp) {
   const SupportCase& c = GetParam();
-  c.script(fake());
-  InitDarkMode(fake());
+  c.script(Fake());
+  InitDarkMode(Fake());
   EXPECT_EQ(DarkModeSupported(), c.supported);
   EXPECT_EQ(DarkModeActive(), c.active);
   EXPECT_EQ(ComputeDarkMode(), c.active);
   const std::vector<std::string> appCalls = [&] {
-    std::vector<std::string> calls = fake().CallsStartingWith("AllowAppDark");
-    for (const std::string& call : fake().CallsStartingWith("SetAppDarkMode")) calls.push_back(call);
+    std::vector<std::string> calls = Fake().CallsStartingWith("AllowAppDark");
+    for (const std::string& call : Fake().CallsStartingWith("SetAppDarkMode")) calls.push_back(call);
     return calls;
   }();
   if (*c.appCall == '\0') {
     EXPECT_THAT(appCalls, IsEmpty());
-    EXPECT_THAT(fake().CallsStartingWith("RefreshImmersivePolicy"), IsEmpty());
+    EXPECT_THAT(Fake().CallsStartingWith("RefreshImmersivePolicy"), IsEmpty());
   } else {
     EXPECT_THAT(appCalls, ElementsAre(c.appCall));
     // The allowance comes before the policy is read and the first decision made.
-    const std::vector<std::string>& calls = fake().Calls();
+    const std::vector<std::string>& calls = Fake().Calls();
     const auto app = std::find(calls.begin(), calls.end(), c.appCall);
     ASSERT_NE(app, calls.end());
     EXPECT_EQ(*(app + 1), "RefreshImmersivePolicy");
@@ -67,8 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
         SupportCase{"Build17763", [](FakeDarkModeApi& f) { Build(f, 17763); }, true, true, "AllowAppDark 1"},
         SupportCase{"Build18361", [](FakeDarkModeApi& f) { Build(f, 18361); }, true, true, "AllowAppDark 1"},
         SupportCase{"Build18362", [](FakeDarkModeApi& f) { Build(f, 18362); }, true, true, "SetAppDarkMode 1"},
-        SupportCase{"Windows81", [](FakeDarkModeApi& f) { f.version = NtVersionNumbers{6, 3, 19045}; }, false,
-                    false, ""},
+        SupportCase{"Windows81",
+                    [](FakeDarkModeApi& f) {
+                      f.version = NtVersionNumbers{6, 3, 19045};
+                    },
+                    false, false, ""},
         SupportCase{"NoVersionFunction", [](FakeDarkModeApi& f) { f.version.reset(); }, false, false, ""},
         SupportCase{"No49", [](FakeDarkModeApi& f) { f.entryPoints.openNonClientTheme = false; }, false, false, ""},
         SupportCase{"No104", [](FakeDarkModeApi& f) { f.entryPoints.refreshImmersivePolicy = false; }, false, false,
@@ -86,27 +89,26 @@ INSTANTIATE_TEST_SUITE_P(
         SupportCase{"SettingOn", [](FakeDarkModeApi& f) { f.darkModeDisabled = true; }, false, false, ""},
         SupportCase{"HighContrastOn", [](FakeDarkModeApi& f) { f.highContrast = true; }, true, false,
                     "SetAppDarkMode 1"},
-        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false,
-                    "SetAppDarkMode 1"}),
+        SupportCase{"UserChoseLight", [](FakeDarkModeApi& f) { f.appsDark = false; }, true, false, "SetAppDarkMode 1"}),
     [](const ::testing::TestParamInfo<SupportCase>& test) { return std::string(test.param.name); });
 
 using DarkModeTest = DarkModeFixture;
 
 TEST_F(DarkModeTest, TheSettingStopsStartUpBeforeAnythingIsLookedUp) {
-  fake().darkModeDisabled = true;
-  InitDarkMode(fake());
-  EXPECT_THAT(fake().Calls(), ElementsAre("DarkModeDisabledSetting"));
+  Fake().darkModeDisabled = true;
+  InitDarkMode(Fake());
+  EXPECT_THAT(Fake().Calls(), ElementsAre("DarkModeDisabledSetting"));
 }
 
 TEST_F(DarkModeTest, UnsupportedDarkModeAsksNothingAndLeavesTheColoursToTheSystem) {
-  Build(fake(), 17762);
+  Build(Fake(), 17762);
   StartUp();
   EXPECT_FALSE(ComputeDarkMode());
   EXPECT_FALSE(QueryAppsDark());
   PaletteBrush brush(kDialogBackgroundSlot);
   EXPECT_EQ(ColorDialogControl(nullptr, brush), FALSE);
   EXPECT_EQ(ColorListBox(nullptr, brush), FALSE);
-  EXPECT_THAT(fake().Calls(), IsEmpty());
+  EXPECT_THAT(Fake().Calls(), IsEmpty());
 }
 
 // --- The palette --------------------------------------------------------------------
@@ -114,7 +116,8 @@ TEST_F(DarkModeTest, UnsupportedDarkModeAsksNothingAndLeavesTheColoursToTheSyste
 TEST_F(DarkModeTest, PaletteSlotsLightAndDark) {
   EXPECT_EQ(ThemePalette, LightPalette()) << "start-up fills the light values";
   ApplyPalette(true);
-  EXPECT_THAT(ThemePalette, ElementsAre(0xC8C8C8, 0x1E1E1E, 0x383838, 0xFFFFFF, 0x444444, 0x30CC30, 0x303030, 0xACACAC));
+  EXPECT_THAT(ThemePalette,
+              ElementsAre(0xC8C8C8, 0x1E1E1E, 0x383838, 0xFFFFFF, 0x444444, 0x30CC30, 0x303030, 0xACACAC));
   ApplyPalette(false);
   EXPECT_THAT(ThemePalette,
               ElementsAre(::GetSysColor(COLOR_WINDOWTEXT), ::GetSysColor(COLOR_WINDOW), ::GetSysColor(COLOR_MENU),
@@ -156,15 +159,15 @@ class TitleBar : public DarkModeFixture, public ::testing::WithParamInterface<Ti
 
 TEST_P(TitleBar, FollowsTheWindowTheUserAndHighContrast) {
   const TitleBarCase& c = GetParam();
-  Build(fake(), c.build);
-  fake().entryPoints.setWindowCompositionAttribute = c.compositionAttribute;
+  Build(Fake(), c.build);
+  Fake().entryPoints.setWindowCompositionAttribute = c.compositionAttribute;
   StartUp();
-  fake().windowDarkAllowed = c.windowAllowed;
-  fake().appsDark = c.appsDark;
+  Fake().windowDarkAllowed = c.windowAllowed;
+  Fake().appsDark = c.appsDark;
   HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-  fake().NameWindow(window, "w");
+  Fake().NameWindow(window, "w");
   ApplyTitleBarTheme(window);
-  std::vector<std::string> calls = fake().Calls();
+  std::vector<std::string> calls = Fake().Calls();
   calls.erase(std::remove_if(calls.begin(), calls.end(),
                              [](const std::string& call) {
                                return call == "QueryWindowDarkAllowed w" || call == "QueryAppsDark" ||
@@ -178,10 +181,10 @@ TEST_P(TitleBar, FollowsTheWindowTheUserAndHighContrast) {
 INSTANTIATE_TEST_SUITE_P(
     Table, TitleBar,
     ::testing::Values(
-        TitleBarCase{"Build17763ByProperty", 17763, true, true, true,
-                     {"SetWindowProperty w \"UseImmersiveDarkModeColors\" 1"}},
-        TitleBarCase{"Build17763Light", 17763, true, true, false,
-                     {"SetWindowProperty w \"UseImmersiveDarkModeColors\" 0"}},
+        TitleBarCase{
+            "Build17763ByProperty", 17763, true, true, true, {"SetWindowProperty w \"UseImmersiveDarkModeColors\" 1"}},
+        TitleBarCase{
+            "Build17763Light", 17763, true, true, false, {"SetWindowProperty w \"UseImmersiveDarkModeColors\" 0"}},
         TitleBarCase{"Build18362ByAttribute", 18362, true, true, true, {"SetWindowCompositionAttribute w 26 1"}},
         TitleBarCase{"WindowNotAllowed", 18362, true, false, true, {"SetWindowCompositionAttribute w 26 0"}},
         TitleBarCase{"NoAttributeStaysLight", 18362, false, true, true, {}}),
@@ -189,30 +192,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DarkModeTest, HighContrastKeepsTheTitleBarLight) {
   StartUp();
-  fake().highContrast = true;
+  Fake().highContrast = true;
   ApplyTitleBarTheme(nullptr);
-  EXPECT_THAT(fake().CallsStartingWith("SetWindowCompositionAttribute"),
+  EXPECT_THAT(Fake().CallsStartingWith("SetWindowCompositionAttribute"),
               ElementsAre("SetWindowCompositionAttribute null 26 0"));
 }
 
 TEST_F(DarkModeTest, ScrollBarHookPassesEverythingThroughWhileLight) {
-  fake().appsDark = false;
+  Fake().appsDark = false;
   StartUp();
   HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1230));
-  fake().NameWindow(window, "w");
+  Fake().NameWindow(window, "w");
   EXPECT_EQ(ScrollBarThemeHook(window, L"ScrollBar"), FakeDarkModeApi::kFakeTheme);
-  EXPECT_THAT(fake().Calls(), ElementsAre("OpenNonClientTheme w \"ScrollBar\""));
+  EXPECT_THAT(Fake().Calls(), ElementsAre("OpenNonClientTheme w \"ScrollBar\""));
 }
 
 TEST_F(DarkModeTest, ScrollBarHookGivesOnlyExactlyScrollBarTheDarkThemeWhileDark) {
   StartUp();
   HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1230));
-  fake().NameWindow(window, "w");
+  Fake().NameWindow(window, "w");
   ScrollBarThemeHook(window, L"ScrollBar");
   ScrollBarThemeHook(window, L"ScrollBarX");
   ScrollBarThemeHook(window, L"scrollbar");
   ScrollBarThemeHook(window, nullptr);
-  EXPECT_THAT(fake().Calls(),
+  EXPECT_THAT(Fake().Calls(),
               ElementsAre("OpenNonClientTheme null \"Explorer::ScrollBar\"", "OpenNonClientTheme w \"ScrollBarX\"",
                           "OpenNonClientTheme w \"scrollbar\"", "OpenNonClientTheme w null"));
 }
@@ -224,15 +227,15 @@ class DialogThemeChange : public DarkModeFixture {
  protected:
   void SetUp() override {
     DarkModeFixture::SetUp();
-    dialog_ = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr, nullptr,
-                                nullptr);
+    dialog_ =
+        ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     ok_ = ::CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD, 0, 0, 10, 10, dialog_,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), nullptr, nullptr);
     cancel_ = ::CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD, 0, 0, 10, 10, dialog_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), nullptr, nullptr);
-    fake().NameWindow(dialog_, "dialog");
-    fake().NameWindow(ok_, "ok");
-    fake().NameWindow(cancel_, "cancel");
+    Fake().NameWindow(dialog_, "dialog");
+    Fake().NameWindow(ok_, "ok");
+    Fake().NameWindow(cancel_, "cancel");
   }
   void TearDown() override {
     ::DestroyWindow(dialog_);
@@ -280,16 +283,16 @@ TEST_F(DialogThemeChange, CallsInOrderAndSwitchesThePalette) {
   const HBRUSH before = brush_.Get();
   ASSERT_NE(before, nullptr);
   EXPECT_EQ(Send(WM_THEMECHANGED), 0);
-  EXPECT_THAT(fake().Calls(), ElementsAreArray(DarkThemeChange()));
+  EXPECT_THAT(Fake().Calls(), ElementsAreArray(DarkThemeChange()));
   EXPECT_EQ(ThemePalette, kDarkPalette);
   LOGBRUSH made = {};
   ASSERT_EQ(::GetObjectW(brush_.Get(), sizeof(made), &made), static_cast<int>(sizeof(made)));
   EXPECT_EQ(made.lbColor, 0x383838u) << "the brush of the former palette was dropped";
 
-  fake().appsDark = false;
-  fake().ClearCalls();
+  Fake().appsDark = false;
+  Fake().ClearCalls();
   Send(WM_THEMECHANGED);
-  EXPECT_THAT(fake().CallsStartingWith("AllowWindowDark"),
+  EXPECT_THAT(Fake().CallsStartingWith("AllowWindowDark"),
               ElementsAre("AllowWindowDark dialog 0", "AllowWindowDark ok 0", "AllowWindowDark cancel 0"));
   EXPECT_EQ(ThemePalette, LightPalette());
   EXPECT_EQ(Send(WM_CTLCOLORDLG), FALSE) << "light: the system's colours";
@@ -314,24 +317,24 @@ TEST_F(DialogThemeChange, ImmersiveColorSetRefreshesThePolicyThenThemes) {
   EXPECT_EQ(Send(WM_SETTINGCHANGE, reinterpret_cast<LPARAM>(L"immersivecolorset")), 0);
   std::vector<std::string> expected = {"RefreshImmersivePolicy", "RefreshContrastCache 1"};
   for (const std::string& call : DarkThemeChange()) expected.push_back(call);
-  EXPECT_THAT(fake().Calls(), ElementsAreArray(expected));
+  EXPECT_THAT(Fake().Calls(), ElementsAreArray(expected));
 
-  for (const LPARAM other : {reinterpret_cast<LPARAM>(L"ImmersiveColorSetX"), reinterpret_cast<LPARAM>(L"Policy"),
-                             LPARAM{0}}) {
-    fake().ClearCalls();
+  for (const LPARAM other :
+       {reinterpret_cast<LPARAM>(L"ImmersiveColorSetX"), reinterpret_cast<LPARAM>(L"Policy"), LPARAM{0}}) {
+    Fake().ClearCalls();
     Send(WM_SETTINGCHANGE, other);
-    EXPECT_THAT(fake().Calls(), ElementsAre("RefreshContrastCache 1"));
+    EXPECT_THAT(Fake().Calls(), ElementsAre("RefreshContrastCache 1"));
   }
   ::RemoveWindowSubclass(dialog_, ForwardThemeChange, 1);
 }
 
 TEST_F(DialogThemeChange, UnsupportedDarkModeIgnoresBothMessages) {
-  Build(fake(), 17134);
+  Build(Fake(), 17134);
   StartUp();
   ::SetWindowSubclass(dialog_, ForwardThemeChange, 1, reinterpret_cast<DWORD_PTR>(&brush_));
   Send(WM_SETTINGCHANGE, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
   Send(WM_THEMECHANGED);
-  EXPECT_THAT(fake().Calls(), IsEmpty());
+  EXPECT_THAT(Fake().Calls(), IsEmpty());
   EXPECT_EQ(ThemePalette, LightPalette());
   ::RemoveWindowSubclass(dialog_, ForwardThemeChange, 1);
 }

@@ -86,7 +86,7 @@ class UntouchedCanvas : public Canvas {
   UntouchedCanvas(int width, int height) : Canvas(width, height) {
     unique_hbrush fill(::CreateSolidBrush(kUntouched));
     const RECT all = {0, 0, width, height};
-    ::FillRect(dc(), &all, fill.get());
+    ::FillRect(Dc(), &all, fill.get());
   }
   [[nodiscard]] int Count(const RECT& area, COLORREF colour) const {
     int count = 0;
@@ -110,7 +110,7 @@ class MenuBarPainterTest : public DarkModeFixture {
     window_ = ::CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
                                 menu_, nullptr, nullptr);
     ASSERT_NE(window_, nullptr) << "error " << ::GetLastError();
-    fake().NameWindow(window_, "main");
+    Fake().NameWindow(window_, "main");
     InstallMenuBarPainter(window_);
   }
   void TearDown() override {
@@ -128,7 +128,7 @@ class MenuBarPainterTest : public DarkModeFixture {
     return ::SendMessageW(window_, kMenuBarItemPaintMessage, 0, reinterpret_cast<LPARAM>(&record));
   }
   LRESULT PaintItem(UntouchedCanvas& canvas, UINT itemState, const RECT& area) {
-    return PaintItem(canvas.dc(), itemState, area);
+    return PaintItem(canvas.Dc(), itemState, area);
   }
   LRESULT PaintBar(HDC dc) {
     MenuBarRecord record = {menu_, dc, 0};
@@ -146,13 +146,13 @@ class MenuBarPainterTest : public DarkModeFixture {
   // `drawing`), and a clean log.
   std::vector<std::string> TakeThemeCalls(bool drawing = true) {
     std::vector<std::string> calls;
-    for (const std::string& call : fake().Calls()) {
+    for (const std::string& call : Fake().Calls()) {
       if (call.rfind("OpenThemeData", 0) == 0 || call.rfind("CloseThemeData", 0) == 0 ||
           (drawing && call.rfind("DrawTheme", 0) == 0)) {
         calls.push_back(call);
       }
     }
-    fake().ClearCalls();
+    Fake().ClearCalls();
     return calls;
   }
 
@@ -167,10 +167,9 @@ std::string Corners(const RECT& area) {
 
 TEST_F(MenuBarPainterTest, TheThemeDrawsTheBarAndEachItemInItsState) {
   Canvas canvas(300, 200);
-  EXPECT_EQ(PaintBar(canvas.dc()), 0);
-  EXPECT_THAT(TakeThemeCalls(),
-              testing::ElementsAre("OpenThemeData main \"Menu\" theme1",
-                                   "DrawThemeBackground theme1 14 1 " + Corners(BarRect())));
+  EXPECT_EQ(PaintBar(canvas.Dc()), 0);
+  EXPECT_THAT(TakeThemeCalls(), testing::ElementsAre("OpenThemeData main \"Menu\" theme1",
+                                                     "DrawThemeBackground theme1 14 1 " + Corners(BarRect())));
 
   const RECT area = {10, 10, 70, 34};
   const std::string at = Corners(area);
@@ -190,48 +189,52 @@ TEST_F(MenuBarPainterTest, TheThemeDrawsTheBarAndEachItemInItsState) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.itemState);
-    EXPECT_EQ(PaintItem(canvas.dc(), c.itemState, area), 0);
+    EXPECT_EQ(PaintItem(canvas.Dc(), c.itemState, area), 0);
     const std::string state = c.state;
+    // Two expected lines a case.
+    // NOLINTBEGIN(performance-inefficient-string-concatenation)
     EXPECT_THAT(TakeThemeCalls(),
                 testing::ElementsAre("DrawThemeBackground theme1 14 " + state + " " + at,
                                      "DrawThemeText theme1 14 " + state + " \"&File\" 5 " + c.flags + " 0x0 " + at))
         << "drawn with the theme opened once";
+    // NOLINTEND(performance-inefficient-string-concatenation)
   }
-  PaintItem(canvas.dc(), 0, area, 1);
+  PaintItem(canvas.Dc(), 0, area, 1);
   EXPECT_THAT(TakeThemeCalls(), testing::Contains("DrawThemeText theme1 14 0 \"&Help\" 5 0x25 0x0 " + at));
 }
 
 TEST_F(MenuBarPainterTest, TheThemeIsClosedAtEveryThemeChangeAndWithTheWindow) {
   Canvas canvas(300, 200);
-  PaintBar(canvas.dc());
+  PaintBar(canvas.Dc());
   ::SendMessageW(window_, WM_THEMECHANGED, 0, 0);
-  EXPECT_EQ(fake().OpenThemes(), 0u);
-  PaintItem(canvas.dc(), 0, {10, 10, 70, 34});
+  EXPECT_EQ(Fake().OpenThemes(), 0u);
+  PaintItem(canvas.Dc(), 0, {10, 10, 70, 34});
   EXPECT_THAT(TakeThemeCalls(false), testing::ElementsAre("OpenThemeData main \"Menu\" theme1", "CloseThemeData theme1",
                                                           "OpenThemeData main \"Menu\" theme2"));
 
   // A change to light also drops it: the next dark paint opens the new theme.
-  fake().appsDark = false;
+  Fake().appsDark = false;
   ::SendMessageW(window_, WM_THEMECHANGED, 0, 0);
   EXPECT_THAT(TakeThemeCalls(), testing::ElementsAre("CloseThemeData theme2"));
-  PaintBar(canvas.dc());
+  PaintBar(canvas.Dc());
   EXPECT_THAT(TakeThemeCalls(), testing::IsEmpty()) << "light: the system draws";
 
-  fake().appsDark = true;
-  PaintBar(canvas.dc());
-  ASSERT_EQ(fake().OpenThemes(), 1u);
+  Fake().appsDark = true;
+  PaintBar(canvas.Dc());
+  ASSERT_EQ(Fake().OpenThemes(), 1u);
   ::DestroyWindow(window_);
   window_ = nullptr;
-  EXPECT_THAT(TakeThemeCalls(false), testing::ElementsAre("OpenThemeData main \"Menu\" theme3", "CloseThemeData theme3"));
-  EXPECT_EQ(fake().OpenThemes(), 0u) << "no theme outlives the window";
+  EXPECT_THAT(TakeThemeCalls(false),
+              testing::ElementsAre("OpenThemeData main \"Menu\" theme3", "CloseThemeData theme3"));
+  EXPECT_EQ(Fake().OpenThemes(), 0u) << "no theme outlives the window";
 }
 
 // Without a "Menu" theme the painter draws the bar in the palette's colours.
 TEST_F(MenuBarPainterTest, WithoutAThemeTheBarIsFilledDarkWhereTheMenuBarIs) {
-  fake().themeDataAvailable = false;
+  Fake().themeDataAvailable = false;
   const RECT area = BarRect();
   UntouchedCanvas canvas(300, 200);
-  EXPECT_EQ(PaintBar(canvas.dc()), 0);
+  EXPECT_EQ(PaintBar(canvas.Dc()), 0);
   EXPECT_EQ(canvas.At(area.left + 1, area.top), 0x383838u) << "the line above the bar too";
   EXPECT_EQ(canvas.At((area.left + area.right) / 2, area.bottom - 1), 0x383838u);
   EXPECT_EQ(canvas.At(area.left, area.bottom + 2), kUntouched) << "nothing below the bar";
@@ -239,7 +242,7 @@ TEST_F(MenuBarPainterTest, WithoutAThemeTheBarIsFilledDarkWhereTheMenuBarIs) {
 }
 
 TEST_F(MenuBarPainterTest, WithoutAThemeItemsHotAndSelectedAreLighterDisabledOnesGrey) {
-  fake().themeDataAvailable = false;
+  Fake().themeDataAvailable = false;
   const RECT area = {10, 10, 70, 34};
   const struct {
     UINT itemState;
@@ -281,9 +284,11 @@ TEST_F(MenuBarPainterTest, TheLineUnderTheBarTakesTheBarsBackgroundAfterEveryFra
   const auto lineShows = [&](COLORREF colour) {
     return ShownAt(window_, line.left, line.top) == colour && ShownAt(window_, line.right - 1, line.top) == colour;
   };
-  const auto framePainted = [&] { ::RedrawWindow(window_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW); };
+  const auto framePainted = [&] {
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  };
 
-  fake().themeDataAvailable = false;
+  Fake().themeDataAvailable = false;
   overpaint();
   ASSERT_TRUE(lineShows(kUntouched)) << "the window's pixels cannot be read back";
   framePainted();
@@ -293,24 +298,24 @@ TEST_F(MenuBarPainterTest, TheLineUnderTheBarTakesTheBarsBackgroundAfterEveryFra
   EXPECT_TRUE(lineShows(0x383838)) << "after WM_NCACTIVATE";
 
   // With a "Menu" theme the line is drawn as the bar is.
-  fake().themeDataAvailable = true;
-  fake().ClearCalls();
+  Fake().themeDataAvailable = true;
+  Fake().ClearCalls();
   framePainted();
   EXPECT_THAT(TakeThemeCalls(), testing::Contains("DrawThemeBackground theme1 14 1 " + Corners(line)));
 
-  fake().appsDark = false;
-  InitDarkMode(fake());
+  Fake().appsDark = false;
+  InitDarkMode(Fake());
   overpaint();
   framePainted();
   EXPECT_FALSE(lineShows(0x383838)) << "light: the system's own line";
 }
 
 TEST_F(MenuBarPainterTest, WhileLightTheSystemDraws) {
-  fake().appsDark = false;
-  InitDarkMode(fake());
+  Fake().appsDark = false;
+  InitDarkMode(Fake());
   UntouchedCanvas canvas(100, 50);
   PaintItem(canvas, ODS_HOTLIGHT, {10, 10, 70, 34});
-  PaintBar(canvas.dc());
+  PaintBar(canvas.Dc());
   EXPECT_EQ(canvas.Count({0, 0, 100, 50}, kUntouched), 100 * 50) << "passed on, and Wine draws nothing for them";
   EXPECT_THAT(TakeThemeCalls(), testing::IsEmpty());
 }
@@ -368,7 +373,7 @@ TEST_F(StatusBarPainterTest, DarkBackgroundWhiteTextAndSeparatorsAtThePartsRight
   RECT client = {};
   ::GetClientRect(statusBar_, &client);
   UntouchedCanvas canvas(client.right, client.bottom);
-  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
   int borders[3] = {};
   ::SendMessageW(statusBar_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
   ASSERT_GT(borders[1], 0);
@@ -401,7 +406,7 @@ TEST_F(StatusBarPainterTest, APartialPaintDrawsThePartsItMeetsExactlyAsAWholePai
   const auto shown = [&] {
     auto picture = std::make_unique<UntouchedCanvas>(client.right, client.bottom);
     window_dc dc(statusBar_);
-    ::BitBlt(picture->dc(), 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
+    ::BitBlt(picture->Dc(), 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
     return picture;
   };
   ::RedrawWindow(statusBar_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -435,20 +440,20 @@ TEST_F(StatusBarPainterTest, APartialPaintDrawsThePartsItMeetsExactlyAsAWholePai
 
 TEST_F(StatusBarPainterTest, RemovedOrLightTheSystemDrawsAgain) {
   InstallStatusBarPainter(statusBar_, DarkData());
-  fake().appsDark = false;
-  InitDarkMode(fake());
+  Fake().appsDark = false;
+  InitDarkMode(Fake());
   RECT client = {};
   ::GetClientRect(statusBar_, &client);
   UntouchedCanvas light(client.right, client.bottom);
-  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(light.dc()), PRF_CLIENT);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(light.Dc()), PRF_CLIENT);
   EXPECT_EQ(light.Count(client, 0x383838), 0);
 
-  fake().appsDark = true;
-  InitDarkMode(fake());
+  Fake().appsDark = true;
+  InitDarkMode(Fake());
   RemoveStatusBarPainter(statusBar_);
   EXPECT_EQ(StatusBarPainterFont(statusBar_), nullptr);
   UntouchedCanvas removed(client.right, client.bottom);
-  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(removed.dc()), PRF_CLIENT);
+  ::SendMessageW(statusBar_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(removed.Dc()), PRF_CLIENT);
   EXPECT_EQ(removed.Count(client, 0x383838), 0);
 }
 
@@ -463,8 +468,8 @@ TEST_F(StatusBarPainterTest, ReplacingAndClosingFreeEveryBrush) {
   // A status bar that is destroyed takes its painter and brushes with it.
   // (The count is taken before it is created: the control has objects of its own.)
   const auto makeStatusBar = [this] {
-    return ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent_, nullptr,
-                             nullptr, nullptr);
+    return ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent_, nullptr, nullptr,
+                             nullptr);
   };
   ::DestroyWindow(makeStatusBar());
   const std::optional<size_t> beforeSecond = CountLiveGdiObjects(::GetCurrentProcess());

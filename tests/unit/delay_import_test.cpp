@@ -26,13 +26,13 @@ using ProbeDescriptor = const void* (*)();
 constexpr size_t kPage = 0x1000;
 constexpr uint64_t kOrdinalFlag = 0x8000000000000000ull;
 
-HWND hookWindow = nullptr;
-std::wstring hookClassList;
+HWND HookWindow = nullptr;
+std::wstring HookClassList;
 const HTHEME kHookTheme = reinterpret_cast<HTHEME>(static_cast<INT_PTR>(0x4949));
 
 HTHEME WINAPI Hook(HWND window, LPCWSTR classList) {
-  hookWindow = window;
-  hookClassList = classList != nullptr ? classList : L"(null)";
+  HookWindow = window;
+  HookClassList = classList != nullptr ? classList : L"(null)";
   return kHookTheme;
 }
 
@@ -106,8 +106,7 @@ class DelayImportTest : public ::testing::Test {
     auto* base = reinterpret_cast<std::byte*>(probe_);
     const auto ntHeaders = *reinterpret_cast<const uint32_t*>(base + 0x3C);
     std::byte* entry = base + ntHeaders + 24 + 112 + 13 * 8;
-    const uint32_t directory[2] = {
-        static_cast<uint32_t>(static_cast<const std::byte*>(descriptor) - base), 32};
+    const uint32_t directory[2] = {static_cast<uint32_t>(static_cast<const std::byte*>(descriptor) - base), 32};
     DWORD former = 0;
     ASSERT_TRUE(::VirtualProtect(entry, sizeof(directory), PAGE_READWRITE, &former));
     std::memcpy(entry, directory, sizeof(directory));
@@ -146,12 +145,13 @@ TEST_F(DelayImportTest, APlantedHookIsReachedThroughTheImportSlot) {
   ASSERT_EQ(::VirtualQuery(slotAddress, &page, sizeof(page)), sizeof(page));
   EXPECT_EQ(page.Protect, static_cast<DWORD>(PAGE_READONLY)) << "the slot's former protection";
 
-  const auto call = reinterpret_cast<ProbeCall>(reinterpret_cast<void*>(::GetProcAddress(probe_, "ProbeCallOrdinal49")));
+  const auto call =
+      reinterpret_cast<ProbeCall>(reinterpret_cast<void*>(::GetProcAddress(probe_, "ProbeCallOrdinal49")));
   ASSERT_NE(call, nullptr);
   const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
   EXPECT_EQ(call(window, L"ScrollBar"), kHookTheme);
-  EXPECT_EQ(hookWindow, window);
-  EXPECT_EQ(hookClassList, L"ScrollBar");
+  EXPECT_EQ(HookWindow, window);
+  EXPECT_EQ(HookClassList, L"ScrollBar");
 }
 
 TEST_F(DelayImportTest, ATruncatedImageYieldsTheSlotOnlyOnceEveryByteItNeedsIsThere) {
@@ -165,8 +165,8 @@ TEST_F(DelayImportTest, ATruncatedImageYieldsTheSlotOnlyOnceEveryByteItNeedsIsTh
                                   layout.nameTable + (index + 1) * 8, *slot + 8});
   std::set<size_t> lengths;
   for (size_t length = 0; length <= 0x200; ++length) lengths.insert(length);
-  for (const size_t edge : {layout.directoryEntry, layout.descriptor, layout.name, layout.nameTable,
-                            layout.addressTable, *slot, needed}) {
+  for (const size_t edge :
+       {layout.directoryEntry, layout.descriptor, layout.name, layout.nameTable, layout.addressTable, *slot, needed}) {
     for (size_t length = edge > 16 ? edge - 16 : 0; length <= edge + 16 && length <= image.size(); ++length) {
       lengths.insert(length);
     }

@@ -73,13 +73,13 @@ void RunHangingDownloadDialog() {
   (void)RunDownloadDialog(nullptr, IDS_CHECKING_FOR_UPDATE, fetch);
 }
 
-std::atomic<DWORD> windowThreadId{0};
-std::atomic<int> openingsEnded{0};
+std::atomic<DWORD> WindowThreadId{0};
+std::atomic<int> OpeningsEnded{0};
 
 LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WMU_OPEN_MAIN_WINDOW) {
     OpenMainWindow(ProgramMainWindowLinks());
-    ++openingsEnded;
+    ++OpeningsEnded;
     return 0;
   }
   if (message == WMT_OPEN_DOWNLOAD_DIALOG) {
@@ -90,7 +90,7 @@ LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 // The windows live on the stand-in's thread (tests/unit/stand_in_tray.h).
-HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, windowThreadId, kDeadline); }
+HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, WindowThreadId, kDeadline); }
 
 std::wstring TextOf(HWND window) {
   wchar_t text[2048] = {};
@@ -155,7 +155,8 @@ struct Place {
 
 std::vector<Place> LayoutOf(HWND top) {
   std::vector<Place> places;
-  for (HWND window : testing_support::DescendantsOf(top)) places.push_back({window, ClientRectIn(window, top), FontHeight(FontOf(window))});
+  for (HWND window : testing_support::DescendantsOf(top))
+    places.push_back({window, ClientRectIn(window, top), FontHeight(FontOf(window))});
   return places;
 }
 
@@ -284,12 +285,12 @@ class DpiLayoutTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    for (HWND dialog : {FindDialog(windowThreadId, L"Add New Entry"), FindDialog(windowThreadId, L"About Tarnwick")}) {
+    for (HWND dialog : {FindDialog(WindowThreadId, L"Add New Entry"), FindDialog(WindowThreadId, L"About Tarnwick")}) {
       if (dialog != nullptr) ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
     if (HWND main = MainWindowHandle.load()) {
       ::PostMessageW(main, WM_CLOSE, 0, 0);
-      EXPECT_TRUE(WaitUntil([&] { return openingsEnded == openingsAsked_; })) << "the main window stayed open";
+      EXPECT_TRUE(WaitUntil([&] { return OpeningsEnded == openingsAsked_; })) << "the main window stayed open";
     }
     ::DeleteFileW(ListFilePath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
@@ -298,9 +299,9 @@ class DpiLayoutTest : public ::testing::Test {
   HWND OpenMain() {
     HWND tray = StandInTray();
     if (tray == nullptr) return nullptr;
-    openingsAsked_ = openingsEnded + 1;
+    openingsAsked_ = OpeningsEnded + 1;
     ::PostMessageW(tray, WMU_OPEN_MAIN_WINDOW, 0, 0);
-    return WaitFor([] { return FindDialog(windowThreadId, L"Tarnwick"); });
+    return WaitFor([] { return FindDialog(WindowThreadId, L"Tarnwick"); });
   }
 
   // The template controls of a dialog scaled from one DPI to the other, and
@@ -310,7 +311,8 @@ class DpiLayoutTest : public ::testing::Test {
     RECT openedPlace{};
     ::GetWindowRect(dialog, &openedPlace);
     SIZE asked{openedPlace.right - openedPlace.left, openedPlace.bottom - openedPlace.top};
-    ASSERT_TRUE(::SendMessageW(dialog, WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi_), reinterpret_cast<LPARAM>(&asked)));
+    ASSERT_TRUE(
+        ::SendMessageW(dialog, WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi_), reinterpret_cast<LPARAM>(&asked)));
     EXPECT_EQ(asked.cx, openedPlace.right - openedPlace.left) << "the size asked for at the opening DPI";
     EXPECT_EQ(asked.cy, openedPlace.bottom - openedPlace.top) << "the size asked for at the opening DPI";
 
@@ -344,7 +346,7 @@ class DpiLayoutTest : public ::testing::Test {
 
   int dpi_ = kDefaultDpi;
   int other_ = 192;
-  int openingsAsked_ = openingsEnded;
+  int openingsAsked_ = OpeningsEnded;
 };
 
 TEST_F(DpiLayoutTest, MainWindowLabelsFitNothingOverlapsAndTheGraphAndStatusBarTakeTheDpi) {
@@ -413,7 +415,8 @@ TEST_F(DpiLayoutTest, AfterADpiChangeTheGraphStatusBarAndFontsAreThoseOfTheNewDp
   EXPECT_TRUE(::EqualRect(&placeholder, &graphPlace)) << "the graph lies over its placeholder";
   NONCLIENTMETRICSW metrics{};
   ASSERT_TRUE(NonClientMetricsForDpi(other_, metrics));
-  EXPECT_EQ(FontHeight(FontOf(::GetDlgItem(main, IDC_STATUS_BAR))), std::abs(static_cast<int>(metrics.lfStatusFont.lfHeight)));
+  EXPECT_EQ(FontHeight(FontOf(::GetDlgItem(main, IDC_STATUS_BAR))),
+            std::abs(static_cast<int>(metrics.lfStatusFont.lfHeight)));
   EXPECT_EQ(FontHeight(FontOf(::GetDlgItem(main, IDC_COUNT_LABEL))),
             2 * std::abs(static_cast<int>(metrics.lfCaptionFont.lfHeight)));
   EXPECT_NE(FontHeight(FontOf(::GetDlgItem(main, IDC_COUNT_LABEL))), countFont);
@@ -427,7 +430,7 @@ TEST_F(DpiLayoutTest, AddAndAboutDialogsFitAndFollowADpiChange) {
   HWND main = OpenMain();
   ASSERT_NE(main, nullptr) << "the main window did not show";
   ::PostMessageW(::GetDlgItem(main, IDC_ADD), BM_CLICK, 0, 0);
-  HWND add = WaitFor([] { return FindDialog(windowThreadId, L"Add New Entry"); });
+  HWND add = WaitFor([] { return FindDialog(WindowThreadId, L"Add New Entry"); });
   ASSERT_NE(add, nullptr);
   ExpectLabelsFit(add, dpi_);
   ExpectNoOverlap(add);
@@ -436,7 +439,7 @@ TEST_F(DpiLayoutTest, AddAndAboutDialogsFitAndFollowADpiChange) {
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(add); }));
 
   ::PostMessageW(main, WM_COMMAND, IDM_ABOUT, 0);
-  HWND about = WaitFor([] { return FindDialog(windowThreadId, L"About Tarnwick"); });
+  HWND about = WaitFor([] { return FindDialog(WindowThreadId, L"About Tarnwick"); });
   ASSERT_NE(about, nullptr);
   ExpectLabelsFit(about, dpi_);
   ExpectNoOverlap(about);
@@ -449,7 +452,7 @@ TEST_F(DpiLayoutTest, DownloadDialogFitsAndFollowsADpiChange) {
   HWND tray = StandInTray();
   ASSERT_NE(tray, nullptr);
   ::PostMessageW(tray, WMT_OPEN_DOWNLOAD_DIALOG, 0, 0);
-  HWND dialog = WaitFor([] { return FindDialog(windowThreadId, L"Tarnwick"); });
+  HWND dialog = WaitFor([] { return FindDialog(WindowThreadId, L"Tarnwick"); });
   ASSERT_NE(dialog, nullptr) << "the download dialog did not show";
   ExpectLabelsFit(dialog, dpi_);
   ExpectNoOverlap(dialog);

@@ -83,11 +83,11 @@ TEST_F(EnforcementPassTest, AllMethodsInOrderWithTheirArguments) {
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
                           "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
                           "CloseHandle thread snapshot", "OpenProcess 0x600 42", "GetProcessInformation 42 4 12",
-                          "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42",
-                          "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf", "CloseHandle process 42",
-                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0",
-                          "GetSystemCpuSetInformation 128", "SetProcessDefaultCpuSets 42 [256,257,258,259] 4",
-                          "CloseHandle process 42", "CloseHandle process snapshot"));
+                          "SetProcessInformation 42 4 {1,1,0} 12", "CloseHandle process 42", "OpenProcess 0x200 42",
+                          "SetProcessAffinityMask 42 0xf", "CloseHandle process 42", "LookUpCpuSetFunctions",
+                          "OpenProcess 0x2000 42", "GetSystemCpuSetInformation 0", "GetSystemCpuSetInformation 128",
+                          "SetProcessDefaultCpuSets 42 [256,257,258,259] 4", "CloseHandle process 42",
+                          "CloseHandle process snapshot"));
   EXPECT_THAT(system_.CallsStartingWith("Process32FirstW"), ElementsAre("Process32FirstW 568"));
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(2u, 1u)));
   EXPECT_EQ(system_.OpenHandles(), 0u);
@@ -122,9 +122,8 @@ TEST_F(EnforcementPassTest, MissingFunctionsTurnTheirMethodsIntoNothing) {
               ElementsAre("CreateToolhelp32Snapshot 0x2 0", "GetSystemInfo", "LookUpSetProcessInformation",
                           "LookUpGetProcessInformation", "CreateToolhelp32Snapshot 0x4 0", "Thread32First 28",
                           "CloseHandle thread snapshot", "OpenProcess 0x200 42", "SetProcessAffinityMask 42 0xf",
-                          "CloseHandle process 42",
-                          "LookUpCpuSetFunctions", "OpenProcess 0x2000 42", "CloseHandle process 42",
-                          "CloseHandle process snapshot"));
+                          "CloseHandle process 42", "LookUpCpuSetFunctions", "OpenProcess 0x2000 42",
+                          "CloseHandle process 42", "CloseHandle process snapshot"));
 }
 
 // Task Manager's efficiency mode is EcoQoS on and the Idle priority class.
@@ -146,27 +145,29 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
     bool ecoQosAfter;
     DWORD priorityAfter;
   };
-  const std::string open_both = "OpenProcess 0x600 42", read = "GetProcessInformation 42 4 12",
-                    priority = "GetPriorityClass 42", eco_off = "SetProcessInformation 42 4 {1,1,0} 12",
+  const std::string openBoth = "OpenProcess 0x600 42", read = "GetProcessInformation 42 4 12",
+                    priority = "GetPriorityClass 42", ecoOff = "SetProcessInformation 42 4 {1,1,0} 12",
                     normal = "SetPriorityClass 42 0x20", close = "CloseHandle process 42";
+  // clang-format off
   const Case cases[] = {
       {"EcoQoS on, Idle: both changed", true, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, priority, eco_off, normal, close}, kPlacedPriorityNormal, false, NORMAL_PRIORITY_CLASS},
+       {openBoth, read, priority, ecoOff, normal, close}, kPlacedPriorityNormal, false, NORMAL_PRIORITY_CLASS},
       {"EcoQoS off, Idle: the user's priority stays", false, IDLE_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+       {openBoth, read, ecoOff, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
       {"EcoQoS on, below normal: the user's priority stays", true, BELOW_NORMAL_PRIORITY_CLASS, 0, true, 0, 0,
-       {open_both, read, priority, eco_off, close}, kPlaced, false, BELOW_NORMAL_PRIORITY_CLASS},
+       {openBoth, read, priority, ecoOff, close}, kPlaced, false, BELOW_NORMAL_PRIORITY_CLASS},
       {"state unreadable on this build: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, ERROR_INVALID_PARAMETER, true,
-       0, 0, {open_both, read, eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+       0, 0, {openBoth, read, ecoOff, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
       {"query right refused: EcoQoS off alone", true, IDLE_PRIORITY_CLASS, 0, false, 0, 0,
-       {open_both, "OpenProcess 0x200 42", eco_off, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
+       {openBoth, "OpenProcess 0x200 42", ecoOff, close}, kPlaced, false, IDLE_PRIORITY_CLASS},
       {"priority change denied: told, EcoQoS off kept", true, IDLE_PRIORITY_CLASS, 0, true, ERROR_ACCESS_DENIED, 0,
-       {open_both, read, priority, eco_off, normal, close}, PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), false,
+       {openBoth, read, priority, ecoOff, normal, close}, PlacedPriorityLeftIdle(ERROR_ACCESS_DENIED), false,
        IDLE_PRIORITY_CLASS},
       {"EcoQoS off refused: the priority is not touched either", true, IDLE_PRIORITY_CLASS, 0, true, 0,
-       ERROR_ACCESS_DENIED, {open_both, read, priority, eco_off, close, "GetProcessInformation 42 7 4", close},
+       ERROR_ACCESS_DENIED, {openBoth, read, priority, ecoOff, close, "GetProcessInformation 42 7 4", close},
        kDenied, true, IDLE_PRIORITY_CLASS},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSystem system;
@@ -191,10 +192,10 @@ TEST_F(EnforcementPassTest, EfficiencyModeOffRaisesTheIdleClassThatCameWithIt) {
       }
     }
     // The path query's own open and close come first.
-    calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), open_both));
+    calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), openBoth));
     EXPECT_EQ(calls, c.calls);
     PassResults results;
-    ASSERT_TRUE(control.Results.CopyLatest(results));
+    ASSERT_TRUE(control.results.CopyLatest(results));
     EXPECT_EQ(results.processes.at(0).methods[0], c.result);
     EXPECT_EQ(system.processes[0].ecoQos, c.ecoQosAfter);
     EXPECT_EQ(system.processes[0].priorityClass, c.priorityAfter);
@@ -213,8 +214,8 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
   const Case cases[] = {
       {0xFF, CpuSetReport({256, 257, 258, 259}), "SetProcessAffinityMask 42 0xf",
        "SetProcessDefaultCpuSets 42 [256,257,258,259] 4", kPlaced},
-      {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}),
-       "SetProcessAffinityMask 42 0xf0f", "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8", kPlaced},
+      {0, CpuSetReport({256, 257, 258, 259, 260, 261, 262, 263, 264, 265, 266, 267}), "SetProcessAffinityMask 42 0xf0f",
+       "SetProcessDefaultCpuSets 42 [256,257,258,259,264,265,266,267] 8", kPlaced},
       // No Id known for a P-core: a count of 0 would clear the process's CPU
       // sets, so nothing is called and the method does not apply. The
       // process is still matched and counted.
@@ -237,7 +238,7 @@ TEST_F(EnforcementPassTest, AffinityMaskAndCpuSetIds) {
       EXPECT_THAT(system.CallsStartingWith("SetProcessDefaultCpuSets"), IsEmpty());
     }
     PassResults results;
-    ASSERT_TRUE(control.Results.CopyLatest(results));
+    ASSERT_TRUE(control.results.CopyLatest(results));
     ASSERT_EQ(results.processes.size(), 1u);
     EXPECT_EQ(results.processes[0].methods[2], c.cpuSetResult);
     EXPECT_THAT(settings.Published(), ElementsAre(Pair(1u, 1u)));
@@ -252,8 +253,7 @@ TEST_F(EnforcementPassTest, ProcessThatCannotBeOpenedIsSkippedAndTriedAgainNextP
   EXPECT_EQ(system_.CountCalls("OpenProcess 0x200 42"), 2u) << "opened for efficiency mode and affinity";
   EXPECT_EQ(system_.CountCalls("OpenProcess 0x2000 42"), 1u) << "opened for CPU sets";
   EXPECT_THAT(system_.CallsStartingWith("SetProcessAffinityMask"), ElementsAre("SetProcessAffinityMask 43 0xf"));
-  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
-              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"), ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
   EXPECT_THAT(system_.CallsStartingWith("SetProcessDefaultCpuSets"),
               ElementsAre("SetProcessDefaultCpuSets 43 [256,257,258,259] 4"));
 
@@ -274,8 +274,7 @@ TEST_F(EnforcementPassTest, FailedThreadSnapshotIsTakenAgainAtTheNextMatch) {
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
   // Without thread counts game.exe cannot be told from an ended process: it waits for the next pass.
   EXPECT_EQ(system_.CountCalls("CreateToolhelp32Snapshot 0x4"), 2u);
-  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"),
-              ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
+  EXPECT_THAT(system_.CallsStartingWith("SetProcessInformation"), ElementsAre("SetProcessInformation 43 4 {1,1,0} 12"));
 
   system_.ClearCalls();
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, MethodSwitches{true, false, false}));
@@ -325,8 +324,8 @@ TEST_F(EnforcementPassTest, FailedSnapshotPublishesAndSignalsNothing) {
 }
 
 TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
-  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"", 1, false},
-                       {44, L"game.exe", L"D:\\game.exe"}};
+  system_.processes = {
+      {42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"tool.exe", L"", 1, false}, {44, L"game.exe", L"D:\\game.exe"}};
   const std::vector<std::wstring> patterns{L"game.exe", L"C:\\Games\\*", L"tool.exe", L"D:\\*"};
   auto run = [&](MatchCaching caching) {
     FakeSystem system;
@@ -342,8 +341,8 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
     }
     return std::make_pair(system.Calls(), settings.Published());
   };
-  const auto cached = run(MatchCaching::kCached);
-  const auto uncached = run(MatchCaching::kUncached);
+  const auto cached = run(MatchCaching::Cached);
+  const auto uncached = run(MatchCaching::Uncached);
   EXPECT_EQ(cached.first, uncached.first);
   EXPECT_EQ(cached.second, uncached.second);
 }
@@ -352,13 +351,10 @@ TEST_F(EnforcementPassTest, CachedAndUncachedPassesMakeTheSamePlatformCalls) {
 // the first pattern that matched and each method's outcome, as the platform
 // answered it.
 TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes) {
-  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"},
-                       {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
-                       {44, L"tool.exe", L"C:\\Tools\\tool.exe"},
-                       {45, L"gone.exe", L"", 0},
-                       {46, L"idle.exe", L"C:\\idle.exe"},
-                       {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
-  system_.processes[1].canSet = false;  // another user's: the set rights are refused
+  system_.processes = {{42, L"game.exe", L"C:\\Games\\game.exe"}, {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe"},
+                       {44, L"tool.exe", L"C:\\Tools\\tool.exe"}, {45, L"gone.exe", L"", 0},
+                       {46, L"idle.exe", L"C:\\idle.exe"},        {47, L"guard.exe", L"C:\\Games\\guard.exe"}};
+  system_.processes[1].canSet = false;      // another user's: the set rights are refused
   system_.processes[5].isProtected = true;  // only the limited rights are given
   system_.processes[2].efficiencyError = ERROR_INVALID_FUNCTION;
   system_.processes[2].affinityError = ERROR_INVALID_PARAMETER;
@@ -366,7 +362,7 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   ASSERT_TRUE(Pass({L"none.exe", L"C:\\Games\\*", L"game.exe", L"tool.exe", L"gone.exe"}, kAllMethods));
 
   PassResults results;
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_EQ(results.pass, 1u);
   EXPECT_EQ(results.scanned, 6u);
   EXPECT_EQ(results.matched, 5u) << "game.exe matched two patterns and counts once";
@@ -380,9 +376,15 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
   };
   const Expected expected[] = {
       {42, L"game.exe", L"C:\\Games\\game.exe", L"C:\\Games\\*", {kPlaced, kPlaced, kPlaced}},
-      {43, L"anticheat.exe", L"C:\\Games\\anticheat.exe", L"C:\\Games\\*",
+      {43,
+       L"anticheat.exe",
+       L"C:\\Games\\anticheat.exe",
+       L"C:\\Games\\*",
        {Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED), Failed(ERROR_ACCESS_DENIED)}},
-      {44, L"tool.exe", L"C:\\Tools\\tool.exe", L"tool.exe",
+      {44,
+       L"tool.exe",
+       L"C:\\Tools\\tool.exe",
+       L"tool.exe",
        {Failed(ERROR_INVALID_FUNCTION), Failed(ERROR_INVALID_PARAMETER), Failed(ERROR_NOT_SUPPORTED)}},
       // Ended before the thread snapshot: efficiency mode leaves it alone, and
       // its path was never read.
@@ -401,7 +403,7 @@ TEST_F(EnforcementPassTest, PublishesEachProcessWithItsPatternAndMethodOutcomes)
     EXPECT_EQ(row.matched, *expected[i].pattern != L'\0');
     EXPECT_EQ(row.methods, expected[i].methods);
   }
-  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "nothing newer than the copy";
+  EXPECT_FALSE(control_.results.CopyLatest(results)) << "nothing newer than the copy";
 }
 
 TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
@@ -410,7 +412,7 @@ TEST_F(EnforcementPassTest, MissingFunctionsAndSwitchedOffMethodsAreToldApart) {
   system_.hasCpuSetFunctions = false;
   ASSERT_TRUE(Pass({L"game.exe"}, MethodSwitches{true, false, true}));
   PassResults results;
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   ASSERT_EQ(results.processes.size(), 1u);
   EXPECT_EQ(results.processes[0].methods, (MethodResults{kUnsupported, kNotRun, kUnsupported}));
 }
@@ -422,14 +424,14 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
   system_.processes = {{42, L"game.exe", L"C:\\game.exe"}, {43, L"tool.exe", L"C:\\tool.exe"}};
   PassResults results;
   ASSERT_TRUE(Pass({L"game.exe", L"tool.exe"}, kAllMethods));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   ASSERT_EQ(results.processes.size(), 2u);
 
   system_.processes.erase(system_.processes.begin());
   system_.processes.push_back({44, L"new.exe", L"C:\\new.exe"});
   ASSERT_TRUE(Pass({L"tool.exe"}, MethodSwitches{false, true, false}));
   ASSERT_TRUE(Pass({L"new.exe"}, MethodSwitches{false, true, false}));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_EQ(results.pass, 3u) << "the reader gets the latest pass, not the next one";
   ASSERT_EQ(results.processes.size(), 2u);
   EXPECT_EQ(results.processes[0].fileName, L"tool.exe");
@@ -438,16 +440,16 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
   EXPECT_EQ(results.processes[0].methods, MethodResults{});
   EXPECT_EQ(results.processes[1].fileName, L"new.exe");
   EXPECT_EQ(results.processes[1].pattern, L"new.exe");
-  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::kPlaced);
+  EXPECT_EQ(results.processes[1].methods[1].outcome, MethodResult::Outcome::Placed);
 
   system_.processes.clear();
   ASSERT_TRUE(Pass({L"new.exe"}, kAllMethods));
-  ASSERT_TRUE(control_.Results.CopyLatest(results));
+  ASSERT_TRUE(control_.results.CopyLatest(results));
   EXPECT_TRUE(results.processes.empty());
 
   system_.processSnapshotFails = true;
   EXPECT_FALSE(Pass({L"new.exe"}, kAllMethods));
-  EXPECT_FALSE(control_.Results.CopyLatest(results)) << "a failed pass publishes nothing";
+  EXPECT_FALSE(control_.results.CopyLatest(results)) << "a failed pass publishes nothing";
 }
 
 // Many passes over a seeded churn: processes start and end, image paths
@@ -458,9 +460,9 @@ TEST_F(EnforcementPassTest, EachPublishedPassStandsAlone) {
 TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
   const std::vector<std::wstring> names{L"cl.exe", L"python.exe", L"game.exe", L"tool.exe", L"svc.exe"};
   const std::vector<std::wstring> folders{L"C:\\VS\\", L"C:\\Tools\\", L"D:\\Games\\", L"C:\\Windows\\"};
-  const std::vector<std::wstring> first_list{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
-                                             L"*\\python.exe"};
-  const std::vector<std::wstring> second_list{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
+  const std::vector<std::wstring> firstList{L"cl.exe", L"C:\\Tools\\*", L"D:\\Games\\game.exe", L"svc.exe",
+                                            L"*\\python.exe"};
+  const std::vector<std::wstring> secondList{L"python.exe", L"C:\\VS\\*", L"none.exe", L"*.exe"};
   constexpr int kPasses = 400;
   constexpr DWORD kIdCount = 64;  // few ids, so that ended ones come back
 
@@ -468,7 +470,7 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
     std::mt19937 random(seed);
     auto chance = [&](unsigned percent) { return random() % 100 < percent; };
     auto pick = [&](const std::vector<std::wstring>& from) { return from[random() % from.size()]; };
-    auto make_process = [&](DWORD id, const std::wstring& name) {
+    auto makeProcess = [&](DWORD id, const std::wstring& name) {
       FakeProcess process{id, name, pick(folders) + name};
       process.parentId = 1000 + random() % 3;
       process.threads = 1 + random() % 3;
@@ -481,16 +483,16 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
     system.cpuSetReport = CpuSetReport({256, 257});
     WorkerControl control(0xF0F, system, system, system);
     FakeWorkerSettings settings(kAllMethods);
-    auto list = std::make_unique<PatternList>(first_list, system, caching);
-    for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(make_process(id, pick(names)));
+    auto list = std::make_unique<PatternList>(firstList, system, caching);
+    for (DWORD id = 4; id < 4 + kIdCount; id += 2) system.processes.push_back(makeProcess(id, pick(names)));
     for (int pass = 0; pass < kPasses; ++pass) {
-      if (pass == kPasses / 2) list = std::make_unique<PatternList>(second_list, system, caching);
+      if (pass == kPasses / 2) list = std::make_unique<PatternList>(secondList, system, caching);
       std::vector<FakeProcess> next;
       for (FakeProcess& process : system.processes) {
         if (chance(4)) continue;  // ended
         if (chance(3)) {
           // Ended, and its id taken at once: by the same program or by another.
-          next.push_back(make_process(process.id, chance(50) ? process.fileName : pick(names)));
+          next.push_back(makeProcess(process.id, chance(50) ? process.fileName : pick(names)));
           continue;
         }
         if (!process.canQuery && chance(25)) process.canQuery = true;  // its path becomes readable
@@ -499,8 +501,8 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
       }
       for (int started = static_cast<int>(random() % 3); started > 0; --started) {
         const DWORD id = 4 * (1 + random() % kIdCount);
-        const bool in_use = std::any_of(next.begin(), next.end(), [&](const FakeProcess& p) { return p.id == id; });
-        if (!in_use) next.push_back(make_process(id, pick(names)));
+        const bool inUse = std::any_of(next.begin(), next.end(), [&](const FakeProcess& p) { return p.id == id; });
+        if (!inUse) next.push_back(makeProcess(id, pick(names)));
       }
       system.processes = std::move(next);
       EXPECT_TRUE(EnforcementPass(control, *list, settings));
@@ -511,8 +513,8 @@ TEST(CachedMatching, SeededChurnGivesTheCallsAndCountsOfMatchingAfresh) {
 
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
-    const auto cached = run(MatchCaching::kCached, seed);
-    const auto uncached = run(MatchCaching::kUncached, seed);
+    const auto cached = run(MatchCaching::Cached, seed);
+    const auto uncached = run(MatchCaching::Uncached, seed);
     ASSERT_EQ(cached.second.size(), static_cast<size_t>(kPasses));
     EXPECT_EQ(cached.second, uncached.second);
     EXPECT_TRUE(cached.first == uncached.first) << "the platform calls differ";
@@ -535,11 +537,14 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
     return process;
   };
   const Case cases[] = {
-      {"affinity refused", game([](FakeProcess& p) { p.affinityError = ERROR_ACCESS_DENIED; }),
+      {"affinity refused",
+       game([](FakeProcess& p) { p.affinityError = ERROR_ACCESS_DENIED; }),
        {L"placement refused: game.exe (pid 42) CPU affinity: error 5"}},
-      {"efficiency mode refused", game([](FakeProcess& p) { p.efficiencyError = ERROR_INVALID_PARAMETER; }),
+      {"efficiency mode refused",
+       game([](FakeProcess& p) { p.efficiencyError = ERROR_INVALID_PARAMETER; }),
        {L"placement refused: game.exe (pid 42) efficiency mode: error 87"}},
-      {"CPU sets refused", game([](FakeProcess& p) { p.cpuSetsError = ERROR_GEN_FAILURE; }),
+      {"CPU sets refused",
+       game([](FakeProcess& p) { p.cpuSetsError = ERROR_GEN_FAILURE; }),
        {L"placement refused: game.exe (pid 42) CPU sets: error 31"}},
       {"process cannot be opened",
        game([](FakeProcess& p) { p.canSet = false; }),
@@ -572,7 +577,7 @@ TEST_F(EnforcementPassTest, ARefusedPlacementIsReportedOncePerProcessAndMethodWi
     PatternList list({L"game.exe"}, system);
     for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(EnforcementPass(control, list, settings));
     EXPECT_EQ(diagnostics.Texts(), c.reported) << "once, however many passes refuse it";
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Warning);
   }
 }
 
@@ -601,35 +606,36 @@ TEST_F(EnforcementPassTest, ARefusalIsToldToATraceStartedLaterAndAgainForANewPro
 
 class WorkerTest : public ::testing::Test {
  protected:
-  WorkerTest() : control_(0x3, system_, system_, system_), pass_done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    RegisterPassNotifyEvent(control_, pass_done_.get());
+  WorkerTest() : control_(0x3, system_, system_, system_), passDone_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    RegisterPassNotifyEvent(control_, passDone_.get());
   }
   ~WorkerTest() override { StopWorker(control_); }
 
-  bool WaitForPass() { return ::WaitForSingleObject(pass_done_.get(), 10000) == WAIT_OBJECT_0; }
+  bool WaitForPass() { return ::WaitForSingleObject(passDone_.get(), 10000) == WAIT_OBJECT_0; }
 
   FakeSystem system_;
   FakeWorkerSettings settings_{MethodSwitches{false, true, false}};
   WorkerControl control_;
-  unique_handle pass_done_;
+  unique_handle passDone_;
 };
 
 TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingRunning) {
   RecordingDiagnostics diagnostics;
-  control_.MakeThread = [](std::function<void()>) -> std::thread {
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): a WorkerThreadMaker takes the function by value
+  control_.makeThread = [](std::function<void()>) -> std::thread {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   };
   EXPECT_FALSE(StartWorker(control_, {L"game.exe"}, settings_, 0));
-  EXPECT_FALSE(control_.StopEvent);
-  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_FALSE(control_.stopEvent);
+  EXPECT_FALSE(control_.workerThread.joinable());
   const auto events = diagnostics.Events();
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(events[0].level, DiagnosticLevel::Error);
   EXPECT_EQ(events[0].text, L"worker not started: thread: errno " +
                                 std::to_wstring(static_cast<int>(std::errc::resource_unavailable_try_again)));
 
   // Started: nothing to tell.
-  control_.MakeThread = MakeWorkerThread;
+  control_.makeThread = MakeWorkerThread;
   diagnostics.Clear();
   EXPECT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
   EXPECT_TRUE(StopWorker(control_));
@@ -638,48 +644,48 @@ TEST_F(WorkerTest, AWorkerWhoseThreadCannotBeMadeIsReportedOnceAndLeavesNothingR
 
 TEST_F(WorkerTest, StopWithoutAWorkerReportsFalse) {
   EXPECT_FALSE(StopWorker(control_));
-  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_EQ(control_.running.load(), 0u);
 }
 
 TEST_F(WorkerTest, StopRequestedDuringAPassLetsItFinish) {
   system_.processes = {{42, L"game.exe", L""}};
   int snapshots = 0;
-  uint32_t running_inside = 0;
+  uint32_t runningInside = 0;
   system_.onProcessSnapshot = [&] {
     if (++snapshots == 1) {
-      running_inside = control_.Running.load();
-      ::SetEvent(control_.StopEvent.get());
+      runningInside = control_.running.load();
+      ::SetEvent(control_.stopEvent.get());
     }
   };
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
   ASSERT_TRUE(WaitForPass());
   EXPECT_TRUE(StopWorker(control_));
   EXPECT_EQ(snapshots, 1) << "no pass after the stop request";
-  EXPECT_EQ(running_inside, 1u);
-  EXPECT_EQ(control_.Running.load(), 0u);
-  EXPECT_FALSE(control_.StopEvent);
-  EXPECT_FALSE(control_.WorkerThread.joinable());
+  EXPECT_EQ(runningInside, 1u);
+  EXPECT_EQ(control_.running.load(), 0u);
+  EXPECT_FALSE(control_.stopEvent);
+  EXPECT_FALSE(control_.workerThread.joinable());
   EXPECT_THAT(settings_.Published(), ElementsAre(Pair(1u, 1u)));
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask"), 1u);
 }
 
 TEST_F(WorkerTest, StopWithADeadlineLeavesAPassThatDoesNotEnd) {
-  unique_handle in_pass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  unique_handle inPass(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   system_.processes = {{42, L"game.exe", L""}};
   system_.onProcessSnapshot = [&] {
-    ::SetEvent(in_pass.get());
+    ::SetEvent(inPass.get());
     ::WaitForSingleObject(release.get(), 30000);
   };
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 60000));
-  ASSERT_EQ(::WaitForSingleObject(in_pass.get(), 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(::WaitForSingleObject(inPass.get(), 10000), WAIT_OBJECT_0);
   EXPECT_FALSE(StopWorkerWithin(control_, 100)) << "the pass is still running";
-  EXPECT_TRUE(control_.StopEvent) << "the control block stays as it was";
-  EXPECT_TRUE(control_.WorkerThread.joinable());
+  EXPECT_TRUE(control_.stopEvent) << "the control block stays as it was";
+  EXPECT_TRUE(control_.workerThread.joinable());
   ::SetEvent(release.get());
   EXPECT_TRUE(StopWorkerWithin(control_, 10000));
-  EXPECT_FALSE(control_.WorkerThread.joinable());
-  EXPECT_EQ(control_.Running.load(), 0u);
+  EXPECT_FALSE(control_.workerThread.joinable());
+  EXPECT_EQ(control_.running.load(), 0u);
   EXPECT_FALSE(StopWorkerWithin(control_, 0)) << "nothing left to stop";
 }
 
@@ -699,7 +705,7 @@ TEST_F(WorkerTest, RestartUsesTheNewListAndKeepsKnownPaths) {
 TEST_F(WorkerTest, ReadsTheSwitchesEveryPassAndSignalsEveryRegisteredEvent) {
   unique_handle second(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   RegisterPassNotifyEvent(control_, second.get());
-  RegisterPassNotifyEvent(control_, pass_done_.get());
+  RegisterPassNotifyEvent(control_, passDone_.get());
   EXPECT_EQ(control_.PassNotifyEvents.size(), 2u) << "registered once only";
   system_.processes = {{42, L"game.exe", L""}};
   ASSERT_TRUE(StartWorker(control_, {L"game.exe"}, settings_, 0));
@@ -707,7 +713,7 @@ TEST_F(WorkerTest, ReadsTheSwitchesEveryPassAndSignalsEveryRegisteredEvent) {
   ASSERT_TRUE(WaitForPass());
   ASSERT_TRUE(WaitForPass());
   EXPECT_EQ(::WaitForSingleObject(second.get(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(control_.Running.load(), 1u);
+  EXPECT_EQ(control_.running.load(), 1u);
   EXPECT_TRUE(StopWorker(control_));
   EXPECT_GE(settings_.Reads(), 3);
   EXPECT_EQ(static_cast<size_t>(settings_.Reads()), settings_.Published().size());

@@ -17,9 +17,9 @@ TEST(ListFilePath, FoldersAreCreatedBelowTheApplicationDataFolderWithTheLimitedR
   const std::wstring config = base + L"\\Tarnwick\\config";
   EXPECT_EQ(MakeListFilePath(base, fake_limited_token::Unavailable), config + L"\\p-core-list.txt");
   EXPECT_EQ(::GetFileAttributesW(base.c_str()), INVALID_FILE_ATTRIBUTES) << "created without the limited rights";
-  fake_limited_token::impersonable_calls = 0;
+  fake_limited_token::ImpersonableCalls = 0;
   EXPECT_EQ(MakeListFilePath(base, fake_limited_token::Impersonable), config + L"\\p-core-list.txt");
-  EXPECT_EQ(fake_limited_token::impersonable_calls, 1);
+  EXPECT_EQ(fake_limited_token::ImpersonableCalls, 1);
   const DWORD attributes = ::GetFileAttributesW(config.c_str());
   EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -29,9 +29,9 @@ TEST(ListFilePath, FoldersAreCreatedBelowTheApplicationDataFolderWithTheLimitedR
 }
 
 TEST(ListFilePath, GlobalPathLiesInRoamingAppData) {
-  wchar_t app_data[MAX_PATH] = {};
-  ASSERT_NE(::GetEnvironmentVariableW(L"APPDATA", app_data, MAX_PATH), 0u);
-  EXPECT_EQ(ListFilePath, std::wstring(app_data) + L"\\Tarnwick\\config\\p-core-list.txt");
+  wchar_t appData[MAX_PATH] = {};
+  ASSERT_NE(::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH), 0u);
+  EXPECT_EQ(ListFilePath, std::wstring(appData) + L"\\Tarnwick\\config\\p-core-list.txt");
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ TEST(PanelSlots, ShareTheWidthAmongNodesWithProcessors) {
   const uint32_t two[] = {8, 8};
   EXPECT_THAT(PanelSlots(two, 400), ElementsAre(PanelSlot{0, 200, true}, PanelSlot{200, 200, true}));
   const uint32_t gap[] = {4, 0, 4};
-  EXPECT_THAT(PanelSlots(gap, 401), ElementsAre(PanelSlot{0, 200, true}, PanelSlot{0, 0, false},
-                                                PanelSlot{200, 200, true}));
+  EXPECT_THAT(PanelSlots(gap, 401),
+              ElementsAre(PanelSlot{0, 200, true}, PanelSlot{0, 0, false}, PanelSlot{200, 200, true}));
   const uint32_t none[] = {0, 0};
   EXPECT_THAT(PanelSlots(none, 400), ElementsAre(PanelSlot{0, 0, false}, PanelSlot{0, 0, false}));
   EXPECT_THAT(PanelSlots({}, 400), ::testing::IsEmpty());
@@ -99,8 +99,8 @@ TEST(CellLayout, InsetsRowsAndGapScaleWithTheDpi) {
 }
 
 TEST(MarkerSize, TheLargestDrawnSizeNotAboveSixteenPixelsScaled) {
-  const std::pair<int, int> cases[] = {{72, 16}, {96, 16}, {110, 16}, {120, 20}, {144, 24}, {168, 24},
-                                       {192, 32}, {240, 32}, {288, 32}};
+  const std::pair<int, int> cases[] = {{72, 16},  {96, 16},  {110, 16}, {120, 20}, {144, 24},
+                                       {168, 24}, {192, 32}, {240, 32}, {288, 32}};
   for (const auto& [dpi, size] : cases) EXPECT_EQ(MarkerSizeForDpi(dpi), size) << dpi << " DPI";
   EXPECT_EQ(TipWrapWidth(96), 150);
   EXPECT_EQ(TipWrapWidth(192), 300);
@@ -108,7 +108,7 @@ TEST(MarkerSize, TheLargestDrawnSizeNotAboveSixteenPixelsScaled) {
 
 TEST(ScaleForDpi, RoundsToTheNearestPixel) {
   EXPECT_EQ(ScaleForDpi(20, 96), 20);
-  EXPECT_EQ(ScaleForDpi(2, 120), 3);  // 2.5
+  EXPECT_EQ(ScaleForDpi(2, 120), 3);    // 2.5
   EXPECT_EQ(ScaleForDpi(10, 120), 13);  // 12.5
   EXPECT_EQ(ScaleForDpi(30, 144), 45);
   EXPECT_EQ(ScaleForDpi(-3, 192), -6);
@@ -125,15 +125,14 @@ TEST(BarFillHeight, IsThePercentOfTheInnerHeight) {
   struct Case {
     int position, low, high, height, fill;
   } cases[] = {
-      {50, 0, 100, 42, 20},   // inner 40
-      {100, 0, 100, 42, 40},  // reaches top + 2
-      {0, 0, 100, 42, 0},
-      {33, 0, 100, 42, 13},   // 33 * 40 / 100 truncates
-      {5, 0, 10, 42, 20},     // another range
-      {150, 0, 100, 42, 40},  // out of range: held to it
-      {50, 100, 100, 42, 0},  // empty range
-      {50, 100, 0, 42, 0},    // reversed range
-      {50, 0, 100, 2, 0},     // no inner height
+      {50, 0, 100, 42, 20},                         // inner 40
+      {100, 0, 100, 42, 40},                        // reaches top + 2
+      {0, 0, 100, 42, 0},    {33, 0, 100, 42, 13},  // 33 * 40 / 100 truncates
+      {5, 0, 10, 42, 20},                           // another range
+      {150, 0, 100, 42, 40},                        // out of range: held to it
+      {50, 100, 100, 42, 0},                        // empty range
+      {50, 100, 0, 42, 0},                          // reversed range
+      {50, 0, 100, 2, 0},                           // no inner height
   };
   for (const Case& c : cases) {
     EXPECT_EQ(BarFillHeight(c.position, c.low, c.high, c.height), c.fill)
@@ -151,20 +150,20 @@ TEST(PlaceMarker, CentresTheBitmapOrFallsBackToACircle) {
     Kind kind;
     int x, y, size;
   } cases[] = {
-      {"16 x 16 in 20 x 40", 20, 40, true, 16, 16, Kind::kBitmap, 2, 12, 16},
-      {"in a 16-pixel-wide cell a circle of 8", 16, 40, true, 16, 16, Kind::kCircle, 4, 16, 8},
-      {"odd spare pixels truncate", 21, 41, true, 16, 16, Kind::kBitmap, 2, 12, 16},
-      {"a marker as high as the cell", 40, 30, true, 16, 30, Kind::kCircle, 10, 5, 20},
-      {"a circle that does not fit", 40, 10, true, 16, 16, Kind::kNone, 0, 0, 0},
-      {"an empty bitmap size", 40, 40, true, 0, 0, Kind::kCircle, 10, 10, 20},
-      {"no bitmap: no marker at all", 40, 40, false, 16, 16, Kind::kNone, 0, 0, 0},
-      {"a cell 1 pixel wide", 1, 40, true, 16, 16, Kind::kNone, 0, 0, 0},
+      {"16 x 16 in 20 x 40", 20, 40, true, 16, 16, Kind::Bitmap, 2, 12, 16},
+      {"in a 16-pixel-wide cell a circle of 8", 16, 40, true, 16, 16, Kind::Circle, 4, 16, 8},
+      {"odd spare pixels truncate", 21, 41, true, 16, 16, Kind::Bitmap, 2, 12, 16},
+      {"a marker as high as the cell", 40, 30, true, 16, 30, Kind::Circle, 10, 5, 20},
+      {"a circle that does not fit", 40, 10, true, 16, 16, Kind::None, 0, 0, 0},
+      {"an empty bitmap size", 40, 40, true, 0, 0, Kind::Circle, 10, 10, 20},
+      {"no bitmap: no marker at all", 40, 40, false, 16, 16, Kind::None, 0, 0, 0},
+      {"a cell 1 pixel wide", 1, 40, true, 16, 16, Kind::None, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const MarkerPlacement place = PlaceMarker(c.width, c.height, c.bitmap, c.markerWidth, c.markerHeight);
     EXPECT_EQ(place.kind, c.kind);
-    if (c.kind == Kind::kNone) continue;
+    if (c.kind == Kind::None) continue;
     EXPECT_EQ(place.x, c.x);
     EXPECT_EQ(place.y, c.y);
     EXPECT_EQ(place.width, c.size);

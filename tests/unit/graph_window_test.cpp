@@ -148,7 +148,7 @@ class GraphWindowTest : public ::testing::Test {
     RECT client{};
     ::GetClientRect(cell, &client);
     Canvas canvas(client.right, client.bottom);
-    ::SendMessageW(cell, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+    ::SendMessageW(cell, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
     return canvas.At(client.right / 2, client.bottom / 2);
   }
 
@@ -499,12 +499,12 @@ TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSiz
   colours.text = RGB(1, 2, 3);
   SetGraphColours(graph_, colours, MarkerLook{marker.get(), 0, 0, true});
   Canvas canvas(8, 8);
-  const LRESULT titleBrush = ::SendMessageW(graph, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(canvas.dc()),
+  const LRESULT titleBrush = ::SendMessageW(graph, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(canvas.Dc()),
                                             reinterpret_cast<LPARAM>(graph_.panels[0]->groupBox));
   EXPECT_EQ(titleBrush, reinterpret_cast<LRESULT>(graph_.boxBackgroundBrush.get()));
-  EXPECT_EQ(::GetTextColor(canvas.dc()), RGB(1, 2, 3));
-  EXPECT_EQ(::GetBkMode(canvas.dc()), TRANSPARENT);
-  EXPECT_EQ(::SendMessageW(graph_.panels[1]->groupBox, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc()), 0), 1);
+  EXPECT_EQ(::GetTextColor(canvas.Dc()), RGB(1, 2, 3));
+  EXPECT_EQ(::GetBkMode(canvas.Dc()), TRANSPARENT);
+  EXPECT_EQ(::SendMessageW(graph_.panels[1]->groupBox, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.Dc()), 0), 1);
   EXPECT_EQ(canvas.At(4, 4), 0x123456u);
 
   const std::array<COLORREF, 8> palette = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -521,9 +521,7 @@ TEST_F(GraphWindowTest, ColoursReachTheGraphWindowAndEveryPanelWithTheMarkersSiz
 
 class CellPaintingTest : public ::testing::Test {
  protected:
-  GraphBrushes Brushes() {
-    return {background_.get(), bar_.get(), frame_.get(), parked_.get(), nullptr};
-  }
+  GraphBrushes Brushes() { return {background_.get(), bar_.get(), frame_.get(), parked_.get(), nullptr}; }
   // A 16 x 16 24-bit marker: rows 0-3 `top`, rows 4-7 `middle`, the rest `bottom`.
   unique_hbitmap Marker(COLORREF top, COLORREF middle, COLORREF bottom) {
     unique_hbitmap marker(::CreateCompatibleBitmap(screen_.get(), 16, 16));
@@ -552,7 +550,7 @@ TEST_F(CellPaintingTest, TheBarGrowsFromTheBottomInsideTheFrame) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.position);
     Canvas canvas(20, 42);
-    PaintCell(canvas.dc(), 20, 42, CellView{false, c.position, 0, 100, false}, Brushes(), MarkerLook{});
+    PaintCell(canvas.Dc(), 20, 42, CellView{false, c.position, 0, 100, false}, Brushes(), MarkerLook{});
     EXPECT_EQ(canvas.At(10, 0), kFrame) << "top frame line";
     EXPECT_EQ(canvas.At(0, 20), kFrame) << "left frame line";
     EXPECT_EQ(canvas.At(19, 41), kFrame) << "the bar leaves the side frame lines";
@@ -571,7 +569,7 @@ TEST_F(CellPaintingTest, TheBarGrowsFromTheBottomInsideTheFrame) {
 
 TEST_F(CellPaintingTest, AParkedCellShowsOnlyTheParkedFillAndTheFrame) {
   Canvas canvas(20, 42);
-  PaintCell(canvas.dc(), 20, 42, CellView{true, 80, 0, 100, false}, Brushes(), MarkerLook{});
+  PaintCell(canvas.Dc(), 20, 42, CellView{true, 80, 0, 100, false}, Brushes(), MarkerLook{});
   EXPECT_EQ(canvas.At(0, 0), kFrame);
   EXPECT_EQ(canvas.At(19, 41), kFrame);
   EXPECT_EQ(canvas.At(10, 1), kParked);
@@ -581,7 +579,7 @@ TEST_F(CellPaintingTest, AParkedCellShowsOnlyTheParkedFillAndTheFrame) {
 TEST_F(CellPaintingTest, TheLightMarkerDarkensTheCellAtItsCentredPlace) {
   const unique_hbitmap marker = Marker(RGB(255, 255, 255), RGB(0, 0, 255), RGB(255, 0, 0));
   Canvas canvas(20, 40);
-  PaintCell(canvas.dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{marker.get(), 16, 16, true});
+  PaintCell(canvas.Dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{marker.get(), 16, 16, true});
   // The marker sits at x 2, y 12.
   EXPECT_EQ(canvas.At(2, 12), kBackground) << "white leaves the cell as it is";
   EXPECT_EQ(canvas.At(2, 16), RGB(0, 0, 220)) << "blue AND the background";
@@ -594,8 +592,7 @@ TEST_F(CellPaintingTest, TheLightMarkerDarkensTheCellAtItsCentredPlace) {
 TEST_F(CellPaintingTest, TheDarkMarkerIsBlackAndWhiteTransparentAndStaysAsItWas) {
   const unique_hbitmap marker = Marker(RGB(0, 0, 0), RGB(255, 255, 255), RGB(1, 2, 35));
   Canvas canvas(20, 40);
-  PaintCell(canvas.dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(),
-            MarkerLook{marker.get(), 16, 16, false});
+  PaintCell(canvas.Dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{marker.get(), 16, 16, false});
   EXPECT_EQ(canvas.At(5, 13), kBackground) << "black is transparent";
   EXPECT_EQ(canvas.At(5, 17), kBackground) << "white is transparent";
   EXPECT_EQ(canvas.At(5, 22), RGB(221, 222, 255)) << "other colours are OR-ed on";
@@ -609,7 +606,7 @@ TEST_F(CellPaintingTest, TheDarkMarkerIsBlackAndWhiteTransparentAndStaysAsItWas)
 TEST_F(CellPaintingTest, ACellTooNarrowForTheMarkerGetsACircleInTheFrameColour) {
   const unique_hbitmap marker = Marker(RGB(0, 0, 255), RGB(0, 0, 255), RGB(0, 0, 255));
   Canvas canvas(16, 40);
-  PaintCell(canvas.dc(), 16, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{marker.get(), 16, 16, true});
+  PaintCell(canvas.Dc(), 16, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{marker.get(), 16, 16, true});
   // Diameter 8 at x 4, y 16.
   EXPECT_EQ(canvas.At(8, 20), kFrame) << "inside the circle";
   EXPECT_EQ(canvas.At(2, 20), kBackground) << "left of the circle";
@@ -619,7 +616,7 @@ TEST_F(CellPaintingTest, ACellTooNarrowForTheMarkerGetsACircleInTheFrameColour) 
   }
 
   Canvas noMarker(20, 40);
-  PaintCell(noMarker.dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{});
+  PaintCell(noMarker.Dc(), 20, 40, CellView{false, 0, 0, 100, true}, Brushes(), MarkerLook{});
   EXPECT_EQ(noMarker.At(10, 20), kBackground) << "without a bitmap no marker at all";
 }
 

@@ -27,7 +27,7 @@ struct TokenFacts {
   LUID id{};
   int privileges = 0;  // besides the change notification that every token keeps
   DWORD integrity = 0;
-  bool administrators_deny_only = false;
+  bool administratorsDenyOnly = false;
 };
 
 TokenFacts FactsOf(HANDLE token) {
@@ -41,27 +41,27 @@ TokenFacts FactsOf(HANDLE token) {
   EXPECT_TRUE(::GetTokenInformation(token, TokenStatistics, &statistics, sizeof(statistics), &size));
   facts.id = statistics.TokenId;
 
-  LUID change_notify{};
-  EXPECT_TRUE(::LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &change_notify));
+  LUID changeNotify{};
+  EXPECT_TRUE(::LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &changeNotify));
   const auto privileges = Record(token, TokenPrivileges);
   const auto& list = *reinterpret_cast<const TOKEN_PRIVILEGES*>(privileges.data());
   for (DWORD i = 0; i < list.PrivilegeCount; ++i) {
     const LUID& luid = list.Privileges[i].Luid;
-    if (luid.LowPart != change_notify.LowPart || luid.HighPart != change_notify.HighPart) ++facts.privileges;
+    if (luid.LowPart != changeNotify.LowPart || luid.HighPart != changeNotify.HighPart) ++facts.privileges;
   }
 
   const auto label = Record(token, TokenIntegrityLevel);
-  const PSID label_sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
-  facts.integrity = *::GetSidSubAuthority(label_sid, *::GetSidSubAuthorityCount(label_sid) - 1u);
+  const PSID labelSid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+  facts.integrity = *::GetSidSubAuthority(labelSid, *::GetSidSubAuthorityCount(labelSid) - 1u);
 
   BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(administrators);
-  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size));
-  const auto groups_record = Record(token, TokenGroups);
-  const auto& groups = *reinterpret_cast<const TOKEN_GROUPS*>(groups_record.data());
+  DWORD sidSize = sizeof(administrators);
+  EXPECT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+  const auto groupsRecord = Record(token, TokenGroups);
+  const auto& groups = *reinterpret_cast<const TOKEN_GROUPS*>(groupsRecord.data());
   for (DWORD i = 0; i < groups.GroupCount; ++i) {
     if (::EqualSid(groups.Groups[i].Sid, administrators)) {
-      facts.administrators_deny_only = (groups.Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0;
+      facts.administratorsDenyOnly = (groups.Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0;
     }
   }
   return facts;
@@ -95,22 +95,22 @@ TEST(LimitedRightsScope, TheThreadActsWithTheLimitedRightsOnlyInsideTheScope) {
   if (elevation != TokenElevationTypeFull) GTEST_SKIP() << "not elevated: the scope has nothing to give up";
   TOKEN_LINKED_TOKEN linked{};
   ASSERT_TRUE(::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof(linked), &size));
-  const unique_handle linked_token(linked.LinkedToken);
-  const DWORD limited_integrity = FactsOf(linked_token.get()).integrity;
+  const unique_handle linkedToken(linked.LinkedToken);
+  const DWORD limitedIntegrity = FactsOf(linkedToken.get()).integrity;
 
   ASSERT_FALSE(ThreadToken());
   {
     const LimitedRightsScope limited;
-    ASSERT_TRUE(limited.ok()) << limited.error();
+    ASSERT_TRUE(limited.Ok()) << limited.Error();
     const std::optional<TokenFacts> inside = ThreadToken();
     ASSERT_TRUE(inside) << "the thread does not impersonate inside the scope";
     EXPECT_EQ(inside->type, TokenImpersonation);
     EXPECT_EQ(inside->level, SecurityImpersonation) << "an identification token opens no file";
     EXPECT_EQ(inside->privileges, 0) << "the administrator's privileges are still held";
-    EXPECT_EQ(inside->integrity, limited_integrity);
-    std::optional<TokenFacts> other_thread;
-    std::thread([&other_thread] { other_thread = ThreadToken(); }).join();
-    EXPECT_FALSE(other_thread) << "another thread took on the token";
+    EXPECT_EQ(inside->integrity, limitedIntegrity);
+    std::optional<TokenFacts> otherThread;
+    std::thread([&otherThread] { otherThread = ThreadToken(); }).join();
+    EXPECT_FALSE(otherThread) << "another thread took on the token";
   }
   EXPECT_FALSE(ThreadToken()) << "the thread still impersonates after the scope";
 }
@@ -121,7 +121,7 @@ TEST(LimitedRightsScope, AThreadThatAlreadyImpersonatesGetsItsOwnTokenBack) {
   ASSERT_TRUE(before);
   {
     const LimitedRightsScope limited(fake_limited_token::Impersonable);
-    ASSERT_TRUE(limited.ok());
+    ASSERT_TRUE(limited.Ok());
     const std::optional<TokenFacts> inside = ThreadToken();
     ASSERT_TRUE(inside);
     EXPECT_FALSE(SameId(inside->id, before->id)) << "the scope's token was not set";
@@ -141,8 +141,7 @@ TEST(LimitedRightsScope, AnElevatedThreadThatCannotTakeOnTheLimitedRightsIsRefus
     DWORD error;
   };
   const Case cases[] = {
-      {"no limited token could be made", fake_limited_token::Unavailable, false,
-       fake_limited_token::kUnavailableError},
+      {"no limited token could be made", fake_limited_token::Unavailable, false, fake_limited_token::kUnavailableError},
       {"the thread cannot be given the token", fake_limited_token::NotImpersonable, false, ERROR_ACCESS_DENIED},
       {"no UAC, or a standard user: nothing to give up", NotNeeded, true, ERROR_SUCCESS},
   };
@@ -150,8 +149,8 @@ TEST(LimitedRightsScope, AnElevatedThreadThatCannotTakeOnTheLimitedRightsIsRefus
     SCOPED_TRACE(test.name);
     {
       const LimitedRightsScope limited(test.source);
-      EXPECT_EQ(limited.ok(), test.ok);
-      EXPECT_EQ(limited.error(), test.error);
+      EXPECT_EQ(limited.Ok(), test.ok);
+      EXPECT_EQ(limited.Error(), test.error);
       EXPECT_FALSE(ThreadToken());
     }
     EXPECT_FALSE(ThreadToken());
@@ -165,22 +164,22 @@ TEST(LimitedRightsScope, AnElevatedThreadThatCannotTakeOnTheLimitedRightsIsRefus
 TEST(MakeLimitedImpersonationToken, ActsWithTheGroupsTheLinkedTokenHolds) {
   const unique_handle own = ProcessToken();
   BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(administrators);
-  ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size));
+  DWORD sidSize = sizeof(administrators);
+  ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
   SID_AND_ATTRIBUTES disabled{administrators, 0};
-  unique_handle limited_primary;
-  ASSERT_TRUE(::CreateRestrictedToken(own.get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, limited_primary.put()));
-  ASSERT_TRUE(FactsOf(limited_primary.get()).administrators_deny_only);
-  unique_handle limited_identification;
-  ASSERT_TRUE(::DuplicateTokenEx(limited_primary.get(), TOKEN_QUERY, nullptr, SecurityIdentification,
-                                 TokenImpersonation, limited_identification.put()));
+  unique_handle limitedPrimary;
+  ASSERT_TRUE(::CreateRestrictedToken(own.get(), 0, 1, &disabled, 0, nullptr, 0, nullptr, limitedPrimary.put()));
+  ASSERT_TRUE(FactsOf(limitedPrimary.get()).administratorsDenyOnly);
+  unique_handle limitedIdentification;
+  ASSERT_TRUE(::DuplicateTokenEx(limitedPrimary.get(), TOKEN_QUERY, nullptr, SecurityIdentification, TokenImpersonation,
+                                 limitedIdentification.put()));
 
   struct Case {
     const char* name;
     HANDLE linked;
   };
-  for (const Case& test : {Case{"identification level", limited_identification.get()},
-                           Case{"primary", limited_primary.get()}}) {
+  for (const Case& test :
+       {Case{"identification level", limitedIdentification.get()}, Case{"primary", limitedPrimary.get()}}) {
     SCOPED_TRACE(test.name);
     DWORD error = ERROR_GEN_FAILURE;
     const unique_handle token = MakeLimitedImpersonationToken(own.get(), test.linked, error);
@@ -189,7 +188,7 @@ TEST(MakeLimitedImpersonationToken, ActsWithTheGroupsTheLinkedTokenHolds) {
     const TokenFacts facts = FactsOf(token.get());
     EXPECT_EQ(facts.type, TokenImpersonation);
     EXPECT_EQ(facts.level, SecurityImpersonation);
-    EXPECT_TRUE(facts.administrators_deny_only) << "Administrators still grant access";
+    EXPECT_TRUE(facts.administratorsDenyOnly) << "Administrators still grant access";
   }
 }
 

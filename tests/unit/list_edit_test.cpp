@@ -9,12 +9,16 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(ListSave, LeavesOutEmptyEntriesAndKeepsEveryOtherWholeInOrder) {
-  const std::vector<std::wstring> listed = {
-      L"", L" spaced ", std::wstring(1023, L'a'), std::wstring(1024, L'b'), L"notepad.exe",
-      std::wstring(5000, L'c'), L"C:\\Tools\\app.exe", L""};
-  EXPECT_THAT(EntriesToSave(listed),
-              ElementsAre(L" spaced ", std::wstring(1023, L'a'), std::wstring(1024, L'b'), L"notepad.exe",
-                          std::wstring(5000, L'c'), L"C:\\Tools\\app.exe"));
+  const std::vector<std::wstring> listed = {L"",
+                                            L" spaced ",
+                                            std::wstring(1023, L'a'),
+                                            std::wstring(1024, L'b'),
+                                            L"notepad.exe",
+                                            std::wstring(5000, L'c'),
+                                            L"C:\\Tools\\app.exe",
+                                            L""};
+  EXPECT_THAT(EntriesToSave(listed), ElementsAre(L" spaced ", std::wstring(1023, L'a'), std::wstring(1024, L'b'),
+                                                 L"notepad.exe", std::wstring(5000, L'c'), L"C:\\Tools\\app.exe"));
   EXPECT_TRUE(EntriesToSave(std::vector<std::wstring>{}).empty());
   EXPECT_TRUE(ListBoxCanHoldEntries(listed));
   EXPECT_FALSE(ListBoxCanHoldEntries(std::vector<std::wstring>{L"a.exe", std::wstring(L"b\0.exe", 6)}));
@@ -27,14 +31,8 @@ TEST(ListDuplicates, WholeEntriesCompareWithoutRegardToCase) {
     bool listed;
   };
   const Case cases[] = {
-      {L"ABC.EXE", true},
-      {L"abc.exe", true},
-      {L"abc", false},
-      {L"abc.exe ", false},
-      {L"c:\\games\\*.EXE", true},
-      {L"\u00C9T\u00C9.EXE", true},
-      {L"", true},
-      {L"notepad.exe", false},
+      {L"ABC.EXE", true},          {L"abc.exe", true},           {L"abc", false}, {L"abc.exe ", false},
+      {L"c:\\games\\*.EXE", true}, {L"\u00C9T\u00C9.EXE", true}, {L"", true},     {L"notepad.exe", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsAlreadyListed(listed, c.candidate), c.listed)
@@ -56,24 +54,42 @@ TEST(ListChanges, AnEditAppliesToWhatTheFileHoldsAndNeverDropsAnotherEntry) {
     bool save;
   };
   const Case cases[] = {
-      {"add", {Kind::Add, {L"new.exe"}, {}, {}}, {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"new.exe"}, false,
+      {"add",
+       {Kind::Add, {L"new.exe"}, {}, {}},
+       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"new.exe"},
+       false,
        true},
       {"add of a listed text", {Kind::Add, {L"NOTEPAD.EXE"}, {}, {}}, file, true, false},
-      {"add of two, one listed", {Kind::Add, {L"Gamma.exe", L"b.exe", L""}, {}, {}},
-       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"b.exe"}, true, true},
+      {"add of two, one listed",
+       {Kind::Add, {L"Gamma.exe", L"b.exe", L""}, {}, {}},
+       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"b.exe"},
+       true,
+       true},
       {"remove", {Kind::Remove, {}, L"notepad.exe", {}}, {L"calc.exe", L"", L"gamma.exe"}, false, true},
       {"remove of an entry already gone", {Kind::Remove, {}, L"gone.exe", {}}, file, false, true},
-      {"edit", {Kind::Edit, {}, L"calc.exe", L"calc2.exe"}, {L"calc2.exe", L"notepad.exe", L"", L"gamma.exe"},
-       false, true},
-      {"edit of the letter case", {Kind::Edit, {}, L"calc.exe", L"Calc.exe"},
-       {L"Calc.exe", L"notepad.exe", L"", L"gamma.exe"}, false, true},
+      {"edit",
+       {Kind::Edit, {}, L"calc.exe", L"calc2.exe"},
+       {L"calc2.exe", L"notepad.exe", L"", L"gamma.exe"},
+       false,
+       true},
+      {"edit of the letter case",
+       {Kind::Edit, {}, L"calc.exe", L"Calc.exe"},
+       {L"Calc.exe", L"notepad.exe", L"", L"gamma.exe"},
+       false,
+       true},
       {"edit to another listed text", {Kind::Edit, {}, L"calc.exe", L"GAMMA.EXE"}, file, true, false},
       {"edit confirmed unchanged", {Kind::Edit, {}, L"calc.exe", L"calc.exe"}, file, false, false},
       {"edit confirmed empty", {Kind::Edit, {}, L"calc.exe", L""}, file, false, false},
-      {"edit of an entry another program removed", {Kind::Edit, {}, L"gone.exe", L"back.exe"},
-       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"back.exe"}, false, true},
-      {"edit of an empty line", {Kind::Edit, {}, L"", L"blank.exe"},
-       {L"calc.exe", L"notepad.exe", L"blank.exe", L"gamma.exe"}, false, true},
+      {"edit of an entry another program removed",
+       {Kind::Edit, {}, L"gone.exe", L"back.exe"},
+       {L"calc.exe", L"notepad.exe", L"", L"gamma.exe", L"back.exe"},
+       false,
+       true},
+      {"edit of an empty line",
+       {Kind::Edit, {}, L"", L"blank.exe"},
+       {L"calc.exe", L"notepad.exe", L"blank.exe", L"gamma.exe"},
+       false,
+       true},
       {"clear", {Kind::Clear, {}, {}, {}}, {}, false, true},
   };
   for (const Case& c : cases) {

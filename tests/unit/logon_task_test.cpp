@@ -20,20 +20,46 @@ namespace {
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
-const std::vector<std::wstring> kRegistrationCalls = {
-    L"CreateService", L"Connect", L"GetRootFolder", L"DeleteTask(Tarnwick)", L"NewTask", L"Release(Service)",
-    L"GetRegistrationInfo", L"PutAuthor(Ombrix LLC)", L"Release(RegistrationInfo)",
-    L"GetSettings", L"PutStartWhenAvailable(true)", L"PutExecutionTimeLimit(PT0S)",
-    L"PutDisallowStartIfOnBatteries(false)", L"PutStopIfGoingOnBatteries(false)", L"PutMultipleInstances(0)",
-    L"PutEnabled(true)", L"Release(Settings)",
-    L"GetPrincipal", L"PutRunLevel(1)", L"Release(Principal)",
-    L"GetTriggers", L"CreateTrigger(9)", L"Release(TriggerCollection)", L"QueryLogonTrigger", L"Release(Trigger)",
-    L"PutTriggerId(Trigger1)", L"PutTriggerUserId", L"Release(LogonTrigger)",
-    L"GetActions", L"CreateAction(0)", L"Release(ActionCollection)", L"QueryExecAction", L"Release(Action)",
-    L"PutActionPath(\"C:\\Program Files\\Tarnwick\\tarnwick.exe\")", L"PutActionArguments(-tray)",
-    L"Release(ExecAction)",
-    L"RegisterTaskDefinition(Tarnwick,6,S-1-5-32-545,4,\"\")", L"Release(RegisteredTask)",
-    L"Release(Definition)", L"Release(RootFolder)"};
+const std::vector<std::wstring> kRegistrationCalls = {L"CreateService",
+                                                      L"Connect",
+                                                      L"GetRootFolder",
+                                                      L"DeleteTask(Tarnwick)",
+                                                      L"NewTask",
+                                                      L"Release(Service)",
+                                                      L"GetRegistrationInfo",
+                                                      L"PutAuthor(Ombrix LLC)",
+                                                      L"Release(RegistrationInfo)",
+                                                      L"GetSettings",
+                                                      L"PutStartWhenAvailable(true)",
+                                                      L"PutExecutionTimeLimit(PT0S)",
+                                                      L"PutDisallowStartIfOnBatteries(false)",
+                                                      L"PutStopIfGoingOnBatteries(false)",
+                                                      L"PutMultipleInstances(0)",
+                                                      L"PutEnabled(true)",
+                                                      L"Release(Settings)",
+                                                      L"GetPrincipal",
+                                                      L"PutRunLevel(1)",
+                                                      L"Release(Principal)",
+                                                      L"GetTriggers",
+                                                      L"CreateTrigger(9)",
+                                                      L"Release(TriggerCollection)",
+                                                      L"QueryLogonTrigger",
+                                                      L"Release(Trigger)",
+                                                      L"PutTriggerId(Trigger1)",
+                                                      L"PutTriggerUserId",
+                                                      L"Release(LogonTrigger)",
+                                                      L"GetActions",
+                                                      L"CreateAction(0)",
+                                                      L"Release(ActionCollection)",
+                                                      L"QueryExecAction",
+                                                      L"Release(Action)",
+                                                      L"PutActionPath(\"C:\\Program Files\\Tarnwick\\tarnwick.exe\")",
+                                                      L"PutActionArguments(-tray)",
+                                                      L"Release(ExecAction)",
+                                                      L"RegisterTaskDefinition(Tarnwick,6,S-1-5-32-545,4,\"\")",
+                                                      L"Release(RegisteredTask)",
+                                                      L"Release(Definition)",
+                                                      L"Release(RootFolder)"};
 
 constexpr HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
@@ -60,8 +86,8 @@ TEST_P(RequiredStep, FailureEndsTheOperationWithEverythingReleased) {
   EXPECT_TRUE(scheduler.HeldObjects().empty());
 
   const auto& calls = scheduler.Calls();
-  const auto failed = std::find_if(calls.begin(), calls.end(),
-                                   [&](const std::wstring& call) { return CallName(call) == step; });
+  const auto failed =
+      std::find_if(calls.begin(), calls.end(), [&](const std::wstring& call) { return CallName(call) == step; });
   ASSERT_NE(failed, calls.end());
   // After the failing step only releases follow, except that the action's
   // arguments are still set after a refused path.
@@ -73,17 +99,17 @@ TEST_P(RequiredStep, FailureEndsTheOperationWithEverythingReleased) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, RequiredStep,
                          testing::Values(L"CreateService", L"Connect", L"GetRootFolder", L"NewTask",
-                                         L"GetRegistrationInfo", L"PutAuthor", L"GetSettings",
-                                         L"PutStartWhenAvailable", L"GetPrincipal", L"PutRunLevel",
-                                         L"GetTriggers", L"CreateTrigger", L"QueryLogonTrigger", L"PutTriggerId",
-                                         L"PutTriggerUserId", L"GetActions", L"CreateAction", L"QueryExecAction",
-                                         L"PutActionPath", L"RegisterTaskDefinition"));
+                                         L"GetRegistrationInfo", L"PutAuthor", L"GetSettings", L"PutStartWhenAvailable",
+                                         L"GetPrincipal", L"PutRunLevel", L"GetTriggers", L"CreateTrigger",
+                                         L"QueryLogonTrigger", L"PutTriggerId", L"PutTriggerUserId", L"GetActions",
+                                         L"CreateAction", L"QueryExecAction", L"PutActionPath",
+                                         L"RegisterTaskDefinition"));
 
 TEST(RegisterLogonTask, IgnoredStepsDoNotStopTheRegistration) {
   FakeTaskScheduler scheduler;
-  for (const wchar_t* step : {L"DeleteTask", L"PutExecutionTimeLimit", L"PutDisallowStartIfOnBatteries",
-                              L"PutStopIfGoingOnBatteries", L"PutMultipleInstances", L"PutEnabled",
-                              L"PutActionArguments"}) {
+  for (const wchar_t* step :
+       {L"DeleteTask", L"PutExecutionTimeLimit", L"PutDisallowStartIfOnBatteries", L"PutStopIfGoingOnBatteries",
+        L"PutMultipleInstances", L"PutEnabled", L"PutActionArguments"}) {
     scheduler.FailCall(step, step == std::wstring(L"DeleteTask") ? kFileNotFound : E_NOTIMPL);
   }
   EXPECT_TRUE(Register(scheduler));
@@ -102,7 +128,7 @@ TEST(RegisterLogonTask, ServiceIsReleasedRightAfterNewTaskEvenWhenItFails) {
 TEST(QuoteActionPath, QuotesUnlessAlreadyQuoted) {
   const struct {
     const wchar_t* path;
-    const wchar_t* action_path;
+    const wchar_t* actionPath;
   } cases[] = {
       {L"C:\\Program Files\\Tarnwick\\tarnwick.exe", L"\"C:\\Program Files\\Tarnwick\\tarnwick.exe\""},
       {L"\"C:\\Tarnwick\\tarnwick.exe\"", L"\"C:\\Tarnwick\\tarnwick.exe\""},
@@ -112,7 +138,8 @@ TEST(QuoteActionPath, QuotesUnlessAlreadyQuoted) {
       {L"  C:\\x.exe", L"\"  C:\\x.exe\""},
       {L"", L"\"\""},
   };
-  for (const auto& c : cases) EXPECT_EQ(QuoteActionPath(c.path), c.action_path) << testing::PrintToString(std::wstring(c.path));
+  for (const auto& c : cases)
+    EXPECT_EQ(QuoteActionPath(c.path), c.actionPath) << testing::PrintToString(std::wstring(c.path));
 }
 
 TEST(DeleteLogonTask, ReachingTheRootFolderIsSuccessWhetherOrNotTheTaskExists) {
@@ -144,7 +171,7 @@ TEST(DeleteLogonTask, UnreachableSchedulerFailsWithEverythingReleased) {
 class InstallCommandsTest : public testing::Test {
  protected:
   // Uninstall deletes the machine's settings key too.
-  testing_support::ScopedScratchLocalMachine scratch_machine_;
+  testing_support::ScopedScratchLocalMachine scratchMachine_;
   void SetUp() override { DeleteSettingsKeys(); }
   void TearDown() override { DeleteSettingsKeys(); }
 
@@ -221,22 +248,34 @@ TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsSt
     std::vector<std::wstring> reported;
   };
   const auto install = [this] { (void)RunInstall(Factory(), L"C:\\Tarnwick\\tarnwick.exe"); };
-  const auto install_refused = [this] { (void)RunRefusedInstall(Factory()); };
+  const auto installRefused = [this] { (void)RunRefusedInstall(Factory()); };
   const auto uninstall = [this] { (void)RunUninstall(Factory()); };
   const Case cases[] = {
       {"installed", {}, install, {}},
-      {"registration denied", {{L"RegisterTaskDefinition", E_ACCESSDENIED}}, install,
+      {"registration denied",
+       {{L"RegisterTaskDefinition", E_ACCESSDENIED}},
+       install,
        {L"install refused: logon task not registered: error 0x80070005"}},
-      {"run level not implemented", {{L"PutRunLevel", E_NOTIMPL}}, install,
+      {"run level not implemented",
+       {{L"PutRunLevel", E_NOTIMPL}},
+       install,
        {L"install refused: logon task not registered: error 0x80004001"}},
-      {"no path", {}, [this] { (void)RunInstall(Factory(), L""); },
+      {"no path",
+       {},
+       [this] { (void)RunInstall(Factory(), L""); },
        {L"install refused: this program's path cannot be read"}},
-      {"replaceable program", {{L"DeleteTask", kFileNotFound}}, install_refused,
+      {"replaceable program",
+       {{L"DeleteTask", kFileNotFound}},
+       installRefused,
        {refused + L"; earlier logon tasks removed"}},
-      {"replaceable program, scheduler unreachable", {{L"Connect", kNotActive}}, install_refused,
+      {"replaceable program, scheduler unreachable",
+       {{L"Connect", kNotActive}},
+       installRefused,
        {refused + L"; earlier logon tasks not removed: error 0x80070426"}},
       {"uninstalled", {{L"DeleteTask", kFileNotFound}}, uninstall, {}},
-      {"uninstall, scheduler unreachable", {{L"Connect", kNotActive}}, uninstall,
+      {"uninstall, scheduler unreachable",
+       {{L"Connect", kNotActive}},
+       uninstall,
        {L"uninstall refused: logon task not deleted: error 0x80070426"}},
   };
   for (const Case& c : cases) {
@@ -245,7 +284,7 @@ TEST_F(InstallCommandsTest, EachRefusedInstallOrUninstallIsReportedOnceWithItsSt
     failures_ = c.failures;
     c.run();
     EXPECT_EQ(diagnostics.Texts(), c.reported);
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kError);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Error);
   }
 }
 

@@ -50,16 +50,16 @@ using namespace std::chrono_literals;
 // prefix has taken over 10 s to show beside another test program.
 constexpr auto kDeadline = 20s;
 
-std::atomic<int> listChangedCount{0};
-std::atomic<int> startWorkerCount{0};
-std::atomic<int> openingsEnded{0};
+std::atomic<int> ListChangedCount{0};
+std::atomic<int> StartWorkerCount{0};
+std::atomic<int> OpeningsEnded{0};
 
 LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  if (message == WMU_LIST_CHANGED) ++listChangedCount;
-  if (message == WMU_START_WORKER) ++startWorkerCount;
+  if (message == WMU_LIST_CHANGED) ++ListChangedCount;
+  if (message == WMU_START_WORKER) ++StartWorkerCount;
   if (message == WMU_OPEN_MAIN_WINDOW) {
     OpenMainWindow(ProgramMainWindowLinks());
-    ++openingsEnded;
+    ++OpeningsEnded;
     return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
@@ -71,10 +71,10 @@ bool WaitUntil(const std::function<bool()>& condition) {
   return WaitFor([&]() -> HWND { return condition() ? HWND_BOTTOM : nullptr; }) != nullptr;
 }
 
-std::atomic<DWORD> windowThreadId{0};
+std::atomic<DWORD> WindowThreadId{0};
 
 // Every opening of every test runs on the stand-in's thread (tests/unit/stand_in_tray.h).
-HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, windowThreadId, kDeadline); }
+HWND StandInTray() { return testing_support::StandInTrayWindow(StandInTrayProc, WindowThreadId, kDeadline); }
 
 std::wstring WindowText(HWND window) {
   wchar_t text[2048] = {};
@@ -150,11 +150,11 @@ bool SameTime(FILETIME a, FILETIME b) {
 class MainWindowTest : public ::testing::Test {
  protected:
   // "Include Betas" writes the machine setting too.
-  testing_support::ScopedScratchLocalMachine scratch_machine_;
+  testing_support::ScopedScratchLocalMachine scratchMachine_;
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
-    listChangedCount = 0;
-    startWorkerCount = 0;
+    ListChangedCount = 0;
+    StartWorkerCount = 0;
     wchar_t folder[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, folder);
     ListFilePath = std::wstring(folder) + L"tarnwick-main-window-test.txt";
@@ -162,9 +162,9 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (openingsEnded != openingsAsked_) {
+    if (OpeningsEnded != openingsAsked_) {
       if (HWND window = MainWindowHandle.load()) ::PostMessageW(window, WM_CLOSE, 0, 0);
-      EXPECT_TRUE(WaitUntil([&] { return openingsEnded == openingsAsked_; })) << "the main window stayed open";
+      EXPECT_TRUE(WaitUntil([&] { return OpeningsEnded == openingsAsked_; })) << "the main window stayed open";
     }
     ::DeleteFileW(ListFilePath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnwick");
@@ -181,8 +181,8 @@ class MainWindowTest : public ::testing::Test {
     HWND tray = StandInTray();
     EXPECT_NE(tray, nullptr) << "no stand-in tray window";
     if (tray == nullptr) return nullptr;
-    uiThread_ = windowThreadId;
-    openingsAsked_ = openingsEnded + 1;
+    uiThread_ = WindowThreadId;
+    openingsAsked_ = OpeningsEnded + 1;
     ::PostMessageW(tray, WMU_OPEN_MAIN_WINDOW, 0, 0);
     HWND window = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick"); });
     EXPECT_NE(window, nullptr) << "the main window did not show";
@@ -191,7 +191,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void WaitClosed() {
-    EXPECT_TRUE(WaitUntil([&] { return openingsEnded == openingsAsked_; })) << "the main window did not close";
+    EXPECT_TRUE(WaitUntil([&] { return OpeningsEnded == openingsAsked_; })) << "the main window did not close";
     EXPECT_EQ(MainWindowHandle.load(), nullptr);
   }
 
@@ -243,7 +243,7 @@ class MainWindowTest : public ::testing::Test {
   void CheckCountLabelAndStatusBar();
 
   DWORD uiThread_ = 0;
-  int openingsAsked_ = openingsEnded;
+  int openingsAsked_ = OpeningsEnded;
 };
 
 TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
@@ -271,32 +271,32 @@ TEST_F(MainWindowTest, EditConfirmedEmptyOrAsADuplicatePutsTheFormerEntryBack) {
 
   EXPECT_TRUE(SameTime(LastWrite(ListFilePath), written)) << "no flow above changes the list";
   EXPECT_THAT(ReadListFile(), ElementsAre(L"notepad.exe", L"calc.exe"));
-  EXPECT_EQ(listChangedCount, 0);
+  EXPECT_EQ(ListChangedCount, 0);
 
   DoubleClickEntry(main, L"calc.exe");
   TypeAndConfirm(main, L"Calc.exe", /*openWithAdd=*/false);
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"Calc.exe", L"notepad.exe"));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"Calc.exe", L"notepad.exe")) << "saved in the list box's order";
-  EXPECT_EQ(listChangedCount, 1);
+  EXPECT_EQ(ListChangedCount, 1);
 
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   WaitClosed();
-  EXPECT_EQ(startWorkerCount, 0) << "the close box leaves the worker alone";
+  EXPECT_EQ(StartWorkerCount, 0) << "the close box leaves the worker alone";
 }
 
-// The Running Processes window opens from the status bar's matched part, the
+// The Running processes window opens from the status bar's matched part, the
 // count label and the File menu, one at a time, and adds what it selects
 // through the add flow: a duplicate refused with its message, the rest saved
 // once and announced once; it goes with the main window.
 TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddFlow) {
   WriteListFile({L"calc.exe"});
-  Worker.Results.BeginPass();
+  Worker.results.BeginPass();
   for (const auto& [id, name] : {std::pair<DWORD, const wchar_t*>{42, L"CALC.EXE"}, {43, L"notepad.exe"}}) {
-    ProcessResult& row = Worker.Results.NextRow();
+    ProcessResult& row = Worker.results.NextRow();
     row.processId = id;
     row.fileName = name;
   }
-  Worker.Results.Publish(2, 0);
+  Worker.results.Publish(2, 0);
   HWND main = Open();
   ASSERT_NE(main, nullptr);
   auto processesWindows = [&] {
@@ -341,18 +341,18 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   ::PostMessageW(view, WM_KEYDOWN, VK_RETURN, 1);
   HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
   ASSERT_NE(box, nullptr) << "no duplicate message";
-  // The new entry is added; the listed one is named in a box of the Running Processes window.
+  // The new entry is added; the listed one is named in a box of the Running processes window.
   EXPECT_THAT(StaticTexts(box), testing::Contains(L"CALC.EXE is already in the list."));
   EXPECT_EQ(::GetWindow(box, GW_OWNER), processes);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe"));
-  ASSERT_TRUE(WaitUntil([&] { return listChangedCount == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return ListChangedCount == 1; }));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"calc.exe", L"notepad.exe"));
 
   // A list file that cannot be saved: the failure is reported and nothing is announced.
-  Worker.Results.BeginPass();
-  Worker.Results.NextRow() = ProcessResult{44, L"wordpad.exe", L"", L"", false, {}};
-  Worker.Results.Publish(1, 0);
+  Worker.results.BeginPass();
+  Worker.results.NextRow() = ProcessResult{44, L"wordpad.exe", L"", L"", false, {}};
+  Worker.results.Publish(1, 0);
   ::SendMessageW(main, WMU_PASS_DONE, 0, 0);
   ASSERT_EQ(::SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), 1);
   ASSERT_TRUE(::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -366,7 +366,7 @@ TEST_F(MainWindowTest, RunningProcessesOpensFromThreePlacesAndAddsThroughTheAddF
   })) << testing::PrintToString(texts);
   ::PostMessageW(failed, WM_COMMAND, IDOK, 0);
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"calc.exe", L"notepad.exe")) << "what the file still holds";
-  EXPECT_EQ(listChangedCount, 1) << "a list that was not saved is not announced";
+  EXPECT_EQ(ListChangedCount, 1) << "a list that was not saved is not announced";
   ::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_NORMAL);
 
   ::PostMessageW(view, WM_KEYDOWN, VK_ESCAPE, 1);
@@ -484,7 +484,7 @@ bool PaintsSomething(HWND control) {
   RECT client{};
   ::GetClientRect(control, &client);
   Canvas canvas(client.right, client.bottom);
-  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
   for (int y = 0; y < client.bottom; ++y) {
     for (int x = 0; x < client.right; ++x) {
       if (canvas.At(x, y) != canvas.At(0, 0)) return true;
@@ -495,6 +495,7 @@ bool PaintsSomething(HWND control) {
 
 TEST_F(MainWindowTest, ALargeUnsortedListShowsWholeInTheListBoxOrder) {
   std::vector<std::wstring> entries;
+  entries.reserve(3000);
   for (int i = 0; i < 3000; ++i) {
     entries.push_back((i % 3 ? L"Tool" : L"tool") + std::to_wstring((i * 7919) % 3001) + (i % 2 ? L".EXE" : L".exe"));
   }
@@ -531,13 +532,13 @@ TEST_F(MainWindowTest, ABlankLineShowsAsAnEntryAndTheNextSaveLeavesItOut) {
   // Remove with no selection still saves and announces.
   ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   Click(main, IDC_REMOVE);
-  ASSERT_TRUE(WaitUntil([] { return listChangedCount == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return ListChangedCount == 1; }));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe"));
   EXPECT_EQ(FileBytes(ListFilePath), std::string("a\0.\0e\0x\0e\0\r\0\n\0b\0.\0e\0x\0e\0\r\0\n\0", 28));
 
   Click(main, IDOK);
   WaitClosed();
-  EXPECT_EQ(startWorkerCount, 1) << "OK restarts the worker";
+  EXPECT_EQ(StartWorkerCount, 1) << "OK restarts the worker";
 }
 
 // Whatever list file a user or another tool writes: opened in the window, kept
@@ -553,7 +554,7 @@ TEST_F(MainWindowTest, EveryEntryOfAListFileComesBackUnalteredAfterAnUnrelatedEd
     }
     return out;
   };
-  const std::wstring long_entry = L"C:\\Games\\" + std::wstring(2000, L'g') + L".exe";
+  const std::wstring longEntry = L"C:\\Games\\" + std::wstring(2000, L'g') + L".exe";
   struct Case {
     const char* what;
     std::string file;
@@ -562,18 +563,30 @@ TEST_F(MainWindowTest, EveryEntryOfAListFileComesBackUnalteredAfterAnUnrelatedEd
   const Case cases[] = {
       {"ANSI (code page 1252)", bytes("caf\xE9.exe\r\nnotepad.exe\r\n"), {L"caf\u00E9.exe", L"notepad.exe"}},
       {"UTF-8 without a mark", bytes("caf\xC3\xA9.exe\nnotepad.exe"), {L"caf\u00E9.exe", L"notepad.exe"}},
-      {"UTF-8 with its mark", bytes("\xEF\xBB\xBF" "caf\xC3\xA9.exe\r\nnotepad.exe\r\n"),
+      {"UTF-8 with its mark",
+       bytes("\xEF\xBB\xBF"
+             "caf\xC3\xA9.exe\r\nnotepad.exe\r\n"),
        {L"caf\u00E9.exe", L"notepad.exe"}},
-      {"UTF-8 with a stray zero byte", bytes(std::string_view("calc.exe\r\nnotepad.exe\r\n\0", 24)),
+      {"UTF-8 with a stray zero byte",
+       bytes(std::string_view("calc.exe\r\nnotepad.exe\r\n\0", 24)),
        {L"calc.exe", L"notepad.exe"}},
       {"UTF-16 without a mark, last line unended", utf16(L"calc.exe\r\nnotepad.exe"), {L"calc.exe", L"notepad.exe"}},
-      {"UTF-16 with its mark and final line end", utf16(L"\xFEFF" L"calc.exe\r\nnotepad.exe\r\n"),
+      {"UTF-16 with its mark and final line end",
+       utf16(L"\xFEFF"
+             L"calc.exe\r\nnotepad.exe\r\n"),
        {L"calc.exe", L"notepad.exe"}},
-      {"UTF-16 with its mark, last line unended", utf16(L"\xFEFF" L"calc.exe\r\nnotepad.exe"),
+      {"UTF-16 with its mark, last line unended",
+       utf16(L"\xFEFF"
+             L"calc.exe\r\nnotepad.exe"),
        {L"calc.exe", L"notepad.exe"}},
       {"lines ended by CR alone", bytes("calc.exe\rnotepad.exe\r"), {L"calc.exe", L"notepad.exe"}},
-      {"an entry of 2000 characters", utf16(L"calc.exe\r\n" + long_entry + L"\r\n"), {L"calc.exe", long_entry}},
-      {"a lone surrogate", utf16(L"\xD83D" L".exe\r\ncalc.exe\r\n"), {L"\xD83D" L".exe", L"calc.exe"}},
+      {"an entry of 2000 characters", utf16(L"calc.exe\r\n" + longEntry + L"\r\n"), {L"calc.exe", longEntry}},
+      {"a lone surrogate",
+       utf16(L"\xD83D"
+             L".exe\r\ncalc.exe\r\n"),
+       {L"\xD83D"
+        L".exe",
+        L"calc.exe"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -581,7 +594,7 @@ TEST_F(MainWindowTest, EveryEntryOfAListFileComesBackUnalteredAfterAnUnrelatedEd
       std::ofstream file(ListFilePath.c_str(), std::ios::binary | std::ios::trunc);
       file.write(c.file.data(), static_cast<std::streamsize>(c.file.size()));
     }
-    listChangedCount = 0;
+    ListChangedCount = 0;
     HWND main = Open();
     ASSERT_NE(main, nullptr);
     std::vector<std::wstring> shown = ListBoxOnceSettled(main, c.entries.size());
@@ -591,7 +604,7 @@ TEST_F(MainWindowTest, EveryEntryOfAListFileComesBackUnalteredAfterAnUnrelatedEd
     EXPECT_EQ(shown, expected) << "the list box shows each entry as the file holds it";
     ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     Click(main, IDC_REMOVE);
-    ASSERT_TRUE(WaitUntil([] { return listChangedCount == 1; })) << "the unrelated edit was not saved";
+    ASSERT_TRUE(WaitUntil([] { return ListChangedCount == 1; })) << "the unrelated edit was not saved";
     std::vector<std::wstring> reloaded = ReadListFile();
     std::sort(reloaded.begin(), reloaded.end());
     EXPECT_EQ(reloaded, expected);
@@ -609,7 +622,7 @@ TEST_F(MainWindowTest, AfterAFailedSaveTheListShowsWhatTheFileHolds) {
   ASSERT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"a.exe", L"b.exe"));
   ASSERT_TRUE(::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_READONLY));
 
-  auto dismiss_save_error = [&] {
+  auto dismissSaveError = [&] {
     HWND box = WaitFor([&] { return FindDialog(uiThread_, L"Tarnwick", main); });
     ASSERT_NE(box, nullptr) << "no message box";
     EXPECT_THAT(StaticTexts(box), testing::Contains(testing::HasSubstr(L"could not be saved")));
@@ -619,22 +632,22 @@ TEST_F(MainWindowTest, AfterAFailedSaveTheListShowsWhatTheFileHolds) {
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
   };
   Click(main, IDC_CLEAR_ALL);
-  dismiss_save_error();
+  dismissSaveError();
   TypeAndConfirm(main, L"typed.exe");
-  dismiss_save_error();
+  dismissSaveError();
   ::SendDlgItemMessageW(main, IDC_PROCESS_LIST, LB_SETCURSEL, 0, 0);
   Click(main, IDC_REMOVE);
-  dismiss_save_error();
+  dismissSaveError();
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"a.exe", L"b.exe"));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe"));
-  EXPECT_EQ(listChangedCount, 0) << "the worker keeps the list the file holds";
+  EXPECT_EQ(ListChangedCount, 0) << "the worker keeps the list the file holds";
 
   // Once the file can be written, the next edit saves from there.
   ::SetFileAttributesW(ListFilePath.c_str(), FILE_ATTRIBUTE_NORMAL);
   TypeAndConfirm(main, L"c.exe");
   EXPECT_THAT(ListBoxOnceSettled(main, 3), ElementsAre(L"a.exe", L"b.exe", L"c.exe"));
   EXPECT_THAT(ReadListFile(), ElementsAre(L"a.exe", L"b.exe", L"c.exe"));
-  EXPECT_EQ(listChangedCount, 1);
+  EXPECT_EQ(ListChangedCount, 1);
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   WaitClosed();
 }
@@ -661,8 +674,8 @@ TEST_F(MainWindowTest, MethodSwitchesFlipTheirSettingAndCheckMark) {
   };
   auto stored = [](const wchar_t* name) -> std::optional<DWORD> {
     DWORD value = 0, size = sizeof(value);
-    if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Tarnwick", name, RRF_RT_REG_DWORD, nullptr, &value,
-                       &size) != ERROR_SUCCESS) {
+    if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Tarnwick", name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS) {
       return std::nullopt;
     }
     return value;
@@ -684,7 +697,7 @@ TEST_F(MainWindowTest, MethodSwitchesFlipTheirSettingAndCheckMark) {
 
   ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_MINIMIZE_TO_TRAY, 0), 0);
   WaitClosed();
-  EXPECT_EQ(startWorkerCount, 0);
+  EXPECT_EQ(StartWorkerCount, 0);
 }
 
 TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
@@ -701,7 +714,7 @@ TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
 
   TypeAndConfirm(main, L"");
   EXPECT_THAT(ListBoxOnceSettled(main, 1), ElementsAre(std::wstring(1023, L'x'))) << "an empty text adds nothing";
-  EXPECT_EQ(listChangedCount, 1);
+  EXPECT_EQ(ListChangedCount, 1);
 
   // The keyboard: Escape cancels, Enter confirms.
   for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
@@ -713,7 +726,7 @@ TEST_F(MainWindowTest, AddDialogGivesItsTextBackWholeAndAboutNamesTheVersion) {
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
   }
   EXPECT_THAT(ListBoxOnceSettled(main, 2), ElementsAre(L"keyed.exe", std::wstring(1023, L'x')));
-  EXPECT_EQ(listChangedCount, 2);
+  EXPECT_EQ(ListChangedCount, 2);
 
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
   HWND about = WaitFor([&] { return FindDialog(uiThread_, L"About Tarnwick"); });
@@ -777,7 +790,7 @@ TEST_F(MainWindowTest, EachOpeningClosesTheMenuBarThemeItOpened) {
     ASSERT_NE(main, nullptr);
     dark.fake.NameWindow(main, "main");
     Canvas canvas(400, 300);
-    MenuBarRecord record = {::GetMenu(main), canvas.dc(), 0};
+    MenuBarRecord record = {::GetMenu(main), canvas.Dc(), 0};
     EXPECT_EQ(::SendMessageW(main, kMenuBarPaintMessage, 0, reinterpret_cast<LPARAM>(&record)), 0);
     EXPECT_EQ(dark.fake.OpenThemes(), 1u);
     EXPECT_EQ(dark.fake.CallsStartingWith("OpenThemeData").size(), 1u);
@@ -796,9 +809,9 @@ TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatus
   ASSERT_NE(graph, nullptr);
   dark.fake.NameWindow(main, "main");
   dark.fake.NameWindow(graph, "graph");
-  const int templateControls[] = {IDC_LIST_GROUP, IDC_PROCESS_LIST, IDC_ADD,          IDC_REMOVE,
-                                  IDC_CLEAR_ALL,  IDOK,             IDC_GRAPH_PLACEHOLDER, IDC_ABOUT_GROUP,
-                                  IDC_DESCRIPTION, IDC_COUNT_LABEL, IDC_VERSION};
+  const int templateControls[] = {
+      IDC_LIST_GROUP,        IDC_PROCESS_LIST, IDC_ADD,         IDC_REMOVE,      IDC_CLEAR_ALL, IDOK,
+      IDC_GRAPH_PLACEHOLDER, IDC_ABOUT_GROUP,  IDC_DESCRIPTION, IDC_COUNT_LABEL, IDC_VERSION};
   for (const int id : templateControls) dark.fake.NameWindow(::GetDlgItem(main, id), ControlName(id));
   GraphState& state = SharedGraphState();
   std::vector<std::string> expected = {"AllowWindowDark main 1", "SetWindowCompositionAttribute main 26 1",
@@ -815,12 +828,14 @@ TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatus
   // The template's twelve controls in template order; the caption without an id last.
   for (const int id : templateControls) {
     const std::string name = ControlName(id);
-    expected.insert(expected.end(), {Call({"SetWindowTheme", name, "\"\" \"\""}), Call({"AllowWindowDark", name, "1"})});
+    expected.insert(expected.end(),
+                    {Call({"SetWindowTheme", name, "\"\" \"\""}), Call({"AllowWindowDark", name, "1"})});
   }
   expected.insert(expected.end(), {"SetWindowTheme window \"\" \"\"", "AllowWindowDark window 1"});
   for (const int id : {IDC_CLEAR_ALL, IDC_REMOVE, IDC_ADD, IDOK}) {
     const std::string name = ControlName(id);
-    expected.insert(expected.end(), {Call({"AllowWindowDark", name, "1"}), Call({"SetWindowTheme", name, "\"Explorer\" null"})});
+    expected.insert(expected.end(),
+                    {Call({"AllowWindowDark", name, "1"}), Call({"SetWindowTheme", name, "\"Explorer\" null"})});
   }
 
   dark.fake.ClearCalls();
@@ -880,7 +895,7 @@ TEST_F(MainWindowTest, ADarkThemeChangeThemesWindowGraphControlsButtonsAndStatus
 COLORREF BrushColourOf(HWND main, UINT message, HWND control) {
   Canvas dc(4, 4);
   const auto brush = reinterpret_cast<HBRUSH>(
-      ::SendMessageW(main, message, reinterpret_cast<WPARAM>(dc.dc()), reinterpret_cast<LPARAM>(control)));
+      ::SendMessageW(main, message, reinterpret_cast<WPARAM>(dc.Dc()), reinterpret_cast<LPARAM>(control)));
   LOGBRUSH described = {};
   if (brush == nullptr || ::GetObjectW(brush, sizeof(described), &described) != sizeof(described)) return CLR_INVALID;
   return described.lbColor;
@@ -891,7 +906,7 @@ int PaintedPixels(HWND control, COLORREF colour) {
   RECT client{};
   ::GetClientRect(control, &client);
   Canvas canvas(client.right, client.bottom);
-  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT | PRF_ERASEBKGND);
   int count = 0;
   for (int y = 0; y < client.bottom; ++y) {
     for (int x = 0; x < client.right; ++x) count += canvas.At(x, y) == colour ? 1 : 0;

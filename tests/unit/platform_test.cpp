@@ -17,7 +17,7 @@ TEST(UniqueHandle, ClosesOnResetAndHandsOverOnMove) {
   ASSERT_TRUE(event);
   HANDLE raw = event.get();
   unique_handle moved(std::move(event));
-  EXPECT_FALSE(event);
+  EXPECT_FALSE(event);  // NOLINT(bugprone-use-after-move): a moved-from handle is empty
   EXPECT_EQ(moved.get(), raw);
   moved.reset();
   DWORD flags = 0;

@@ -38,9 +38,9 @@ std::vector<std::byte> Utf16(const std::wstring& text) {
 class ProcessListFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("tarnwick-list-" + std::to_string(::GetCurrentProcessId()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() / ("tarnwick-list-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     path_ = (folder_ / "p-core-list.txt").wstring();
   }
@@ -71,7 +71,8 @@ class ProcessListFile : public ::testing::Test {
   }
   std::vector<std::wstring> FolderContents() const {
     std::vector<std::wstring> names;
-    for (const auto& item : std::filesystem::directory_iterator(folder_)) names.push_back(item.path().filename().wstring());
+    for (const auto& item : std::filesystem::directory_iterator(folder_))
+      names.push_back(item.path().filename().wstring());
     return names;
   }
 
@@ -120,8 +121,8 @@ std::vector<std::byte> Utf16Be(const std::wstring& text) {
 }
 
 TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
-  const std::wstring long_entry = std::wstring(1990, L'x') + L"\\app.exe";
-  const bool ansi_is_1252 = ::GetACP() == 1252;
+  const std::wstring longEntry = std::wstring(1990, L'x') + L"\\app.exe";
+  const bool ansiIs1252 = ::GetACP() == 1252;
   struct Case {
     const char* what;
     std::vector<std::byte> bytes;
@@ -131,16 +132,27 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
       // UTF-16 little endian, as this program and Notepad write it.
       {"UTF-16 with CR LF", Utf16(L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
       {"UTF-16, last line unended", Utf16(L"a.exe\r\nb.exe"), {{L"a.exe", L"b.exe"}}},
-      {"UTF-16 with its mark", Utf16(L"\xFEFF" L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
-      {"UTF-16 with its mark, last line unended", Utf16(L"\xFEFF" L"a.exe\r\nb.exe"), {{L"a.exe", L"b.exe"}}},
-      {"UTF-16 big endian with its mark", Utf16Be(L"\xFEFF" L"a.exe\r\n"), {{L"a.exe"}}},
+      {"UTF-16 with its mark",
+       Utf16(L"\xFEFF"
+             L"a.exe\r\nb.exe\r\n"),
+       {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 with its mark, last line unended",
+       Utf16(L"\xFEFF"
+             L"a.exe\r\nb.exe"),
+       {{L"a.exe", L"b.exe"}}},
+      {"UTF-16 big endian with its mark",
+       Utf16Be(L"\xFEFF"
+               L"a.exe\r\n"),
+       {{L"a.exe"}}},
       {"UTF-16 big endian without a mark", Utf16Be(L"a.exe\r\nb.exe\r\n"), {{L"a.exe", L"b.exe"}}},
-      {"UTF-16 of another script", Utf16(L"\x6E38\x620F\x5F15\x64CE\x7A0B\x5E8F\r\n"),
+      {"UTF-16 of another script",
+       Utf16(L"\x6E38\x620F\x5F15\x64CE\x7A0B\x5E8F\r\n"),
        {{L"\x6E38\x620F\x5F15\x64CE\x7A0B\x5E8F"}}},
-      {"UTF-16 long line of another script", Utf16(std::wstring(200, L'\x4E4E') + L"\r\n"),
+      {"UTF-16 long line of another script",
+       Utf16(std::wstring(200, L'\x4E4E') + L"\r\n"),
        {{std::wstring(200, L'\x4E4E')}}},
       {"UTF-16 with a lone surrogate", Utf16(L"\xD800.exe\r\n\xDC00\r\n"), {{L"\xD800.exe", L"\xDC00"}}},
-      {"UTF-16 entry of 2000 characters", Utf16(L"a.exe\r\n" + long_entry + L"\r\n"), {{L"a.exe", long_entry}}},
+      {"UTF-16 entry of 2000 characters", Utf16(L"a.exe\r\n" + longEntry + L"\r\n"), {{L"a.exe", longEntry}}},
       {"line ends: LF, CR LF, CR alone", Utf16(L"a\nb\r\nc\rd\r"), {{L"a", L"b", L"c", L"d"}}},
       {"two line ends give an empty entry", Utf16(L"a.exe\r\n\r\nb.exe\r\n"), {{L"a.exe", L"", L"b.exe"}}},
       {"spaces and case are kept", Utf16(L" A.exe \r\na.EXE\r\n"), {{L" A.exe ", L"a.EXE"}}},
@@ -149,16 +161,18 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
       {"UTF-8 with CR alone", Bytes({'a', '\r', 'b', '\r'}), {{L"a", L"b"}}},
       {"UTF-8 with its mark", Bytes({0xEF, 0xBB, 0xBF, 'x', 0xC3, 0xA9, '\r', '\n'}), {{L"x\x00E9"}}},
       {"UTF-8 mark alone", Bytes({0xEF, 0xBB, 0xBF}), {{}}},
-      {"UTF-8 four-byte character", Bytes({0xF0, 0x9F, 0x8E, 0xAE, '.', 'e', 'x', 'e', '\n'}),
-       {{L"\xD83C\xDFAE.exe"}}},
-      {"UTF-8 with a stray zero byte at the end", Bytes({'n', '.', 'e', 'x', 'e', '\r', '\n', 'c', '\n', 0}),
+      {"UTF-8 four-byte character", Bytes({0xF0, 0x9F, 0x8E, 0xAE, '.', 'e', 'x', 'e', '\n'}), {{L"\xD83C\xDFAE.exe"}}},
+      {"UTF-8 with a stray zero byte at the end",
+       Bytes({'n', '.', 'e', 'x', 'e', '\r', '\n', 'c', '\n', 0}),
        {{L"n.exe", L"c"}}},
-      {"UTF-8 with a stray zero byte inside an entry", Bytes({'a', 'b', '\n', 'c', 0, 'd', '\n'}),
+      {"UTF-8 with a stray zero byte inside an entry",
+       Bytes({'a', 'b', '\n', 'c', 0, 'd', '\n'}),
        {{L"ab", std::wstring(L"c\0d", 3)}}},
       {"UTF-8 with its mark and a zero byte at the end", Bytes({0xEF, 0xBB, 0xBF, 'a', '\n', 0}), {{L"a"}}},
       {"ANSI text, no zero byte", Ansi(L"caf\x00E9.exe\r\nna\x00EFve.exe"), {{L"caf\x00E9.exe", L"na\x00EFve.exe"}}},
       {"ANSI text with a stray zero byte", Ansi(L"caf\x00E9.exe\r\n") + Bytes({0}), {{L"caf\x00E9.exe"}}},
-      {"8-bit text with a tab, a form feed and an end-of-file mark", Bytes({'a', '\t', 'b', '\n', 0x0C, 'c', '\n', 0x1A}),
+      {"8-bit text with a tab, a form feed and an end-of-file mark",
+       Bytes({'a', '\t', 'b', '\n', 0x0C, 'c', '\n', 0x1A}),
        {{L"a\tb", L"\fc", L"\x1A"}}},
       // What cannot be told with confidence.
       {"UTF-16 cut inside a unit", Bytes({'a', 0, '.', 0, 'e', 0, 'x', 0, 'e', 0, '\r', 0, '\n'}), std::nullopt},
@@ -170,7 +184,7 @@ TEST_F(ProcessListFile, EveryFileIsReadAsWhatItsBytesSayOrRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (std::string_view(c.what).starts_with("ANSI") && !ansi_is_1252) {
+    if (std::string_view(c.what).starts_with("ANSI") && !ansiIs1252) {
       ADD_FAILURE() << "the ANSI rows are written for code page 1252, not " << ::GetACP();
       continue;
     }
@@ -256,8 +270,8 @@ TEST_F(ProcessListFile, ReplacingTheListKeepsItsAttributes) {
 }
 
 TEST_F(ProcessListFile, FilesLeftByInterruptedSavesAreRemovedOnlyWhileTheListExists) {
-  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "p-core-list.txt.1a2b-4.new", "tw7F.tmp",
-                                   "TW1.TMP", "rf2fd1.tmp"};
+  const char* const leftovers[] = {"p-core-list.txt.1a2b-3.tmp", "p-core-list.txt.1a2b-4.new", "tw7F.tmp", "TW1.TMP",
+                                   "rf2fd1.tmp"};
   const char* const others[] = {"twitter.tmp", "p-core-list.txt.notes.tmp", "p-core-list.txt.x-1.new", "other.txt"};
   for (const char* name : leftovers) std::ofstream(folder_ / name);
   for (const char* name : others) std::ofstream(folder_ / name);
@@ -273,17 +287,17 @@ TEST_F(ProcessListFile, FilesLeftByInterruptedSavesAreRemovedOnlyWhileTheListExi
 // A save killed after the old list was gone and before the new one took its
 // place leaves the complete new content (".new") as the only copy.
 TEST_F(ProcessListFile, AMissingListIsRestoredFromTheNewestCompleteCopyASaveLeft) {
-  auto write_file = [&](const char* name, const std::wstring& text, int age_seconds) {
+  auto writeFile = [&](const char* name, const std::wstring& text, int ageSeconds) {
     const std::filesystem::path file = folder_ / name;
     const std::vector<std::byte> bytes = Utf16(text);
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() -
-                                               std::chrono::seconds(age_seconds));
+    std::filesystem::last_write_time(file,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
   };
-  write_file("rf1c.tmp", L"old.exe\r\n", 60);                            // the old list, moved aside
-  write_file("p-core-list.txt.9-1.new", L"older.exe\r\n", 120);          // an older complete save
-  write_file("p-core-list.txt.9-2.new", L"new.exe\r\nother.exe\r\n", 10);  // the newest complete save
-  write_file("p-core-list.txt.9-3.tmp", L"newest but half wr", 0);        // never finished: not a list
+  writeFile("rf1c.tmp", L"old.exe\r\n", 60);                              // the old list, moved aside
+  writeFile("p-core-list.txt.9-1.new", L"older.exe\r\n", 120);            // an older complete save
+  writeFile("p-core-list.txt.9-2.new", L"new.exe\r\nother.exe\r\n", 10);  // the newest complete save
+  writeFile("p-core-list.txt.9-3.tmp", L"newest but half wr", 0);         // never finished: not a list
 
   std::vector<std::wstring> entries;
   ListFileReading reading;
@@ -349,9 +363,11 @@ TEST_F(ProcessListFile, ListInAFolderTooLongForGetTempFileName) {
 TEST_F(ProcessListFile, EveryListTheProgramWritesReadsBackTheSame) {
   const std::vector<std::vector<std::wstring>> lists = {
       {L"a.exe"},
-      {L"\x4E2D\x6587.exe", L"\x0A0D"},          // units without a zero byte, one holding CR and LF bytes
+      {L"\x4E2D\x6587.exe", L"\x0A0D"},         // units without a zero byte, one holding CR and LF bytes
       {L"", L"C:\\Tools\\*.exe", L" spaced "},  // empty entries are kept by the file format
-      {L"\xFEFF" L"a.exe", L"\xBBEF\x41BF"},     // a UTF-16 mark, and units whose bytes spell a UTF-8 mark
+      {L"\xFEFF"
+       L"a.exe",
+       L"\xBBEF\x41BF"},  // a UTF-16 mark, and units whose bytes spell a UTF-8 mark
   };
   for (const auto& list : lists) {
     ASSERT_EQ(SaveProcessList(path_, list), static_cast<int32_t>(list.size()));
@@ -422,33 +438,33 @@ struct StepsSeen {
   int replaces = 0;
   int outside = 0;  // steps that ran without the limited token
 };
-StepsSeen steps_seen;
+StepsSeen SeenSteps;
 
 bool WriteNotingTheToken(HANDLE file, const void* data, DWORD size) {
-  ++steps_seen.writes;
-  if (!ThreadImpersonates()) ++steps_seen.outside;
+  ++SeenSteps.writes;
+  if (!ThreadImpersonates()) ++SeenSteps.outside;
   DWORD written = 0;
   return ::WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
 bool ReplaceNotingTheToken(const wchar_t* list, const wchar_t* replacement) {
-  ++steps_seen.replaces;
-  if (!ThreadImpersonates()) ++steps_seen.outside;
+  ++SeenSteps.replaces;
+  if (!ThreadImpersonates()) ++SeenSteps.outside;
   return ::ReplaceFileW(list, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
 }
 
 TEST_F(ProcessListFile, ASaveWritesWithTheLimitedRightsAndEndsWithoutThem) {
-  steps_seen = {};
-  fake_limited_token::impersonable_calls = 0;
+  SeenSteps = {};
+  fake_limited_token::ImpersonableCalls = 0;
   const ListFileSaveSteps steps{WriteNotingTheToken, ReplaceNotingTheToken, fake_limited_token::Impersonable};
   DWORD error = ERROR_SUCCESS;
-  EXPECT_EQ(SaveProcessList(path_, {L"first.exe"}, error, steps), 1);  // a new list
+  EXPECT_EQ(SaveProcessList(path_, {L"first.exe"}, error, steps), 1);                 // a new list
   EXPECT_EQ(SaveProcessList(path_, {L"second.exe", L"third.exe"}, error, steps), 2);  // a replace
   EXPECT_EQ(ReadRaw(), Utf16(L"second.exe\r\nthird.exe\r\n"));
-  EXPECT_EQ(fake_limited_token::impersonable_calls, 2);
-  EXPECT_EQ(steps_seen.writes, 2);
-  EXPECT_EQ(steps_seen.replaces, 1);
-  EXPECT_EQ(steps_seen.outside, 0) << "a step ran with the process's own rights";
+  EXPECT_EQ(fake_limited_token::ImpersonableCalls, 2);
+  EXPECT_EQ(SeenSteps.writes, 2);
+  EXPECT_EQ(SeenSteps.replaces, 1);
+  EXPECT_EQ(SeenSteps.outside, 0) << "a step ran with the process's own rights";
   EXPECT_FALSE(ThreadImpersonates()) << "the thread still impersonates after the save";
 }
 
@@ -477,8 +493,7 @@ TEST_F(ProcessListFile, WithoutTheLimitedRightsAnElevatedProcessTouchesNothing) 
   std::filesystem::rename(path_, folder_ / "p-core-list.txt.1-2.new");
   std::vector<std::wstring> entries;
   ListFileReading reading;
-  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, fake_limited_token::Unavailable),
-            ListFileStatus::Unreadable);
+  EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, fake_limited_token::Unavailable), ListFileStatus::Unreadable);
   EXPECT_EQ(reading.error, fake_limited_token::kUnavailableError);
   EXPECT_TRUE(std::filesystem::exists(folder_ / "p-core-list.txt.1-2.new"));
   EXPECT_EQ(ReadProcessListFile(path_, entries, &reading, fake_limited_token::Impersonable), ListFileStatus::Read);
@@ -486,7 +501,6 @@ TEST_F(ProcessListFile, WithoutTheLimitedRightsAnElevatedProcessTouchesNothing) 
   EXPECT_THAT(entries, ElementsAre(L"kept.exe"));
   EXPECT_FALSE(ThreadImpersonates());
 }
-
 
 // What "cmd /c echo text>> list" appends: the system's 8-bit text with CR LF.
 std::vector<std::byte> EchoLine(const std::string& text) {
@@ -507,20 +521,29 @@ TEST_F(ProcessListFile, AFileWrittenInTwoEncodingsIsReadPartByPartOrRefusedWithI
   const std::vector<Case> cases = {
       {"UTF-16, then an echo of even length", ours + EchoLine("fooo.exe"), {{L"a.exe", L"b.exe", L"fooo.exe"}}},
       {"UTF-16, then an echo of odd length", ours + EchoLine("foo.exe"), {{L"a.exe", L"b.exe", L"foo.exe"}}},
-      {"UTF-16, then two echoes", ours + EchoLine("c.exe") + EchoLine("dd.exe"),
+      {"UTF-16, then two echoes",
+       ours + EchoLine("c.exe") + EchoLine("dd.exe"),
        {{L"a.exe", L"b.exe", L"c.exe", L"dd.exe"}}},
-      {"UTF-16 with its mark, then an echo", Utf16(L"\xFEFF" L"a.exe\r\n") + EchoLine("gamma.exe"),
+      {"UTF-16 with its mark, then an echo",
+       Utf16(L"\xFEFF"
+             L"a.exe\r\n") +
+           EchoLine("gamma.exe"),
        {{L"a.exe", L"gamma.exe"}}},
-      {"UTF-16, then a line ended by LF alone", ours + Bytes({'c', '.', 'e', 'x', 'e', '\n'}),
+      {"UTF-16, then a line ended by LF alone",
+       ours + Bytes({'c', '.', 'e', 'x', 'e', '\n'}),
        {{L"a.exe", L"b.exe", L"c.exe"}}},
-      {"UTF-16, then UTF-8", ours + Bytes({'c', 'a', 'f', 0xC3, 0xA9, '\r', '\n'}),
+      {"UTF-16, then UTF-8",
+       ours + Bytes({'c', 'a', 'f', 0xC3, 0xA9, '\r', '\n'}),
        {{L"a.exe", L"b.exe", L"caf\x00E9"}}},
-      {"UTF-16 of another script, then an echo", Utf16(L"\x6E38\x620F\r\n") + EchoLine("x.exe"),
+      {"UTF-16 of another script, then an echo",
+       Utf16(L"\x6E38\x620F\r\n") + EchoLine("x.exe"),
        {{L"\x6E38\x620F", L"x.exe"}}},
       {"8-bit, then cmd /u", cmds + Utf16(L"c.exe\r\n"), {{L"a.exe", L"b.exe", L"c.exe"}}},
-      {"8-bit of odd length, then cmd /u", EchoLine("ab.exe") + Utf16(L"c.exe\r\nd.exe\r\n"),
+      {"8-bit of odd length, then cmd /u",
+       EchoLine("ab.exe") + Utf16(L"c.exe\r\nd.exe\r\n"),
        {{L"ab.exe", L"c.exe", L"d.exe"}}},
-      {"UTF-8 with its mark, then cmd /u", Bytes({0xEF, 0xBB, 0xBF}) + EchoLine("a.exe") + Utf16(L"c.exe\r\n"),
+      {"UTF-8 with its mark, then cmd /u",
+       Bytes({0xEF, 0xBB, 0xBF}) + EchoLine("a.exe") + Utf16(L"c.exe\r\n"),
        {{L"a.exe", L"c.exe"}}},
       // Refused: no single seam, or a part that is no text.
       {"UTF-16, an echo, UTF-16 again", ours + EchoLine("fooo.exe") + Utf16(L"c.exe\r\n"), std::nullopt, 3},
@@ -537,7 +560,7 @@ TEST_F(ProcessListFile, AFileWrittenInTwoEncodingsIsReadPartByPartOrRefusedWithI
     if (!c.expected) {
       EXPECT_EQ(status, ListFileStatus::Undecodable);
       EXPECT_THAT(entries, IsEmpty());
-      EXPECT_EQ(reading.undecodable_line, c.line);
+      EXPECT_EQ(reading.undecodableLine, c.line);
       continue;
     }
     EXPECT_EQ(status, ListFileStatus::Read);
@@ -549,10 +572,10 @@ TEST_F(ProcessListFile, AFileWrittenInTwoEncodingsIsReadPartByPartOrRefusedWithI
 // An empty "rf<hex>.tmp" is what a ReplaceFileW that failed on a locked list
 // leaves: it is no copy of a list, and never restored as one.
 TEST_F(ProcessListFile, OnlyACopyKnownCompleteIsRestored) {
-  std::ofstream(folder_ / "rf2fd1.tmp");
-  const std::vector<std::byte> old_list = Utf16(L"old.exe\r\n");
+  std::ofstream(folder_ / "rf2fd1.tmp").close();
+  const std::vector<std::byte> oldList = Utf16(L"old.exe\r\n");
   std::ofstream(folder_ / "rf2fd2.tmp", std::ios::binary)
-      .write(reinterpret_cast<const char*>(old_list.data()), static_cast<std::streamsize>(old_list.size()));
+      .write(reinterpret_cast<const char*>(oldList.data()), static_cast<std::streamsize>(oldList.size()));
   std::vector<std::wstring> entries;
   ListFileReading reading;
   EXPECT_EQ(ReadProcessListFile(path_, entries, &reading), ListFileStatus::Missing);
@@ -563,10 +586,10 @@ TEST_F(ProcessListFile, OnlyACopyKnownCompleteIsRestored) {
 // The replace failed after the old list was gone, and the new content could
 // not take its place either: it is kept whole, the save says where, and the
 // next read puts it in place.
-HANDLE held_replacement = INVALID_HANDLE_VALUE;
+HANDLE HeldReplacement = INVALID_HANDLE_VALUE;
 bool ReplaceLosingTheOldListWhileTheNewOneIsHeld(const wchar_t* list, const wchar_t* replacement) {
   ::DeleteFileW(list);
-  held_replacement = ::CreateFileW(replacement, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HeldReplacement = ::CreateFileW(replacement, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ::SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
   return false;
 }
@@ -575,10 +598,10 @@ TEST_F(ProcessListFile, ASaveThatLostTheOldListSaysWhereTheNewOneWaits) {
   ASSERT_EQ(SaveProcessList(path_, {L"old.exe"}), 1);
   ListFileSave save;
   EXPECT_EQ(SaveProcessList(path_, {L"new.exe"}, save, {nullptr, ReplaceLosingTheOldListWhileTheNewOneIsHeld}), -1);
-  unique_hfile held(held_replacement);
-  held_replacement = INVALID_HANDLE_VALUE;
+  unique_hfile held(HeldReplacement);
+  HeldReplacement = INVALID_HANDLE_VALUE;
   EXPECT_EQ(save.error, static_cast<DWORD>(ERROR_UNABLE_TO_MOVE_REPLACEMENT));
-  ASSERT_FALSE(save.kept_copy.empty());
+  ASSERT_FALSE(save.keptCopy.empty());
   EXPECT_FALSE(std::filesystem::exists(path_));
   held.reset();
   std::vector<std::wstring> entries;
@@ -614,14 +637,14 @@ TEST_F(ProcessListFile, AnEditIsAppliedToWhatTheFileHoldsNow) {
 }
 
 // Another program writes the list while the save writes its new content.
-std::wstring list_written_meanwhile;
-int writes_meanwhile = 0;
+std::wstring ListWrittenMeanwhile;
+int WritesMeanwhile = 0;
 bool WriteWhileAnotherProgramAppends(HANDLE file, const void* data, DWORD size) {
-  if (writes_meanwhile-- > 0) {
-    unique_hfile list(::CreateFileW(list_written_meanwhile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+  if (WritesMeanwhile-- > 0) {
+    unique_hfile list(::CreateFileW(ListWrittenMeanwhile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
-    const std::vector<std::byte> line = EchoLine("late" + std::to_string(writes_meanwhile) + ".exe");
+    const std::vector<std::byte> line = EchoLine("late" + std::to_string(WritesMeanwhile) + ".exe");
     ::WriteFile(list.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
   DWORD written = 0;
@@ -630,16 +653,15 @@ bool WriteWhileAnotherProgramAppends(HANDLE file, const void* data, DWORD size) 
 
 TEST_F(ProcessListFile, AChangeDuringTheSaveIsNeverReplacedUnseen) {
   ASSERT_EQ(SaveProcessList(path_, {L"alpha.exe"}), 1);
-  list_written_meanwhile = path_;
-  writes_meanwhile = 2;
+  ListWrittenMeanwhile = path_;
+  WritesMeanwhile = 2;
   int calls = 0;
-  const ListFileUpdate update = UpdateProcessListFile(
-      path_,
-      [&](const std::vector<std::wstring>& entries) {
-        ++calls;
-        return std::optional(AddEntry(entries, L"beta.exe"));
-      },
-      {WriteWhileAnotherProgramAppends});
+  const ListFileUpdate update = UpdateProcessListFile(path_,
+                                                      [&](const std::vector<std::wstring>& entries) {
+                                                        ++calls;
+                                                        return std::optional(AddEntry(entries, L"beta.exe"));
+                                                      },
+                                                      {WriteWhileAnotherProgramAppends});
   EXPECT_TRUE(update.saved);
   EXPECT_EQ(calls, 3) << "the edit is applied again to each new content";
   EXPECT_THAT(update.entries, ElementsAre(L"alpha.exe", L"late1.exe", L"late0.exe", L"beta.exe"));
@@ -671,9 +693,8 @@ TEST_F(ProcessListFile, AFileRefusedNowIsNeitherEditedNorTouched) {
   WriteRaw(Utf16(L"a.exe\r\n"));
   unique_hfile locked(::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locked);
-  const ListFileUpdate update = UpdateProcessListFile(path_, [](const std::vector<std::wstring>& entries) {
-    return std::optional(AddEntry(entries, L"b.exe"));
-  });
+  const ListFileUpdate update = UpdateProcessListFile(
+      path_, [](const std::vector<std::wstring>& entries) { return std::optional(AddEntry(entries, L"b.exe")); });
   EXPECT_EQ(update.status, ListFileStatus::Unreadable);
   EXPECT_FALSE(update.saved);
   locked.reset();

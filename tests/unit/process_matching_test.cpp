@@ -40,8 +40,8 @@ TEST(ProcessMatches, FileNameThenImagePath) {
   PathMatcher* matchers[] = {&Win32PathMatcher(), &fake};
   for (PathMatcher* matcher : matchers) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << (matcher == &fake ? "fake " : "shell ") << c.pattern << " / "
-                                      << c.fileName << " / " << c.imagePath);
+      SCOPED_TRACE(testing::Message() << (matcher == &fake ? "fake " : "shell ") << c.pattern << " / " << c.fileName
+                                      << " / " << c.imagePath);
       ProcessRecord record;
       record.imagePath = c.imagePath;
       EXPECT_EQ(ProcessMatches(*matcher, c.fileName, record, c.pattern), c.matches);
@@ -52,6 +52,8 @@ TEST(ProcessMatches, FileNameThenImagePath) {
 // The worker's own matcher gives the shell's answers for every ordinary
 // pattern: each name against each pattern, compared with PathMatchSpecW.
 TEST(MatchesPathSpec, AnswersAsTheShellDoesForOrdinaryPatterns) {
+  // The tables keep their rows.
+  // clang-format off
   const wchar_t* names[] = {
       L"notepad.exe", L"NOTEPAD.EXE", L"note.pad.exe", L"a", L"ab", L"abc", L"x.y", L"xy", L"readme",
       L"C:\\Tools\\app.exe", L"C:\\Tools\\sub\\app.exe", L"D:\\Tools\\app.exe", L"caf\u00e9.exe",
@@ -65,6 +67,7 @@ TEST(MatchesPathSpec, AnswersAsTheShellDoesForOrdinaryPatterns) {
       L"none;*.exe", L"none; abc", L"abc;", L";abc", L";", L"", L" ", L"semi;colon.exe", L"*ss*ss*.exe",
       L"m*i*s*p*.exe", L"*a*a*b", L"a*a*a*a*b", L"*?", L"?*?", L"*.e?e", L"readme*", L"*readme",
   };
+  // clang-format on
   for (const wchar_t* name : names) {
     for (const wchar_t* pattern : patterns) {
       EXPECT_EQ(MatchesPathSpec(name, pattern), Win32PathMatcher().PathMatchSpecW(name, pattern))
@@ -80,15 +83,15 @@ TEST(MatchesPathSpec, ManyStarsCostNoMoreThanOne) {
   const std::wstring stars(16, L'*');
   EXPECT_TRUE(MatchesPathSpec(L"abcz", (stars + L"z").c_str()));
   EXPECT_FALSE(MatchesPathSpec(L"abcy", (stars + L"z").c_str()));
-  const std::wstring long_path = L"C:\\" + std::wstring(1000, L'a') + L".exe";
-  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (stars + L"z").c_str()));
+  const std::wstring longPath = L"C:\\" + std::wstring(1000, L'a') + L".exe";
+  EXPECT_FALSE(MatchesPathSpec(longPath.c_str(), (stars + L"z").c_str()));
   std::wstring alternating;
   for (int i = 0; i < 40; ++i) alternating += L"*a";
-  EXPECT_TRUE(MatchesPathSpec(long_path.c_str(), (alternating + L"*").c_str()));
-  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), (alternating + L"b").c_str()));
+  EXPECT_TRUE(MatchesPathSpec(longPath.c_str(), (alternating + L"*").c_str()));
+  EXPECT_FALSE(MatchesPathSpec(longPath.c_str(), (alternating + L"b").c_str()));
   // A mask with more characters than the name cannot match, however long.
   const std::wstring huge = L"*" + std::wstring(1 << 20, L'x') + L"*";
-  EXPECT_FALSE(MatchesPathSpec(long_path.c_str(), huge.c_str()));
+  EXPECT_FALSE(MatchesPathSpec(longPath.c_str(), huge.c_str()));
 }
 
 class PathCacheTest : public ::testing::Test {
@@ -100,9 +103,7 @@ class PathCacheTest : public ::testing::Test {
     }
     cache_.Purge();
   }
-  size_t QueriesOf(DWORD id) {
-    return system_.CountCalls("OpenProcess 0x1000 " + std::to_string(id));
-  }
+  size_t QueriesOf(DWORD id) { return system_.CountCalls("OpenProcess 0x1000 " + std::to_string(id)); }
 
   FakeSystem system_;
   ProcessPathCache cache_;
@@ -112,8 +113,8 @@ TEST_F(PathCacheTest, QueriesEachPathOnceAndClosesTheHandle) {
   system_.processes = {{7, L"app.exe", L"C:\\Tools\\app.exe"}};
   Pass();
   Pass();
-  EXPECT_THAT(system_.Calls(), ElementsAre("OpenProcess 0x1000 7", "QueryFullProcessImageNameW 7 0 1024",
-                                           "CloseHandle process 7"));
+  EXPECT_THAT(system_.Calls(),
+              ElementsAre("OpenProcess 0x1000 7", "QueryFullProcessImageNameW 7 0 1024", "CloseHandle process 7"));
   EXPECT_EQ(cache_.Find(7)->imagePath, L"C:\\Tools\\app.exe");
 }
 
@@ -200,11 +201,11 @@ TEST_F(PatternListTest, CachedResultsEqualTheRuleAndAreComputedOnce) {
   for (int i = 0; i < 70; ++i) patterns.push_back(L"filler" + std::to_wstring(i) + L".exe");
   patterns.push_back(L"*.exe");
   PatternList cached(patterns, system_);
-  PatternList uncached(patterns, system_, MatchCaching::kUncached);
+  PatternList uncached(patterns, system_, MatchCaching::Uncached);
   EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));
-  const uint64_t after_first = system_.PathMatchCalls();
+  const uint64_t afterFirst = system_.PathMatchCalls();
   EXPECT_THAT(MatchesOf(cached, 7), ElementsAre(0, 2, 3, 74));
-  EXPECT_EQ(system_.PathMatchCalls(), after_first) << "a known process is only looked up";
+  EXPECT_EQ(system_.PathMatchCalls(), afterFirst) << "a known process is only looked up";
   EXPECT_THAT(MatchesOf(uncached, 7), ElementsAre(0, 2, 3, 74));
 }
 

@@ -56,13 +56,13 @@ TEST(ProcessRows, OffCellsOnMatchedRowsOnly) {
     ProcessColumn column;
     const wchar_t* text;
   } cases[] = {
-      {&matched, onlyEfficiency, ProcessColumn::kEfficiencyMode, L"Placed"},
-      {&matched, onlyEfficiency, ProcessColumn::kCpuAffinity, L"Off"},
-      {&matched, onlyEfficiency, ProcessColumn::kCpuSets, L"Off"},
-      {&matched, none, ProcessColumn::kEfficiencyMode, L"Placed"},  // placed before it was switched off
-      {&matched, {true, true, true}, ProcessColumn::kCpuAffinity, L""},  // on, but the process had ended
-      {&unmatched, none, ProcessColumn::kCpuAffinity, L""},
-      {&matched, none, ProcessColumn::kPattern, L"game.exe"},
+      {&matched, onlyEfficiency, ProcessColumn::EfficiencyMode, L"Placed"},
+      {&matched, onlyEfficiency, ProcessColumn::CpuAffinity, L"Off"},
+      {&matched, onlyEfficiency, ProcessColumn::CpuSets, L"Off"},
+      {&matched, none, ProcessColumn::EfficiencyMode, L"Placed"},       // placed before it was switched off
+      {&matched, {true, true, true}, ProcessColumn::CpuAffinity, L""},  // on, but the process had ended
+      {&unmatched, none, ProcessColumn::CpuAffinity, L""},
+      {&matched, none, ProcessColumn::Pattern, L"game.exe"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ProcessCellText(*c.row, c.column, c.on), c.text)
@@ -85,27 +85,32 @@ TEST(ProcessRows, MethodCellTips) {
     const wchar_t* systemMessage;
     const wchar_t* tip;
   } cases[] = {
-      {kPlaced, ProcessColumn::kCpuAffinity, all, L"", L"The process may run only on the P-cores."},
-      {kNotRun, ProcessColumn::kCpuSets, {true, true, false}, L"",
+      {kPlaced, ProcessColumn::CpuAffinity, all, L"", L"The process may run only on the P-cores."},
+      {kNotRun,
+       ProcessColumn::CpuSets,
+       {true, true, false},
+       L"",
        L"CPU Sets is switched off in the Methods menu of the main window."},
-      {kNotRun, ProcessColumn::kEfficiencyMode, all, L"", L"Efficiency Mode Off was not applied: the process had ended."},
-      {kUnsupported, ProcessColumn::kCpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
-      {Failed(87), ProcessColumn::kCpuAffinity, all, L"The parameter is incorrect.",
+      {kNotRun, ProcessColumn::EfficiencyMode, all, L"",
+       L"Efficiency Mode Off was not applied: the process had ended."},
+      {kUnsupported, ProcessColumn::CpuSets, all, L"", L"CPU Sets is not offered by this version of Windows."},
+      {Failed(87), ProcessColumn::CpuAffinity, all, L"The parameter is incorrect.",
        L"Windows refused the call with error 87: The parameter is incorrect."},
-      {Failed(1234), ProcessColumn::kCpuAffinity, all, L"", L"Windows refused the call with error 1234"},
-      {kDeniedProtected, ProcessColumn::kEfficiencyMode, all, L"Access is denied.",
+      {Failed(1234), ProcessColumn::CpuAffinity, all, L"", L"Windows refused the call with error 1234"},
+      {kDeniedProtected, ProcessColumn::EfficiencyMode, all, L"Access is denied.",
        L"Windows protects this process and refuses this change to every program, administrators included. Only CPU "
        L"Sets can still be applied to it (switched on in the Methods menu of the main window)."},
   };
   for (const auto& c : cases) {
     const ProcessResult row = Row(1, L"game.exe", L"game.exe", L"", {c.result, c.result, c.result});
-    EXPECT_EQ(MethodCellTip(row, c.column, c.on, c.systemMessage), c.tip) << testing::PrintToString(std::wstring(c.tip));
+    EXPECT_EQ(MethodCellTip(row, c.column, c.on, c.systemMessage), c.tip)
+        << testing::PrintToString(std::wstring(c.tip));
   }
   const ProcessResult denied = Row(1, L"game.exe", L"game.exe", L"", {kDenied, kNotRun, kNotRun});
-  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::kEfficiencyMode, all, L""),
+  EXPECT_THAT(MethodCellTip(denied, ProcessColumn::EfficiencyMode, all, L""),
               ::testing::StartsWith(L"Windows denied access to this process."));
-  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::kCpuSets, all, L""), L"") << "not matched";
-  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::kPath, all, L""), L"") << "not a method column";
+  EXPECT_EQ(MethodCellTip(Row(2, L"other.exe"), ProcessColumn::CpuSets, all, L""), L"") << "not matched";
+  EXPECT_EQ(MethodCellTip(denied, ProcessColumn::Path, all, L""), L"") << "not a method column";
 }
 
 class ProcessOrderTest : public ::testing::Test {
@@ -130,25 +135,29 @@ TEST_F(ProcessOrderTest, SortsAndFilters) {
       // Matched first, each group by name (letter case ignored), then id.
       {{}, false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
       {{}, true, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12"}},
-      {{static_cast<int>(ProcessColumn::kPid), false},
-       false, {L"alpha.exe:4", L"zeta.exe:8", L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
-      {{static_cast<int>(ProcessColumn::kPid), true},
-       false, {L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8", L"alpha.exe:4"}},
+      {{static_cast<int>(ProcessColumn::Pid), false},
+       false,
+       {L"alpha.exe:4", L"zeta.exe:8", L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
+      {{static_cast<int>(ProcessColumn::Pid), true},
+       false,
+       {L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8", L"alpha.exe:4"}},
       // Placed before refused before not run; ties by name.
-      {{static_cast<int>(ProcessColumn::kCpuAffinity), false},
-       false, {L"game.exe:9", L"anticheat.exe:30", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
+      {{static_cast<int>(ProcessColumn::CpuAffinity), false},
+       false,
+       {L"game.exe:9", L"anticheat.exe:30", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
       // Rows without a pattern stay last under the pattern column, rows without a path under the path column.
-      {{static_cast<int>(ProcessColumn::kPattern), false},
-       false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
-      {{static_cast<int>(ProcessColumn::kPath), false},
-       false, {L"alpha.exe:4", L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8"}},
-      {{static_cast<int>(ProcessColumn::kProcess), true},
-       true, {L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
+      {{static_cast<int>(ProcessColumn::Pattern), false},
+       false,
+       {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8"}},
+      {{static_cast<int>(ProcessColumn::Path), false},
+       false,
+       {L"alpha.exe:4", L"anticheat.exe:30", L"Game.exe:12", L"game.exe:9", L"zeta.exe:8"}},
+      {{static_cast<int>(ProcessColumn::Process), true}, true, {L"game.exe:9", L"Game.exe:12", L"anticheat.exe:30"}},
   };
   for (const auto& c : cases) {
     OrderProcessRows(rows_, c.onlyMatched, c.sort, order_);
-    EXPECT_EQ(Names(rows_, order_), c.expected) << "column " << c.sort.column << " descending "
-                                                << c.sort.descending << " only matched " << c.onlyMatched;
+    EXPECT_EQ(Names(rows_, order_), c.expected)
+        << "column " << c.sort.column << " descending " << c.sort.descending << " only matched " << c.onlyMatched;
   }
 }
 
@@ -157,11 +166,28 @@ TEST_F(ProcessOrderTest, SortsAndFilters) {
 // beginning of a longer text first, and outside ASCII the system's own table.
 TEST(ProcessRows, TextSortsAsTheSystemsOrdinalIgnoringCase) {
   const std::vector<std::wstring> paths = {
-      L"C:\\Program Files\\Vendor 1\\a.exe", L"c:\\program files\\vendor 1\\B.exe", L"C:\\Program Files\\Vendor 1",
-      L"C:\\x\\a_.exe", L"C:\\x\\aZ.exe", L"C:\\x\\a`.exe", L"C:\\x\\az.exe", L"C:\\x\\a{.exe", L"C:\\x\\A.EXE",
-      L"C:\\x\\\u00e4.exe", L"C:\\X\\\u00c4.exe", L"C:\\x\\\u0131.exe", L"C:\\x\\I.exe", L"C:\\x\\\u212a.exe",
-      L"C:\\x\\k.exe", L"C:\\x\\\U0001F600.exe", L"C:\\x\\\uff41.exe", L"C:\\x\\\u00e4", L"C:\\x\\a.exe\u00e4",
-      L"C:\\x\\@.exe", L"C:\\x\\[.exe", L"C:\\x\\\u0080.exe",
+      L"C:\\Program Files\\Vendor 1\\a.exe",
+      L"c:\\program files\\vendor 1\\B.exe",
+      L"C:\\Program Files\\Vendor 1",
+      L"C:\\x\\a_.exe",
+      L"C:\\x\\aZ.exe",
+      L"C:\\x\\a`.exe",
+      L"C:\\x\\az.exe",
+      L"C:\\x\\a{.exe",
+      L"C:\\x\\A.EXE",
+      L"C:\\x\\\u00e4.exe",
+      L"C:\\X\\\u00c4.exe",
+      L"C:\\x\\\u0131.exe",
+      L"C:\\x\\I.exe",
+      L"C:\\x\\\u212a.exe",
+      L"C:\\x\\k.exe",
+      L"C:\\x\\\U0001F600.exe",
+      L"C:\\x\\\uff41.exe",
+      L"C:\\x\\\u00e4",
+      L"C:\\x\\a.exe\u00e4",
+      L"C:\\x\\@.exe",
+      L"C:\\x\\[.exe",
+      L"C:\\x\\\u0080.exe",
   };
   auto ordinal = [](const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE);
@@ -171,11 +197,11 @@ TEST(ProcessRows, TextSortsAsTheSystemsOrdinalIgnoringCase) {
       // The same name for both, so that only the text decides, else the id.
       const std::vector<ProcessResult> pair = {Row(1, L"same.exe", L"", paths[i]), Row(2, L"same.exe", L"", paths[j])};
       std::vector<uint32_t> order;
-      OrderProcessRows(pair, false, {static_cast<int>(ProcessColumn::kPath), false}, order);
+      OrderProcessRows(pair, false, {static_cast<int>(ProcessColumn::Path), false}, order);
       const bool firstBefore = ordinal(paths[i], paths[j]) != CSTR_GREATER_THAN;
       EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j;
       const std::vector<ProcessResult> named = {Row(1, paths[i]), Row(2, paths[j])};
-      OrderProcessRows(named, false, {static_cast<int>(ProcessColumn::kProcess), false}, order);
+      OrderProcessRows(named, false, {static_cast<int>(ProcessColumn::Process), false}, order);
       EXPECT_EQ(order[0], firstBefore ? 0u : 1u) << i << " " << j << " by name";
     }
   }
@@ -207,10 +233,11 @@ TEST_F(ProcessOrderTest, TheFilterFindsNamePathOrPatternIgnoringCase) {
     bool onlyMatched;
     std::vector<std::wstring> expected;
   } cases[] = {
-      {L"", false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8",
-                    L"\u00c4rger.exe:40"}},
+      {L"",
+       false,
+       {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12", L"alpha.exe:4", L"zeta.exe:8", L"\u00c4rger.exe:40"}},
       {L"GAME", false, {L"anticheat.exe:30", L"game.exe:9", L"Game.exe:12"}},  // anticheat by its path
-      {L"c:\\games\\*", false, {L"anticheat.exe:30"}},                        // by its pattern
+      {L"c:\\games\\*", false, {L"anticheat.exe:30"}},                         // by its pattern
       {L"ALPHA.EXE", false, {L"alpha.exe:4"}},
       {L"\u00e4rg", false, {L"\u00c4rger.exe:40"}},
       {L"spiele\\\u00e4", false, {L"\u00c4rger.exe:40"}},
@@ -255,12 +282,12 @@ TEST_F(ProcessOrderTest, TypeToFindLooksInTheSortColumnFromTheGivenRow) {
       {{}, L"", 0, -1},
       {{}, L"z", 99, 4},  // a start past the end is the top
       // By path: alpha (C:\alpha), anticheat, Game (C:\Games\Game.exe), game (no path), zeta (none).
-      {{static_cast<int>(ProcessColumn::kPath), false}, L"c:\\games\\g", 0, 2},
+      {{static_cast<int>(ProcessColumn::Path), false}, L"c:\\games\\g", 0, 2},
       // By PID: 4, 8, 9, 12, 30.
-      {{static_cast<int>(ProcessColumn::kPid), false}, L"1", 0, 3},
-      {{static_cast<int>(ProcessColumn::kPid), false}, L"3", 0, 4},
+      {{static_cast<int>(ProcessColumn::Pid), false}, L"1", 0, 3},
+      {{static_cast<int>(ProcessColumn::Pid), false}, L"3", 0, 4},
       // By a method column, the cell's word: game 9, Game 12 (placed), anticheat (denied), alpha, zeta.
-      {{static_cast<int>(ProcessColumn::kEfficiencyMode), false}, L"den", 0, 2},
+      {{static_cast<int>(ProcessColumn::EfficiencyMode), false}, L"den", 0, 2},
   };
   for (const auto& c : cases) {
     OrderProcessRows(rows_, false, c.sort, order_);
@@ -280,7 +307,7 @@ TEST_F(ProcessOrderTest, AFocusWhoseRowIsGoneMovesToItsNeighbour) {
     bool onlyMatched;
     int expected;  // new position, -1 for none
   } cases[] = {
-      {"the middle row ends", {9}, 1, false, 1},          // Game 12 moves up into its place
+      {"the middle row ends", {9}, 1, false, 1},           // Game 12 moves up into its place
       {"it and the row below end", {9, 12}, 1, false, 1},  // alpha 4
       {"the last row ends", {8}, 4, false, 3},             // alpha 4, above it
       {"the first row ends", {30}, 0, false, 0},
@@ -312,13 +339,28 @@ TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
   } cases[] = {
       {"one new", {2}, {}, {L"alpha.exe"}, L"", L""},
       {"one listed", {2}, {L"ALPHA.EXE"}, {}, L"", L"alpha.exe is already in the list."},
-      {"two new, one listed", {1, 2, 0}, {L"alpha.exe"}, {L"Game.exe", L"zeta.exe"},
-       L"Add 2 entries to the list?\nGame.exe\nzeta.exe\n\nalpha.exe is already in the list.", L""},
-      {"one new, two listed", {1, 2, 0}, {L"zeta.exe", L"game.exe"}, {L"alpha.exe"}, L"",
+      {"two new, one listed",
+       {1, 2, 0},
+       {L"alpha.exe"},
+       {L"Game.exe", L"zeta.exe"},
+       L"Add 2 entries to the list?\nGame.exe\nzeta.exe\n\nalpha.exe is already in the list.",
+       L""},
+      {"one new, two listed",
+       {1, 2, 0},
+       {L"zeta.exe", L"game.exe"},
+       {L"alpha.exe"},
+       L"",
        L"Already in the list:\nGame.exe\nzeta.exe"},
-      {"a name with ';'", {5}, {}, {L"a?b.exe"}, L"",
+      {"a name with ';'",
+       {5},
+       {},
+       {L"a?b.exe"},
+       L"",
        L"a;b.exe is listed as a?b.exe\n(';' would begin a new pattern, and spaces at its start are left out.)"},
-      {"renamed among two", {5, 0}, {}, {L"a?b.exe", L"zeta.exe"},
+      {"renamed among two",
+       {5, 0},
+       {},
+       {L"a?b.exe", L"zeta.exe"},
        L"Add 2 entries to the list?\na?b.exe\nzeta.exe\n\na;b.exe is listed as a?b.exe\n(';' would begin a new "
        L"pattern, and spaces at its start are left out.)",
        L""},
@@ -326,7 +368,7 @@ TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const AddPlan plan = PlanAdd(rows_, c.selected, AddWhat::kName, c.listed);
+    const AddPlan plan = PlanAdd(rows_, c.selected, AddWhat::Name, c.listed);
     EXPECT_EQ(plan.entries, c.entries);
     EXPECT_EQ(AddQuestionText(plan), c.question);
     EXPECT_EQ(AddReportText(plan), c.report);
@@ -337,7 +379,7 @@ TEST_F(ProcessOrderTest, AnAddNamesWhatIsListedAndAsksForMoreThanOne) {
     many.push_back(Row(id, L"p" + std::to_wstring(id) + L".exe"));
     all.push_back(id);
   }
-  const std::wstring question = AddQuestionText(PlanAdd(many, all, AddWhat::kName, {}));
+  const std::wstring question = AddQuestionText(PlanAdd(many, all, AddWhat::Name, {}));
   EXPECT_THAT(question, ::testing::StartsWith(L"Add 12 entries to the list?\np0.exe\n"));
   EXPECT_THAT(question, ::testing::EndsWith(L"\np9.exe\n(and 2 more)"));
 }
@@ -369,8 +411,8 @@ TEST_F(ProcessOrderTest, SelectionFollowsItsProcessesAcrossARefresh) {
                                                KeyOf(rows_[order_[4]])};  // anticheat 30, Game 12, zeta 8
 
   std::vector<ProcessResult> next = rows_;
-  next.erase(next.begin() + 3);                   // anticheat.exe ended
-  next[0] = Row(8, L"reused.exe");                // zeta.exe ended, its id reused
+  next.erase(next.begin() + 3);                    // anticheat.exe ended
+  next[0] = Row(8, L"reused.exe");                 // zeta.exe ended, its id reused
   next.push_back(Row(2, L"aaa.exe", L"aaa.exe"));  // a new process sorts in before the selection
   std::vector<uint32_t> order;
   OrderProcessRows(next, false, {}, order);
@@ -384,7 +426,7 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
   rows_[1].imagePath = L"C:\\odd\tname\r\n.exe";
   OrderProcessRows(rows_, false, {}, order_);
   const std::vector<uint32_t> selected = {order_[2], order_[3]};
-  const ProcessColumnTitles titles = {L"Process", L"PID",      L"Pattern", L"Efficiency Mode Off",
+  const ProcessColumnTitles titles = {L"Process",        L"PID",      L"Pattern", L"Efficiency Mode Off",
                                       L"CPU Affinities", L"CPU Sets", L"Path"};
   EXPECT_EQ(ProcessRowsCopyText(titles, rows_, selected),
             L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
@@ -394,9 +436,8 @@ TEST_F(ProcessOrderTest, CopyTextHasAHeaderAndTheSelectedRowsInDisplayOrder) {
 
 TEST_F(ProcessOrderTest, AnAddSkipsMissingPathsAndRepeats) {
   const std::vector<uint32_t> selected = {1, 4, 2, 0};  // Game.exe, game.exe (no path), alpha.exe, zeta.exe
-  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::kName, {}).entries,
-              ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
-  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::kPath, {}).entries,
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::Name, {}).entries, ElementsAre(L"Game.exe", L"alpha.exe", L"zeta.exe"));
+  EXPECT_THAT(PlanAdd(rows_, selected, AddWhat::Path, {}).entries,
               ElementsAre(L"C:\\Games\\Game.exe", L"C:\\alpha.exe"));
 }
 
@@ -416,7 +457,7 @@ TEST(ProcessRows, AddedEntriesMatchTheirProcessOnly) {
   for (const auto& c : cases) {
     const std::vector<ProcessResult> rows = {Row(1, c.text, L"", c.text)};
     const std::vector<uint32_t> selected = {0};
-    EXPECT_THAT(PlanAdd(rows, selected, AddWhat::kName, {}).entries, ElementsAre(c.entry)) << c.text;
+    EXPECT_THAT(PlanAdd(rows, selected, AddWhat::Name, {}).entries, ElementsAre(c.entry)) << c.text;
     EXPECT_TRUE(MatchesPathSpec(c.text, c.entry)) << c.text;
     EXPECT_FALSE(MatchesPathSpec(L"other.exe", c.entry)) << c.text;
   }
@@ -427,10 +468,10 @@ TEST(ProcessRows, LongAndSupplementaryNamesPassThrough) {
   const std::wstring name = std::wstring(L"\U0001F3AE") + std::wstring(255, L'x') + L".exe";
   const std::wstring path = L"\\\\?\\C:\\" + std::wstring(32000, L'p') + L"\\" + name;
   const std::vector<ProcessResult> rows = {Row(1, name, name, path)};
-  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::kProcess), name);
-  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::kPath), path);
+  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Process), name);
+  EXPECT_EQ(ProcessCellText(rows[0], ProcessColumn::Path), path);
   const std::vector<uint32_t> selected = {0};
-  EXPECT_THAT(PlanAdd(rows, selected, AddWhat::kPath, {}).entries, ElementsAre(path));
+  EXPECT_THAT(PlanAdd(rows, selected, AddWhat::Path, {}).entries, ElementsAre(path));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The Running Processes window on the test's own thread, over rows the test
+// The Running processes window on the test's own thread, over rows the test
 // publishes as the worker would: what the list view shows, the order, the
 // filter, the selection across refreshes, the commands, and the size and
 // column widths it keeps in the settings.
@@ -52,7 +52,7 @@ class BoxAnswerer {
   }
   BoxAnswerer(const BoxAnswerer&) = delete;
   BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-  const std::vector<Box>& boxes() const { return boxes_; }
+  const std::vector<Box>& Boxes() const { return boxes_; }
 
  private:
   static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) noexcept {
@@ -101,10 +101,10 @@ bool SameAsAFullRepaint(HWND window) {
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   Canvas shown(width, height);
-  ::BitBlt(shown.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+  ::BitBlt(shown.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
   ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Canvas repainted(width, height);
-  ::BitBlt(repainted.dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+  ::BitBlt(repainted.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
   return shown.SamePixels(repainted);
 }
 
@@ -178,6 +178,7 @@ class ProcessesWindowTest : public ::testing::Test {
   // "name:pid" per shown row, top to bottom.
   std::vector<std::wstring> Shown() const {
     std::vector<std::wstring> shown;
+    shown.reserve(Count());
     for (int row = 0; row < Count(); ++row) shown.push_back(Cell(row, 0) + L":" + Cell(row, 1));
     return shown;
   }
@@ -236,7 +237,7 @@ class ProcessesWindowTest : public ::testing::Test {
   std::vector<std::wstring> removed_;
 };
 
-std::vector<ProcessResult> with_rows(std::vector<ProcessResult> rows, std::initializer_list<ProcessResult> more) {
+std::vector<ProcessResult> WithRows(std::vector<ProcessResult> rows, std::initializer_list<ProcessResult> more) {
   rows.insert(rows.end(), more);
   return rows;
 }
@@ -312,8 +313,8 @@ TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
   const LRESULT top = ::SendMessageW(view_, LVM_GETTOPINDEX, 0, 0);
   ASSERT_GT(top, 0);
 
-  many.erase(many.begin());                                  // zeta.exe 8 ended
-  many[0] = Row(12, L"other.exe");                           // game.exe 12 ended, its id reused
+  many.erase(many.begin());                                                          // zeta.exe 8 ended
+  many[0] = Row(12, L"other.exe");                                                   // game.exe 12 ended, its id reused
   many.push_back(Row(2, L"aaa.exe", L"aaa.exe", L"", {kPlaced, kNotRun, kNotRun}));  // sorts in first
   Publish(many);
   ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
@@ -398,13 +399,13 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     const char* name;
     std::vector<ProcessResult> before;
     std::vector<ProcessResult> after;
-    int scrollTo = -1;          // a row scrolled into view before the pass
-    bool paintedBefore = true;  // false: the window's first paint still waits
-    int selected = -1;          // a row selected before the pass
-    bool onlyMatchedAfter = false;  // "Only matched processes" ticked instead of a pass
+    int scrollTo = -1;                     // a row scrolled into view before the pass
+    bool paintedBefore = true;             // false: the window's first paint still waits
+    int selected = -1;                     // a row selected before the pass
+    bool onlyMatchedAfter = false;         // "Only matched processes" ticked instead of a pass
     const wchar_t* filterAfter = nullptr;  // typed into the filter box instead of a pass
-    int focused = -1;     // another row focused before the pass, the list holding the keyboard focus
-    int scrollRight = 0;  // pixels the list is scrolled to the right before the pass
+    int focused = -1;                      // another row focused before the pass, the list holding the keyboard focus
+    int scrollRight = 0;                   // pixels the list is scrolled to the right before the pass
   };
   // Twelve rows, the first three matched: matched first, the others after.
   std::vector<ProcessResult> someMatched = Rows(12);
@@ -426,16 +427,31 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
       {"a row ends mid-page while scrolled", thousand, Without(thousand, {500}), 510, true, 505},
       // Rows that move by whole rows are moved on screen: the selection and the focus go where their
       // rows are drawn, whatever the rows' offset and number.
-      {.name = "the top row ends below a selection and the focus in the list", .before = thousand,
-       .after = Without(thousand, {0}), .selected = 4, .focused = 9},
-      {.name = "a row starts on top above a selection and the focus in the list", .before = thousand,
-       .after = with(thousand, {Row(99, L"proa.exe")}), .selected = 4, .focused = 9},
-      {.name = "rows end on top and mid-page", .before = thousand, .after = Without(thousand, {0, 1, 105}),
-       .selected = 14, .focused = 13},
-      {.name = "the top row ends while scrolled right", .before = thousand, .after = Without(thousand, {0}),
-       .selected = 4, .scrollRight = 150},
-      {.name = "the top row of a list shorter than the page ends, one starts at its end", .before = Rows(9),
-       .after = with(Without(Rows(9), {0}), {Row(98, L"proc9.exe")}), .selected = 3, .focused = 5},
+      {.name = "the top row ends below a selection and the focus in the list",
+       .before = thousand,
+       .after = Without(thousand, {0}),
+       .selected = 4,
+       .focused = 9},
+      {.name = "a row starts on top above a selection and the focus in the list",
+       .before = thousand,
+       .after = with(thousand, {Row(99, L"proa.exe")}),
+       .selected = 4,
+       .focused = 9},
+      {.name = "rows end on top and mid-page",
+       .before = thousand,
+       .after = Without(thousand, {0, 1, 105}),
+       .selected = 14,
+       .focused = 13},
+      {.name = "the top row ends while scrolled right",
+       .before = thousand,
+       .after = Without(thousand, {0}),
+       .selected = 4,
+       .scrollRight = 150},
+      {.name = "the top row of a list shorter than the page ends, one starts at its end",
+       .before = Rows(9),
+       .after = with(Without(Rows(9), {0}), {Row(98, L"proc9.exe")}),
+       .selected = 3,
+       .focused = 5},
       // Rows gone from the end of a list shorter than the page: nothing may stay below the new last row.
       {"the last row ends", Rows(9), Rows(8)},
       {"the last rows end, with a selection", Rows(12), Rows(5), -1, true, 3},
@@ -516,8 +532,8 @@ TEST_F(ProcessesWindowTest, AddNameAddPathAndCopyUseTheSelectedRows) {
     const BoxAnswerer yes(IDYES);
     ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
     ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_PATH, BN_CLICKED), 0);
-    ASSERT_EQ(yes.boxes().size(), 2u);
-    EXPECT_THAT(yes.boxes()[0].text, ::testing::StartsWith(L"Add 3 entries to the list?"));
+    ASSERT_EQ(yes.Boxes().size(), 2u);
+    EXPECT_THAT(yes.Boxes()[0].text, ::testing::StartsWith(L"Add 3 entries to the list?"));
   }
   EXPECT_THAT(added_, ElementsAre(ElementsAre(L"game.exe", L"alpha.exe", L"zeta.exe"),
                                   ElementsAre(L"C:\\Games\\game.exe", L"C:\\alpha.exe", L"C:\\zeta.exe")));
@@ -547,8 +563,9 @@ TEST_F(ProcessesWindowTest, ACopyWaitsAMomentForTheClipboardAnotherProgramHolds)
   Publish(kRows);
   ASSERT_NE(Open(), nullptr);
   Select({2}, 2);  // alpha.exe
-  const std::wstring copied = L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
-                              L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n";
+  const std::wstring copied =
+      L"Process\tPID\tPattern\tEfficiency Mode Off\tCPU Affinities\tCPU Sets\tPath\r\n"
+      L"alpha.exe\t4\t\t\t\t\tC:\\alpha.exe\r\n";
   // Another thread stands in for the other program: it opens the clipboard,
   // puts `text` on it, says so, and keeps it open until `release` is set.
   struct Holder {
@@ -739,8 +756,8 @@ TEST_F(ProcessesWindowTest, APartlyListedAddNamesTheListedAndComesBack) {
   Publish(kRows);
   ASSERT_NE(Open(), nullptr);
   // The main window comes forward while it adds, as a box of its own would bring it.
-  HWND mainWindow = ::CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                      nullptr, nullptr);
+  HWND mainWindow =
+      ::CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(mainWindow, nullptr);
   ProcessesWindowList list;
   std::vector<std::vector<std::wstring>> added;
@@ -760,23 +777,23 @@ TEST_F(ProcessesWindowTest, APartlyListedAddNamesTheListedAndComesBack) {
   {
     const BoxAnswerer yes(IDYES);
     ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-    ASSERT_EQ(yes.boxes().size(), 1u);
-    EXPECT_EQ(yes.boxes()[0].owner, window_);
-    EXPECT_EQ(yes.boxes()[0].text, L"Already in the list:\ngame.exe\nzeta.exe") << "one new entry: no question";
+    ASSERT_EQ(yes.Boxes().size(), 1u);
+    EXPECT_EQ(yes.Boxes()[0].owner, window_);
+    EXPECT_EQ(yes.Boxes()[0].text, L"Already in the list:\ngame.exe\nzeta.exe") << "one new entry: no question";
   }
   EXPECT_THAT(added, ElementsAre(ElementsAre(L"alpha.exe")));
   EXPECT_EQ(::GetActiveWindow(), window_);
 
-  Publish(with_rows(kRows, {Row(40, L"beta.exe", L"", L"C:\\beta.exe")}));
+  Publish(WithRows(kRows, {Row(40, L"beta.exe", L"", L"C:\\beta.exe")}));
   ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
   Select({0, 1, 2, 3, 4}, 0);  // anticheat, game (listed), alpha, beta, zeta (listed)
   added.clear();
   {
     const BoxAnswerer no(IDNO);
     ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-    ASSERT_EQ(no.boxes().size(), 1u);
-    EXPECT_EQ(no.boxes()[0].owner, window_);
-    EXPECT_EQ(no.boxes()[0].text,
+    ASSERT_EQ(no.Boxes().size(), 1u);
+    EXPECT_EQ(no.Boxes()[0].owner, window_);
+    EXPECT_EQ(no.Boxes()[0].text,
               L"Add 3 entries to the list?\nanticheat.exe\nalpha.exe\nbeta.exe\n\nAlready in the list:\ngame.exe\n"
               L"zeta.exe");
   }
@@ -785,7 +802,7 @@ TEST_F(ProcessesWindowTest, APartlyListedAddNamesTheListedAndComesBack) {
   {
     const BoxAnswerer yes(IDYES);
     ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
-    EXPECT_EQ(yes.boxes().size(), 1u) << "the question says it all: no second box";
+    EXPECT_EQ(yes.Boxes().size(), 1u) << "the question says it all: no second box";
   }
   EXPECT_THAT(added, ElementsAre(ElementsAre(L"anticheat.exe", L"alpha.exe", L"beta.exe")));
   EXPECT_EQ(::GetActiveWindow(), window_);
@@ -801,9 +818,9 @@ TEST_F(ProcessesWindowTest, ANameWithASemicolonIsSaidToBeListedWithAQuestionMark
   const BoxAnswerer ok(IDOK);
   ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_ADD_NAME, BN_CLICKED), 0);
   EXPECT_THAT(added_, ElementsAre(ElementsAre(L"a?b.exe")));
-  ASSERT_EQ(ok.boxes().size(), 1u);
-  EXPECT_THAT(ok.boxes()[0].text, ::testing::StartsWith(L"a;b.exe is listed as a?b.exe"));
-  EXPECT_EQ(ok.boxes()[0].owner, window_);
+  ASSERT_EQ(ok.Boxes().size(), 1u);
+  EXPECT_THAT(ok.Boxes()[0].text, ::testing::StartsWith(L"a;b.exe is listed as a?b.exe"));
+  EXPECT_EQ(ok.Boxes()[0].owner, window_);
 }
 
 // When the focused, selected process ends, its neighbour below takes the
@@ -909,7 +926,7 @@ TEST_F(ProcessesWindowTest, DoubleClickAddsAndRemoveFromListRemovesThePattern) {
   const BoxAnswerer no(IDNO);
   ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_REMOVE_FROM_LIST, 0), 0);
   EXPECT_THAT(removed_, ElementsAre(L"game.exe"));
-  EXPECT_TRUE(no.boxes().empty()) << "nothing else matches it: no question";
+  EXPECT_TRUE(no.Boxes().empty()) << "nothing else matches it: no question";
 }
 
 // Open File Location shows the selected process's file through the starter,
@@ -928,12 +945,12 @@ TEST_F(ProcessesWindowTest, OpenFileLocationShowsTheFileAsTheDesktopsUser) {
   EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::FileInFolder);
   EXPECT_EQ(starter.calls[0].path, L"C:\\Games\\game.exe");
 
-  starter.opens_pages = false;
+  starter.opensPages = false;
   const BoxAnswerer ok(IDOK);
   ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
-  ASSERT_EQ(ok.boxes().size(), 1u);
-  EXPECT_EQ(ok.boxes()[0].owner, window_);
-  EXPECT_THAT(ok.boxes()[0].text, ::testing::EndsWith(L"C:\\Games\\game.exe"));
+  ASSERT_EQ(ok.Boxes().size(), 1u);
+  EXPECT_EQ(ok.Boxes()[0].owner, window_);
+  EXPECT_THAT(ok.Boxes()[0].text, ::testing::EndsWith(L"C:\\Games\\game.exe"));
   Select({0}, 0);  // anticheat.exe: no path known
   ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_OPEN_FILE_LOCATION, 0), 0);
   EXPECT_EQ(starter.calls.size(), 2u) << "nothing to show";
@@ -1024,9 +1041,9 @@ TEST_F(ProcessesWindowTest, CellTipsExplainMethodsAndShowCutOffText) {
   EXPECT_THAT(tipOver(0, 3), ::testing::StartsWith(L"Windows denied access to this process."));
   // The system's own words for error 87, as it gives them.
   wchar_t words[256] = {};
-  ASSERT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 87, 0, words, 256,
-                             nullptr),
-            0u);
+  ASSERT_GT(
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 87, 0, words, 256, nullptr),
+      0u);
   std::wstring message = words;
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
   EXPECT_EQ(tipOver(0, 4), L"Windows refused the call with error 87: " + message);
@@ -1060,8 +1077,8 @@ class ProcessesWindowThemeTest : public DarkModeFixture {
     DarkModeFixture::TearDown();
   }
   void Switch(bool dark) {
-    fake().appsDark = dark;
-    fake().ClearCalls();
+    Fake().appsDark = dark;
+    Fake().ClearCalls();
     ::SendMessageW(window_, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
   }
 
@@ -1075,8 +1092,8 @@ TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAnd
   ASSERT_NE(window_, nullptr);
   const HWND view = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
   const HWND header = reinterpret_cast<HWND>(::SendMessageW(view, LVM_GETHEADER, 0, 0));
-  fake().NameWindow(header, "header");
-  fake().NameWindow(::GetDlgItem(window_, IDC_ADD_NAME), "add name");
+  Fake().NameWindow(header, "header");
+  Fake().NameWindow(::GetDlgItem(window_, IDC_ADD_NAME), "add name");
   EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)), kDarkPalette[kListBackgroundSlot]);
   ::UpdateWindow(window_);
   int framePaints = 0;
@@ -1087,13 +1104,12 @@ TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAnd
     framePaints = 0;
     Switch(dark);
     ::UpdateWindow(window_);
-    EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)),
-              PaletteFor(dark)[kListBackgroundSlot]);
+    EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)), PaletteFor(dark)[kListBackgroundSlot]);
     EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETTEXTCOLOR, 0, 0)), PaletteFor(dark)[kListTextSlot]);
     const std::string allow = dark ? " 1" : " 0";
-    EXPECT_THAT(fake().Calls(), ::testing::IsSupersetOf({"AllowWindowDark header" + allow,
-                                                          std::string("SetWindowTheme header \"ItemsView\" null"),
-                                                          "AllowWindowDark add name" + allow}));
+    EXPECT_THAT(Fake().Calls(), ::testing::IsSupersetOf({"AllowWindowDark header" + allow,
+                                                         std::string("SetWindowTheme header \"ItemsView\" null"),
+                                                         "AllowWindowDark add name" + allow}));
     EXPECT_GE(framePaints, 1);
   }
   ::RemoveWindowSubclass(window_, CountFramePaints, 1);
@@ -1124,4 +1140,3 @@ TEST_F(ProcessesWindowThemeTest, RowsMovedByAPassShowWhatAFullRepaintWouldInDark
 
 }  // namespace
 }  // namespace tarnwick
-

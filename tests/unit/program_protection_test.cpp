@@ -55,13 +55,13 @@ class TestAcl {
           break;
         case ACCESS_ALLOWED_OBJECT_ACE_TYPE: {
           // No object types: the SID follows the flags (Wine lacks AddAccessAllowedObjectAce).
-          const DWORD sid_size = ::GetLengthSid(sid.get());
-          std::vector<BYTE> ace(offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType) + sid_size);
+          const DWORD sidSize = ::GetLengthSid(sid.get());
+          std::vector<BYTE> ace(offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType) + sidSize);
           auto* object = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(ace.data());
           object->Header = {ACCESS_ALLOWED_OBJECT_ACE_TYPE, entry.flags, static_cast<WORD>(ace.size())};
           object->Mask = entry.mask;
           object->Flags = 0;
-          ::CopySid(sid_size, ace.data() + offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType), sid.get());
+          ::CopySid(sidSize, ace.data() + offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType), sid.get());
           EXPECT_TRUE(::AddAce(acl, ACL_REVISION_DS, MAXDWORD, ace.data(), static_cast<DWORD>(ace.size())));
           break;
         }
@@ -78,11 +78,11 @@ class TestAcl {
 
 TEST(ProgramProtection, OnlyAdministratorsSystemAndTrustedInstallerMayChangeTheProgram) {
   // What a Program Files folder holds, and what each case adds to it.
-  const std::vector<Entry> protected_entries = {{kAdministrators, FILE_ALL_ACCESS},
-                                                {kSystem, GENERIC_ALL},
-                                                {kTrustedInstaller, FILE_ALL_ACCESS},
-                                                {kUsers, kReadExecute},
-                                                {L"S-1-3-0", GENERIC_ALL, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE}};
+  const std::vector<Entry> protectedEntries = {{kAdministrators, FILE_ALL_ACCESS},
+                                               {kSystem, GENERIC_ALL},
+                                               {kTrustedInstaller, FILE_ALL_ACCESS},
+                                               {kUsers, kReadExecute},
+                                               {L"S-1-3-0", GENERIC_ALL, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE}};
   struct Case {
     const char* name;
     const wchar_t* owner;
@@ -96,34 +96,59 @@ TEST(ProgramProtection, OnlyAdministratorsSystemAndTrustedInstallerMayChangeTheP
       {"TrustedInstaller owns it", kTrustedInstaller, {}, kFileReplaceRights, false},
       {"one ordinary user owns it", kOneUser, {}, kFileReplaceRights, true},
       {"users own it", kUsers, {}, kFileReplaceRights, true},
-      {"one ordinary user has full control", kAdministrators, {{kOneUser, FILE_ALL_ACCESS}}, kFileReplaceRights,
-       true},
+      {"one ordinary user has full control", kAdministrators, {{kOneUser, FILE_ALL_ACCESS}}, kFileReplaceRights, true},
       {"guests may write", kAdministrators, {{L"S-1-5-32-546", FILE_WRITE_DATA}}, kFileReplaceRights, true},
       {"LOCAL may delete", kAdministrators, {{L"S-1-2-0", DELETE}}, kFileReplaceRights, true},
-      {"all application packages may change the permissions", kAdministrators, {{L"S-1-15-2-1", WRITE_DAC}},
-       kFileReplaceRights, true},
-      {"a domain group may take ownership", kAdministrators, {{kDomainUsers, WRITE_OWNER}}, kFileReplaceRights,
+      {"all application packages may change the permissions",
+       kAdministrators,
+       {{L"S-1-15-2-1", WRITE_DAC}},
+       kFileReplaceRights,
        true},
+      {"a domain group may take ownership", kAdministrators, {{kDomainUsers, WRITE_OWNER}}, kFileReplaceRights, true},
       {"everyone holds generic write", kAdministrators, {{L"S-1-1-0", GENERIC_WRITE}}, kFileReplaceRights, true},
-      {"authenticated users may add files", kAdministrators, {{L"S-1-5-11", FILE_ADD_FILE}}, kFolderReplaceRights,
+      {"authenticated users may add files",
+       kAdministrators,
+       {{L"S-1-5-11", FILE_ADD_FILE}},
+       kFolderReplaceRights,
        true},
-      {"interactive users may delete children", kAdministrators, {{L"S-1-5-4", FILE_DELETE_CHILD}},
-       kFolderReplaceRights, true},
-      {"creator owner's grant applies to the object", kAdministrators, {{L"S-1-3-0", GENERIC_ALL}},
-       kFileReplaceRights, true},
-      {"an object entry is not trusted whoever it names", kAdministrators,
-       {{kAdministrators, WRITE_DAC, 0, ACCESS_ALLOWED_OBJECT_ACE_TYPE}}, kFileReplaceRights, true},
-      {"users may only add subfolders", kAdministrators, {{kUsers, FILE_ADD_SUBDIRECTORY | kReadExecute}},
-       kFolderReplaceRights, false},
-      {"an inherit-only grant is for the children", kAdministrators,
-       {{kOneUser, GENERIC_ALL, INHERIT_ONLY_ACE | CONTAINER_INHERIT_ACE}}, kFolderReplaceRights, false},
-      {"a denial is not needed and changes nothing", kAdministrators,
-       {{kUsers, FILE_ALL_ACCESS, 0, ACCESS_DENIED_ACE_TYPE}}, kFileReplaceRights, false},
-      {"a deny entry does not cancel a grant", kAdministrators,
-       {{kUsers, DELETE, 0, ACCESS_DENIED_ACE_TYPE}, {kUsers, FILE_WRITE_DATA}}, kFileReplaceRights, true},
+      {"interactive users may delete children",
+       kAdministrators,
+       {{L"S-1-5-4", FILE_DELETE_CHILD}},
+       kFolderReplaceRights,
+       true},
+      {"creator owner's grant applies to the object",
+       kAdministrators,
+       {{L"S-1-3-0", GENERIC_ALL}},
+       kFileReplaceRights,
+       true},
+      {"an object entry is not trusted whoever it names",
+       kAdministrators,
+       {{kAdministrators, WRITE_DAC, 0, ACCESS_ALLOWED_OBJECT_ACE_TYPE}},
+       kFileReplaceRights,
+       true},
+      {"users may only add subfolders",
+       kAdministrators,
+       {{kUsers, FILE_ADD_SUBDIRECTORY | kReadExecute}},
+       kFolderReplaceRights,
+       false},
+      {"an inherit-only grant is for the children",
+       kAdministrators,
+       {{kOneUser, GENERIC_ALL, INHERIT_ONLY_ACE | CONTAINER_INHERIT_ACE}},
+       kFolderReplaceRights,
+       false},
+      {"a denial is not needed and changes nothing",
+       kAdministrators,
+       {{kUsers, FILE_ALL_ACCESS, 0, ACCESS_DENIED_ACE_TYPE}},
+       kFileReplaceRights,
+       false},
+      {"a deny entry does not cancel a grant",
+       kAdministrators,
+       {{kUsers, DELETE, 0, ACCESS_DENIED_ACE_TYPE}, {kUsers, FILE_WRITE_DATA}},
+       kFileReplaceRights,
+       true},
   };
   for (const Case& c : cases) {
-    std::vector<Entry> entries = protected_entries;
+    std::vector<Entry> entries = protectedEntries;
     entries.insert(entries.end(), c.extra.begin(), c.extra.end());
     const TestAcl acl(entries);
     const Sid owner(c.owner);
@@ -149,13 +174,12 @@ TEST(ProgramProtection, EveryFolderUpToTheRootIsLookedAt) {
 
 TEST(ProgramProtection, TheProgramAndEveryFolderAboveItMustBeSafe) {
   const std::wstring program = L"C:\\Program Files\\Tarnwick\\tarnwick.exe";
-  const std::vector<std::wstring> objects = {program, L"C:\\Program Files\\Tarnwick", L"C:\\Program Files",
-                                             L"C:\\"};
+  const std::vector<std::wstring> objects = {program, L"C:\\Program Files\\Tarnwick", L"C:\\Program Files", L"C:\\"};
   // Each object in turn is the one that others could change.
-  for (const std::wstring& open_object : objects) {
+  for (const std::wstring& openObject : objects) {
     const bool replaceable =
-        OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD) { return path == open_object; });
-    EXPECT_TRUE(replaceable) << std::string(open_object.begin(), open_object.end());
+        OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD) { return path == openObject; });
+    EXPECT_TRUE(replaceable) << std::string(openObject.begin(), openObject.end());
   }
   std::vector<std::pair<std::wstring, DWORD>> asked;
   EXPECT_FALSE(OthersCanReplaceProgram(program, [&](const std::wstring& path, DWORD rights) {

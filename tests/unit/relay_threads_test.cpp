@@ -34,7 +34,7 @@ class RelayThreadsTest : public testing::Test {
   std::atomic<HWND> target_{nullptr};
   unique_handle quit_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   unique_handle request_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  unique_handle pass_done_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  unique_handle passDone_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
 TEST_F(RelayThreadsTest, CloseRequestSetsQuitAndAsksTheTrayWindowToExit) {
@@ -55,14 +55,14 @@ TEST_F(RelayThreadsTest, AFailedWaitEndsTheInstanceRatherThanLeavingItUnclosable
 }
 
 TEST_F(RelayThreadsTest, PassesAreRelayedWhileTheMainWindowIsOpenUntilQuit) {
-  std::thread relay(PassRelayThread, DuplicateForThread(quit_.get()), DuplicateForThread(pass_done_.get()),
+  std::thread relay(PassRelayThread, DuplicateForThread(quit_.get()), DuplicateForThread(passDone_.get()),
                     std::cref(target_));
   for (int pass = 0; pass < 3; ++pass) {
-    ::SetEvent(pass_done_.get());
+    ::SetEvent(passDone_.get());
     EXPECT_TRUE(Receive(WMU_PASS_DONE)) << "pass " << pass;
   }
   target_ = nullptr;  // the main window closed
-  ::SetEvent(pass_done_.get());
+  ::SetEvent(passDone_.get());
   ::SetEvent(quit_.get());
   relay.join();
   MSG stray{};
@@ -72,12 +72,12 @@ TEST_F(RelayThreadsTest, PassesAreRelayedWhileTheMainWindowIsOpenUntilQuit) {
 // Static destruction closes the process-wide event handles while the
 // detached threads may still wait: each thread waits on handles of its own.
 TEST_F(RelayThreadsTest, StartedThreadsKeepWorkingAfterTheStartersHandlesAreClosed) {
-  unique_handle pass_done_signal = DuplicateForThread(pass_done_.get());
-  unique_handle request_signal = DuplicateForThread(request_.get());
-  unique_handle quit_seen = DuplicateForThread(quit_.get());
-  ASSERT_TRUE(StartPassRelay(quit_.get(), pass_done_.get(), target_));
+  unique_handle passDoneSignal = DuplicateForThread(passDone_.get());
+  unique_handle requestSignal = DuplicateForThread(request_.get());
+  unique_handle quitSeen = DuplicateForThread(quit_.get());
+  ASSERT_TRUE(StartPassRelay(quit_.get(), passDone_.get(), target_));
   ASSERT_TRUE(StartCloseWatcher(quit_.get(), request_.get(), target_));
-  pass_done_.reset();
+  passDone_.reset();
   request_.reset();
   quit_.reset();
   // New handles may take the closed ones' values.
@@ -85,13 +85,13 @@ TEST_F(RelayThreadsTest, StartedThreadsKeepWorkingAfterTheStartersHandlesAreClos
                             unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
                             unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))};
   for (int pass = 0; pass < 3; ++pass) {
-    ::SetEvent(pass_done_signal.get());
+    ::SetEvent(passDoneSignal.get());
     EXPECT_TRUE(Receive(WMU_PASS_DONE)) << "pass " << pass;
   }
-  EXPECT_EQ(::WaitForSingleObject(quit_seen.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing ended yet";
-  ::SetEvent(request_signal.get());
+  EXPECT_EQ(::WaitForSingleObject(quitSeen.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "nothing ended yet";
+  ::SetEvent(requestSignal.get());
   EXPECT_TRUE(Receive(WMU_EXIT_APP));
-  EXPECT_EQ(::WaitForSingleObject(quit_seen.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(::WaitForSingleObject(quitSeen.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 }  // namespace

@@ -23,11 +23,11 @@ TEST(ScratchRegistry, TheUsersOwnKeysAreOutOfReach) {
   ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, settings.c_str(), L"Probe", REG_DWORD, &one, sizeof(one)),
             ERROR_SUCCESS);
   // The user's own key, reached without HKEY_CURRENT_USER.
-  unique_hkey real_user;
-  ASSERT_EQ(::RegOpenCurrentUser(KEY_READ, real_user.put()), ERROR_SUCCESS);
+  unique_hkey realUser;
+  ASSERT_EQ(::RegOpenCurrentUser(KEY_READ, realUser.put()), ERROR_SUCCESS);
   const std::wstring scratch = L"Software\\Tarnwick test scratch\\" + std::to_wstring(::GetCurrentProcessId());
-  EXPECT_FALSE(KeyExists(real_user.get(), settings)) << "the test wrote the user's own settings";
-  EXPECT_TRUE(KeyExists(real_user.get(), scratch + L"\\HKCU\\" + settings));
+  EXPECT_FALSE(KeyExists(realUser.get(), settings)) << "the test wrote the user's own settings";
+  EXPECT_TRUE(KeyExists(realUser.get(), scratch + L"\\HKCU\\" + settings));
   {
     testing_support::ScopedScratchLocalMachine machine;
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software")) << "HKEY_LOCAL_MACHINE is an empty scratch key";

@@ -16,7 +16,7 @@ namespace {
 class SettingsStoreTest : public testing::Test {
  protected:
   // "BetaUpdates" is also a machine setting.
-  testing_support::ScopedScratchLocalMachine scratch_machine_;
+  testing_support::ScopedScratchLocalMachine scratchMachine_;
   void SetUp() override { DeleteKeys(); }
   void TearDown() override { DeleteKeys(); }
 
@@ -38,8 +38,7 @@ class SettingsStoreTest : public testing::Test {
   }
   static bool Stored(const wchar_t* name, DWORD& value, HKEY root = HKEY_CURRENT_USER) {
     DWORD size = sizeof(value);
-    return ::RegGetValueW(root, kSettingsKeyPath, name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
-           ERROR_SUCCESS;
+    return ::RegGetValueW(root, kSettingsKeyPath, name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
   }
 
   SettingsStore store_{HKEY_CURRENT_USER};
@@ -115,8 +114,8 @@ TEST_F(SettingsStoreTest, AnyNonzeroValueIsOnAndFlagsAreWrittenAsZeroOrOne) {
 }
 
 TEST_F(SettingsStoreTest, OtherTypesAreReadAsRawBytesUpToFourBytes) {
-  const BYTE two_bytes[] = {0x07, 0x00};
-  Put(HKEY_CURRENT_USER, kMethodCpuSets, REG_SZ, two_bytes, sizeof(two_bytes));
+  const BYTE twoBytes[] = {0x07, 0x00};
+  Put(HKEY_CURRENT_USER, kMethodCpuSets, REG_SZ, twoBytes, sizeof(twoBytes));
   uint32_t raw = 0;
   EXPECT_TRUE(store_.ReadValue(kMethodCpuSets, raw));
   EXPECT_EQ(raw, 7u);

@@ -38,8 +38,8 @@ class EtwSourceTest : public ::testing::Test {
 };
 
 TEST_F(EtwSourceTest, WatchesThroughARealTimeSessionOfTheKernelProcessProviderUntilStopped) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::kWatching);
-  EXPECT_EQ(source_.Start(sink_), StartWatchState::kWatching) << "a second start keeps the session";
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
+  EXPECT_EQ(source_.Start(sink_), StartWatchState::Watching) << "a second start keeps the session";
   trace_.Deliver(ProcessStartRecord(4242, 0x1D0000000000123, 77, L"\\Device\\HarddiskVolume3\\VS\\bin\\CL.exe"));
   ASSERT_TRUE(trace_.WaitDelivered(10000));
   const std::vector<ProcessStartEvent> events = sink_.Events();
@@ -55,14 +55,14 @@ TEST_F(EtwSourceTest, WatchesThroughARealTimeSessionOfTheKernelProcessProviderUn
               ElementsAre("StartTraceW Starts mode=0x110 flush=10 buffer=2168",
                           "EnableProvider 22FB2CD6-0E7B level=4 keywords=0x10", "OpenTraceW Starts mode=0x10000100",
                           "ProcessTrace", "ControlTraceW session Starts 1", "CloseTrace"));
-  EXPECT_THAT(sink_.States(), ElementsAre(StartWatchStatus{StartWatchState::kWatching, 0},
-                                          StartWatchStatus{StartWatchState::kOff, 0}));
+  EXPECT_THAT(sink_.States(),
+              ElementsAre(StartWatchStatus{StartWatchState::Watching, 0}, StartWatchStatus{StartWatchState::Off, 0}));
   source_.Stop();
   EXPECT_EQ(trace_.Calls().size(), 6u) << "a second stop does nothing";
 }
 
 TEST_F(EtwSourceTest, OnlyProcessStartsOfTheKernelProcessProviderReachTheSink) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::kWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   FakeEventRecord stop = ProcessStartRecord(1, 1, 1, L"stop.exe");
   stop.id = 2;
   FakeEventRecord other = ProcessStartRecord(2, 1, 1, L"other.exe");
@@ -81,7 +81,7 @@ TEST_F(EtwSourceTest, OnlyProcessStartsOfTheKernelProcessProviderReachTheSink) {
 
 TEST_F(EtwSourceTest, SessionLeftByACrashedInstanceIsStoppedAndMadeAfresh) {
   trace_.AddSession(kSessionName);
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::kWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   const std::vector<std::string> calls = trace_.Calls();
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls[0].rfind("StartTraceW Starts", 0), 0u);
@@ -93,7 +93,7 @@ TEST_F(EtwSourceTest, SessionLeftByACrashedInstanceIsStoppedAndMadeAfresh) {
 
 TEST_F(EtwSourceTest, OlderWindowsGetTheShortestFlushTheyAllow) {
   trace_.millisecondFlushRefused = true;
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::kWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   const std::vector<std::string> calls = trace_.Calls();
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[0], "StartTraceW Starts mode=0x110 flush=10 buffer=2168");
@@ -110,14 +110,21 @@ TEST_F(EtwSourceTest, EachRefusalSaysWhyAndLeavesNoSession) {
     size_t calls;  // made before giving up, the session's stop included
   };
   const Case cases[] = {
-      {"not elevated", ERROR_ACCESS_DENIED, 0, 0, {StartWatchState::kNotElevated, ERROR_ACCESS_DENIED}, 1},
-      {"all sessions taken", ERROR_NO_SYSTEM_RESOURCES, 0, 0,
-       {StartWatchState::kNoSession, ERROR_NO_SYSTEM_RESOURCES}, 1},
-      {"provider refused", 0, ERROR_ACCESS_DENIED, 0, {StartWatchState::kNotElevated, ERROR_ACCESS_DENIED}, 3},
-      {"provider missing", 0, ERROR_INVALID_PARAMETER, 0,
-       {StartWatchState::kUnavailable, ERROR_INVALID_PARAMETER}, 3},
-      {"no real-time consumer (Wine)", 0, 0, ERROR_ACCESS_DENIED,
-       {StartWatchState::kUnavailable, ERROR_ACCESS_DENIED}, 4},
+      {"not elevated", ERROR_ACCESS_DENIED, 0, 0, {StartWatchState::NotElevated, ERROR_ACCESS_DENIED}, 1},
+      {"all sessions taken",
+       ERROR_NO_SYSTEM_RESOURCES,
+       0,
+       0,
+       {StartWatchState::NoSession, ERROR_NO_SYSTEM_RESOURCES},
+       1},
+      {"provider refused", 0, ERROR_ACCESS_DENIED, 0, {StartWatchState::NotElevated, ERROR_ACCESS_DENIED}, 3},
+      {"provider missing", 0, ERROR_INVALID_PARAMETER, 0, {StartWatchState::Unavailable, ERROR_INVALID_PARAMETER}, 3},
+      {"no real-time consumer (Wine)",
+       0,
+       0,
+       ERROR_ACCESS_DENIED,
+       {StartWatchState::Unavailable, ERROR_ACCESS_DENIED},
+       4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -136,12 +143,12 @@ TEST_F(EtwSourceTest, EachRefusalSaysWhyAndLeavesNoSession) {
 }
 
 TEST_F(EtwSourceTest, ASessionStoppedFromOutsideIsReportedAndMadeAgainAtTheNextStart) {
-  ASSERT_EQ(source_.Start(sink_), StartWatchState::kWatching);
+  ASSERT_EQ(source_.Start(sink_), StartWatchState::Watching);
   trace_.StopFromOutside(kSessionName);
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
-  while (sink_.States().back().state != StartWatchState::kEnded && ::GetTickCount64() < deadline) ::Sleep(5);
-  EXPECT_EQ(sink_.States().back(), (StartWatchStatus{StartWatchState::kEnded, ERROR_SUCCESS}));
-  EXPECT_EQ(source_.Start(sink_), StartWatchState::kWatching);
+  while (sink_.States().back().state != StartWatchState::Ended && ::GetTickCount64() < deadline) ::Sleep(5);
+  EXPECT_EQ(sink_.States().back(), (StartWatchStatus{StartWatchState::Ended, ERROR_SUCCESS}));
+  EXPECT_EQ(source_.Start(sink_), StartWatchState::Watching);
   EXPECT_TRUE(trace_.HasSession(kSessionName));
   source_.Stop();
   EXPECT_FALSE(trace_.HasSession(kSessionName));
@@ -157,15 +164,16 @@ TEST(ProcessStartPayload, EveryVersionAndEveryCutIsReadWithinItsBounds) {
   };
   FakeEventRecord unterminated = ProcessStartRecord(9, 1, 1, L"C:\\tools\\unterminated.exe", 1);
   unterminated.payload.resize(unterminated.payload.size() - 2);
-  const std::wstring long_name = L"\\Device\\x\\" + std::wstring(400, L'n') + L".exe";
+  const std::wstring longName = L"\\Device\\x\\" + std::wstring(400, L'n') + L".exe";
   const Case cases[] = {
-      {"version 0: the name follows the session id", ProcessStartRecord(9, 1, 1, L"\\D\\v0.exe", 0), 0, true, L"v0.exe"},
+      {"version 0: the name follows the session id", ProcessStartRecord(9, 1, 1, L"\\D\\v0.exe", 0), 0, true,
+       L"v0.exe"},
       {"version 1: the flags come first", ProcessStartRecord(9, 1, 1, L"\\D\\v1.exe", 1), 0, true, L"v1.exe"},
       {"no folder", ProcessStartRecord(9, 1, 1, L"bare.exe", 3), 0, true, L"bare.exe"},
       {"no name at all", ProcessStartRecord(9, 1, 1, L"", 2), 24, true, L""},
       {"name without its zero", unterminated, 0, true, L"unterminated.exe"},
       {"odd byte at the end", ProcessStartRecord(9, 1, 1, L"\\D\\odd.exe", 2), 0, true, L"odd.exe"},
-      {"name cut to the capacity", ProcessStartRecord(9, 1, 1, long_name, 2), 0, true, nullptr},
+      {"name cut to the capacity", ProcessStartRecord(9, 1, 1, longName, 2), 0, true, nullptr},
       {"fixed fields only", ProcessStartRecord(9, 1, 1, L"x.exe", 2), 16, true, L""},
       {"short of the fixed fields", ProcessStartRecord(9, 1, 1, L"x.exe", 2), 15, false, L""},
   };
@@ -203,6 +211,7 @@ TEST(ProcessStartQueueTest, HoldsItsCapacityInOrderAndDropsWhatFindsItFull) {
   std::vector<ProcessStartEvent> taken;
   queue.TakeAll(taken);
   std::vector<DWORD> ids;
+  ids.reserve(taken.size());
   for (const ProcessStartEvent& event : taken) ids.push_back(event.processId);
   EXPECT_THAT(ids, ElementsAre(1u, 2u, 3u, 4u));
   EXPECT_EQ(::WaitForSingleObject(queue.ReadyEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -220,7 +229,7 @@ class StartPlacementTest : public ::testing::Test {
   StartPlacementTest() : control_(0xF0F, system_, system_, system_) {
     system_.activeProcessorMask = 0xFF;
     settings_.SetMethods(MethodSwitches{true, true, false});
-    source_.Start(control_.StartEvents);
+    source_.Start(control_.startEvents);
   }
   size_t Place(const std::vector<std::wstring>& patterns) {
     PatternList list(patterns, system_);
@@ -228,7 +237,7 @@ class StartPlacementTest : public ::testing::Test {
   }
   PassResults Shown() {
     PassResults results;
-    control_.Results.CopyLatest(results);
+    control_.results.CopyLatest(results);
     return results;
   }
 
@@ -253,7 +262,7 @@ TEST_F(StartPlacementTest, AListedProcessIsPlacedByItsStartEventAndShownWithTheP
   ASSERT_TRUE(EnforcementPass(control_, list, settings_));
   EXPECT_EQ(system_.CountCalls("QueryFullProcessImageNameW"), 0u);
   EXPECT_EQ(system_.CountCalls("SetProcessAffinityMask 42"), 1u);
-  EXPECT_EQ(Shown().startWatch, (StartWatchStatus{StartWatchState::kWatching, 0}));
+  EXPECT_EQ(Shown().startWatch, (StartWatchStatus{StartWatchState::Watching, 0}));
 }
 
 TEST_F(StartPlacementTest, UnlistedEndedAndNamelessProcessesAreLeftToThePass) {
@@ -319,7 +328,7 @@ TEST_F(StartPlacementTest, AStormBeyondTheQueueIsDroppedAndPlacedByThePass) {
   const DWORD storm = static_cast<DWORD>(kStartQueueCapacity) + 44;
   for (DWORD id = 1000; id < 1000 + storm; ++id) system_.processes.push_back({id, L"cl.exe", L"C:\\VS\\cl.exe"});
   for (DWORD id = 1000; id < 1000 + storm; ++id) source_.Deliver(StartEventOf(id, L"cl.exe"));
-  EXPECT_EQ(control_.StartEvents.Dropped(), 44u);
+  EXPECT_EQ(control_.startEvents.Dropped(), 44u);
   EXPECT_EQ(Place({L"cl.exe"}), kStartQueueCapacity);
   EXPECT_EQ(Place({L"cl.exe"}), 0u) << "the queue is empty";
   system_.ClearCalls();
@@ -330,11 +339,11 @@ TEST_F(StartPlacementTest, AStormBeyondTheQueueIsDroppedAndPlacedByThePass) {
 
 TEST_F(StartPlacementTest, WithoutASessionThePassPlacesAloneAndSaysWhy) {
   FakeProcessStartSource refused;
-  refused.startState = StartWatchState::kNoSession;
+  refused.startState = StartWatchState::NoSession;
   refused.startError = ERROR_NO_SYSTEM_RESOURCES;
   FakeSystem system;
   WorkerControl control(0xF0F, system, system, system);
-  refused.Start(control.StartEvents);
+  refused.Start(control.startEvents);
   system.processes = {{42, L"cl.exe", L"C:\\VS\\cl.exe"}};
   EXPECT_FALSE(refused.Deliver(StartEventOf(42, L"cl.exe")));
   PatternList list({L"cl.exe"}, system);
@@ -342,22 +351,22 @@ TEST_F(StartPlacementTest, WithoutASessionThePassPlacesAloneAndSaysWhy) {
   ASSERT_TRUE(EnforcementPass(control, list, settings_));
   EXPECT_EQ(system.CountCalls("SetProcessAffinityMask 42"), 1u);
   PassResults shown;
-  ASSERT_TRUE(control.Results.CopyLatest(shown));
-  EXPECT_EQ(shown.startWatch, (StartWatchStatus{StartWatchState::kNoSession, ERROR_NO_SYSTEM_RESOURCES}));
+  ASSERT_TRUE(control.results.CopyLatest(shown));
+  EXPECT_EQ(shown.startWatch, (StartWatchStatus{StartWatchState::NoSession, ERROR_NO_SYSTEM_RESOURCES}));
   EXPECT_EQ(StartWatchLabelText(shown.startWatch),
             L"&Running processes (listed ones placed within a second; no event tracing session free, error 1450):");
 }
 
 TEST(StartWatchLabel, SaysForEachStateWhetherStartsArePlacedAtOnce) {
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::kOff, 0}), L"&Running processes:");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::kWatching, 0}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Off, 0}), L"&Running processes:");
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Watching, 0}),
             L"&Running processes (listed ones placed as they start):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::kNotElevated, ERROR_ACCESS_DENIED}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::NotElevated, ERROR_ACCESS_DENIED}),
             L"&Running processes (listed ones placed within a second; as they start needs administrator rights):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::kUnavailable, ERROR_ACCESS_DENIED}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Unavailable, ERROR_ACCESS_DENIED}),
             L"&Running processes (listed ones placed within a second; this system reports no process starts, "
             L"error 5):");
-  EXPECT_EQ(StartWatchLabelText({StartWatchState::kEnded, ERROR_SUCCESS}),
+  EXPECT_EQ(StartWatchLabelText({StartWatchState::Ended, ERROR_SUCCESS}),
             L"&Running processes (listed ones placed within a second; the process start session was stopped):");
 }
 
@@ -403,7 +412,7 @@ TEST_F(StartPlacementTest, StartEventsThatNeverStopComingDoNotHoldThePassesBack)
   FakeProcessStartSource source;
   RefillingMatcher matcher(system_, source);
   WorkerControl control(0xF0F, system_, system_, matcher);
-  source.Start(control.StartEvents);
+  source.Start(control.startEvents);
   ASSERT_TRUE(StartWorker(control, {L"cl.exe"}, settings_, 20));
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
   while (settings_.Published().size() < 5 && ::GetTickCount64() < deadline) ::Sleep(5);

@@ -40,8 +40,8 @@ TEST(StatusRefresh, SendsOnlyWhatChangedFromPassToPass) {
     EXPECT_EQ(changes.countLabel, step.countLabel);
     EXPECT_EQ(display.ShownPartTexts, display.StatusPartTexts) << "every wanted text has been sent";
   }
-  EXPECT_THAT(display.ShownPartTexts, ElementsAre(L"STOPPED", L"P-Core usage: 40.00%", L"E-Core usage: 7.00%",
-                                                  L"Matched processes: 4 of 250"));
+  EXPECT_THAT(display.ShownPartTexts,
+              ElementsAre(L"STOPPED", L"P-Core usage: 40.00%", L"E-Core usage: 7.00%", L"Matched processes: 4 of 250"));
 }
 
 TEST(StatusRefresh, FormatsUsagesAndCountsAsShown) {
@@ -98,10 +98,7 @@ TEST(StatusPartEdges, RunningTotalsOfWidthPlusPaddingWithTheLastToTheBorder) {
     std::vector<int> edges;
   };
   const Case cases[] = {
-      {{70, 95, 95, 150}, {90, 205, 320, -1}},
-      {{0, 0, 0, 0}, {20, 40, 60, -1}},
-      {{42}, {-1}},
-      {{}, {}},
+      {{70, 95, 95, 150}, {90, 205, 320, -1}}, {{0, 0, 0, 0}, {20, 40, 60, -1}}, {{42}, {-1}}, {{}, {}},
       {std::vector<int>(256, 1), {}},
   };
   for (const Case& c : cases) {

@@ -47,7 +47,7 @@ TEST(CoreMap, ClassifiesRealisticReports) {
     for (int core = 16; core < 24; ++core) report.Core(0, uint64_t{1} << core);
     return report.Node(0, {Affinity(0xFFFFFF)}, 1).Other(RelationCache, 56, 56).Groups();
   };
-  auto three_classes = [] {
+  auto threeClasses = [] {
     return RelationshipReport().Core(2, 0x3).Core(1, 0xC).Core(0, 0x10).Core(0, 0x20).Groups();
   };
   auto uniform = [] {
@@ -55,16 +55,14 @@ TEST(CoreMap, ClassifiesRealisticReports) {
     for (int core = 0; core < 8; ++core) report.Core(0, uint64_t{3} << (2 * core));
     return report.Node(0, {Affinity(0xFFFF)}, 1).Groups();
   };
-  auto unnamed_processor = [] { return RelationshipReport().Core(1, 0x3).Core(0, 0x4).Groups(); };
-  auto other_groups = [] {
-    return RelationshipReport().Core(0, 0x3).Core(1, 0x3, 1).Core(1, 0xC, 1).Groups();
-  };
+  auto unnamedProcessor = [] { return RelationshipReport().Core(1, 0x3).Core(0, 0x4).Groups(); };
+  auto otherGroups = [] { return RelationshipReport().Core(0, 0x3).Core(1, 0x3, 1).Core(1, 0xC, 1).Groups(); };
   const Case cases[] = {
       {"8 P-cores with two threads and 8 E-cores", hybrid(), 24, 1, Range(16, 23), 0xFFFF},
-      {"three classes: only the highest is P", three_classes(), 6, 2, Range(2, 5), 0x3},
+      {"three classes: only the highest is P", threeClasses(), 6, 2, Range(2, 5), 0x3},
       {"non-hybrid 16 threads", uniform(), 16, 0, {}, 0xFFFF},
-      {"an active processor named by no core record is P", unnamed_processor(), 4, 1, {2}, 0xB},
-      {"group 1 P-cores never enter the mask", other_groups(), 2, 1, {0, 1}, 0x0},
+      {"an active processor named by no core record is P", unnamedProcessor(), 4, 1, {2}, 0xB},
+      {"group 1 P-cores never enter the mask", otherGroups(), 2, 1, {0, 1}, 0x0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -146,13 +144,17 @@ TEST(CoreMap, WalkStaysInsideTheReport) {
     size_t cores;
     std::vector<size_t> nodeAffinities;
   };
-  auto with = [](RelationshipReport report) { return report.Bytes(); };
+  auto with = [](const RelationshipReport& report) { return report.Bytes(); };
   const Case cases[] = {
       {"a report of 80 bytes or less examines nothing", with(RelationshipReport().Core(1, 0x1)), 0, {}},
       {"a record of size 0 ends the walk",
-       with(RelationshipReport().Core(1, 0x1).Other(RelationCache, 0, 56).Core(0, 0x2).Groups()), 1, {}},
+       with(RelationshipReport().Core(1, 0x1).Other(RelationCache, 0, 56).Core(0, 0x2).Groups()),
+       1,
+       {}},
       {"a record running past the end is not read",
-       with(RelationshipReport().Core(1, 0x1).Core(1, 0x2).Other(RelationProcessorCore, 400, 90)), 2, {}},
+       with(RelationshipReport().Core(1, 0x1).Core(1, 0x2).Other(RelationProcessorCore, 400, 90)),
+       2,
+       {}},
       {"a truncated record is not read",
        [] {
          std::vector<GROUP_AFFINITY> five(5, Affinity(1));
@@ -160,22 +162,28 @@ TEST(CoreMap, WalkStaysInsideTheReport) {
          bytes.resize(48 + 90);  // the node record claims 112 bytes, 90 remain
          return bytes;
        }(),
-       1, {}},
+       1,
+       {}},
       {"a NUMA group count beyond its record is limited to what it holds",
-       with(RelationshipReport().Core(1, 0x1).Node(0, {Affinity(1), Affinity(2), Affinity(4)}, 500, 80).Groups()), 1,
+       with(RelationshipReport().Core(1, 0x1).Node(0, {Affinity(1), Affinity(2), Affinity(4)}, 500, 80).Groups()),
+       1,
        {3}},
       {"a core record too short for its affinity is skipped",
-       with(RelationshipReport().Other(RelationProcessorCore, 40, 40).Core(1, 0x1).Groups()), 1, {}},
+       with(RelationshipReport().Other(RelationProcessorCore, 40, 40).Core(1, 0x1).Groups()),
+       1,
+       {}},
       {"the last record starting 80 bytes or less before the end is not examined",
-       with(RelationshipReport().Core(1, 0x1).Core(1, 0x2).Core(1, 0x4)), 2, {}},
+       with(RelationshipReport().Core(1, 0x1).Core(1, 0x2).Core(1, 0x4)),
+       2,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const ProcessorRelationships parsed = ParseProcessorRelationships(c.report);
     EXPECT_EQ(parsed.cores.size(), c.cores);
-    std::vector<size_t> node_affinities;
-    for (const auto& node : parsed.nodes) node_affinities.push_back(node.affinities.size());
-    EXPECT_EQ(node_affinities, c.nodeAffinities);
+    std::vector<size_t> nodeAffinities;
+    for (const auto& node : parsed.nodes) nodeAffinities.push_back(node.affinities.size());
+    EXPECT_EQ(nodeAffinities, c.nodeAffinities);
   }
 }
 
@@ -229,10 +237,12 @@ TEST(CpuSetInventory, WalkRules) {
   const Case cases[] = {
       {"shorter than one record", truncated, {}},
       {"size 0 ends the walk", CpuSetReport({CpuSet(256, 0, 0), CpuSet(257, 0, 1, 0, 0), CpuSet(258, 0, 2)}), {256}},
-      {"other types are skipped", CpuSetReport({CpuSet(256, 0, 0), CpuSet(999, 0, 1, 7), CpuSet(258, 0, 2)}),
+      {"other types are skipped",
+       CpuSetReport({CpuSet(256, 0, 0), CpuSet(999, 0, 1, 7), CpuSet(258, 0, 2)}),
        {256, 258}},
       {"a larger record size is stepped over",
-       CpuSetReport({CpuSet(256, 0, 0, 0, 64), CpuSet(0, 0, 0, 9), CpuSet(258, 0, 2)}), {256, 258}},
+       CpuSetReport({CpuSet(256, 0, 0, 0, 64), CpuSet(0, 0, 0, 9), CpuSet(258, 0, 2)}),
+       {256, 258}},
       {"a record size past the end stops", CpuSetReport({CpuSet(256, 0, 0, 0, 0xFFFFFFF0), CpuSet(257, 0, 1)}), {256}},
   };
   for (const Case& c : cases) {
@@ -252,11 +262,11 @@ TEST(CpuSetInventory, BuildsNothingWithoutTheFunctionsOrTheReport) {
   EXPECT_THAT(ids, IsEmpty());
   EXPECT_EQ(topology.CountCalls("GetSystemCpuSetInformation"), 0u);
 
-  FakeSystem empty_report;
-  inventory.Build(empty_report, true);
-  inventory.Build(empty_report, true);
+  FakeSystem emptyReport;
+  inventory.Build(emptyReport, true);
+  inventory.Build(emptyReport, true);
   EXPECT_THAT(inventory.CpuSetIdTable(), IsEmpty());
-  EXPECT_EQ(empty_report.CountCalls("GetSystemCpuSetInformation"), 2u) << "a failed build is tried again";
+  EXPECT_EQ(emptyReport.CountCalls("GetSystemCpuSetInformation"), 2u) << "a failed build is tried again";
 }
 
 // This machine under Wine: one efficiency class, CPU set Ids from 256.

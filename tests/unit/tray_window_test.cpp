@@ -30,18 +30,18 @@ bool IconPresent(HWND window) {
 struct LastMessage {
   HWND window = nullptr;
   bool seen = false;
-  bool icon_present = true;
+  bool iconPresent = true;
 };
 LastMessage Destruction;
 
 // Sees the window's last message, WM_NCDESTROY, while the window still exists.
-LRESULT CALLBACK WatchLastMessage(int code, WPARAM wparam, LPARAM lparam) noexcept {
-  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lparam);
+LRESULT CALLBACK WatchLastMessage(int code, WPARAM wParam, LPARAM lParam) noexcept {
+  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
   if (code == HC_ACTION && message->hwnd == Destruction.window && message->message == WM_NCDESTROY) {
     Destruction.seen = true;
-    Destruction.icon_present = ::IsWindow(message->hwnd) && IconPresent(message->hwnd);
+    Destruction.iconPresent = ::IsWindow(message->hwnd) && IconPresent(message->hwnd);
   }
-  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 TEST(TrayWindow, ACloseRequestRemovesTheIconBeforeTheWindowGoes) {
@@ -57,7 +57,7 @@ TEST(TrayWindow, ACloseRequestRemovesTheIconBeforeTheWindowGoes) {
   ::SendMessageW(tray, WMU_EXIT_APP, 0, 0);
   ::UnhookWindowsHookEx(hook);
   EXPECT_TRUE(Destruction.seen);
-  EXPECT_FALSE(Destruction.icon_present) << "the icon outlived its window's own clean-up";
+  EXPECT_FALSE(Destruction.iconPresent) << "the icon outlived its window's own clean-up";
   EXPECT_FALSE(::IsWindow(tray));
 }
 
@@ -77,7 +77,7 @@ TEST(TrayWindow, AnIconGivenUpIsReportedOnceUntilItIsAddedAgain) {
   auto texts = diagnostics.Texts();
   ASSERT_EQ(texts.size(), 1u) << "once, however many rounds are given up";
   EXPECT_THAT(texts[0], StartsWith(L"tray icon given up after 31 tries: error "));
-  EXPECT_EQ(diagnostics.Events()[0].level, DiagnosticLevel::kError);
+  EXPECT_EQ(diagnostics.Events()[0].level, DiagnosticLevel::Error);
 
   // Added again: a round given up after that is news.
   NOTIFYICONDATAW data{};

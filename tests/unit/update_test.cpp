@@ -47,13 +47,13 @@ const RevocationCheck kNothingRevoked = [](const std::shared_ptr<const SignerCer
 
 // Both halves of an update's launch on this thread, as the download dialog
 // runs them on its two threads.
-bool LaunchDownloadedUpdate(std::span<const std::byte> installer_bytes, uint32_t announced_version,
-                            ProgramStarter& starter, HWND owner, const RevocationCheck& check_revocation) {
-  const auto prepared = PrepareInstaller(installer_bytes, announced_version, starter.IsElevated(), check_revocation);
+bool LaunchDownloadedUpdate(std::span<const std::byte> installerBytes, uint32_t announcedVersion,
+                            ProgramStarter& starter, HWND owner, const RevocationCheck& checkRevocation) {
+  const auto prepared = PrepareInstaller(installerBytes, announcedVersion, starter.IsElevated(), checkRevocation);
   return StartPreparedInstaller(*prepared, owner, starter);
 }
 
-struct unique_event {
+struct UniqueEvent {
   unique_handle handle{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
@@ -61,21 +61,21 @@ struct unique_event {
 // second check's start sets the quit event, which ends the loop (and that
 // check) at once.
 std::vector<uint32_t> AnnouncementsOfOneCheck(const std::shared_ptr<FakeUrlFetcher>& fetcher, bool beta = false) {
-  unique_event quit;
+  UniqueEvent quit;
   std::vector<uint32_t> announced;
-  std::vector<uint32_t> first_check;
+  std::vector<uint32_t> firstCheck;
   int checks = 0;
   RunUpdateChecks(
       fetcher, quit.handle.get(), 0,
       [&] {
         if (++checks == 2) {
-          first_check = announced;
+          firstCheck = announced;
           ::SetEvent(quit.handle.get());
         }
         return beta;
       },
       [&announced](uint32_t version) { announced.push_back(version); });
-  return first_check;
+  return firstCheck;
 }
 
 TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
@@ -89,7 +89,9 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
       {"1.2.2.4\nombrix_updatevalidsig", L"1.2.2.4", false},
       {"1.2.2.3\nombrix_updatevalidsig", L"1.2.2.3", false},
       {"1.2.2.5\rombrix_updatevalidsig\r\n", L"1.2.2.5", true},
-      {"\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"1.2.2.5", true},
+      {"\xEF\xBB\xBF"
+       "1.2.2.5\nombrix_updatevalidsig",
+       L"1.2.2.5", true},
       {"255.255.255.255\nombrix_updatevalidsig", L"255.255.255.255", true},
       {"001.002.002.005\nombrix_updatevalidsig", L"001.002.002.005", true},
       // No line break, no marker, a marker in other letter case.
@@ -113,8 +115,12 @@ TEST(VersionFile, RulesDecideTheVersionTextAndTheAnnouncement) {
       {"1.2.2.0x5\nombrix_updatevalidsig", L"", false},
       {"1.2.2.99999999999999999999\nombrix_updatevalidsig", L"", false},
       // A byte-order mark only at the very start, and only the UTF-8 one.
-      {"\xEF\xBB\xBF\xEF\xBB\xBF" "1.2.2.5\nombrix_updatevalidsig", L"", false},
-      {"\xFF\xFE" "1.2.2.5\nombrix_updatevalidsig", L"", false},
+      {"\xEF\xBB\xBF\xEF\xBB\xBF"
+       "1.2.2.5\nombrix_updatevalidsig",
+       L"", false},
+      {"\xFF\xFE"
+       "1.2.2.5\nombrix_updatevalidsig",
+       L"", false},
       // The text ends at the first NUL byte.
       {"1.2.2.5\n\0ombrix_updatevalidsig"s, L"", false},
       {"1.2.2.5\nombrix_updatevalidsig\0garbage"s, L"1.2.2.5", true},
@@ -145,19 +151,19 @@ TEST(VersionFile, IsDecodedAsUtf8AndAskedForWithItsSizeCap) {
   fetcher->Answer(VersionFileUrl(false), "1.2.2.5\n\xC3\xA9t\xC3\xA9 ombrix_updatevalidsig");
   EXPECT_EQ(FetchLatestVersion(fetcher, false, nullptr), L"1.2.2.5");
   ASSERT_EQ(fetcher->Requests().size(), 1u);
-  EXPECT_EQ(fetcher->Requests()[0].max_bytes, 64u * 1024);
+  EXPECT_EQ(fetcher->Requests()[0].maxBytes, 64u * 1024);
   EXPECT_EQ(Utf8ToWide(""), L"");
   EXPECT_EQ(Utf8ToWide("\xFF"), L"\uFFFD");
 }
 
 TEST(UpdateChannels, BetaAsksTheBetaSubdirectories) {
-  const std::wstring version_url = VersionFileUrl(false);
-  EXPECT_TRUE(version_url.starts_with(L"https://"));
-  EXPECT_TRUE(version_url.ends_with(L"/versioninfo/tarnwick/"));
-  EXPECT_EQ(VersionFileUrl(true), version_url + L"beta/");
-  const std::wstring installer_url = InstallerUrl(false);
-  EXPECT_TRUE(installer_url.ends_with(L"/files/TarnwickSetup.exe"));
-  EXPECT_EQ(InstallerUrl(true), installer_url.substr(0, installer_url.size() - 17) + L"beta/TarnwickSetup.exe");
+  const std::wstring versionUrl = VersionFileUrl(false);
+  EXPECT_TRUE(versionUrl.starts_with(L"https://"));
+  EXPECT_TRUE(versionUrl.ends_with(L"/versioninfo/tarnwick/"));
+  EXPECT_EQ(VersionFileUrl(true), versionUrl + L"beta/");
+  const std::wstring installerUrl = InstallerUrl(false);
+  EXPECT_TRUE(installerUrl.ends_with(L"/files/TarnwickSetup.exe"));
+  EXPECT_EQ(InstallerUrl(true), installerUrl.substr(0, installerUrl.size() - 17) + L"beta/TarnwickSetup.exe");
 
   for (const bool beta : {true, false}) {
     const auto fetcher = std::make_shared<FakeUrlFetcher>();
@@ -172,7 +178,7 @@ TEST(UpdateChannels, BetaAsksTheBetaSubdirectories) {
 TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   const auto fetcher = std::make_shared<FakeUrlFetcher>();
   fetcher->Answer(VersionFileUrl(false), "1.2.2.5\nombrix_updatevalidsig");
-  unique_event quit;
+  UniqueEvent quit;
   std::atomic<int> announcements{0};
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
@@ -183,25 +189,25 @@ TEST(UpdateChecker, ChecksAgainAfterItsIntervalAndEndsAtOnceWhenQuitIsSet) {
   EXPECT_GE(announcements.load(), 3) << "a check after every interval";
 
   // Asleep for a day: the quit event ends the wait at once.
-  unique_event quit_daily;
+  UniqueEvent quitDaily;
   auto daily = std::async(std::launch::async, [&] {
     RunUpdateChecks(
-        fetcher, quit_daily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
+        fetcher, quitDaily.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
   });
-  const auto first_check_deadline = std::chrono::steady_clock::now() + 10s;
-  while (fetcher->Requests().size() < 4 && std::chrono::steady_clock::now() < first_check_deadline) {
+  const auto firstCheckDeadline = std::chrono::steady_clock::now() + 10s;
+  while (fetcher->Requests().size() < 4 && std::chrono::steady_clock::now() < firstCheckDeadline) {
     std::this_thread::sleep_for(5ms);
   }
-  ::SetEvent(quit_daily.handle.get());
+  ::SetEvent(quitDaily.handle.get());
   EXPECT_EQ(daily.wait_for(10s), std::future_status::ready);
   ::SetEvent(quit.handle.get());
   EXPECT_EQ(checker.wait_for(10s), std::future_status::ready);
 }
 
 TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
-  constexpr DownloadLimits limits{60'000, 10'000, 8192};
+  constexpr DownloadLimits kLimits{60'000, 10'000, 8192};
   struct Step {
-    uint64_t at_ms;
+    uint64_t atMs;
     size_t received;
     size_t expected;
   };
@@ -225,20 +231,20 @@ TEST(DownloadPace, TheDeadlineAndEveryWindowsMinimumEndADownload) {
       {"past the deadline", {{10'000, 1 << 20, 0}, {60'001, 1 << 30, 0}}, false},
   };
   for (const Case& c : cases) {
-    DownloadPace pace(limits, 1000);
+    DownloadPace pace(kLimits, 1000);
     bool acceptable = true;
-    for (const Step& step : c.steps) acceptable = pace.Acceptable(1000 + step.at_ms, step.received, step.expected);
+    for (const Step& step : c.steps) acceptable = pace.Acceptable(1000 + step.atMs, step.received, step.expected);
     EXPECT_EQ(acceptable, c.acceptable) << c.name;
   }
 }
 
-// A job that never ends by itself: it reports `bytes_per_tick` every
+// A job that never ends by itself: it reports `bytesPerTick` every
 // millisecond until it is cancelled.
-FetchJob TricklingJob(size_t bytes_per_tick, std::shared_ptr<std::atomic<bool>> ended) {
-  return [bytes_per_tick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
+FetchJob TricklingJob(size_t bytesPerTick, const std::shared_ptr<std::atomic<bool>>& ended) {
+  return [bytesPerTick, ended](FetchControl& control) -> std::optional<std::vector<std::byte>> {
     size_t received = 0;
     while (!control.Cancelled()) {
-      received += bytes_per_tick;
+      received += bytesPerTick;
       control.Report(received, 0);
       std::this_thread::sleep_for(1ms);
     }
@@ -273,16 +279,16 @@ TEST(BackgroundFetch, EndsWithTheBodyOrGivesUpAtOnceWithoutWaitingForTheJob) {
   EXPECT_TRUE(*ended) << "the job was never told to stop";
 
   // A set quit event ends the wait for a job that would go on for ever.
-  unique_event quit;
+  UniqueEvent quit;
   ::SetEvent(quit.handle.get());
-  auto forever_ended = std::make_shared<std::atomic<bool>>(false);
+  auto foreverEnded = std::make_shared<std::atomic<bool>>(false);
   {
-    BackgroundFetch forever(TricklingJob(1 << 20, forever_ended), kInstallerLimits);
+    BackgroundFetch forever(TricklingJob(1 << 20, foreverEnded), kInstallerLimits);
     EXPECT_EQ(forever.Wait(quit.handle.get()), BackgroundFetch::Outcome::Cancelled);
   }
-  const auto forever_deadline = std::chrono::steady_clock::now() + 10s;
-  while (!*forever_ended && std::chrono::steady_clock::now() < forever_deadline) std::this_thread::sleep_for(1ms);
-  EXPECT_TRUE(*forever_ended);
+  const auto foreverDeadline = std::chrono::steady_clock::now() + 10s;
+  while (!*foreverEnded && std::chrono::steady_clock::now() < foreverDeadline) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(*foreverEnded);
 }
 
 // Jobs that end at once, many at a time from several threads, as failing
@@ -320,7 +326,7 @@ TEST(BackgroundFetch, ATooSlowDownloadIsGivenUpAndTold) {
 TEST(UpdateChecker, AQuitEventEndsACheckWhoseServerNeverAnswers) {
   const auto fetcher = std::make_shared<FakeUrlFetcher>();
   fetcher->Hang(VersionFileUrl(false));
-  unique_event quit;
+  UniqueEvent quit;
   auto checker = std::async(std::launch::async, [&] {
     RunUpdateChecks(
         fetcher, quit.handle.get(), kUpdateCheckIntervalMs, [] { return false; }, [](uint32_t) {});
@@ -343,14 +349,18 @@ TEST(UpdateChecker, EachCheckThatLearnsNothingIsReportedOnceWithItsCause) {
     std::vector<std::wstring> reported;
   };
   const Case cases[] = {
-      {"no connection", [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"InternetOpenUrlW", 12029); },
+      {"no connection",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"InternetOpenUrlW", 12029); },
        {L"update check failed: InternetOpenUrlW: error 12029"}},
-      {"not found", [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"answer", 404, true); },
+      {"not found",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Fail(url, L"answer", 404, true); },
        {L"update check failed: answer: HTTP status 404"}},
-      {"no version file", [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "<html>captive</html>"); },
+      {"no version file",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "<html>captive</html>"); },
        {L"update check failed: the answer is no version file: error 13"}},
       {"failed without a cause", [](FakeUrlFetcher&, const std::wstring&) {}, {L"update check failed: no answer"}},
-      {"a version", [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "1.2.2.5\nombrix_updatevalidsig"); },
+      {"a version",
+       [](FakeUrlFetcher& f, const std::wstring& url) { f.Answer(url, "1.2.2.5\nombrix_updatevalidsig"); },
        {}},
   };
   for (const Case& c : cases) {
@@ -360,14 +370,14 @@ TEST(UpdateChecker, EachCheckThatLearnsNothingIsReportedOnceWithItsCause) {
     c.script(*fetcher, VersionFileUrl(false));
     (void)FetchLatestVersion(fetcher, false, nullptr);
     EXPECT_EQ(diagnostics.Texts(), c.reported);
-    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::kWarning);
+    for (const auto& event : diagnostics.Events()) EXPECT_EQ(event.level, DiagnosticLevel::Warning);
   }
 
   // Ended by the program's end: nothing went wrong.
   RecordingDiagnostics diagnostics;
   const auto fetcher = std::make_shared<FakeUrlFetcher>();
   fetcher->Hang(VersionFileUrl(false));
-  unique_event quit;
+  UniqueEvent quit;
   ::SetEvent(quit.handle.get());
   EXPECT_EQ(FetchLatestVersion(fetcher, false, quit.handle.get()), L"");
   EXPECT_THAT(diagnostics.Texts(), testing::IsEmpty());
@@ -396,10 +406,10 @@ TEST(UpdateChecker, TheSystemFetcherGivesTheCauseOfAFailure) {
 }
 
 TEST(SignatureTexts, EveryStatusHasItsReason) {
-  const std::wstring error_prefix = L"An error occurred verifying the file signature: ";
+  const std::wstring errorPrefix = L"An error occurred verifying the file signature: ";
   struct Case {
     LONG status;
-    DWORD last_error;
+    DWORD lastError;
     std::wstring text;
   };
   const Case cases[] = {
@@ -407,20 +417,20 @@ TEST(SignatureTexts, EveryStatusHasItsReason) {
       {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_NOSIGNATURE), L"The file is not signed."},
       {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN), L"The file is not signed."},
       {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN), L"The file is not signed."},
-      {TRUST_E_NOSIGNATURE, ERROR_ACCESS_DENIED, error_prefix + L"5 800b0100"},
+      {TRUST_E_NOSIGNATURE, ERROR_ACCESS_DENIED, errorPrefix + L"5 800b0100"},
       {TRUST_E_EXPLICIT_DISTRUST, 0, L"Signature present, but specifically disallowed."},
       {TRUST_E_SUBJECT_NOT_TRUSTED, 0, L"The file is signed, but not trusted."},
       {CRYPT_E_SECURITY_SETTINGS, 0,
        L"The signature was not explicitly trusted by the admin and admin policy has disabled user trust."},
-      {static_cast<LONG>(0x800B010A), 5, error_prefix + L"5 800b010a"},
-      {TRUST_E_BAD_DIGEST, 0, error_prefix + L"0 80096010"},
+      {static_cast<LONG>(0x800B010A), 5, errorPrefix + L"5 800b010a"},
+      {TRUST_E_BAD_DIGEST, 0, errorPrefix + L"0 80096010"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(static_cast<unsigned long>(c.status)));
-    EXPECT_EQ(TrustResultText({c.status, c.last_error, nullptr}), c.text);
+    EXPECT_EQ(TrustResultText({c.status, c.lastError, nullptr}), c.text);
   }
   EXPECT_EQ(SignatureWarningText({static_cast<LONG>(0x800B010A), 5, nullptr}),
-            L"There was an error validating the digital signature of the update package.\n\n" + error_prefix +
+            L"There was an error validating the digital signature of the update package.\n\n" + errorPrefix +
                 L"5 800b010a\n\nWould you like to visit Ombrix to manually download the installer?");
 }
 
@@ -432,20 +442,20 @@ uint64_t Ticks(const FILETIME& time) { return (uint64_t{time.dwHighDateTime} << 
 // only with such a counter-signer.
 TEST(InstallerSignature, TheSigningTimeIsTheTimeStampsOnlyWithAVerifiedTimeStamp) {
   const FILETIME stamped{0x89ABCDEF, 0x01D90000};
-  CRYPT_PROVIDER_SGNR time_stamp{};
-  time_stamp.cbStruct = sizeof(time_stamp);
+  CRYPT_PROVIDER_SGNR timeStamp{};
+  timeStamp.cbStruct = sizeof(timeStamp);
   CRYPT_PROVIDER_SGNR signer{};
   signer.cbStruct = sizeof(signer);
   signer.sftVerifyAsOf = stamped;
   EXPECT_FALSE(TrustedSigningTime(signer).has_value()) << "no time stamp: the current time";
 
   signer.csCounterSigners = 1;
-  signer.pasCounterSigners = &time_stamp;
+  signer.pasCounterSigners = &timeStamp;
   const auto trusted = TrustedSigningTime(signer);
   ASSERT_TRUE(trusted.has_value());
   EXPECT_EQ(Ticks(*trusted), Ticks(stamped));
 
-  time_stamp.dwError = static_cast<DWORD>(TRUST_E_TIME_STAMP);
+  timeStamp.dwError = static_cast<DWORD>(TRUST_E_TIME_STAMP);
   EXPECT_FALSE(TrustedSigningTime(signer).has_value()) << "a time stamp that did not verify";
   signer.pasCounterSigners = nullptr;
   EXPECT_FALSE(TrustedSigningTime(signer).has_value());
@@ -491,14 +501,14 @@ TEST_F(InstallerDownload, TheOpenedInstallerIsReadWholeAndOnlyUpToTheCap) {
   ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
   struct Case {
     const char* name;
-    std::string on_disk;
+    std::string onDisk;
     bool holds;
   };
-  std::string changed_last = downloaded;
-  changed_last.back() = 'X';
+  std::string changedLast = downloaded;
+  changedLast.back() = 'X';
   const Case cases[] = {
       {"the same bytes", downloaded, true},
-      {"the last byte changed", changed_last, false},
+      {"the last byte changed", changedLast, false},
       {"one byte short", downloaded.substr(1), false},
       {"one byte more", downloaded + "D", false},
   };
@@ -506,7 +516,7 @@ TEST_F(InstallerDownload, TheOpenedInstallerIsReadWholeAndOnlyUpToTheCap) {
     {
       const unique_hfile writer(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
       DWORD written = 0;
-      ASSERT_TRUE(::WriteFile(writer.get(), c.on_disk.data(), static_cast<DWORD>(c.on_disk.size()), &written, nullptr));
+      ASSERT_TRUE(::WriteFile(writer.get(), c.onDisk.data(), static_cast<DWORD>(c.onDisk.size()), &written, nullptr));
     }
     const unique_hfile file(
         ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -590,10 +600,11 @@ class BoxAnswerer {
     ::EnumChildWindows(
         box,
         [](HWND child, LPARAM parameter) noexcept -> BOOL {
-          wchar_t class_name[16] = {};
+          wchar_t className[16] = {};
           wchar_t text[1024] = {};
-          ::GetClassNameW(child, class_name, static_cast<int>(std::size(class_name)));
-          if (_wcsicmp(class_name, L"Static") == 0 && ::GetWindowTextW(child, text, static_cast<int>(std::size(text))) > 0) {
+          ::GetClassNameW(child, className, static_cast<int>(std::size(className)));
+          if (_wcsicmp(className, L"Static") == 0 &&
+              ::GetWindowTextW(child, text, static_cast<int>(std::size(text))) > 0) {
             *reinterpret_cast<std::wstring*>(parameter) += text;
           }
           return TRUE;
@@ -606,9 +617,9 @@ class BoxAnswerer {
     ::EnumThreadWindows(
         thread_,
         [](HWND window, LPARAM parameter) noexcept -> BOOL {
-          wchar_t class_name[16] = {};
-          ::GetClassNameW(window, class_name, static_cast<int>(std::size(class_name)));
-          if (std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window)) return TRUE;
+          wchar_t className[16] = {};
+          ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+          if (std::wstring_view(className) != L"#32770" || !::IsWindowVisible(window)) return TRUE;
           *reinterpret_cast<HWND*>(parameter) = window;
           return FALSE;
         },
@@ -653,15 +664,15 @@ TEST_F(InstallerDownload, TheErrorPageIsOfferedAndItsAddressShownWhenNoBrowserOp
   const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
   ASSERT_TRUE(installer.has_value());
   const std::wstring url(kUpdateErrorPageUrl);
-  const std::wstring address_text =
+  const std::wstring addressText =
       L"The web page could not be opened in your browser. To download the installer, please visit:\n\n" + url;
 
   struct Case {
     const char* name;
     int answer;
     bool opens;
-    bool page_asked;
-    bool address_shown;
+    bool pageAsked;
+    bool addressShown;
   };
   const Case cases[] = {
       {"no", IDNO, true, false, false},
@@ -669,32 +680,31 @@ TEST_F(InstallerDownload, TheErrorPageIsOfferedAndItsAddressShownWhenNoBrowserOp
       {"yes, no browser could be asked", IDYES, false, true, true},
   };
   // The window whose command led to the download owns every box.
-  const unique_hwnd owner(::CreateWindowExW(0, L"Static", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                            nullptr, nullptr));
+  const unique_hwnd owner(
+      ::CreateWindowExW(0, L"Static", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
   ASSERT_TRUE(owner);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeProgramStarter starter;
-    starter.opens_pages = c.opens;
+    starter.opensPages = c.opens;
     std::vector<std::wstring> boxes;
     std::vector<HWND> owners;
     {
       BoxAnswerer answerer(::GetCurrentThreadId(), c.answer);
-      EXPECT_FALSE(
-          LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter, owner.get(), kNothingRevoked));
+      EXPECT_FALSE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter, owner.get(), kNothingRevoked));
       boxes = answerer.Texts();
       owners = answerer.Owners();
     }
     EXPECT_EQ(owners, std::vector<HWND>(boxes.size(), owner.get()));
-    ASSERT_EQ(starter.calls.size(), c.page_asked ? 1u : 0u);
-    if (c.page_asked) {
+    ASSERT_EQ(starter.calls.size(), c.pageAsked ? 1u : 0u);
+    if (c.pageAsked) {
       EXPECT_EQ(starter.calls[0].how, FakeProgramStarter::How::WebPage);
       EXPECT_EQ(starter.calls[0].path, url);
     }
-    ASSERT_EQ(boxes.size(), c.address_shown ? 2u : 1u);
+    ASSERT_EQ(boxes.size(), c.addressShown ? 2u : 1u);
     EXPECT_NE(boxes[0].find(L"The file is not signed."), std::wstring::npos);
-    if (c.address_shown) {
-      EXPECT_EQ(boxes[1], address_text);
+    if (c.addressShown) {
+      EXPECT_EQ(boxes[1], addressText);
     }
   }
 }
@@ -721,8 +731,8 @@ std::wstring DownloadDialogText(DWORD thread, HWND& dialog) {
 // its time is not held against the download's pace.
 TEST(DownloadDialog, TheBodyIsCheckedOnTheDownloadsThreadUnderAVerifyingStep) {
   struct Shared {
-    unique_event release;
-    std::atomic<DWORD> check_thread{0};
+    UniqueEvent release;
+    std::atomic<DWORD> checkThread{0};
   };
   const auto shared = std::make_shared<Shared>();
   // A window of one byte per 10 s would end a download that sent nothing for that long.
@@ -734,36 +744,36 @@ TEST(DownloadDialog, TheBodyIsCheckedOnTheDownloadsThreadUnderAVerifyingStep) {
       },
       kStrict,
       [shared](std::vector<std::byte>& body) {
-        shared->check_thread = ::GetCurrentThreadId();
+        shared->checkThread = ::GetCurrentThreadId();
         ::WaitForSingleObject(shared->release.handle.get(), 30'000);
         body.push_back(std::byte{1});
       });
 
-  const DWORD window_thread = ::GetCurrentThreadId();
-  std::wstring text_while_checking;
-  bool answered_while_checking = false;
+  const DWORD windowThread = ::GetCurrentThreadId();
+  std::wstring textWhileChecking;
+  bool answeredWhileChecking = false;
   std::thread watcher([&] {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     HWND dialog = nullptr;
     while (std::chrono::steady_clock::now() < deadline) {
-      text_while_checking = DownloadDialogText(window_thread, dialog);
-      if (text_while_checking == L"Verifying...") break;
+      textWhileChecking = DownloadDialogText(windowThread, dialog);
+      if (textWhileChecking == L"Verifying...") break;
       std::this_thread::sleep_for(10ms);
     }
     // Past several of the pace's windows, the check still holds the download.
     std::this_thread::sleep_for(1s);
     DWORD_PTR result = 0;
-    answered_while_checking = dialog != nullptr && fetch.Checking() &&
-                              ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+    answeredWhileChecking = dialog != nullptr && fetch.Checking() &&
+                            ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
     ::SetEvent(shared->release.handle.get());
   });
   const BackgroundFetch::Outcome outcome = RunDownloadDialog(nullptr, IDS_DOWNLOADING_UPDATE, fetch);
   watcher.join();
-  EXPECT_EQ(text_while_checking, L"Verifying...");
-  EXPECT_TRUE(answered_while_checking);
+  EXPECT_EQ(textWhileChecking, L"Verifying...");
+  EXPECT_TRUE(answeredWhileChecking);
   EXPECT_EQ(outcome, BackgroundFetch::Outcome::Done);
-  EXPECT_NE(shared->check_thread.load(), 0u);
-  EXPECT_NE(shared->check_thread.load(), window_thread);
+  EXPECT_NE(shared->checkThread.load(), 0u);
+  EXPECT_NE(shared->checkThread.load(), windowThread);
   const auto body = fetch.TakeBody();
   ASSERT_TRUE(body.has_value());
   EXPECT_EQ(body->size(), 5u) << "the body as the check left it";
@@ -789,14 +799,14 @@ TEST(ProtectedDownloadFolder, IsNewForEachDownloadAndNeverOneThatExists) {
 }
 
 // The Unix path of a Windows path (Wine only).
-std::string UnixPathOf(const std::wstring& windows_path) {
+std::string UnixPathOf(const std::wstring& windowsPath) {
   using UnixFileName = char* (*)(const wchar_t*);
   const auto convert = reinterpret_cast<UnixFileName>(
       reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* unix_path = convert != nullptr ? convert(windows_path.c_str()) : nullptr;
-  if (unix_path == nullptr) return {};
-  std::string result(unix_path);
-  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  char* unixPath = convert != nullptr ? convert(windowsPath.c_str()) : nullptr;
+  if (unixPath == nullptr) return {};
+  std::string result(unixPath);
+  ::HeapFree(::GetProcessHeap(), 0, unixPath);
   return result;
 }
 
@@ -807,14 +817,14 @@ TEST(ProtectedDownloadFolder, IsRefusedBelowAReparsePoint) {
   const std::wstring target = L"C:\\reparse-target-" + std::to_wstring(::GetCurrentProcessId());
   const std::wstring link = L"C:\\reparse-link-" + std::to_wstring(::GetCurrentProcessId());
   ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
-  const std::string unix_target = UnixPathOf(target);
-  const std::string unix_link = UnixPathOf(L"C:\\") + "/reparse-link-" + std::to_string(::GetCurrentProcessId());
-  std::wstring command_line = L"/bin/ln -s " + std::wstring(unix_target.begin(), unix_target.end()) + L" " +
-                              std::wstring(unix_link.begin(), unix_link.end());
+  const std::string unixTarget = UnixPathOf(target);
+  const std::string unixLink = UnixPathOf(L"C:\\") + "/reparse-link-" + std::to_string(::GetCurrentProcessId());
+  std::wstring commandLine = L"/bin/ln -s " + std::wstring(unixTarget.begin(), unixTarget.end()) + L" " +
+                             std::wstring(unixLink.begin(), unixLink.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &started));
   // Wine hands back no handle that can be waited on for a Unix program: the
   // link is waited for instead.
@@ -866,8 +876,8 @@ TEST(InstallerVersion, OnlyTheAnnouncedVersionAndOnlyANewerOne) {
 inline void CertCloseStoreAny(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 using unique_hcertstore = unique_any<HCERTSTORE, CertCloseStoreAny>;
 
-std::wstring WindowsPathOf(const std::string& unix_path) {
-  std::wstring path = L"Z:" + std::wstring(unix_path.begin(), unix_path.end());
+std::wstring WindowsPathOf(const std::string& unixPath) {
+  std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
   std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
 }
@@ -888,8 +898,8 @@ class TestRoots {
   ~TestRoots() {
     for (auto& [location, certificate] : added_) {
       const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
-      PCCERT_CONTEXT found = store ? ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
-                                                                   CERT_FIND_EXISTING, certificate, nullptr)
+      PCCERT_CONTEXT found = store ? ::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                                  certificate, nullptr)
                                    : nullptr;
       if (found != nullptr) ::CertDeleteCertificateFromStore(found);
       ::CertFreeCertificateContext(certificate);
@@ -900,8 +910,8 @@ class TestRoots {
 
  private:
   void Add(DWORD location, const char* name, const char* folder = TARNWICK_TEST_PKI_DIR) {
-    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(folder) + "/" + name).c_str(),
-                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const unique_hfile file(::CreateFileW(WindowsPathOf(std::string(folder) + "/" + name).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     const auto der = file ? ReadOpenFile(file.get(), 1 << 20) : std::nullopt;
     ASSERT_TRUE(der.has_value()) << name;
     PCCERT_CONTEXT certificate = ::CertCreateCertificateContext(
@@ -910,8 +920,7 @@ class TestRoots {
     added_.emplace_back(location, certificate);
     const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, L"Root"));
     ASSERT_TRUE(store);
-    ASSERT_TRUE(
-        ::CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    ASSERT_TRUE(::CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
   }
   std::vector<std::pair<DWORD, PCCERT_CONTEXT>> added_;
 };
@@ -953,8 +962,8 @@ TEST(InstallerSignature, OnlyThePinnedKeyForCodeSigningUnderAMachineRootIsAccept
   const std::wstring genuine = WindowsPathOf(std::string(TARNWICK_SIGNED_SAMPLES_DIR) + "/signer.exe");
   const unique_hfile file(
       ::CreateFileW(genuine.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  const std::string_view other_keys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
-  EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, other_keys).status),
+  const std::string_view otherKeys[] = {"0000000000000000000000000000000000000000000000000000000000000000"};
+  EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), genuine, otherKeys).status),
             static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
 }
 #endif
@@ -1001,14 +1010,15 @@ TEST(InstallerSignature, AnExpiredSignersInstallerCountsAsOfItsTimeStamp) {
     const std::optional<FILETIME> stamp = StampedTime(c.sample);
     ASSERT_EQ(stamp.has_value(), std::string_view(c.sample) != "unstamped");
     // Through the seam: the time stamp's time as a verified time stamp gives it.
-    const auto as_windows_reports = [&](const CRYPT_PROVIDER_SGNR&) { return stamp; };
-    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, as_windows_reports).status),
-              static_cast<DWORD>(c.status));
+    const auto asWindowsReports = [&](const CRYPT_PROVIDER_SGNR&) { return stamp; };
+    EXPECT_EQ(
+        static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, asWindowsReports).status),
+        static_cast<DWORD>(c.status));
     // Wine's own report: no time stamp seen, so the current time, which
     // refuses the expired certificate whatever its stamp says.
     std::optional<FILETIME> reported;
-    const auto through_wine = [&](const CRYPT_PROVIDER_SGNR& signer) { return reported = TrustedSigningTime(signer); };
-    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, through_wine).status),
+    const auto throughWine = [&](const CRYPT_PROVIDER_SGNR& signer) { return reported = TrustedSigningTime(signer); };
+    EXPECT_EQ(static_cast<DWORD>(VerifyInstallerSignature(file.get(), path, kUpdateSignerKeys, throughWine).status),
               static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
     EXPECT_FALSE(reported.has_value()) << "Wine now reports a verified time stamp: drop the seam for this case";
   }
@@ -1021,8 +1031,8 @@ TEST(InstallerSignature, AnExpiredSignersInstallerCountsAsOfItsTimeStamp) {
 TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheConsentPrompt) {
   if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "changes the machine's root stores";
   const TestRoots roots;
-  const unique_hfile file(::CreateFileW(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe").c_str(),
-                                        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const unique_hfile file(::CreateFileW(WindowsPathOf(TARNWICK_UPDATE_FIXTURES_DIR "/signed.exe").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   const auto installer = file ? ReadOpenFile(file.get(), kInstallerMaxBytes) : std::nullopt;
   ASSERT_TRUE(installer.has_value());
   wchar_t windows[MAX_PATH] = {};
@@ -1032,13 +1042,13 @@ TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheC
     SCOPED_TRACE(elevated ? "elevated" : "not elevated");
     FakeProgramStarter starter;
     starter.elevated = elevated;
-    std::string checked_key;
-    const RevocationCheck not_revoked = [&](const std::shared_ptr<const SignerCertificates>& signer) {
-      checked_key = PublicKeyDigest(signer->Signer());
+    std::string checkedKey;
+    const RevocationCheck notRevoked = [&](const std::shared_ptr<const SignerCertificates>& signer) {
+      checkedKey = PublicKeyDigest(signer->Signer());
       return RevocationStatus::Unknown;  // as when offline: accepted
     };
-    ASSERT_TRUE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter, nullptr, not_revoked));
-    EXPECT_EQ(checked_key, kUpdateSignerKeys[0]) << "the revocation check was not asked about the pinned signer";
+    ASSERT_TRUE(LaunchDownloadedUpdate(*installer, PackVersion(L"1.2.2.5"), starter, nullptr, notRevoked));
+    EXPECT_EQ(checkedKey, kUpdateSignerKeys[0]) << "the revocation check was not asked about the pinned signer";
     ASSERT_EQ(starter.calls.size(), 1u);
     const FakeProgramStarter::Call& call = starter.calls[0];
     EXPECT_EQ(call.arguments, L"/S /UPDATE");
@@ -1064,8 +1074,7 @@ TEST(InstallerStart, ElevatedFromANewProtectedFolderDirectlyOtherwiseThroughTheC
     EXPECT_TRUE(refused.calls.empty());
     if (elevated) {
       WIN32_FIND_DATAW found{};
-      const unique_find left(
-          ::FindFirstFileW((std::wstring(windows) + L"\\Temp\\Tarnwick-*").c_str(), &found));
+      const unique_find left(::FindFirstFileW((std::wstring(windows) + L"\\Temp\\Tarnwick-*").c_str(), &found));
       EXPECT_FALSE(left) << "the refused installer's folder stays";
     }
   }

@@ -116,7 +116,8 @@ TEST_F(SamplerTest, EachProcessorTakesTheFirstSourceItHasAndValuesAreWholePercen
 
   // The kernel's times need two readings.
   collector.CollectSample();
-  EXPECT_THAT(Values(collector.UsageTable()), ElementsAre(ElementsAre(100, 42, NoValue, NoValue), ElementsAre(NoValue)));
+  EXPECT_THAT(Values(collector.UsageTable()),
+              ElementsAre(ElementsAre(100, 42, NoValue, NoValue), ElementsAre(NoValue)));
   EXPECT_THAT(Values(collector.ParkingTable()),
               ElementsAre(ElementsAre(1, NoValue, NoValue, NoValue), ElementsAre(NoValue)));
 
@@ -139,18 +140,17 @@ TEST(BusyPercent, IsTheShareOfTimeNotIdleInWholePercent) {
     ProcessorTimes before, after;
     int32_t busy;
   } cases[] = {
-      {{0, 0, 0}, {1000, 1000, 0}, 0},          // all idle
-      {{0, 0, 0}, {0, 400, 600}, 100},          // no idle at all
-      {{10, 20, 30}, {510, 620, 430}, 50},      // 500 idle of 1000
-      {{0, 0, 0}, {333, 1000, 0}, 67},          // 66.7 rounds to 67
-      {{0, 0, 0}, {2000, 500, 500}, 0},         // more idle than time: 0, never negative
-      {{5, 50, 50}, {5, 50, 50}, NoValue},      // no time passed
-      {{0, 900, 900}, {0, 100, 100}, NoValue},  // counters went back
+      {{0, 0, 0}, {1000, 1000, 0}, 0},           // all idle
+      {{0, 0, 0}, {0, 400, 600}, 100},           // no idle at all
+      {{10, 20, 30}, {510, 620, 430}, 50},       // 500 idle of 1000
+      {{0, 0, 0}, {333, 1000, 0}, 67},           // 66.7 rounds to 67
+      {{0, 0, 0}, {2000, 500, 500}, 0},          // more idle than time: 0, never negative
+      {{5, 50, 50}, {5, 50, 50}, NoValue},       // no time passed
+      {{0, 900, 900}, {0, 100, 100}, NoValue},   // counters went back
       {{500, 500, 0}, {100, 1500, 0}, NoValue},  // the idle count went back: not 100 %
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(BusyPercent(c.before, c.after), c.busy)
-        << c.after.idle << " " << c.after.kernel << " " << c.after.user;
+    EXPECT_EQ(BusyPercent(c.before, c.after), c.busy) << c.after.idle << " " << c.after.kernel << " " << c.after.user;
   }
 }
 
@@ -159,8 +159,9 @@ TEST(BusyPercent, IsTheShareOfTimeNotIdleInWholePercent) {
 // node 2 lies in group 1, whose numbers 1 and 2 are not group 0's.
 TEST_F(SamplerTest, KernelTimesAreReadPerGroupAndKeyedByGroupAndNumber) {
   Machine({{0, Affinity(0x3)}, {1, Affinity(0xC)}, {2, Affinity(0x6, 1)}}, 2);
-  auto times = [](std::vector<uint64_t> busyPercents, uint64_t elapsed) {
+  auto times = [](const std::vector<uint64_t>& busyPercents, uint64_t elapsed) {
     std::vector<ProcessorTimes> group;
+    group.reserve(busyPercents.size());
     for (const uint64_t busy : busyPercents) group.push_back({elapsed * (100 - busy) / 100, elapsed, 0});
     return group;
   };
@@ -172,7 +173,8 @@ TEST_F(SamplerTest, KernelTimesAreReadPerGroupAndKeyedByGroupAndNumber) {
   counters_.SetProcessorTimes(1, times({55, 60, 70}, 1000));
   counters_.ClearCalls();
   collector.CollectSample();
-  EXPECT_THAT(Values(collector.UsageTable()), ElementsAre(ElementsAre(10, 20), ElementsAre(30, 40), ElementsAre(60, 70)));
+  EXPECT_THAT(Values(collector.UsageTable()),
+              ElementsAre(ElementsAre(10, 20), ElementsAre(30, 40), ElementsAre(60, 70)));
   EXPECT_THAT(counters_.Calls(), ElementsAre("CollectQueryData", "QueryProcessorTimes 0", "QueryProcessorTimes 1"))
       << "each group once per collection";
 }
@@ -200,10 +202,10 @@ TEST_F(SamplerTest, DestructionRemovesUsageCountersThenParkingCountersThenCloses
     ASSERT_TRUE(WaitUntil([&] { return sampler.CompletedCollections() == 1; })) << "the first collection runs at once";
     counters_.ClearCalls();
   }
-  EXPECT_THAT(counters_.Calls(), ElementsAre("RemoveCounter \\Processor Information(0,0)\\% Processor Utility",
-                                             "RemoveCounter \\Processor Information(0,1)\\% Processor Utility",
-                                             "RemoveCounter \\Processor Information(0,1)\\Parking Status",
-                                             "CloseQuery"));
+  EXPECT_THAT(counters_.Calls(),
+              ElementsAre("RemoveCounter \\Processor Information(0,0)\\% Processor Utility",
+                          "RemoveCounter \\Processor Information(0,1)\\% Processor Utility",
+                          "RemoveCounter \\Processor Information(0,1)\\Parking Status", "CloseQuery"));
   EXPECT_EQ(counters_.OpenCounters(), 0u);
   EXPECT_EQ(counters_.OpenQueries(), 0u);
 }

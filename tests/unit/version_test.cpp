@@ -113,13 +113,13 @@ TEST(ImageVersion, IsReadFromTheFixedPartOfTheVersionResource) {
   // A field above 255 cannot be compared with a version text.
   const size_t fixed = FindFixedFileInfo(image);
   ASSERT_LT(fixed, image.size());
-  std::vector<std::byte> large_field = image;
-  large_field[fixed + 12] = std::byte{0x00};  // the fourth field's low byte...
-  large_field[fixed + 13] = std::byte{0x01};  // ...and high byte: 256
-  EXPECT_EQ(ReadImageFileVersion(large_field), std::nullopt);
-  std::vector<std::byte> no_signature = image;
-  no_signature[fixed] = std::byte{0};
-  EXPECT_EQ(ReadImageFileVersion(no_signature), std::nullopt);
+  std::vector<std::byte> largeField = image;
+  largeField[fixed + 12] = std::byte{0x00};  // the fourth field's low byte...
+  largeField[fixed + 13] = std::byte{0x01};  // ...and high byte: 256
+  EXPECT_EQ(ReadImageFileVersion(largeField), std::nullopt);
+  std::vector<std::byte> noSignature = image;
+  noSignature[fixed] = std::byte{0};
+  EXPECT_EQ(ReadImageFileVersion(noSignature), std::nullopt);
 }
 
 TEST(ImageVersion, ADamagedOrCutImageHasNoVersionAndNothingIsReadPastItsEnd) {
@@ -138,8 +138,8 @@ TEST(ImageVersion, ADamagedOrCutImageHasNoVersionAndNothingIsReadPastItsEnd) {
 
   // Headers that point anywhere: past the end, to a huge section count, to a
   // resource directory with more entries than bytes.
-  const auto nt = static_cast<uint32_t>(std::to_integer<uint32_t>(image[0x3C]) |
-                                        std::to_integer<uint32_t>(image[0x3D]) << 8);
+  const auto nt =
+      static_cast<uint32_t>(std::to_integer<uint32_t>(image[0x3C]) | std::to_integer<uint32_t>(image[0x3D]) << 8);
   struct Damage {
     const char* name;
     size_t offset;

@@ -22,62 +22,63 @@ class Win32PlacementTest : public ::testing::Test {
     ASSERT_NE(children_.Start(name_), 0u);
     ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(0), 1));
     ASSERT_EQ(ProcessAffinity(children_.Handle(0)), 1u);
-    host_id_ = FindHostProcessId(name_);
+    hostId_ = FindHostProcessId(name_);
     // Under Wine the host's own view must be found, or the check below proves nothing.
     if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
-      ASSERT_NE(host_id_, 0u);
+      ASSERT_NE(hostId_, 0u);
     }
-    if (host_id_ != 0) {
-      EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), "0");
+    if (hostId_ != 0) {
+      EXPECT_EQ(HostProcessStatus(hostId_, "Cpus_allowed_list"), "0");
     }
   }
 
   ChildProcesses children_{FindIdleChildProgram()};
   std::wstring name_;
-  DWORD host_id_ = 0;
-  const uint64_t performance_cores_ = CoreMap().PerformanceCoreMask();
+  DWORD hostId_ = 0;
+  const uint64_t performanceCores_ = CoreMap().PerformanceCoreMask();
 };
 
 TEST_F(Win32PlacementTest, AffinityMethodMovesTheProcessToThePerformanceCores) {
-  WorkerControl control(performance_cores_);
+  WorkerControl control(performanceCores_);
   FakeWorkerSettings settings(MethodSwitches{false, true, false});
-  PatternList list({name_}, control.Matcher);
+  PatternList list({name_}, control.matcher);
   ASSERT_TRUE(EnforcementPass(control, list, settings));
   DWORD_PTR own = 0, system = 0;
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
-  const uint64_t expected = performance_cores_ & system;
+  const uint64_t expected = performanceCores_ & system;
   EXPECT_EQ(ProcessAffinity(children_.Handle(0)), expected);
-  if (host_id_ != 0) {
-    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), HostProcessorList(expected));
+  if (hostId_ != 0) {
+    EXPECT_EQ(HostProcessStatus(hostId_, "Cpus_allowed_list"), HostProcessorList(expected));
   }
   ASSERT_EQ(settings.Published().size(), 1u);
   EXPECT_EQ(settings.Published()[0].second, 1u);
   EXPECT_GE(settings.Published()[0].first, 2u);
   // The image path was learned through the real query.
-  const ProcessRecord* record = control.PathCache.Find(children_.Id(0));
+  const ProcessRecord* record = control.pathCache.Find(children_.Id(0));
   ASSERT_NE(record, nullptr);
-  EXPECT_NE(record->imagePath.find(name_), std::wstring::npos) << std::string(record->imagePath.begin(), record->imagePath.end());
+  EXPECT_NE(record->imagePath.find(name_), std::wstring::npos)
+      << std::string(record->imagePath.begin(), record->imagePath.end());
 }
 
 TEST_F(Win32PlacementTest, AllMethodsTogetherStillPlaceByAffinity) {
   // Where SetProcessInformation or the CPU set functions are missing or
   // refuse (Wine), those methods do nothing and the pass goes on.
-  WorkerControl control(performance_cores_);
+  WorkerControl control(performanceCores_);
   FakeWorkerSettings settings(MethodSwitches{true, true, true});
-  PatternList list({L"*\\" + name_}, control.Matcher);
+  PatternList list({L"*\\" + name_}, control.matcher);
   ASSERT_TRUE(EnforcementPass(control, list, settings));
   DWORD_PTR own = 0, system = 0;
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
-  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), performance_cores_ & system);
+  EXPECT_EQ(ProcessAffinity(children_.Handle(0)), performanceCores_ & system);
   EXPECT_EQ(settings.Published().at(0).second, 1u) << "matched through the image path";
 }
 
 // A start event reaches the real process through the worker thread long
 // before the next pass could (a minute away).
 TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
-  WorkerControl control(performance_cores_);
+  WorkerControl control(performanceCores_);
   FakeProcessStartSource source;
-  source.Start(control.StartEvents);
+  source.Start(control.startEvents);
   FakeWorkerSettings settings(MethodSwitches{false, true, false});
   unique_handle notified(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   RegisterPassNotifyEvent(control, notified.get());
@@ -87,7 +88,7 @@ TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
   ASSERT_TRUE(::SetProcessAffinityMask(children_.Handle(0), 1));
   DWORD_PTR own = 0, system = 0;
   ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system));
-  const uint64_t expected = performance_cores_ & system;
+  const uint64_t expected = performanceCores_ & system;
   ASSERT_NE(expected, 1u) << "one processor only: a placement cannot be seen";
   FILETIME created{}, exited{}, kernel{}, user{};
   ASSERT_TRUE(::GetProcessTimes(children_.Handle(0), &created, &exited, &kernel, &user));
@@ -97,8 +98,8 @@ TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
   while (ProcessAffinity(children_.Handle(0)) != expected && ::GetTickCount64() < deadline) ::Sleep(1);
   EXPECT_EQ(ProcessAffinity(children_.Handle(0)), expected);
-  if (host_id_ != 0) {
-    EXPECT_EQ(HostProcessStatus(host_id_, "Cpus_allowed_list"), HostProcessorList(expected));
+  if (hostId_ != 0) {
+    EXPECT_EQ(HostProcessStatus(hostId_, "Cpus_allowed_list"), HostProcessorList(expected));
   }
   ASSERT_TRUE(StopWorker(control));
   EXPECT_EQ(settings.Published().size(), 1u) << "placed by its start event, not by a pass";
@@ -112,9 +113,9 @@ TEST_F(Win32PlacementTest, AStartEventPlacesTheRealProcessBetweenPasses) {
 TEST_F(Win32PlacementTest, EfficiencyModeOffLeavesTheUsersPriorityAndUndoesTaskManagersIdle) {
   const HANDLE child = children_.Handle(0);
   ASSERT_TRUE(::SetPriorityClass(child, IDLE_PRIORITY_CLASS));
-  WorkerControl control(performance_cores_);
+  WorkerControl control(performanceCores_);
   FakeWorkerSettings settings(MethodSwitches{true, false, false});
-  PatternList list({name_}, control.Matcher);
+  PatternList list({name_}, control.matcher);
   ASSERT_TRUE(EnforcementPass(control, list, settings));
   EXPECT_EQ(::GetPriorityClass(child), static_cast<DWORD>(IDLE_PRIORITY_CLASS)) << "chosen without efficiency mode";
 

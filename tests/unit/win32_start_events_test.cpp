@@ -63,17 +63,17 @@ TEST(Win32StartEvents, AChildStartArrivesThroughTheSystemSessionOrTheReasonIsNam
   const StartWatchState state = source.Start(sink);
   if (UnderWine()) {
     // StartTraceW and EnableTraceEx2 succeed, OpenTraceW of a real-time session does not.
-    EXPECT_EQ(state, StartWatchState::kUnavailable);
-    EXPECT_EQ(sink.States().back(), (StartWatchStatus{StartWatchState::kUnavailable, ERROR_ACCESS_DENIED}));
+    EXPECT_EQ(state, StartWatchState::Unavailable);
+    EXPECT_EQ(sink.States().back(), (StartWatchStatus{StartWatchState::Unavailable, ERROR_ACCESS_DENIED}));
     source.Stop();
     return;
   }
-  if (state == StartWatchState::kNotElevated) {
+  if (state == StartWatchState::NotElevated) {
     EXPECT_EQ(sink.States().back().error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     GTEST_SKIP() << "process starts are watched only with administrator rights";
   }
   ASSERT_EQ(left, static_cast<ULONG>(ERROR_SUCCESS)) << "the leftover session could not be made";
-  ASSERT_EQ(state, StartWatchState::kWatching) << "error " << sink.States().back().error;
+  ASSERT_EQ(state, StartWatchState::Watching) << "error " << sink.States().back().error;
   EXPECT_TRUE(SessionRuns(name));
   ChildProcesses children(FindIdleChildProgram());
   const std::wstring child = L"tw_etw_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";

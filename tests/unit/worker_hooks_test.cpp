@@ -18,24 +18,24 @@ namespace {
 class StuckSettings final : public WorkerSettings {
  public:
   MethodSwitches ReadMethodSwitches() override {
-    ::SetEvent(pass_entered_.get());
-    ::WaitForSingleObject(never_set_.get(), INFINITE);
+    ::SetEvent(passEntered_.get());
+    ::WaitForSingleObject(neverSet_.get(), INFINITE);
     return {};
   }
   void PublishPassCounts(uint32_t, uint32_t) override {}
-  [[nodiscard]] HANDLE PassEntered() const { return pass_entered_.get(); }
+  [[nodiscard]] HANDLE PassEntered() const { return passEntered_.get(); }
 
  private:
-  unique_handle pass_entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  unique_handle never_set_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle passEntered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle neverSet_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 TEST(WorkerHooks, AnExitAfterAPassThatEndedStopsTheWorkerAndGoesOn) {
   FakeWorkerSettings settings;
   ASSERT_TRUE(StartWorker(Worker, {}, settings, 60000));
   StopWorkerBeforeExit();
-  EXPECT_FALSE(Worker.StopEvent);
-  EXPECT_FALSE(Worker.WorkerThread.joinable());
+  EXPECT_FALSE(Worker.stopEvent);
+  EXPECT_FALSE(Worker.workerThread.joinable());
   EXPECT_EQ(settings.Reads(), 1);
 }
 
@@ -66,13 +66,13 @@ TEST(WorkerHooks, ARestartForANewListKeepsTheSessionAndTheExitStopsIt) {
   const int starts = source.Starts();
   const int stops = source.Stops();
   StartWorkerFromListFile();
-  ASSERT_TRUE(Worker.StopEvent) << "a worker runs";
+  ASSERT_TRUE(Worker.stopEvent) << "a worker runs";
   StartWorkerFromListFile();
   EXPECT_EQ(source.Starts(), starts + 1);
-  EXPECT_EQ(Worker.StartEvents.Status().state, StartWatchState::kWatching);
+  EXPECT_EQ(Worker.startEvents.Status().state, StartWatchState::Watching);
   StopWorkerBeforeExit();
   EXPECT_EQ(source.Stops(), stops + 1);
-  EXPECT_FALSE(Worker.StopEvent);
+  EXPECT_FALSE(Worker.stopEvent);
 }
 
 constexpr const wchar_t* kSessionStoppedEventName = L"Local\\TarnwickTestStartSessionStopped";
@@ -92,7 +92,7 @@ TEST(WorkerHooksDeathTest, AnExitForcedByAStuckPassStopsTheSessionFirst) {
           if (told) ::SetEvent(told.get());
         };
         UseProcessStartSource(source);
-        (void)source.Start(Worker.StartEvents);
+        (void)source.Start(Worker.startEvents);
         if (StartWorker(Worker, {}, settings, 60000) &&
             ::WaitForSingleObject(settings.PassEntered(), 10000) == WAIT_OBJECT_0) {
           StopWorkerBeforeExit();

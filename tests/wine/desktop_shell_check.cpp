@@ -13,15 +13,15 @@ namespace {
 
 bool DesktopShellServesWindows() {
   tarnwick::com_ptr<IShellWindows> windows;
-  return SUCCEEDED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                      windows.put_void()));
+  return SUCCEEDED(
+      ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.put_void()));
 }
 
 }  // namespace
 
 int main() {
   const tarnwick::ScopedComInitialization com(COINIT_APARTMENTTHREADED);
-  if (FAILED(com.status())) return 1;
+  if (FAILED(com.Status())) return 1;
   // The desktop's explorer registers them a moment after its start.
   const ULONGLONG deadline = ::GetTickCount64() + 10000;
   while (!DesktopShellServesWindows()) {

@@ -37,9 +37,9 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 }
 
 std::wstring CommandLineOf(const std::wstring& program, const std::vector<std::wstring>& arguments) {
-  std::wstring command_line = QuoteArgument(program);
-  for (const auto& argument : arguments) command_line += L" " + QuoteArgument(argument);
-  return command_line;
+  std::wstring commandLine = QuoteArgument(program);
+  for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+  return commandLine;
 }
 
 unique_hfile OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition) {
@@ -68,17 +68,17 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// The first visible top-level window of `process_id` that `matches`.
-HWND FindVisibleTopLevel(DWORD process_id, const std::function<bool(HWND)>& matches) {
+// The first visible top-level window of `processId` that `matches`.
+HWND FindVisibleTopLevel(DWORD processId, const std::function<bool(HWND)>& matches) {
   struct Search {
-    DWORD process_id;
+    DWORD processId;
     const std::function<bool(HWND)>* matches;
     HWND found;
-  } search{process_id, &matches, nullptr};
+  } search{processId, &matches, nullptr};
   ::EnumWindows(
       [](HWND window, LPARAM context) -> BOOL {
         auto& s = *reinterpret_cast<Search*>(context);
-        if (WindowProcessId(window) != s.process_id || !::IsWindowVisible(window) || !(*s.matches)(window)) {
+        if (WindowProcessId(window) != s.processId || !::IsWindowVisible(window) || !(*s.matches)(window)) {
           return TRUE;
         }
         s.found = window;
@@ -130,10 +130,9 @@ std::wstring ForcedDarkExePath() {
   return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tarnwick_forced_dark.exe";
 }
 
-TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe,
-                                 StartMode mode)
-    : error_file_(TempFileName()) {
-  unique_hfile error = OpenInheritable(error_file_, GENERIC_WRITE, CREATE_ALWAYS);
+TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, const std::wstring& exe, StartMode mode)
+    : errorFile_(TempFileName()) {
+  unique_hfile error = OpenInheritable(errorFile_, GENERIC_WRITE, CREATE_ALWAYS);
   unique_hfile nothing = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -142,16 +141,16 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, con
   startup.hStdOutput = nothing.get();
   startup.hStdError = error.get();
   PROCESS_INFORMATION started{};
-  std::wstring command_line = CommandLineOf(exe, arguments);
+  std::wstring commandLine = CommandLineOf(exe, arguments);
   const DWORD flags = mode == StartMode::Suspended ? CREATE_SUSPENDED : 0;
-  bool created = ::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+  bool created = ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                   &startup, &started) != FALSE;
   if (!created && ::GetLastError() == ERROR_INTERNAL_ERROR) {
     // Wine's answer when the new process ended before any of its Windows code
     // ran: its Linux start failed, as it now and then does on a loaded
     // machine. Nothing of the program has run, so it is started once more.
     std::fprintf(stderr, "starting tarnwick.exe failed inside Wine (error 1359); starting it again\n");
-    created = ::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+    created = ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                &startup, &started) != FALSE;
   }
   if (!created) {
@@ -159,19 +158,19 @@ TarnwickProcess::TarnwickProcess(const std::vector<std::wstring>& arguments, con
     return;
   }
   if (mode == StartMode::Suspended) {
-    suspended_thread_ = started.hThread;
+    suspendedThread_ = started.hThread;
   } else {
     ::CloseHandle(started.hThread);
   }
   process_ = started.hProcess;
-  process_id_ = started.dwProcessId;
+  processId_ = started.dwProcessId;
 }
 
 TarnwickProcess::~TarnwickProcess() {
   End();
-  if (suspended_thread_ != nullptr) ::CloseHandle(suspended_thread_);
+  if (suspendedThread_ != nullptr) ::CloseHandle(suspendedThread_);
   if (process_ != nullptr) ::CloseHandle(process_);
-  ::DeleteFileW(error_file_.c_str());
+  ::DeleteFileW(errorFile_.c_str());
 }
 
 bool TarnwickProcess::IsRunning() const {
@@ -188,7 +187,7 @@ std::optional<DWORD> TarnwickProcess::ExitCode() const {
   return code;
 }
 
-std::string TarnwickProcess::StandardError() const { return ReadFileBytes(error_file_).value_or(""); }
+std::string TarnwickProcess::StandardError() const { return ReadFileBytes(errorFile_).value_or(""); }
 
 void TarnwickProcess::End() {
   if (!IsRunning()) return;
@@ -197,19 +196,19 @@ void TarnwickProcess::End() {
 }
 
 bool TarnwickProcess::Resume() {
-  if (suspended_thread_ == nullptr) return false;
-  const bool resumed = ::ResumeThread(suspended_thread_) != static_cast<DWORD>(-1);
-  ::CloseHandle(suspended_thread_);
-  suspended_thread_ = nullptr;
+  if (suspendedThread_ == nullptr) return false;
+  const bool resumed = ::ResumeThread(suspendedThread_) != static_cast<DWORD>(-1);
+  ::CloseHandle(suspendedThread_);
+  suspendedThread_ = nullptr;
   return resumed;
 }
 
 HWND FindTrayWindow() { return ::FindWindowW(kTrayWindowClass, nullptr); }
 
 DWORD WindowProcessId(HWND window) {
-  DWORD process_id = 0;
-  ::GetWindowThreadProcessId(window, &process_id);
-  return process_id;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
+  return processId;
 }
 
 HeldWindowThread::HeldWindowThread(HWND window)
@@ -228,12 +227,12 @@ bool HeldWindowThread::Release() {
   return ::ResumeThread(thread_) != static_cast<DWORD>(-1);
 }
 
-HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title, Timeout timeout) {
+HWND WaitForVisibleWindow(DWORD processId, const wchar_t* className, const wchar_t* title, Timeout timeout) {
   HWND found = nullptr;
   WaitUntil(
       [&] {
-        found = FindVisibleTopLevel(process_id, [&](HWND window) {
-          return ClassNameOf(window) == class_name && (title == nullptr || TextOf(window) == title);
+        found = FindVisibleTopLevel(processId, [&](HWND window) {
+          return ClassNameOf(window) == className && (title == nullptr || TextOf(window) == title);
         });
         return found != nullptr;
       },
@@ -241,33 +240,33 @@ HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wch
   return found;
 }
 
-bool TrayIconPresent(HWND tray_window, UINT icon_id) {
+bool TrayIconPresent(HWND trayWindow, UINT iconId) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof(data);
-  data.hWnd = tray_window;
-  data.uID = icon_id;
+  data.hWnd = trayWindow;
+  data.uID = iconId;
   return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
-bool DeleteTrayIcon(HWND tray_window, UINT icon_id) {
+bool DeleteTrayIcon(HWND trayWindow, UINT iconId) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof(data);
-  data.hWnd = tray_window;
-  data.uID = icon_id;
+  data.hWnd = trayWindow;
+  data.uID = iconId;
   return ::Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
 }
 
-void PostTrayCallback(HWND tray_window, UINT mouse_message) {
-  ::PostMessageW(tray_window, WMU_TRAY_CALLBACK, 0, static_cast<LPARAM>(mouse_message));
+void PostTrayCallback(HWND trayWindow, UINT mouseMessage) {
+  ::PostMessageW(trayWindow, WMU_TRAY_CALLBACK, 0, static_cast<LPARAM>(mouseMessage));
 }
 
-HWND WaitForPopupMenu(DWORD process_id, Timeout timeout) {
-  return WaitForVisibleWindow(process_id, L"#32768", nullptr, timeout);
+HWND WaitForPopupMenu(DWORD processId, Timeout timeout) {
+  return WaitForVisibleWindow(processId, L"#32768", nullptr, timeout);
 }
 
-void ChooseMenuItem(HWND menu_window, wchar_t key) {
+void ChooseMenuItem(HWND menuWindow, wchar_t key) {
   // The menu's modal loop reads the keyboard messages of its thread.
-  ::PostMessageW(menu_window, WM_CHAR, key, 1);
+  ::PostMessageW(menuWindow, WM_CHAR, key, 1);
 }
 
 bool RegistryKeyExists(HKEY root, const std::wstring& path) {
@@ -341,7 +340,8 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  unique_hfile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file) << "cannot create the file, error " << ::GetLastError();
   DWORD written = 0;
   ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -350,11 +350,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>& arguments) {
   // Wine starts a Unix program given by its Z: path like any other program.
   const std::wstring path = WindowsPathOf(program);
-  std::wstring command_line = CommandLineOf(path, arguments);
+  std::wstring commandLine = CommandLineOf(path, arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &started)) {
     return false;
   }
@@ -381,7 +381,9 @@ bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& p
       "  <Principals><Principal id=\"Author\"><GroupId>S-1-5-32-545</GroupId>"
       "<RunLevel>HighestAvailable</RunLevel></Principal></Principals>\n"
       "  <Settings><Enabled>true</Enabled></Settings>\n"
-      "  <Actions Context=\"Author\"><Exec><Command>\"" + command + "\"</Command>"
+      "  <Actions Context=\"Author\"><Exec><Command>\"" +
+      command +
+      "\"</Command>"
       "<Arguments>-tray</Arguments></Exec></Actions>\n"
       "</Task>\n";
   const std::wstring definition = TempFileName();
@@ -394,14 +396,14 @@ bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& p
   return FileExists(TaskFile(name));
 }
 
-std::optional<DWORD> RunCommandLine(const std::wstring& command_line, Timeout timeout,
-                                   const std::wstring& working_folder) {
-  std::wstring writable = command_line;
+std::optional<DWORD> RunCommandLine(const std::wstring& commandLine, Timeout timeout,
+                                    const std::wstring& workingFolder) {
+  std::wstring writable = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &started)) {
+                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &started)) {
     return std::nullopt;
   }
   unique_handle process(started.hProcess);
@@ -416,17 +418,17 @@ std::optional<DWORD> RunCommandLine(const std::wstring& command_line, Timeout ti
   return code;
 }
 
-std::wstring UnixPathOf(const std::wstring& windows_path) {
+std::wstring UnixPathOf(const std::wstring& windowsPath) {
   using UnixFileName = char* (*)(const wchar_t*);
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  const auto convert =
-      kernel ? reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "wine_get_unix_file_name")))
-             : nullptr;
+  const auto convert = kernel ? reinterpret_cast<UnixFileName>(
+                                    reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "wine_get_unix_file_name")))
+                              : nullptr;
   if (convert == nullptr) return {};
-  char* unix_path = convert(windows_path.c_str());
-  if (unix_path == nullptr) return {};
-  const std::wstring result = Widen(unix_path);
-  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  char* unixPath = convert(windowsPath.c_str());
+  if (unixPath == nullptr) return {};
+  std::wstring result = Widen(unixPath);
+  ::HeapFree(::GetProcessHeap(), 0, unixPath);
   return result;
 }
 
@@ -434,16 +436,16 @@ namespace {
 
 // Saves the display, or `window`'s rectangle of it, as `picture`: a Unix path
 // whose extension, or an ImageMagick prefix such as "bmp3:", names the
-// format. `picture_path` is the same file's Windows path.
-bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path, HWND window,
-                    bool repaint_first = true) {
+// format. `picturePath` is the same file's Windows path.
+bool CaptureDisplay(const std::string& picture, const std::wstring& picturePath, HWND window,
+                    bool repaintFirst = true) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr) return false;
-  ::DeleteFileW(picture_path.c_str());
+  ::DeleteFileW(picturePath.c_str());
   // A window that has only just shown may not have painted yet: it is
   // repainted whole, and the picture waits until nothing of it is left to
   // paint. Its thread puts the painting on the screen when it is idle again.
-  if (window != nullptr && repaint_first) {
+  if (window != nullptr && repaintFirst) {
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     WaitUntil([window] { return !NeedsPainting(window); });
   }
@@ -463,12 +465,12 @@ bool CaptureDisplay(const std::string& picture, const std::wstring& picture_path
   if (!RunUnixProgram("/usr/bin/import", arguments)) return false;
   // The picture is complete once import has exited, or, when Wine gives no
   // handle to wait on, once its size stops changing.
-  std::optional<size_t> last_size;
+  std::optional<size_t> lastSize;
   return WaitUntil([&] {
-    const auto bytes = ReadFileBytes(picture_path);
+    const auto bytes = ReadFileBytes(picturePath);
     if (!bytes || bytes->empty()) return false;
-    const bool settled = last_size == bytes->size();
-    last_size = bytes->size();
+    const bool settled = lastSize == bytes->size();
+    lastSize = bytes->size();
     return settled;
   });
 }
@@ -482,20 +484,20 @@ bool TakeScreenshot(const std::string& name, HWND window) {
   return CaptureDisplay(picture, WindowsPathOf(picture), window);
 }
 
-std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaint_first) {
+std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaintFirst) {
   const char* artifacts = std::getenv("TARNWICK_ARTIFACTS");
   RECT area{};
   if (artifacts == nullptr || *artifacts == '\0' || !::GetWindowRect(window, &area)) return std::nullopt;
   static int taken = 0;
   const std::string picture = std::string(artifacts) + "/pixels-" + std::to_string(::GetCurrentProcessId()) + "-" +
                               std::to_string(++taken) + ".bmp";
-  const std::wstring picture_path = WindowsPathOf(picture);
+  const std::wstring picturePath = WindowsPathOf(picture);
   // ImageMagick writes a plain 24-bit BMP with the "bmp3:" prefix, which LoadImageW reads.
-  if (!repaint_first) WaitUntil([window] { return !NeedsPainting(window); });
-  if (!CaptureDisplay("bmp3:" + picture, picture_path, window, repaint_first)) return std::nullopt;
+  if (!repaintFirst) WaitUntil([window] { return !NeedsPainting(window); });
+  if (!CaptureDisplay("bmp3:" + picture, picturePath, window, repaintFirst)) return std::nullopt;
   unique_hbitmap bitmap(static_cast<HBITMAP>(
-      ::LoadImageW(nullptr, picture_path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
-  ::DeleteFileW(picture_path.c_str());
+      ::LoadImageW(nullptr, picturePath.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+  ::DeleteFileW(picturePath.c_str());
   BITMAP described{};
   if (!bitmap || ::GetObjectW(bitmap.get(), sizeof(described), &described) != sizeof(described)) return std::nullopt;
   WindowPicture result;
@@ -554,8 +556,8 @@ RunResult TarnwickTest::Run(const std::vector<std::wstring>& arguments, Timeout 
   RunResult result;
   result.exited = process.WaitForExit(timeout);
   result.duration = std::chrono::duration_cast<Timeout>(std::chrono::steady_clock::now() - begin);
-  result.exit_code = process.ExitCode().value_or(STILL_ACTIVE);
-  result.standard_error = process.StandardError();
+  result.exitCode = process.ExitCode().value_or(STILL_ACTIVE);
+  result.standardError = process.StandardError();
   process.End();
   return result;
 }

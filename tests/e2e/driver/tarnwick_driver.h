@@ -54,7 +54,7 @@ class TarnwickProcess {
   TarnwickProcess(const TarnwickProcess&) = delete;
   TarnwickProcess& operator=(const TarnwickProcess&) = delete;
 
-  [[nodiscard]] DWORD Id() const noexcept { return process_id_; }
+  [[nodiscard]] DWORD Id() const noexcept { return processId_; }
   [[nodiscard]] bool IsRunning() const;
   // True when the process exited within `timeout`.
   bool WaitForExit(Timeout timeout = kDefaultTimeout);
@@ -69,16 +69,16 @@ class TarnwickProcess {
 
  private:
   HANDLE process_ = nullptr;
-  HANDLE suspended_thread_ = nullptr;
-  DWORD process_id_ = 0;
-  std::wstring error_file_;
+  HANDLE suspendedThread_ = nullptr;
+  DWORD processId_ = 0;
+  std::wstring errorFile_;
 };
 
 // Outcome of a one-shot run.
 struct RunResult {
-  bool exited = false;       // false: still running at the deadline (then ended)
-  DWORD exit_code = 0;
-  std::string standard_error;
+  bool exited = false;  // false: still running at the deadline (then ended)
+  DWORD exitCode = 0;
+  std::string standardError;
   Timeout duration{};
 };
 
@@ -87,9 +87,9 @@ struct RunResult {
 // The running instance's tray window, or null.
 [[nodiscard]] HWND FindTrayWindow();
 [[nodiscard]] DWORD WindowProcessId(HWND window);
-// A top-level window of `process_id` with that class (and title, unless
+// A top-level window of `processId` with that class (and title, unless
 // null) once it is visible: a dialog is ready only then.
-[[nodiscard]] HWND WaitForVisibleWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
+[[nodiscard]] HWND WaitForVisibleWindow(DWORD processId, const wchar_t* className, const wchar_t* title,
                                         Timeout timeout = kDefaultTimeout);
 
 // Holds the thread that runs `window` still (suspended), as a thread busy
@@ -111,22 +111,22 @@ class HeldWindowThread {
 };
 
 // Whether the notification area holds the icon of `tray_window` with id
-// `icon_id` (the program uses its process id). Asks the shell to modify the
+// `iconId` (the program uses its process id). Asks the shell to modify the
 // icon without changing anything, which succeeds only for an existing icon.
-[[nodiscard]] bool TrayIconPresent(HWND tray_window, UINT icon_id);
+[[nodiscard]] bool TrayIconPresent(HWND trayWindow, UINT iconId);
 
 // Deletes that icon, as a restarting notification area loses it; true when
 // there was one.
-bool DeleteTrayIcon(HWND tray_window, UINT icon_id);
+bool DeleteTrayIcon(HWND trayWindow, UINT iconId);
 
 // What the shell does on a mouse event over the icon (WM_RBUTTONUP etc.).
-void PostTrayCallback(HWND tray_window, UINT mouse_message);
+void PostTrayCallback(HWND trayWindow, UINT mouseMessage);
 
-// The visible pop-up menu of `process_id`, once it is shown.
-[[nodiscard]] HWND WaitForPopupMenu(DWORD process_id, Timeout timeout = kDefaultTimeout);
+// The visible pop-up menu of `processId`, once it is shown.
+[[nodiscard]] HWND WaitForPopupMenu(DWORD processId, Timeout timeout = kDefaultTimeout);
 // Chooses the item with the access key `key` (the underlined letter, as
 // "x" in "E&xit") in an open pop-up menu, as a keyboard user does.
-void ChooseMenuItem(HWND menu_window, wchar_t key);
+void ChooseMenuItem(HWND menuWindow, wchar_t key);
 
 // --- Registry ----------------------------------------------------------------
 
@@ -153,7 +153,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Wine may give no handle to wait on: check the program's effect as well.
 bool RunUnixProgram(const std::string& program, const std::vector<std::wstring>& arguments);
 // The Linux path of a Windows path, as Wine maps it; empty outside Wine.
-[[nodiscard]] std::wstring UnixPathOf(const std::wstring& windows_path);
+[[nodiscard]] std::wstring UnixPathOf(const std::wstring& windowsPath);
 
 // --- Logon tasks -----------------------------------------------------------------
 
@@ -168,11 +168,11 @@ bool CreateLogonTaskWithSchtasks(const std::wstring& name, const std::wstring& p
 // --- Other programs ---------------------------------------------------------------
 
 // Starts `command_line` as it is (CreateProcessW without an application name,
-// as the shell runs a registered command), in `working_folder` when one is
+// as the shell runs a registered command), in `workingFolder` when one is
 // given, and waits up to `timeout` for its end: its exit code, or nullopt
 // when it could not be started or still ran (then it is ended).
-[[nodiscard]] std::optional<DWORD> RunCommandLine(const std::wstring& command_line, Timeout timeout,
-                                                  const std::wstring& working_folder = {});
+[[nodiscard]] std::optional<DWORD> RunCommandLine(const std::wstring& commandLine, Timeout timeout,
+                                                  const std::wstring& workingFolder = {});
 
 // --- Screen -------------------------------------------------------------------
 
@@ -196,9 +196,9 @@ struct WindowPicture {
 };
 // Captures `window`'s rectangle of the display (after it has painted, as
 // TakeScreenshot does); nullopt without TARNWICK_ARTIFACTS or on failure.
-// Without `repaint_first` the window is not repainted whole first: the
+// Without `repaintFirst` the window is not repainted whole first: the
 // picture shows what its own painting left on the screen.
-[[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaint_first = true);
+[[nodiscard]] std::optional<WindowPicture> CaptureWindowPicture(HWND window, bool repaintFirst = true);
 
 // The number of GDI objects `process` holds now (its GDI handle table).
 [[nodiscard]] std::optional<size_t> LiveGdiObjects(const TarnwickProcess& process);

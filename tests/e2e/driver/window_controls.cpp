@@ -24,9 +24,9 @@ std::wstring ClassOf(HWND window) {
 class RemoteBuffer {
  public:
   RemoteBuffer(HWND window, SIZE_T bytes) : bytes_(bytes) {
-    DWORD process_id = 0;
-    ::GetWindowThreadProcessId(window, &process_id);
-    process_.reset(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id));
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    process_.reset(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
     if (process_) address_ = ::VirtualAllocEx(process_.get(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
   }
   ~RemoteBuffer() {
@@ -55,16 +55,15 @@ class RemoteBuffer {
 
 }  // namespace
 
-std::wstring StatusBarPartText(HWND status_bar, int part) {
+std::wstring StatusBarPartText(HWND statusBar, int part) {
   constexpr SIZE_T kBufferBytes = 4096;
-  RemoteBuffer remote(status_bar, kBufferBytes);
+  RemoteBuffer remote(statusBar, kBufferBytes);
   if (!remote) return {};
   std::wstring text;
-  const LRESULT result =
-      ::SendMessageW(status_bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0);
+  const LRESULT result = ::SendMessageW(statusBar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0);
   const size_t length = LOWORD(result);
   if (length * sizeof(wchar_t) < kBufferBytes) {
-    ::SendMessageW(status_bar, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(remote.At()));
+    ::SendMessageW(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(remote.At()));
     text.resize(length);
     if (!remote.Read(0, text.data(), length * sizeof(wchar_t))) text.clear();
   }
@@ -79,13 +78,13 @@ bool SendDpiChanged(HWND window, int dpi, const RECT& suggested) {
                                SMTO_ABORTIFHUNG, static_cast<UINT>(kDefaultTimeout.count()), &ignored) != 0;
 }
 
-std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns) {
+std::vector<std::vector<std::wstring>> ListViewRows(HWND listView, int columns) {
   constexpr SIZE_T kTextOffset = 256;
   constexpr size_t kTextCharacters = 2048;
-  RemoteBuffer remote(list_view, kTextOffset + kTextCharacters * sizeof(wchar_t));
+  RemoteBuffer remote(listView, kTextOffset + kTextCharacters * sizeof(wchar_t));
   std::vector<std::vector<std::wstring>> rows;
   if (!remote) return rows;
-  const int count = static_cast<int>(::SendMessageW(list_view, LVM_GETITEMCOUNT, 0, 0));
+  const int count = static_cast<int>(::SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
   for (int row = 0; row < count; ++row) {
     std::vector<std::wstring> cells;
     for (int column = 0; column < columns; ++column) {
@@ -95,8 +94,8 @@ std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns)
       item.cchTextMax = static_cast<int>(kTextCharacters);
       std::wstring text(kTextCharacters, L'\0');
       if (remote.Write(0, &item, sizeof(item)) &&
-          ::SendMessageW(list_view, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                         reinterpret_cast<LPARAM>(remote.At())) >= 0 &&
+          ::SendMessageW(listView, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At())) >=
+              0 &&
           remote.Read(kTextOffset, text.data(), text.size() * sizeof(wchar_t))) {
         text.resize(std::wcslen(text.c_str()));
       } else {
@@ -109,24 +108,24 @@ std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns)
   return rows;
 }
 
-void SelectListViewRows(HWND list_view, const std::vector<int>& rows) {
-  RemoteBuffer remote(list_view, sizeof(LVITEMW));
+void SelectListViewRows(HWND listView, const std::vector<int>& rows) {
+  RemoteBuffer remote(listView, sizeof(LVITEMW));
   if (!remote) return;
   auto set = [&](int row, UINT state) {
     LVITEMW item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = state;
     if (remote.Write(0, &item, sizeof(item))) {
-      ::SendMessageW(list_view, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At()));
+      ::SendMessageW(listView, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At()));
     }
   };
   set(-1, 0);
   for (size_t i = 0; i < rows.size(); ++i) set(rows[i], LVIS_SELECTED | (i == 0 ? LVIS_FOCUSED : 0));
 }
 
-std::vector<GraphPanel> GraphPanels(HWND main_window) {
+std::vector<GraphPanel> GraphPanels(HWND mainWindow) {
   std::vector<GraphPanel> panels;
-  const HWND graph = ::FindWindowExW(main_window, nullptr, L"Ombrix_CPUCoreUtilizationGraph", nullptr);
+  const HWND graph = ::FindWindowExW(mainWindow, nullptr, L"Ombrix_CPUCoreUtilizationGraph", nullptr);
   // Children are listed in creation order: panels by node, cells by position.
   for (HWND box = ::FindWindowExW(graph, nullptr, L"Button", nullptr); box != nullptr;
        box = ::FindWindowExW(graph, box, L"Button", nullptr)) {
@@ -140,34 +139,32 @@ std::vector<GraphPanel> GraphPanels(HWND main_window) {
   return panels;
 }
 
-int ProgressPosition(HWND progress_bar) {
-  return static_cast<int>(::SendMessageW(progress_bar, PBM_GETPOS, 0, 0));
-}
+int ProgressPosition(HWND progressBar) { return static_cast<int>(::SendMessageW(progressBar, PBM_GETPOS, 0, 0)); }
 
-std::wstring ToolTipText(HWND tool_window, HWND tool) {
+std::wstring ToolTipText(HWND toolWindow, HWND tool) {
   constexpr SIZE_T kTextOffset = 256;
   constexpr size_t kTextCharacters = 256;
-  RemoteBuffer remote(tool_window, kTextOffset + kTextCharacters * sizeof(wchar_t));
+  RemoteBuffer remote(toolWindow, kTextOffset + kTextCharacters * sizeof(wchar_t));
   if (!remote) return {};
   struct Search {
-    DWORD process_id;
+    DWORD processId;
     std::vector<HWND> tips;
-  } search{WindowProcessId(tool_window), {}};
+  } search{WindowProcessId(toolWindow), {}};
   ::EnumWindows(
       [](HWND window, LPARAM context) -> BOOL {
         auto& s = *reinterpret_cast<Search*>(context);
-        if (WindowProcessId(window) == s.process_id && ClassOf(window) == TOOLTIPS_CLASSW) s.tips.push_back(window);
+        if (WindowProcessId(window) == s.processId && ClassOf(window) == TOOLTIPS_CLASSW) s.tips.push_back(window);
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&search));
   for (HWND tip : search.tips) {
-    TOOLINFOW tool_info{};
-    tool_info.cbSize = sizeof(tool_info);
-    tool_info.hwnd = tool_window;
-    tool_info.uId = reinterpret_cast<UINT_PTR>(tool);
-    tool_info.lpszText = static_cast<wchar_t*>(remote.At(kTextOffset));
+    TOOLINFOW toolInfo{};
+    toolInfo.cbSize = sizeof(toolInfo);
+    toolInfo.hwnd = toolWindow;
+    toolInfo.uId = reinterpret_cast<UINT_PTR>(tool);
+    toolInfo.lpszText = static_cast<wchar_t*>(remote.At(kTextOffset));
     std::wstring text(kTextCharacters, L'\0');
-    if (!remote.Write(0, &tool_info, sizeof(tool_info)) ||
+    if (!remote.Write(0, &toolInfo, sizeof(toolInfo)) ||
         !remote.Write(kTextOffset, text.data(), text.size() * sizeof(wchar_t))) {
       return {};
     }
@@ -205,12 +202,10 @@ std::vector<std::wstring> StaticTextsOf(HWND dialog) {
   return texts;
 }
 
-void ClickButton(HWND dialog, int button_id) {
-  ::PostMessageW(::GetDlgItem(dialog, button_id), BM_CLICK, 0, 0);
-}
+void ClickButton(HWND dialog, int buttonId) { ::PostMessageW(::GetDlgItem(dialog, buttonId), BM_CLICK, 0, 0); }
 
-void TypeText(HWND dialog, int edit_id, const std::wstring& text) {
-  ::SendDlgItemMessageW(dialog, edit_id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+void TypeText(HWND dialog, int editId, const std::wstring& text) {
+  ::SendDlgItemMessageW(dialog, editId, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void DoubleClickListEntry(HWND list, int index) {
@@ -219,20 +214,20 @@ void DoubleClickListEntry(HWND list, int index) {
                  reinterpret_cast<LPARAM>(list));
 }
 
-HWND WaitForDialog(DWORD process_id, const wchar_t* caption, HWND except, Timeout timeout) {
+HWND WaitForDialog(DWORD processId, const wchar_t* caption, HWND except, Timeout timeout) {
   struct Search {
-    DWORD process_id;
+    DWORD processId;
     const wchar_t* caption;
     HWND except;
     HWND found;
-  } search{process_id, caption, except, nullptr};
+  } search{processId, caption, except, nullptr};
   WaitUntil(
       [&] {
         search.found = nullptr;
         ::EnumWindows(
             [](HWND window, LPARAM context) -> BOOL {
               auto& s = *reinterpret_cast<Search*>(context);
-              if (window == s.except || WindowProcessId(window) != s.process_id || !::IsWindowVisible(window) ||
+              if (window == s.except || WindowProcessId(window) != s.processId || !::IsWindowVisible(window) ||
                   ClassOf(window) != L"#32770" || WindowTextOf(window) != s.caption) {
                 return TRUE;
               }
@@ -261,17 +256,16 @@ FILETIME Now() {
   return now;
 }
 
-bool ThreadStartedAfter(DWORD process_id, FILETIME moment) {
+bool ThreadStartedAfter(DWORD processId, FILETIME moment) {
   unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   if (!snapshot) return false;
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID != process_id) continue;
+    if (entry.th32OwnerProcessID != processId) continue;
     unique_handle thread(::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
-    if (thread && ::GetThreadTimes(thread.get(), &created, &exited, &kernel, &user) &&
-        Ticks(created) > Ticks(moment)) {
+    if (thread && ::GetThreadTimes(thread.get(), &created, &exited, &kernel, &user) && Ticks(created) > Ticks(moment)) {
       return true;
     }
   }

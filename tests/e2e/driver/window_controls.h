@@ -16,12 +16,12 @@ namespace tarnwick::e2e {
 
 // The text of one part of a status bar. The control's text lives in the
 // program's memory, so it is fetched through a buffer placed there.
-[[nodiscard]] std::wstring StatusBarPartText(HWND status_bar, int part);
+[[nodiscard]] std::wstring StatusBarPartText(HWND statusBar, int part);
 // The rows of a report-view list view, each a vector of its cells' texts,
 // asked of the control through a buffer placed in the program.
-[[nodiscard]] std::vector<std::vector<std::wstring>> ListViewRows(HWND list_view, int columns);
+[[nodiscard]] std::vector<std::vector<std::wstring>> ListViewRows(HWND listView, int columns);
 // Selects exactly the rows at `rows` (and focuses the first), as clicks would.
-void SelectListViewRows(HWND list_view, const std::vector<int>& rows);
+void SelectListViewRows(HWND listView, const std::vector<int>& rows);
 // One node's panel of the utilization graph: its group box and title, and its
 // cells in position order.
 struct GraphPanel {
@@ -30,13 +30,13 @@ struct GraphPanel {
   std::vector<HWND> cells;
 };
 // The panels of the graph in the main window, in node order.
-[[nodiscard]] std::vector<GraphPanel> GraphPanels(HWND main_window);
+[[nodiscard]] std::vector<GraphPanel> GraphPanels(HWND mainWindow);
 // PBM_GETPOS of a progress bar, such as a graph cell.
-[[nodiscard]] int ProgressPosition(HWND progress_bar);
-// The text a tooltip of the program shows for `tool` of `tool_window` (a
+[[nodiscard]] int ProgressPosition(HWND progressBar);
+// The text a tooltip of the program shows for `tool` of `toolWindow` (a
 // graph cell of its group box), asked of the program's tooltips through a
 // buffer placed in the program. Empty when no tooltip holds that tool.
-[[nodiscard]] std::wstring ToolTipText(HWND tool_window, HWND tool);
+[[nodiscard]] std::wstring ToolTipText(HWND toolWindow, HWND tool);
 
 // Tells a window of the program that it moved to a monitor of `dpi`, as
 // Windows does with WM_DPICHANGED, with `suggested` (screen coordinates) as
@@ -52,25 +52,25 @@ bool SendDpiChanged(HWND window, int dpi, const RECT& suggested);
 
 // Clicks a dialog's button. Posted, because a button that opens a modal dialog
 // does not return until that dialog closes.
-void ClickButton(HWND dialog, int button_id);
+void ClickButton(HWND dialog, int buttonId);
 // Replaces the text of a dialog's edit field, as typing it would.
-void TypeText(HWND dialog, int edit_id, const std::wstring& text);
+void TypeText(HWND dialog, int editId, const std::wstring& text);
 // Double-clicks the list box entry at `index`, selecting it first.
 void DoubleClickListEntry(HWND list, int index);
 
-// A visible dialog (class "#32770") of `process_id` with this caption, other
+// A visible dialog (class "#32770") of `processId` with this caption, other
 // than `except`, such as a message box over the main window.
-[[nodiscard]] HWND WaitForDialog(DWORD process_id, const wchar_t* caption, HWND except = nullptr,
+[[nodiscard]] HWND WaitForDialog(DWORD processId, const wchar_t* caption, HWND except = nullptr,
                                  Timeout timeout = kDefaultTimeout);
 // True once `window` is gone.
 bool WaitForWindowGone(HWND window, Timeout timeout = kDefaultTimeout);
 // Returns once the window's thread has handled everything sent to it before.
 void WaitForWindowIdle(HWND window);
 
-// The creation times of the threads of `process_id`, to tell that one started
+// The creation times of the threads of `processId`, to tell that one started
 // after a moment (such as a restarted worker).
 [[nodiscard]] FILETIME Now();
-[[nodiscard]] bool ThreadStartedAfter(DWORD process_id, FILETIME moment);
+[[nodiscard]] bool ThreadStartedAfter(DWORD processId, FILETIME moment);
 
 // The list file's last write, or nullopt when it does not exist.
 [[nodiscard]] std::optional<FILETIME> ListFileLastWrite();

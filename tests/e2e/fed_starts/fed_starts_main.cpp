@@ -14,22 +14,21 @@
 namespace tarnwick {
 namespace {
 
-
 class MailslotStartSource final : public ProcessStartSource {
  public:
   StartWatchState Start(ProcessStartSink& sink) override {
-    if (reader_.joinable()) return StartWatchState::kWatching;
+    if (reader_.joinable()) return StartWatchState::Watching;
     slot_.reset(::CreateMailslotW(FedStartEventsSlot(::GetCurrentProcessId()).c_str(), sizeof(ProcessStartEvent),
                                   MAILSLOT_WAIT_FOREVER, nullptr));
     if (!slot_) {
-      sink.OnWatchState(StartWatchState::kUnavailable, ::GetLastError());
-      return StartWatchState::kUnavailable;
+      sink.OnWatchState(StartWatchState::Unavailable, ::GetLastError());
+      return StartWatchState::Unavailable;
     }
     sink_ = &sink;
     stopping_ = false;
     reader_ = std::thread([this] { Read(); });
-    sink.OnWatchState(StartWatchState::kWatching, ERROR_SUCCESS);
-    return StartWatchState::kWatching;
+    sink.OnWatchState(StartWatchState::Watching, ERROR_SUCCESS);
+    return StartWatchState::Watching;
   }
 
   void Stop() noexcept override {
@@ -47,7 +46,7 @@ class MailslotStartSource final : public ProcessStartSource {
       }
     }
     slot_.reset();
-    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::kOff, ERROR_SUCCESS);
+    if (sink_ != nullptr) sink_->OnWatchState(StartWatchState::Off, ERROR_SUCCESS);
     sink_ = nullptr;
   }
 

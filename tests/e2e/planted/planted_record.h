@@ -19,12 +19,11 @@ inline void RecordThatThisRan(const wchar_t* what) {
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, what, -1, line, sizeof(line) / 2, nullptr, nullptr);
   const int used = size > 0 ? size - 1 : 0;
   line[used] = ' ';
-  const int host_size =
-      ::WideCharToMultiByte(CP_UTF8, 0, host, -1, line + used + 1, static_cast<int>(sizeof(line)) - used - 3, nullptr,
-                            nullptr);
-  const int end = used + 1 + (host_size > 0 ? host_size - 1 : 0);
+  const int hostSize = ::WideCharToMultiByte(CP_UTF8, 0, host, -1, line + used + 1,
+                                             static_cast<int>(sizeof(line)) - used - 3, nullptr, nullptr);
+  const int end = used + 1 + (hostSize > 0 ? hostSize - 1 : 0);
   line[end] = '\n';
   DWORD written = 0;
-  ::WriteFile(file, line, static_cast<DWORD>(end + 1), &written, nullptr);
+  ::WriteFile(file, line, static_cast<DWORD>(end) + 1, &written, nullptr);
   ::CloseHandle(file);
 }

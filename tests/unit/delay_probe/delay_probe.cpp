@@ -10,6 +10,7 @@ extern "C" {
 HTHEME WINAPI ProbeImportedOrdinal49(HWND window, LPCWSTR classList);
 
 // dlltool names the descriptor after the import library (libuxtheme_delay.a).
+// NOLINTNEXTLINE(bugprone-reserved-identifier,readability-identifier-naming): dlltool's name
 extern const unsigned char __DELAY_IMPORT_DESCRIPTOR_libuxtheme_delay_a[];
 
 __declspec(dllexport) HTHEME ProbeCallOrdinal49(HWND window, LPCWSTR classList) {
@@ -19,5 +20,4 @@ __declspec(dllexport) HTHEME ProbeCallOrdinal49(HWND window, LPCWSTR classList) 
 // GNU ld leaves the header's delay-import directory empty; the test fills it
 // in from this address, as a Windows linker would have.
 __declspec(dllexport) const void* ProbeDelayImportDescriptor() { return __DELAY_IMPORT_DESCRIPTOR_libuxtheme_delay_a; }
-
 }
