@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -47,6 +48,12 @@ constexpr const wchar_t* kCaption = L"Tarnwick";
 struct ProcessesWindowState : WindowStateLifetime {
   HWND window = nullptr;
   HWND view = nullptr;
+  // The controls a refresh touches, found once: each look-up asks the window
+  // manager, under Wine a round trip to its server.
+  HWND addName = nullptr;
+  HWND addPath = nullptr;
+  HWND viewLabel = nullptr;
+  HWND countLine = nullptr;
   PassResultsExchange* source = nullptr;
   ProcessesWindowList list;
   SettingsStore* settings = nullptr;  // keeps the size, place, sort and columns
@@ -121,14 +128,19 @@ void SetItemState(HWND view, int position, UINT state, UINT mask) noexcept {
 
 void UpdateButtons(const ProcessesWindowState& state) noexcept {
   const bool any = ::SendMessageW(state.view, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
-  ::EnableWindow(::GetDlgItem(state.window, IDC_ADD_NAME), any);
-  ::EnableWindow(::GetDlgItem(state.window, IDC_ADD_PATH), any);
+  ::EnableWindow(state.addName, any);
+  ::EnableWindow(state.addPath, any);
+}
+
+// The position of the row the list view shows on top.
+size_t TopRow(HWND view) noexcept {
+  return static_cast<size_t>(std::max<LRESULT>(::SendMessageW(view, LVM_GETTOPINDEX, 0, 0), 0));
 }
 
 // The rows the list view shows now, top to bottom (a page and one more);
 // returns the position of the top one.
 size_t CopyVisibleRows(const ProcessesWindowState& state, std::vector<ProcessResult>& visible) {
-  const size_t top = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETTOPINDEX, 0, 0), 0));
+  const size_t top = TopRow(state.view);
   const size_t page = static_cast<size_t>(std::max<LRESULT>(::SendMessageW(state.view, LVM_GETCOUNTPERPAGE, 0, 0), 0));
   visible.clear();
   for (size_t position = top; position < state.order.size() && position <= top + page; ++position) {
@@ -150,40 +162,121 @@ void EraseBelowLastRow(HWND view, size_t count) noexcept {
   if (below.top < below.bottom) ::InvalidateRect(view, &below, TRUE);
 }
 
-// Repaints only the band of rows whose content changed, in place from the
-// list view's own back buffer (no erase, no flicker): each painted row costs
-// text drawing, and under Wine a round trip to the display.
-void RedrawChangedRows(HWND view, size_t topBefore, const std::vector<ProcessResult>& before, size_t topAfter,
-                       const std::vector<ProcessResult>& after) {
-  if (after.size() < before.size()) EraseBelowLastRow(view, topAfter + after.size());
-  if (topBefore != topAfter) {
-    ::InvalidateRect(view, nullptr, FALSE);
-    return;
-  }
-  const size_t rows = std::max(before.size(), after.size());
-  size_t first = rows;
-  size_t last = 0;
-  for (size_t i = 0; i < rows; ++i) {
-    if (i < before.size() && i < after.size() && before[i] == after[i]) continue;
-    first = std::min(first, i);
-    last = i;
-  }
-  if (first == rows) return;
-  RECT band = {};
-  ::GetClientRect(view, &band);
-  RECT firstRow = {};
-  firstRow.left = LVIR_BOUNDS;
-  if (::SendMessageW(view, LVM_GETITEMRECT, topAfter + first, reinterpret_cast<LPARAM>(&firstRow))) {
-    band.top = std::max(band.top, firstRow.top);
-    RECT lastRow = {};
-    lastRow.left = LVIR_BOUNDS;
-    // A row past the new end leaves the band open to the bottom.
-    if (last < after.size() &&
-        ::SendMessageW(view, LVM_GETITEMRECT, topAfter + last, reinterpret_cast<LPARAM>(&lastRow))) {
-      band.bottom = std::min(band.bottom, lastRow.bottom);
+// How the rows on screen moved in a refresh: from screen row `from` down,
+// each shows what the row `rows` below it showed (a process above ended) or
+// above it (one started). The rows above `from`, or above its source when
+// the rows moved down, stay where they are.
+struct RowShift {
+  int rows = 0;  // 0: nothing moved
+  size_t from = 0;
+};
+
+// A process that starts or ends moves the rows below it by one; a few at
+// once, a few rows. Rows moved further are repainted.
+constexpr int kMostRowsShifted = 8;
+
+// The first screen row whose pixels a shift moves: the target row when the
+// rows move up, the source row when they move down.
+size_t FirstMovedRow(const RowShift& shift) noexcept {
+  return shift.rows < 0 ? shift.from - static_cast<size_t>(-shift.rows) : shift.from;
+}
+
+// The shift after which most rows on screen already show what they must;
+// none when staying in place keeps as many.
+RowShift FindRowShift(const std::vector<ProcessResult>& before, const std::vector<ProcessResult>& after) {
+  auto shows = [&](size_t row, int shift) {
+    const ptrdiff_t source = static_cast<ptrdiff_t>(row) + shift;
+    return source >= 0 && static_cast<size_t>(source) < before.size() &&
+           after[row] == before[static_cast<size_t>(source)];
+  };
+  // keptAbove[i]: the rows above row i that show what they showed.
+  std::vector<size_t> keptAbove(after.size() + 1, 0);
+  for (size_t row = 0; row < after.size(); ++row) keptAbove[row + 1] = keptAbove[row] + (shows(row, 0) ? 1 : 0);
+  RowShift best;
+  size_t mostKept = keptAbove[after.size()];
+  for (int rows = -kMostRowsShifted; rows <= kMostRowsShifted; ++rows) {
+    if (rows == 0) continue;
+    RowShift shift{rows, 0};
+    while (shift.from < after.size() && !shows(shift.from, rows)) ++shift.from;
+    if (shift.from == after.size()) continue;
+    size_t kept = keptAbove[FirstMovedRow(shift)];
+    for (size_t row = shift.from; row < after.size(); ++row) kept += shows(row, rows) ? 1 : 0;
+    if (kept > mostKept) {
+      best = shift;
+      mostKept = kept;
     }
   }
-  ::InvalidateRect(view, &band, FALSE);
+  return best;
+}
+
+// Moves the pixels of the rows that moved, as the list view scrolls its own:
+// from the first moved row to the bottom, below the header, by whole rows.
+// The ground the move uncovers is invalidated. Returns the shift made.
+RowShift MoveShiftedRows(HWND view, size_t top, const RowShift& shift) noexcept {
+  if (shift.rows == 0) return {};
+  RECT first = {};
+  first.left = LVIR_BOUNDS;
+  if (!::SendMessageW(view, LVM_GETITEMRECT, top + FirstMovedRow(shift), reinterpret_cast<LPARAM>(&first))) return {};
+  RECT band = {};
+  ::GetClientRect(view, &band);
+  band.top = std::max(band.top, first.top);
+  if (band.top >= band.bottom) return {};
+  // A window that cannot be drawn now moves nothing: its rows are repainted.
+  if (::ScrollWindowEx(view, 0, -shift.rows * (first.bottom - first.top), &band, &band, nullptr, nullptr,
+                       SW_INVALIDATE) == ERROR) {
+    return {};
+  }
+  return shift;
+}
+
+// Repaints the rows that do not show what they must after `shift`, in place
+// from the list view's own back buffer (no erase, no flicker): each painted
+// row costs text drawing, and under Wine a round trip to the display. A
+// row under the mouse is drawn hot where it is, not where its pixels went.
+void RedrawChangedRows(HWND view, size_t top, const RowShift& shift, const std::vector<ProcessResult>& before,
+                       const std::vector<ProcessResult>& after, int hotBefore, int hotAfter) {
+  if (after.size() < before.size()) EraseBelowLastRow(view, top + after.size());
+  std::vector<bool> changed(after.size(), false);
+  const size_t firstMoved = shift.rows != 0 ? FirstMovedRow(shift) : after.size();
+  for (size_t row = 0; row < after.size(); ++row) {
+    const int rows = row < firstMoved ? 0 : shift.rows;
+    const ptrdiff_t source = static_cast<ptrdiff_t>(row) + rows;
+    changed[row] = source < 0 || static_cast<size_t>(source) >= before.size() ||
+                   !(after[row] == before[static_cast<size_t>(source)]);
+  }
+  if (shift.rows != 0) {
+    auto mark = [&](ptrdiff_t row) {
+      if (row >= 0 && static_cast<size_t>(row) < after.size()) changed[static_cast<size_t>(row)] = true;
+    };
+    const ptrdiff_t topRow = static_cast<ptrdiff_t>(top);
+    if (hotBefore >= 0) mark(hotBefore - topRow - shift.rows);
+    if (hotAfter >= 0) mark(hotAfter - topRow);
+  }
+  RECT client = {};
+  ::GetClientRect(view, &client);
+  // Each run of changed rows is one band.
+  for (size_t row = 0; row < after.size();) {
+    if (!changed[row]) {
+      ++row;
+      continue;
+    }
+    size_t last = row;
+    while (last + 1 < after.size() && changed[last + 1]) ++last;
+    RECT firstRow = {};
+    firstRow.left = LVIR_BOUNDS;
+    RECT lastRow = {};
+    lastRow.left = LVIR_BOUNDS;
+    if (::SendMessageW(view, LVM_GETITEMRECT, top + row, reinterpret_cast<LPARAM>(&firstRow)) &&
+        ::SendMessageW(view, LVM_GETITEMRECT, top + last, reinterpret_cast<LPARAM>(&lastRow))) {
+      const RECT band = {client.left, std::max(client.top, firstRow.top), client.right,
+                         std::min(client.bottom, lastRow.bottom)};
+      if (band.top < band.bottom) ::InvalidateRect(view, &band, FALSE);
+    } else {
+      ::InvalidateRect(view, nullptr, FALSE);
+      return;
+    }
+    row = last + 1;
+  }
 }
 
 // What the list view's scroll bars show: where they are, whether they are
@@ -262,7 +355,7 @@ void UpdateCountLine(ProcessesWindowState& state) {
   std::wstring text = ProcessCountText(state.rows.processes.size(), state.rows.matched, state.order.size());
   if (text == state.countText) return;
   state.countText = std::move(text);
-  ::SetDlgItemTextW(state.window, IDC_PROCESS_COUNT, state.countText.c_str());
+  ::SetWindowTextW(state.countLine, state.countText.c_str());
 }
 
 // Orders the rows anew and hands the count to the list view, which asks for
@@ -270,8 +363,12 @@ void UpdateCountLine(ProcessesWindowState& state) {
 // processes; a focused row that is gone hands the focus (and the selection,
 // when it was the only one) to its neighbour; the top row stays where it was.
 // Only what changed is touched: each of these calls costs the list view, and
-// a pass usually changes nothing on screen.
+// a pass usually changes nothing on screen. Rows that moved because a
+// process above them started or ended are moved on screen, not repainted.
 void ShowRows(ProcessesWindowState& state, bool readNewPass) {
+  // What waits to be painted is painted first: the screen then shows the
+  // rows as they were, and what moves on it is right.
+  ::UpdateWindow(state.view);
   const std::vector<int> selectedBefore = SelectedPositions(state.view);
   std::vector<ProcessRowKey> selected;
   for (int position : selectedBefore) {
@@ -287,17 +384,19 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   }
   std::vector<ProcessResult> visibleBefore;
   const size_t topBefore = CopyVisibleRows(state, visibleBefore);
+  const int hotBefore = static_cast<int>(::SendMessageW(state.view, LVM_GETHOTITEM, 0, 0));
   if (readNewPass) {
     if (state.source == nullptr) return;
     // Only a pass newer than the one shown is copied.
     state.previousRows.pass = state.rows.pass;
     if (!state.source->CopyLatest(state.previousRows)) return;
     std::swap(state.rows, state.previousRows);
-    ShowStartWatchLabel(::GetDlgItem(state.window, IDC_PROCESS_VIEW_LABEL), state.rows.startWatch);
+    ShowStartWatchLabel(state.viewLabel, state.rows.startWatch);
   }
   const std::vector<ProcessResult>& oldRows = readNewPass ? state.previousRows.processes : state.rows.processes;
   // A method switched on or off changes the words of unchanged rows.
-  if (readNewPass && state.rows.methodsOn != state.previousRows.methodsOn) ::InvalidateRect(state.view, nullptr, FALSE);
+  const bool wordsChanged = readNewPass && state.rows.methodsOn != state.previousRows.methodsOn;
+  if (wordsChanged) ::InvalidateRect(state.view, nullptr, FALSE);
   const size_t countBefore = state.order.size();
   std::swap(state.order, state.previousOrder);
   OrderProcessRows(state.rows.processes, state.onlyMatched, state.sort, state.order, state.filter);
@@ -305,6 +404,14 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   state.refreshing = true;
   if (state.order.size() != countBefore) {
     SetRowCount(state.view, state.order.size());
+  }
+  // The rows are moved before the selection and focus change: the list view
+  // then repaints the rows whose state changed where they are now.
+  std::vector<ProcessResult> visibleAfter;
+  const size_t topAfter = CopyVisibleRows(state, visibleAfter);
+  RowShift shift;
+  if (!wordsChanged && topAfter == topBefore) {
+    shift = MoveShiftedRows(state.view, topAfter, FindRowShift(visibleBefore, visibleAfter));
   }
   std::vector<int> selectedAfter = PositionsOfKeys(state.rows.processes, state.order, selected);
   const std::vector<int> focusAfter = PositionsOfKeys(state.rows.processes, state.order, focused);
@@ -336,9 +443,14 @@ void ShowRows(ProcessesWindowState& state, bool readNewPass) {
   }
   state.refreshing = false;
 
-  std::vector<ProcessResult> visibleAfter;
-  const size_t topAfter = CopyVisibleRows(state, visibleAfter);
-  RedrawChangedRows(state.view, topBefore, visibleBefore, topAfter, visibleAfter);
+  if (TopRow(state.view) != topBefore || topAfter != topBefore) {
+    // The list view scrolled: every row is repainted, and the ground below the last.
+    EraseBelowLastRow(state.view, state.order.size());
+    ::InvalidateRect(state.view, nullptr, FALSE);
+  } else {
+    const int hotAfter = static_cast<int>(::SendMessageW(state.view, LVM_GETHOTITEM, 0, 0));
+    RedrawChangedRows(state.view, topAfter, shift, visibleBefore, visibleAfter, hotBefore, hotAfter);
+  }
   UpdateButtons(state);
   UpdateCountLine(state);
 }
@@ -961,6 +1073,10 @@ INT_PTR OnInitDialog(ProcessesWindowState& state, HWND window, ProcessesWindowOp
   state.settings = opening.settings;
   state.window = window;
   state.view = ::GetDlgItem(window, IDC_PROCESS_VIEW);
+  state.addName = ::GetDlgItem(window, IDC_ADD_NAME);
+  state.addPath = ::GetDlgItem(window, IDC_ADD_PATH);
+  state.viewLabel = ::GetDlgItem(window, IDC_PROCESS_VIEW_LABEL);
+  state.countLine = ::GetDlgItem(window, IDC_PROCESS_COUNT);
   state.dpi = WindowDpi(window);
   state.sort = {};
   state.onlyMatched = false;
@@ -1151,6 +1267,10 @@ INT_PTR OnDestroy(ProcessesWindowState& state) noexcept {
   state.dialogBrush.Reset();
   state.window = nullptr;
   state.view = nullptr;
+  state.addName = nullptr;
+  state.addPath = nullptr;
+  state.viewLabel = nullptr;
+  state.countLine = nullptr;
   state.source = nullptr;
   state.list = {};
   // The copies' storage goes with the window.

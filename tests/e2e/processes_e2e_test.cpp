@@ -4,9 +4,12 @@
 // copying rows; adding a process by name and its placement that follows.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resource.h"
@@ -178,26 +181,61 @@ TEST_F(UiProcesses, ShowsWhatTheWorkerDidCopiesRowsAndAddsAProcessByName) {
   EXPECT_EQ(added[Pattern], names_[unlisted]);
 }
 
+// What `window` shows on the screen once two pictures in a row agree: Wine
+// puts a window's painting on the display when its thread is next idle,
+// which can come just after the picture was asked for.
+std::optional<WindowPicture> SettledPicture(HWND window, bool repaintFirst) {
+  std::optional<WindowPicture> last = CaptureWindowPicture(window, repaintFirst);
+  for (int attempt = 0; last && attempt < 5; ++attempt) {
+    std::optional<WindowPicture> next = CaptureWindowPicture(window, false);
+    if (!next || next->pixels == last->pixels) return next;
+    last = std::move(next);
+  }
+  return std::nullopt;
+}
+
 // The list view as the screen shows it equals what a full repaint of it
-// shows: nothing stays drawn where no row is any more.
+// shows: nothing stays drawn where no row is any more, and nothing moved
+// on the screen stands where it does not belong.
 ::testing::AssertionResult ScreenEqualsAFullRepaint(HWND view) {
   WaitForWindowIdle(view);
-  const std::optional<WindowPicture> shown = CaptureWindowPicture(view, false);
-  const std::optional<WindowPicture> repainted = CaptureWindowPicture(view);
+  const std::optional<WindowPicture> shown = SettledPicture(view, false);
+  const std::optional<WindowPicture> repainted = SettledPicture(view, true);
   if (!shown || !repainted) return ::testing::AssertionFailure() << "no picture";
-  if (shown->pixels != repainted->pixels) return ::testing::AssertionFailure() << "the screen differs";
+  if (shown->width != repainted->width || shown->height != repainted->height) {
+    return ::testing::AssertionFailure() << "the window changed its size";
+  }
+  // Where they differ, in the window's pixels, tells which rows were left stale.
+  RECT differs = {shown->width, shown->height, -1, -1};
+  size_t count = 0;
+  for (int y = 0; y < shown->height; ++y) {
+    for (int x = 0; x < shown->width; ++x) {
+      const size_t at = static_cast<size_t>(y) * static_cast<size_t>(shown->width) + static_cast<size_t>(x);
+      if (shown->pixels[at] == repainted->pixels[at]) continue;
+      ++count;
+      differs = {std::min<LONG>(differs.left, x), std::min<LONG>(differs.top, y), std::max<LONG>(differs.right, x),
+                 std::max<LONG>(differs.bottom, y)};
+    }
+  }
+  if (count > 0) {
+    return ::testing::AssertionFailure() << "the screen differs in " << count << " pixels, from (" << differs.left
+                                         << ", " << differs.top << ") to (" << differs.right << ", " << differs.bottom
+                                         << ")";
+  }
   return ::testing::AssertionSuccess();
 }
 
-// Rows that leave the end of the list, by a process that ends and by the
-// filter box, leave nothing behind; the count line says what is shown; an
-// add of a listed and a new process adds the new one and names the listed
+// Rows that leave the list, by a process that ends on top or at the end and
+// by the filter box, leave nothing behind; the count line says what is shown;
+// an add of a listed and a new process adds the new one and names the listed
 // one in a box of the Running Processes window, which is active after it.
 TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   const size_t listed = StartChild(L"tw_e2e_a");
   const size_t added = StartChild(L"tw_e2e_b");
   const size_t ending = StartChild(L"tw_e2e_c");
-  WriteListFile({names_[listed]});
+  // Started last: ending it leaves the others' places in children_.
+  const size_t top = StartChild(L"tw_e2e_0");
+  WriteListFile({names_[top], names_[listed]});
   const HWND processes = OpenProcessesWindow();
   ASSERT_NE(processes, nullptr);
   const HWND view = ::GetDlgItem(processes, IDC_PROCESS_VIEW);
@@ -209,17 +247,30 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   std::vector<std::vector<std::wstring>> rows;
   ASSERT_TRUE(WaitUntil([&] {
     rows = ListViewRows(view, kColumns);
-    return rows.size() == 3 && rows[0][Pattern] == names_[listed];
+    return rows.size() == 4 && rows[0][Pattern] == names_[top] && rows[1][Pattern] == names_[listed];
   })) << rows.size()
       << " rows";
-  // Matched first, then by name: a, b, c; c is the last row.
-  EXPECT_EQ(rows[2][Process], names_[ending]);
+  // Matched first, then by name: 0, a, b, c; c is the last row.
+  EXPECT_EQ(rows[3][Process], names_[ending]);
   std::wstring count;
   EXPECT_TRUE(WaitUntil([&] {
     count = WindowTextOf(::GetDlgItem(processes, IDC_PROCESS_COUNT));
-    return count.ends_with(L" matched, 3 shown");
+    return count.ends_with(L" matched, 4 shown");
   })) << testing::PrintToString(count);
-  TakeScreenshot(ArtifactName("three"), processes);
+  TakeScreenshot(ArtifactName("four"), processes);
+
+  // The top row's process ends above the selected, focused last row, in the list holding the focus: the
+  // rows between are moved on screen, and only the selection's rows are repainted by the list view.
+  SelectListViewRows(view, {3});
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+  WaitForWindowIdle(processes);
+  children_.End(top);
+  ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 3; }));
+  EXPECT_TRUE(ScreenEqualsAFullRepaint(view)) << "after the top row's process ended";
+  // Nothing selected, the focus in the filter box again, for what follows.
+  SelectListViewRows(view, {});
+  ::PostMessageW(processes, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(processes, IDC_PROCESS_FILTER)), TRUE);
+  WaitForWindowIdle(processes);
 
   children_.End(ending);
   ASSERT_TRUE(WaitUntil([&] { return ListViewRows(view, kColumns).size() == 2; }));
@@ -238,7 +289,8 @@ TEST_F(UiProcesses, GoneRowsLeaveNothingBehindAndAnAddNamesWhatWasListed) {
   ASSERT_NE(box, nullptr) << "no box names the listed entry";
   EXPECT_EQ(::GetWindow(box, GW_OWNER), processes);
   EXPECT_THAT(StaticTextsOf(box), testing::Contains(names_[listed] + L" is already in the list."));
-  EXPECT_THAT(ReadListFile(), testing::Optional(testing::UnorderedElementsAre(names_[listed], names_[added])))
+  EXPECT_THAT(ReadListFile(),
+              testing::Optional(testing::UnorderedElementsAre(names_[top], names_[listed], names_[added])))
       << "the new entry is added before the box";
   ClickButton(box, IDOK);
   EXPECT_TRUE(WaitForWindowGone(box));

@@ -93,6 +93,47 @@ class BoxAnswerer {
   std::vector<HWND> seen_;
 };
 
+// Whether `window` (frame included) shows what a full repaint of it and its
+// children would: nothing stale, nothing missing.
+bool SameAsAFullRepaint(HWND window) {
+  RECT frame = {};
+  ::GetWindowRect(window, &frame);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  Canvas shown(width, height);
+  ::BitBlt(shown.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+  ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Canvas repainted(width, height);
+  ::BitBlt(repainted.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
+  return shown.SamePixels(repainted);
+}
+
+// `count` rows, shown by name: proc0, proc1, proc10, proc100, proc101, ...
+std::vector<ProcessResult> Rows(DWORD count) {
+  std::vector<ProcessResult> many;
+  for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
+  return many;
+}
+
+// `rows` without the ones at the given positions, given in ascending order.
+std::vector<ProcessResult> Without(std::vector<ProcessResult> rows, std::initializer_list<size_t> ended) {
+  for (auto at = ended.end(); at != ended.begin();) rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(*--at));
+  return rows;
+}
+
+// Publishes `rows` as the worker's pass does.
+void PublishTo(PassResultsExchange& source, const std::vector<ProcessResult>& rows,
+               const MethodsOn& on = {true, true, true}) {
+  source.BeginPass();
+  source.SetMethodsOn(on);
+  uint32_t matched = 0;
+  for (const ProcessResult& row : rows) {
+    source.NextRow() = row;
+    matched += row.matched ? 1 : 0;
+  }
+  source.Publish(static_cast<uint32_t>(rows.size()), matched);
+}
+
 class ProcessesWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -105,14 +146,7 @@ class ProcessesWindowTest : public ::testing::Test {
   }
 
   void Publish(const std::vector<ProcessResult>& rows, const MethodsOn& on = {true, true, true}) {
-    source_.BeginPass();
-    source_.SetMethodsOn(on);
-    uint32_t matched = 0;
-    for (const ProcessResult& row : rows) {
-      source_.NextRow() = row;
-      matched += row.matched ? 1 : 0;
-    }
-    source_.Publish(static_cast<uint32_t>(rows.size()), matched);
+    PublishTo(source_, rows, on);
   }
 
   HWND Open() {
@@ -181,27 +215,6 @@ class ProcessesWindowTest : public ::testing::Test {
     return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
   }
 
-  // Whether `window` (frame included) shows what a full repaint of it and its
-  // children would: nothing stale, nothing missing.
-  static bool SameAsAFullRepaint(HWND window) {
-    RECT frame = {};
-    ::GetWindowRect(window, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    Canvas shown(width, height);
-    ::BitBlt(shown.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    ::RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Canvas repainted(width, height);
-    ::BitBlt(repainted.Dc(), 0, 0, width, height, window_dc(window, window_dc::whole_window).get(), 0, 0, SRCCOPY);
-    return shown.SamePixels(repainted);
-  }
-
-  // `count` rows, shown by name: proc0, proc1, proc10, proc100, proc101, ...
-  static std::vector<ProcessResult> Rows(DWORD count) {
-    std::vector<ProcessResult> many;
-    for (DWORD id = 0; id < count; ++id) many.push_back(Row(100 + id, L"proc" + std::to_wstring(id) + L".exe"));
-    return many;
-  }
   struct StoredSize {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -313,7 +326,8 @@ TEST_F(ProcessesWindowTest, ARefreshKeepsSelectionFocusAndScrollPosition) {
 }
 
 // A pass repaints only the rows whose content changed, and nothing when the
-// rows on screen stayed the same.
+// rows on screen stayed the same. Rows that a process above them moved by a
+// row are moved on screen: only the row that came into view is repainted.
 TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
   Publish(kRows);
   ASSERT_NE(Open(), nullptr);
@@ -346,6 +360,29 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
   EXPECT_FALSE(invalid(rowRect(3)));
   ::UpdateWindow(view_);
   EXPECT_EQ(Cell(2, 6), L"C:\\moved\\alpha.exe");
+  ::DestroyWindow(window_);
+
+  const std::vector<ProcessResult> thousand = Rows(1000);
+  std::vector<ProcessResult> oneOnTop = thousand;
+  oneOnTop.push_back(Row(99, L"proa.exe"));  // sorts first
+  for (const bool ends : {true, false}) {
+    SCOPED_TRACE(ends ? "the top row ends" : "a row starts on top");
+    Publish(thousand);
+    ASSERT_NE(Open(), nullptr);
+    ::UpdateWindow(window_);
+    const int page = static_cast<int>(::SendMessageW(view_, LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(page, 3);
+    Publish(ends ? Without(thousand, {0}) : oneOnTop);
+    ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+    // A row ending on top brings the row below the page into view: the
+    // ground the move uncovers reaches into the last whole row.
+    const int cameIntoView = ends ? page - 1 : 0;
+    EXPECT_TRUE(invalid(rowRect(cameIntoView)));
+    for (int row = ends ? 0 : 1; row < (ends ? page - 1 : page); ++row) {
+      EXPECT_FALSE(invalid(rowRect(row))) << "row " << row << " was moved, not repainted";
+    }
+    ::DestroyWindow(window_);
+  }
 }
 
 // A pass leaves on screen what a full repaint would paint: the rows, the
@@ -353,10 +390,6 @@ TEST_F(ProcessesWindowTest, ARefreshRepaintsOnlyTheRowsThatChanged) {
 // goes, whether rows below a process that started or ended were moved, and
 // whether a paint was still waiting.
 TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
-  auto without = [](std::vector<ProcessResult> many, std::initializer_list<size_t> ended) {
-    for (auto at = ended.end(); at != ended.begin();) many.erase(many.begin() + static_cast<std::ptrdiff_t>(*--at));
-    return many;
-  };
   auto with = [](std::vector<ProcessResult> many, std::initializer_list<ProcessResult> started) {
     many.insert(many.end(), started);
     return many;
@@ -371,6 +404,8 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     int selected = -1;                     // a row selected before the pass
     bool onlyMatchedAfter = false;         // "Only matched processes" ticked instead of a pass
     const wchar_t* filterAfter = nullptr;  // typed into the filter box instead of a pass
+    int focused = -1;                      // another row focused before the pass, the list holding the keyboard focus
+    int scrollRight = 0;                   // pixels the list is scrolled to the right before the pass
   };
   // Twelve rows, the first three matched: matched first, the others after.
   std::vector<ProcessResult> someMatched = Rows(12);
@@ -385,11 +420,38 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
       {"a bar comes", Rows(3), thousand},
       {"the bar goes", thousand, Rows(3)},
       {"unpainted", thousand, Rows(1001), -1, false},
-      {"the top row ends", thousand, without(thousand, {0})},
+      {"the top row ends", thousand, Without(thousand, {0})},
       {"a row starts on top", thousand, with(thousand, {Row(99, L"proa.exe")})},
-      {"two rows end, one starts", thousand, with(without(thousand, {10, 101}), {Row(98, L"proc1000a.exe")})},
-      {"the top row ends below a selection", thousand, without(thousand, {0}), -1, true, 4},
-      {"a row ends mid-page while scrolled", thousand, without(thousand, {500}), 510, true, 505},
+      {"two rows end, one starts", thousand, with(Without(thousand, {10, 101}), {Row(98, L"proc1000a.exe")})},
+      {"the top row ends below a selection", thousand, Without(thousand, {0}), -1, true, 4},
+      {"a row ends mid-page while scrolled", thousand, Without(thousand, {500}), 510, true, 505},
+      // Rows that move by whole rows are moved on screen: the selection and the focus go where their
+      // rows are drawn, whatever the rows' offset and number.
+      {.name = "the top row ends below a selection and the focus in the list",
+       .before = thousand,
+       .after = Without(thousand, {0}),
+       .selected = 4,
+       .focused = 9},
+      {.name = "a row starts on top above a selection and the focus in the list",
+       .before = thousand,
+       .after = with(thousand, {Row(99, L"proa.exe")}),
+       .selected = 4,
+       .focused = 9},
+      {.name = "rows end on top and mid-page",
+       .before = thousand,
+       .after = Without(thousand, {0, 1, 105}),
+       .selected = 14,
+       .focused = 13},
+      {.name = "the top row ends while scrolled right",
+       .before = thousand,
+       .after = Without(thousand, {0}),
+       .selected = 4,
+       .scrollRight = 150},
+      {.name = "the top row of a list shorter than the page ends, one starts at its end",
+       .before = Rows(9),
+       .after = with(Without(Rows(9), {0}), {Row(98, L"proc9.exe")}),
+       .selected = 3,
+       .focused = 5},
       // Rows gone from the end of a list shorter than the page: nothing may stay below the new last row.
       {"the last row ends", Rows(9), Rows(8)},
       {"the last rows end, with a selection", Rows(12), Rows(5), -1, true, 3},
@@ -403,6 +465,15 @@ TEST_F(ProcessesWindowTest, APassLeavesTheScreenAsAFullRepaintWould) {
     if (change.paintedBefore) ::UpdateWindow(window_);
     if (change.scrollTo >= 0) ::SendMessageW(view_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(change.scrollTo), FALSE);
     if (change.selected >= 0) Select({change.selected}, change.selected);
+    if (change.focused >= 0) {
+      ::SetFocus(view_);
+      ASSERT_EQ(::GetFocus(), view_);
+      LVITEMW focus = {};
+      focus.stateMask = LVIS_FOCUSED;
+      focus.state = LVIS_FOCUSED;
+      ::SendMessageW(view_, LVM_SETITEMSTATE, static_cast<WPARAM>(change.focused), reinterpret_cast<LPARAM>(&focus));
+    }
+    if (change.scrollRight > 0) ::SendMessageW(view_, LVM_SCROLL, static_cast<WPARAM>(change.scrollRight), 0);
     if (change.paintedBefore) ::UpdateWindow(window_);
 
     if (change.onlyMatchedAfter) {
@@ -1042,6 +1113,29 @@ TEST_F(ProcessesWindowThemeTest, ALiveSwitchRecoloursTheListThemesTheControlsAnd
     EXPECT_GE(framePaints, 1);
   }
   ::RemoveWindowSubclass(window_, CountFramePaints, 1);
+}
+
+// Rows moved on screen by a pass keep the dark palette's colours, those of a
+// selection in a list without the keyboard focus included.
+TEST_F(ProcessesWindowThemeTest, RowsMovedByAPassShowWhatAFullRepaintWouldInDark) {
+  StartUp();
+  const std::vector<ProcessResult> thousand = Rows(1000);
+  PublishTo(source_, thousand);
+  window_ = OpenProcessesWindow(nullptr, source_, {}, *UserSettings);
+  ASSERT_NE(window_, nullptr);
+  const HWND view = ::GetDlgItem(window_, IDC_PROCESS_VIEW);
+  ASSERT_EQ(static_cast<COLORREF>(::SendMessageW(view, LVM_GETBKCOLOR, 0, 0)), kDarkPalette[kListBackgroundSlot]);
+  LVITEMW selection = {};
+  selection.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  selection.state = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageW(view, LVM_SETITEMSTATE, 4, reinterpret_cast<LPARAM>(&selection));
+  ::SetFocus(::GetDlgItem(window_, IDC_PROCESS_FILTER));
+  ::UpdateWindow(window_);
+
+  PublishTo(source_, Without(thousand, {0}));
+  ::SendMessageW(window_, WMU_PASS_DONE, 0, 0);
+  ::UpdateWindow(window_);
+  EXPECT_TRUE(SameAsAFullRepaint(view));
 }
 
 }  // namespace
