@@ -181,14 +181,19 @@ size_t FirstMovedRow(const RowShift& shift) noexcept {
   return shift.rows < 0 ? shift.from - static_cast<size_t>(-shift.rows) : shift.from;
 }
 
+// Whether screen row `row` after a refresh shows what the row `shift` below
+// it (above it, when negative) showed before.
+bool ShowsAsBefore(const std::vector<ProcessResult>& before, const std::vector<ProcessResult>& after, size_t row,
+                   int shift) {
+  const ptrdiff_t source = static_cast<ptrdiff_t>(row) + shift;
+  return source >= 0 && static_cast<size_t>(source) < before.size() &&
+         after[row] == before[static_cast<size_t>(source)];
+}
+
 // The shift after which most rows on screen already show what they must;
 // none when staying in place keeps as many.
 RowShift FindRowShift(const std::vector<ProcessResult>& before, const std::vector<ProcessResult>& after) {
-  auto shows = [&](size_t row, int shift) {
-    const ptrdiff_t source = static_cast<ptrdiff_t>(row) + shift;
-    return source >= 0 && static_cast<size_t>(source) < before.size() &&
-           after[row] == before[static_cast<size_t>(source)];
-  };
+  auto shows = [&](size_t row, int shift) { return ShowsAsBefore(before, after, row, shift); };
   // keptAbove[i]: the rows above row i that show what they showed.
   std::vector<size_t> keptAbove(after.size() + 1, 0);
   for (size_t row = 0; row < after.size(); ++row) keptAbove[row + 1] = keptAbove[row] + (shows(row, 0) ? 1 : 0);
@@ -239,10 +244,7 @@ void RedrawChangedRows(HWND view, size_t top, const RowShift& shift, const std::
   std::vector<bool> changed(after.size(), false);
   const size_t firstMoved = shift.rows != 0 ? FirstMovedRow(shift) : after.size();
   for (size_t row = 0; row < after.size(); ++row) {
-    const int rows = row < firstMoved ? 0 : shift.rows;
-    const ptrdiff_t source = static_cast<ptrdiff_t>(row) + rows;
-    changed[row] = source < 0 || static_cast<size_t>(source) >= before.size() ||
-                   !(after[row] == before[static_cast<size_t>(source)]);
+    changed[row] = !ShowsAsBefore(before, after, row, row < firstMoved ? 0 : shift.rows);
   }
   if (shift.rows != 0) {
     auto mark = [&](ptrdiff_t row) {
